@@ -1,0 +1,184 @@
+#include "ComFactory.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "AppFolder.h"
+#include "InstanceLock.h"
+
+namespace velmo::com {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// "VELMORCCom.Exch55.1" -> "velmorccom.exch55": a trailing numeric component
+// is a version.
+std::string BaseProgId(const std::string& progId) {
+  std::string p = Lower(progId);
+  auto dot = p.rfind('.');
+  if (dot != std::string::npos && dot + 1 < p.size() &&
+      std::all_of(p.begin() + dot + 1, p.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+      std::count(p.begin(), p.end(), '.') >= 2)
+    p.erase(dot);
+  return p;
+}
+
+std::mutex gMutex;
+std::map<std::string, std::function<ComObject*()>>& Builtins() {
+  static std::map<std::string, std::function<ComObject*()>> m;
+  return m;
+}
+std::map<std::string, void*>& Loaded() {
+  static std::map<std::string, void*> m;
+  return m;
+}
+
+bool WriteRegistry(const std::filesystem::path& file, const std::vector<Registration>& regs) {
+  auto tmp = file;
+  tmp += ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    if (!out) return false;
+    out << "# ProgID\tlibrary\tclass\n";
+    for (auto& r : regs) out << r.progId << '\t' << r.library << '\t' << r.className << '\n';
+    if (!out) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, file, ec);
+  return !ec;
+}
+
+std::string LibraryText(const std::filesystem::path& libraryFile) {
+  std::error_code ec;
+  auto lib = std::filesystem::weakly_canonical(libraryFile, ec);
+  auto folder = std::filesystem::weakly_canonical(AppFolder(), ec);
+  if (lib.parent_path() == folder) return lib.filename().string();
+  return lib.string();
+}
+
+// Serialises writers of the registry file across processes.
+struct RegistryWriteLock {
+  FileLock lock;
+  RegistryWriteLock() {
+    auto f = RegistryFile();
+    f += ".lock";
+    lock.Lock(f, FileLock::Mode::Exclusive, 10000);
+  }
+};
+
+}  // namespace
+
+std::filesystem::path RegistryFile() { return AppFolder() / "VelmorcastClasses.reg"; }
+
+std::vector<Registration> ReadRegistry(const std::filesystem::path& file) {
+  std::vector<Registration> out;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream ls(line);
+    Registration r;
+    if (std::getline(ls, r.progId, '\t') && std::getline(ls, r.library, '\t') && std::getline(ls, r.className))
+      out.push_back(r);
+  }
+  return out;
+}
+
+bool RegisterClasses(const std::filesystem::path& libraryFile,
+                     const std::vector<std::pair<std::string, std::string>>& classes) {
+  RegistryWriteLock guard;
+  auto file = RegistryFile();
+  auto regs = ReadRegistry(file);
+  for (auto& [progId, cls] : classes) {
+    regs.erase(std::remove_if(regs.begin(), regs.end(),
+                              [&](const Registration& r) { return Lower(r.progId) == Lower(progId); }),
+               regs.end());
+    regs.push_back({progId, LibraryText(libraryFile), cls});
+  }
+  return WriteRegistry(file, regs);
+}
+
+bool UnregisterLibrary(const std::filesystem::path& libraryFile) {
+  RegistryWriteLock guard;
+  auto file = RegistryFile();
+  auto regs = ReadRegistry(file);
+  auto text = LibraryText(libraryFile);
+  regs.erase(std::remove_if(regs.begin(), regs.end(), [&](const Registration& r) { return r.library == text; }),
+             regs.end());
+  return WriteRegistry(file, regs);
+}
+
+std::filesystem::path LibraryOf(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) && info.dli_fname) return std::filesystem::absolute(info.dli_fname);
+  return {};
+}
+
+void RegisterBuiltin(const std::string& progId, std::function<ComObject*()> make) {
+  std::lock_guard g(gMutex);
+  Builtins()[BaseProgId(progId)] = std::move(make);
+}
+
+void UnregisterBuiltin(const std::string& progId) {
+  std::lock_guard g(gMutex);
+  Builtins().erase(BaseProgId(progId));
+}
+
+std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId) {
+  const std::string key = BaseProgId(progId);
+  std::function<ComObject*()> builtin;
+  {
+    std::lock_guard g(gMutex);
+    auto it = Builtins().find(key);
+    if (it != Builtins().end()) builtin = it->second;
+  }
+  if (builtin) {
+    ComObject* o = builtin();
+    if (!o) throw ComError(kClassNotRegistered, "Class not registered");
+    return std::shared_ptr<ComObject>(o);
+  }
+
+  auto file = RegistryFile();
+  for (const auto& r : ReadRegistry(file)) {
+    if (BaseProgId(r.progId) != key) continue;
+    std::filesystem::path lib(r.library);
+    if (lib.is_relative()) lib = file.parent_path() / lib;
+    void* handle = nullptr;
+    {
+      std::lock_guard g(gMutex);
+      auto& loaded = Loaded();
+      auto it = loaded.find(lib.string());
+      if (it != loaded.end()) {
+        handle = it->second;
+      } else {
+        // Libraries stay loaded for the life of the process, as in-process
+        // servers do while their objects may live.
+        handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        if (handle) loaded[lib.string()] = handle;
+      }
+    }
+    if (!handle) break;
+    using Make = ComObject* (*)(const char*);
+    auto make = reinterpret_cast<Make>(dlsym(handle, "VelmoCreateInstance"));
+    if (!make) break;
+    ComObject* o = make(r.className.c_str());
+    if (!o) break;
+    return std::shared_ptr<ComObject>(o);
+  }
+  throw ComError(kClassNotRegistered, "Class not registered");
+}
+
+}  // namespace velmo::com

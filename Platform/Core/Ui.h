@@ -1,0 +1,114 @@
+#pragma once
+// The one seam through which code talks to the user: message boxes, input
+// boxes, the folder picker and the mail-profile chooser. The main program
+// installs a windowed implementation; an unattended run answers every box
+// with its default and logs it; tests answer from a script.
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace velmo::ui {
+
+// Buttons and icons of a message box, combined by addition.
+enum : int {
+  vbOKOnly = 0,
+  vbOKCancel = 1,
+  vbAbortRetryIgnore = 2,
+  vbYesNoCancel = 3,
+  vbYesNo = 4,
+  vbRetryCancel = 5,
+  vbCritical = 16,
+  vbQuestion = 32,
+  vbExclamation = 48,
+  vbInformation = 64,
+  vbDefaultButton2 = 256,
+  vbDefaultButton3 = 512,
+};
+
+// Answers of a message box.
+enum : int { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+
+// The answer a box gives when nobody can click it: its default button.
+int DefaultAnswer(int buttons);
+
+class UiSeam {
+ public:
+  virtual ~UiSeam() = default;
+  // A message box; returns the button clicked.
+  virtual int MsgBox(const std::string& prompt, int buttons, const std::string& title) = 0;
+  // An input box; false on Cancel. value holds the default on entry.
+  virtual bool InputBox(const std::string& prompt, const std::string& title, std::string& value) = 0;
+  // The folder picker owned by a window (an id from RegisterWindow, 0 for
+  // none); "" when cancelled.
+  virtual std::string BrowseForFolder(long ownerWindowId) = 0;
+  // The mail-profile chooser; false on Cancel.
+  virtual bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
+                             std::string& chosen) = 0;
+  // True when nobody is there to answer.
+  virtual bool Unattended() const = 0;
+};
+
+// The installed seam (an UnattendedUi until a program installs another).
+UiSeam& Ui();
+std::shared_ptr<UiSeam> SetUi(std::shared_ptr<UiSeam> ui);  // returns the previous one
+
+// Answers every box with its default and hands each box's text to a sink
+// (a log writer), so unattended code never blocks.
+class UnattendedUi : public UiSeam {
+ public:
+  using Sink = std::function<void(const std::string& what)>;
+  explicit UnattendedUi(Sink sink = {}) : sink_(std::move(sink)) {}
+  int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
+  bool InputBox(const std::string& prompt, const std::string& title, std::string& value) override;
+  std::string BrowseForFolder(long ownerWindowId) override;
+  bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
+                     std::string& chosen) override;
+  bool Unattended() const override { return true; }
+
+ private:
+  Sink sink_;
+};
+
+// Answers from a script, for tests: each box takes the next queued answer
+// (or its default when the queue is empty) and is recorded.
+class ScriptedUi : public UiSeam {
+ public:
+  struct Shown {
+    std::string kind;  // "MsgBox", "InputBox", "BrowseForFolder", "ChooseProfile"
+    std::string prompt;
+    std::string title;
+    int buttons = 0;
+  };
+  void QueueMsgBox(int answer) { std::lock_guard g(m_); msgAnswers_.push_back(answer); }
+  void QueueInput(std::string value, bool ok = true) { std::lock_guard g(m_); inputAnswers_.push_back({ok, std::move(value)}); }
+  void QueueFolder(std::string path) { std::lock_guard g(m_); folderAnswers_.push_back(std::move(path)); }
+  void QueueProfile(std::string profile, bool ok = true) { std::lock_guard g(m_); profileAnswers_.push_back({ok, std::move(profile)}); }
+  std::vector<Shown> shown() const { std::lock_guard g(m_); return shown_; }
+  void clear() { std::lock_guard g(m_); shown_.clear(); }
+
+  int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
+  bool InputBox(const std::string& prompt, const std::string& title, std::string& value) override;
+  std::string BrowseForFolder(long ownerWindowId) override;
+  bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
+                     std::string& chosen) override;
+  bool Unattended() const override { return false; }
+
+ private:
+  mutable std::mutex m_;
+  std::deque<int> msgAnswers_;
+  std::deque<std::pair<bool, std::string>> inputAnswers_;
+  std::deque<std::string> folderAnswers_;
+  std::deque<std::pair<bool, std::string>> profileAnswers_;
+  std::vector<Shown> shown_;
+};
+
+// Window handles passed between components are ids, resolved here; never a
+// pointer cut to 32 bits.
+long RegisterWindow(void* window);
+void UnregisterWindow(long id);
+void* WindowFromId(long id);
+
+}  // namespace velmo::ui

@@ -1,0 +1,263 @@
+#pragma once
+// The database layer: connections, recordsets and a catalog over SQLite,
+// taking the Jet SQL the system writes ("text(255)", "char(3)", "memo",
+// "delete * from", bracketed names) and behaving as its callers expect of a
+// shared Jet file:
+//  - every text column compares without regard to case (full Unicode case
+//    folding: "Müller" = "MÜLLER");
+//  - several connections, of one process or several, use one file; a
+//    recordset buffers the rows it appends and writes them in one short
+//    transaction when it closes, is requeried, or holds 1,000 rows, so no
+//    write transaction is held open between calls (inside BeginTrans on the
+//    same connection the flush joins that transaction);
+//  - every connection holds a shared lock on a companion lock file while
+//    open, so compaction never runs under another user of the file.
+// Failures throw velmo::ComError with the provider's number and text.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ComError.h"
+
+namespace velmo::db {
+
+// Error numbers callers test.
+inline constexpr int32_t kDbFileExists = Hr(0x80040E17);       // Catalog.Create on an existing file
+inline constexpr int32_t kDbSyntaxOrExists = Hr(0x80040E14);   // bad statement; "Table 'X' already exists."
+inline constexpr int32_t kDbNoSuchTable = Hr(0x80040E37);      // missing table
+inline constexpr int32_t kDbItemNotFound = Hr(0x800A0CC1);     // field name or ordinal not found
+inline constexpr int32_t kDbNoCurrentRecord = Hr(0x800A0BCD);  // EOF or BOF
+inline constexpr int32_t kDbClosed = Hr(0x800A0E78);           // operation on a closed object
+inline constexpr int32_t kDbCannotOpen = Hr(0x80004005);       // file cannot be opened or is locked
+
+// A field value: Null or text. Numbers the engine returns read as decimal
+// text; all tables of the system hold text.
+class Value {
+ public:
+  Value() = default;  // Null
+  Value(std::string text) : null_(false), text_(std::move(text)) {}
+  Value(const char* text) : null_(text == nullptr), text_(text ? text : "") {}
+  Value(std::string_view text) : null_(false), text_(text) {}
+  Value(int64_t n) : null_(false), text_(std::to_string(n)) {}
+  Value(int n) : null_(false), text_(std::to_string(n)) {}
+  static Value Null() { return Value(); }
+  bool IsNull() const { return null_; }
+  // "" for Null.
+  const std::string& Text() const { return text_; }
+  long Long() const;  // 0 for Null or non-numeric text
+  bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }
+
+ private:
+  bool null_ = true;
+  std::string text_;
+};
+
+enum CursorTypeEnum : int { adOpenUnspecified = -1, adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum LockTypeEnum : int { adLockUnspecified = -1, adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3, adLockBatchOptimistic = 4 };
+enum StateEnum : int { adStateClosed = 0, adStateOpen = 1 };
+
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>" (blanks
+  // around "=" allowed, any provider name accepted) or a bare path. The file
+  // must exist (Catalog::Create makes new ones).
+  void Open(const std::string& connectionString, const std::string& user = "",
+            const std::string& password = "", long options = -1);
+  void Close();
+  int State() const;
+  std::string ConnectionString() const;
+  std::filesystem::path FilePath() const;
+  void SetProvider(const std::string& provider);
+  const std::string& Provider() const;
+
+  // Runs a statement that returns no rows; returns the number of rows changed.
+  long Execute(const std::string& sql);
+  // The same with values bound to "?" placeholders, in order.
+  long Execute(const std::string& sql, const std::vector<Value>& params);
+
+  void BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const;
+
+  struct Impl;
+  Impl& impl() const { return *impl_; }
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+class Recordset;
+
+class Field {
+ public:
+  const std::string& Name() const { return name_; }
+  const Value& Val() const;
+  const std::string& Text() const { return Val().Text(); }
+  bool IsNull() const { return Val().IsNull(); }
+  // Assigns the field of the current row (or of the row being added); the
+  // change is written by Update.
+  Field& operator=(const Value& v);
+  // Width declared in the column's type (text(n), char(n)); 0 for memo or
+  // expressions. Kept as metadata, never enforced.
+  int DefinedSize() const { return size_; }
+
+ private:
+  friend class Recordset;
+  Recordset* rs_ = nullptr;
+  int index_ = 0;
+  std::string name_;
+  int size_ = 0;
+};
+
+class Fields {
+ public:
+  long Count() const { return static_cast<long>(list_.size()); }
+  // By position from 0, or by name without regard to case; an unknown one
+  // throws kDbItemNotFound.
+  Field& operator[](long index);
+  Field& operator[](std::string_view name);
+  Field& Item(long index) { return (*this)[index]; }
+  Field& Item(std::string_view name) { return (*this)[name]; }
+
+ private:
+  friend class Recordset;
+  std::vector<Field> list_;
+};
+
+class Recordset {
+ public:
+  Recordset();
+  ~Recordset();  // closes (and so flushes) when still open
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  int CursorType = adOpenForwardOnly;
+  int LockType = adLockReadOnly;
+
+  // Opens a statement on a connection, or on a connection of its own made
+  // from a connection string. Opening "select * from T" only to append
+  // reads nothing. Rows are read when first asked for; iteration runs over
+  // the rows' keys as read then, so updating or deleting while iterating is
+  // safe. A statement over one table (select ... from T [where ...]) can be
+  // updated; others are read-only.
+  void Open(const std::string& sql, Connection& connection, int cursorType = adOpenUnspecified,
+            int lockType = adLockUnspecified);
+  void Open(const std::string& sql, const std::string& connectionString, int cursorType = adOpenUnspecified,
+            int lockType = adLockUnspecified);
+  // With values bound to "?" placeholders.
+  void Open(const std::string& sql, Connection& connection, const std::vector<Value>& params,
+            int cursorType = adOpenUnspecified, int lockType = adLockUnspecified);
+  void Close();
+  int State() const;
+  Connection* ActiveConnection() const;
+
+  bool Eof();
+  bool Bof();
+  void MoveFirst();
+  void MoveNext();
+  void MovePrevious();
+  void MoveLast();
+  // Exact count of the rows of the statement (and of the rows appended
+  // through this recordset), computed when asked.
+  long RecordCount();
+
+  Fields& GetFields();
+  Field& operator[](long index) { return GetFields()[index]; }
+  Field& operator[](std::string_view name) { return GetFields()[name]; }
+
+  // Starts a new row; assign its fields, then Update.
+  void AddNew();
+  // Adds a whole row at once, values by column position (missing trailing
+  // values are Null).
+  void AddNew(const std::vector<Value>& valuesByPosition);
+  // Adds a row from names and values.
+  void AddNew(const std::vector<std::string>& names, const std::vector<Value>& values);
+  // Writes the row being added (buffered) or the changed fields of the
+  // current row (at once).
+  void Update();
+  void CancelUpdate();
+  // Removes the current row.
+  void Delete();
+  // Writes what is buffered and reads the statement again.
+  void Requery();
+
+  struct Impl;
+
+ private:
+  friend class Field;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The one quoting helper for SQL text that is passed around as text:
+// 'value' with every quote doubled ("O'Neil" -> 'O''Neil').
+std::string SqlQuote(std::string_view value);
+
+// Creates database files and lists their tables.
+class Catalog {
+ public:
+  Catalog();
+  ~Catalog();
+  // Writes a new, empty database file at once; an existing file throws
+  // kDbFileExists "Database already exists.".
+  void Create(const std::string& connectionString);
+  // Opens the catalog's own connection to an existing file.
+  void SetActiveConnection(const std::string& connectionString);
+  // Releases the file ("set the active connection to nothing").
+  void ReleaseConnection();
+  // Names of the tables, in creation order; the engine's own tables are
+  // never listed.
+  std::vector<std::string> TableNames();
+  // Column names of a table, in order.
+  std::vector<std::string> ColumnNames(const std::string& table);
+
+ private:
+  std::unique_ptr<Connection> conn_;
+};
+
+// Compacts a database file into a new one, as the Jet engine's
+// CompactDatabase does. It takes the database's lock exclusively (so it
+// fails while any connection of any process has the file open) and keeps it
+// until Release() or destruction, so the caller can move the copy over the
+// original before anybody opens it again.
+class JetEngine {
+ public:
+  JetEngine();
+  ~JetEngine();
+  // Throws ComError when the source is in use (kDbCannotOpen, "The database
+  // is in use by another process."), when the destination exists, or when
+  // the copy fails.
+  void CompactDatabase(const std::string& sourceConnectionString, const std::string& destConnectionString);
+  void Release();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Moves a database file over another, replacing it, and removes stale
+// "-wal" and "-shm" files of the target. False with errno's number and text
+// on failure.
+bool MoveDatabaseFile(const std::filesystem::path& from, const std::filesystem::path& to, int32_t& number,
+                      std::string& description);
+
+// The path named by a connection string ("...;Data Source=<path>" or a bare
+// path), "\" taken as a separator.
+std::filesystem::path PathFromConnectionString(const std::string& connectionString);
+
+// Journal mode of database files the program creates: WAL for the inventory
+// database (the default), the rollback journal for export files, which must
+// stay one self-contained file.
+enum class Journal { Wal, Rollback };
+void CreateDatabaseFile(const std::filesystem::path& path, Journal journal = Journal::Wal);
+
+}  // namespace velmo::db

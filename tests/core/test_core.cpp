@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "AppFolder.h"
+#include "ComFactory.h"
+#include "DateText.h"
+#include "InstanceLock.h"
+#include "TestHome.h"
+#include "TextFile.h"
+#include "Ui.h"
+
+using namespace velmo;
+
+TEST(AppFolder, HomeVariableAndBackslashPaths) {
+  test::TestHome home(false);
+  EXPECT_EQ(AppFolder(), home.dir());
+  EXPECT_EQ(AppPath("\\velmo.mdb"), home.dir() / "velmo.mdb");
+  EXPECT_EQ(AppPath("Schedule\\SchedConfig.cfg"), home.dir() / "Schedule" / "SchedConfig.cfg");
+  EXPECT_EQ(AppPath("\\Export"), home.dir() / "Export");
+  EXPECT_EQ(WinPath("/base", "/abs/file"), std::filesystem::path("/abs/file"));
+  EXPECT_EQ(NativePath("/opt/v\\velmo.mdb"), std::filesystem::path("/opt/v/velmo.mdb"));
+  EXPECT_EQ(AppFolderText(), home.dir().string());
+}
+
+TEST(DateText, GeneralShortAndTimeForms) {
+  std::tm t{};
+  t.tm_year = 2024 - 1900;
+  t.tm_mon = 2;
+  t.tm_mday = 7;
+  t.tm_hour = 16;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  EXPECT_EQ(GeneralDate(t), "3/7/2024 4:05:09 PM");
+  EXPECT_EQ(ShortDate(t), "3/7/2024");
+  EXPECT_EQ(TimeText(t), "4:05:09 PM");
+  t.tm_hour = 0;
+  EXPECT_EQ(TimeText(t), "12:05:09 AM");
+  t.tm_hour = 12;
+  EXPECT_EQ(TimeText(t), "12:05:09 PM");
+  t.tm_mon = 11;
+  t.tm_mday = 31;
+  t.tm_hour = 23;
+  EXPECT_EQ(GeneralDate(t), "12/31/2024 11:05:09 PM");
+}
+
+TEST(TextFile, AppendCreatesAndKeepsCrLf) {
+  test::TestHome home(false);
+  auto f = home / "log.txt";
+  EXPECT_TRUE(AppendLine(f, "one"));
+  EXPECT_TRUE(AppendLine(f, ""));
+  EXPECT_EQ(test::TestHome::Slurp(f), "one\r\n\r\n");
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadLines(f, lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", ""}));
+  EXPECT_FALSE(AppendLine(home / "no" / "such" / "folder.txt", "x"));
+}
+
+TEST(FileLock, SharedAndExclusive) {
+  test::TestHome home(false);
+  auto f = home / "x.lock";
+  FileLock a, b, c;
+  ASSERT_TRUE(a.TryLock(f, FileLock::Mode::Shared));
+  EXPECT_TRUE(b.TryLock(f, FileLock::Mode::Shared));
+  EXPECT_FALSE(c.TryLock(f, FileLock::Mode::Exclusive));
+  a.Unlock();
+  b.Unlock();
+  EXPECT_TRUE(c.TryLock(f, FileLock::Mode::Exclusive));
+  EXPECT_FALSE(a.TryLock(f, FileLock::Mode::Shared));
+}
+
+TEST(Ui, DefaultsScriptAndUnattendedAnswers) {
+  EXPECT_EQ(ui::DefaultAnswer(ui::vbYesNo), ui::vbYes);
+  EXPECT_EQ(ui::DefaultAnswer(ui::vbYesNo + ui::vbDefaultButton2), ui::vbNo);
+  std::vector<std::string> logged;
+  ui::UnattendedUi un([&](const std::string& s) { logged.push_back(s); });
+  EXPECT_EQ(un.MsgBox("Connect again?", ui::vbYesNo + ui::vbQuestion, "T"), ui::vbNo);
+  EXPECT_EQ(un.MsgBox("Failed", ui::vbInformation, "T"), ui::vbOK);
+  EXPECT_EQ(logged.size(), 2u);
+
+  auto scripted = std::make_shared<ui::ScriptedUi>();
+  scripted->QueueMsgBox(ui::vbNo);
+  scripted->QueueProfile("MS Exchange Settings");
+  auto previous = ui::SetUi(scripted);
+  EXPECT_EQ(ui::Ui().MsgBox("Q", ui::vbYesNo, "T"), ui::vbNo);
+  std::string chosen;
+  EXPECT_TRUE(ui::Ui().ChooseProfile({"MS Exchange Settings"}, 0, chosen));
+  EXPECT_EQ(chosen, "MS Exchange Settings");
+  EXPECT_FALSE(ui::Ui().ChooseProfile({"x"}, 0, chosen));  // nothing queued: Cancel
+  ASSERT_EQ(scripted->shown().size(), 3u);
+  EXPECT_EQ(scripted->shown()[0].prompt, "Q");
+  ui::SetUi(previous);
+
+  int w = 0;
+  long id = ui::RegisterWindow(&w);
+  EXPECT_EQ(ui::WindowFromId(id), &w);
+  ui::UnregisterWindow(id);
+  EXPECT_EQ(ui::WindowFromId(id), nullptr);
+}
+
+namespace {
+struct IThing {
+  static constexpr const char* IID = "IThing";
+  virtual int Answer() = 0;
+};
+struct Thing : com::ComObject, IThing {
+  void* QueryInterface(std::string_view iid) override { return iid == IID ? static_cast<IThing*>(this) : nullptr; }
+  int Answer() override { return 42; }
+};
+}  // namespace
+
+TEST(ComFactory, BuiltinsVersionedProgIdsAndUnknownClasses) {
+  test::TestHome home(false);
+  com::RegisterBuiltin("Test.Thing", [] { return new Thing; });
+  EXPECT_EQ(com::CreateObject<IThing>("test.thing")->Answer(), 42);
+  EXPECT_EQ(com::CreateObject<IThing>("Test.Thing.1")->Answer(), 42);
+  com::UnregisterBuiltin("Test.Thing");
+  try {
+    com::CreateObject<IThing>("Test.Thing");
+    FAIL();
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.Number(), Hr(0x80040154));
+    EXPECT_EQ(e.Description(), "Class not registered");
+  }
+}
+
+TEST(ComFactory, RegistryFileEntries) {
+  test::TestHome home(false);
+  ASSERT_TRUE(com::RegisterClasses(home / "libA.so", {{"A.One", "One"}, {"A.Two", "Two"}}));
+  ASSERT_TRUE(com::RegisterClasses("/elsewhere/libB.so", {{"B.One", "One"}}));
+  auto regs = com::ReadRegistry(com::RegistryFile());
+  ASSERT_EQ(regs.size(), 3u);
+  EXPECT_EQ(regs[0].library, "libA.so");
+  EXPECT_EQ(regs[2].library, "/elsewhere/libB.so");
+  ASSERT_TRUE(com::UnregisterLibrary(home / "libA.so"));
+  regs = com::ReadRegistry(com::RegistryFile());
+  ASSERT_EQ(regs.size(), 1u);
+  // A registered class whose library is missing is "not registered".
+  EXPECT_THROW(com::CreateObjectRaw("B.One"), ComError);
+}
