@@ -1,0 +1,33 @@
+#pragma once
+// The main program's shared state, in one place.
+#include <memory>
+#include <string>
+
+#include "Database.h"
+#include "ExchWindow.h"
+
+inline constexpr const char* kProductTitle = "Velmorine for Exchange Server (Velmorcast)";
+inline constexpr const char* kVersionText = "v1.4.2";
+
+inline constexpr int kMaxExchWindows = 25;
+
+// The one open connection of the main program to the inventory database.
+extern std::unique_ptr<velmo::db::Connection> gConn;
+// Application folder + "\velmo.mdb".
+extern std::string gstrDBPath;
+
+// Browse-window slots 1 to 25 (slot 0 unused), the number open, and the
+// window report commands act on.
+extern ExchWindow* gfrmExchWindows[kMaxExchWindows + 1];
+extern long glngWindowCount;
+extern ExchWindow* gfrmCurrent;
+
+extern bool gbConnected;
+extern bool gbShowConnectDialog;
+
+// Set while a command of the custom report window runs: shared procedures
+// then work on that window.
+extern bool gbCustomReport;
+extern CustomReportWindow* gfrmCustomReport;
+// The second title line of a printout or export.
+extern std::string gstrReportTitle;
