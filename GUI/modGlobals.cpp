@@ -10,3 +10,5 @@ bool gbShowConnectDialog = false;
 bool gbCustomReport = false;
 CustomReportWindow* gfrmCustomReport = nullptr;
 std::string gstrReportTitle;
+QWidget* gMainWindow = nullptr;
+QMdiArea* gMdiArea = nullptr;

@@ -6,6 +6,9 @@
 #include "Database.h"
 #include "ExchWindow.h"
 
+class QWidget;
+class QMdiArea;
+
 inline constexpr const char* kProductTitle = "Velmorine for Exchange Server (Velmorcast)";
 inline constexpr const char* kVersionText = "v1.4.2";
 
@@ -31,3 +34,7 @@ extern bool gbCustomReport;
 extern CustomReportWindow* gfrmCustomReport;
 // The second title line of a printout or export.
 extern std::string gstrReportTitle;
+
+// The main window and its MDI area, set when the main window is created.
+extern QWidget* gMainWindow;
+extern QMdiArea* gMdiArea;
