@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the bundled sample organisation on
+# a loopback port, and opens the program against it. The sample directory is
+# stopped when the program ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bash scripts/deps.sh
+bash scripts/build.sh
+
+state=$(mktemp -d /tmp/velmorcast-sample.XXXXXX)
+cleanup() {
+  bash scripts/sample-slapd.sh stop "$state" >/dev/null 2>&1 || true
+  rm -rf "$state"
+}
+trap cleanup EXIT
+
+bash scripts/sample-slapd.sh start "$state" >/dev/null
+export VELMORCAST_LDAP_HOSTS="$state/ldaphosts.conf"
+export VELMORCAST_PROVIDERS="$root/sample/providers"
+echo "Sample organisation running. Connect to server EX1 (or EX2, EX10)."
+"$root/build/app/VELMORC"
