@@ -1,0 +1,172 @@
+#pragma once
+// The directory layer: ADSI's LDAP provider over OpenLDAP's libldap, plus a
+// registration point for the "WinNT:" domain-list provider.
+//
+// Paths understood by GetObject / OpenDSObject:
+//   "LDAP://SERVER/RootDSE"              the server's root DSE
+//   "LDAP://SERVER"                      the organisation entry (the naming
+//                                        context whose entry has objectClass
+//                                        organization)
+//   "LDAP://SERVER/o=Org/ou=Site/cn=X"   slash path written top-down; an RDN
+//                                        value holding "/" is written "\/"
+//   "LDAP://SERVER/cn=X,ou=Site,o=Org"   comma DN (as read from an attribute)
+//   "WinNT:" and "WinNT://..."           handed to the provider registered
+//                                        with SetWinNTProvider; without one,
+//                                        binding fails with 0x80005000.
+//
+// Server names: "EX1" means ldap://EX1:389 unless the host map names it.
+// The host map is the file "ldaphosts.conf" in the application folder, or
+// the file named by the environment variable VELMORCAST_LDAP_HOSTS when it
+// is set. Lines "NAME URL" (ldap:// or ldaps://); names compare without
+// regard to case; blank lines and lines starting with "#" are ignored.
+//
+// Credentials: OpenDSObject sends the user text exactly as given in an
+// LDAP simple bind ("dc=CORP,cn=jsmith", "dc=CORP,cn=jsmith,cn=admin").
+// GetObject, and OpenDSObject with an empty user, mean "the current logon".
+// A Linux process has no Windows logon to hand to the server, so the
+// current logon is an anonymous simple bind (empty name and password): the
+// server decides what an anonymous user may read, and a server that refuses
+// anonymous binds gives 0x80072029 "Inappropriate authentication.".
+//
+// One LDAP session is kept per (server, user, password) and reused by every
+// bind with the same three, as ADSI caches its connections; a session the
+// server dropped is reconnected once. Connecting is bounded by 10 s and a
+// search by 120 s.
+//
+// Errors are thrown as velmo::ComError with a signed HRESULT and a
+// description (see the constants below); nothing reports a failure as an
+// empty result.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ComError.h"
+
+namespace velmo::ads {
+
+// Bind flags of OpenDSObject (values as ADSI defines them). The layer
+// accepts them and otherwise always does a simple bind.
+inline constexpr long ADS_SECURE_AUTHENTICATION = 0x1;
+inline constexpr long ADS_USE_ENCRYPTION = 0x2;
+inline constexpr long ADS_READONLY_SERVER = 0x4;
+inline constexpr long ADS_NO_AUTHENTICATION = 0x10;
+inline constexpr long ADS_FAST_BIND = 0x20;
+inline constexpr long ADS_SERVER_BIND = 0x200;
+
+// HRESULTs of the layer.
+inline constexpr int32_t E_SERVER_NOT_OPERATIONAL = Hr(0x8007203A);  // "The server is not operational."
+inline constexpr int32_t E_LOGON_FAILURE = Hr(0x8007052E);           // "Logon failure: unknown user name or bad password."
+inline constexpr int32_t E_INVALID_PASSWORD = Hr(0x80070056);        // "The specified network password is not correct."
+inline constexpr int32_t E_INAPPROPRIATE_AUTH = Hr(0x80072029);      // "Inappropriate authentication."
+inline constexpr int32_t E_NO_SUCH_OBJECT = Hr(0x80072030);          // "There is no such object on the server."
+inline constexpr int32_t E_ACCESS_DENIED = Hr(0x80070005);           // "Access is denied."
+inline constexpr int32_t E_CANNOT_PERFORM = Hr(0x8007003A);          // "The specified server cannot perform the requested operation."
+inline constexpr int32_t E_SIZE_LIMIT = Hr(0x80072023);              // "The size limit for this request was exceeded."
+inline constexpr int32_t E_ADS_BAD_PATHNAME = Hr(0x80005000);        // "An invalid directory pathname was passed."
+inline constexpr int32_t E_ADS_PROPERTY_NOT_FOUND = Hr(0x8000500D);  // "The directory property cannot be found in the cache."
+
+// One attribute's value as ADSI hands it to a Variant: a text, a byte
+// array (binary syntaxes, or a name read with ";binary"), or a list of
+// values (an attribute with several values; GetEx always gives a list).
+class DirValue {
+ public:
+  enum class Kind { Empty, Text, Bytes, List };
+
+  DirValue() = default;
+  static DirValue FromText(std::string text);
+  static DirValue FromBytes(std::vector<uint8_t> bytes);
+  static DirValue FromList(std::vector<DirValue> items);
+
+  Kind kind() const { return kind_; }
+  bool IsEmpty() const { return kind_ == Kind::Empty; }
+  bool IsText() const { return kind_ == Kind::Text; }
+  bool IsBytes() const { return kind_ == Kind::Bytes; }
+  bool IsList() const { return kind_ == Kind::List; }
+
+  // The value as text: a text as is; bytes as their raw characters; a list
+  // gives its first item's text; empty gives "".
+  std::string Text() const;
+  // The value as bytes: bytes as is; a text's characters; a list gives its
+  // first item's bytes.
+  std::vector<uint8_t> Bytes() const;
+  // Every value as text: a list gives each item's text, a single value a
+  // list of one, empty an empty list.
+  std::vector<std::string> Texts() const;
+  // The items of a list; a single value is a list of one.
+  std::vector<DirValue> Items() const;
+  // Number of values (0 for empty, 1 for a single value).
+  size_t Count() const;
+
+ private:
+  Kind kind_ = Kind::Empty;
+  std::string text_;
+  std::vector<uint8_t> bytes_;
+  std::vector<DirValue> items_;
+};
+
+// A bound directory object (IADs / IADsContainer).
+class DirObject {
+ public:
+  virtual ~DirObject() = default;
+
+  // Relative name with its type in lower case and the value in the
+  // directory's own case: "cn=EX1", "ou=Lakeside". RootDSE gives "".
+  virtual std::string Name() const = 0;
+  // The entry's structural object class as the schema spells it.
+  virtual std::string Class() const = 0;
+  // "LDAP://" + the server as the caller wrote it + "/" + the parent DN
+  // exactly as the server returns it.
+  virtual std::string Parent() const = 0;
+  // "LDAP://" + the server as the caller wrote it + "/" + the entry's DN.
+  virtual std::string ADsPath() const = 0;
+
+  // Loads the named attributes into the property cache. A name followed
+  // by ";binary" is requested without the option and its value comes
+  // back as bytes.
+  virtual void GetInfoEx(const std::vector<std::string>& names, long reserved = 0) = 0;
+  // Loads every attribute into the property cache.
+  virtual void GetInfo() = 0;
+  // One attribute: a single value as Text or Bytes, several values as a
+  // List. An attribute the entry does not have throws 0x8000500D. An
+  // attribute not yet in the cache is read from the server first.
+  virtual DirValue Get(const std::string& name) = 0;
+  // Every value of an attribute as a List (one value gives a list of one).
+  virtual DirValue GetEx(const std::string& name) = 0;
+
+  // The container's Filter: class names; Children keeps an entry when one
+  // of its objectClass values equals one of them without regard to case
+  // (no subclass matching). Empty means every child.
+  virtual void SetFilter(std::vector<std::string> classes) = 0;
+  virtual std::vector<std::string> Filter() const = 0;
+  // The children one level down, honouring the filter, in the directory's
+  // order. Each comes with its attributes already in its cache.
+  virtual std::vector<std::shared_ptr<DirObject>> Children() = 0;
+};
+
+using DirObjectPtr = std::shared_ptr<DirObject>;
+
+// Binds a path as the current logon (see above).
+DirObjectPtr GetObject(const std::string& path);
+
+// Binds a path with credentials; an empty user means the current logon.
+DirObjectPtr OpenDSObject(const std::string& path, const std::string& user,
+                          const std::string& password, long flags);
+
+// The "WinNT:" provider: called with the whole path ("WinNT:",
+// "WinNT://CORP") and the credentials. Passing an empty function removes
+// the provider.
+using WinNTProvider = std::function<DirObjectPtr(const std::string& path, const std::string& user,
+                                                 const std::string& password, long flags)>;
+void SetWinNTProvider(WinNTProvider provider);
+
+// Forgets every cached session (they are closed). Tests use it to start
+// from scratch; the program never needs it.
+void ResetSessions();
+
+// The URL a server name resolves to through the host map
+// ("ldap://EX1:389" when unmapped).
+std::string ServerUrl(const std::string& server);
+
+}  // namespace velmo::ads
