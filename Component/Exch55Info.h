@@ -1,0 +1,286 @@
+#pragma once
+// Exch55Info: the directory collector class behind _Exch55Info.
+//
+// One object serves one caller operation: the caller sets ErrorLogFileName,
+// calls one or more Get... methods and releases it. Every method binds the
+// named server over LDAP (InitializeVariables), reads directory objects and
+// appends rows by column position to the tables of the inventory database
+// "velmo.mdb" in the collector's own folder. Nothing escapes a method as an
+// exception: each step that can fail is tried, logged where the log asks
+// for it, and the method goes on with its next step.
+//
+// The class is written in two halves that share this declaration:
+//  - set-up, log, recipients, distribution lists, public folders, the
+//    recipient row writers, the permissions bridge and the container walker
+//    (Exch55Info.cpp, ExchRecipients.cpp, ExchRowWriters.cpp,
+//    ExchPublicFolders.cpp, ExchPermissions.cpp);
+//  - protocols, stores, server objects, containers, connectors and
+//    diagnostics logging (ExchProtocols.cpp, ExchStores.cpp,
+//    ExchServerObjects.cpp, ExchConnectors.cpp, ExchDiagnostics.cpp).
+//
+// Credentials: the set-up binds with the user text as the caller passed it;
+// a method's own object binds use the user text followed by ",cn=admin"
+// (when not empty). Binds of distinguished names read from attributes
+// (owner, members, manager, reports, view containers, memberOf, senders,
+// delegates, alternate recipient, ...) go through BindReferenced, which uses
+// the same credentials as the call's own object binds, or the current logon
+// when the call has none.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ComFactory.h"
+#include "Database.h"
+#include "Directory.h"
+#include "IExch55Info.h"
+
+class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
+ public:
+  Exch55Info();
+  ~Exch55Info() override;
+
+  void* QueryInterface(std::string_view iid) override;
+
+  // _Exch55Info
+  void GetMailboxInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
+                      const std::string& strPassword, const std::string& strObjectADsPath,
+                      std::string* strRetErrorMsg = nullptr) override;
+  void GetDLInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
+                 const std::string& strPassword, const std::string& strObjectADsPath,
+                 std::string* strRetErrorMsg = nullptr) override;
+  void GetPublicFolderInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
+                           const std::string& strPassword, long lWinHwnd, const std::string& strObjectADsPath,
+                           std::string* strRetErrorMsg = nullptr) override;
+  void GetCustomRecipInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
+                          const std::string& strPassword, const std::string& strObjectADsPath,
+                          std::string* strRetErrorMsg = nullptr) override;
+  void GetObjectsInContainer(const std::string& strServerName, const std::string& strUserName,
+                             const std::string& strPassword) override;
+  void GetProtocolInfo(const std::string& strServerName, const std::string& strUserName,
+                       const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetPrivateISInfo(const std::string& strServerName, const std::string& strUserName,
+                        const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetServerInfo(const std::string& strServerName, const std::string& strUserName,
+                     const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetServerProtocolsInfo(const std::string& strServerName, const std::string& strUserName,
+                              const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetPublicISInfo(const std::string& strServerName, const std::string& strUserName,
+                       const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetConnectorInfo(const std::string& strServerName, const std::string& strUserName,
+                        const std::string& strPassword, std::string* strRetErrorMsg = nullptr) override;
+  void GetPublicFolderInfoUsingProfile(int16_t iInfoType, const std::string& strServerName,
+                                       const std::string& strUserName, const std::string& strPassword,
+                                       const std::string& strProfileName, const std::string& strObjectADsPath,
+                                       std::string* strRetErrorMsg = nullptr) override;
+  std::string ErrorLogFileName() const override;
+  void ErrorLogFileName(const std::string& vNewValue) override;
+
+  // Counters of directory work, for the benchmark: binds made, binds served
+  // from a just-enumerated container, and name lookups of attribute values.
+  struct Counters {
+    long pathBinds = 0;
+    long bindsFromEnumeration = 0;
+    long referenceBinds = 0;
+    long accountLookups = 0;
+  };
+  const Counters& WorkCounters() const { return counters_; }
+
+ private:
+  using DirObject = velmo::ads::DirObject;
+  using DirObjectPtr = velmo::ads::DirObjectPtr;
+  using DirValue = velmo::ads::DirValue;
+  using Recordset = velmo::db::Recordset;
+  using Value = velmo::db::Value;
+  using Row = std::vector<velmo::db::Value>;
+
+  // ---- State (every field starts empty) ---------------------------------
+  std::string ErrorLogFileName_;  // the property; "" means the default log
+  std::string BoundServer;        // the server of the running call
+  std::string OrgRdn;             // "o=<organisation>"
+  std::string SiteRdn;            // "ou=<site>"
+  std::string DatabasePath;       // the collector's folder + "\velmo.mdb"
+  std::unique_ptr<velmo::db::Connection> DbConnection;
+  std::unique_ptr<velmo::db::Recordset> DbRecordset;
+  std::string ObjectDisplayName;    // display name of the container written last
+  std::string ObjectDirectoryName;  // directory name of the container written last
+  std::string ObjectPath;           // [Object Path] of the object being written
+  std::string BindErrorHint;        // advice for the last failed server bind
+  // The credentials of the running call's object binds (user with
+  // ",cn=admin" already appended, or empty for the current logon); used by
+  // BindReferenced.
+  std::string CallUser;
+  std::string CallPassword;
+  // Children of the container being walked, by their full "LDAP://" path,
+  // with the credentials they were enumerated with: a bind of one of these
+  // paths with the same credentials is served from here.
+  struct Enumerated {
+    std::string user;
+    std::string password;
+    std::unordered_map<std::string, DirObjectPtr> byPath;
+  };
+  Enumerated enumerated_;
+  Counters counters_;
+
+  // ---- Frame: set-up, log, database (Exch55Info.cpp) --------------------
+  bool InitializeVariables(const std::string& strServerName, const std::string& strUserName,
+                           const std::string& strPassword);
+  void WriteErrorLog(const std::string& When, const std::string& Context, const std::string& Number,
+                     const std::string& Description);
+  static std::string GetErrorHint(int32_t errorNumber);
+  void OpenDBConnection();
+  void OpenRecordset(const std::string& selectText);
+  void CloseRecordset();
+  void CloseDBConnection();
+
+  // Trace and failure lines with the current time.
+  void LogTrace(const std::string& context, const std::string& parameters);
+  void LogFailure(const std::string& context, int32_t number, const std::string& description);
+  void LogFalse(const std::string& procedure);  // "FALSE" / "InitializeVariables Function Call Failure"
+  // A message box of the collector's own, through the UI seam: shown in the
+  // main program, logged and answered at once in an unattended run.
+  void ShowMessage(const std::string& prompt, int buttons, const std::string& title);
+
+  // ---- Directory helpers (Exch55Info.cpp) ------------------------------
+  // Binds an "LDAP://" path: with credentials when user is not empty,
+  // else as the current logon. Throws velmo::ComError.
+  DirObjectPtr BindPath(const std::string& path, const std::string& user, const std::string& password);
+  // Binds "LDAP://" + BoundServer + "/" + a distinguished name read from an
+  // attribute, with the call's credentials (CallUser) or the current logon.
+  DirObjectPtr BindReferenced(const std::string& dn);
+  // Enumerates a container's children (filter already set) and remembers
+  // them under parentPath + "/" + name for BindPath.
+  std::vector<DirObjectPtr> EnumerateChildren(DirObject& container, const std::string& parentPath,
+                                              const std::string& user, const std::string& password);
+  void ForgetEnumeration();
+  // The user text of a call's object binds: user + ",cn=admin", or "".
+  static std::string AdminUser(const std::string& user);
+
+  // Guarded reads: true with the value when the attribute could be read.
+  static void LoadInfo(DirObject& obj, const std::vector<std::string>& names);
+  static bool ReadValue(DirObject& obj, const std::string& name, DirValue& value);
+  static bool ReadText(DirObject& obj, const std::string& name, std::string& text);
+  static bool ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values);
+  // A directory Boolean ("TRUE"/"FALSE", "1"/"0"); false when not readable
+  // or not a Boolean.
+  static bool ReadBool(DirObject& obj, const std::string& name, bool& flag);
+  // A whole number; false when not readable or not a number.
+  static bool ReadNumber(DirObject& obj, const std::string& name, double& number);
+  // Text of an attribute of a referenced object, "" when the bind or the
+  // read fails.
+  std::string ReferencedText(const std::string& dn, const std::string& attribute);
+
+  // ---- Texts shared by the writers -------------------------------------
+  // "kind" + number + separator + description.
+  static std::string BindErrorItem(const std::string& kind, int32_t number, const std::string& separator,
+                                   const std::string& description);
+  // Removes every prefix occurrence and cuts before the first ","; the
+  // whole remaining text when no "," is left.
+  static std::string ServerFromDn(const std::string& dn, const std::string& prefix);
+  // Type of an address entry "type$address": SMTP, X.400, CCMAIL, MS or
+  // Other by the first of "smtp", "x.400", "ccmail", "ms" found anywhere in
+  // the lower-cased entry; and its address (the second "$" piece).
+  static std::string AddressType(const std::string& entry);
+  static std::string AddressOf(const std::string& entry);
+  // Seconds as days, a division that keeps fractions ("604800" -> "7").
+  static std::string DaysText(double seconds);
+  // Appends a row by column position; a failed write loses that row only.
+  static void AddRow(Recordset& rs, const Row& values);
+
+  // ---- Recipients (ExchRecipients.cpp) ----------------------------------
+  struct Recipient {
+    std::string displayName;  // cn
+    std::string alias;        // uid
+    std::string homeServer;   // from Home-MDB, "[None]" without one
+  };
+  void GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInfoType, const std::string& strServerName,
+                                 const std::string& strUserName, const std::string& strPassword,
+                                 const std::string& strObjectADsPath, std::string& strRetErrorMsg);
+  // The container walker: mode 0 container rows, any other mode mailboxes.
+  void GetChildContainers(const std::string& path, const std::string& user, const std::string& password,
+                          long mode, int16_t iInfoType);
+  void WriteRecipientGeneral(bool mailbox, DirObject& obj, const Recipient& r, const std::string& server,
+                             const std::string& path);
+  void WriteRecipientOrgnPhoneNotes(bool mailbox, DirObject& obj, const Recipient& r, const std::string& server,
+                                    const std::string& path);
+  void WriteRecipientProtocols(bool mailbox, DirObject& obj, const Recipient& r, const std::string& server,
+                               const std::string& path);
+  void WriteMailboxAdvanced(DirObject& obj, const Recipient& r, const std::string& server, const std::string& path);
+  void WriteCustomRecipAdvanced(DirObject& obj, const Recipient& r, const std::string& server,
+                                const std::string& path);
+  // Primary Windows NT account of Assoc-NT-Account as "DOMAIN\login", "".
+  std::string AccountName(DirObject& obj);
+  // rdn of the object named by Obj-View-Containers, "".
+  std::string ContainerName(DirObject& obj);
+
+  // Distribution lists.
+  void WriteDLGeneral(DirObject& obj, Recordset& rs, const std::string& displayName, const std::string& alias,
+                      const std::string& server, const std::string& path);
+  void WriteDLAdvanced(DirObject& obj, Recordset& rs, const std::string& displayName, const std::string& alias,
+                       const std::string& server, const std::string& path);
+
+  // ---- Recipient row writers (ExchRowWriters.cpp) -----------------------
+  void WriteCustomAttributes(DirObject& obj, Recordset& rs, const std::string& displayName,
+                             const std::string& alias, const std::string& path, const std::string& kind,
+                             const std::string& homeServer);
+  void WriteEmailAddresses(DirObject& obj, Recordset& rs, const std::string& displayName,
+                           const std::string& alias, const std::string& path, const std::string& kind,
+                           const std::string& homeServer);
+  void WriteDeliveryRestrictions(const std::string& kind, DirObject& obj, Recordset& rs,
+                                 const std::string& displayName, const std::string& alias,
+                                 const std::string& path, const std::string& homeServer);
+
+  // ---- Permissions bridge (ExchPermissions.cpp) -------------------------
+  void GetObjectPermissions(DirObject& obj, const std::string& level, const std::string& displayName,
+                            const std::string& alias, const std::string& table, const std::string& modeText,
+                            const std::string& homeServer, const std::string& objectPath);
+
+  // ---- Public folders (ExchPublicFolders.cpp) ---------------------------
+  void CollectPublicFolderInfo(long mode, int16_t iInfoType, const std::string& strServerName,
+                               const std::string& strUserName, const std::string& strPassword, long windowHandle,
+                               const std::string& strObjectADsPath, const std::string& profileName,
+                               std::string& strRetErrorMsg);
+  static std::string FolderRoleName(long rights);
+
+  // ---- Configuration half ----------------------------------------------
+  // Protocols (ExchProtocols.cpp): one protocol object of a Protocols
+  // container; result receives its bind-error item or "".
+  void GetProtocolProp(const std::string& strLevel, const std::string& strObjectName,
+                       const std::string& strServerName, const std::string& strUserName,
+                       const std::string& strPassword, std::string& result);
+  // Server objects (ExchServerObjects.cpp); each empties strRetErrorMsg on
+  // entry (GetContainerObjectsInfo only appends).
+  void GetSystemAttendantInfo(const std::string& strServerName, const std::string& strUserName,
+                              const std::string& strPassword, std::string& strRetErrorMsg);
+  void GetMTAInfo(const std::string& strServerName, const std::string& strUserName,
+                  const std::string& strPassword, std::string& strRetErrorMsg);
+  void GetContainerObjectsInfo(const std::string& strServerName, const std::string& strUserName,
+                               const std::string& strPassword, std::string& strRetErrorMsg);
+  // One ContainerInfo row for a container at a level (0 organisation ...
+  // 5 server protocols); sets ObjectDisplayName, ObjectDirectoryName and
+  // ObjectPath for the container's permission rows.
+  void WriteContainerInfo(int16_t level, DirObject& container, Recordset& rs, const std::string& serverName);
+  // The container walker's step for one child in container mode: its
+  // ContainerInfo row (level 2) and its ServerObjectsPerm rows. ObjectPath
+  // holds the child's path when it is called.
+  void WriteContainerRows(DirObject& container);
+  // Registry (ExchDiagnostics.cpp): mode 0 the System Attendant's
+  // log-cleaning text into cleaningText, mode 1 the DiagLogging rows of the
+  // service the directory name stands for.
+  void GetDataFromRegistry(int16_t mode, const std::string& displayName, const std::string& directoryName,
+                           std::string& cleaningText);
+  void WriteDiagLogging(const std::string& keyPath, const std::string& displayName,
+                        const std::string& directoryName, const std::string& categoryText);
+  // Connectors (ExchConnectors.cpp): one connector of the Connections
+  // container each; message receives its bind-error item or "".
+  void GetIMCInfo(const std::string& connectorName, const std::string& strUserName, const std::string& strPassword,
+                  std::string& message);
+  void GetSiteConnectorInfo(const std::string& connectorName, const std::string& strUserName,
+                            const std::string& strPassword, std::string& message);
+  void GetNewsfeedInfo(const std::string& connectorName, const std::string& strUserName,
+                       const std::string& strPassword, std::string& message);
+  void GetMSMailInfo(const std::string& connectorName, const std::string& strUserName,
+                     const std::string& strPassword, std::string& message);
+};
