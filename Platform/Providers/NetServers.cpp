@@ -1,0 +1,215 @@
+#include "NetServers.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "ProviderFolder.h"
+
+namespace velmo::net {
+
+namespace {
+
+using providers::EqualsNoCase;
+using providers::UpperAscii;
+
+struct Server {
+  std::string domain;
+  std::string name;
+  uint32_t type = 0;
+  std::vector<std::string> services;
+  uint32_t access = 0;
+};
+
+struct Network {
+  bool present = false;
+  std::vector<std::string> domains;
+  std::vector<Server> servers;
+  std::string localDomain;
+  std::string localMachine;
+  std::optional<uint32_t> domainListError;
+  std::map<std::string, uint32_t> serverListErrors;  // by upper-case domain
+};
+
+uint32_t AccessCode(const std::string& text) {
+  if (text.empty() || text == "-" || EqualsNoCase(text, "ok")) return 0;
+  if (EqualsNoCase(text, "denied")) return ERROR_ACCESS_DENIED;
+  if (EqualsNoCase(text, "unreachable")) return RPC_S_SERVER_UNAVAILABLE;
+  auto n = providers::ParseNumber(text);
+  return n ? static_cast<uint32_t>(*n) : RPC_S_SERVER_UNAVAILABLE;
+}
+
+void AddDomain(Network& net, const std::string& name) {
+  if (name.empty()) return;
+  for (auto& d : net.domains)
+    if (EqualsNoCase(d, name)) return;
+  net.domains.push_back(name);
+}
+
+Network Load() {
+  Network net;
+  auto file = providers::FindProviderFile("network.txt");
+  std::vector<providers::Record> records;
+  if (!file || !providers::ReadRecords(*file, records)) return net;
+  net.present = true;
+  for (const auto& r : records) {
+    const std::string& kind = r.Field(0);
+    if (EqualsNoCase(kind, "domain")) {
+      AddDomain(net, r.Field(1));
+    } else if (EqualsNoCase(kind, "server")) {
+      Server s;
+      s.domain = r.Field(1);
+      s.name = r.Field(2);
+      if (s.name.empty()) continue;
+      s.type = static_cast<uint32_t>(providers::ParseNumber(r.Field(3)).value_or(0));
+      std::string list = r.Field(4), piece;
+      for (size_t i = 0; i <= list.size(); ++i) {
+        if (i == list.size() || list[i] == ',') {
+          while (!piece.empty() && piece.back() == ' ') piece.pop_back();
+          size_t b = piece.find_first_not_of(' ');
+          if (b != std::string::npos && piece != "-") s.services.push_back(piece.substr(b));
+          piece.clear();
+        } else {
+          piece += list[i];
+        }
+      }
+      s.access = AccessCode(r.Field(5));
+      AddDomain(net, s.domain);
+      net.servers.push_back(std::move(s));
+    } else if (EqualsNoCase(kind, "local")) {
+      net.localDomain = r.Field(1);
+      net.localMachine = r.Field(2);
+    } else if (EqualsNoCase(kind, "error")) {
+      if (EqualsNoCase(r.Field(1), "domains")) {
+        if (auto n = providers::ParseNumber(r.Field(2))) net.domainListError = static_cast<uint32_t>(*n);
+      } else if (EqualsNoCase(r.Field(1), "servers")) {
+        if (auto n = providers::ParseNumber(r.Field(3)))
+          net.serverListErrors[UpperAscii(r.Field(2))] = static_cast<uint32_t>(*n);
+      }
+    }
+  }
+  if (net.localDomain.empty() && !net.domains.empty()) net.localDomain = net.domains.front();
+  return net;
+}
+
+std::string StripBackslashes(const std::string& name) {
+  size_t i = 0;
+  while (i < name.size() && (name[i] == '\\' || name[i] == '/')) ++i;
+  return name.substr(i);
+}
+
+// Open handles: id -> the services of the machine a manager handle belongs
+// to (service handles keep an empty entry).
+std::mutex gHandleMutex;
+std::map<uint64_t, std::vector<std::string>>& Handles() {
+  static std::map<uint64_t, std::vector<std::string>> handles;
+  return handles;
+}
+uint64_t gNextId = 1;
+
+uint64_t NewHandle(std::vector<std::string> services) {
+  std::lock_guard g(gHandleMutex);
+  uint64_t id = gNextId++;
+  Handles()[id] = std::move(services);
+  return id;
+}
+
+}  // namespace
+
+uint32_t NetServerEnum(const std::string&, uint32_t serverType, const std::string& domain,
+                       std::vector<SERVER_INFO_101>& entries) {
+  entries.clear();
+  Network net = Load();
+  if (!net.present) return ERROR_NO_BROWSER_SERVERS_FOUND;
+
+  if (serverType == SV_TYPE_DOMAIN_ENUM) {
+    uint32_t code = net.domainListError.value_or(NERR_Success);
+    if (code != NERR_Success && code != ERROR_MORE_DATA) return code;
+    for (const auto& d : net.domains) {
+      SERVER_INFO_101 e;
+      e.sv101_name = d;
+      e.sv101_type = SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT;
+      entries.push_back(std::move(e));
+    }
+    return code;
+  }
+
+  const std::string wanted = domain.empty() ? net.localDomain : domain;
+  bool known = false;
+  for (const auto& d : net.domains) known = known || EqualsNoCase(d, wanted);
+  if (wanted.empty() || !known) return ERROR_NO_BROWSER_SERVERS_FOUND;
+  uint32_t code = NERR_Success;
+  if (auto it = net.serverListErrors.find(UpperAscii(wanted)); it != net.serverListErrors.end()) code = it->second;
+  if (code != NERR_Success && code != ERROR_MORE_DATA) return code;
+  for (const auto& s : net.servers) {
+    if (!EqualsNoCase(s.domain, wanted)) continue;
+    if (serverType != SV_TYPE_ALL && (s.type & serverType) == 0) continue;
+    SERVER_INFO_101 e;
+    e.sv101_name = s.name;
+    e.sv101_type = s.type;
+    entries.push_back(std::move(e));
+  }
+  return code;
+}
+
+ScHandle& ScHandle::operator=(ScHandle&& o) noexcept {
+  if (this != &o) {
+    Close();
+    id_ = o.id_;
+    o.id_ = 0;
+  }
+  return *this;
+}
+
+void ScHandle::Close() {
+  if (id_ == 0) return;
+  std::lock_guard g(gHandleMutex);
+  Handles().erase(id_);
+  id_ = 0;
+}
+
+uint32_t OpenSCManager(const std::string& machineName, uint32_t, ScHandle& manager) {
+  manager.Close();
+  Network net = Load();
+  std::string name = StripBackslashes(machineName);
+  if (name.empty()) {
+    name = net.localMachine;
+    if (name.empty()) {
+      manager.id_ = NewHandle({});
+      return 0;
+    }
+  }
+  for (const auto& s : net.servers) {
+    if (!EqualsNoCase(s.name, name)) continue;
+    if (s.access != 0) return s.access;
+    manager.id_ = NewHandle(s.services);
+    return 0;
+  }
+  return RPC_S_SERVER_UNAVAILABLE;
+}
+
+uint32_t OpenService(const ScHandle& manager, const std::string& serviceName, uint32_t, ScHandle& service) {
+  service.Close();
+  std::vector<std::string> services;
+  {
+    std::lock_guard g(gHandleMutex);
+    auto it = Handles().find(manager.id_);
+    if (manager.id_ == 0 || it == Handles().end()) return ERROR_INVALID_HANDLE;
+    services = it->second;
+  }
+  for (const auto& s : services) {
+    if (EqualsNoCase(s, serviceName)) {
+      service.id_ = NewHandle({});
+      return 0;
+    }
+  }
+  return ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+size_t OpenServiceHandleCount() {
+  std::lock_guard g(gHandleMutex);
+  return Handles().size();
+}
+
+}  // namespace velmo::net
