@@ -113,15 +113,10 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // BindReferenced.
   std::string CallUser;
   std::string CallPassword;
-  // Children of the container being walked, by their full "LDAP://" path,
-  // with the credentials they were enumerated with: a bind of one of these
-  // paths with the same credentials is served from here.
-  struct Enumerated {
-    std::string user;
-    std::string password;
-    std::unordered_map<std::string, DirObjectPtr> byPath;
-  };
-  Enumerated enumerated_;
+  // Objects bound from attribute values during the running call, by
+  // distinguished name (nullptr when the bind failed): one directory lookup
+  // per name and call however many recipients name it.
+  std::unordered_map<std::string, DirObjectPtr> referenced_;
   Counters counters_;
 
   // ---- Frame: set-up, log, database (Exch55Info.cpp) --------------------
@@ -150,11 +145,16 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // Binds "LDAP://" + BoundServer + "/" + a distinguished name read from an
   // attribute, with the call's credentials (CallUser) or the current logon.
   DirObjectPtr BindReferenced(const std::string& dn);
-  // Enumerates a container's children (filter already set) and remembers
-  // them under parentPath + "/" + name for BindPath.
-  std::vector<DirObjectPtr> EnumerateChildren(DirObject& container, const std::string& parentPath,
-                                              const std::string& user, const std::string& password);
-  void ForgetEnumeration();
+  // Binds the path of a child just enumerated, with the credentials of the
+  // enumeration: served from the enumeration's result (its attributes are
+  // already loaded) when the path ends in the child's plain relative name,
+  // so walking a container costs one directory search; bound for real
+  // otherwise.
+  DirObjectPtr BindChild(const std::string& childPath, const DirObjectPtr& enumerated, const std::string& user,
+                         const std::string& password);
+  // Sets the credentials of the running call's object binds (CallUser,
+  // CallPassword) and forgets the names bound by an earlier call.
+  void BeginCall(const std::string& user, const std::string& password);
   // The user text of a call's object binds: user + ",cn=admin", or "".
   static std::string AdminUser(const std::string& user);
 

@@ -1,0 +1,411 @@
+// The collector's frame: the class and its library exports, set-up
+// (InitializeVariables), the log, the database helpers, the directory
+// helpers and the texts every writer shares.
+#include "Exch55Info.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "AppFolder.h"
+#include "ComError.h"
+#include "DateText.h"
+#include "SiteMatch.h"
+#include "TextFile.h"
+#include "Ui.h"
+
+namespace {
+
+constexpr const char* kTitle = "Velmorine for Exchange Server (Velmorcast)";
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kDefaultLog = "VelmorcastErrorLog.log";
+
+}  // namespace
+
+VELMO_COM_LIBRARY((std::vector<std::pair<std::string, std::string>>{{"VELMO.Exch55Info", "Exch55Info"}}),
+                  ([](std::string_view cls) -> velmo::com::ComObject* {
+                    if (cls == "Exch55Info") return new Exch55Info();
+                    return nullptr;
+                  }))
+
+Exch55Info::Exch55Info() = default;
+
+Exch55Info::~Exch55Info() {
+  CloseRecordset();
+  CloseDBConnection();
+}
+
+void* Exch55Info::QueryInterface(std::string_view iid) {
+  if (iid == _Exch55Info::IID) return static_cast<_Exch55Info*>(this);
+  return nullptr;
+}
+
+std::string Exch55Info::ErrorLogFileName() const { return ErrorLogFileName_; }
+
+void Exch55Info::ErrorLogFileName(const std::string& vNewValue) { ErrorLogFileName_ = vNewValue; }
+
+// ---- Log ---------------------------------------------------------------
+
+void Exch55Info::WriteErrorLog(const std::string& When, const std::string& Context, const std::string& Number,
+                               const std::string& Description) {
+  if (ErrorLogFileName_.empty()) ErrorLogFileName_ = kDefaultLog;
+  const std::string sep = "      ";
+  // A line that cannot be written (a missing "Schedule" folder, a read-only
+  // folder) is lost; the caller goes on.
+  velmo::AppendLine(velmo::WinPath(velmo::AppFolder(), ErrorLogFileName_),
+                    When + sep + Number + sep + Description + sep + Context);
+}
+
+void Exch55Info::LogTrace(const std::string& context, const std::string& parameters) {
+  WriteErrorLog(velmo::NowText(), context, "Parameters", parameters);
+}
+
+void Exch55Info::LogFailure(const std::string& context, int32_t number, const std::string& description) {
+  WriteErrorLog(velmo::NowText(), context, velmo::NumberText(number), description);
+}
+
+void Exch55Info::LogFalse(const std::string& procedure) {
+  WriteErrorLog(velmo::NowText(), procedure, "FALSE", "InitializeVariables Function Call Failure");
+}
+
+void Exch55Info::ShowMessage(const std::string& prompt, int buttons, const std::string& title) {
+  try {
+    velmo::ui::Ui().MsgBox(prompt, buttons, title);
+  } catch (...) {
+  }
+}
+
+std::string Exch55Info::GetErrorHint(int32_t errorNumber) {
+  const std::string lead = std::string(kCrLf) + kCrLf;
+  switch (static_cast<uint32_t>(errorNumber)) {
+    case 0x80072029u:
+      return lead + "Please ensure Basic (Clear Text) is enabled at the Site/Server level.";
+    case 0x8007203Au:
+    case 0x8007003Au:
+      return lead + "Please ensure LDAP protocol is enabled at the Site/Server level or the server is operational.";
+    case 0x8007052Eu:
+      return lead +
+             "Please ensure Anonymous Access is enabled or the currently logged on user/supplied credential is "
+             "visible in that exchange server.";
+    case 0x80005000u:
+      return lead + "Please ensure Windows NT Challenge/Response is enabled at the Site/Server level." + kCrLf +
+             "OR Please try in different user credential using Connect As option.";
+    default:
+      return "";
+  }
+}
+
+// ---- Set-up --------------------------------------------------------------
+
+bool Exch55Info::InitializeVariables(const std::string& strServerName, const std::string& strUserName,
+                                     const std::string& strPassword) {
+  const std::string params = strServerName + "-" + strUserName + "-";
+  LogTrace("InitializeVariables Start", params);
+  bool result = false;
+  BoundServer = strServerName;
+  const std::string path = "LDAP://" + strServerName;
+
+  DirObjectPtr root;
+  try {
+    root = BindPath(path, strUserName, strPassword);
+  } catch (const velmo::ComError& e) {
+    LogFailure("InitializeVariables - Binding to the Server '" + path + "' using credential '" + strUserName + "'",
+               e.Number(), e.Description());
+    BindErrorHint = GetErrorHint(e.Number());
+    ShowMessage("Error occured while binding to the server '" + strServerName + "' : " + kCrLf +
+                    velmo::NumberText(e.Number()) + kCrLf + e.Description() + BindErrorHint,
+                velmo::ui::vbInformation + velmo::ui::vbOKOnly, kTitle);
+    LogTrace("InitializeVariables End", params);
+    return false;
+  }
+
+  LoadInfo(*root, {"o"});
+  try {
+    OrgRdn = "o=" + root->Get("o").Text();
+  } catch (const velmo::ComError& e) {
+    LogFailure("InitializeVariables - Retrieving Organization Name", e.Number(), e.Description());
+    LogTrace("InitializeVariables End", params);
+    return false;
+  }
+  DatabasePath = velmo::AppFolderText() + "\\velmo.mdb";
+
+  // Site search: organisation -> sites -> cn=Configuration -> cn=Servers ->
+  // the computer that is this server. A container that cannot be listed is
+  // passed over.
+  auto children = [](DirObject& parent, const char* cls) {
+    try {
+      parent.SetFilter({cls});
+      return parent.Children();
+    } catch (const velmo::ComError&) {
+      return std::vector<DirObjectPtr>{};
+    }
+  };
+  for (const auto& unit : children(*root, "organizationalUnit")) {
+    if (result) break;
+    if (unit->Class() != "organizationalUnit") continue;
+    for (const auto& config : children(*unit, "Container")) {
+      if (result) break;
+      if (config->Name() != "cn=Configuration") continue;
+      for (const auto& servers : children(*config, "Container")) {
+        if (result) break;
+        if (servers->Name() != "cn=Servers") continue;
+        for (const auto& computer : children(*servers, "Computer")) {
+          if (velmo::ComputerIsServer(computer->Name(), strServerName)) {
+            SiteRdn = unit->Name();
+            result = true;
+            break;
+          }
+        }
+      }
+    }
+  }
+  LogTrace("InitializeVariables End", params);
+  return result;
+}
+
+// ---- Database ------------------------------------------------------------
+
+void Exch55Info::OpenDBConnection() {
+  try {
+    DbConnection = std::make_unique<velmo::db::Connection>();
+    DbConnection->SetProvider("Microsoft.Jet.OLEDB.4.0");
+    DbConnection->Open(DatabasePath);
+  } catch (const velmo::ComError& e) {
+    LogFailure("OpenDBConnection", e.Number(), e.Description());
+    ShowMessage(std::string("Error occured while opening database : ") + kCrLf + velmo::NumberText(e.Number()) +
+                    kCrLf + e.Description(),
+                velmo::ui::vbInformation, kTitle);
+  }
+}
+
+void Exch55Info::OpenRecordset(const std::string& selectText) {
+  try {
+    if (!DbRecordset) DbRecordset = std::make_unique<velmo::db::Recordset>();
+    if (DbRecordset->State() == velmo::db::adStateOpen) DbRecordset->Close();
+    if (!DbConnection) throw velmo::ComError(velmo::db::kDbClosed, "Operation is not allowed when the object is closed.");
+    DbRecordset->Open(selectText, *DbConnection, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
+  } catch (const velmo::ComError& e) {
+    LogFailure("OpenRecordset", e.Number(), e.Description());
+    ShowMessage(std::string("Error occured while opening table : ") + kCrLf + velmo::NumberText(e.Number()) +
+                    kCrLf + e.Description(),
+                velmo::ui::vbInformation, kTitle);
+  }
+}
+
+void Exch55Info::CloseRecordset() {
+  if (!DbRecordset) return;
+  try {
+    if (DbRecordset->State() == velmo::db::adStateOpen) DbRecordset->Close();
+  } catch (const velmo::ComError& e) {
+    LogFailure("CloseRecordset", e.Number(), e.Description());
+  }
+  DbRecordset.reset();
+}
+
+void Exch55Info::CloseDBConnection() {
+  if (!DbConnection) return;
+  try {
+    if (DbConnection->State() == velmo::db::adStateOpen) DbConnection->Close();
+  } catch (const velmo::ComError& e) {
+    LogFailure("CloseDBConnection", e.Number(), e.Description());
+  }
+  DbConnection.reset();
+}
+
+void Exch55Info::AddRow(Recordset& rs, const Row& values) {
+  try {
+    rs.AddNew(values);
+  } catch (...) {
+    // A row that cannot be written is lost; the walk goes on.
+  }
+}
+
+// ---- Directory -------------------------------------------------------------
+
+namespace {
+velmo::ads::DirObjectPtr Bind(const std::string& path, const std::string& user, const std::string& password) {
+  if (!user.empty()) return velmo::ads::OpenDSObject(path, user, password, 0);
+  return velmo::ads::GetObject(path);
+}
+
+// True when a relative name reads the same written into a slash path, so
+// the path names exactly the entry it was enumerated as.
+bool PlainRdn(const std::string& rdn) {
+  size_t eq = rdn.find('=');
+  if (eq == std::string::npos) return false;
+  return rdn.find_first_of("/\\,+=;\"<>#", eq + 1) == std::string::npos;
+}
+}  // namespace
+
+Exch55Info::DirObjectPtr Exch55Info::BindPath(const std::string& path, const std::string& user,
+                                             const std::string& password) {
+  ++counters_.pathBinds;
+  return Bind(path, user, password);
+}
+
+Exch55Info::DirObjectPtr Exch55Info::BindChild(const std::string& childPath, const DirObjectPtr& enumerated,
+                                              const std::string& user, const std::string& password) {
+  // The child was listed a moment ago with these credentials and its
+  // attributes came with it; binding its path again would read the same
+  // entry. Names that a slash path would not carry unchanged are bound for
+  // real, so they fail (and are logged) as any bad path does.
+  if (enumerated) {
+    std::string name = enumerated->Name();
+    if (PlainRdn(name) && childPath.size() > name.size() &&
+        childPath.compare(childPath.size() - name.size() - 1, std::string::npos, "/" + name) == 0) {
+      ++counters_.bindsFromEnumeration;
+      return enumerated;
+    }
+  }
+  return BindPath(childPath, user, password);
+}
+
+void Exch55Info::BeginCall(const std::string& user, const std::string& password) {
+  CallUser = user;
+  CallPassword = password;
+  referenced_.clear();
+}
+
+Exch55Info::DirObjectPtr Exch55Info::BindReferenced(const std::string& dn) {
+  auto found = referenced_.find(dn);
+  if (found != referenced_.end()) {
+    if (!found->second) throw velmo::ComError(velmo::ads::E_NO_SUCH_OBJECT, "There is no such object on the server.");
+    return found->second;
+  }
+  ++counters_.referenceBinds;
+  try {
+    auto obj = Bind("LDAP://" + BoundServer + "/" + dn, CallUser, CallPassword);
+    referenced_[dn] = obj;
+    return obj;
+  } catch (const velmo::ComError&) {
+    referenced_[dn] = nullptr;
+    throw;
+  }
+}
+
+std::string Exch55Info::ReferencedText(const std::string& dn, const std::string& attribute) {
+  try {
+    auto obj = BindReferenced(dn);
+    std::string text;
+    ReadText(*obj, attribute, text);
+    return text;
+  } catch (const velmo::ComError&) {
+    return "";
+  }
+}
+
+std::string Exch55Info::AdminUser(const std::string& user) { return user.empty() ? user : user + ",cn=admin"; }
+
+void Exch55Info::LoadInfo(DirObject& obj, const std::vector<std::string>& names) {
+  try {
+    obj.GetInfoEx(names, 0);
+  } catch (...) {
+  }
+}
+
+bool Exch55Info::ReadValue(DirObject& obj, const std::string& name, DirValue& value) {
+  try {
+    value = obj.Get(name);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Exch55Info::ReadText(DirObject& obj, const std::string& name, std::string& text) {
+  DirValue v;
+  if (!ReadValue(obj, name, v)) return false;
+  text = v.Text();
+  return true;
+}
+
+bool Exch55Info::ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values) {
+  try {
+    values = obj.GetEx(name).Texts();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+namespace {
+std::string LowerAscii(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+}  // namespace
+
+bool Exch55Info::ReadBool(DirObject& obj, const std::string& name, bool& flag) {
+  std::string text;
+  if (!ReadText(obj, name, text)) return false;
+  std::string t = LowerAscii(TrimBlanks(text));
+  if (t == "true" || t == "-1" || t == "1") {
+    flag = true;
+    return true;
+  }
+  if (t == "false" || t == "0") {
+    flag = false;
+    return true;
+  }
+  return false;
+}
+
+bool Exch55Info::ReadNumber(DirObject& obj, const std::string& name, double& number) {
+  std::string text;
+  if (!ReadText(obj, name, text)) return false;
+  std::string t = TrimBlanks(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || *end != '\0' || !std::isfinite(v)) return false;
+  number = v;
+  return true;
+}
+
+// ---- Shared texts ----------------------------------------------------------
+
+std::string Exch55Info::BindErrorItem(const std::string& kind, int32_t number, const std::string& separator,
+                                      const std::string& description) {
+  return kind + velmo::NumberText(number) + separator + description;
+}
+
+std::string Exch55Info::ServerFromDn(const std::string& dn, const std::string& prefix) {
+  std::string s = dn;
+  if (!prefix.empty()) {
+    size_t pos = 0;
+    while ((pos = s.find(prefix, pos)) != std::string::npos) s.erase(pos, prefix.size());
+  }
+  size_t comma = s.find(',');
+  return comma == std::string::npos ? s : s.substr(0, comma);
+}
+
+std::string Exch55Info::AddressType(const std::string& entry) {
+  std::string low = LowerAscii(entry);
+  if (low.find("smtp") != std::string::npos) return "SMTP";
+  if (low.find("x.400") != std::string::npos) return "X.400";
+  if (low.find("ccmail") != std::string::npos) return "CCMAIL";
+  if (low.find("ms") != std::string::npos) return "MS";
+  return "Other";
+}
+
+std::string Exch55Info::AddressOf(const std::string& entry) {
+  size_t first = entry.find('$');
+  if (first == std::string::npos) return "";
+  size_t second = entry.find('$', first + 1);
+  return entry.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+}
+
+std::string Exch55Info::DaysText(double seconds) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", seconds / 86400.0);
+  return buf;
+}

@@ -1,0 +1,155 @@
+// The collector's frame without a directory: set-up failures, the trace
+// and failure lines, the log file's place, the bind-failure message through
+// the UI seam, and the site-match rule.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "CollectorKit.h"
+#include "SiteMatch.h"
+
+using namespace collector_test;
+
+namespace {
+
+// A server name that the host map sends to a port where nothing listens.
+class Unreachable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hosts_ = kit_.home().dir() / "hosts.conf";
+    std::ofstream(hosts_) << "NOWHERE ldap://127.0.0.1:1\n";
+    SetEnv("VELMORCAST_LDAP_HOSTS", hosts_.string());
+  }
+  void TearDown() override { ::unsetenv("VELMORCAST_LDAP_HOSTS"); }
+  Kit kit_;
+  std::filesystem::path hosts_;
+};
+
+std::vector<std::string> Contexts(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const auto& l : lines) out.push_back(Kit::Context(l));
+  return out;
+}
+
+}  // namespace
+
+TEST_F(Unreachable, FailedSetUpLogsTracesAndTellsTheUserOnce) {
+  auto c = kit_.NewCollector();
+  std::string err = "left over";
+  c->GetDLInfo(0, "NOWHERE", "dc=CORP,cn=jsmith", "pw-secret", "o=Velmor/ou=Lakeside/cn=Recipients", &err);
+  EXPECT_EQ(err, "");
+
+  auto lines = kit_.LogLines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(Contexts(lines),
+            (std::vector<std::string>{"GetDLInfo Start", "InitializeVariables Start",
+                                      "InitializeVariables - Binding to the Server 'LDAP://NOWHERE' using "
+                                      "credential 'dc=CORP,cn=jsmith'",
+                                      "InitializeVariables End", "GetDLInfo", "GetDLInfo End"}));
+  auto start = Kit::Fields(lines[0]);
+  EXPECT_EQ(start[1], "Parameters");
+  EXPECT_EQ(start[2], "0-NOWHERE-dc=CORP,cn=jsmith-");
+  EXPECT_EQ(Kit::Fields(lines[1])[2], "NOWHERE-dc=CORP,cn=jsmith-");
+  auto failure = Kit::Fields(lines[2]);
+  EXPECT_EQ(failure[1], "-2147016646");  // 0x8007203A, server not operational
+  auto falseLine = Kit::Fields(lines[4]);
+  EXPECT_EQ(falseLine[1], "FALSE");
+  EXPECT_EQ(falseLine[2], "InitializeVariables Function Call Failure");
+  // The user name was never extended: the set-up failed before the binds.
+  EXPECT_EQ(Kit::Fields(lines[5])[2], "0-NOWHERE-dc=CORP,cn=jsmith-");
+  for (const auto& l : lines) EXPECT_EQ(l.find("pw-secret"), std::string::npos) << l;
+
+  auto shown = kit_.ui().shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, "MsgBox");
+  EXPECT_EQ(shown[0].title, "Velmorine for Exchange Server (Velmorcast)");
+  EXPECT_EQ(shown[0].buttons, velmo::ui::vbInformation);
+  EXPECT_EQ(shown[0].prompt, "Error occured while binding to the server 'NOWHERE' : \r\n-2147016646\r\n" + failure[2] +
+                                 "\r\n\r\nPlease ensure LDAP protocol is enabled at the Site/Server level or the "
+                                 "server is operational.");
+  EXPECT_TRUE(kit_.Rows("DLGeneral").empty());
+}
+
+TEST_F(Unreachable, EveryRecipientMethodStopsAfterAFailedSetUp) {
+  auto c = kit_.NewCollector();
+  std::string err;
+  c->GetMailboxInfo(3, "NOWHERE", "", "", "o=Velmor/ou=Lakeside/cn=Recipients", &err);
+  c->GetCustomRecipInfo(7, "NOWHERE", "", "", "o=Velmor/ou=Lakeside/cn=Recipients", &err);
+  c->GetPublicFolderInfoUsingProfile(0, "NOWHERE", "", "", "EX1 Profile", "o=Velmor/ou=Lakeside/cn=Recipients",
+                                     &err);
+  c->GetMailboxInfo(0, "NOWHERE", "", "", "o=Velmor/ou=Lakeside/Server Recipients", &err);
+  c->GetObjectsInContainer("NOWHERE", "", "");
+  EXPECT_EQ(err, "");
+  auto contexts = Contexts(kit_.LogLines());
+  auto count = [&](const std::string& c) { return std::count(contexts.begin(), contexts.end(), c); };
+  EXPECT_EQ(count("GetMailboxCustomRecipInfo Start"), 2);
+  EXPECT_EQ(count("GetMailboxCustomRecipInfo"), 2);
+  EXPECT_EQ(count("GetMailboxCustomRecipInfo End"), 2);
+  EXPECT_EQ(count("GetPublicFolderInfo Start"), 1);
+  EXPECT_EQ(count("GetPublicFolderInfo"), 1);
+  EXPECT_EQ(count("GetPublicFolderInfo End"), 1);
+  // Five set-ups, each with its start and end.
+  EXPECT_EQ(count("InitializeVariables Start"), 5);
+  EXPECT_EQ(count("InitializeVariables End"), 5);
+  EXPECT_EQ(kit_.ui().shown().size(), 5u);
+  // The site walk of "Server Recipients" never started, and the
+  // public-folder call never reached the mail logon.
+  EXPECT_EQ(count("GetPublicFolderInfo - Session Logon Failure "), 0);
+}
+
+TEST_F(Unreachable, AnUnattendedRunIsNeverHeldByTheBindMessage) {
+  std::vector<std::string> sunk;
+  auto previous = velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>(
+      [&](const std::string& what) { sunk.push_back(what); }));
+  auto c = kit_.NewCollector("Schedule\\VelmorcastSchedLog.log");
+  std::filesystem::create_directories(kit_.home().dir() / "Schedule");
+  c->GetMailboxInfo(0, "NOWHERE", "", "", "o=Velmor/ou=Lakeside/cn=Recipients");
+  velmo::ui::SetUi(previous);
+  ASSERT_EQ(sunk.size(), 1u);
+  EXPECT_EQ(sunk[0].rfind("Error occured while binding to the server 'NOWHERE' : ", 0), 0u);
+  EXPECT_FALSE(kit_.LogLines("Schedule\\VelmorcastSchedLog.log").empty());
+  EXPECT_FALSE(std::filesystem::exists(kit_.home().dir() / "VelmorcastErrorLog.log"));
+}
+
+TEST_F(Unreachable, LogFileNameDefaultsAndScheduleFolderRule) {
+  // Never set, or set empty: the error log of the application folder.
+  auto c = kit_.NewCollector();
+  c->GetMailboxInfo(0, "NOWHERE", "", "", "x");
+  EXPECT_EQ(c->ErrorLogFileName(), "VelmorcastErrorLog.log");
+  c->ErrorLogFileName("");
+  c->GetMailboxInfo(0, "NOWHERE", "", "", "x");
+  EXPECT_EQ(c->ErrorLogFileName(), "VelmorcastErrorLog.log");
+  EXPECT_EQ(kit_.LogLines().size(), 12u);
+  // Every line has its three six-blank separators even with empty fields.
+  for (const auto& l : kit_.LogLines()) EXPECT_EQ(Kit::Fields(l).size(), 4u) << l;
+
+  // The schedule log lies in a folder of its own; while that folder is
+  // missing its lines are lost and nothing else is written instead.
+  auto s = kit_.NewCollector("Schedule\\VelmorcastSchedLog.log");
+  s->GetMailboxInfo(0, "NOWHERE", "", "", "x");
+  EXPECT_FALSE(std::filesystem::exists(kit_.home().dir() / "Schedule"));
+  EXPECT_EQ(kit_.LogLines().size(), 12u);
+  std::filesystem::create_directories(kit_.home().dir() / "Schedule");
+  s->GetMailboxInfo(0, "NOWHERE", "", "", "x");
+  EXPECT_EQ(kit_.LogLines("Schedule\\VelmorcastSchedLog.log").size(), 6u);
+}
+
+TEST(SiteMatch, ComputerNameMustBeTheServerExactly) {
+  EXPECT_TRUE(velmo::ComputerIsServer("cn=EX1", "EX1"));
+  EXPECT_TRUE(velmo::ComputerIsServer("cn=EX1", "ex1"));
+  EXPECT_TRUE(velmo::ComputerIsServer("CN=ex1", "Ex1"));
+  EXPECT_FALSE(velmo::ComputerIsServer("cn=EX10", "EX1"));
+  EXPECT_FALSE(velmo::ComputerIsServer("cn=EX1", "EX10"));
+  EXPECT_FALSE(velmo::ComputerIsServer("cn=XEX1", "EX1"));
+  EXPECT_FALSE(velmo::ComputerIsServer("EX1", "EX1"));
+  EXPECT_FALSE(velmo::ComputerIsServer("cn=", ""));
+
+  // Whichever order the directory lists them in, EX1 finds cn=EX1 only.
+  for (auto order : {std::vector<std::string>{"cn=EX10", "cn=EX1"}, std::vector<std::string>{"cn=EX1", "cn=EX10"}}) {
+    auto hit = std::find_if(order.begin(), order.end(), [](const std::string& n) {
+      return velmo::ComputerIsServer(n, "EX1");
+    });
+    ASSERT_NE(hit, order.end());
+    EXPECT_EQ(*hit, "cn=EX1");
+  }
+}
