@@ -32,6 +32,13 @@ inline constexpr int32_t kDbItemNotFound = Hr(0x800A0CC1);     // field name or 
 inline constexpr int32_t kDbNoCurrentRecord = Hr(0x800A0BCD);  // EOF or BOF
 inline constexpr int32_t kDbClosed = Hr(0x800A0E78);           // operation on a closed object
 inline constexpr int32_t kDbCannotOpen = Hr(0x80004005);       // file cannot be opened or is locked
+inline constexpr int32_t kDbNoValueGiven = Hr(0x80040E10);     // a name that is no column of the tables read
+inline constexpr int32_t kDbNotUpdatable = Hr(0x800A0CB3);     // read-only recordset or expression field
+inline constexpr int32_t kDbRowDeleted = Hr(0x80040E23);       // the current row was deleted
+inline constexpr int32_t kDbRowNotFound = Hr(0x80040E38);      // the row to update is gone
+inline constexpr int32_t kDbAlreadyOpen = Hr(0x800A0E79);      // Open on an open object
+inline constexpr int32_t kDbNoTransaction = Hr(0x8004D00E);    // CommitTrans/RollbackTrans without BeginTrans
+inline constexpr int32_t kDbIntegrity = Hr(0x80040E2F);        // a constraint of the table refused the row
 
 // A field value: Null or text. Numbers the engine returns read as decimal
 // text; all tables of the system hold text.

@@ -1,0 +1,350 @@
+// Connections: one engine handle on one database file, holding the file's
+// companion lock shared while open, with transactions that nest.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <SQLiteCpp/Exception.h>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "AppFolder.h"
+#include "DbInternal.h"
+
+namespace velmo::db {
+
+using detail::Throw;
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr int kLockWaitMs = 5000;
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Splits "key = value; key = value" into pairs; false when the text does
+// not look like a connection string (no known key).
+bool ParseConnectionString(const std::string& text, std::string& provider, std::string& source) {
+  bool known = false;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t semi = text.find(';', at);
+    std::string part = text.substr(at, semi == std::string::npos ? std::string::npos : semi - at);
+    size_t eq = part.find('=');
+    if (eq != std::string::npos) {
+      std::string key = Lower(Trim(part.substr(0, eq)));
+      std::string value = Trim(part.substr(eq + 1));
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+      if (key == "data source" || key == "dbq") {
+        source = value;
+        known = true;
+      } else if (key == "provider") {
+        provider = value;
+        known = true;
+      }
+    }
+    if (semi == std::string::npos) break;
+    at = semi + 1;
+  }
+  return known;
+}
+
+std::filesystem::path LockFileOf(const std::filesystem::path& db) {
+  std::filesystem::path p = db;
+  p += ".lock";
+  return p;
+}
+
+}  // namespace
+
+// ---- Value ----------------------------------------------------------------
+
+long Value::Long() const {
+  if (null_) return 0;
+  std::string t = Trim(text_);
+  if (t.empty()) return 0;
+  char* end = nullptr;
+  errno = 0;
+  double d = std::strtod(t.c_str(), &end);
+  if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(d)) return 0;
+  if (d >= 9.2e18 || d <= -9.2e18) return 0;
+  // Rounds half to even, as the conversion to a long integer does.
+  return static_cast<long>(std::nearbyint(d));
+}
+
+// ---- Helpers --------------------------------------------------------------
+
+std::string SqlQuote(std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + 2);
+  out += '\'';
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
+std::filesystem::path PathFromConnectionString(const std::string& connectionString) {
+  std::string provider, source;
+  if (ParseConnectionString(connectionString, provider, source)) return velmo::NativePath(source);
+  return velmo::NativePath(Trim(connectionString));
+}
+
+void CreateDatabaseFile(const std::filesystem::path& path, Journal journal) {
+  if (path.empty()) Throw(kDbCannotOpen, "Could not find file ''.");
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) Throw(kDbFileExists, "Database already exists.");
+    Throw(kDbCannotOpen, "Could not create file '" + path.string() + "': " + std::strerror(errno) + ".");
+  }
+  ::close(fd);
+  try {
+    SQLite::Database db(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
+    // Setting the journal mode writes the file's header, so the new file
+    // is a database at once.
+    detail::ExecSimple(db.getHandle(), journal == Journal::Wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE",
+                       path);
+    detail::ExecSimple(db.getHandle(), "PRAGMA user_version=0", path);
+  } catch (const ComError&) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    throw;
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    detail::ThrowSqliteException(e, path);
+  }
+}
+
+// ---- Connection::Impl -----------------------------------------------------
+
+void Connection::Impl::RequireOpen() const {
+  if (!h) Throw(kDbClosed, "Operation is not allowed when the object is closed.");
+}
+
+void Connection::Impl::FlushAll() {
+  // A flush may fail (the file locked for longer than the busy timeout);
+  // every recordset is tried, the first failure is reported.
+  std::exception_ptr first;
+  auto list = recordsets;
+  for (auto* rs : list) {
+    try {
+      detail::FlushRecordset(rs);
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+detail::Stmt Connection::Impl::Prepare(std::string_view sql) const {
+  RequireOpen();
+  return detail::Stmt(h, sql, path);
+}
+
+void Connection::Impl::CloseAll() {
+  if (!h) return;
+  std::exception_ptr first;
+  auto list = recordsets;
+  for (auto* rs : list) {
+    try {
+      detail::CloseRecordsetForConnection(rs);
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  recordsets.clear();
+  if (depth > 0 && !sqlite3_get_autocommit(h)) {
+    try {
+      detail::ExecSimple(h, "ROLLBACK", path);
+    } catch (...) {
+    }
+  }
+  depth = 0;
+  marks.clear();
+  db.reset();
+  h = nullptr;
+  lock.Unlock();
+  if (first) std::rethrow_exception(first);
+}
+
+// ---- Connection -----------------------------------------------------------
+
+Connection::Connection() : impl_(std::make_shared<Impl>()) { impl_->owner = this; }
+
+Connection::~Connection() {
+  try {
+    impl_->CloseAll();
+  } catch (...) {
+  }
+}
+
+void Connection::Open(const std::string& connectionString, const std::string&, const std::string&, long) {
+  Impl& m = *impl_;
+  if (m.h) Throw(kDbAlreadyOpen, "Operation is not allowed when the object is open.");
+  std::string provider, source;
+  std::filesystem::path path;
+  if (ParseConnectionString(connectionString, provider, source)) {
+    if (!provider.empty()) m.provider = provider;
+    path = velmo::NativePath(source);
+  } else {
+    path = velmo::NativePath(Trim(connectionString));
+  }
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+    Throw(kDbCannotOpen, "Could not find file '" + path.string() + "'.");
+  path = std::filesystem::absolute(path, ec);
+
+  // The shared lock keeps compaction away while this connection lives; a
+  // compaction in progress is waited for, briefly.
+  auto lockFile = LockFileOf(path);
+  if (!m.lock.Lock(lockFile, velmo::FileLock::Mode::Shared, kLockWaitMs)) {
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+      Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; cannot create its lock file '" + lockFile.string() +
+                               "': " + std::strerror(errno) + ".");
+    ::close(fd);
+    Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; file already in use.");
+  }
+  try {
+    m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
+    m.h = m.db->getHandle();
+    detail::RegisterTextRules(m.h);
+    // The file keeps the journal mode it was created with.
+    detail::ExecSimple(m.h, "PRAGMA synchronous=NORMAL", path);
+    // Reads the header: a file that is no database fails here.
+    detail::ExecSimple(m.h, "PRAGMA schema_version", path);
+  } catch (...) {
+    m.db.reset();
+    m.h = nullptr;
+    m.lock.Unlock();
+    try {
+      throw;
+    } catch (const ComError&) {
+      throw;
+    } catch (const std::exception& e) {
+      detail::ThrowSqliteException(e, path);
+    }
+  }
+  m.path = path;
+  m.connectionString = "Provider=" + m.provider + ";Data Source=" + path.string();
+}
+
+void Connection::Close() {
+  impl_->RequireOpen();
+  impl_->CloseAll();
+}
+
+int Connection::State() const { return impl_->h ? adStateOpen : adStateClosed; }
+
+std::string Connection::ConnectionString() const {
+  if (impl_->h) return impl_->connectionString;
+  if (impl_->path.empty()) return "";
+  return "Provider=" + impl_->provider + ";Data Source=" + impl_->path.string();
+}
+
+std::filesystem::path Connection::FilePath() const { return impl_->path; }
+
+void Connection::SetProvider(const std::string& provider) {
+  if (impl_->h) Throw(kDbAlreadyOpen, "Operation is not allowed when the object is open.");
+  impl_->provider = provider;
+}
+
+const std::string& Connection::Provider() const { return impl_->provider; }
+
+long Connection::Execute(const std::string& sql) { return Execute(sql, {}); }
+
+long Connection::Execute(const std::string& sql, const std::vector<Value>& params) {
+  Impl& m = *impl_;
+  m.RequireOpen();
+  // Rows the recordsets of this connection buffered come first, so the
+  // statement sees (and acts after) everything added before it.
+  m.FlushAll();
+  std::string text = detail::TranslateJet(sql);
+  detail::Stmt st = m.Prepare(text);
+  st.Bind(params);
+  bool changes = !sqlite3_stmt_readonly(st.get());
+  while (st.Step()) {
+  }
+  return changes ? static_cast<long>(sqlite3_changes(m.h)) : 0;
+}
+
+void Connection::BeginTrans() {
+  Impl& m = *impl_;
+  m.RequireOpen();
+  m.FlushAll();
+  if (m.depth > 0 && sqlite3_get_autocommit(m.h)) {
+    // The engine ended the transaction on an error of its own.
+    m.depth = 0;
+    m.marks.clear();
+  }
+  if (m.depth == 0)
+    detail::ExecSimple(m.h, "BEGIN", m.path);
+  else
+    detail::ExecSimple(m.h, ("SAVEPOINT velmo_level_" + std::to_string(m.depth)).c_str(), m.path);
+  ++m.depth;
+  m.marks.push_back(m.nextMark++);
+}
+
+void Connection::CommitTrans() {
+  Impl& m = *impl_;
+  m.RequireOpen();
+  if (m.depth == 0) Throw(kDbNoTransaction, "No transaction is active.");
+  m.FlushAll();
+  if (sqlite3_get_autocommit(m.h)) {
+    uint64_t mark = m.marks.front();
+    m.depth = 0;
+    m.marks.clear();
+    for (auto* rs : std::vector<Recordset::Impl*>(m.recordsets)) detail::RollBackRecordsetRows(rs, mark);
+    Throw(E_FAIL_, "The transaction was rolled back by the database engine after an error.");
+  }
+  if (m.depth == 1)
+    detail::ExecSimple(m.h, "COMMIT", m.path);
+  else
+    detail::ExecSimple(m.h, ("RELEASE velmo_level_" + std::to_string(m.depth - 1)).c_str(), m.path);
+  --m.depth;
+  m.marks.pop_back();
+}
+
+void Connection::RollbackTrans() {
+  Impl& m = *impl_;
+  m.RequireOpen();
+  if (m.depth == 0) Throw(kDbNoTransaction, "No transaction is active.");
+  // Rows still buffered were all added inside this level (BeginTrans
+  // writes what is buffered before it starts one): they go with it.
+  uint64_t mark = m.marks.back();
+  if (sqlite3_get_autocommit(m.h)) {
+    mark = m.marks.front();
+    m.depth = 0;
+    m.marks.clear();
+  } else {
+    if (m.depth == 1) {
+      detail::ExecSimple(m.h, "ROLLBACK", m.path);
+    } else {
+      std::string name = "velmo_level_" + std::to_string(m.depth - 1);
+      detail::ExecSimple(m.h, ("ROLLBACK TO " + name).c_str(), m.path);
+      detail::ExecSimple(m.h, ("RELEASE " + name).c_str(), m.path);
+    }
+    --m.depth;
+    m.marks.pop_back();
+  }
+  for (auto* rs : std::vector<Recordset::Impl*>(m.recordsets)) detail::RollBackRecordsetRows(rs, mark);
+}
+
+bool Connection::InTransaction() const { return impl_->h && impl_->depth > 0; }
+
+}  // namespace velmo::db

@@ -1,0 +1,146 @@
+// Engine failures as the provider's numbers and texts, and the statement
+// handle every part of the layer uses.
+#include <SQLiteCpp/Exception.h>
+
+#include "DbInternal.h"
+
+namespace velmo::db::detail {
+
+namespace {
+
+// Strips brackets, quotes and a "main." prefix from a name in an engine message.
+std::string CleanName(std::string name) {
+  while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+  if (name.rfind("main.", 0) == 0) name.erase(0, 5);
+  if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"') ||
+                           (name.front() == '`' && name.back() == '`')))
+    name = name.substr(1, name.size() - 2);
+  return name;
+}
+
+std::string FileText(const std::filesystem::path& file) { return file.empty() ? std::string() : file.string(); }
+
+}  // namespace
+
+void Throw(int32_t number, std::string description) { throw ComError(number, std::move(description)); }
+
+void ThrowCode(int rc, const std::string& msg, const std::filesystem::path& file) {
+  int primary = rc & 0xFF;
+  const std::string f = FileText(file);
+  switch (primary) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      Throw(kDbCannotOpen, "Could not update; currently locked.");
+    case SQLITE_READONLY:
+      Throw(kDbCannotOpen, "Cannot update. Database or object is read-only.");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      Throw(kDbCannotOpen, "Unrecognized database format '" + f + "'.");
+    case SQLITE_CANTOPEN:
+      Throw(kDbCannotOpen, "Could not find file '" + f + "'.");
+    case SQLITE_FULL:
+      Throw(kDbCannotOpen, "Not enough space on disk.");
+    case SQLITE_IOERR:
+      Throw(kDbCannotOpen, "Disk or network error.");
+    case SQLITE_CONSTRAINT:
+      Throw(kDbIntegrity, msg);
+    case SQLITE_TOOBIG:
+    case SQLITE_NOMEM:
+      Throw(kDbCannotOpen, "Not enough memory to complete the operation.");
+    default:
+      break;
+  }
+  static const std::string kNoTable = "no such table: ";
+  static const std::string kNoColumn = "no such column: ";
+  if (msg.rfind(kNoTable, 0) == 0) {
+    std::string name = CleanName(msg.substr(kNoTable.size()));
+    Throw(kDbNoSuchTable, "The database engine cannot find the input table or query '" + name +
+                              "'. Make sure it exists and that its name is spelled correctly.");
+  }
+  if (msg.rfind("table ", 0) == 0 && msg.size() > 21 && msg.compare(msg.size() - 15, 15, " already exists") == 0) {
+    std::string name = CleanName(msg.substr(6, msg.size() - 6 - 15));
+    Throw(kDbSyntaxOrExists, "Table '" + name + "' already exists.");
+  }
+  if (msg.rfind(kNoColumn, 0) == 0) Throw(kDbNoValueGiven, "No value given for one or more required parameters.");
+  if (primary == SQLITE_ERROR) Throw(kDbSyntaxOrExists, "Syntax error in SQL statement (" + msg + ").");
+  Throw(E_FAIL_, msg.empty() ? std::string("Unspecified error") : msg);
+}
+
+void ThrowSqlite(sqlite3* h, int rc, const std::filesystem::path& file) {
+  std::string msg = h ? sqlite3_errmsg(h) : sqlite3_errstr(rc);
+  ThrowCode(rc, msg, file);
+}
+
+void ThrowSqliteException(const std::exception& e, const std::filesystem::path& file) {
+  if (auto* se = dynamic_cast<const SQLite::Exception*>(&e)) ThrowCode(se->getExtendedErrorCode(), se->what(), file);
+  Throw(E_FAIL_, e.what());
+}
+
+Stmt::Stmt(sqlite3* h, std::string_view sql, const std::filesystem::path& file) : h_(h), file_(file) {
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(h, sql.data(), static_cast<int>(sql.size()), &s_, &tail);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(s_);
+    s_ = nullptr;
+    ThrowSqlite(h, rc, file);
+  }
+  if (!s_) Throw(kDbSyntaxOrExists, "Syntax error in SQL statement (empty statement).");
+}
+
+Stmt::~Stmt() { Finalize(); }
+
+Stmt::Stmt(Stmt&& o) noexcept : h_(o.h_), s_(o.s_), file_(std::move(o.file_)) { o.s_ = nullptr; }
+
+Stmt& Stmt::operator=(Stmt&& o) noexcept {
+  if (this != &o) {
+    Finalize();
+    h_ = o.h_;
+    s_ = o.s_;
+    file_ = std::move(o.file_);
+    o.s_ = nullptr;
+  }
+  return *this;
+}
+
+void Stmt::Finalize() {
+  if (s_) sqlite3_finalize(s_);
+  s_ = nullptr;
+}
+
+void Stmt::Bind(const std::vector<Value>& params) {
+  int expected = sqlite3_bind_parameter_count(s_);
+  if (static_cast<int>(params.size()) != expected)
+    Throw(kDbNoValueGiven, "No value given for one or more required parameters.");
+  for (int i = 0; i < expected; ++i) {
+    const Value& v = params[i];
+    int rc = v.IsNull() ? sqlite3_bind_null(s_, i + 1)
+                        : sqlite3_bind_text(s_, i + 1, v.Text().data(), static_cast<int>(v.Text().size()),
+                                            SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) ThrowSqlite(h_, rc, file_);
+  }
+}
+
+bool Stmt::Step() {
+  int rc = sqlite3_step(s_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  std::string msg = sqlite3_errmsg(h_);
+  sqlite3_reset(s_);
+  ThrowCode(rc, msg, file_);
+}
+
+void Stmt::Reset() {
+  if (s_) sqlite3_reset(s_);
+}
+
+void ExecSimple(sqlite3* h, const char* sql, const std::filesystem::path& file) {
+  char* err = nullptr;
+  int rc = sqlite3_exec(h, sql, nullptr, nullptr, &err);
+  if (rc != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errstr(rc);
+    sqlite3_free(err);
+    ThrowCode(rc, msg, file);
+  }
+}
+
+}  // namespace velmo::db::detail

@@ -1,0 +1,143 @@
+#pragma once
+// Internals of the database layer shared by its source files: the text
+// rules registered on every connection, the Jet dialect translation, error
+// mapping, a statement handle, and the Impl structures of Connection and
+// Recordset.
+#include <sqlite3.h>
+
+#include <SQLiteCpp/Database.h>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Database.h"
+#include "InstanceLock.h"
+
+namespace velmo::db::detail {
+
+// ---- Text rules -----------------------------------------------------------
+
+// Name of the case-insensitive collation every text column gets.
+inline constexpr const char* kNoCaseCollation = "UNICODE_NOCASE";
+
+// The UTF-8 text with every character case folded (simple Unicode folding).
+std::string Fold(std::string_view utf8);
+// <0, 0, >0 comparing two UTF-8 texts without regard to case.
+int CompareNoCase(std::string_view a, std::string_view b);
+// LIKE with "%" and "_" wildcards, without regard to case; escape 0 = none.
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape);
+// Registers the collation and the LIKE override on a connection.
+void RegisterTextRules(sqlite3* h);
+
+// ---- Dialect --------------------------------------------------------------
+
+// Rewrites the Jet forms the engine does not take: type words text(n),
+// char(n) and memo in CREATE TABLE / ALTER TABLE ADD, "delete * from".
+std::string TranslateJet(std::string_view sql);
+
+// What a SELECT reads from: updatable when it reads one table with no
+// DISTINCT, join, grouping or compound. Offsets are into the text given.
+struct SelectShape {
+  bool isSelect = false;
+  bool singleTable = false;
+  std::string table;       // unquoted name of that table
+  size_t listBegin = 0;    // start of the select list
+  size_t listEnd = 0;      // position of the FROM keyword
+};
+SelectShape AnalyzeSelect(std::string_view sql);
+
+// "name" with any double quote doubled.
+std::string QuoteIdent(std::string_view name);
+// Width in a declared type "TEXT(255)" / "char(3)"; 0 when none.
+int WidthOfDeclType(const char* decl);
+
+// ---- Errors ---------------------------------------------------------------
+
+[[noreturn]] void Throw(int32_t number, std::string description);
+// Maps the connection's last error (code rc) to the provider's number and
+// text. file names the database in messages that need it.
+[[noreturn]] void ThrowSqlite(sqlite3* h, int rc, const std::filesystem::path& file = {});
+// Maps an engine result code and its message.
+[[noreturn]] void ThrowCode(int rc, const std::string& msg, const std::filesystem::path& file);
+[[noreturn]] void ThrowSqliteException(const std::exception& e, const std::filesystem::path& file);
+
+// ---- Statements -----------------------------------------------------------
+
+class Stmt {
+ public:
+  Stmt() = default;
+  Stmt(sqlite3* h, std::string_view sql, const std::filesystem::path& file = {});
+  ~Stmt();
+  Stmt(Stmt&& o) noexcept;
+  Stmt& operator=(Stmt&& o) noexcept;
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  explicit operator bool() const { return s_ != nullptr; }
+  sqlite3_stmt* get() const { return s_; }
+  void Bind(const std::vector<Value>& params);
+  // True for a row, false when done; throws on failure (after a reset).
+  bool Step();
+  void Reset();
+  void Finalize();
+
+ private:
+  sqlite3* h_ = nullptr;
+  sqlite3_stmt* s_ = nullptr;
+  std::filesystem::path file_;
+};
+
+// Runs a statement without rows (pragmas, BEGIN/COMMIT).
+void ExecSimple(sqlite3* h, const char* sql, const std::filesystem::path& file = {});
+
+// Folded key used to find fields by name.
+std::string FieldKey(std::string_view name);
+
+}  // namespace velmo::db::detail
+
+namespace velmo::db {
+
+struct Connection::Impl {
+  Connection* owner = nullptr;
+  std::unique_ptr<SQLite::Database> db;
+  sqlite3* h = nullptr;
+  std::filesystem::path path;
+  std::string connectionString;
+  std::string provider = "Microsoft.Jet.OLEDB.4.0";
+  velmo::FileLock lock;
+
+  // Transactions: depth of BeginTrans, and the mark of each level, so rows a
+  // recordset wrote inside a level are known when that level rolls back.
+  int depth = 0;
+  std::vector<uint64_t> marks;
+  uint64_t nextMark = 1;
+
+  // Open recordsets using this connection.
+  std::vector<Recordset::Impl*> recordsets;
+
+  bool IsOpen() const { return h != nullptr; }
+  void RequireOpen() const;
+  uint64_t CurrentMark() const { return marks.empty() ? 0 : marks.back(); }
+  // Writes the rows every recordset of this connection has buffered.
+  void FlushAll();
+  // Prepares a statement already in the engine's dialect.
+  detail::Stmt Prepare(std::string_view sql) const;
+  // Closes every recordset, ends any transaction and the file.
+  void CloseAll();
+};
+
+namespace detail {
+// What a connection asks of the recordsets that use it.
+void FlushRecordset(Recordset::Impl* rs);
+// Closes a recordset because its connection closes; throws when its
+// buffered rows could not be written.
+void CloseRecordsetForConnection(Recordset::Impl* rs);
+// Forgets the rows a recordset wrote inside a transaction level that
+// rolled back (marks at or above the level's).
+void RollBackRecordsetRows(Recordset::Impl* rs, uint64_t mark);
+}  // namespace detail
+
+}  // namespace velmo::db

@@ -1,0 +1,830 @@
+// Recordsets: the rows of one statement, read once when first asked for and
+// kept with their keys, so a caller can update or delete while it walks
+// them; rows added through a recordset are buffered and written together.
+#include <unordered_map>
+#include <unordered_set>
+
+#include "DbInternal.h"
+
+namespace velmo::db {
+
+using detail::Throw;
+
+namespace {
+
+constexpr uint64_t kNullBit = 1ull << 63;
+constexpr size_t kFlushRows = 1000;
+
+[[noreturn]] void ThrowClosed() { Throw(kDbClosed, "Operation is not allowed when the object is closed."); }
+[[noreturn]] void ThrowNoCurrent() {
+  Throw(kDbNoCurrentRecord,
+        "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
+        "record.");
+}
+[[noreturn]] void ThrowNotFound() {
+  Throw(kDbItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+}
+[[noreturn]] void ThrowNotUpdatable() {
+  Throw(kDbNotUpdatable,
+        "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
+        "locktype.");
+}
+
+}  // namespace
+
+struct Recordset::Impl {
+  Recordset* owner = nullptr;
+  Connection* conn = nullptr;
+  std::unique_ptr<Connection> ownConn;
+  Connection::Impl* ci = nullptr;
+  bool open = false;
+
+  // The statement, in the engine's dialect, and what it reads.
+  std::string sql;
+  std::vector<Value> params;
+  detail::SelectShape shape;
+  bool updatable = false;  // one table, its rows' keys read with them
+  detail::Stmt readStmt;   // the key comes last when updatable
+  size_t nf = 0;
+  std::vector<std::string> baseColumn;  // per field: column of the table, "" for an expression
+  std::unordered_map<std::string, int> byName;
+  Fields fields;
+
+  // Rows read, each field's text kept in one buffer: a row version is nf+1
+  // offsets into data (the last closes the last field); kNullBit marks Null.
+  struct Row {
+    int64_t rowid = 0;
+    uint64_t mark = 0;  // transaction mark of the write that added it, 0 outside one
+    size_t at = 0;      // first offset
+    bool deleted = false;
+    bool written = true;  // false while an added row waits in the buffer
+  };
+  bool loaded = false;
+  std::string data;
+  std::vector<uint64_t> offs;
+  std::vector<Row> rows;
+  long live = 0;
+  long pos = 0;  // -1 before the first row, rows.size() after the last
+
+  // The current row's values, decoded when read.
+  std::vector<Value> cur;
+  std::vector<char> have;
+  long curPos = -2;
+
+  enum class Mode { None, Edit, Add } mode = Mode::None;
+  std::vector<Value> edit;
+  std::vector<char> edited;
+
+  // Added rows not yet written, and their place among the rows read (-1
+  // when the rows were not read yet).
+  std::vector<std::vector<Value>> pending;
+  std::vector<long> pendingRow;
+  detail::Stmt insertStmt;
+  std::vector<int> insertFields;
+  // Rows written before the first read: shown by it even when the
+  // statement's condition leaves them out.
+  std::vector<std::pair<int64_t, uint64_t>> writtenBeforeRead;
+  // Before the first read, the last added row is the current one.
+  bool atAdded = false;
+  std::vector<Value> lastAdded;
+  int64_t lastWrittenRowid = 0;
+
+  // ---- life cycle ---------------------------------------------------------
+
+  void RequireOpen() const {
+    if (!open) ThrowClosed();
+  }
+
+  void RequireWritable() const {
+    RequireOpen();
+    if (!updatable || owner->LockType == adLockReadOnly) ThrowNotUpdatable();
+  }
+
+  void Open(const std::string& text, Connection& c, const std::vector<Value>& values, int cursorType, int lockType) {
+    if (open) Throw(kDbAlreadyOpen, "Operation is not allowed when the object is open.");
+    c.impl().RequireOpen();
+    if (cursorType != adOpenUnspecified) owner->CursorType = cursorType;
+    if (lockType != adLockUnspecified) owner->LockType = lockType;
+    if (owner->CursorType == adOpenUnspecified) owner->CursorType = adOpenForwardOnly;
+    if (owner->LockType == adLockUnspecified) owner->LockType = adLockReadOnly;
+
+    Connection::Impl* cimpl = &c.impl();
+    std::string translated = detail::TranslateJet(text);
+    detail::SelectShape sh = detail::AnalyzeSelect(translated);
+    detail::Stmt st;
+    bool keyed = false;
+    if (sh.singleTable) {
+      std::string withKey = translated.substr(0, sh.listEnd) + ", _rowid_ " + translated.substr(sh.listEnd);
+      try {
+        st = cimpl->Prepare(withKey);
+        keyed = true;
+      } catch (const ComError&) {
+        // A view or a table without keys: read-only.
+      }
+    }
+    if (!keyed) st = cimpl->Prepare(translated);
+    int columns = sqlite3_column_count(st.get());
+    if (columns == 0) {
+      // An action statement: run it; the recordset stays closed.
+      cimpl->FlushAll();
+      st.Bind(values);
+      while (st.Step()) {
+      }
+      return;
+    }
+    st.Bind(values);  // checks the number of values now
+
+    sql = std::move(translated);
+    params = values;
+    shape = std::move(sh);
+    readStmt = std::move(st);
+    nf = static_cast<size_t>(keyed ? columns - 1 : columns);
+    if (keyed) {
+      // The key must really be the table's own.
+      const char* t = sqlite3_column_table_name(readStmt.get(), columns - 1);
+      if (!t || detail::CompareNoCase(t, shape.table) != 0) {
+        readStmt = cimpl->Prepare(sql);
+        keyed = false;
+        nf = static_cast<size_t>(columns);
+      }
+    }
+    updatable = keyed;
+    baseColumn.assign(nf, std::string());
+    byName.clear();
+    auto& list = fields.list_;
+    list.clear();
+    list.resize(nf);
+    for (size_t i = 0; i < nf; ++i) {
+      int col = static_cast<int>(i);
+      Field& f = list[i];
+      f.rs_ = owner;
+      f.index_ = col;
+      const char* name = sqlite3_column_name(readStmt.get(), col);
+      f.name_ = name ? name : "";
+      f.size_ = detail::WidthOfDeclType(sqlite3_column_decltype(readStmt.get(), col));
+      byName.emplace(detail::FieldKey(f.name_), col);
+      if (updatable) {
+        const char* table = sqlite3_column_table_name(readStmt.get(), col);
+        const char* origin = sqlite3_column_origin_name(readStmt.get(), col);
+        if (table && origin && detail::CompareNoCase(table, shape.table) == 0) baseColumn[i] = origin;
+      }
+    }
+    conn = &c;
+    ci = cimpl;
+    ci->recordsets.push_back(this);
+    open = true;
+    loaded = false;
+    pos = 0;
+    mode = Mode::None;
+    atAdded = false;
+  }
+
+  void Close() {
+    RequireOpen();
+    std::exception_ptr err;
+    try {
+      if (mode != Mode::None) Update();
+    } catch (...) {
+      err = std::current_exception();
+    }
+    size_t unwritten = 0;
+    try {
+      Flush();
+    } catch (const ComError& e) {
+      unwritten = pending.size();
+      if (!err)
+        err = std::make_exception_ptr(
+            ComError(e.Number(), e.Description() + " " + std::to_string(unwritten) + " added rows were not written."));
+    }
+    Release();
+    if (ownConn) {
+      try {
+        ownConn->Close();
+      } catch (...) {
+        if (!err) err = std::current_exception();
+      }
+      ownConn.reset();
+    }
+    if (err) std::rethrow_exception(err);
+  }
+
+  // Lets go of the connection and everything read, without writing.
+  void Release() {
+    readStmt.Finalize();
+    insertStmt.Finalize();
+    insertFields.clear();
+    if (ci) {
+      auto& v = ci->recordsets;
+      for (size_t i = 0; i < v.size(); ++i)
+        if (v[i] == this) {
+          v.erase(v.begin() + static_cast<long>(i));
+          break;
+        }
+    }
+    ci = nullptr;
+    conn = nullptr;
+    open = false;
+    fields.list_.clear();
+    byName.clear();
+    DropRows();
+    pending.clear();
+    pendingRow.clear();
+    writtenBeforeRead.clear();
+    edit.clear();
+    edited.clear();
+    lastAdded.clear();
+    mode = Mode::None;
+    atAdded = false;
+  }
+
+  void DropRows() {
+    loaded = false;
+    data.clear();
+    data.shrink_to_fit();
+    offs.clear();
+    offs.shrink_to_fit();
+    rows.clear();
+    rows.shrink_to_fit();
+    live = 0;
+    pos = 0;
+    curPos = -2;
+  }
+
+  // ---- rows ---------------------------------------------------------------
+
+  size_t StoreFromStatement(sqlite3_stmt* s) {
+    size_t at = offs.size();
+    for (size_t i = 0; i < nf; ++i) {
+      int col = static_cast<int>(i);
+      if (sqlite3_column_type(s, col) == SQLITE_NULL) {
+        offs.push_back(data.size() | kNullBit);
+      } else {
+        auto text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+        int bytes = sqlite3_column_bytes(s, col);
+        offs.push_back(data.size());
+        if (text) data.append(text, static_cast<size_t>(bytes));
+      }
+    }
+    offs.push_back(data.size());
+    return at;
+  }
+
+  size_t StoreValues(const std::vector<Value>& v) {
+    size_t at = offs.size();
+    for (size_t i = 0; i < nf; ++i) {
+      if (i >= v.size() || v[i].IsNull()) {
+        offs.push_back(data.size() | kNullBit);
+      } else {
+        offs.push_back(data.size());
+        data += v[i].Text();
+      }
+    }
+    offs.push_back(data.size());
+    return at;
+  }
+
+  void Decode(size_t at, size_t i, Value& out) const {
+    uint64_t b = offs[at + i], e = offs[at + i + 1] & ~kNullBit;
+    if (b & kNullBit) {
+      out = Value();
+    } else {
+      out = Value(std::string_view(data.data() + b, e - b));
+    }
+  }
+
+  // Reads the statement's rows (after writing everything buffered on the
+  // connection, so the rows added through this recordset are among them).
+  void Load() {
+    ci->RequireOpen();
+    ci->FlushAll();
+    DropRows();
+    readStmt.Reset();
+    readStmt.Bind(params);
+    sqlite3_stmt* s = readStmt.get();
+    int keyCol = static_cast<int>(nf);
+    try {
+      while (readStmt.Step()) {
+        Row r;
+        r.at = StoreFromStatement(s);
+        if (updatable) r.rowid = sqlite3_column_int64(s, keyCol);
+        rows.push_back(r);
+      }
+    } catch (...) {
+      readStmt.Reset();
+      DropRows();
+      throw;
+    }
+    readStmt.Reset();
+    if (updatable && !writtenBeforeRead.empty()) AddRowsLeftOut();
+    writtenBeforeRead.clear();
+    loaded = true;
+    live = static_cast<long>(rows.size());
+    pos = 0;
+    if (atAdded && lastWrittenRowid != 0) {
+      for (size_t i = rows.size(); i-- > 0;)
+        if (rows[i].rowid == lastWrittenRowid) {
+          pos = static_cast<long>(i);
+          break;
+        }
+    }
+    atAdded = false;
+    lastAdded.clear();
+    curPos = -2;
+  }
+
+  // Rows this recordset added before its first read that the statement's
+  // condition does not select: they belong to the recordset all the same.
+  void AddRowsLeftOut() {
+    std::unordered_set<int64_t> seen;
+    seen.reserve(rows.size());
+    for (auto& r : rows) seen.insert(r.rowid);
+    std::string list = sql.substr(shape.listBegin, shape.listEnd - shape.listBegin);
+    detail::Stmt one =
+        ci->Prepare("SELECT " + list + ", _rowid_ FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_ = ?");
+    for (auto& [rowid, mark] : writtenBeforeRead) {
+      if (seen.count(rowid)) continue;
+      sqlite3_reset(one.get());
+      sqlite3_bind_int64(one.get(), 1, rowid);
+      if (one.Step()) {
+        Row r;
+        r.at = StoreFromStatement(one.get());
+        r.rowid = rowid;
+        r.mark = mark;
+        rows.push_back(r);
+        seen.insert(rowid);
+      }
+    }
+    one.Reset();
+  }
+
+  void EnsureLoaded() {
+    if (!loaded) Load();
+  }
+
+  bool HasCurrent() const { return pos >= 0 && pos < static_cast<long>(rows.size()); }
+
+  void RequireCurrent() const {
+    if (!HasCurrent() || live == 0) ThrowNoCurrent();
+    if (rows[pos].deleted)
+      Throw(kDbRowDeleted, "Row handle referred to a deleted row or a row marked for deletion.");
+  }
+
+  const Value& FieldValue(int i) {
+    RequireOpen();
+    if (i < 0 || static_cast<size_t>(i) >= nf) ThrowNotFound();
+    if (mode == Mode::Add) return edit[i];
+    if (mode == Mode::Edit && edited[i]) return edit[i];
+    if (!loaded) {
+      if (atAdded) return pending.empty() ? lastAdded[i] : pending.back()[i];
+      Load();
+    }
+    RequireCurrent();
+    if (curPos != pos) {
+      cur.assign(nf, Value());
+      have.assign(nf, 0);
+      curPos = pos;
+    }
+    if (!have[i]) {
+      Decode(rows[pos].at, static_cast<size_t>(i), cur[i]);
+      have[i] = 1;
+    }
+    return cur[i];
+  }
+
+  void Assign(int i, const Value& v) {
+    RequireWritable();
+    if (i < 0 || static_cast<size_t>(i) >= nf) ThrowNotFound();
+    if (baseColumn[i].empty())
+      Throw(kDbNotUpdatable,
+            "Field '" + fields.list_[i].name_ + "' is based on an expression and cannot be edited.");
+    if (mode == Mode::None) {
+      EnsureLoaded();
+      RequireCurrent();
+      mode = Mode::Edit;
+      edit.assign(nf, Value());
+      edited.assign(nf, 0);
+    }
+    edit[i] = v;
+    if (mode == Mode::Edit) edited[i] = 1;
+  }
+
+  // ---- adding -------------------------------------------------------------
+
+  void BeginAdd() {
+    RequireWritable();
+    if (mode != Mode::None) Update();
+    mode = Mode::Add;
+    edit.assign(nf, Value());
+  }
+
+  void PushAdded(std::vector<Value>&& row) {
+    row.resize(nf);
+    pending.push_back(std::move(row));
+    if (loaded) {
+      Row r;
+      r.at = StoreValues(pending.back());
+      r.written = false;
+      rows.push_back(r);
+      ++live;
+      pos = static_cast<long>(rows.size()) - 1;
+      curPos = -2;
+      pendingRow.push_back(pos);
+    } else {
+      pendingRow.push_back(-1);
+      atAdded = true;
+    }
+    if (pending.size() >= kFlushRows) Flush();
+  }
+
+  // Writes the buffered rows in one short transaction, or inside the
+  // connection's transaction when one is open.
+  void Flush() {
+    if (pending.empty()) return;
+    ci->RequireOpen();
+    sqlite3* h = ci->h;
+    if (!insertStmt) {
+      std::string cols, marks;
+      insertFields.clear();
+      for (size_t i = 0; i < nf; ++i) {
+        if (baseColumn[i].empty()) continue;
+        bool dup = false;
+        for (int k : insertFields)
+          if (detail::CompareNoCase(baseColumn[k], baseColumn[i]) == 0) dup = true;
+        if (dup) continue;
+        if (!cols.empty()) {
+          cols += ',';
+          marks += ',';
+        }
+        cols += detail::QuoteIdent(baseColumn[i]);
+        marks += '?';
+        insertFields.push_back(static_cast<int>(i));
+      }
+      std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
+                                      : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
+                                            ") VALUES (" + marks + ")";
+      insertStmt = ci->Prepare(text);
+    }
+    bool own = ci->depth == 0 || sqlite3_get_autocommit(h);
+    if (own) detail::ExecSimple(h, "BEGIN IMMEDIATE", ci->path);
+    sqlite3_stmt* s = insertStmt.get();
+    std::vector<int64_t> ids(pending.size(), 0);
+    int firstRc = SQLITE_OK;
+    std::string firstMsg;
+    for (size_t r = 0; r < pending.size(); ++r) {
+      const auto& row = pending[r];
+      int p = 1;
+      for (int i : insertFields) {
+        const Value& v = row[i];
+        if (v.IsNull())
+          sqlite3_bind_null(s, p++);
+        else
+          sqlite3_bind_text(s, p++, v.Text().data(), static_cast<int>(v.Text().size()), SQLITE_STATIC);
+      }
+      int rc = sqlite3_step(s);
+      if (rc == SQLITE_DONE) {
+        ids[r] = sqlite3_last_insert_rowid(h);
+      } else if (firstRc == SQLITE_OK) {
+        firstRc = rc;
+        firstMsg = sqlite3_errmsg(h);
+      }
+      sqlite3_reset(s);
+      if (rc != SQLITE_DONE && sqlite3_get_autocommit(h)) break;  // the engine ended the transaction
+    }
+    sqlite3_clear_bindings(s);
+    if (sqlite3_get_autocommit(h)) {
+      // The engine ended the transaction: nothing of this flush is in the
+      // file, and the rows stay buffered.
+      detail::ThrowCode(firstRc == SQLITE_OK ? SQLITE_ERROR : firstRc, firstMsg, ci->path);
+    }
+    if (own) {
+      try {
+        detail::ExecSimple(h, "COMMIT", ci->path);
+      } catch (...) {
+        if (!sqlite3_get_autocommit(h)) sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    }
+    uint64_t mark = ci->CurrentMark();
+    for (size_t r = 0; r < pending.size(); ++r) {
+      long at = pendingRow[r];
+      if (ids[r] != 0) {
+        lastWrittenRowid = ids[r];
+        if (at >= 0) {
+          rows[at].rowid = ids[r];
+          rows[at].mark = mark;
+          rows[at].written = true;
+        } else {
+          writtenBeforeRead.emplace_back(ids[r], mark);
+        }
+      } else if (at >= 0 && !rows[at].deleted) {
+        // The engine refused this row: it is not in the file.
+        rows[at].deleted = true;
+        --live;
+      }
+    }
+    if (atAdded) lastAdded = std::move(pending.back());
+    pending.clear();
+    pendingRow.clear();
+    if (firstRc != SQLITE_OK) detail::ThrowCode(firstRc, firstMsg, ci->path);
+  }
+
+  // ---- changing -----------------------------------------------------------
+
+  void Update() {
+    RequireOpen();
+    if (mode == Mode::Add) {
+      mode = Mode::None;
+      PushAdded(std::move(edit));
+      edit.clear();
+    } else if (mode == Mode::Edit) {
+      WriteEdit();
+    }
+  }
+
+  void WriteEdit() {
+    ci->FlushAll();
+    RequireCurrent();
+    Row& r = rows[pos];
+    std::string set;
+    std::vector<Value> values;
+    for (size_t i = 0; i < nf; ++i) {
+      if (!edited[i]) continue;
+      if (!set.empty()) set += ',';
+      set += detail::QuoteIdent(baseColumn[i]) + "=?";
+      values.push_back(edit[i]);
+    }
+    if (set.empty()) {
+      mode = Mode::None;
+      return;
+    }
+    detail::Stmt st = ci->Prepare("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
+    values.push_back(Value(static_cast<int64_t>(r.rowid)));
+    // The key binds as a number.
+    st.Bind(values);
+    sqlite3_bind_int64(st.get(), static_cast<int>(values.size()), r.rowid);
+    while (st.Step()) {
+    }
+    if (sqlite3_changes(ci->h) == 0) {
+      mode = Mode::None;
+      Throw(kDbRowNotFound, "Row cannot be located for updating. Some values may have been changed since it was last read.");
+    }
+    std::vector<Value> merged(nf);
+    for (size_t i = 0; i < nf; ++i) {
+      if (edited[i])
+        merged[i] = edit[i];
+      else
+        Decode(r.at, i, merged[i]);
+    }
+    r.at = StoreValues(merged);
+    curPos = -2;
+    mode = Mode::None;
+    edit.clear();
+    edited.clear();
+  }
+
+  void Delete() {
+    RequireWritable();
+    if (mode != Mode::None) {
+      // Deleting the row being added or edited drops the change.
+      bool adding = mode == Mode::Add;
+      mode = Mode::None;
+      edit.clear();
+      edited.clear();
+      if (adding) return;
+    }
+    EnsureLoaded();
+    RequireCurrent();
+    ci->FlushAll();
+    Row& r = rows[pos];
+    if (r.deleted) return;  // refused by the engine when written
+    detail::Stmt st = ci->Prepare("DELETE FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_=?");
+    sqlite3_bind_int64(st.get(), 1, r.rowid);
+    while (st.Step()) {
+    }
+    r.deleted = true;
+    --live;
+    curPos = -2;
+  }
+
+  void CancelUpdate() {
+    RequireOpen();
+    mode = Mode::None;
+    edit.clear();
+    edited.clear();
+  }
+
+  // ---- moving -------------------------------------------------------------
+
+  void BeforeMove() {
+    RequireOpen();
+    if (mode != Mode::None) Update();
+    EnsureLoaded();
+  }
+
+  long NextLive(long from) const {
+    for (long i = std::max(from, 0L); i < static_cast<long>(rows.size()); ++i)
+      if (!rows[i].deleted) return i;
+    return static_cast<long>(rows.size());
+  }
+
+  long PrevLive(long from) const {
+    for (long i = std::min(from, static_cast<long>(rows.size()) - 1); i >= 0; --i)
+      if (!rows[i].deleted) return i;
+    return -1;
+  }
+
+  bool IsEof() {
+    RequireOpen();
+    if (!loaded) {
+      if (atAdded) return false;
+      Load();
+      pos = NextLive(pos);
+    }
+    return live == 0 || pos >= static_cast<long>(rows.size());
+  }
+
+  bool IsBof() {
+    RequireOpen();
+    if (!loaded) {
+      if (atAdded) return false;
+      Load();
+      pos = NextLive(pos);
+    }
+    return live == 0 || pos < 0;
+  }
+
+  void MoveFirst() {
+    BeforeMove();
+    pos = NextLive(0);
+  }
+
+  void MoveLast() {
+    BeforeMove();
+    long p = PrevLive(static_cast<long>(rows.size()) - 1);
+    pos = p < 0 ? static_cast<long>(rows.size()) : p;
+  }
+
+  void MoveNext() {
+    BeforeMove();
+    if (live == 0 || pos >= static_cast<long>(rows.size())) ThrowNoCurrent();
+    pos = NextLive(pos + 1);
+  }
+
+  void MovePrevious() {
+    BeforeMove();
+    if (live == 0 || pos < 0) ThrowNoCurrent();
+    pos = PrevLive(pos - 1);
+  }
+
+  long Count() {
+    RequireOpen();
+    EnsureLoaded();
+    return live;
+  }
+
+  void Requery() {
+    RequireOpen();
+    if (mode != Mode::None) Update();
+    ci->FlushAll();
+    DropRows();
+    writtenBeforeRead.clear();
+    atAdded = false;
+    lastAdded.clear();
+  }
+
+  void ForgetRolledBack(uint64_t mark) {
+    for (long at : pendingRow)
+      if (at >= 0 && !rows[at].deleted) {
+        rows[at].deleted = true;
+        --live;
+      }
+    pending.clear();
+    pendingRow.clear();
+    for (auto& r : rows)
+      if (r.written && r.mark >= mark && r.mark != 0 && !r.deleted) {
+        r.deleted = true;
+        --live;
+      }
+    std::erase_if(writtenBeforeRead, [&](const auto& w) { return w.second >= mark && w.second != 0; });
+    atAdded = false;
+    lastAdded.clear();
+    curPos = -2;
+  }
+};
+
+namespace detail {
+
+void FlushRecordset(Recordset::Impl* rs) { rs->Flush(); }
+
+void CloseRecordsetForConnection(Recordset::Impl* rs) {
+  try {
+    rs->Close();
+  } catch (...) {
+    if (rs->open) rs->Release();
+    throw;
+  }
+}
+
+void RollBackRecordsetRows(Recordset::Impl* rs, uint64_t mark) { rs->ForgetRolledBack(mark); }
+
+}  // namespace detail
+
+// ---- Field / Fields ---------------------------------------------------------
+
+const Value& Field::Val() const {
+  if (!rs_) ThrowClosed();
+  return rs_->impl_->FieldValue(index_);
+}
+
+Field& Field::operator=(const Value& v) {
+  if (!rs_) ThrowClosed();
+  rs_->impl_->Assign(index_, v);
+  return *this;
+}
+
+Field& Fields::operator[](long index) {
+  if (index < 0 || index >= Count()) ThrowNotFound();
+  return list_[static_cast<size_t>(index)];
+}
+
+Field& Fields::operator[](std::string_view name) {
+  // Few fields: a walk comparing without regard to case beats a lookup that
+  // folds the name first.
+  for (auto& f : list_)
+    if (detail::CompareNoCase(f.Name(), name) == 0) return f;
+  ThrowNotFound();
+}
+
+// ---- Recordset ----------------------------------------------------------------
+
+Recordset::Recordset() : impl_(std::make_unique<Impl>()) { impl_->owner = this; }
+
+Recordset::~Recordset() {
+  if (impl_->open) {
+    try {
+      impl_->Close();
+    } catch (...) {
+    }
+  }
+}
+
+void Recordset::Open(const std::string& sql, Connection& connection, int cursorType, int lockType) {
+  impl_->Open(sql, connection, {}, cursorType, lockType);
+}
+
+void Recordset::Open(const std::string& sql, Connection& connection, const std::vector<Value>& params,
+                     int cursorType, int lockType) {
+  impl_->Open(sql, connection, params, cursorType, lockType);
+}
+
+void Recordset::Open(const std::string& sql, const std::string& connectionString, int cursorType, int lockType) {
+  if (impl_->open) Throw(kDbAlreadyOpen, "Operation is not allowed when the object is open.");
+  auto own = std::make_unique<Connection>();
+  own->Open(connectionString);
+  impl_->Open(sql, *own, {}, cursorType, lockType);
+  if (impl_->open) impl_->ownConn = std::move(own);
+}
+
+void Recordset::Close() { impl_->Close(); }
+int Recordset::State() const { return impl_->open ? adStateOpen : adStateClosed; }
+Connection* Recordset::ActiveConnection() const { return impl_->open ? impl_->conn : nullptr; }
+bool Recordset::Eof() { return impl_->IsEof(); }
+bool Recordset::Bof() { return impl_->IsBof(); }
+void Recordset::MoveFirst() { impl_->MoveFirst(); }
+void Recordset::MoveNext() { impl_->MoveNext(); }
+void Recordset::MovePrevious() { impl_->MovePrevious(); }
+void Recordset::MoveLast() { impl_->MoveLast(); }
+long Recordset::RecordCount() { return impl_->Count(); }
+
+Fields& Recordset::GetFields() {
+  impl_->RequireOpen();
+  return impl_->fields;
+}
+
+void Recordset::AddNew() { impl_->BeginAdd(); }
+
+void Recordset::AddNew(const std::vector<Value>& valuesByPosition) {
+  impl_->RequireWritable();
+  if (valuesByPosition.size() > impl_->nf) ThrowNotFound();
+  if (impl_->mode != Impl::Mode::None) impl_->Update();
+  impl_->PushAdded(std::vector<Value>(valuesByPosition));
+}
+
+void Recordset::AddNew(const std::vector<std::string>& names, const std::vector<Value>& values) {
+  impl_->RequireWritable();
+  std::vector<Value> row(impl_->nf);
+  for (size_t k = 0; k < names.size(); ++k) {
+    auto it = impl_->byName.find(detail::FieldKey(names[k]));
+    if (it == impl_->byName.end()) ThrowNotFound();
+    row[static_cast<size_t>(it->second)] = k < values.size() ? values[k] : Value();
+  }
+  if (impl_->mode != Impl::Mode::None) impl_->Update();
+  impl_->PushAdded(std::move(row));
+}
+
+void Recordset::Update() { impl_->Update(); }
+void Recordset::CancelUpdate() { impl_->CancelUpdate(); }
+void Recordset::Delete() { impl_->Delete(); }
+void Recordset::Requery() { impl_->Requery(); }
+
+}  // namespace velmo::db

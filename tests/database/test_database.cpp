@@ -1,0 +1,621 @@
+// The database layer against what its callers rely on: Jet's SQL and
+// errors, case-insensitive text, recordsets that can be changed while they
+// are walked, buffered appends shared by several connections, transactions,
+// and compaction that never runs under another user of the file.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "Database.h"
+#include "TestHome.h"
+
+extern char** environ;
+
+using namespace velmo::db;
+using velmo::ComError;
+
+namespace {
+
+template <class F>
+ComError ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const ComError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error was thrown";
+  return ComError(0, "");
+}
+
+class Db : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateDatabaseFile(file);
+    conn.Open(Cs());
+    conn.Execute("create table Items(Source char(20), Num text(10))");
+  }
+
+  std::string Cs() const { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string(); }
+
+  // Number of rows a statement returns, read through a connection of its own.
+  long CountOf(const std::string& sql) {
+    Connection c;
+    c.Open(Cs());
+    Recordset rs;
+    rs.Open(sql, c);
+    return rs.RecordCount();
+  }
+
+  void AddItems(Connection& c, const std::string& source, int n) {
+    Recordset rs;
+    rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+    for (int i = 0; i < n; ++i) rs.AddNew({Value(source), Value(i)});
+    rs.Close();
+  }
+
+  velmo::test::TestHome home{false};
+  std::filesystem::path file = home / "velmo.mdb";
+  Connection conn;
+};
+
+}  // namespace
+
+TEST_F(Db, OpensByEveryFormOfConnectionText) {
+  std::string back = file.string();
+  for (auto& c : back)
+    if (c == '/') c = '\\';
+  for (const std::string& text :
+       {Cs(), "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + file.string(), file.string(), back}) {
+    Connection c;
+    c.Open(text);
+    EXPECT_EQ(c.State(), adStateOpen) << text;
+    EXPECT_EQ(c.FilePath(), file) << text;
+    // The connection text it reports opens the same file again.
+    Connection again;
+    again.Open(c.ConnectionString());
+    EXPECT_EQ(again.FilePath(), file);
+  }
+  EXPECT_EQ(PathFromConnectionString("Provider = Microsoft.Jet.OLEDB.4.0;Data Source =/x/a b\\velmo.mdb"),
+            std::filesystem::path("/x/a b/velmo.mdb"));
+
+  Connection missing;
+  auto e = ErrorOf([&] { missing.Open(Cs() + ".none"); });
+  EXPECT_EQ(e.Number(), kDbCannotOpen);
+  EXPECT_EQ(missing.State(), adStateClosed);
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".none"));
+
+  std::ofstream(home / "notes.mdb") << "not a database, only some text that is long enough to be read";
+  EXPECT_EQ(ErrorOf([&] { missing.Open((home / "notes.mdb").string()); }).Number(), kDbCannotOpen);
+  EXPECT_EQ(missing.State(), adStateClosed);
+
+  EXPECT_EQ(ErrorOf([&] { conn.Open(Cs()); }).Number(), kDbAlreadyOpen);
+}
+
+TEST_F(Db, TakesJetTypeWordsDeleteStarAndBrackets) {
+  conn.Execute(
+      "create table MailboxGeneral(ServerName char(255),[Object Path] Memo,[Display Name] CHAR(3),"
+      "[Zip Code] Text(40), Notes memo)");
+  Catalog cat;
+  cat.SetActiveConnection(Cs());
+  EXPECT_EQ(cat.ColumnNames("mailboxgeneral"),
+            (std::vector<std::string>{"ServerName", "Object Path", "Display Name", "Zip Code", "Notes"}));
+
+  // Widths are kept as metadata and never cut a value.
+  std::string longName(300, 'x');
+  {
+    Recordset rs;
+    rs.Open("select * from MailboxGeneral", conn, adOpenKeyset, adLockOptimistic);
+    EXPECT_EQ(rs["ServerName"].DefinedSize(), 255);
+    EXPECT_EQ(rs["Display Name"].DefinedSize(), 3);
+    EXPECT_EQ(rs["Zip Code"].DefinedSize(), 40);
+    EXPECT_EQ(rs["Object Path"].DefinedSize(), 0);
+    rs.AddNew();
+    rs[0] = "EX1";
+    rs[1] = "o=Org/ou=Site";
+    rs[2] = longName;
+    rs["zip code"] = "0123";
+    rs.Update();
+    rs.AddNew({"EX2", "o=Org/ou=Site", "Ann", "9"});
+    rs.Close();
+  }
+  Recordset rs;
+  rs.Open("select [Display Name], [Zip Code] from MailboxGeneral where ServerName='EX1'", conn);
+  ASSERT_FALSE(rs.Eof());
+  EXPECT_EQ(rs[0].Text(), longName);
+  EXPECT_EQ(rs[1].Text(), "0123");  // text stays text: no leading zero lost
+  rs.Close();
+
+  EXPECT_EQ(conn.Execute("delete * from MailboxGeneral where ServerName='ex2'"), 1);
+  EXPECT_EQ(CountOf("select * from MailboxGeneral"), 1);
+  conn.Execute("alter table MailboxGeneral add column [Home Server] char(50)");
+  rs.Open("select [Home Server] from MailboxGeneral", conn);
+  EXPECT_EQ(rs[0].DefinedSize(), 50);
+}
+
+TEST_F(Db, ReportsJetErrorNumbersAndTexts) {
+  conn.Execute("create table VELMORCFavourites(ServerName text(255),IsDefaultSrv char(3),IsFavouriteSrv char(3))");
+  auto exists = ErrorOf([&] { conn.Execute("create table VELMORCFavourites(ServerName text(255))"); });
+  EXPECT_EQ(exists.Number(), kDbSyntaxOrExists);
+  EXPECT_EQ(exists.Description(), "Table 'VELMORCFavourites' already exists.");
+  conn.Execute("create table [Odd Name](a text(5))");
+  EXPECT_EQ(ErrorOf([&] { conn.Execute("create table [odd name](a text(5))"); }).Description(),
+            "Table 'odd name' already exists.");
+
+  const std::string missing =
+      "The database engine cannot find the input table or query 'NoSuch'. Make sure it exists and that its name is "
+      "spelled correctly.";
+  auto e1 = ErrorOf([&] { conn.Execute("delete from NoSuch where ServerName='A'"); });
+  EXPECT_EQ(e1.Number(), kDbNoSuchTable);
+  EXPECT_EQ(e1.Description(), missing);
+  Recordset rs;
+  auto e2 = ErrorOf([&] { rs.Open("select * from NoSuch", conn); });
+  EXPECT_EQ(e2.Number(), kDbNoSuchTable);
+  EXPECT_EQ(e2.Description(), missing);
+  EXPECT_EQ(rs.State(), adStateClosed);
+
+  EXPECT_EQ(ErrorOf([&] { conn.Execute("selec * from Items"); }).Number(), kDbSyntaxOrExists);
+  EXPECT_EQ(ErrorOf([&] { conn.Execute("select Nope from Items"); }).Number(), kDbNoValueGiven);
+  EXPECT_EQ(ErrorOf([&] { conn.CommitTrans(); }).Number(), kDbNoTransaction);
+  EXPECT_EQ(ErrorOf([&] { conn.RollbackTrans(); }).Number(), kDbNoTransaction);
+}
+
+TEST_F(Db, ComparesTextWithoutRegardToCaseInUnicode) {
+  conn.Execute("create table People(Name char(50), Proto text(20))");
+  for (const char* name : {"Müller", "MÜLLER", "müller", "Mueller", "ΟΔΥΣΣΕΥΣ", "Øster"})
+    conn.Execute("insert into People values(?, 'x')", {Value(name)});
+  for (const char* p : {"HTTP Server", "http (site)", "Https", "IMAP4", "xhttp"})
+    conn.Execute("insert into People values('p', ?)", {Value(p)});
+
+  EXPECT_EQ(CountOf("select * from People where Name='MÜLLER'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Name='müller'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Name='οδυσσευς'"), 1);  // final sigma folds too
+  EXPECT_EQ(CountOf("select * from People where Name='øSTER'"), 1);
+  EXPECT_EQ(CountOf("select * from People where Name in ('MUELLER')"), 1);
+  EXPECT_EQ(CountOf("select * from People where Proto like 'HTTP%'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Proto like 'http%'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Name like 'MÜ%'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Name like 'm_ller'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Proto like '%(SITE)'"), 1);
+  EXPECT_EQ(CountOf("select * from People where Proto like 'HTTP'"), 0);
+  EXPECT_EQ(CountOf("select * from People where Proto like 'http!%%' escape '!'"), 0);
+  EXPECT_EQ(CountOf("select distinct Name from People where Name like '%ller'"), 2);
+}
+
+TEST_F(Db, FieldsByNameInAnyCaseAndByPosition) {
+  conn.Execute("insert into Items values('A', null)");
+  Recordset rs;
+  rs.Open("select * from Items", conn);
+  EXPECT_EQ(rs.GetFields().Count(), 2);
+  EXPECT_EQ(&rs["source"], &rs["SOURCE"]);
+  EXPECT_EQ(&rs["Source"], &rs[0]);
+  EXPECT_EQ(rs[0].Name(), "Source");
+  EXPECT_EQ(rs["sOuRcE"].Text(), "A");
+  EXPECT_TRUE(rs["num"].IsNull());
+  EXPECT_EQ(rs["num"].Text(), "");
+  EXPECT_EQ(ErrorOf([&] { rs["Nope"]; }).Number(), kDbItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs[2]; }).Number(), kDbItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs[-1]; }).Number(), kDbItemNotFound);
+
+  // Joined tables read with aliases; names are the columns'.
+  conn.Execute("create table Other(Source char(20), Extra char(20))");
+  conn.Execute("insert into Other values('a', 'E')");
+  Recordset j;
+  j.Open("select distinct T0.Source, T1.[Extra] from Items T0,Other T1 where T0.Source = T1.Source", conn);
+  ASSERT_EQ(j.RecordCount(), 1);
+  EXPECT_EQ(j["extra"].Text(), "E");
+}
+
+TEST_F(Db, MisuseThrowsInsteadOfCrashing) {
+  AddItems(conn, "A", 2);
+  Recordset rs;
+  EXPECT_EQ(ErrorOf([&] { rs.Eof(); }).Number(), kDbClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }).Number(), kDbClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.GetFields(); }).Number(), kDbClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.Close(); }).Number(), kDbClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.RecordCount(); }).Number(), kDbClosed);
+
+  rs.Open("select * from Items where Source='none'", conn);
+  EXPECT_TRUE(rs.Eof());
+  EXPECT_TRUE(rs.Bof());
+  EXPECT_EQ(ErrorOf([&] { rs[0].Text(); }).Number(), kDbNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }).Number(), kDbNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.Open("select * from Items", conn); }).Number(), kDbAlreadyOpen);
+  rs.Close();
+
+  // Read-only recordsets and statements over several tables refuse changes.
+  rs.Open("select * from Items", conn);
+  EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }).Number(), kDbNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { rs[0] = "x"; }).Number(), kDbNotUpdatable);
+  rs.Close();
+  rs.Open("select distinct Source from Items", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(ErrorOf([&] { rs.Delete(); }).Number(), kDbNotUpdatable);
+  rs.Close();
+  rs.Open("select Source, Num || 'x' as Expr from Items", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(ErrorOf([&] { rs["Expr"] = "1"; }).Number(), kDbNotUpdatable);
+  rs.Close();
+
+  // A connection that goes away first closes its recordsets, keeping their rows.
+  auto c = std::make_unique<Connection>();
+  c->Open(Cs());
+  Recordset orphan;
+  orphan.Open("select * from Items", *c, adOpenKeyset, adLockOptimistic);
+  orphan.AddNew({"orphan", "1"});
+  c.reset();
+  EXPECT_EQ(orphan.State(), adStateClosed);
+  EXPECT_EQ(orphan.ActiveConnection(), nullptr);
+  EXPECT_EQ(ErrorOf([&] { orphan.MoveFirst(); }).Number(), kDbClosed);
+  EXPECT_EQ(CountOf("select * from Items where Source='orphan'"), 1);
+}
+
+TEST_F(Db, UpdatesAndDeletesWhileIterating) {
+  AddItems(conn, "A", 10);
+  Recordset rs;
+  rs.Open("select * from Items order by Num", conn, adOpenKeyset, adLockOptimistic);
+  ASSERT_EQ(rs.RecordCount(), 10);
+  std::vector<std::string> seen;
+  while (!rs.Eof()) {
+    std::string num = rs["Num"].Text();
+    seen.push_back(num);
+    if (std::stoi(num) % 2 == 0) {
+      rs.Delete();
+      EXPECT_EQ(ErrorOf([&] { rs["Num"].Text(); }).Number(), kDbRowDeleted);
+    } else {
+      rs["Source"] = "changed";
+      rs.Update();
+      EXPECT_EQ(rs["Source"].Text(), "changed");
+    }
+    // Another statement on the file meanwhile does not disturb the walk.
+    conn.Execute("update Items set Num = Num where Source = 'none'");
+    rs.MoveNext();
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  EXPECT_EQ(rs.RecordCount(), 5);
+  EXPECT_EQ(CountOf("select * from Items"), 5);
+  EXPECT_EQ(CountOf("select * from Items where Source='changed'"), 5);
+
+  // Going back over the walk skips the deleted rows.
+  rs.MoveLast();
+  EXPECT_EQ(rs["Num"].Text(), "9");
+  rs.MovePrevious();
+  EXPECT_EQ(rs["Num"].Text(), "7");
+
+  // Changes assigned and then left by a move are written; a row removed by
+  // someone else cannot be updated.
+  rs["Num"] = "77";
+  rs.MoveFirst();
+  EXPECT_EQ(CountOf("select * from Items where Num='77'"), 1);
+  conn.Execute("delete from Items where Num='1'");
+  rs["Source"] = "late";
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }).Number(), kDbRowNotFound);
+  EXPECT_EQ(CountOf("select * from Items where Source='late'"), 0);
+}
+
+TEST_F(Db, RecordCountIsExactAndCountsOwnAdditions) {
+  Recordset rs;
+  rs.Open("select * from Items where Source='A'", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.Eof());
+  rs.AddNew({"A", "1"});
+  rs.AddNew({"A", "2"});
+  rs.AddNew({"B", "3"});  // not selected by the condition, but added here
+  EXPECT_EQ(rs.RecordCount(), 3);
+  rs.MoveFirst();
+  std::vector<std::string> nums;
+  for (; !rs.Eof(); rs.MoveNext()) nums.push_back(rs["Num"].Text());
+  EXPECT_EQ(nums, (std::vector<std::string>{"1", "2", "3"}));
+  rs.Requery();
+  EXPECT_EQ(rs.RecordCount(), 2);
+  rs.Close();
+
+  // Rows added before the first read belong to the recordset as well.
+  rs.Open("select * from Items where Source='C'", conn, adOpenKeyset, adLockOptimistic);
+  for (int i = 0; i < 2500; ++i) rs.AddNew({i == 2499 ? "D" : "C", std::to_string(i)});
+  EXPECT_EQ(rs["Num"].Text(), "2499");  // the row just added is the current one
+  EXPECT_EQ(rs.RecordCount(), 2500);
+  EXPECT_EQ(rs["Source"].Text(), "D");
+  EXPECT_EQ(CountOf("select * from Items"), 2503);
+
+  // Adding, then assigning the new row, writes the change to that row.
+  rs.AddNew();
+  rs["Source"] = "E";
+  rs.Update();
+  rs["Num"] = "last";
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(CountOf("select * from Items where Source='E' and Num='last'"), 1);
+}
+
+TEST_F(Db, AppendsAreBufferedAndStatementsSeeThemFirst) {
+  Recordset rs;
+  rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  for (int i = 0; i < 999; ++i) rs.AddNew({"A", std::to_string(i)});
+  EXPECT_EQ(CountOf("select * from Items"), 0);  // buffered, and no write transaction is held
+  rs.AddNew({"A", "999"});
+  EXPECT_EQ(CountOf("select * from Items"), 1000);
+  rs.AddNew();
+  rs["Source"] = "B";
+  rs["Num"] = "x";
+  rs.Update();
+  EXPECT_EQ(CountOf("select * from Items"), 1000);
+
+  // A statement on the same connection acts after the rows added before it.
+  EXPECT_EQ(conn.Execute("update Items set Num='y' where Source='b'"), 1);
+  rs.AddNew({"C", "1"});
+  rs.AddNew({"C", "2"});
+  EXPECT_EQ(conn.Execute("delete * from Items where Source='C'"), 2);
+  rs.AddNew({"C", "3"});
+  rs.Close();
+  EXPECT_EQ(CountOf("select * from Items"), 1002);
+  EXPECT_EQ(CountOf("select * from Items where Source='B' and Num='y'"), 1);
+}
+
+TEST_F(Db, TwoConnectionsOfOneThreadAppendAtOnce) {
+  Connection other;
+  other.Open(Cs());
+  Recordset collector, native;
+  collector.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  native.Open("select * from Items", other, adOpenKeyset, adLockOptimistic);
+  for (int i = 0; i < 2500; ++i) {
+    collector.AddNew();
+    collector[0] = "collector";
+    collector[1] = std::to_string(i);
+    collector.Update();
+    native.AddNew({"Source", "Num"}, {Value("native"), Value(i)});
+    if (i % 700 == 0) {
+      // Another short-lived writer in between, as the native class does per call.
+      Recordset perm;
+      perm.Open("select * from Items", Cs(), adOpenKeyset, adLockOptimistic);
+      perm.AddNew({"perm", std::to_string(i)});
+      perm.Close();
+    }
+  }
+  collector.Close();
+  native.Close();
+  EXPECT_EQ(CountOf("select * from Items where Source='collector'"), 2500);
+  EXPECT_EQ(CountOf("select * from Items where Source='native'"), 2500);
+  EXPECT_EQ(CountOf("select * from Items where Source='perm'"), 4);
+  EXPECT_EQ(CountOf("select distinct Num from Items where Source='native'"), 2500);
+}
+
+TEST_F(Db, ReaderDuringAWrite) {
+  AddItems(conn, "committed", 3);
+  conn.BeginTrans();
+  conn.Execute("insert into Items values('open', '1')");
+  Recordset writing;
+  writing.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  writing.AddNew({"open", "2"});
+  writing.Close();
+
+  // Another connection reads the committed rows while the write is open.
+  Connection reader;
+  reader.Open(Cs());
+  Recordset rs;
+  rs.Open("select * from Items", reader);
+  EXPECT_EQ(rs.RecordCount(), 3);
+  // The writer's own connection sees its uncommitted rows.
+  Recordset own;
+  own.Open("select * from Items", conn);
+  EXPECT_EQ(own.RecordCount(), 5);
+  own.Close();
+  conn.CommitTrans();
+  EXPECT_EQ(rs.RecordCount(), 3);  // rows as read
+  rs.Requery();
+  EXPECT_EQ(rs.RecordCount(), 5);
+
+  // A reader that has read its rows holds nothing that stops a writer.
+  AddItems(conn, "after", 2);
+  EXPECT_EQ(CountOf("select * from Items"), 7);
+}
+
+TEST_F(Db, TransactionsTakeInTheBufferedRows) {
+  Connection watcher;
+  watcher.Open(Cs());
+  auto watched = [&] {
+    Recordset rs;
+    rs.Open("select * from Items", watcher);
+    return rs.RecordCount();
+  };
+
+  conn.BeginTrans();
+  EXPECT_TRUE(conn.InTransaction());
+  AddItems(conn, "rolled", 10);
+  EXPECT_EQ(watched(), 0);
+  conn.RollbackTrans();
+  EXPECT_FALSE(conn.InTransaction());
+  EXPECT_EQ(CountOf("select * from Items"), 0);
+
+  // Rows still buffered when the transaction rolls back go with it.
+  Recordset rs;
+  rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  rs.AddNew({"before", "0"});
+  conn.BeginTrans();  // writes what was added before it
+  rs.AddNew({"inside", "1"});
+  rs.AddNew({"inside", "2"});
+  conn.RollbackTrans();
+  rs.Close();
+  EXPECT_EQ(CountOf("select * from Items"), 1);
+
+  // A recordset that read its rows forgets those the rollback took away.
+  rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(rs.RecordCount(), 1);
+  conn.BeginTrans();
+  rs.AddNew({"inside", "3"});
+  EXPECT_EQ(rs.RecordCount(), 2);
+  conn.RollbackTrans();
+  EXPECT_EQ(rs.RecordCount(), 1);
+  rs.Close();
+
+  conn.BeginTrans();
+  AddItems(conn, "kept", 4);
+  conn.BeginTrans();
+  conn.Execute("insert into Items values('nested', '1')");
+  conn.RollbackTrans();
+  conn.CommitTrans();
+  EXPECT_EQ(watched(), 5);
+  EXPECT_EQ(CountOf("select * from Items where Source='nested'"), 0);
+}
+
+TEST_F(Db, ValuesAreBoundOrQuoted) {
+  EXPECT_EQ(SqlQuote("O'Neil"), "'O''Neil'");
+  EXPECT_EQ(SqlQuote("''"), "''''''");
+  conn.Execute("insert into Items values(?, ?)", {Value("O'Neil"), Value()});
+  conn.Execute("insert into Items values(" + SqlQuote("ENGLAND") + ", " + SqlQuote("'; drop table Items; --") + ")");
+  EXPECT_EQ(CountOf("select * from Items where Source=" + SqlQuote("o'neil") + " and Num is null"), 1);
+  EXPECT_EQ(CountOf("select * from Items where Num=" + SqlQuote("'; drop table Items; --")), 1);
+  Recordset rs;
+  rs.Open("select * from Items where Source = ?", conn, {Value("england")});
+  EXPECT_EQ(rs.RecordCount(), 1);
+  EXPECT_EQ(ErrorOf([&] { conn.Execute("insert into Items values(?, ?)", {Value("one")}); }).Number(),
+            kDbNoValueGiven);
+}
+
+TEST(Catalog, CreatesFilesAtOnceAndListsOnlyUserTables) {
+  velmo::test::TestHome home(false);
+  auto file = home / "new.mdb";
+  std::string cs = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + file.string();
+  Catalog cat;
+  cat.Create(cs);
+  EXPECT_GT(std::filesystem::file_size(file), 0u);
+  auto again = ErrorOf([&] { Catalog().Create(cs); });
+  EXPECT_EQ(again.Number(), kDbFileExists);
+  EXPECT_EQ(again.Description(), "Database already exists.");
+  cat.ReleaseConnection();
+
+  Connection c;
+  c.Open(cs);
+  c.Execute("create table Zeta(a text(5))");
+  c.Execute("create table Alpha(id integer primary key autoincrement, b memo)");
+  c.Execute("create index ZetaA on Zeta(a)");
+  c.Execute("insert into Alpha(b) values('x')");
+  c.Execute("analyze");
+  cat.SetActiveConnection(cs);
+  EXPECT_EQ(cat.TableNames(), (std::vector<std::string>{"Zeta", "Alpha"}));
+  EXPECT_EQ(ErrorOf([&] { cat.ColumnNames("Missing"); }).Number(), kDbNoSuchTable);
+
+  // The inventory database logs ahead; an export file is one self-contained file.
+  Recordset rs;
+  rs.Open("pragma journal_mode", c);
+  EXPECT_EQ(rs[0].Text(), "wal");
+  auto exportFile = home / "export.mdb";
+  CreateDatabaseFile(exportFile, Journal::Rollback);
+  EXPECT_EQ(ErrorOf([&] { CreateDatabaseFile(exportFile, Journal::Rollback); }).Number(), kDbFileExists);
+  Connection ex;
+  ex.Open(exportFile.string());
+  ex.Execute("create table Report(a text(255))");
+  ex.Execute("insert into Report values('r')");
+  Recordset jr;
+  jr.Open("pragma journal_mode", ex);
+  EXPECT_EQ(jr[0].Text(), "delete");
+  EXPECT_FALSE(std::filesystem::exists(exportFile.string() + "-wal"));
+}
+
+namespace {
+
+// A second process with the database open (db_holder).
+class Holder {
+ public:
+  Holder(const std::string& cs, const std::filesystem::path& ready, int rows) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
+    posix_spawn_file_actions_addclose(&fa, fds[1]);
+    std::string rowsText = std::to_string(rows);
+    std::string readyText = ready.string();
+    char* argv[] = {const_cast<char*>(DB_HOLDER), const_cast<char*>(cs.c_str()), readyText.data(), rowsText.data(),
+                    nullptr};
+    if (posix_spawn(&pid_, DB_HOLDER, &fa, nullptr, argv, environ) != 0) throw std::runtime_error("spawn");
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(fds[0]);
+    in_ = fds[1];
+    for (int i = 0; i < 500 && !std::filesystem::exists(ready); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Lets the holder close the database and end; its exit status.
+  int Finish() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+    int status = -1;
+    if (pid_ > 0) ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return status;
+  }
+  ~Holder() { Finish(); }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
+
+}  // namespace
+
+TEST_F(Db, CompactsOnlyWhenNobodyHoldsTheFileAndLosesNoRow) {
+  AddItems(conn, "main", 1500);
+  conn.Execute("delete from Items where Num < '5'");  // leaves free pages to reclaim
+  long before = CountOf("select * from Items");
+  auto copy = home / "COMPVELMO.mdb";
+  std::string copyCs = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + copy.string();
+  std::string srcCs = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + file.string();
+
+  // This process's own connection holds the file.
+  JetEngine engine;
+  EXPECT_EQ(ErrorOf([&] { engine.CompactDatabase(srcCs, copyCs); }).Number(), kDbCannotOpen);
+  conn.Close();
+
+  // Another process holds it, and adds rows of its own.
+  auto ready = home / "ready";
+  {
+    Holder holder(Cs(), ready, 40);
+    ASSERT_TRUE(std::filesystem::exists(ready));
+    auto busy = ErrorOf([&] { engine.CompactDatabase(srcCs, copyCs); });
+    EXPECT_EQ(busy.Number(), kDbCannotOpen);
+    EXPECT_EQ(busy.Description(), "The database is in use by another process.");
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(CountOf("select * from Items"), before + 40);  // still usable meanwhile
+    EXPECT_EQ(holder.Finish(), 0);
+  }
+
+  // A stale copy blocks compaction until the caller removes it.
+  std::ofstream(copy) << "stale";
+  EXPECT_EQ(ErrorOf([&] { engine.CompactDatabase(srcCs, copyCs); }).Number(), kDbFileExists);
+  EXPECT_EQ(CountOf("select * from Items"), before + 40);  // refused compaction holds no lock
+  std::filesystem::remove(copy);
+
+  engine.CompactDatabase(srcCs, copyCs);
+  EXPECT_TRUE(std::filesystem::exists(copy));
+  // Until released, opening waits; the move happens in that window.
+  std::thread mover([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::ofstream(file.string() + "-shm") << "stale index";
+    int32_t number = 0;
+    std::string text;
+    EXPECT_TRUE(MoveDatabaseFile(copy, file, number, text)) << text;
+    engine.Release();
+  });
+  Connection reopened;
+  reopened.Open(Cs());
+  mover.join();
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  Recordset rs;
+  rs.Open("select * from Items", reopened);
+  EXPECT_EQ(rs.RecordCount(), before + 40);
+  rs.Close();
+  Recordset jm;
+  jm.Open("pragma journal_mode", reopened);
+  EXPECT_EQ(jm[0].Text(), "wal");
+
+  int32_t number = 0;
+  std::string text;
+  EXPECT_FALSE(MoveDatabaseFile(home / "none.mdb", home / "x.mdb", number, text));
+  EXPECT_EQ(number, ENOENT);
+  EXPECT_FALSE(text.empty());
+}
