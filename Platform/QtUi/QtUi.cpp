@@ -1,0 +1,143 @@
+#include "QtUi.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <utility>
+
+namespace velmo {
+
+namespace {
+
+QString Title(const std::string& title) {
+  if (!title.empty()) return QString::fromStdString(title);
+  return QGuiApplication::applicationDisplayName();
+}
+
+// Dialogs without a given owner sit over the window the user works in.
+QWidget* ActiveOwner() {
+  if (QWidget* w = QApplication::activeModalWidget()) return w;
+  return QApplication::activeWindow();
+}
+
+bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+
+}  // namespace
+
+QWidget* QtUi::OwnerFromId(long ownerWindowId) {
+  void* p = ui::WindowFromId(ownerWindowId);
+  if (!p) return nullptr;
+  // Only a pointer that is a live widget is used.
+  for (QWidget* w : QApplication::allWidgets())
+    if (static_cast<void*>(w) == p) return w;
+  return nullptr;
+}
+
+int QtUi::MsgBox(const std::string& prompt, int buttons, const std::string& title) {
+  if (!HaveWidgets()) return ui::DefaultAnswer(buttons);
+  using SB = QMessageBox::StandardButton;
+  std::vector<std::pair<SB, int>> offered;
+  switch (buttons & 7) {
+    case ui::vbOKCancel: offered = {{SB::Ok, ui::vbOK}, {SB::Cancel, ui::vbCancel}}; break;
+    case ui::vbAbortRetryIgnore:
+      offered = {{SB::Abort, ui::vbAbort}, {SB::Retry, ui::vbRetry}, {SB::Ignore, ui::vbIgnore}};
+      break;
+    case ui::vbYesNoCancel: offered = {{SB::Yes, ui::vbYes}, {SB::No, ui::vbNo}, {SB::Cancel, ui::vbCancel}}; break;
+    case ui::vbYesNo: offered = {{SB::Yes, ui::vbYes}, {SB::No, ui::vbNo}}; break;
+    case ui::vbRetryCancel: offered = {{SB::Retry, ui::vbRetry}, {SB::Cancel, ui::vbCancel}}; break;
+    default: offered = {{SB::Ok, ui::vbOK}}; break;
+  }
+
+  QMessageBox box(ActiveOwner());
+  box.setWindowTitle(Title(title));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QString::fromStdString(prompt));
+  switch (buttons & 0x70) {
+    case ui::vbCritical: box.setIcon(QMessageBox::Critical); break;
+    case ui::vbQuestion: box.setIcon(QMessageBox::Question); break;
+    case ui::vbExclamation: box.setIcon(QMessageBox::Warning); break;
+    case ui::vbInformation: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+  }
+  std::vector<QAbstractButton*> made;
+  for (const auto& [standard, answer] : offered) made.push_back(box.addButton(standard));
+  const size_t which = (buttons & ui::vbDefaultButton3) ? 2 : (buttons & ui::vbDefaultButton2) ? 1 : 0;
+  box.setDefaultButton(static_cast<QPushButton*>(made[std::min(which, made.size() - 1)]));
+  box.exec();
+
+  QAbstractButton* clicked = box.clickedButton();
+  for (size_t i = 0; i < made.size(); ++i)
+    if (made[i] == clicked) return offered[i].second;
+  // Closed without a button (Escape where the box offers no way out).
+  return ui::DefaultAnswer(buttons);
+}
+
+bool QtUi::InputBox(const std::string& prompt, const std::string& title, std::string& value) {
+  if (!HaveWidgets()) return false;
+  QInputDialog dlg(ActiveOwner());
+  dlg.setWindowTitle(Title(title));
+  dlg.setInputMode(QInputDialog::TextInput);
+  dlg.setLabelText(QString::fromStdString(prompt));
+  // The prompt is text, never markup.
+  if (auto* label = dlg.findChild<QLabel*>()) {
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromStdString(prompt));
+  }
+  dlg.setTextValue(QString::fromStdString(value));
+  if (dlg.exec() != QDialog::Accepted) return false;
+  value = dlg.textValue().toStdString();
+  return true;
+}
+
+std::string QtUi::BrowseForFolder(long ownerWindowId) {
+  if (!HaveWidgets()) return {};
+  QWidget* owner = OwnerFromId(ownerWindowId);
+  const QString dir = QFileDialog::getExistingDirectory(owner ? owner : ActiveOwner(), QString(), QString(),
+                                                        QFileDialog::ShowDirsOnly);
+  return dir.toStdString();
+}
+
+bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId, std::string& chosen) {
+  if (!HaveWidgets() || profiles.empty()) return false;
+  QWidget* owner = OwnerFromId(ownerWindowId);
+  QDialog dlg(owner ? owner : ActiveOwner());
+  dlg.setObjectName("frmChooseProfile");
+  dlg.setWindowTitle("Choose Profile");
+  auto* list = new QListWidget(&dlg);
+  list->setObjectName("lstProfiles");
+  for (const auto& p : profiles) list->addItem(QString::fromStdString(p));
+  auto* ok = new QPushButton("OK", &dlg);
+  ok->setObjectName("cmdOk");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", &dlg);
+  cancel->setObjectName("cmdCancel");
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(&dlg);
+  layout->addWidget(list);
+  layout->addLayout(buttons);
+
+  int start = 0;
+  for (size_t i = 0; i < profiles.size(); ++i)
+    if (profiles[i] == chosen) start = static_cast<int>(i);
+  list->setCurrentRow(start);
+  QObject::connect(list, &QListWidget::currentRowChanged, ok, [ok](int row) { ok->setEnabled(row >= 0); });
+  QObject::connect(list, &QListWidget::itemDoubleClicked, &dlg, &QDialog::accept);
+  QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, &dlg, &QDialog::reject);
+
+  if (dlg.exec() != QDialog::Accepted || !list->currentItem()) return false;
+  chosen = list->currentItem()->text().toStdString();
+  return true;
+}
+
+}  // namespace velmo
