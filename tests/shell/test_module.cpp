@@ -298,25 +298,12 @@ TEST_F(Print, CustomReportAndExportPlusSources) {
   PrintGridReport(0, 2);
   EXPECT_EQ(RecordingPrinter::calls.back(), "ShowPreview");
   EXPECT_TRUE(ui_->shown().empty());
-}
 
-TEST_F(Print, NothingHappensWithoutABrowseWindow) {
-  Install();
+  // No browse window: nothing to print.
+  RecordingPrinter::calls.clear();
   CloseExchWindowSlot(&w_);
   PrintGridReport(0, 0);
-  PrintGridReport(1, 1);
   EXPECT_TRUE(RecordingPrinter::calls.empty());
-}
-
-// --------------------------------------------------------- folder picker
-
-TEST_F(Module, FolderPickerReturnsThePathOrNothing) {
-  long owner = 7;
-  ui_->QueueFolder(std::string("/srv/reports\0\0\0", 15));
-  ui_->QueueFolder("");
-  EXPECT_EQ(BrowseForFolder(owner), "/srv/reports");
-  EXPECT_EQ(BrowseForFolder(owner), "");
-  EXPECT_EQ(ui_->shown().size(), 2u);
 }
 
 // ------------------------------------------------------------ pop-up menu

@@ -54,34 +54,8 @@ TEST_F(Schema, StatementsAreTheFiftyInOrder) {
   EXPECT_EQ(upperChar, 26);
   EXPECT_NE(st[11].find(",OwnerDN char(255),OwnerRDN char(50),Owner char(50),[Expansion Server] char(100),"),
             std::string::npos);
-}
-
-// Spot checks of the column lists against the table of the schema, above
-// all the columns the collector writes by position.
-TEST_F(Schema, ColumnListsKeepTheirOrderAndWidths) {
-  auto cols = [](const char* table) {
-    std::vector<std::string> names;
-    for (const auto& c : FindAppTable(table)->columns) names.push_back(c.name + ":" + c.type);
-    return names;
-  };
-  ASSERT_NE(FindAppTable("mailboxdlemailaddr"), nullptr);  // names are found without regard to case
-  EXPECT_EQ(cols("ProtocolGeneral")[1], "Level:char(6)");
-  EXPECT_EQ(cols("ProtocolGeneral")[2], "Object Path:Memo");
-  EXPECT_EQ(cols("ContainerInfo")[2], "Level:char(6)");
-  EXPECT_EQ(cols("ServerObjectsPerm")[2], "Level:char(7)");
-  EXPECT_EQ(cols("MailboxGeneral").size(), 21u);
-  EXPECT_EQ(cols("MailboxGeneral")[3], "Alias Name:char(100)");
-  EXPECT_EQ(cols("MailboxPerm")[3], "Alias Name:char(255)");
-  EXPECT_EQ(cols("ConnectorMiscInfo")[10], "Cost2:char(10)");
-  EXPECT_EQ(cols("ConnectorNewsfeed").size(), 20u);
-  EXPECT_EQ(cols("ServerPublicISResources")[6], "Created:char(30)");
-  EXPECT_EQ(cols("DiagLogging"),
-            (std::vector<std::string>{"ServerName:char(255)", "Object Path:Memo", "Display Name:char(255)",
-                                      "Directory Name:char(255)", "Services:char(255)", "Category:char(255)",
-                                      "Logging level:char(255)"}));
-  size_t total = 0;
-  for (const auto& t : AppTables()) total += t.columns.size();
-  EXPECT_EQ(total, 557u);
+  EXPECT_NE(st[30].find("(ServerName char(255),[Level] char(6),[Object Path] Memo,"), std::string::npos);
+  ASSERT_NE(FindAppTable("mailboxdlemailaddr"), nullptr);  // found without regard to case
 }
 
 TEST_F(Schema, FreshDatabaseGetsAllTablesWithExactColumns) {
