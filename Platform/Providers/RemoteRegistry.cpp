@@ -2,17 +2,16 @@
 #include "RemoteRegistry.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <iterator>
 #include <string_view>
 #include <unordered_map>
 
-#include "AppFolder.h"
+#include "ProviderFolder.h"
 
 namespace velmo::reg {
 namespace {
@@ -609,9 +608,7 @@ LONG Lookup(HKEY hKey, const char* name, OpenKey& k, const Value*& v) {
 // ---------------------------------------------------------------- API
 
 std::filesystem::path SnapshotFolder() {
-  const char* env = std::getenv("VELMORCAST_PROVIDERS");
-  std::filesystem::path base = (env && *env) ? std::filesystem::path(env) : velmo::AppFolder() / "providers";
-  return base / "registry";
+  return velmo::providers::ProviderFolder() / "registry";
 }
 
 bool ValidateSnapshot(const std::filesystem::path& file, std::string* error) {

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for the remote-registry tests: a temporary providers folder that
-// VELMORCAST_PROVIDERS points at, snapshot files in either export encoding,
+// Helpers for the remote-registry tests: a providers folder that
+// VELMORCAST_PROVIDERS points at while a test runs, UTF-16LE export files,
 // and short ways to read keys and values.
 #include <gtest/gtest.h>
 
@@ -20,34 +20,22 @@ using namespace velmo::reg;
 
 class ProvidersFolder {
  public:
-  ProvidersFolder() {
-    std::random_device rd;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("velmo-reg-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(dir_ / "registry");
-    if (const char* old = std::getenv("VELMORCAST_PROVIDERS")) {
-      hadOld_ = true;
-      old_ = old;
+  // A fresh temporary folder, or (given) an existing one left in place.
+  explicit ProvidersFolder(std::filesystem::path existing = {}) : dir_(std::move(existing)) {
+    if (dir_.empty()) {
+      dir_ = std::filesystem::temp_directory_path() /
+             ("velmo-reg-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}()));
+      std::filesystem::create_directories(dir_ / "registry");
+      owned_ = true;
     }
     ::setenv("VELMORCAST_PROVIDERS", dir_.c_str(), 1);
   }
-  explicit ProvidersFolder(const std::filesystem::path& existing) : ProvidersFolder() {
-    ::setenv("VELMORCAST_PROVIDERS", existing.c_str(), 1);
-  }
   ~ProvidersFolder() {
-    if (hadOld_)
-      ::setenv("VELMORCAST_PROVIDERS", old_.c_str(), 1);
-    else
-      ::unsetenv("VELMORCAST_PROVIDERS");
+    ::unsetenv("VELMORCAST_PROVIDERS");
     std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    if (owned_) std::filesystem::remove_all(dir_, ec);
   }
-  ProvidersFolder(const ProvidersFolder&) = delete;
-  ProvidersFolder& operator=(const ProvidersFolder&) = delete;
-
   const std::filesystem::path& dir() const { return dir_; }
-
-  // Writes registry/<fileName> with exactly these bytes.
   std::filesystem::path Write(const std::string& fileName, const std::string& bytes) const {
     auto p = dir_ / "registry" / fileName;
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
@@ -56,59 +44,21 @@ class ProvidersFolder {
 
  private:
   std::filesystem::path dir_;
-  bool hadOld_ = false;
-  std::string old_;
+  bool owned_ = false;
 };
 
-// UTF-8 text as code points.
-inline std::u32string CodePoints(const std::string& s) {
-  std::u32string out;
+// UTF-8 text (Basic Multilingual Plane) as a version 5 export file:
+// byte-order mark and UTF-16LE.
+inline std::string Utf16File(const std::string& s) {
+  std::string out = "\xFF\xFE";
   for (size_t i = 0; i < s.size();) {
     auto c = static_cast<unsigned char>(s[i]);
-    int n = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    int n = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
     char32_t cp = n == 0 ? c : c & (0x3F >> n);
     for (int k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
     i += n + 1;
-  }
-  return out;
-}
-
-// A version 5 export: byte-order mark and UTF-16LE.
-inline std::string Utf16File(const std::string& utf8) {
-  std::string out = "\xFF\xFE";
-  for (char32_t cp : CodePoints(utf8)) {
-    auto unit = [&](char32_t u) {
-      out.push_back(static_cast<char>(u & 0xFF));
-      out.push_back(static_cast<char>(u >> 8));
-    };
-    if (cp >= 0x10000) {
-      unit(0xD800 + ((cp - 0x10000) >> 10));
-      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      unit(cp);
-    }
-  }
-  return out;
-}
-
-// A REGEDIT4 export in Windows-1252 (Latin-1 letters and the euro sign).
-inline std::string Cp1252File(const std::string& utf8) {
-  std::string out;
-  for (char32_t cp : CodePoints(utf8)) out.push_back(cp == 0x20AC ? '\x80' : static_cast<char>(cp));
-  return out;
-}
-
-// The hex list a given export writes for a text (terminating NUL included).
-inline std::string HexText(const std::string& utf8, bool unicode) {
-  static const char* digits = "0123456789abcdef";
-  std::string bytes = unicode ? Utf16File(utf8).substr(2) : Cp1252File(utf8);
-  bytes.append(unicode ? 2 : 1, '\0');
-  std::string out;
-  for (unsigned char b : bytes) {
-    if (!out.empty()) out += ',';
-    out += digits[b >> 4];
-    out += digits[b & 15];
+    out.push_back(static_cast<char>(cp & 0xFF));
+    out.push_back(static_cast<char>(cp >> 8));
   }
   return out;
 }
@@ -119,44 +69,29 @@ inline HKEY Connect(const char* server) {
   return h;
 }
 
-inline HKEY Open(HKEY parent, const char* path) {
+inline HKEY Open(HKEY parent, const std::string& path) {
   HKEY h = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(parent, path, 0, KEY_READ, &h), ERROR_SUCCESS) << path;
+  EXPECT_EQ(RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &h), ERROR_SUCCESS) << path;
   return h;
 }
 
-inline std::vector<std::string> SubkeyNames(HKEY key) {
+// Subkey (values = false) or value names, in enumeration order.
+inline std::vector<std::string> Names(HKEY key, bool values) {
   std::vector<std::string> names;
+  char buf[512];
   for (DWORD i = 0;; ++i) {
-    char buf[512];
     DWORD n = sizeof buf;
-    LONG rc = RegEnumKeyExA(key, i, buf, &n, nullptr, nullptr, nullptr, nullptr);
+    LONG rc = values ? RegEnumValueA(key, i, buf, &n, nullptr, nullptr, nullptr, nullptr)
+                     : RegEnumKeyExA(key, i, buf, &n, nullptr, nullptr, nullptr, nullptr);
     if (rc != ERROR_SUCCESS) {
       EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      break;
+      return names;
     }
     names.emplace_back(buf, n);
   }
-  return names;
-}
-
-inline std::vector<std::string> ValueNames(HKEY key) {
-  std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char buf[512];
-    DWORD n = sizeof buf;
-    LONG rc = RegEnumValueA(key, i, buf, &n, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-      break;
-    }
-    names.emplace_back(buf, n);
-  }
-  return names;
 }
 
 struct RawValue {
-  LONG rc = ERROR_SUCCESS;
   DWORD type = REG_NONE;
   std::string data;
 };
@@ -165,15 +100,15 @@ struct RawValue {
 inline RawValue Raw(HKEY key, const char* name) {
   RawValue v;
   DWORD size = 0;
-  v.rc = RegQueryValueExA(key, name, nullptr, &v.type, nullptr, &size);
-  if (v.rc != ERROR_SUCCESS) return v;
+  EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &v.type, nullptr, &size), ERROR_SUCCESS) << name;
   v.data.assign(size, '\x7f');
-  v.rc = RegQueryValueExA(key, name, nullptr, &v.type, reinterpret_cast<BYTE*>(v.data.data()), &size);
+  EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &v.type, reinterpret_cast<BYTE*>(v.data.data()), &size),
+            ERROR_SUCCESS);
   v.data.resize(size);
   return v;
 }
 
-// Checks that every handle a test opened was closed again.
+// Fails a test that leaves handles open.
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { baseline_ = OpenHandleCount(); }
