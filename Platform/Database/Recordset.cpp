@@ -1,6 +1,12 @@
 // Recordsets: the rows of one statement, read once when first asked for and
 // kept with their keys, so a caller can update or delete while it walks
 // them; rows added through a recordset are buffered and written together.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -12,7 +18,8 @@ using detail::Throw;
 
 namespace {
 
-constexpr uint64_t kNullBit = 1ull << 63;
+constexpr uint32_t kNullBit = 1u << 31;
+constexpr size_t kBlockBytes = 2 << 20;
 constexpr size_t kFlushRows = 1000;
 
 [[noreturn]] void ThrowClosed() { Throw(kDbClosed, "Operation is not allowed when the object is closed."); }
@@ -29,6 +36,47 @@ constexpr size_t kFlushRows = 1000;
         "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
         "locktype.");
 }
+
+// The rows read, in blocks that are never moved once filled, so a grid's
+// worth of rows costs no copying as it grows. Blocks are large and ask for
+// huge pages: first touches of fresh memory are most of the cost of reading
+// many rows.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() { Clear(); }
+
+  // n bytes, 4-byte aligned.
+  char* Alloc(size_t n) {
+    n = (n + 3) & ~size_t(3);
+    if (n > left_) {
+      size_t size = std::max(kBlockBytes, (n + kBlockBytes - 1) / kBlockBytes * kBlockBytes);
+      void* p = std::aligned_alloc(kBlockBytes, size);
+      if (!p) throw std::bad_alloc();
+      ::madvise(p, size, MADV_HUGEPAGE);
+      blocks_.push_back(static_cast<char*>(p));
+      next_ = static_cast<char*>(p);
+      left_ = size;
+    }
+    char* p = next_;
+    next_ += n;
+    left_ -= n;
+    return p;
+  }
+  void Clear() {
+    for (char* b : blocks_) std::free(b);
+    blocks_.clear();
+    next_ = nullptr;
+    left_ = 0;
+  }
+
+ private:
+  std::vector<char*> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+};
 
 }  // namespace
 
@@ -50,18 +98,18 @@ struct Recordset::Impl {
   std::unordered_map<std::string, int> byName;
   Fields fields;
 
-  // Rows read, each field's text kept in one buffer: a row version is nf+1
-  // offsets into data (the last closes the last field); kNullBit marks Null.
+  // Rows read: a row version lies in the arena at base, nf+1 offsets into
+  // its text (the last closes the last field; kNullBit marks Null) followed
+  // by the texts.
   struct Row {
     int64_t rowid = 0;
     uint64_t mark = 0;  // transaction mark of the write that added it, 0 outside one
-    size_t at = 0;      // first offset
+    const char* base = nullptr;
     bool deleted = false;
     bool written = true;  // false while an added row waits in the buffer
   };
   bool loaded = false;
-  std::string data;
-  std::vector<uint64_t> offs;
+  Arena data;
   std::vector<Row> rows;
   long live = 0;
   long pos = 0;  // -1 before the first row, rows.size() after the last
@@ -239,10 +287,7 @@ struct Recordset::Impl {
 
   void DropRows() {
     loaded = false;
-    data.clear();
-    data.shrink_to_fit();
-    offs.clear();
-    offs.shrink_to_fit();
+    data.Clear();
     rows.clear();
     rows.shrink_to_fit();
     live = 0;
@@ -252,43 +297,62 @@ struct Recordset::Impl {
 
   // ---- rows ---------------------------------------------------------------
 
-  size_t StoreFromStatement(sqlite3_stmt* s) {
-    size_t at = offs.size();
+  void StoreFromStatement(sqlite3_stmt* s, Row& row) {
+    thread_local std::vector<std::pair<const char*, size_t>> cells;
+    cells.resize(nf);
+    size_t total = 0;
     for (size_t i = 0; i < nf; ++i) {
       int col = static_cast<int>(i);
       if (sqlite3_column_type(s, col) == SQLITE_NULL) {
-        offs.push_back(data.size() | kNullBit);
+        cells[i] = {nullptr, 0};
       } else {
         auto text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-        int bytes = sqlite3_column_bytes(s, col);
-        offs.push_back(data.size());
-        if (text) data.append(text, static_cast<size_t>(bytes));
+        size_t bytes = static_cast<size_t>(sqlite3_column_bytes(s, col));
+        cells[i] = {text ? text : "", text ? bytes : 0};
+        total += cells[i].second;
       }
     }
-    offs.push_back(data.size());
-    return at;
+    Place(row, total, [&](size_t i) { return cells[i]; });
   }
 
-  size_t StoreValues(const std::vector<Value>& v) {
-    size_t at = offs.size();
+  void StoreValues(const std::vector<Value>& v, Row& row) {
+    size_t total = 0;
+    for (size_t i = 0; i < nf && i < v.size(); ++i) total += v[i].Text().size();
+    Place(row, total, [&](size_t i) -> std::pair<const char*, size_t> {
+      if (i >= v.size() || v[i].IsNull()) return {nullptr, 0};
+      return {v[i].Text().data(), v[i].Text().size()};
+    });
+  }
+
+  template <class Cell>
+  void Place(Row& row, size_t total, Cell cell) {
+    if (total >= kNullBit) Throw(E_FAIL_, "Record is too large.");
+    size_t head = (nf + 1) * sizeof(uint32_t);
+    char* base = data.Alloc(head + total);
+    auto* offs = reinterpret_cast<uint32_t*>(base);
+    char* text = base + head;
+    uint32_t at = 0;
     for (size_t i = 0; i < nf; ++i) {
-      if (i >= v.size() || v[i].IsNull()) {
-        offs.push_back(data.size() | kNullBit);
+      auto [p, size] = cell(i);
+      if (!p) {
+        offs[i] = at | kNullBit;
       } else {
-        offs.push_back(data.size());
-        data += v[i].Text();
+        offs[i] = at;
+        if (size) std::memcpy(text + at, p, size);
+        at += static_cast<uint32_t>(size);
       }
     }
-    offs.push_back(data.size());
-    return at;
+    offs[nf] = at;
+    row.base = base;
   }
 
-  void Decode(size_t at, size_t i, Value& out) const {
-    uint64_t b = offs[at + i], e = offs[at + i + 1] & ~kNullBit;
+  void Decode(const Row& row, size_t i, Value& out) const {
+    auto* offs = reinterpret_cast<const uint32_t*>(row.base);
+    uint32_t b = offs[i], e = offs[i + 1] & ~kNullBit;
     if (b & kNullBit) {
       out = Value();
     } else {
-      out = Value(std::string_view(data.data() + b, e - b));
+      out = Value(std::string_view(row.base + (nf + 1) * sizeof(uint32_t) + b, e - b));
     }
   }
 
@@ -305,7 +369,7 @@ struct Recordset::Impl {
     try {
       while (readStmt.Step()) {
         Row r;
-        r.at = StoreFromStatement(s);
+        StoreFromStatement(s, r);
         if (updatable) r.rowid = sqlite3_column_int64(s, keyCol);
         rows.push_back(r);
       }
@@ -347,7 +411,7 @@ struct Recordset::Impl {
       sqlite3_bind_int64(one.get(), 1, rowid);
       if (one.Step()) {
         Row r;
-        r.at = StoreFromStatement(one.get());
+        StoreFromStatement(one.get(), r);
         r.rowid = rowid;
         r.mark = mark;
         rows.push_back(r);
@@ -385,7 +449,7 @@ struct Recordset::Impl {
       curPos = pos;
     }
     if (!have[i]) {
-      Decode(rows[pos].at, static_cast<size_t>(i), cur[i]);
+      Decode(rows[pos], static_cast<size_t>(i), cur[i]);
       have[i] = 1;
     }
     return cur[i];
@@ -422,7 +486,7 @@ struct Recordset::Impl {
     pending.push_back(std::move(row));
     if (loaded) {
       Row r;
-      r.at = StoreValues(pending.back());
+      StoreValues(pending.back(), r);
       r.written = false;
       rows.push_back(r);
       ++live;
@@ -573,9 +637,9 @@ struct Recordset::Impl {
       if (edited[i])
         merged[i] = edit[i];
       else
-        Decode(r.at, i, merged[i]);
+        Decode(r, i, merged[i]);
     }
-    r.at = StoreValues(merged);
+    StoreValues(merged, r);
     curPos = -2;
     mode = Mode::None;
     edit.clear();
