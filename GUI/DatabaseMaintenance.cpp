@@ -11,15 +11,13 @@
 
 namespace {
 
-std::string DatabasePathText() {
-  return gstrDBPath.empty() ? velmo::AppFolderText() + "\\velmo.mdb" : gstrDBPath;
-}
+std::string DatabasePathText() { return gstrDBPath.empty() ? velmo::AppFolderText() + "\\velmo.mdb" : gstrDBPath; }
 
 // Tables whose rows belong to no one server.
 bool IsKeptTable(const std::string& name) {
-  static const char* const kept[] = {"MSysACEs",           "MSysObjects",       "MSysQueries",
-                                     "MSysRelationships",  "tblDefaultViewInfo", "VELMORCFavourites",
-                                     "VELMORCCustomReports"};
+  static const char* const kept[] = {
+      "MSysACEs",           "MSysObjects",       "MSysQueries",         "MSysRelationships",
+      "tblDefaultViewInfo", "VELMORCFavourites", "VELMORCCustomReports"};
   for (const char* k : kept)
     if (name == k) return true;
   return false;
@@ -84,7 +82,8 @@ void RefreshServer(const std::string& strServerName) {
   } catch (const velmo::ComError& e) {
     LogFailure("RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :", e);
   } catch (const std::exception& e) {
-    LogFailure("RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :", velmo::E_FAIL_, e.what());
+    LogFailure("RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :", velmo::E_FAIL_,
+               e.what());
   }
 
   SetCurrentExchWindow();

@@ -9,7 +9,6 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPrinterInfo>
-
 #include <algorithm>
 #include <cctype>
 #include <unordered_map>
@@ -379,12 +378,12 @@ std::string FilterCondition(const std::string& filterValue, const std::vector<st
   for (const auto& text : Split(filterValue, '|')) {
     FilterItem item;
     const bool parsed = ParseFilterItem(text, item);
-    const bool known =
-        parsed && std::any_of(columns.begin(), columns.end(),
-                              [&](const std::string& c) { return SameNameNoCase(c, item.field); });
+    const bool known = parsed && std::any_of(columns.begin(), columns.end(),
+                                             [&](const std::string& c) { return SameNameNoCase(c, item.field); });
     if (!known) {
-      LogFailure("GetQuery FilterField Failed", velmo::E_FAIL_,
-                 parsed ? "'" + item.field + "' is not a field of the report" : "Filter item not understood: " + text);
+      LogFailure(
+          "GetQuery FilterField Failed", velmo::E_FAIL_,
+          parsed ? "'" + item.field + "' is not a field of the report" : "Filter item not understood: " + text);
       pendingOpens += item.opens;
       if (!kept.empty())
         kept.back().closes += item.closes;

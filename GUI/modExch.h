@@ -111,7 +111,7 @@ void FitGridColumnWidths(velmo::FlexGrid& grid);
 // by measure(text) in twips and p twips per pixel.
 template <class Grid, class Measure>
 void FitColumnWidthsWith(Grid& grid, Measure&& measure, int p) {
-  const double M = 3.0 * p;          // margin on each side
+  const double M = 3.0 * p;  // margin on each side
   const double reachLimit = 333.0 * p;
   const double wideLimit = 170.0 * p;
   const double minWidth = 125.0 * p;

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QWidget>
-
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,10 +1,11 @@
 // Test helper: opens a database, appends a row to a table, says "ready" on
 // its output and keeps the connection open until its input closes.
 //   shell_db_holder <database path> <table> <server name>
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 #include "Database.h"
 

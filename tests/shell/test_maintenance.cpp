@@ -129,7 +129,8 @@ class Refresh : public Maintenance {
     WriteCustomFieldNamesToDB(gConn.get());
     for (const char* server : {"A", "B", "O'Neil"}) {
       for (const char* table : {"MailboxGeneral", "DLPerm", "ProtocolGeneral", "DiagLogging", "ConnectorNewsfeed"})
-        gConn->Execute(std::string("insert into ") + table + " (ServerName) values (?)", {velmo::db::Value(server)});
+        gConn->Execute(std::string("insert into ") + table + " (ServerName) values (?)",
+                       {velmo::db::Value(server)});
       gConn->Execute("insert into VELMORCFavourites values(?,'No','Yes')", {velmo::db::Value(server)});
       gConn->Execute("insert into VELMORCFilterCustomize values(?,'MailboxesGeneral','0','Title = ''x''','')",
                      {velmo::db::Value(server)});

@@ -6,7 +6,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
-
 #include <map>
 
 #include "ComFactory.h"
@@ -23,10 +22,12 @@ using Module = ShellTest;
 TEST_F(Module, ErrorLogLineHasItsFieldsInLineOrder) {
   const auto file = home_ / "VelmorcastErrorLog.log";
   ASSERT_FALSE(std::filesystem::exists(file));
-  WriteErrorLog("3/7/2024 4:05:09 PM", "MDIForm_Load RecordsetObjectOpen Failed", "-2147467259", "Unspecified error");
+  WriteErrorLog("3/7/2024 4:05:09 PM", "MDIForm_Load RecordsetObjectOpen Failed", "-2147467259",
+                "Unspecified error");
   WriteErrorLog("3/7/2024 4:05:10 PM", "X Failed", "0", "");
   EXPECT_EQ(velmo::test::TestHome::Slurp(file),
-            "3/7/2024 4:05:09 PM      -2147467259      Unspecified error      MDIForm_Load RecordsetObjectOpen Failed\r\n"
+            "3/7/2024 4:05:09 PM      -2147467259      Unspecified error      MDIForm_Load RecordsetObjectOpen "
+            "Failed\r\n"
             "3/7/2024 4:05:10 PM      0            X Failed\r\n");
   LogFailure("Y Failed", velmo::ComError(velmo::Hr(0x80040E37), "missing"));
   EXPECT_TRUE(LogLines().back().ends_with("      -2147217865      missing      Y Failed"));
@@ -127,20 +128,21 @@ long FitOne(long width, std::vector<long> textWidths) {
   TableGrid g;
   g.widths = {width};
   for (long w : textWidths) g.cells.push_back({std::to_string(w)});
-  FitColumnWidthsWith(g, [](const std::string& t) { return std::stod(t); }, 15);
+  FitColumnWidthsWith(
+      g, [](const std::string& t) { return std::stod(t); }, 15);
   return g.widths[0];
 }
 
 TEST_F(Module, AutoFitArithmeticAtFifteenTwipsPerPixel) {
-  EXPECT_EQ(FitOne(1000, {1500}), 1875);   // at most the minimum: the minimum
-  EXPECT_EQ(FitOne(1000, {2200}), 2290);   // text plus a 45-twip margin each side
-  EXPECT_EQ(FitOne(1000, {6000}), 1000);   // too far short: left alone
-  EXPECT_EQ(FitOne(1000, {5949}), 6039);   // short by less than 4995: widened
+  EXPECT_EQ(FitOne(1000, {1500}), 1875);  // at most the minimum: the minimum
+  EXPECT_EQ(FitOne(1000, {2200}), 2290);  // text plus a 45-twip margin each side
+  EXPECT_EQ(FitOne(1000, {6000}), 1000);  // too far short: left alone
+  EXPECT_EQ(FitOne(1000, {5949}), 6039);  // short by less than 4995: widened
   EXPECT_EQ(FitOne(1000, {5950}), 1000);
-  EXPECT_EQ(FitOne(2600, {3000}), 2600);   // wide columns never change
+  EXPECT_EQ(FitOne(2600, {3000}), 2600);  // wide columns never change
   EXPECT_EQ(FitOne(2549, {3000}), 3090);
-  EXPECT_EQ(FitOne(1000, {955}), 1000);    // fits inside the margins
-  EXPECT_EQ(FitOne(1900, {1870}), 1875);   // the one narrowing: at most the minimum
+  EXPECT_EQ(FitOne(1000, {955}), 1000);   // fits inside the margins
+  EXPECT_EQ(FitOne(1900, {1870}), 1875);  // the one narrowing: at most the minimum
   // Row by row: 1875, then 2290, then 2590, then it is wide and stays.
   EXPECT_EQ(FitOne(1000, {1500, 2200, 2500, 4000}), 2590);
   EXPECT_EQ(FitOne(1000, {}), 1000);
@@ -233,14 +235,13 @@ TEST_F(Print, WithoutThePrintComponentAMessageSaysSo) {
 TEST_F(Print, TitlesAndCallsOfPreviewAndPrint) {
   Install();
   PrintGridReport(0, 0);
-  const std::vector<std::string> preview = {
-      std::string("ProductName=") + kProductTitle,
-      "Title1(Velmorine for Exchange Server v1.4.2,2,Times New Roman,14)",
-      "TitleSeprator=1",
-      "Title2(Mailboxes General - 'SRV1',1,Times New Roman,12)",
-      "Title3(<now>,1,Times New Roman,12)",
-      "FixedRowShade=1",
-      "ShowPreview"};
+  const std::vector<std::string> preview = {std::string("ProductName=") + kProductTitle,
+                                            "Title1(Velmorine for Exchange Server v1.4.2,2,Times New Roman,14)",
+                                            "TitleSeprator=1",
+                                            "Title2(Mailboxes General - 'SRV1',1,Times New Roman,12)",
+                                            "Title3(<now>,1,Times New Roman,12)",
+                                            "FixedRowShade=1",
+                                            "ShowPreview"};
   EXPECT_EQ(RecordingPrinter::calls, preview);
   EXPECT_EQ(RecordingPrinter::grid, &grid_);
   EXPECT_EQ(gstrReportTitle, "Mailboxes General - 'SRV1'");

@@ -15,7 +15,8 @@ class Query : public ShellTest {
     w_.SelectNode("Recipients", "K");
     OpenExchWindowSlot(&w_);
   }
-  void SaveFilter(const std::string& value, const std::string& server = "S", const std::string& tab = "MailboxesGeneral") {
+  void SaveFilter(const std::string& value, const std::string& server = "S",
+                  const std::string& tab = "MailboxesGeneral") {
     gConn->Execute("insert into VELMORCFilterCustomize values(?,?,'0',?,'')",
                    {velmo::db::Value(server), velmo::db::Value(tab), velmo::db::Value(value)});
   }
@@ -26,7 +27,8 @@ class Query : public ShellTest {
   void AddMailbox(const std::string& server, const std::string& path, const std::string& name,
                   const std::string& country = "", const std::string& title = "") {
     gConn->Execute(
-        "insert into MailboxGeneral (ServerName, [Object Path], [Display Name], Country, Title) values (?,?,?,?,?)",
+        "insert into MailboxGeneral (ServerName, [Object Path], [Display Name], Country, Title) values "
+        "(?,?,?,?,?)",
         {velmo::db::Value(server), velmo::db::Value(path), velmo::db::Value(name), velmo::db::Value(country),
          velmo::db::Value(title)});
   }
@@ -50,9 +52,11 @@ TEST_F(Query, SavedChoiceAndFilterAreTheSameInModesOneAndTwo) {
   w_.propKey = "MailboxesGeneral";
   SaveFilter("Title = 'A'| OR Title = 'B'");
   const std::string withDefaults = GetQuery(1);
-  EXPECT_TRUE(withDefaults.ends_with("where ServerName = 'S' and [Object Path]='K' and ( [Title] = 'A' OR [Title] = 'B')"))
+  EXPECT_TRUE(
+      withDefaults.ends_with("where ServerName = 'S' and [Object Path]='K' and ( [Title] = 'A' OR [Title] = 'B')"))
       << withDefaults;
-  EXPECT_NE(withDefaults.find("select distinct [Display Name],[Alias Name],[Primary Windows NT"), std::string::npos);
+  EXPECT_NE(withDefaults.find("select distinct [Display Name],[Alias Name],[Primary Windows NT"),
+            std::string::npos);
 
   SaveChoice("Display Name,Alias Name,Created");
   EXPECT_EQ(GetQuery(2),
@@ -87,7 +91,8 @@ TEST_F(Query, NodeConditionsFollowTheSelectedNode) {
   // A page without a default set shows Display Name alone.
   w_.propKey = "Connector for cc:MailPost Office";
   w_.SelectNode("cc", "K");
-  EXPECT_EQ(GetQuery(0), "select distinct [Display Name] from Connector where ServerName = 'S' and [Object Path]='K'");
+  EXPECT_EQ(GetQuery(0),
+            "select distinct [Display Name] from Connector where ServerName = 'S' and [Object Path]='K'");
 }
 
 TEST_F(Query, ApostrophesInServerKeyAndValuesAreQuotedAndTheStatementRuns) {
@@ -98,7 +103,8 @@ TEST_F(Query, ApostrophesInServerKeyAndValuesAreQuotedAndTheStatementRuns) {
   AddMailbox("O'Neil", "o=Velmor/ou=O'Brien's", "John Smith", "ENGLAND", "Dev");
   AddMailbox("Other", "o=Velmor/ou=O'Brien's", "Nobody", "ENGLAND", "Dev");
   const std::string plain = GetQuery(0);
-  EXPECT_TRUE(plain.ends_with("where ServerName = 'O''Neil' and [Object Path]='o=Velmor/ou=O''Brien''s'")) << plain;
+  EXPECT_TRUE(plain.ends_with("where ServerName = 'O''Neil' and [Object Path]='o=Velmor/ou=O''Brien''s'"))
+      << plain;
   EXPECT_EQ(Column(plain).size(), 2u);
 
   SaveFilter("Display Name = 'Sean O'Neil'", "O'Neil");
@@ -114,7 +120,8 @@ TEST_F(Query, FilterValuesKeepTheWordsAndOrAndParenthesesStayAsTyped) {
   AddMailbox("S", "K", "Hanna Hill", "ENGLAND", "Dev");
   SaveFilter("(Country = 'ENGLAND'| AND Title <> 'Dev')| OR Country = 'GERMANY'");
   const std::string sql = GetQuery(2);
-  EXPECT_TRUE(sql.ends_with(" and ( ([Country] = 'ENGLAND' AND [Title] <> 'Dev') OR [Country] = 'GERMANY')")) << sql;
+  EXPECT_TRUE(sql.ends_with(" and ( ([Country] = 'ENGLAND' AND [Title] <> 'Dev') OR [Country] = 'GERMANY')"))
+      << sql;
   auto names = Column(sql);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"John Smith", "Maria Müller"}));
@@ -157,7 +164,8 @@ TEST_F(Query, NoBrowseWindowGivesNoStatement) {
 
 TEST_F(Query, UnreadableColumnSetFallsBackToDisplayName) {
   gConn->Execute("drop table VELMORCCustomReports");
-  EXPECT_EQ(GetQuery(0), "select distinct [Display Name] from MailboxGeneral where ServerName = 'S' and [Object Path]='K'");
+  EXPECT_EQ(GetQuery(0),
+            "select distinct [Display Name] from MailboxGeneral where ServerName = 'S' and [Object Path]='K'");
   EXPECT_TRUE(LogHas("GetQuery RecordsetObjectOpen Failed"));
   gConn->Execute("drop table VELMORCFilterCustomize");
   EXPECT_TRUE(GetQuery(1).rfind("select distinct [Display Name] from", 0) == 0);

@@ -17,7 +17,8 @@ std::string Lower(std::string s) {
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> parts;
   size_t start = 0;
-  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1) parts.push_back(s.substr(start, at - start));
+  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    parts.push_back(s.substr(start, at - start));
   parts.push_back(s.substr(start));
   return parts;
 }
@@ -33,7 +34,8 @@ using Schema = ShellTest;
 TEST_F(Schema, StatementsAreTheFiftyInOrder) {
   const auto& st = AppTableStatements();
   ASSERT_EQ(st.size(), 50u);
-  EXPECT_EQ(st[0], "create table VELMORCFavourites(ServerName text(255),IsDefaultSrv char(3),IsFavouriteSrv char(3))");
+  EXPECT_EQ(st[0],
+            "create table VELMORCFavourites(ServerName text(255),IsDefaultSrv char(3),IsFavouriteSrv char(3))");
   EXPECT_EQ(st[1],
             "create table VELMORCCustomReports(TabName text(255), CustomReportName char(255), CustomReportValue "
             "char(255))");
@@ -48,7 +50,8 @@ TEST_F(Schema, StatementsAreTheFiftyInOrder) {
     memo += st[i].find("[Object Path] Memo") != std::string::npos;
     for (size_t at = 0; (at = st[i].find(" Char(", at)) != std::string::npos; ++at) ++upperChar;
     for (const auto& c : AppTables()[i].columns)
-      if (c.name == "Level" || c.name == "Roles") EXPECT_NE(st[i].find("[" + c.name + "] char("), std::string::npos);
+      if (c.name == "Level" || c.name == "Roles")
+        EXPECT_NE(st[i].find("[" + c.name + "] char("), std::string::npos);
   }
   EXPECT_EQ(memo, 47);
   EXPECT_EQ(upperChar, 26);
@@ -73,7 +76,8 @@ TEST_F(Schema, FreshDatabaseGetsAllTablesWithExactColumns) {
     velmo::db::Recordset rs;
     rs.Open("select * from [" + t.name + "]", *gConn);
     for (size_t i = 0; i < t.columns.size(); ++i)
-      EXPECT_EQ(rs[static_cast<long>(i)].DefinedSize(), WidthOf(t.columns[i].type)) << t.name << "." << t.columns[i].name;
+      EXPECT_EQ(rs[static_cast<long>(i)].DefinedSize(), WidthOf(t.columns[i].type))
+          << t.name << "." << t.columns[i].name;
     rs.Close();
   }
   cat.ReleaseConnection();
@@ -150,7 +154,8 @@ TEST_F(Schema, EveryDefaultCaptionNamesAColumnAndEveryDefaultViewRuns) {
     std::set<std::string> columns;
     for (const auto& c : t->columns) columns.insert(Lower(c.name));
     const auto captions = Split(row.value.substr(1), ',');
-    for (const auto& caption : captions) EXPECT_EQ(columns.count(Lower(caption)), 1u) << row.tabName << ": " << caption;
+    for (const auto& caption : captions)
+      EXPECT_EQ(columns.count(Lower(caption)), 1u) << row.tabName << ": " << caption;
   }
 
   OpenDatabase();
