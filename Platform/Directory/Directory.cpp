@@ -1,6 +1,32 @@
+// The directory layer over libldap: sessions, the host map, the error
+// table, value conversion and the bound objects.
 #include "Directory.h"
 
+#include <ldap.h>
+#include <ldap_schema.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <unordered_map>
+
+#include "AppFolder.h"
+#include "DateText.h"
+#include "DirPath.h"
+
 namespace velmo::ads {
+
+using detail::EqualsNoCase;
+using detail::Lower;
+
+// ---------------------------------------------------------------------------
+// DirValue
 
 DirValue DirValue::FromText(std::string text) {
   DirValue v;
@@ -38,7 +64,12 @@ std::vector<uint8_t> DirValue::Bytes() const {
 }
 std::vector<std::string> DirValue::Texts() const {
   std::vector<std::string> out;
-  for (const auto& i : Items()) out.push_back(i.Text());
+  if (kind_ == Kind::List) {
+    out.reserve(items_.size());
+    for (const auto& i : items_) out.push_back(i.Text());
+  } else if (kind_ != Kind::Empty) {
+    out.push_back(Text());
+  }
   return out;
 }
 std::vector<DirValue> DirValue::Items() const {
@@ -51,12 +82,960 @@ size_t DirValue::Count() const {
   return kind_ == Kind::Empty ? 0 : 1;
 }
 
-DirObjectPtr GetObject(const std::string& path) { return OpenDSObject(path, "", "", 0); }
-DirObjectPtr OpenDSObject(const std::string&, const std::string&, const std::string&, long) {
-  throw ComError(E_ADS_BAD_PATHNAME, "An invalid directory pathname was passed.");
+namespace {
+
+// ---------------------------------------------------------------------------
+// Settings and counters
+
+std::atomic<int> gPageSize{1000};
+std::atomic<int> gConnectTimeout{10};
+std::atomic<int> gRequestTimeout{120};
+
+struct Counters {
+  std::atomic<long long> connects{0}, searches{0}, pages{0}, cacheHits{0};
+} gStats;
+
+// ---------------------------------------------------------------------------
+// Errors
+
+// Descriptions travel inside bind-error texts that use "_" and "@@" as
+// separators, so neither may appear in one.
+std::string CleanText(std::string text) {
+  for (size_t pos; (pos = text.find("@@")) != std::string::npos;) text.replace(pos, 2, "@");
+  std::replace(text.begin(), text.end(), '_', ' ');
+  return text;
 }
-void SetWinNTProvider(WinNTProvider) {}
-void ResetSessions() {}
-std::string ServerUrl(const std::string& server) { return "ldap://" + server + ":389"; }
+
+ComError MapLdapError(int rc, bool duringBind) {
+  switch (rc) {
+    case LDAP_SERVER_DOWN:
+    case LDAP_CONNECT_ERROR:
+    case LDAP_TIMEOUT:
+      return ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+    case LDAP_INVALID_CREDENTIALS:
+      return ComError(E_LOGON_FAILURE, "Logon failure: unknown user name or bad password.");
+    case LDAP_INAPPROPRIATE_AUTH:
+      return ComError(E_INAPPROPRIATE_AUTH, "Inappropriate authentication.");
+    case LDAP_NO_SUCH_OBJECT:
+      return ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
+    case LDAP_INSUFFICIENT_ACCESS:
+      return ComError(E_ACCESS_DENIED, "Access is denied.");
+    case LDAP_PROTOCOL_ERROR:
+      return ComError(E_CANNOT_PERFORM, "The specified server cannot perform the requested operation.");
+    case LDAP_SIZELIMIT_EXCEEDED:
+    case LDAP_TIMELIMIT_EXCEEDED:
+    case LDAP_ADMINLIMIT_EXCEEDED:
+      return ComError(E_SIZE_LIMIT, "The size limit for this request was exceeded.");
+    case LDAP_INVALID_DN_SYNTAX:
+      return ComError(E_ADS_BAD_PATHNAME, "An invalid directory pathname was passed.");
+    case LDAP_UNWILLING_TO_PERFORM:
+      if (duringBind) return ComError(E_INVALID_PASSWORD, "The specified network password is not correct.");
+      break;
+    default:
+      break;
+  }
+  const char* text = ldap_err2string(rc);
+  return ComError(E_FAIL_, CleanText(text ? text : "Unspecified error"));
+}
+
+// The connection under a cached session went away; the caller may
+// reconnect once.
+struct ConnectionLost : ComError {
+  ConnectionLost() : ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.") {}
+};
+
+[[noreturn]] void ThrowLdap(int rc, bool duringBind = false) {
+  if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) throw ConnectionLost();
+  throw MapLdapError(rc, duringBind);
+}
+
+[[noreturn]] void ThrowNotFound() {
+  throw ComError(E_ADS_PROPERTY_NOT_FOUND, "The directory property cannot be found in the cache.");
+}
+
+// ---------------------------------------------------------------------------
+// Host map
+
+struct HostMapCache {
+  std::mutex mu;
+  std::string file;
+  time_t mtimeSec = 0;
+  long mtimeNsec = 0;
+  off_t size = -1;
+  std::vector<std::pair<std::string, std::string>> entries;  // lower name, URL
+} gHosts;
+
+std::string HostMapFile() {
+  if (const char* env = std::getenv("VELMORCAST_LDAP_HOSTS"); env && *env) return env;
+  return (AppFolder() / "ldaphosts.conf").string();
+}
+
+void LoadHostMap(HostMapCache& c, const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    c.file = file;
+    c.size = -1;
+    c.entries.clear();
+    return;
+  }
+  if (c.file == file && c.size == st.st_size && c.mtimeSec == st.st_mtim.tv_sec &&
+      c.mtimeNsec == st.st_mtim.tv_nsec)
+    return;
+  c.file = file;
+  c.size = st.st_size;
+  c.mtimeSec = st.st_mtim.tv_sec;
+  c.mtimeNsec = st.st_mtim.tv_nsec;
+  c.entries.clear();
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string name, url;
+    if (!(words >> name) || name[0] == '#' || !(words >> url)) continue;
+    if (url.rfind("ldap://", 0) != 0 && url.rfind("ldaps://", 0) != 0) continue;
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    c.entries.emplace_back(Lower(name), url);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Schema: syntaxes decide how values read (binary, boolean, time).
+
+enum class Syntax { Text, Bool, Time, Binary };
+
+struct AttrInfo {
+  Syntax syntax = Syntax::Text;
+  bool operational = false;
+};
+
+struct ClassInfo {
+  std::string name;                 // as the schema spells it
+  std::vector<std::string> supers;  // lower-case
+  int kind = LDAP_SCHEMA_STRUCTURAL;
+};
+
+struct SchemaInfo {
+  std::unordered_map<std::string, AttrInfo> attrs;     // every NAME, lower-case
+  std::unordered_map<std::string, ClassInfo> classes;  // every NAME, lower-case
+};
+
+Syntax SyntaxOf(const std::string& oid) {
+  if (oid == "1.3.6.1.4.1.1466.115.121.1.7") return Syntax::Bool;
+  if (oid == "1.3.6.1.4.1.1466.115.121.1.24" || oid == "1.3.6.1.4.1.1466.115.121.1.53") return Syntax::Time;
+  if (oid == "1.3.6.1.4.1.1466.115.121.1.40" || oid == "1.3.6.1.4.1.1466.115.121.1.5" ||
+      oid == "1.3.6.1.4.1.1466.115.121.1.8" || oid == "1.3.6.1.4.1.1466.115.121.1.9" ||
+      oid == "1.3.6.1.4.1.1466.115.121.1.10" || oid == "1.3.6.1.4.1.1466.115.121.1.28" ||
+      oid == "1.3.6.1.4.1.1466.115.121.1.4" || oid == "1.3.6.1.4.1.1466.115.121.1.49")
+    return Syntax::Binary;
+  return Syntax::Text;
+}
+
+// Without a published schema: the attributes every Exchange server and
+// OpenLDAP agree on.
+AttrInfo FallbackInfo(const std::string& lname) {
+  static const char* const kBinary[] = {"nt-security-descriptor", "assoc-nt-account", "objectguid",
+                                        "objectsid", "usercertificate", "usersmimecertificate"};
+  static const char* const kTime[] = {"createtimestamp", "modifytimestamp", "whencreated", "whenchanged"};
+  static const char* const kOperational[] = {
+      "createtimestamp", "modifytimestamp", "creatorsname", "modifiersname", "structuralobjectclass",
+      "entrydn",         "entryuuid",       "entrycsn",     "hassubordinates", "subschemasubentry",
+      "numsubordinates", "contextcsn",      "pwdchangedtime"};
+  AttrInfo info;
+  for (auto* n : kBinary)
+    if (lname == n) info.syntax = Syntax::Binary;
+  for (auto* n : kTime)
+    if (lname == n) info.syntax = Syntax::Time;
+  for (auto* n : kOperational)
+    if (lname == n) info.operational = true;
+  return info;
+}
+
+std::shared_ptr<SchemaInfo> ParseSchema(const std::vector<std::string>& attributeTypes,
+                                        const std::vector<std::string>& objectClasses) {
+  auto schema = std::make_shared<SchemaInfo>();
+  struct Raw {
+    std::vector<std::string> names;
+    std::string sup, syntax;
+    bool operational;
+  };
+  std::vector<Raw> raws;
+  std::unordered_map<std::string, size_t> byName;
+  for (const auto& text : attributeTypes) {
+    int code = 0;
+    const char* err = nullptr;
+    LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+    if (!at) continue;
+    Raw r;
+    for (char** n = at->at_names; n && *n; ++n) r.names.push_back(Lower(*n));
+    if (at->at_oid) r.names.push_back(at->at_oid);
+    if (at->at_sup_oid) r.sup = Lower(at->at_sup_oid);
+    if (at->at_syntax_oid) r.syntax = at->at_syntax_oid;
+    r.operational = at->at_usage != LDAP_SCHEMA_USER_APPLICATIONS;
+    ldap_attributetype_free(at);
+    for (const auto& n : r.names) byName[n] = raws.size();
+    raws.push_back(std::move(r));
+  }
+  for (const Raw& r : raws) {
+    // The syntax of an attribute without one comes from its SUP chain.
+    std::string syntax = r.syntax;
+    std::string sup = r.sup;
+    for (int depth = 0; syntax.empty() && !sup.empty() && depth < 16; ++depth) {
+      auto it = byName.find(sup);
+      if (it == byName.end()) break;
+      syntax = raws[it->second].syntax;
+      sup = raws[it->second].sup;
+    }
+    AttrInfo info{SyntaxOf(syntax), r.operational};
+    for (const auto& n : r.names) schema->attrs[n] = info;
+  }
+  for (const auto& text : objectClasses) {
+    int code = 0;
+    const char* err = nullptr;
+    LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+    if (!oc) continue;
+    ClassInfo ci;
+    if (oc->oc_names && oc->oc_names[0]) ci.name = oc->oc_names[0];
+    for (char** s = oc->oc_sup_oids; s && *s; ++s) ci.supers.push_back(Lower(*s));
+    ci.kind = oc->oc_kind;
+    for (char** n = oc->oc_names; n && *n; ++n) schema->classes[Lower(*n)] = ci;
+    ldap_objectclass_free(oc);
+  }
+  return schema;
+}
+
+// ---------------------------------------------------------------------------
+// Entries
+
+struct Attr {
+  std::string name;  // as the server returned it
+  std::vector<std::string> values;
+};
+
+struct Entry {
+  std::string dn;
+  std::vector<Attr> attrs;
+  bool allUser = false;                // "*" was asked for
+  bool allOperational = false;         // "+" was asked for
+  std::vector<std::string> requested;  // names asked for by name, lower-case
+
+  const Attr* Find(std::string_view name) const {
+    for (const auto& a : attrs)
+      if (EqualsNoCase(a.name, name)) return &a;
+    return nullptr;
+  }
+  // True when a read of `lname` would add nothing: the attribute is either
+  // here or known to be absent.
+  bool Covers(const std::string& lname, bool operational) const {
+    if (operational ? allOperational : allUser) return true;
+    return std::find(requested.begin(), requested.end(), lname) != requested.end();
+  }
+};
+
+using EntryPtr = std::shared_ptr<const Entry>;
+
+// What every read of an entry asks for: all user attributes and the
+// operational ones the layer shows (time stamps, the structural class).
+const char* const kStandardAttrs[] = {"*", "createTimestamp", "modifyTimestamp", "structuralObjectClass",
+                                      nullptr};
+const std::vector<std::string> kStandardRequested = {"createtimestamp", "modifytimestamp",
+                                                     "structuralobjectclass"};
+
+EntryPtr ReadEntryMessage(LDAP* ld, LDAPMessage* msg, const std::vector<std::string>& requested, bool allUser,
+                          bool allOperational) {
+  auto e = std::make_shared<Entry>();
+  char* dn = ldap_get_dn(ld, msg);
+  if (dn) {
+    e->dn = dn;
+    ldap_memfree(dn);
+  }
+  BerElement* ber = nullptr;
+  for (char* a = ldap_first_attribute(ld, msg, &ber); a; a = ldap_next_attribute(ld, msg, ber)) {
+    Attr attr;
+    attr.name = a;
+    if (berval** vals = ldap_get_values_len(ld, msg, a)) {
+      for (berval** v = vals; *v; ++v) attr.values.emplace_back((*v)->bv_val, (*v)->bv_len);
+      ldap_value_free_len(vals);
+    }
+    ldap_memfree(a);
+    e->attrs.push_back(std::move(attr));
+  }
+  if (ber) ber_free(ber, 0);
+  e->requested = requested;
+  e->allUser = allUser;
+  e->allOperational = allOperational;
+  return e;
+}
+
+std::string FilterEscape(const std::string& value) {
+  std::string out;
+  for (unsigned char c : value) {
+    if (c == '*' || c == '(' || c == ')' || c == '\\' || c == 0) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "\\%02x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool HasClass(const Entry& e, const std::vector<std::string>& classes) {
+  if (classes.empty()) return true;
+  const Attr* oc = e.Find("objectClass");
+  if (!oc) return false;
+  for (const auto& v : oc->values)
+    for (const auto& c : classes)
+      if (EqualsNoCase(v, c)) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Schema cache per server URL
+
+struct SchemaCache {
+  std::mutex mu;
+  std::map<std::string, std::shared_ptr<SchemaInfo>> byUrl;
+} gSchemas;
+
+// ---------------------------------------------------------------------------
+// Sessions
+
+class Session {
+ public:
+  Session(std::string url, std::string user, std::string password)
+      : url_(std::move(url)), user_(std::move(user)), password_(std::move(password)) {}
+  ~Session() { Drop(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  const std::string& Url() const { return url_; }
+
+  void Connect() {
+    std::lock_guard lock(mu_);
+    ConnectLocked();
+  }
+
+  // One base read of an entry. `names` empty reads the standard set.
+  EntryPtr Read(const std::string& dn, const std::vector<std::string>& names) {
+    return WithRetry([&] { return ReadLocked(dn, names, false); });
+  }
+
+  EntryPtr ReadRootDse() {
+    return WithRetry([&] { return ReadLocked("", {}, true); });
+  }
+
+  // The children of `dn` one level down whose objectClass holds one of the
+  // classes exactly (all children when none), in the server's order.
+  std::vector<EntryPtr> Enumerate(const std::string& dn, const std::vector<std::string>& classes) {
+    return WithRetry([&] { return EnumerateLocked(dn, classes); });
+  }
+
+  EntryPtr FromLastEnumeration(const std::string& dn) {
+    std::lock_guard lock(mu_);
+    if (lastEnum_.empty()) return nullptr;
+    auto it = lastEnum_.find(detail::NormalizeDn(dn));
+    return it == lastEnum_.end() ? nullptr : it->second;
+  }
+
+  std::string OrganisationDn() {
+    std::lock_guard lock(mu_);
+    if (!orgDn_.empty()) return orgDn_;
+    EntryPtr root = ReadRootDse();
+    if (const Attr* nc = root->Find("namingContexts")) {
+      for (const auto& ctx : nc->values) {
+        EntryPtr e;
+        try {
+          e = Read(ctx, {"objectClass"});
+        } catch (const ConnectionLost&) {
+          throw;
+        } catch (const ComError&) {
+          continue;
+        }
+        if (HasClass(*e, {"organization"})) {
+          orgDn_ = e->dn.empty() ? ctx : e->dn;
+          return orgDn_;
+        }
+      }
+    }
+    throw ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
+  }
+
+  std::shared_ptr<SchemaInfo> Schema() {
+    {
+      std::lock_guard lock(gSchemas.mu);
+      auto it = gSchemas.byUrl.find(url_);
+      if (it != gSchemas.byUrl.end()) return it->second;
+    }
+    if (schemaFailed_) return nullptr;
+    std::shared_ptr<SchemaInfo> schema;
+    try {
+      EntryPtr root = ReadRootDse();
+      const Attr* sub = root->Find("subschemaSubentry");
+      if (sub && !sub->values.empty()) {
+        EntryPtr s = Read(sub->values.front(), {"attributeTypes", "objectClasses"});
+        const Attr* at = s->Find("attributeTypes");
+        const Attr* oc = s->Find("objectClasses");
+        if (at) schema = ParseSchema(at->values, oc ? oc->values : std::vector<std::string>{});
+      }
+    } catch (const ConnectionLost&) {
+      return nullptr;  // read values by the fallback rules this time
+    } catch (const ComError&) {
+      schemaFailed_ = true;  // no readable schema: the fallback rules serve
+      return nullptr;
+    }
+    if (!schema) schema = std::make_shared<SchemaInfo>();
+    std::lock_guard lock(gSchemas.mu);
+    return gSchemas.byUrl.emplace(url_, schema).first->second;
+  }
+
+ private:
+  template <class F>
+  auto WithRetry(F&& f) -> decltype(f()) {
+    std::lock_guard lock(mu_);
+    if (!ld_) ConnectLocked();
+    try {
+      return f();
+    } catch (const ConnectionLost&) {
+      // The server dropped the cached connection: reconnect once.
+      Drop();
+      ConnectLocked();
+      return f();
+    }
+  }
+
+  void Drop() {
+    if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
+    ld_ = nullptr;
+  }
+
+  void ConnectLocked() {
+    Drop();
+    LDAP* ld = nullptr;
+    int rc = ldap_initialize(&ld, url_.c_str());
+    if (rc != LDAP_SUCCESS || !ld) throw MapLdapError(rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : rc, true);
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
+    timeval connectTv{gConnectTimeout.load(), 0};
+    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTv);
+    timeval requestTv{gRequestTimeout.load(), 0};
+    ldap_set_option(ld, LDAP_OPT_TIMEOUT, &requestTv);
+    // The current logon is an anonymous bind (see Directory.h).
+    berval cred{};
+    if (!user_.empty()) {
+      cred.bv_val = const_cast<char*>(password_.c_str());
+      cred.bv_len = password_.size();
+    }
+    ++gStats.connects;
+    rc = ldap_sasl_bind_s(ld, user_.empty() ? "" : user_.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr,
+                          nullptr);
+    if (rc != LDAP_SUCCESS) {
+      ldap_unbind_ext_s(ld, nullptr, nullptr);
+      throw MapLdapError(rc, true);
+    }
+    ld_ = ld;
+  }
+
+  // Turns a failed request into an error; a timeout also gives up the
+  // connection, whose state is then unknown.
+  [[noreturn]] void Fail(int rc) {
+    if (rc == LDAP_TIMEOUT) Drop();
+    ThrowLdap(rc);
+  }
+
+  EntryPtr ReadLocked(const std::string& dn, const std::vector<std::string>& names, bool rootDse) {
+    std::vector<const char*> attrs;
+    std::vector<std::string> requested;
+    bool allUser = false, allOps = false;
+    if (rootDse) {
+      attrs = {"*", "+", nullptr};
+      allUser = allOps = true;
+    } else if (names.empty()) {
+      attrs.assign(std::begin(kStandardAttrs), std::end(kStandardAttrs));
+      requested = kStandardRequested;
+      allUser = true;
+    } else {
+      for (const auto& n : names) {
+        attrs.push_back(n.c_str());
+        requested.push_back(Lower(n));
+      }
+      attrs.push_back(nullptr);
+    }
+    timeval tv{gRequestTimeout.load(), 0};
+    LDAPMessage* res = nullptr;
+    ++gStats.searches;
+    ++gStats.pages;
+    int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                               const_cast<char**>(attrs.data()), 0, nullptr, nullptr, &tv, LDAP_NO_LIMIT, &res);
+    if (rc != LDAP_SUCCESS) {
+      if (res) ldap_msgfree(res);
+      Fail(rc);
+    }
+    LDAPMessage* msg = ldap_first_entry(ld_, res);
+    if (!msg) {
+      ldap_msgfree(res);
+      throw ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
+    }
+    EntryPtr e = ReadEntryMessage(ld_, msg, requested, allUser, allOps);
+    ldap_msgfree(res);
+    return e;
+  }
+
+  bool PagingOffered() {
+    if (pagingKnown_) return paging_;
+    EntryPtr root;
+    try {
+      root = ReadLocked("", {}, true);
+    } catch (const ConnectionLost&) {
+      throw;
+    } catch (const ComError&) {
+      pagingKnown_ = true;  // an unreadable root DSE offers nothing
+      paging_ = false;
+      return false;
+    }
+    paging_ = false;
+    if (const Attr* sc = root->Find("supportedControl"))
+      for (const auto& oid : sc->values)
+        if (oid == LDAP_CONTROL_PAGEDRESULTS) paging_ = true;
+    pagingKnown_ = true;
+    return paging_;
+  }
+
+  std::vector<EntryPtr> EnumerateLocked(const std::string& dn, const std::vector<std::string>& classes) {
+    std::string filter;
+    if (classes.empty()) {
+      filter = "(objectClass=*)";
+    } else if (classes.size() == 1) {
+      filter = "(objectClass=" + FilterEscape(classes[0]) + ")";
+    } else {
+      filter = "(|";
+      for (const auto& c : classes) filter += "(objectClass=" + FilterEscape(c) + ")";
+      filter += ")";
+    }
+    const bool paged = PagingOffered();
+    ++gStats.searches;
+    std::vector<EntryPtr> out;
+    std::unordered_map<std::string, EntryPtr> byDn;
+    berval cookie{0, nullptr};
+    struct CookieGuard {
+      berval& c;
+      ~CookieGuard() {
+        if (c.bv_val) ber_memfree(c.bv_val);
+      }
+    } guard{cookie};
+    do {
+      LDAPControl* page = nullptr;
+      if (paged) {
+        int rc = ldap_create_page_control(ld_, static_cast<ber_int_t>(gPageSize.load()), &cookie, 1, &page);
+        if (rc != LDAP_SUCCESS) Fail(rc);
+      }
+      LDAPControl* controls[2] = {page, nullptr};
+      timeval tv{gRequestTimeout.load(), 0};
+      LDAPMessage* res = nullptr;
+      ++gStats.pages;
+      int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+                                 const_cast<char**>(kStandardAttrs), 0, paged ? controls : nullptr, nullptr, &tv,
+                                 LDAP_NO_LIMIT, &res);
+      if (page) ldap_control_free(page);
+      if (rc != LDAP_SUCCESS) {
+        // A limit hit part-way is an error, never a short list.
+        if (res) ldap_msgfree(res);
+        Fail(rc);
+      }
+      for (LDAPMessage* m = ldap_first_entry(ld_, res); m; m = ldap_next_entry(ld_, m)) {
+        EntryPtr e = ReadEntryMessage(ld_, m, kStandardRequested, true, false);
+        if (!HasClass(*e, classes)) continue;  // the server also matches subclasses
+        byDn[detail::NormalizeDn(e->dn)] = e;
+        out.push_back(std::move(e));
+      }
+      if (cookie.bv_val) {
+        ber_memfree(cookie.bv_val);
+        cookie = berval{0, nullptr};
+      }
+      if (paged) {
+        LDAPControl** returned = nullptr;
+        int err = LDAP_SUCCESS;
+        rc = ldap_parse_result(ld_, res, &err, nullptr, nullptr, nullptr, &returned, 0);
+        if (rc == LDAP_SUCCESS) {
+          if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
+            ber_int_t estimate = 0;
+            ldap_parse_pageresponse_control(ld_, c, &estimate, &cookie);
+          }
+        }
+        if (returned) ldap_controls_free(returned);
+      }
+      ldap_msgfree(res);
+    } while (paged && cookie.bv_val && cookie.bv_len > 0);
+    lastEnum_ = std::move(byDn);
+    return out;
+  }
+
+  std::recursive_mutex mu_;
+  const std::string url_, user_, password_;
+  LDAP* ld_ = nullptr;
+  bool pagingKnown_ = false, paging_ = false;
+  std::atomic<bool> schemaFailed_{false};
+  std::string orgDn_;
+  std::unordered_map<std::string, EntryPtr> lastEnum_;
+};
+
+using SessionPtr = std::shared_ptr<Session>;
+
+struct SessionRegistry {
+  std::mutex mu;
+  std::map<std::tuple<std::string, std::string, std::string>, SessionPtr> sessions;
+} gSessions;
+
+SessionPtr GetSession(const std::string& url, const std::string& user, const std::string& password) {
+  auto key = std::make_tuple(url, user, password);
+  {
+    std::lock_guard lock(gSessions.mu);
+    auto it = gSessions.sessions.find(key);
+    if (it != gSessions.sessions.end()) return it->second;
+  }
+  auto s = std::make_shared<Session>(url, user, password);
+  try {
+    s->Connect();
+  } catch (const ConnectionLost&) {
+    throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+  }
+  std::lock_guard lock(gSessions.mu);
+  return gSessions.sessions.emplace(key, s).first->second;
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+std::string GeneralizedTimeText(const std::string& v) {
+  // YYYYMMDDHHMMSS[.f]Z, YYYYMMDDHHMMSS[.f]+hhmm, or UTCTime YYMMDDHHMMSSZ.
+  std::tm tm{};
+  size_t pos = 0;
+  auto num = [&](size_t n, int& out) {
+    if (pos + n > v.size()) return false;
+    out = 0;
+    for (size_t i = 0; i < n; ++i) {
+      char c = v[pos + i];
+      if (c < '0' || c > '9') return false;
+      out = out * 10 + (c - '0');
+    }
+    pos += n;
+    return true;
+  };
+  int year = 0, mon = 0, day = 0, hour = 0, min = 0, sec = 0;
+  size_t digits = 0;
+  while (digits < v.size() && v[digits] >= '0' && v[digits] <= '9') ++digits;
+  bool utcTime = digits == 10 || digits == 12;
+  if (!(utcTime ? num(2, year) : num(4, year)) || !num(2, mon) || !num(2, day) || !num(2, hour)) return v;
+  if (utcTime) year += year < 50 ? 2000 : 1900;
+  if (pos < v.size() && v[pos] >= '0' && v[pos] <= '9' && !num(2, min)) return v;
+  if (pos < v.size() && v[pos] >= '0' && v[pos] <= '9' && !num(2, sec)) return v;
+  if (pos < v.size() && (v[pos] == '.' || v[pos] == ',')) {
+    ++pos;
+    while (pos < v.size() && v[pos] >= '0' && v[pos] <= '9') ++pos;
+  }
+  long offset = 0;
+  if (pos < v.size() && (v[pos] == '+' || v[pos] == '-')) {
+    int sign = v[pos] == '-' ? -1 : 1;
+    ++pos;
+    int oh = 0, om = 0;
+    if (!num(2, oh)) return v;
+    num(2, om);
+    offset = sign * (oh * 3600L + om * 60L);
+  }
+  tm.tm_year = year - 1900;
+  tm.tm_mon = mon - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
+  time_t t = timegm(&tm) - offset;
+  return GeneralDate(Clock::from_time_t(t));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Bound objects
+
+namespace {
+
+class LdapObject final : public DirObject {
+ public:
+  LdapObject(SessionPtr session, std::string server, EntryPtr entry, bool rootDse)
+      : session_(std::move(session)), server_(std::move(server)), entry_(std::move(entry)), rootDse_(rootDse) {}
+
+  std::string Name() const override {
+    if (rootDse_) return "";
+    return detail::DisplayRdn(detail::FirstRdn(entry_->dn));
+  }
+
+  std::string Class() const override {
+    if (rootDse_) return "RootDSE";
+    auto schema = session_->Schema();
+    auto spelled = [&](const std::string& name) {
+      if (schema) {
+        auto it = schema->classes.find(Lower(name));
+        if (it != schema->classes.end() && !it->second.name.empty()) return it->second.name;
+      }
+      return name;
+    };
+    if (const Attr* s = entry_->Find("structuralObjectClass"); s && !s->values.empty())
+      return spelled(s->values.front());
+    const Attr* oc = entry_->Find("objectClass");
+    if (!oc || oc->values.empty()) return "";
+    // The most derived structural class listed: one no other listed class
+    // derives from.
+    if (schema) {
+      auto derivesFrom = [&](const std::string& cls, const std::string& ancestor) {
+        std::vector<std::string> todo{Lower(cls)};
+        for (int guard = 0; !todo.empty() && guard < 64; ++guard) {
+          std::string c = todo.back();
+          todo.pop_back();
+          auto it = schema->classes.find(c);
+          if (it == schema->classes.end()) continue;
+          for (const auto& s : it->second.supers) {
+            if (s == ancestor) return true;
+            todo.push_back(s);
+          }
+        }
+        return false;
+      };
+      for (const auto& v : oc->values) {
+        auto it = schema->classes.find(Lower(v));
+        if (it != schema->classes.end() && it->second.kind != LDAP_SCHEMA_STRUCTURAL) continue;
+        bool isAncestor = false;
+        for (const auto& other : oc->values)
+          if (&other != &v && derivesFrom(other, Lower(v))) isAncestor = true;
+        if (!isAncestor && !EqualsNoCase(v, "top")) return spelled(v);
+      }
+    }
+    for (const auto& v : oc->values)
+      if (!EqualsNoCase(v, "top")) return v;
+    return oc->values.front();
+  }
+
+  std::string Parent() const override {
+    if (rootDse_) return "LDAP://" + server_;
+    std::string parent = detail::ParentDn(entry_->dn);
+    if (parent.empty()) return "LDAP://" + server_;
+    return "LDAP://" + server_ + "/" + parent;
+  }
+
+  std::string ADsPath() const override {
+    if (rootDse_) return "LDAP://" + server_ + "/RootDSE";
+    return "LDAP://" + server_ + "/" + detail::EscapeSlash(entry_->dn);
+  }
+
+  void GetInfoEx(const std::vector<std::string>& names, long) override {
+    std::vector<std::string> missing;
+    auto schema = session_->Schema();
+    for (const auto& n : names) {
+      std::string lname = StripOption(n);
+      if (lname.empty()) continue;
+      if (!entry_->Covers(lname, IsOperational(lname, schema.get())) &&
+          std::find(missing.begin(), missing.end(), lname) == missing.end())
+        missing.push_back(lname);
+    }
+    if (!missing.empty()) Fetch(missing);
+  }
+
+  void GetInfo() override {
+    binary_.clear();
+    entry_ = rootDse_ ? session_->ReadRootDse() : session_->Read(entry_->dn, {});
+  }
+
+  DirValue Get(const std::string& name) override { return Read(name, false); }
+  DirValue GetEx(const std::string& name) override { return Read(name, true); }
+
+  void SetFilter(std::vector<std::string> classes) override { filter_ = std::move(classes); }
+  std::vector<std::string> Filter() const override { return filter_; }
+
+  std::vector<DirObjectPtr> Children() override {
+    std::vector<DirObjectPtr> out;
+    if (rootDse_) return out;
+    auto entries = session_->Enumerate(entry_->dn, filter_);
+    out.reserve(entries.size());
+    for (auto& e : entries) out.push_back(std::make_shared<LdapObject>(session_, server_, std::move(e), false));
+    return out;
+  }
+
+ private:
+  // "name;binary" asks for bytes; the option is not sent to the server.
+  std::string StripOption(const std::string& name) {
+    std::string lname = Lower(name);
+    size_t semi = lname.find(';');
+    if (semi != std::string::npos) {
+      std::string option = lname.substr(semi + 1);
+      lname.resize(semi);
+      if (option == "binary" && std::find(binary_.begin(), binary_.end(), lname) == binary_.end())
+        binary_.push_back(lname);
+    }
+    return lname;
+  }
+
+  static bool IsOperational(const std::string& lname, const SchemaInfo* schema) {
+    if (schema) {
+      auto it = schema->attrs.find(lname);
+      if (it != schema->attrs.end()) return it->second.operational;
+    }
+    return FallbackInfo(lname).operational;
+  }
+
+  void Fetch(const std::vector<std::string>& names) {
+    EntryPtr fetched = rootDse_ ? session_->ReadRootDse() : session_->Read(entry_->dn, names);
+    auto merged = std::make_shared<Entry>(*entry_);
+    for (const auto& a : fetched->attrs) {
+      bool replaced = false;
+      for (auto& existing : merged->attrs)
+        if (EqualsNoCase(existing.name, a.name)) {
+          existing = a;
+          replaced = true;
+        }
+      if (!replaced) merged->attrs.push_back(a);
+    }
+    for (const auto& n : names)
+      if (std::find(merged->requested.begin(), merged->requested.end(), n) == merged->requested.end())
+        merged->requested.push_back(n);
+    entry_ = std::move(merged);
+  }
+
+  DirValue Read(const std::string& name, bool all) {
+    std::string lname = Lower(name);
+    bool binary = false;
+    if (size_t semi = lname.find(';'); semi != std::string::npos) {
+      binary = lname.substr(semi + 1) == "binary";
+      lname.resize(semi);
+    }
+    auto schema = session_->Schema();
+    const Attr* a = entry_->Find(lname);
+    if (!a && !entry_->Covers(lname, IsOperational(lname, schema.get()))) {
+      Fetch({lname});
+      a = entry_->Find(lname);
+    }
+    if (!a || a->values.empty()) ThrowNotFound();
+    binary = binary || std::find(binary_.begin(), binary_.end(), lname) != binary_.end();
+
+    Syntax syntax = Syntax::Text;
+    if (schema) {
+      auto it = schema->attrs.find(lname);
+      if (it != schema->attrs.end()) syntax = it->second.syntax;
+      else syntax = FallbackInfo(lname).syntax;
+    } else {
+      syntax = FallbackInfo(lname).syntax;
+    }
+    auto convert = [&](const std::string& v) {
+      if (binary || syntax == Syntax::Binary) return DirValue::FromBytes(std::vector<uint8_t>(v.begin(), v.end()));
+      if (syntax == Syntax::Bool || (!schema && (v == "TRUE" || v == "FALSE"))) {
+        if (v == "TRUE") return DirValue::FromText("True");
+        if (v == "FALSE") return DirValue::FromText("False");
+      }
+      if (syntax == Syntax::Time) return DirValue::FromText(GeneralizedTimeText(v));
+      return DirValue::FromText(v);
+    };
+    if (!all && a->values.size() == 1) return convert(a->values.front());
+    std::vector<DirValue> items;
+    items.reserve(a->values.size());
+    for (const auto& v : a->values) items.push_back(convert(v));
+    return DirValue::FromList(std::move(items));
+  }
+
+  SessionPtr session_;
+  std::string server_;
+  EntryPtr entry_;
+  bool rootDse_;
+  std::vector<std::string> binary_;
+  std::vector<std::string> filter_;
+};
+
+std::mutex gWinNTMu;
+WinNTProvider gWinNT;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public functions
+
+std::string ServerUrl(const std::string& server) {
+  {
+    std::lock_guard lock(gHosts.mu);
+    LoadHostMap(gHosts, HostMapFile());
+    std::string lname = Lower(server);
+    for (const auto& [name, url] : gHosts.entries)
+      if (name == lname) return url;
+  }
+  if (server.find(':') != std::string::npos) return "ldap://" + server;
+  return "ldap://" + server + ":389";
+}
+
+DirObjectPtr GetObject(const std::string& path) { return OpenDSObject(path, "", "", 0); }
+
+DirObjectPtr OpenDSObject(const std::string& path, const std::string& user, const std::string& password, long flags) {
+  detail::ParsedPath parsed = detail::ParsePath(path);
+  if (parsed.kind == detail::ParsedPath::Kind::WinNT) {
+    WinNTProvider provider;
+    {
+      std::lock_guard lock(gWinNTMu);
+      provider = gWinNT;
+    }
+    if (!provider) throw ComError(E_ADS_BAD_PATHNAME, "An invalid directory pathname was passed.");
+    return provider(path, user, password, flags);
+  }
+  // An empty user is the current logon: an anonymous bind, password unused.
+  const std::string& pw = user.empty() ? std::string() : password;
+  try {
+    SessionPtr session = GetSession(ServerUrl(parsed.server), user, pw);
+    switch (parsed.kind) {
+      case detail::ParsedPath::Kind::RootDSE:
+        return std::make_shared<LdapObject>(session, parsed.server, session->ReadRootDse(), true);
+      case detail::ParsedPath::Kind::Organisation:
+        return std::make_shared<LdapObject>(session, parsed.server, session->Read(session->OrganisationDn(), {}),
+                                            false);
+      default:
+        break;
+    }
+    if (EntryPtr cached = session->FromLastEnumeration(parsed.dn)) {
+      ++gStats.cacheHits;
+      return std::make_shared<LdapObject>(session, parsed.server, std::move(cached), false);
+    }
+    return std::make_shared<LdapObject>(session, parsed.server, session->Read(parsed.dn, {}), false);
+  } catch (const ConnectionLost&) {
+    throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+  }
+}
+
+void SetWinNTProvider(WinNTProvider provider) {
+  std::lock_guard lock(gWinNTMu);
+  gWinNT = std::move(provider);
+}
+
+void ResetSessions() {
+  std::lock_guard lock(gSessions.mu);
+  gSessions.sessions.clear();
+}
+
+void SetPageSize(int entries) { gPageSize = entries > 0 ? entries : 1000; }
+
+void SetTimeouts(int connectSeconds, int requestSeconds) {
+  gConnectTimeout = connectSeconds > 0 ? connectSeconds : 10;
+  gRequestTimeout = requestSeconds > 0 ? requestSeconds : 120;
+}
+
+DirStats Stats() {
+  DirStats s;
+  s.connects = gStats.connects;
+  s.searches = gStats.searches;
+  s.pages = gStats.pages;
+  s.cacheHits = gStats.cacheHits;
+  return s;
+}
+
+void ResetStats() {
+  gStats.connects = 0;
+  gStats.searches = 0;
+  gStats.pages = 0;
+  gStats.cacheHits = 0;
+}
 
 }  // namespace velmo::ads

@@ -161,9 +161,28 @@ using WinNTProvider = std::function<DirObjectPtr(const std::string& path, const 
                                                  const std::string& password, long flags)>;
 void SetWinNTProvider(WinNTProvider provider);
 
-// Forgets every cached session (they are closed). Tests use it to start
-// from scratch; the program never needs it.
+// Forgets every cached session (they are closed when no bound object uses
+// them any more). Tests use it to start from scratch; the program never
+// needs it.
 void ResetSessions();
+
+// Entries asked for per page of an enumeration (default 1000), as ADSI's
+// page-size search preference.
+void SetPageSize(int entries);
+
+// Bounds of one connect and of one request (defaults 10 s and 120 s).
+void SetTimeouts(int connectSeconds, int requestSeconds);
+
+// What the layer has sent to servers since the last ResetStats, for tests
+// and benchmarks that check how many round trips a task costs.
+struct DirStats {
+  long long connects = 0;   // LDAP connections opened (each with its bind)
+  long long searches = 0;   // base reads and enumerations
+  long long pages = 0;      // search requests sent (an enumeration sends one per page)
+  long long cacheHits = 0;  // binds served from the latest enumeration's entries
+};
+DirStats Stats();
+void ResetStats();
 
 // The URL a server name resolves to through the host map
 // ("ldap://EX1:389" when unmapped).
