@@ -1,0 +1,130 @@
+// GetPermissions: one permission row per access-control entry of a DACL.
+#include <filesystem>
+
+#include "AccountNames.h"
+#include "AppFolder.h"
+#include "Database.h"
+#include "Exch55.h"
+#include "SecurityDescriptor.h"
+#include "TextFile.h"
+
+namespace velmorccom {
+
+namespace {
+
+using velmo::db::Value;
+
+bool IsOneOf(const std::string& table, std::initializer_list<const char*> names) {
+  for (const char* n : names) {
+    if (table.size() != std::char_traits<char>::length(n)) continue;
+    bool same = true;
+    for (size_t i = 0; i < table.size() && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(table[i])) == std::tolower(static_cast<unsigned char>(n[i]));
+    if (same) return true;
+  }
+  return false;
+}
+
+// A table name goes into the statement text, so only a plain name is let
+// through.
+bool IsPlainName(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name)
+    if (!std::isalnum(c) && c != '_') return false;
+  return true;
+}
+
+}  // namespace
+
+std::string RoleNameFromMask(uint32_t mask) {
+  switch (mask) {
+    case 0x8: return "Send As";
+    case 0x1A: return "User";
+    case 0x100: return "Search";
+    case 0x10027: return "Admin.";
+    case 0x100A7: return "Permissions Admin.";
+    default: return "Custom";
+  }
+}
+
+int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, const std::string& bstrLevel,
+                               const std::string& bstrDisplayName, const std::string& bstrAliasName,
+                               const std::string& bstrDatabaseName, const std::string& bstrTableName,
+                               int32_t lAceCount, std::span<const uint8_t> lpDACL,
+                               const std::string& bstrHomeServer, const std::string& bstrObjectADsPath) {
+  ClearError();
+  const bool hasLevel = IsOneOf(bstrTableName, {"ProtocolPerm", "ServerObjectsPerm"});
+  const bool directoryName = IsOneOf(bstrTableName, {"ProtocolPerm", "ConnectorPerm", "ServerPrivateISPerm",
+                                                     "ServerPublicISPerm", "ServerObjectsPerm"});
+  const bool homeServer = IsOneOf(bstrTableName, {"MailboxPerm"});
+
+  velmo::db::Connection conn;
+  velmo::db::Recordset rs;
+  auto addRow = [&](const std::string& account, const std::string& roles) {
+    rs.AddNew();
+    rs["ServerName"] = Value(bstrServDisplayAliasName);
+    if (hasLevel) rs["Level"] = Value(bstrLevel);
+    rs["Object Path"] = Value(bstrObjectADsPath);
+    rs["Display Name"] = Value(bstrDisplayName);
+    rs[directoryName ? "Directory Name" : "Alias Name"] = Value(bstrAliasName);
+    rs["Windows NT Accounts With Permissions"] = Value(account);
+    rs["Roles"] = Value(roles);
+    if (homeServer) rs["Home Server"] = Value(bstrHomeServer);
+    rs.Update();
+  };
+
+  try {
+    if (!IsPlainName(bstrTableName))
+      throw velmo::ComError(velmo::db::kDbNoSuchTable, "The table name '" + bstrTableName + "' is not valid.");
+    conn.SetProvider("Microsoft.Jet.OLEDB.4.0");
+    conn.Open(bstrDatabaseName, "", "", -1);
+    rs.Open("select * from " + bstrTableName, conn, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
+
+    if (lAceCount <= 0) {
+      addRow("", "");
+    } else {
+      for (int32_t i = 0; i < lAceCount; ++i) {
+        velmo::sec::Ace ace;
+        // Entries are found by walking from the first, so once one cannot
+        // be read none after it can: stop there.
+        if (!velmo::sec::GetAce(lpDACL, static_cast<uint32_t>(i), ace)) break;
+        uint32_t mask = 0;
+        std::span<const uint8_t> sid;
+        if (!velmo::sec::AceAccessMask(ace, mask) || !velmo::sec::AceSid(ace, sid)) continue;
+        velmo::accounts::AccountName account;
+        if (velmo::accounts::LookupAccountSid(sid, account) != velmo::accounts::ERROR_SUCCESS) continue;
+        const std::string text = account.domain.empty() ? account.name : account.domain + "\\" + account.name;
+        addRow(text, RoleNameFromMask(mask));
+      }
+    }
+    rs.Close();
+    conn.Close();
+    return 0;
+  } catch (const std::exception& e) {
+    int32_t number = velmo::Hr(0x80004005);
+    std::string description = e.what();
+    if (auto* ce = dynamic_cast<const velmo::ComError*>(&e)) {
+      if (ce->Number() < 0) number = ce->Number();
+      description = ce->Description();
+    }
+    // Drop the row being built; the rows already added stay.
+    try {
+      if (rs.State() == velmo::db::adStateOpen) {
+        rs.CancelUpdate();
+        rs.Close();
+      }
+    } catch (...) {
+    }
+    try {
+      if (conn.State() == velmo::db::adStateOpen) conn.Close();
+    } catch (...) {
+    }
+    std::filesystem::path folder = velmo::db::PathFromConnectionString(bstrDatabaseName).parent_path();
+    if (folder.empty()) folder = ".";
+    velmo::AppendLine(folder / "VelmorcastErrorLog.log",
+                      LogStamp() + " GetPermissions Database Error: " + LogHex(number) + " " + bstrTableName);
+    return ReportFailure(number, description);
+  }
+}
+
+}  // namespace velmorccom
