@@ -347,10 +347,6 @@ void FlexGrid::TextMatrix(int row, int col, const std::string& text) {
   Changed(false);
 }
 
-QString FlexGrid::Text(int row, int col) const { return QString::fromStdString(TextMatrix(row, col)); }
-
-void FlexGrid::Text(int row, int col, const QString& text) { TextMatrix(row, col, text.toStdString()); }
-
 void FlexGrid::SetData(std::vector<std::vector<std::string>> rows) {
   int cols = d_->Cols();
   if (!rows.empty()) {

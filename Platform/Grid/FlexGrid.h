@@ -98,8 +98,9 @@ class FlexGrid : public QAbstractScrollArea {
   // ------------------------------------------------------------ texts
   std::string TextMatrix(int row, int col) const;
   void TextMatrix(int row, int col, const std::string& text);
-  QString Text(int row, int col) const;
-  void Text(int row, int col, const QString& text);
+  void TextMatrix(int row, int col, const char* text) { TextMatrix(row, col, std::string(text)); }
+  void TextMatrix(int row, int col, const QString& text) { TextMatrix(row, col, text.toStdString()); }
+  QString TextMatrixQ(int row, int col) const { return QString::fromStdString(TextMatrix(row, col)); }
   // Replaces every row at once: Rows becomes rows.size() and Cols the
   // widest row's length (unchanged when rows is empty); shorter rows read
   // as empty texts to the right. Sizes, alignments and merge flags of the

@@ -66,10 +66,10 @@ int QtUi::MsgBox(const std::string& prompt, int buttons, const std::string& titl
     case ui::vbInformation: box.setIcon(QMessageBox::Information); break;
     default: box.setIcon(QMessageBox::NoIcon); break;
   }
-  std::vector<QAbstractButton*> made;
+  std::vector<QPushButton*> made;
   for (const auto& [standard, answer] : offered) made.push_back(box.addButton(standard));
   const size_t which = (buttons & ui::vbDefaultButton3) ? 2 : (buttons & ui::vbDefaultButton2) ? 1 : 0;
-  box.setDefaultButton(static_cast<QPushButton*>(made[std::min(which, made.size() - 1)]));
+  box.setDefaultButton(made[std::min(which, made.size() - 1)]);
   box.exec();
 
   QAbstractButton* clicked = box.clickedButton();
