@@ -248,25 +248,25 @@ class Parser {
     std::string_view path = t.substr(1, close - 1);
     bool remove = !path.empty() && path[0] == '-';
     if (remove) path.remove_prefix(1);
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view> components;
     size_t b = 0;
     for (size_t k = 0; k <= path.size(); ++k) {
       if (k == path.size() || path[k] == '\\') {
-        if (k > b) parts.push_back(path.substr(b, k - b));
+        if (k > b) components.push_back(path.substr(b, k - b));
         b = k + 1;
       }
     }
     inSection_ = true;
     current_ = nullptr;
-    if (parts.empty() || !SameName(parts[0], "HKEY_LOCAL_MACHINE")) return true;
+    if (components.empty() || !SameName(components[0], "HKEY_LOCAL_MACHINE")) return true;
     if (remove) {
       Key* parent = &hive_.root;
-      for (size_t k = 1; parent && k + 1 < parts.size(); ++k)
-        parent = const_cast<Key*>(FindSubkey(*parent, parts[k]));
-      if (parent && parts.size() > 1) {
+      for (size_t k = 1; parent && k + 1 < components.size(); ++k)
+        parent = const_cast<Key*>(FindSubkey(*parent, components[k]));
+      if (parent && components.size() > 1) {
         auto& subs = parent->subkeys;
         for (auto it = subs.begin(); it != subs.end(); ++it)
-          if (SameName((*it)->name, parts.back())) {
+          if (SameName((*it)->name, components.back())) {
             subs.erase(it);
             break;
           }
@@ -274,7 +274,7 @@ class Parser {
       return true;
     }
     Key* key = &hive_.root;
-    for (size_t k = 1; k < parts.size(); ++k) key = &SubkeyFor(*key, parts[k]);
+    for (size_t k = 1; k < components.size(); ++k) key = &SubkeyFor(*key, components[k]);
     current_ = key;
     return true;
   }
