@@ -605,9 +605,14 @@ struct Recordset::Impl {
     }
   }
 
+  // Writes the assigned fields of the current row. A failure that retrying
+  // cannot mend (the row is gone) drops the change; a locked file keeps it.
   void WriteEdit() {
     ci->FlushAll();
-    RequireCurrent();
+    if (!HasCurrent() || live == 0 || rows[pos].deleted) {
+      DropEdit();
+      RequireCurrent();
+    }
     Row& r = rows[pos];
     std::string set;
     std::vector<Value> values;
@@ -618,7 +623,7 @@ struct Recordset::Impl {
       values.push_back(edit[i]);
     }
     if (set.empty()) {
-      mode = Mode::None;
+      DropEdit();
       return;
     }
     detail::Stmt st = ci->Prepare("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
@@ -629,7 +634,7 @@ struct Recordset::Impl {
     while (st.Step()) {
     }
     if (sqlite3_changes(ci->h) == 0) {
-      mode = Mode::None;
+      DropEdit();
       Throw(kDbRowNotFound, "Row cannot be located for updating. Some values may have been changed since it was last read.");
     }
     std::vector<Value> merged(nf);
@@ -641,6 +646,10 @@ struct Recordset::Impl {
     }
     StoreValues(merged, r);
     curPos = -2;
+    DropEdit();
+  }
+
+  void DropEdit() {
     mode = Mode::None;
     edit.clear();
     edited.clear();
