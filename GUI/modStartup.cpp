@@ -1,0 +1,79 @@
+#include "modStartup.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QThread>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "AppFolder.h"
+#include "InstanceLock.h"
+#include "Mdifrm.h"
+#include "QtUi.h"
+#include "Ui.h"
+#include "frmSplash.h"
+
+using velmo::ui::Ui;
+
+std::filesystem::path InstanceLockFile() { return velmo::AppPath("\\VELMORC.lock"); }
+
+bool TakeInstanceLock(velmo::FileLock& lock) {
+  return lock.TryLock(InstanceLockFile(), velmo::FileLock::Mode::Exclusive);
+}
+
+StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
+  StartUpResult result;
+  try {
+    if (!TakeInstanceLock(instanceLock)) {
+      Ui().MsgBox("Application is already opened.", velmo::ui::vbCritical, "");
+      result.kind = StartUpResult::AlreadyRunning;
+      return result;
+    }
+
+    {
+      frmSplash splash;
+      splash.Form_Load();
+      splash.show();
+      QCoreApplication::processEvents();
+      if (splashMilliseconds > 0) QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
+      splash.close();
+    }
+
+    auto* window = new Mdifrm();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    result.kind = StartUpResult::Started;
+    result.window = window;
+    return result;
+  } catch (...) {
+    Ui().MsgBox("System is not configured properly.", velmo::ui::vbCritical, "");
+    instanceLock.Unlock();
+    result.kind = StartUpResult::Failed;
+    return result;
+  }
+}
+
+int Main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("VELMORC");
+
+  // On a screen the user answers the message boxes; without one (the
+  // offscreen platform) nobody can, so every box takes its default and its
+  // text goes to the standard error stream.
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
+      std::fprintf(stderr, "%s\n", what.c_str());
+      std::fflush(stderr);
+    }));
+  } else {
+    velmo::ui::SetUi(std::make_shared<velmo::QtUi>());
+  }
+
+  velmo::FileLock instanceLock;
+  StartUpResult started = StartUp(instanceLock);
+  if (started.kind == StartUpResult::AlreadyRunning) return 0;
+  if (started.kind == StartUpResult::Failed) return 1;
+  return app.exec();
+}

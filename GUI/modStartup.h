@@ -1,0 +1,32 @@
+#pragma once
+// The program's entry: single instance, splash, main window.
+#include <filesystem>
+
+namespace velmo {
+class FileLock;
+}
+class Mdifrm;
+
+// The whole program: makes the application and its UI seam, runs the
+// start-up and then the message loop until the main window closes.
+int Main(int argc, char** argv);
+
+// The lock file that marks a running instance in this application folder.
+std::filesystem::path InstanceLockFile();
+
+// Takes the single-instance lock of this application folder; false when
+// another instance of the program holds it.
+bool TakeInstanceLock(velmo::FileLock& lock);
+
+// What the start-up came to.
+struct StartUpResult {
+  enum Kind { Started, AlreadyRunning, Failed } kind = Failed;
+  Mdifrm* window = nullptr;  // the shown main window when Started
+};
+
+// The start-up with an application already made: refuses a second
+// instance ("Application is already opened."), shows the splash for the
+// given time and then the main window. The lock is kept in instanceLock for
+// as long as the caller holds it. Any failure on the way shows "System is
+// not configured properly.".
+StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds = 1000);
