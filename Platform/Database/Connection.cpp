@@ -116,8 +116,8 @@ void CreateDatabaseFile(const std::filesystem::path& path, Journal journal) {
     SQLite::Database db(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
     // Setting the journal mode writes the file's header, so the new file
     // is a database at once.
-    detail::ExecSimple(db.getHandle(), journal == Journal::Wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE",
-                       path);
+    const char* mode = journal == Journal::Wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE";
+    detail::ExecSimple(db.getHandle(), mode, path);
     detail::ExecSimple(db.getHandle(), "PRAGMA user_version=0", path);
   } catch (const ComError&) {
     std::error_code ec;

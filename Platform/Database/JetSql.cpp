@@ -245,6 +245,14 @@ SelectShape AnalyzeSelect(std::string_view sql) {
     }
   }
   if (from >= t.size()) return shape;
+  // Aggregates make one row of many: nothing to update.
+  for (size_t k = list; k < from; ++k) {
+    if (t[k].kind != Kind::Word) continue;
+    size_t open = NextSig(t, k + 1);
+    if (open >= from || !PunctIs(sql, t[open], '(')) continue;
+    for (auto fn : {"count", "sum", "min", "max", "avg", "total", "group_concat"})
+      if (WordIs(sql, t[k], fn)) return shape;
+  }
   shape.listEnd = t[from].b;
   size_t table = NextSig(t, from + 1);
   if (table >= t.size() || (t[table].kind != Kind::Word && t[table].kind != Kind::Ident)) return shape;

@@ -635,7 +635,8 @@ struct Recordset::Impl {
     }
     if (sqlite3_changes(ci->h) == 0) {
       DropEdit();
-      Throw(kDbRowNotFound, "Row cannot be located for updating. Some values may have been changed since it was last read.");
+      Throw(kDbRowNotFound,
+            "Row cannot be located for updating. Some values may have been changed since it was last read.");
     }
     std::vector<Value> merged(nf);
     for (size_t i = 0; i < nf; ++i) {

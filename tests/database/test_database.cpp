@@ -238,6 +238,11 @@ TEST_F(Db, MisuseThrowsInsteadOfCrashing) {
   rs.Open("select distinct Source from Items", conn, adOpenKeyset, adLockOptimistic);
   EXPECT_EQ(ErrorOf([&] { rs.Delete(); }).Number(), kDbNotUpdatable);
   rs.Close();
+  rs.Open("select count(*) from Items", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(rs.RecordCount(), 1);
+  EXPECT_EQ(rs[0].Val().Long(), 2);
+  EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }).Number(), kDbNotUpdatable);
+  rs.Close();
   rs.Open("select Source, Num || 'x' as Expr from Items", conn, adOpenKeyset, adLockOptimistic);
   EXPECT_EQ(ErrorOf([&] { rs["Expr"] = "1"; }).Number(), kDbNotUpdatable);
   rs.Close();
@@ -507,6 +512,7 @@ TEST(Catalog, CreatesFilesAtOnceAndListsOnlyUserTables) {
   EXPECT_EQ(rs[0].Text(), "wal");
   auto exportFile = home / "export.mdb";
   CreateDatabaseFile(exportFile, Journal::Rollback);
+  EXPECT_GT(std::filesystem::file_size(exportFile), 0u);
   EXPECT_EQ(ErrorOf([&] { CreateDatabaseFile(exportFile, Journal::Rollback); }).Number(), kDbFileExists);
   Connection ex;
   ex.Open(exportFile.string());
