@@ -1,4 +1,5 @@
 // Domains, Exchange servers and the service probe.
+#include "Directory.h"
 #include "Exch55.h"
 #include "NativeTestSupport.h"
 #include "NetServers.h"
@@ -112,4 +113,33 @@ TEST(SystemErrorTexts, KnownCodesAndTheRest) {
   EXPECT_FALSE(FormatSystemError(0x800B0001).empty());
   EXPECT_EQ(FormatSystemError(12345), "");
   EXPECT_EQ(FormatSystemError(0x80040113), "");
+}
+
+TEST_F(ServerEnum, WinNTNamespaceListsDomainsAndComputers) {
+  WriteProvider("network.txt", kNetwork);
+  auto names = [](const std::vector<velmo::ads::DirObjectPtr>& objects) {
+    std::vector<std::string> out;
+    for (auto& o : objects) out.push_back(o->Name());
+    return out;
+  };
+  auto root = velmo::ads::GetObject("WinNT:");
+  EXPECT_EQ(names(root->Children()), (std::vector<std::string>{"CORP", "LAB"}));
+  auto lab = velmo::ads::GetObject("WinNT://lab");
+  EXPECT_EQ(lab->Name(), "LAB");
+  EXPECT_EQ(lab->Class(), "Domain");
+  EXPECT_EQ(names(lab->Children()), (std::vector<std::string>{"LABEX"}));
+  EXPECT_EQ(velmo::ads::GetObject("WinNT://CORP/ex10")->ADsPath(), "WinNT://CORP/EX10");
+
+  auto expectError = [](const std::string& path, uint32_t number) {
+    try {
+      velmo::ads::GetObject(path)->Children();
+      ADD_FAILURE() << path;
+    } catch (const velmo::ComError& e) {
+      EXPECT_EQ(static_cast<uint32_t>(e.Number()), number) << path;
+    }
+  };
+  expectError("WinNT://NOWHERE", 0x8007054Bu);
+  expectError("WinNT://CORP/NOBODY", 0x80070035u);
+  std::filesystem::remove(providers_ / "network.txt");
+  expectError("WinNT:", 0x800717E6u);
 }
