@@ -226,34 +226,48 @@ std::string ParentDn(std::string_view dn) {
 }
 
 std::string NormalizeDn(std::string_view dn) {
+  // One pass: types and values lower-cased, escapes resolved, blanks around
+  // "," and "=" and unescaped trailing blanks of a value dropped.
   std::string out;
   out.reserve(dn.size());
-  bool first = true;
-  for (const std::string& rdn : SplitDn(dn)) {
-    if (!first) out += ',';
-    first = false;
-    size_t eq = rdn.find('=');
-    if (eq == std::string::npos) {
-      out += Lower(rdn);
-      continue;
+  const size_t n = dn.size();
+  size_t i = 0;
+  while (i < n) {
+    while (i < n && dn[i] == ' ') ++i;
+    while (i < n && dn[i] != '=' && dn[i] != ',') {
+      if (dn[i] != ' ') out += LowerChar(dn[i]);
+      ++i;
     }
-    out += Lower(Trim(std::string_view(rdn).substr(0, eq)));
-    out += '=';
-    std::string_view value = Trim(std::string_view(rdn).substr(eq + 1));
-    for (size_t i = 0; i < value.size(); ++i) {
-      char c = value[i];
-      if (c == '\\' && i + 1 < value.size()) {
-        int h1 = HexValue(value[i + 1]);
-        int h2 = i + 2 < value.size() ? HexValue(value[i + 2]) : -1;
-        if (h1 >= 0 && h2 >= 0) {
-          c = static_cast<char>(h1 * 16 + h2);
-          i += 2;
-        } else {
-          c = value[i + 1];
-          ++i;
+    if (i < n && dn[i] == '=') {
+      out += '=';
+      ++i;
+      while (i < n && dn[i] == ' ') ++i;
+      size_t keep = out.size();
+      while (i < n && dn[i] != ',') {
+        char c = dn[i];
+        if (c == '\\' && i + 1 < n) {
+          int h1 = HexValue(dn[i + 1]);
+          int h2 = i + 2 < n ? HexValue(dn[i + 2]) : -1;
+          if (h1 >= 0 && h2 >= 0) {
+            c = static_cast<char>(h1 * 16 + h2);
+            i += 3;
+          } else {
+            c = dn[i + 1];
+            i += 2;
+          }
+          out += LowerChar(c);
+          keep = out.size();
+          continue;
         }
+        out += LowerChar(c);
+        if (c != ' ') keep = out.size();
+        ++i;
       }
-      out += LowerChar(c);
+      out.resize(keep);
+    }
+    if (i < n && dn[i] == ',') {
+      out += ',';
+      ++i;
     }
   }
   return out;
