@@ -581,7 +581,7 @@ void Mdifrm::FillWindowList() {
   }
   windowListItems_.clear();
   const auto children = mdiArea_->subWindowList(QMdiArea::CreationOrder);
-  QMdiSubWindow* active = mdiArea_->activeSubWindow();
+  QMdiSubWindow* active = mdiArea_->currentSubWindow();
   int n = 0;
   for (QMdiSubWindow* child : children) {
     if (child->isHidden()) continue;
@@ -716,7 +716,8 @@ void Mdifrm::mnuViewAll_Click(int index) {
   // Show Tree works on the active child when it has the panes of a
   // browse window; otherwise nothing changes (the check mark included).
   mnuViewAll[1]->setChecked(viewChecked_[1]);
-  QMdiSubWindow* active = mdiArea_->activeSubWindow();
+  // The current child stays current while a menu or dialog has the focus.
+  QMdiSubWindow* active = mdiArea_->currentSubWindow();
   if (!active || !active->widget()) return;
   QWidget* child = active->widget();
   auto* pbTreeview = child->findChild<QWidget*>("pbTreeview");

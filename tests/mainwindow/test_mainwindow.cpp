@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -215,6 +216,24 @@ TEST_F(MainWindowTest, SecondStartCompactsAndKeepsRows) {
   EXPECT_EQ(Count(*gConn, "select * from VELMORCFavourites where ServerName='ex2'"), 1);
 }
 
+TEST_F(MainWindowTest, DatabaseThatCannotBeCreatedIsReportedAndTheWindowStillOpens) {
+  // The application folder lies under a plain file, so nothing can be
+  // created in it.
+  { std::ofstream(home / "plain") << "x"; }
+  ::setenv("VELMORCAST_HOME", (home / "plain" / "app").c_str(), 1);
+  auto* w = new Mdifrm();
+  ::setenv("VELMORCAST_HOME", home.dir().c_str(), 1);
+  window = w;
+  EXPECT_FALSE(gConn);
+  EXPECT_EQ(w->windowTitle().toStdString(), "Velmorine for Exchange Server (Velmorcast) v1.4.2");
+  ASSERT_FALSE(ui->shown().empty());
+  const auto box = ui->shown()[0];
+  EXPECT_EQ(box.prompt.rfind("Error occured while creating database : \r\n-", 0), 0u) << box.prompt;
+  EXPECT_EQ(std::count(box.prompt.begin(), box.prompt.end(), '\n'), 2);
+  EXPECT_EQ(box.buttons, velmo::ui::vbInformation);
+  EXPECT_EQ(box.title, "Velmorine for Exchange Server (Velmorcast)");
+}
+
 TEST_F(MainWindowTest, DefaultServerConnectsThroughTheProgressWindow) {
   Start();
   gConn->Execute("insert into VELMORCFavourites values ('EX1', 'Yes', 'Yes')");
@@ -330,7 +349,7 @@ TEST_F(MainWindowTest, UnloadEmptiesFilterRowsAndClosesTheConnection) {
 
 // ------------------------------------------------------------ menus, toolbar
 
-struct ItemSpec {
+struct ExpectedItem {
   const char* name;
   const char* caption;
   const char* shortcut;
@@ -351,7 +370,7 @@ TEST_F(MainWindowTest, MenusAndPopupHaveTheirNamesCaptionsAndStartStates) {
   // The pop-up menu is not on the menu bar.
   for (QAction* a : w->menuBar()->actions()) EXPECT_NE(a->menu(), w->popmnuRefresh);
 
-  const ItemSpec items[] = {
+  const ExpectedItem items[] = {
       {"mnuNewReport", "&New Report...", "Ctrl+N", false},
       {"mnuSep1", "", "", false},
       {"mnuFilter", "&Filter...", "Ctrl+L", true},
@@ -406,7 +425,7 @@ TEST_F(MainWindowTest, MenusAndPopupHaveTheirNamesCaptionsAndStartStates) {
       {"popmnuSep8", "", "", true},
       {"popmnuExit", "E&xit", "", true},
   };
-  for (const ItemSpec& s : items) {
+  for (const ExpectedItem& s : items) {
     auto found = w->findChildren<QAction*>(s.name);
     ASSERT_EQ(found.size(), 1) << s.name;
     QAction* a = found[0];
@@ -645,6 +664,14 @@ TEST_F(MainWindowTest, RefreshClearsTheServerOnlyAfterOk) {
   EXPECT_EQ(Count(*gConn, "select * from MailboxGeneral where ServerName='EX1'"), 0);
   EXPECT_EQ(Count(*gConn, "select * from MailboxGeneral where ServerName='EX2'"), 1);
   EXPECT_EQ(ex1->getAllInfo, (std::vector<int>{0}));
+
+  // The shared pop-up procedure finds this window's pop-up items by name.
+  gbContextMenuNoExec = true;
+  ShowContextMenu();
+  gbContextMenuNoExec = false;
+  EXPECT_EQ(w->popmnuRefreshServer->text().toStdString(), "Refresh 'EX1'");
+  EXPECT_TRUE(w->popmnuRefreshServer->isEnabled());
+  EXPECT_FALSE(w->popmnuFilter->isEnabled());
 }
 
 TEST_F(MainWindowTest, WindowCommandsAndHelp) {
