@@ -45,7 +45,7 @@ class Exch55 : public velmo::com::ComObject, public IExch55 {
 
   int32_t CollectStoreResources(int32_t lMode, const std::string& server, const std::string& org,
                                 const std::string& site, const std::string& database, long window,
-                                const std::string& profile);
+                                const std::string& profile, bool interactive);
 
   std::string applicationPath_;
   ErrorInfo error_;

@@ -102,7 +102,8 @@ std::string FileTimeText(uint64_t fileTime) {
 int32_t Exch55::GetISResources(int32_t lMode, const std::string& bstrServerName, const std::string& bstrOrgName,
                                const std::string& bstrSiteName, const std::string& bstrDatabaseName,
                                long lWinHwnd) {
-  return CollectStoreResources(lMode, bstrServerName, bstrOrgName, bstrSiteName, bstrDatabaseName, lWinHwnd, "");
+  return CollectStoreResources(lMode, bstrServerName, bstrOrgName, bstrSiteName, bstrDatabaseName, lWinHwnd, "",
+                               true);
 }
 
 int32_t Exch55::GetISResourcesUsingProfile(int32_t lMode, const std::string& bstrServerName,
@@ -110,12 +111,12 @@ int32_t Exch55::GetISResourcesUsingProfile(int32_t lMode, const std::string& bst
                                            const std::string& bstrDatabaseName,
                                            const std::string& bstrProfileName) {
   return CollectStoreResources(lMode, bstrServerName, bstrOrgName, bstrSiteName, bstrDatabaseName, 0,
-                               bstrProfileName);
+                               bstrProfileName, false);
 }
 
 int32_t Exch55::CollectStoreResources(int32_t lMode, const std::string& server, const std::string& org,
                                       const std::string& site, const std::string& database, long window,
-                                      const std::string& profile) {
+                                      const std::string& profile, bool interactive) {
   ClearError();
   const bool privateStore = lMode == 0;
   const std::string stamp = LogStamp();
@@ -136,7 +137,9 @@ int32_t Exch55::CollectStoreResources(int32_t lMode, const std::string& server, 
   }
 
   std::unique_ptr<IMAPISession> session;
-  if (profile.empty())
+  // The profile chooser only for the interactive reader: the profile
+  // reader runs unattended too, and an empty name there fails to log on.
+  if (interactive)
     hr = MAPILogonEx(window, "", "", MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE, session);
   else
     hr = MAPILogonEx(0, profile, "", MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE, session);

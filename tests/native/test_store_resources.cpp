@@ -130,8 +130,9 @@ TEST_F(StoreResources, ProfileChooserCancelUnknownProfileAndChoice) {
   EXPECT_EQ(ui_->shown()[0].prompt, "EX1 Profile\nEX2 Profile\nStray Profile");
   EXPECT_TRUE(exch_->GetErrorInfo().description.empty());
 
-  // A named profile never shows the chooser; an unknown one fails.
+  // A named profile never shows the chooser; an unknown or empty one fails.
   EXPECT_EQ(Collect(0, "EX1", "Nobody"), mapi::MAPI_E_LOGON_FAILED);
+  EXPECT_EQ(Collect(0, "EX1", ""), mapi::MAPI_E_LOGON_FAILED);
   EXPECT_EQ(ui_->shown().size(), 1u);
   EXPECT_EQ(exch_->GetErrorInfo().description, velmorccom::FormatSystemError(0x80040111));
 
@@ -141,7 +142,7 @@ TEST_F(StoreResources, ProfileChooserCancelUnknownProfileAndChoice) {
   EXPECT_EQ(Rows("ServerPrivateISResources").size(), 7u);
 
   auto log = Log();
-  ASSERT_GE(log.size(), 2u);
+  ASSERT_GE(log.size(), 3u);
   EXPECT_NE(log[0].find(" Logon Error: 80040113 0 EX1\tGetISResources"), std::string::npos) << log[0];
   EXPECT_NE(log[1].find(" Logon Error: 80040111 0 EX1\tGetISResources"), std::string::npos) << log[1];
 }
