@@ -28,10 +28,26 @@
 // server decides what an anonymous user may read, and a server that refuses
 // anonymous binds gives 0x80072029 "Inappropriate authentication.".
 //
-// One LDAP session is kept per (server, user, password) and reused by every
-// bind with the same three, as ADSI caches its connections; a session the
-// server dropped is reconnected once. Connecting is bounded by 10 s and a
-// search by 120 s.
+// One LDAP session is kept per (server URL, user, password) and reused by
+// every bind with the same three, as ADSI caches its connections; a session
+// the server dropped is reconnected once. Connecting is bounded by 10 s and
+// a request by 120 s.
+//
+// Reads: binding an object reads its entry once (every user attribute, plus
+// createTimestamp, modifyTimestamp and structuralObjectClass); GetInfoEx and
+// Get are then served from what was read, and only names not covered by
+// that read (other operational attributes) cost another request. Children()
+// is one search, paged with the simple paged-results control when the
+// server offers it; each child arrives with its attributes. The session
+// keeps the entries of its latest enumeration by DN, so binding one of them
+// by path with the same server and credentials makes no request at all.
+// A size or time limit hit by an enumeration is an error, never a short list.
+//
+// Values: texts as UTF-8; binary syntaxes (and names read with ";binary")
+// as bytes; booleans as "True"/"False"; integers as decimal text; times
+// (createTimestamp and the other GeneralizedTime attributes) as local time
+// in the general date form "M/d/yyyy h:mm:ss AP". The server's schema
+// (its subschema entry) tells the syntaxes; without one, well-known names do.
 //
 // Errors are thrown as velmo::ComError with a signed HRESULT and a
 // description (see the constants below); nothing reports a failure as an

@@ -223,8 +223,8 @@ class Ldif:
             lines.append(ldif_line("objectClass", c))
         for key, value in attrs.items():
             name = key.replace("_", "-")
-            if value is None:
-                continue
+            if value is None or value == "":
+                continue  # LDAP has no empty values: an empty text is an absent attribute
             for v in value if isinstance(value, list) else [value]:
                 if isinstance(v, bool):
                     v = "TRUE" if v else "FALSE"
@@ -375,11 +375,13 @@ def mailbox(out, container, alias, display, given, sn, home, site, **extra):
     MAILBOXES[alias] = dn
     attrs = dict(cn=display, uid=alias, rdn=alias, name=display, givenname=given, sn=sn,
                  Home_MDB=private_mdb(home, site) if home else None,
-                 Assoc_NT_Account=account(RID[alias if alias != "admin" else "Administrator"]),
+                 Assoc_NT_Account=account(RID[alias if alias != "admin" else "Administrator"]) if alias in RID
+                 or alias == "admin" else None,
                  mail="%s@velmor.example" % alias,
                  textencodedORaddress="c=US;a= ;p=Velmor;o=%s;s=%s;g=%s;" % (site.split(",")[0][3:], sn, given),
                  Obj_View_Containers=container, company="Velmor Ltd",
-                 NT_Security_Descriptor=mailbox_sd(alias if alias != "admin" else "Administrator"))
+                 NT_Security_Descriptor=mailbox_sd(alias if alias != "admin" else "Administrator")
+                 if alias in RID or alias == "admin" else None)
     attrs.update(extra)
     out.add(dn, ["organizationalPerson", "person", "top"], **attrs)
     return dn
@@ -554,7 +556,10 @@ def build_organisation(l):
             reports=[dn("rstone"), "cn=Former Employee," + rec_hill], memberOf=[all_staff],
             Protocol_Settings=["HTTP\u00a70\u00a71", "NNTP\u00a71\u00a71"])
     mailbox(l, rec_hill, "rstone", "Rob Stone", "Rob", "Stone", "EX10", HILL, manager=dn("hhill"),
-            memberOf=[all_staff], Home_MDB=None)
+            memberOf=[all_staff])
+    # A mailbox object with neither home server nor account.
+    mailbox(l, rec_hill, "unassigned", "Unassigned Mailbox", "", "Unassigned", None, HILL,
+            Assoc_NT_Account=None, NT_Security_Descriptor=config_sd())
     l.add("cn=Projects," + rec_hill, ["public-folder", "top"], cn="Projects", uid="Projects", rdn="Projects",
           name="Projects", Folder_Pathname="\\Projects", Home_MDB=public_mdb("EX10", HILL),
           NT_Security_Descriptor=config_sd())

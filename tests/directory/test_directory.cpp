@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <map>
 
 #include "DateText.h"
 #include "Directory.h"
@@ -433,4 +434,72 @@ TEST_F(Directory, OneSessionPerServerAndCredentials) {
   OpenDSObject("LDAP://EX1", kAdmin, "secret", 0);
   OpenDSObject("LDAP://EX2", kAdmin, "secret", 0);
   EXPECT_EQ(Stats().connects, 2);
+}
+
+// ---------------------------------------------------------------------------
+// The sample agrees with sample/ORGANISATION.md
+
+namespace {
+
+struct Found {
+  std::string display, home, account;
+};
+
+void CollectMailboxes(const std::string& path, std::map<std::string, Found>& out) {
+  auto container = OpenDSObject(path, kAdminSuffixed, "secret", 0);
+  container->SetFilter({"organizationalPerson"});
+  for (const auto& m : container->Children()) {
+    Found f;
+    f.display = m->Get("cn").Text();
+    try {
+      std::string home = m->Get("Home-MDB").Text();  // cn=Microsoft Private MDB,cn=EXn,...
+      f.home = home.substr(home.find(",cn=") + 4);
+      f.home = f.home.substr(0, f.home.find(','));
+    } catch (const ComError&) {
+    }
+    try {
+      std::string sid = SidText(m->Get("Assoc-NT-Account").Bytes());
+      f.account = sid.substr(sid.rfind('-') + 1);
+    } catch (const ComError&) {
+    }
+    out[m->Get("uid").Text()] = f;
+  }
+  container->SetFilter({"Container"});
+  for (const auto& c : container->Children()) CollectMailboxes(path + "/" + c->Name(), out);
+}
+
+}  // namespace
+
+TEST_F(Directory, SampleAgreesWithTheSheet) {
+  std::map<std::string, Found> mailboxes;
+  CollectMailboxes("LDAP://EX1/o=Velmor/ou=Lakeside", mailboxes);
+  CollectMailboxes("LDAP://EX1/o=Velmor/ou=Hilltop", mailboxes);
+  const std::map<std::string, Found> sheet = {
+      {"admin", {"Administrator", "EX1", "500"}},     {"jsmith", {"John Smith", "EX1", "1106"}},
+      {"soneil", {"Sean O'Neil", "EX1", "1107"}},     {"mmuller", {"Maria Müller", "EX1", "1108"}},
+      {"aodegard", {"Åse Ødegård", "EX2", "1109"}},   {"pparker", {"Peter Parker", "EX2", "1110"}},
+      {"hhill", {"Hanna Hill", "EX10", "1111"}},      {"rstone", {"Rob Stone", "EX10", "1112"}},
+      {"unassigned", {"Unassigned Mailbox", "", ""}},
+  };
+  ASSERT_EQ(mailboxes.size(), sheet.size());
+  for (const auto& [alias, want] : sheet) {
+    ASSERT_TRUE(mailboxes.count(alias)) << alias;
+    const Found& got = mailboxes[alias];
+    EXPECT_EQ(got.display, want.display) << alias;
+    EXPECT_EQ(got.home, want.home) << alias;
+    EXPECT_EQ(got.account, want.account) << alias;
+  }
+
+  // Public folders, and the stores: EX2 has no public store.
+  std::vector<std::string> folders;
+  for (const std::string site : {"ou=Lakeside", "ou=Hilltop"}) {
+    auto r = GetObject("LDAP://EX1/o=Velmor/" + site + "/cn=Recipients");
+    r->SetFilter({"public-folder"});
+    for (const auto& f : r->Children()) folders.push_back(f->Get("Folder-Pathname").Text());
+  }
+  EXPECT_EQ(Sorted(folders), Sorted({"\\Marketing", "\\Support", "\\Sales/Europe", "\\Support\\FAQ", "\\Projects"}));
+  for (const std::string server : {"EX1", "EX2"}) {
+    auto s = GetObject("LDAP://EX1/o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=" + server);
+    EXPECT_EQ(Names(s->Children()).size(), server == "EX1" ? 5u : 4u) << server;
+  }
 }
