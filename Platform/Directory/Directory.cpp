@@ -667,8 +667,9 @@ class Session {
         if (c.bv_val) ber_memfree(c.bv_val);
       }
     } guard{cookie};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gRequestTimeout.load());
     do {
+      // Each page is one request, bounded by the request timeout.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gRequestTimeout.load());
       LDAPControl* page = nullptr;
       if (paged) {
         int rc = ldap_create_page_control(ld_, static_cast<ber_int_t>(gPageSize.load()), &cookie, 1, &page);
