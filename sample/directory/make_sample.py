@@ -97,7 +97,8 @@ CLASSES = [
     ("groupOfNames", "top", "cn"), ("public-folder", "top", "cn"),
     ("Protocol-Cfg-HTTP-Site", "top", "cn"), ("Protocol-Cfg-IMAP-Site", "top", "cn"),
     ("Protocol-Cfg-LDAP-Site", "top", "cn"), ("Protocol-Cfg-NNTP-Site", "top", "cn"),
-    ("Protocol-Cfg-POP-Site", "top", "cn"), ("Protocol-Cfg-IMAP-Server", "top", "cn"),
+    ("Protocol-Cfg-POP-Site", "top", "cn"), ("Protocol-Cfg-HTTP-Server", "top", "cn"),
+    ("Protocol-Cfg-IMAP-Server", "top", "cn"),
     ("Protocol-Cfg-LDAP-Server", "top", "cn"), ("Protocol-Cfg-NNTP-Server", "top", "cn"),
     ("Protocol-Cfg-POP-Server", "top", "cn"), ("MTA", "top", "cn"), ("Exchange-Admin-Service", "top", "cn"),
     ("Private-MDB", "top", "cn"), ("Public-MDB", "top", "cn"), ("Mail-Gateway", "top", "cn"),
@@ -311,7 +312,7 @@ def server_entries(l, server, site, site_name, has_public, variant):
     l.add(pbase, ["Container", "top"], cn="Protocols", rdn="Protocols", Admin_Display_Name="Protocols",
           Admin_Description="Protocols of %s" % server, Use_Site_Values=variant != 0,
           Folder_Pathname=server.lower() + ".owa", NT_Security_Descriptor=config_sd())
-    for proto, cls in (("IMAP4", "Protocol-Cfg-IMAP-Server"), ("LDAP", "Protocol-Cfg-LDAP-Server"),
+    for proto, cls in (("HTTP", "Protocol-Cfg-HTTP-Server"), ("IMAP4", "Protocol-Cfg-IMAP-Server"), ("LDAP", "Protocol-Cfg-LDAP-Server"),
                        ("NNTP", "Protocol-Cfg-NNTP-Server"), ("POP3", "Protocol-Cfg-POP-Server")):
         own = variant == 0 and proto == "IMAP4"
         l.add("cn=%s,%s" % (proto, pbase), [cls, "top"], cn=proto, rdn=proto,
