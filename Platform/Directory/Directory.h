@@ -128,12 +128,15 @@ class DirObject {
   virtual ~DirObject() = default;
 
   // Relative name with its type in lower case and the value in the
-  // directory's own case: "cn=EX1", "ou=Lakeside". RootDSE gives "".
+  // directory's own case: "cn=EX1", "ou=Lakeside". A "/" in the value is
+  // written "\/", so that the name can be appended to a slash path
+  // ("cn=Sales\/Europe"). RootDSE gives "".
   virtual std::string Name() const = 0;
   // The entry's structural object class as the schema spells it.
   virtual std::string Class() const = 0;
   // "LDAP://" + the server as the caller wrote it + "/" + the parent DN
-  // exactly as the server returns it.
+  // exactly as the server returns it ("LDAP://" + the server alone for an
+  // entry at the top, such as the organisation).
   virtual std::string Parent() const = 0;
   // "LDAP://" + the server as the caller wrote it + "/" + the entry's DN.
   virtual std::string ADsPath() const = 0;
