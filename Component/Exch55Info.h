@@ -283,4 +283,11 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
                        const std::string& strPassword, std::string& message);
   void GetMSMailInfo(const std::string& connectorName, const std::string& strUserName,
                      const std::string& strPassword, std::string& message);
+  // The shared bodies of the site and server protocol methods
+  // (ExchProtocols.cpp) and of the private and public store methods
+  // (ExchStores.cpp); strRetErrorMsg is the caller's text.
+  void CollectProtocols(bool serverLevel, const std::string& strServerName, const std::string& strUserName,
+                        const std::string& strPassword, std::string& strRetErrorMsg);
+  void CollectStore(bool publicStore, const std::string& strServerName, const std::string& strUserName,
+                    const std::string& strPassword, std::string& strRetErrorMsg);
 };

@@ -1,0 +1,129 @@
+// The private and the public information store of a server: the store's
+// General row, its permission rows, the public store's e-mail addresses and
+// the store service's diagnostics-logging rows.
+#include <string>
+#include <vector>
+
+#include "ComError.h"
+#include "Exch55Info.h"
+
+void Exch55Info::GetPrivateISInfo(const std::string& strServerName, const std::string& strUserName,
+                                  const std::string& strPassword, std::string* strRetErrorMsg) {
+  std::string scratch;
+  try {
+    CollectStore(false, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
+  } catch (...) {
+  }
+}
+
+void Exch55Info::GetPublicISInfo(const std::string& strServerName, const std::string& strUserName,
+                                 const std::string& strPassword, std::string* strRetErrorMsg) {
+  std::string scratch;
+  try {
+    CollectStore(true, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
+  } catch (...) {
+  }
+}
+
+void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName, const std::string& strUserName,
+                              const std::string& strPassword, std::string& strRetErrorMsg) {
+  const std::string procedure = publicStore ? "GetPublicISInfo" : "GetPrivateISInfo";
+  std::string user = strUserName;
+  LogTrace(procedure + " Start", strServerName + "-" + user + "-");
+  strRetErrorMsg = "";
+  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
+    LogFalse(procedure);
+    LogTrace(procedure + " End", strServerName + "-" + user + "-");
+    return;
+  }
+
+  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Servers/cn=" + strServerName +
+               (publicStore ? "/cn=Microsoft Public MDB" : "/cn=Microsoft Private MDB");
+  const std::string bindPath = "LDAP://" + strServerName + "/" + ObjectPath;
+  user = AdminUser(strUserName);
+  BeginCall(user, strPassword);
+  DirObjectPtr store;
+  try {
+    store = BindPath(bindPath, user, strPassword);
+  } catch (const velmo::ComError& e) {
+    strRetErrorMsg = publicStore ? BindErrorItem("Public Information Store object@@  ", e.Number(), "  @@ ",
+                                                 e.Description())
+                                 : BindErrorItem("Private Information Store object@@ ", e.Number(), "  @@   ",
+                                                 e.Description());
+    LogFailure(std::string(publicStore ? "Binding to the Public Information Store object  '"
+                                       : "Binding to the Private Information Store object  '") +
+                   bindPath + "'" + "' using credential '" + user + "'",
+               e.Number(), e.Description());
+    LogTrace(procedure + " End", strServerName + "-" + user + "-");
+    return;
+  }
+
+  OpenDBConnection();
+  OpenRecordset(publicStore ? "select * from ServerPublicISGeneral" : "select * from ServerPrivateISGeneral");
+  LoadInfo(*store, {"Admin-Display-Name", "rdn", "DXA-Flags", "Garbage-Coll-Period", "MDB-Storage-quota",
+                    "MDB-Over-quota-Limit", "DXA-Task", "Home-Public-Server", "createTimestamp"});
+  std::string displayName, directoryName;
+  ReadText(*store, "Admin-Display-Name", displayName);
+  ReadText(*store, "rdn", directoryName);
+
+  std::string retention;
+  double seconds = 0;
+  if (ReadNumber(*store, "Garbage-Coll-Period", seconds)) retention = DaysText(seconds);
+  double flags = 0;
+  const std::string backup = ReadNumber(*store, "DXA-Flags", flags) && flags != 0 ? "Yes" : "No";
+  std::string warning, prohibitSend, prohibitAll, created;
+  ReadText(*store, "MDB-Storage-quota", warning);
+  ReadText(*store, "createTimestamp", created);
+
+  if (publicStore) {
+    if (DbRecordset)
+      AddRow(*DbRecordset, Row{strServerName, ObjectPath, displayName, directoryName, retention, backup, warning,
+                               created});
+  } else {
+    ReadText(*store, "MDB-Over-quota-Limit", prohibitSend);
+    ReadText(*store, "DXA-Task", prohibitAll);
+    // The public folder server: the alias of the public store the private
+    // store names; its name as stored when that store has no alias, and
+    // nothing when it cannot be found.
+    std::string publicServer, dn;
+    if (ReadText(*store, "Home-Public-Server", dn)) {
+      publicServer = dn;
+      try {
+        auto named = BindReferenced(dn);
+        ReadText(*named, "uid", publicServer);
+      } catch (const velmo::ComError&) {
+        publicServer = "";
+      }
+    }
+    if (DbRecordset)
+      AddRow(*DbRecordset, Row{strServerName, ObjectPath, displayName, directoryName, retention, backup, warning,
+                               prohibitSend, prohibitAll, publicServer, created});
+  }
+
+  GetObjectPermissions(*store, "", displayName, directoryName,
+                       publicStore ? "ServerPublicISPerm" : "ServerPrivateISPerm", "", "", ObjectPath);
+
+  if (publicStore) {
+    // The store's addresses: SMTP, X.400, then its other addresses as
+    // stored ("type$address").
+    LoadInfo(*store, {"mail", "textencodedORaddress", "otherMailbox"});
+    std::string mail, x400;
+    ReadText(*store, "mail", mail);
+    ReadText(*store, "textencodedORaddress", x400);
+    std::vector<std::string> addresses{"SMTP$" + mail, "X.400$" + x400};
+    std::vector<std::string> others;
+    if (ReadList(*store, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end());
+    OpenRecordset("select * from ServerPublicISMiscInfo");
+    if (DbRecordset)
+      for (const auto& entry : addresses)
+        AddRow(*DbRecordset, Row{strServerName, ObjectPath, displayName, directoryName, "", "",
+                                 entry.empty() ? "" : AddressType(entry), AddressOf(entry), "", ""});
+  }
+  store.reset();
+
+  std::string unused;
+  GetDataFromRegistry(1, displayName, directoryName, unused);
+  CloseRecordset();
+  CloseDBConnection();
+  LogTrace(procedure + " End", strServerName + "-" + user + "-");
+}
