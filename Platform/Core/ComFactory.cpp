@@ -159,15 +159,18 @@ std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId) {
     void* handle = nullptr;
     {
       std::lock_guard g(gMutex);
-      auto& loaded = Loaded();
-      auto it = loaded.find(lib.string());
-      if (it != loaded.end()) {
-        handle = it->second;
-      } else {
-        // Libraries stay loaded for the life of the process, as in-process
-        // servers do while their objects may live.
-        handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL);
-        if (handle) loaded[lib.string()] = handle;
+      auto it = Loaded().find(lib.string());
+      if (it != Loaded().end()) handle = it->second;
+    }
+    if (!handle) {
+      // Loaded without holding the lock: a library's static initialisers may
+      // register built-in classes of their own. Libraries stay loaded for the
+      // life of the process, as in-process servers do while their objects
+      // may live; dlopen counts repeated loads itself.
+      handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL);
+      if (handle) {
+        std::lock_guard g(gMutex);
+        Loaded().emplace(lib.string(), handle);
       }
     }
     if (!handle) break;
