@@ -48,7 +48,3 @@ class frmChooseComputers : public QDialog {
   frmFavourites* favourites_;
   bool filling_ = false;
 };
-
-// Makes "WinNT:" list the network's domains from the server-enumeration
-// provider, for the directory layer's binds of "WinNT:".
-void InstallWinNTNamespace();

@@ -1,0 +1,231 @@
+// The shared modal progress window.
+#include "frmAutoFormat.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <ctime>
+
+#include "Mdifrm.h"
+#include "Ui.h"
+#include "frmConnect.h"
+#include "modExchConnect.h"
+#include "modGlobals.h"
+
+using velmo::ui::Ui;
+
+frmAutoFormat* gfrmAutoFormat = nullptr;
+
+namespace {
+// Sizes in pixels (the design's twips divided by 15).
+constexpr int kWidth = 400;
+constexpr int kHeight = 104;
+constexpr int kCancelTop = 64;
+}  // namespace
+
+frmAutoFormat::frmAutoFormat(QWidget* parent) : QDialog(parent) {
+  setObjectName("frmAutoFormat");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setFixedSize(kWidth, kHeight);
+
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName("lblStatus");
+  lblStatus->setGeometry(12, 12, kWidth - 24, 40);
+  lblStatus->setWordWrap(true);
+
+  cmdCancel = new QPushButton("Cancel", this);
+  cmdCancel->setObjectName("cmdCancel");
+  cmdCancel->setGeometry((kWidth - 90) / 2, kCancelTop, 90, 26);
+  cmdCancel->setAutoDefault(false);
+  connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+
+  lblAutoFormat = new QLabel(this);
+  lblAutoFormat->setObjectName("lblAutoFormat");
+  lblAutoFormat->hide();
+}
+
+frmAutoFormat::~frmAutoFormat() {
+  if (gfrmAutoFormat == this) gfrmAutoFormat = nullptr;
+}
+
+void frmAutoFormat::SetStatus(const std::string& text) {
+  lblStatus->setText(QString::fromStdString(text));
+  lblStatus->repaint();
+}
+
+void SetProgressStatus(const std::string& text) {
+  if (gfrmAutoFormat) gfrmAutoFormat->SetStatus(text);
+}
+
+std::string RunStamp(std::chrono::system_clock::time_point when) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d_%02d_%04d_%02d_%02d_%02d", local.tm_mon + 1, local.tm_mday,
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}
+
+void frmAutoFormat::ShowModal() {
+  frmAutoFormat* previous = gfrmAutoFormat;
+  gfrmAutoFormat = this;
+  setWindowModality(Qt::ApplicationModal);
+  show();
+  raise();
+  QCoreApplication::processEvents();
+  running_ = true;
+  Form_Activate();
+  running_ = false;
+  gfrmAutoFormat = previous;
+  hide();
+}
+
+void frmAutoFormat::Form_Activate() {
+  switch (iEPInfo) {
+    case 0:
+      Connect();
+      break;
+    case 1:
+      Retrieve();
+      break;
+    case 2:
+      ExportOrPrint();
+      break;
+    default:
+      break;
+  }
+}
+
+void frmAutoFormat::HideCancel() {
+  const int top = cmdCancel->y();
+  setFixedHeight((height() - top) / 2 + top);
+  cmdCancel->setVisible(false);
+}
+
+void frmAutoFormat::Connect() {
+  HideCancel();
+  if (!gMdifrm) {
+    gbConnected = false;
+    return;
+  }
+  std::string user;
+  std::string password;
+  short kind = gMdifrm->iFavoriteORDefaultServer;
+  const std::string server = gMdifrm->strFavoriteORDefaultServer;
+  std::string caption;
+  switch (kind) {
+    case 0:
+      caption = "Connecting to Default Server - '" + server + "'";
+      break;
+    case 1:
+      caption = "Connecting to Favorite Server - '" + server + "'";
+      break;
+    default:
+      caption = "Connecting to Server - '" + server + "'";
+      break;
+  }
+  setWindowTitle(QString::fromStdString(caption));
+  SetStatus(caption);
+
+  if (kind != 0 && kind != 1 && kind != 6 && gfrmConnect) {
+    const frmConnect& dialog = *gfrmConnect;
+    if (dialog.ConnectAsTicked()) {
+      if (!ConnectAsDistinguishedName(dialog.UserNameText(), user)) {
+        Ui().MsgBox(kConnectAsFormatMessage, velmo::ui::vbInformation, kProductTitle);
+        gbConnected = false;
+        return;
+      }
+      password = dialog.PasswordText();
+    }
+    const bool favourite = dialog.FavoritesTicked();
+    const bool makeDefault = dialog.DefaultTicked();
+    kind = favourite && makeDefault ? 5 : makeDefault ? 4 : favourite ? 3 : 2;
+    gMdifrm->iFavoriteORDefaultServer = kind;
+  }
+
+  lblStatus->repaint();
+  QCoreApplication::processEvents();
+  gbConnected = ConnectToExchangeServer(gMdifrm->iFavoriteORDefaultServer, gMdifrm->strFavoriteORDefaultServer,
+                                        user, password);
+}
+
+void frmAutoFormat::Retrieve() {
+  ExportPlusWindow* ep = gfrmExportPlus;
+  if (!ep) return;
+  ep->iCancelClicked = 0;
+  cmdCancel->setVisible(true);
+  cancelQuestion_ = "Cancel Retrieving ?";
+  setWindowTitle(QString::fromStdString("Retrieving Information from '" + ep->strEPServerName + "'"));
+  ep->GetAllInfo(ep->strEPServerName, "", "", ep->strEPOrganizationName, ep->strEPSiteName);
+}
+
+void frmAutoFormat::ExportOrPrint() {
+  ExportPlusWindow* ep = gfrmExportPlus;
+  if (!ep) return;
+  ep->iCancelClicked = 0;
+  cmdCancel->setVisible(true);
+  const std::string caption = ep->cmdExportCaption();
+  if (caption == "&Export") {
+    setWindowTitle(QString::fromStdString("Exporting Information of '" + ep->strEPServerName + "'"));
+    cancelQuestion_ = "Cancel Exporting ?";
+    std::string format;
+    for (int i = 0; i < 3; ++i)
+      if (ep->optFormatValue(i)) {
+        format = ep->optFormatCaption(i);
+        break;
+      }
+    const std::string stamp = RunStamp(std::chrono::system_clock::now());
+    ep->DisplayInfo(ep->strEPServerName, ep->strEPOrganizationName, ep->strEPSiteName, "Default", "Export", format,
+                    ep->txtPathText(), stamp);
+  } else if (caption == "&Print") {
+    setWindowTitle(QString::fromStdString("Printing Information of '" + ep->strEPServerName + "'"));
+    // Over the Export Plus object tree, so the window being printed from
+    // stays in view.
+    if (QWidget* tree = ep->tvwObjects()) {
+      const QPoint at = tree->mapToGlobal(QPoint(0, 0));
+      move(at.x() + (tree->width() - width()) / 2, at.y() + (tree->height() - height()) / 2);
+    }
+    cancelQuestion_ = "Cancel Printing ?";
+    ep->SetPrinterName(ep->cboPrinterNameText());
+    const std::string stamp = RunStamp(std::chrono::system_clock::now());
+    ep->DisplayInfo(ep->strEPServerName, ep->strEPOrganizationName, ep->strEPSiteName, "Default", "Print", "",
+                    ep->txtPathText(), stamp);
+  }
+}
+
+void frmAutoFormat::cmdCancel_Click() {
+  const int answer =
+      Ui().MsgBox(cancelQuestion_, velmo::ui::vbYesNo + velmo::ui::vbQuestion, kProductTitle);
+  if (answer != velmo::ui::vbYes) return;
+  if (gfrmExportPlus) gfrmExportPlus->iCancelClicked = 1;
+  hide();
+}
+
+void frmAutoFormat::keyPressEvent(QKeyEvent* event) {
+  // The window closes itself when its operation ends; Escape does not
+  // end an operation half way.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void frmAutoFormat::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void ConnectInProgressWindow() {
+  frmAutoFormat window(gMdifrm);
+  window.iEPInfo = 0;
+  window.ShowModal();
+}
