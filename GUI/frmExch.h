@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ExchWindow.h"
 
@@ -90,11 +91,16 @@ class frmExch : public QWidget, public ExchWindow {
   void ClickTypeTab(int index);
   void ClickPropTab(int index);
 
+  // The image key of a type tab.
+  std::string TypeTabImage(int index) const;
+
   // The id passed as lWinHwnd to the collector and the native access class.
   long WindowHandle() const { return hwnd_; }
 
   // --- ExchWindow
-  QWidget* Window() override { return this; }
+  // The MDI sub-window holding the window, or the window itself outside
+  // an MDI area: what is shown and closed.
+  QWidget* Window() override;
   velmo::FlexGrid* Grd1() override { return grd1_; }
   TreeNodeInfo SelectedNode() override;
   bool TypeTabVisible() override;
@@ -123,6 +129,9 @@ class frmExch : public QWidget, public ExchWindow {
   void SetReportCommands();
 
   velmo::FlexGrid* grd1_ = nullptr;
+  QWidget* subWindow_ = nullptr;
+  std::vector<std::string> typeImages_;
+  bool gridFilled_ = false;   // DisplayInfo has filled the grid once
   long hwnd_ = 0;
   bool loaded_ = false;
   bool unloaded_ = false;

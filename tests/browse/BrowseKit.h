@@ -1,0 +1,168 @@
+#pragma once
+// What the browse-window tests share: an application folder with the main
+// window open on it (its own database, tables and default column sets),
+// the sample directory and provider files, a scripted UI, browse windows
+// opened as the connect step opens them, and readers for rows and the log.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QTreeWidget>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Database.h"
+#include "Mdifrm.h"
+#include "SampleDirectory.h"
+#include "TestHome.h"
+#include "Ui.h"
+#include "frmExch.h"
+#include "modExch.h"
+#include "modExchTree.h"
+#include "modGlobals.h"
+
+namespace browse_test {
+
+namespace db = velmo::db;
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char name[] = "test_browse";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    auto* a = new QApplication(argc, argv);
+    a->setQuitOnLastWindowClosed(false);
+    return a;
+  }();
+  return *app;
+}
+
+inline void Pump() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+inline const std::string kLakeRecipients = "o=Velmor/ou=Lakeside/cn=Recipients";
+inline const std::string kEX1 = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1";
+
+// Texts of a node's children.
+inline std::vector<std::string> ChildTexts(const QTreeWidgetItem* node) {
+  std::vector<std::string> out;
+  for (int i = 0; node && i < node->childCount(); ++i) out.push_back(NodeText(node->child(i)));
+  return out;
+}
+
+class BrowseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+    ::setenv("VELMORCAST_PROVIDERS", (velmo::test::TestHome::SourceDir() / "sample" / "providers").c_str(), 1);
+    ui = std::make_shared<velmo::ui::ScriptedUi>();
+    previousUi = velmo::ui::SetUi(ui);
+    gbContextMenuNoExec = true;
+    main = new Mdifrm();
+    main->iConnectCount = 1;  // no start-up connect
+    main->show();
+    Pump();
+  }
+  void TearDown() override {
+    if (main) {
+      for (int i = 1; i <= kMaxExchWindows; ++i)
+        if (gfrmExchWindows[i]) gfrmExchWindows[i]->Window()->close();
+      Pump();
+      main->close();
+      delete main;
+      Pump();
+    }
+    gConn.reset();
+    if (previousUi) velmo::ui::SetUi(previousUi);
+    ::unsetenv("VELMORCAST_PROVIDERS");
+  }
+
+  // A browse window as the connect step makes it: slot, fields, shown.
+  frmExch* Open(const std::string& server, const std::string& site, const std::string& user = "",
+                const std::string& password = "") {
+    auto* w = new frmExch();
+    EXPECT_GT(OpenExchWindowSlot(w), 0);
+    w->strServerName = server;
+    w->strOrganizationName = "Velmor";
+    w->strSiteName = site;
+    w->strUserName = user;
+    w->strPassword = password;
+    w->Window()->show();
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(w->Window())) gMdiArea->setActiveSubWindow(sub);
+    Pump();
+    return w;
+  }
+
+  static QTreeWidgetItem* Node(frmExch* w, const std::string& key) {
+    QTreeWidgetItem* n = FindTreeNode(*w->tvwServers, key);
+    EXPECT_NE(n, nullptr) << key;
+    return n;
+  }
+  static void Click(frmExch* w, const std::string& key) { w->tvwServers_NodeClick(Node(w, key)); }
+
+  static std::vector<std::string> PropKeys(frmExch* w) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < w->tabProp->count(); ++i) keys.push_back(w->tabProp->tabData(i).toString().toStdString());
+    return keys;
+  }
+  static std::vector<std::string> TypeCaptions(frmExch* w) {
+    std::vector<std::string> captions;
+    for (int i = 0; i < w->tabType->count(); ++i) captions.push_back(w->tabType->tabText(i).toStdString());
+    return captions;
+  }
+
+  long Count(const std::string& sql, const std::vector<db::Value>& params = {}) {
+    db::Recordset rs;
+    rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
+    const long n = rs.RecordCount();
+    rs.Close();
+    return n;
+  }
+  void Insert(const std::string& table, const std::vector<std::string>& columns, const std::vector<db::Value>& values) {
+    std::string names, marks;
+    for (const auto& c : columns) {
+      names += (names.empty() ? "[" : ",[") + c + "]";
+      marks += marks.empty() ? "?" : ",?";
+    }
+    gConn->Execute("insert into " + table + " (" + names + ") values (" + marks + ")", values);
+  }
+
+  std::string ErrorLog() const { return velmo::test::TestHome::Slurp(home / "VelmorcastErrorLog.log"); }
+  // Collector runs so far: every collecting method sets itself up first.
+  long CollectorRuns() const {
+    const std::string log = ErrorLog();
+    long n = 0;
+    for (auto at = log.find("InitializeVariables Start"); at != std::string::npos;
+         at = log.find("InitializeVariables Start", at + 1))
+      ++n;
+    return n;
+  }
+  long Shown(const std::string& kind) const {
+    long n = 0;
+    for (const auto& s : ui->shown()) n += s.kind == kind;
+    return n;
+  }
+  bool ShownContaining(const std::string& text) const {
+    for (const auto& s : ui->shown())
+      if (s.prompt.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  velmo::test::TestHome home;
+  velmo::test::UseSampleDirectory directory;
+  std::shared_ptr<velmo::ui::ScriptedUi> ui;
+  std::shared_ptr<velmo::ui::UiSeam> previousUi;
+  Mdifrm* main = nullptr;
+};
+
+}  // namespace browse_test
