@@ -131,6 +131,23 @@ class ConnectScope {
   bool cursor_;
 };
 
+// The ordinary pointer while a message of the connect step waits for its
+// answer (the hourglass comes back afterwards).
+class NormalPointer {
+ public:
+  NormalPointer() : on_(qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::overrideCursor()) {
+    if (on_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~NormalPointer() {
+    if (on_) QApplication::restoreOverrideCursor();
+  }
+  NormalPointer(const NormalPointer&) = delete;
+  NormalPointer& operator=(const NormalPointer&) = delete;
+
+ private:
+  bool on_;
+};
+
 ads::DirObjectPtr Bind(const std::string& path, const std::string& user, const std::string& password) {
   if (!user.empty()) return ads::OpenDSObject(path, user, password, 0);
   return ads::GetObject(path);
@@ -145,11 +162,13 @@ std::string StandardItem(const std::string& upperServer, int32_t number, const s
 void ReportStepFailure(const std::string& context, const std::string& upperServer, int32_t number,
                        const std::string& description) {
   LogError(context, number, description);
+  NormalPointer pointer;
   ShowBindErrors(0, StandardItem(upperServer, number, description));
 }
 
 // The first bind failed: what the user sees depends on the connect kind.
 void ReportBindFailure(short Mode, const std::string& upperServer, const velmo::ComError& e) {
+  NormalPointer pointer;
   if (Mode == 0) {
     LogError("ConnectToExchangeServer - Unable to connect to Default Server '" + upperServer + "'.", e.Number(),
              e.Description());
