@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include "AcctMgmt.h"
 #include "AppFolder.h"
+#include "Cdo.h"
 #include "ComError.h"
 #include "DateText.h"
 #include "SiteMatch.h"
@@ -31,7 +33,11 @@ VELMO_COM_LIBRARY((std::vector<std::pair<std::string, std::string>>{{"VELMO.Exch
                     return nullptr;
                   }))
 
-Exch55Info::Exch55Info() = default;
+Exch55Info::Exch55Info() {
+  // The account-management and mail-session classes the collector creates.
+  velmo::acct::RegisterAcctMgmt();
+  velmo::cdo::RegisterCdo();
+}
 
 Exch55Info::~Exch55Info() {
   CloseRecordset();

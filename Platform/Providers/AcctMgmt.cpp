@@ -38,10 +38,9 @@ class AcctMgmt : public com::ComObject, public IAcctMgmt {
   }
 };
 
-const bool registered = [] {
-  com::RegisterBuiltin("MSExchange.AcctMgmt", [] { return new AcctMgmt(); });
-  return true;
-}();
-
 }  // namespace
+
+void RegisterAcctMgmt() {
+  com::RegisterBuiltin("MSExchange.AcctMgmt", [] { return new AcctMgmt(); });
+}
 }  // namespace velmo::acct

@@ -1,7 +1,7 @@
 #pragma once
 // Account management ("MSExchange.AcctMgmt"): the names of a Windows NT
 // account from its security identifier, over the SID-to-account provider.
-// Created by ProgID through the object factory:
+// Created by ProgID through the object factory, once RegisterAcctMgmt ran:
 //   velmo::com::CreateObject<velmo::acct::IAcctMgmt>("MSExchange.AcctMgmt")
 #include <cstdint>
 #include <string>
@@ -22,5 +22,11 @@ class IAcctMgmt {
   virtual void GetNameFromSid(const std::string& domain, const std::vector<uint8_t>& sid, std::string& domainName,
                               std::string& login) = 0;
 };
+
+// Registers "MSExchange.AcctMgmt" with the object factory (again:
+// harmless). Whoever creates the object by ProgID calls it first; it is not
+// done while the library loads, because libraries are loaded under the
+// factory's lock.
+void RegisterAcctMgmt();
 
 }  // namespace velmo::acct

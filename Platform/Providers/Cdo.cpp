@@ -284,7 +284,9 @@ class AclObject : public com::ComObject, public IAclObject {
   std::shared_ptr<FolderImpl> folder_;
 };
 
-const bool registered = [] {
+}  // namespace
+
+void RegisterCdo() {
   // Without an information-store backend there is no mail client: creating
   // either object fails as "Class not registered".
   com::RegisterBuiltin("MAPI.Session", []() -> com::ComObject* {
@@ -293,8 +295,5 @@ const bool registered = [] {
   com::RegisterBuiltin("MSExchange.aclobject", []() -> com::ComObject* {
     return BackendConfigured() ? new AclObject() : nullptr;
   });
-  return true;
-}();
-
-}  // namespace
+}
 }  // namespace velmo::cdo

@@ -5,8 +5,8 @@
 // address-entry ids into names, and the ACL object ("MSExchange.aclobject")
 // that lists a folder's permission entries.
 //
-// Both are created by ProgID through the object factory (letter case does
-// not matter):
+// Both are created by ProgID through the object factory once RegisterCdo
+// ran (letter case does not matter):
 //   auto session = velmo::com::CreateObject<velmo::cdo::ISession>("MAPI.Session");
 //   auto acl = velmo::com::CreateObject<velmo::cdo::IAclObject>("MSExchange.aclobject");
 // They read the mail profiles and the public-store snapshots of the
@@ -129,5 +129,11 @@ class IAclObject {
   // permissions cannot be read.
   virtual std::shared_ptr<ACEs> GetACEs() = 0;
 };
+
+// Registers "MAPI.Session" and "MSExchange.aclobject" with the object
+// factory (again: harmless). Whoever creates them by ProgID calls it first;
+// it is not done while the library loads, because libraries are loaded
+// under the factory's lock.
+void RegisterCdo();
 
 }  // namespace velmo::cdo
