@@ -382,7 +382,7 @@ void Exch55Info::GetMSMailInfo(const std::string& connectorName, const std::stri
     if (rc != reg::ERROR_SUCCESS) {
       key = nullptr;
       WriteErrorLog(velmo::NowText(), "RegOpenKeyEx Error in GetMSMailInfo", std::to_string(rc),
-                    velmo::collector::RegistryErrorText(rc)); reg::RegCloseKey(remote); return;
+                    velmo::collector::RegistryErrorText(rc));
     }
   }
   if (key) {

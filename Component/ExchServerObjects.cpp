@@ -89,7 +89,7 @@ void Exch55Info::GetSystemAttendantInfo(const std::string& strServerName, const 
   ReadText(*sa, "textencodedORaddress", x400);
   std::vector<std::string> addresses{"SMTP$" + mail, "X.400$" + x400};
   std::vector<std::string> others;
-  if (ReadList(*sa, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end()); else addresses.resize(1);
+  if (ReadList(*sa, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end());
 
   OpenRecordset("select * from ServerObjectsInfo");
   if (DbRecordset)
