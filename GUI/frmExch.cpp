@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -437,7 +438,8 @@ void frmExch::Form_Unload() {
     frmCustom = nullptr;
   }
   if (last && gMdifrm) gMdifrm->SetReportCommandsEnabled(false);
-  if (gMdiArea) gMdiArea->cascadeSubWindows();
+  // The remaining windows are arranged once this one has gone.
+  if (QMdiArea* area = gMdiArea) QTimer::singleShot(0, area, [area] { area->cascadeSubWindows(); });
 }
 
 // ------------------------------------------------------------------ handlers
@@ -518,9 +520,9 @@ void frmExch::sstabObject_Click(int previousTab) {
   if (previousTab == 1) {
     tabProp->show();
     if (gridFilled_) grd1_->Visible(true);
-    const TreeNodeInfo node = SelectedNode();
-    if (node.valid && (node.text == "Recipients" || node.text == "Protocols" || node.text == "Connections"))
-      tabType->show();
+    // The type strip comes back for the nodes that have one (any recipient
+    // container, not only one named "Recipients").
+    if (TypeTabsOf(ClassifyNode(tvwServers->currentItem())) && tabType->count() > 0) tabType->show();
     Form_Resize();
     return;
   }
@@ -755,6 +757,9 @@ void frmExch::GetAllInfo(int iFromWhere) {
     }
 
     try {
+      // The statement is built for the current browse window: this one.
+      if (auto* sub = qobject_cast<QMdiSubWindow*>(subWindow_); sub && gMdiArea && gMdiArea->currentSubWindow() != sub)
+        gMdiArea->setActiveSubWindow(sub);
       DisplayInfo(1, GetQuery(0), 0);
     } catch (const std::exception& e) {
       LogError("GetAllInfo DisplayInfo Failed", e);

@@ -377,6 +377,7 @@ TEST_F(BrowseWindowTest, ExistingRowsAreShownFromTheDatabase) {
   Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name", "Alias Name"},
          {"EX1", kLakeRecipients, "O'Neil", "soneil"});
   frmExch* w = Open("EX1", "Lakeside");
+  Open("EX2", "Lakeside");  // the active window now; the page is still EX1's
   gCalls.clear();
   Show(w, kLakeRecipients, "Mailboxes", "General");
   for (const auto& c : gCalls) EXPECT_NE(c.method, "GetMailboxInfo");
@@ -450,6 +451,11 @@ TEST_F(BrowseWindowTest, ContainersExpandLazilyWithTheWindowsCredentials) {
   recipients->setExpanded(false);
   recipients->setExpanded(true);
   EXPECT_EQ(recipients->childCount(), 1);
+  // Back from the favourites tab, a sub-container gets its type strip again.
+  w->tvwServers_NodeClick(sales);
+  w->sstabObject->setCurrentIndex(1);
+  w->sstabObject->setCurrentIndex(0);
+  EXPECT_TRUE(w->TypeTabVisible());
   sales->setExpanded(true);
   QTreeWidgetItem* europe = Node(w, kLakeRecipients + "/cn=Sales/cn=Europe");
   europe->setExpanded(true);
