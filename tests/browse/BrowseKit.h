@@ -152,11 +152,6 @@ class BrowseTest : public ::testing::Test {
     for (const auto& s : ui->shown()) n += s.kind == kind;
     return n;
   }
-  bool ShownContaining(const std::string& text) const {
-    for (const auto& s : ui->shown())
-      if (s.prompt.find(text) != std::string::npos) return true;
-    return false;
-  }
 
   velmo::test::TestHome home;
   velmo::test::UseSampleDirectory directory;
