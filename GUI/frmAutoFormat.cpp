@@ -65,7 +65,7 @@ std::string RunStamp(std::chrono::system_clock::time_point when) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
   localtime_r(&t, &local);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%02d_%02d_%04d_%02d_%02d_%02d", local.tm_mon + 1, local.tm_mday,
                 local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
   return text;
