@@ -48,6 +48,11 @@ inline Texts TextsOf(const Cells& row) {
   return out;
 }
 
+inline Texts operator+(Texts a, const Texts& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 inline Texts Column(const std::vector<Cells>& rows, size_t i) {
   Texts out;
   for (const auto& r : rows) out.push_back(i < r.size() ? r[i].Text() : "<missing>");
