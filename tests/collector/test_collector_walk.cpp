@@ -98,6 +98,29 @@ TEST_F(Walk, AWrongPasswordIsExplainedOnce) {
   EXPECT_TRUE(kit_.Rows("MailboxGeneral").empty());
 }
 
+TEST_F(Walk, DatabaseFailuresAreToldThroughTheSeamAndNeverHoldAnUnattendedRun) {
+  std::filesystem::remove(kit_.home().dir() / "velmo.mdb");
+  auto c = kit_.NewCollector();
+  std::string err;
+  c->GetMailboxInfo(0, "EX1", "", "", kLakeRecipients, &err);
+  EXPECT_EQ(err, "");
+  auto shown = kit_.ui().shown();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].prompt.rfind("Error occured while opening database : \r\n", 0), 0u) << shown[0].prompt;
+  EXPECT_EQ(shown[1].prompt.rfind("Error occured while opening table : \r\n", 0), 0u) << shown[1].prompt;
+  EXPECT_EQ(shown[0].buttons, velmo::ui::vbInformation);
+  EXPECT_EQ(Count("OpenDBConnection"), 1);
+  EXPECT_EQ(Count("OpenRecordset"), 1);
+
+  std::vector<std::string> sunk;
+  auto previous = velmo::ui::SetUi(
+      std::make_shared<velmo::ui::UnattendedUi>([&](const std::string& what) { sunk.push_back(what); }));
+  c->GetMailboxInfo(0, "EX1", "", "", kLakeRecipients, &err);
+  velmo::ui::SetUi(previous);
+  EXPECT_EQ(sunk.size(), 2u);
+  EXPECT_EQ(Count("GetMailboxCustomRecipInfo End"), 2);
+}
+
 TEST_F(Walk, AMissingContainerGivesOneItemAndOneLine) {
   auto c = kit_.NewCollector();
   std::string err;
