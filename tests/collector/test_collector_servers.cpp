@@ -85,16 +85,6 @@ TEST_F(NoAnonymous, NamesReadFromAttributesAreResolvedWithTheCallsCredentials) {
   EXPECT_EQ(Of(kit_.Rows("PFAdvanced"), "Marketing").at(0)[13].Text(), "Recipients");
 }
 
-TEST_F(NoAnonymous, TheSiteWalkUsesTheCredentialsThroughout) {
-  auto c = kit_.NewCollector();
-  std::string err = "untouched";
-  c->GetMailboxInfo(0, "EX1", kUser, kPassword, "o=Velmor/ou=Lakeside/Server Recipients", &err);
-  EXPECT_EQ(err, "untouched");
-  auto rows = kit_.Rows("MailboxGeneral");
-  EXPECT_EQ(Column(rows, 2), (std::vector<std::string>{"Administrator", "John Smith", "Sean O'Neil", "Peter Parker",
-                                                       "Maria Müller", "Åse Ødegård"}));
-}
-
 // The sample with the Lakeside site before Hilltop: EX1's computer is now
 // met before EX10's, and each server still finds its own site.
 TEST(SiteOrder, EachServerFindsItsSiteInEitherOrder) {
