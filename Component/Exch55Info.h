@@ -181,7 +181,8 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   static std::string ServerFromDn(const std::string& dn, const std::string& prefix);
   // Type of an address entry "type$address": SMTP, X.400, CCMAIL, MS or
   // Other by the first of "smtp", "x.400", "ccmail", "ms" found anywhere in
-  // the lower-cased entry; and its address (the second "$" piece).
+  // the lower-cased entry; and its address (the text after the first "$", up
+  // to the next).
   static std::string AddressType(const std::string& entry);
   static std::string AddressOf(const std::string& entry);
   // Seconds as days, a division that keeps fractions ("604800" -> "7").
