@@ -80,6 +80,10 @@ std::shared_ptr<I> CreateObject(const std::string& progId) {
 //   VELMO_COM_LIBRARY({{"VELMO.Exch55Info", "Exch55Info"}},
 //                     [](std::string_view cls) -> velmo::com::ComObject* { ... })
 #define VELMO_COM_LIBRARY(CLASSES, MAKE)                                                    \
+  namespace {                                                                             \
+  /* An address inside this library, never interposed by another one. */                \
+  const char velmoComLibraryAnchor = 0;                                                   \
+  }                                                                                       \
   extern "C" __attribute__((visibility("default"))) velmo::com::ComObject*               \
   VelmoCreateInstance(const char* className) {                                            \
     try {                                                                                 \
@@ -89,14 +93,12 @@ std::shared_ptr<I> CreateObject(const std::string& progId) {
     }                                                                                     \
   }                                                                                       \
   extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {        \
-    return velmo::com::RegisterClasses(velmo::com::LibraryOf((const void*)&DllRegisterServer), \
-                                       CLASSES)                                           \
+    return velmo::com::RegisterClasses(velmo::com::LibraryOf(&velmoComLibraryAnchor), CLASSES) \
                ? 0                                                                        \
                : velmo::Hr(0x80004005);                                                  \
   }                                                                                       \
   extern "C" __attribute__((visibility("default"))) int32_t DllUnregisterServer() {      \
-    return velmo::com::UnregisterLibrary(                                                 \
-               velmo::com::LibraryOf((const void*)&DllUnregisterServer))                  \
+    return velmo::com::UnregisterLibrary(velmo::com::LibraryOf(&velmoComLibraryAnchor))  \
                ? 0                                                                        \
                : velmo::Hr(0x80004005);                                                  \
   }

@@ -40,7 +40,9 @@ class AcctMgmt : public com::ComObject, public IAcctMgmt {
 
 }  // namespace
 
+com::ComObject* NewAcctMgmt() { return new AcctMgmt(); }
+
 void RegisterAcctMgmt() {
-  com::RegisterBuiltin("MSExchange.AcctMgmt", [] { return new AcctMgmt(); });
+  com::RegisterBuiltin("MSExchange.AcctMgmt", [] { return NewAcctMgmt(); });
 }
 }  // namespace velmo::acct

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ComFactory.h"
+
 namespace velmo::acct {
 
 class IAcctMgmt {
@@ -23,10 +25,11 @@ class IAcctMgmt {
                               std::string& login) = 0;
 };
 
-// Registers "MSExchange.AcctMgmt" with the object factory (again:
-// harmless). Whoever creates the object by ProgID calls it first; it is not
-// done while the library loads, because libraries are loaded under the
-// factory's lock.
+// The class is registered in the application folder's class registry with
+// the providers library (ProviderClasses.cpp). RegisterAcctMgmt registers it
+// in process as well (again: harmless), for callers without the registry.
 void RegisterAcctMgmt();
+// A new account-management object.
+com::ComObject* NewAcctMgmt();
 
 }  // namespace velmo::acct

@@ -286,6 +286,9 @@ class AclObject : public com::ComObject, public IAclObject {
 
 }  // namespace
 
+com::ComObject* NewSession() { return BackendConfigured() ? new Session() : nullptr; }
+com::ComObject* NewAclObject() { return BackendConfigured() ? new AclObject() : nullptr; }
+
 void RegisterCdo() {
   // Without an information-store backend there is no mail client: creating
   // either object fails as "Class not registered".

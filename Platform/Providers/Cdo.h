@@ -21,6 +21,7 @@
 #include <string>
 
 #include "ComError.h"
+#include "ComFactory.h"
 
 namespace velmo::cdo {
 
@@ -130,10 +131,14 @@ class IAclObject {
   virtual std::shared_ptr<ACEs> GetACEs() = 0;
 };
 
-// Registers "MAPI.Session" and "MSExchange.aclobject" with the object
-// factory (again: harmless). Whoever creates them by ProgID calls it first;
-// it is not done while the library loads, because libraries are loaded
-// under the factory's lock.
+// Both classes are registered in the application folder's class registry
+// with the providers library (ProviderClasses.cpp). RegisterCdo registers
+// them in process as well (again: harmless), for callers without the
+// registry.
 void RegisterCdo();
+// New objects; nullptr when no information-store backend is configured
+// (creation then fails as "Class not registered").
+com::ComObject* NewSession();
+com::ComObject* NewAclObject();
 
 }  // namespace velmo::cdo
