@@ -270,6 +270,9 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
     tree->setHeaderHidden(true);
     tree->setColumnCount(1);
     tree->setRootIsDecorated(true);
+    // Bound now, not at load: the connect step fills the tree before the
+    // window is shown.
+    BindTreeImages(*tree, gMdifrm ? &gMdifrm->ImgListTvw : nullptr);
   }
   sstabObject->addTab(tvwServers, "Exchange Servers");
   sstabObject->addTab(tvwFavorites, "Favorite Servers");

@@ -107,7 +107,9 @@ TEST_F(ConnectTest, TypedServerOpensItsSiteInANewWindow) {
     EXPECT_FALSE(w->isHidden()) << "shown";
     EXPECT_EQ(gfrmExchWindows[w->iFrmID], w);
     const std::string serverKey = std::string("o=Velmor/ou=") + c.site + "/cn=Configuration/cn=Servers/cn=" + c.typed;
-    EXPECT_NE(FindTreeNode(*w->tvwServers, serverKey), nullptr) << "the tree is the server's site";
+    QTreeWidgetItem* serverNode = FindTreeNode(*w->tvwServers, serverKey);
+    ASSERT_NE(serverNode, nullptr) << "the tree is the server's site";
+    EXPECT_FALSE(serverNode->icon(0).isNull()) << "the connect step's tree shows the main window's images";
   }
   EXPECT_EQ(glngWindowCount, 3);
   EXPECT_TRUE(Favourites().empty());
