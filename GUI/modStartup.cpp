@@ -1,6 +1,7 @@
 #include "modStartup.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QGuiApplication>
 #include <QThread>
 
@@ -58,6 +59,11 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
 int Main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("VELMORC");
+  // The windows are laid out in twips for an 8-point dialog font; a larger
+  // desktop default would clip their captions.
+  QFont dialogFont = QApplication::font();
+  dialogFont.setPointSize(8);
+  QApplication::setFont(dialogFont);
 
   // On a screen the user answers the message boxes; without one (the
   // offscreen platform) nobody can, so every box takes its default and its
