@@ -291,4 +291,38 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
                         const std::string& strPassword, std::string& strRetErrorMsg);
   void CollectStore(bool publicStore, const std::string& strServerName, const std::string& strUserName,
                     const std::string& strPassword, std::string& strRetErrorMsg);
+
+  // ---- Call frame of the configuration readers (ExchServerObjects.cpp) --
+  // Opens a reader's call: the start trace, message emptied, the call's
+  // variables set up. When the set-up fails: the FALSE line and the end
+  // trace are written and false comes back.
+  bool StartCall(const std::string& procedure, const std::string& params, const std::string& strServerName,
+                 const std::string& strUserName, const std::string& strPassword, std::string& message);
+  // What a failed object bind reports: the bind-error item's kind and
+  // separator, and the failure line's text around the object's path (the
+  // line goes on with " using credential '<user>'").
+  struct BindFailureText {
+    std::string kind;
+    std::string separator;
+    std::string logBefore;
+    std::string logAfter = "'";
+  };
+  // Binds path into obj. When that fails: message receives the bind-error
+  // item, the failure line and the procedure's end trace are written and
+  // false comes back.
+  bool BindOrReport(const std::string& path, const std::string& user, const std::string& password,
+                    const BindFailureText& text, const std::string& procedure, const std::string& params,
+                    std::string& message, DirObjectPtr& obj);
+  // The relative names of a container's children; those listed before a
+  // listing fails.
+  static std::vector<std::string> ChildNames(DirObject& container);
+  // Connectors (ExchConnectors.cpp): the opening every connector reader
+  // shares (start trace, message emptied, ObjectPath at the Connections
+  // container, the connector bound), and the address-space rows of the
+  // Internet Mail and MS Mail connectors.
+  bool OpenConnector(const std::string& procedure, const std::string& params, const std::string& connectorName,
+                     const std::string& strUserName,
+                     const std::string& strPassword, const std::string& objectName, const std::string& kindPadding,
+                     const std::string& separator, std::string& message, DirObjectPtr& connector);
+  void WriteAddressSpaceRows(DirObject& connector, const std::string& displayName, const std::string& directoryName);
 };

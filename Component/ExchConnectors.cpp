@@ -34,36 +34,21 @@ const char* LanguageText(reg::DWORD language) {
 
 void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::string& strUserName,
                                   const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  std::string& err = strRetErrorMsg ? *strRetErrorMsg : scratch;
-  try {
-    std::string user = strUserName;
-    LogTrace("GetConnectorInfo Start", strServerName + "-" + user + "-");
-    err = "";
-    if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-      LogFalse("GetConnectorInfo");
-      LogTrace("GetConnectorInfo End", strServerName + "-" + user + "-");
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    if (!StartCall("GetConnectorInfo", strServerName + "-" + strUserName + "-", strServerName, strUserName,
+                   strPassword, err))
       return;
-    }
     const std::string path =
         "LDAP://" + strServerName + "/CN=Connections,CN=Configuration," + SiteRdn + "," + OrgRdn;
-    user = AdminUser(strUserName);
+    const std::string user = AdminUser(strUserName);
+    const std::string params = strServerName + "-" + user + "-";
     BeginCall(user, strPassword);
     DirObjectPtr container;
-    try {
-      container = BindPath(path, user, strPassword);
-    } catch (const velmo::ComError& e) {
-      err = BindErrorItem("Connections container@@    ", e.Number(), "  @@   ", e.Description());
-      LogFailure("Listing objects under Connections Container '" + path + "' using credential '" + user + "'",
-                 e.Number(), e.Description());
-      LogTrace("GetConnectorInfo End", strServerName + "-" + user + "-");
+    if (!BindOrReport(path, user, strPassword,
+                      {"Connections container@@    ", "  @@   ", "Listing objects under Connections Container '"},
+                      "GetConnectorInfo", params, err, container))
       return;
-    }
-    std::vector<std::string> names;
-    try {
-      for (const auto& child : container->Children()) names.push_back(child->Name());
-    } catch (const velmo::ComError&) {
-    }
+    const std::vector<std::string> names = ChildNames(*container);
     container.reset();
 
     // The kind is told by the name, tested in this order; cc:Mail
@@ -83,28 +68,47 @@ void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::s
         continue;
       err += "_" + message;
     }
-    LogTrace("GetConnectorInfo End", strServerName + "-" + user + "-");
-  } catch (...) {
+    LogTrace("GetConnectorInfo End", params);
+  });
+}
+
+bool Exch55Info::OpenConnector(const std::string& procedure, const std::string& params,
+                               const std::string& connectorName, const std::string& strUserName,
+                               const std::string& strPassword, const std::string& objectName,
+                               const std::string& kindPadding, const std::string& separator, std::string& message,
+                               DirObjectPtr& connector) {
+  LogTrace(procedure + " Start", params);
+  message = "";
+  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Connections";
+  return BindOrReport("LDAP://" + BoundServer + "/" + ObjectPath + "/" + connectorName, strUserName, strPassword,
+                      {objectName + " object@@" + kindPadding, separator, "Binding to the " + objectName + " object '"},
+                      procedure, params, message, connector);
+}
+
+void Exch55Info::WriteAddressSpaceRows(DirObject& connector, const std::string& displayName,
+                                       const std::string& directoryName) {
+  // One row per entry, or one bare row without any.
+  std::vector<std::string> routing;
+  if (!DbRecordset) return;
+  if (ReadList(connector, "Routing-List", routing)) {
+    for (const auto& entry : routing) {
+      auto space = velmo::collector::ParseAddressSpace(entry);
+      AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", space.type,
+                               space.address, space.cost, "Organization", "", "", "", "", ""});
+    }
+  } else {
+    AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", "", "", "", "", "",
+                             "", "", "", ""});
   }
 }
 
 void Exch55Info::GetIMCInfo(const std::string& connectorName, const std::string& strUserName,
                             const std::string& strPassword, std::string& message) {
   const std::string params = connectorName + "-" + BoundServer + "-" + strUserName + "-";
-  LogTrace("GetIMCInfo Start", params);
-  message = "";
-  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Connections";
-  const std::string path = "LDAP://" + BoundServer + "/" + ObjectPath + "/" + connectorName;
   DirObjectPtr imc;
-  try {
-    imc = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    message = BindErrorItem("Internet Mail Connector object@@   ", e.Number(), "  @@ ", e.Description());
-    LogFailure("Binding to the Internet Mail Connector object '" + path + "' using credential '" + strUserName + "'",
-               e.Number(), e.Description());
-    LogTrace("GetIMCInfo End", params);
+  if (!OpenConnector("GetIMCInfo", params, connectorName, strUserName, strPassword, "Internet Mail Connector", "   ",
+                     "  @@ ", message, imc))
     return;
-  }
 
   OpenDBConnection();
   OpenRecordset("select * from ConnectorGeneral");
@@ -123,21 +127,9 @@ void Exch55Info::GetIMCInfo(const std::string& connectorName, const std::string&
 
   GetObjectPermissions(*imc, "", displayName, directoryName, "ConnectorPerm", "", "", ObjectPath);
 
-  // The address space: one row per entry, or one bare row without any.
+  // The address space.
   OpenRecordset("select * from ConnectorMiscInfo");
-  std::vector<std::string> routing;
-  if (DbRecordset) {
-    if (ReadList(*imc, "Routing-List", routing)) {
-      for (const auto& entry : routing) {
-        auto space = velmo::collector::ParseAddressSpace(entry);
-        AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", space.type,
-                                 space.address, space.cost, "Organization", "", "", "", "", ""});
-      }
-    } else {
-      AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", "", "", "", "", "",
-                               "", "", "", ""});
-    }
-  }
+  WriteAddressSpaceRows(*imc, displayName, directoryName);
 
   // Senders by their common name; one that cannot be found keeps its
   // place as an empty entry.
@@ -173,20 +165,10 @@ void Exch55Info::GetIMCInfo(const std::string& connectorName, const std::string&
 void Exch55Info::GetSiteConnectorInfo(const std::string& connectorName, const std::string& strUserName,
                                       const std::string& strPassword, std::string& message) {
   const std::string params = connectorName + "-" + BoundServer + "-" + strUserName + "-";
-  LogTrace("GetSiteConnectorInfo Start", params);
-  message = "";
-  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Connections";
-  const std::string path = "LDAP://" + BoundServer + "/" + ObjectPath + "/" + connectorName;
   DirObjectPtr connector;
-  try {
-    connector = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    message = BindErrorItem("Site Connector object@@    ", e.Number(), "  @@ ", e.Description());
-    LogFailure("Binding to the Site Connector object '" + path + "' using credential '" + strUserName + "'",
-               e.Number(), e.Description());
-    LogTrace("GetSiteConnectorInfo End", params);
+  if (!OpenConnector("GetSiteConnectorInfo", params, connectorName, strUserName, strPassword, "Site Connector", "    ",
+                     "  @@ ", message, connector))
     return;
-  }
 
   OpenDBConnection();
   LoadInfo(*connector, {"Admin-Display-Name", "rdn", "Admin-Description", "createTimestamp", "Cost", "Target-MTAs",
@@ -249,20 +231,10 @@ void Exch55Info::GetSiteConnectorInfo(const std::string& connectorName, const st
 void Exch55Info::GetNewsfeedInfo(const std::string& connectorName, const std::string& strUserName,
                                  const std::string& strPassword, std::string& message) {
   const std::string params = connectorName + "-" + BoundServer + "-" + strUserName + "-";
-  LogTrace("GetNewsfeedInfo Start", params);
-  message = "";
-  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Connections";
-  const std::string path = "LDAP://" + BoundServer + "/" + ObjectPath + "/" + connectorName;
   DirObjectPtr feed;
-  try {
-    feed = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    message = BindErrorItem("Newsfeed object@@", e.Number(), "@@", e.Description());
-    LogFailure("Binding to the Newsfeed object '" + path + "' using credential '" + strUserName + "'", e.Number(),
-               e.Description());
-    LogTrace("GetNewsfeedInfo End", params);
+  if (!OpenConnector("GetNewsfeedInfo", params, connectorName, strUserName, strPassword, "Newsfeed", "",
+                     "@@", message, feed))
     return;
-  }
 
   LoadInfo(*feed, {"Admin-Display-Name", "rdn", "Newsfeed-Type", "Enabled", "INSAdmin", "Admin-Description",
                    "createTimestamp", "deliv-Cont-Length", "Submission-Cont-Length", "Usenet-Site-Name",
@@ -341,20 +313,10 @@ void Exch55Info::GetNewsfeedInfo(const std::string& connectorName, const std::st
 void Exch55Info::GetMSMailInfo(const std::string& connectorName, const std::string& strUserName,
                                const std::string& strPassword, std::string& message) {
   const std::string params = connectorName + "-" + BoundServer + "-" + strUserName + "-";
-  LogTrace("GetMSMailInfo Start", params);
-  message = "";
-  ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Connections";
-  const std::string path = "LDAP://" + BoundServer + "/" + ObjectPath + "/" + connectorName;
   DirObjectPtr connector;
-  try {
-    connector = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    message = BindErrorItem("MSMail Connector object@@  ", e.Number(), "  @@ ", e.Description());
-    LogFailure("Binding to the MSMail Connector object '" + path + "' using credential '" + strUserName + "'",
-               e.Number(), e.Description());
-    LogTrace("GetMSMailInfo End", params);
+  if (!OpenConnector("GetMSMailInfo", params, connectorName, strUserName, strPassword, "MSMail Connector", "  ",
+                     "  @@ ", message, connector))
     return;
-  }
 
   OpenDBConnection();
   OpenRecordset("select * from ConnectorGeneral");
@@ -407,19 +369,7 @@ void Exch55Info::GetMSMailInfo(const std::string& connectorName, const std::stri
                              adminAccount, language, compatibility, tracking, note, created});
 
   OpenRecordset("select * from ConnectorMiscInfo");
-  std::vector<std::string> routing;
-  if (DbRecordset) {
-    if (ReadList(*connector, "Routing-List", routing)) {
-      for (const auto& entry : routing) {
-        auto space = velmo::collector::ParseAddressSpace(entry);
-        AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", space.type,
-                                 space.address, space.cost, "Organization", "", "", "", "", ""});
-      }
-    } else {
-      AddRow(*DbRecordset, Row{BoundServer, ObjectPath, displayName, directoryName, "", "", "", "", "", "", "", "", "",
-                               "", "", "", ""});
-    }
-  }
+  WriteAddressSpaceRows(*connector, displayName, directoryName);
   connector.reset();
 
   std::string unused;

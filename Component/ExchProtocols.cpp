@@ -99,98 +99,68 @@ std::vector<AuthEntry> AuthEntries(const std::vector<std::string>& packages) {
 
 void Exch55Info::GetProtocolInfo(const std::string& strServerName, const std::string& strUserName,
                                  const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  try {
-    CollectProtocols(false, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    CollectProtocols(false, strServerName, strUserName, strPassword, err);
+  });
 }
 
 void Exch55Info::GetServerProtocolsInfo(const std::string& strServerName, const std::string& strUserName,
                                         const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  try {
-    CollectProtocols(true, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    CollectProtocols(true, strServerName, strUserName, strPassword, err);
+  });
 }
 
 void Exch55Info::CollectProtocols(bool serverLevel, const std::string& strServerName, const std::string& strUserName,
                                   const std::string& strPassword, std::string& strRetErrorMsg) {
   const std::string procedure = serverLevel ? "GetServerProtocolsInfo" : "GetProtocolInfo";
-  std::string user = strUserName;
-  LogTrace(procedure + " Start", strServerName + "-" + user + "-");
-  strRetErrorMsg = "";
-  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-    LogFalse(procedure);
-    LogTrace(procedure + " End", strServerName + "-" + user + "-");
+  if (!StartCall(procedure, strServerName + "-" + strUserName + "-", strServerName, strUserName, strPassword,
+                 strRetErrorMsg))
     return;
-  }
 
   const std::string path =
       serverLevel ? "LDAP://" + strServerName + "/CN=Protocols,CN=" + strServerName + ",CN=Servers,CN=Configuration," +
                         SiteRdn + "," + OrgRdn
                   : "LDAP://" + strServerName + "/CN=Protocols,CN=Configuration," + SiteRdn + "," + OrgRdn;
-  user = AdminUser(strUserName);
+  const std::string user = AdminUser(strUserName);
+  const std::string params = strServerName + "-" + user + "-";
   BeginCall(user, strPassword);
+  const BindFailureText failure =
+      serverLevel ? BindFailureText{"Servers-Protocols container@@  ", "  @@   ",
+                                    "Listing objects under Servers-Protocols Container '"}
+                  : BindFailureText{"Protocols container@@  ", "  @@   ",
+                                    "Listing objects under Protocols Container '"};
   DirObjectPtr container;
-  try {
-    container = BindPath(path, user, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = BindErrorItem(serverLevel ? "Servers-Protocols container@@  " : "Protocols container@@  ",
-                                   e.Number(), "  @@   ", e.Description());
-    LogFailure(std::string(serverLevel ? "Listing objects under Servers-Protocols Container '"
-                                       : "Listing objects under Protocols Container '") +
-                   path + "' using credential '" + user + "'",
-               e.Number(), e.Description());
-    LogTrace(procedure + " End", strServerName + "-" + user + "-");
-    return;
-  }
+  if (!BindOrReport(path, user, strPassword, failure, procedure, params, strRetErrorMsg, container)) return;
 
   // Every child is a protocol to read, whatever its class.
-  std::vector<std::string> names;
-  try {
-    for (const auto& child : container->Children()) names.push_back(child->Name());
-  } catch (const velmo::ComError&) {
-  }
+  const std::vector<std::string> names = ChildNames(*container);
   container.reset();
   for (const auto& name : names) {
     std::string result;
     GetProtocolProp(serverLevel ? "Server" : "Site", name, strServerName, user, strPassword, result);
     strRetErrorMsg += "_" + result;
   }
-  LogTrace(procedure + " End", strServerName + "-" + user + "-");
+  LogTrace(procedure + " End", params);
 }
 
 void Exch55Info::GetProtocolProp(const std::string& strLevel, const std::string& strObjectName,
                                  const std::string& strServerName, const std::string& strUserName,
                                  const std::string& strPassword, std::string& result) {
   const std::string params = strLevel + "-" + strObjectName + "-" + strServerName + "-" + strUserName + "-";
-  LogTrace("GetProtocolProp Start", params);
-  result = "";
-  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-    LogFalse("GetProtocolProp");
-    LogTrace("GetProtocolProp End", params);
-    return;
-  }
+  if (!StartCall("GetProtocolProp", params, strServerName, strUserName, strPassword, result)) return;
 
   const bool site = strLevel == "Site";
   const bool server = strLevel == "Server";
   ObjectPath = OrgRdn + "/" + SiteRdn +
                (server ? "/cn=Configuration/cn=Servers/cn=" + strServerName + "/cn=Protocols"
                        : std::string("/cn=Configuration/cn=Protocols"));
-  const std::string bindPath = "LDAP://" + strServerName + "/" + ObjectPath + "/" + strObjectName;
   DirObjectPtr obj;
-  try {
-    obj = BindPath(bindPath, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    result = BindErrorItem(velmo::collector::WithoutCn(strObjectName) + " Protocol object@@  ", e.Number(), "  @@   ",
-                           e.Description());
-    LogFailure("Binding to the Protocol object  '" + bindPath + "'" + "' using credential '" + strUserName + "'",
-               e.Number(), e.Description());
-    LogTrace("GetProtocolProp End", params);
+  if (!BindOrReport("LDAP://" + strServerName + "/" + ObjectPath + "/" + strObjectName, strUserName, strPassword,
+                    {velmo::collector::WithoutCn(strObjectName) + " Protocol object@@  ", "  @@   ",
+                     "Binding to the Protocol object  '", "''"},
+                    "GetProtocolProp", params, result, obj))
     return;
-  }
 
   const std::string levelText = site || server ? strLevel : "";
   const bool http = strObjectName == "cn=HTTP", imap = strObjectName == "cn=IMAP4",

@@ -8,33 +8,59 @@
 
 #include "ComError.h"
 #include "Exch55Info.h"
+#include "ExchConfigText.h"
+
+bool Exch55Info::StartCall(const std::string& procedure, const std::string& params, const std::string& strServerName,
+                           const std::string& strUserName, const std::string& strPassword, std::string& message) {
+  LogTrace(procedure + " Start", params);
+  message = "";
+  if (InitializeVariables(strServerName, strUserName, strPassword)) return true;
+  LogFalse(procedure);
+  LogTrace(procedure + " End", params);
+  return false;
+}
+
+bool Exch55Info::BindOrReport(const std::string& path, const std::string& user, const std::string& password,
+                              const BindFailureText& text, const std::string& procedure, const std::string& params,
+                              std::string& message, DirObjectPtr& obj) {
+  try {
+    obj = BindPath(path, user, password);
+    return true;
+  } catch (const velmo::ComError& e) {
+    message = BindErrorItem(text.kind, e.Number(), text.separator, e.Description());
+    LogFailure(text.logBefore + path + text.logAfter + " using credential '" + user + "'", e.Number(),
+               e.Description());
+    LogTrace(procedure + " End", params);
+    return false;
+  }
+}
+
+std::vector<std::string> Exch55Info::ChildNames(DirObject& container) {
+  std::vector<std::string> names;
+  try {
+    for (const auto& child : container.Children()) names.push_back(child->Name());
+  } catch (const velmo::ComError&) {
+  }
+  return names;
+}
 
 void Exch55Info::GetServerInfo(const std::string& strServerName, const std::string& strUserName,
                                const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  std::string& err = strRetErrorMsg ? *strRetErrorMsg : scratch;
-  try {
-    std::string user = strUserName;
-    LogTrace("GetServerInfo Start", strServerName + "-" + user + "-");
-    err = "";
-    if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-      LogFalse("GetServerInfo");
-      LogTrace("GetServerInfo End", strServerName + "-" + user + "-");
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    if (!StartCall("GetServerInfo", strServerName + "-" + strUserName + "-", strServerName, strUserName, strPassword,
+                   err))
       return;
-    }
     const std::string path =
         "LDAP://" + strServerName + "/cn=" + strServerName + ",CN=Servers,CN=Configuration," + SiteRdn + "," + OrgRdn;
-    user = AdminUser(strUserName);
+    const std::string user = AdminUser(strUserName);
+    const std::string params = strServerName + "-" + user + "-";
     BeginCall(user, strPassword);
-    try {
-      BindPath(path, user, strPassword);
-    } catch (const velmo::ComError& e) {
-      err = BindErrorItem("Server object@@    ", e.Number(), "  @@   ", e.Description());
-      LogFailure("Binding to the Server object  '" + path + "'" + "' using credential '" + user + "'", e.Number(),
-                 e.Description());
-      LogTrace("GetServerInfo End", strServerName + "-" + user + "-");
+    DirObjectPtr server;
+    if (!BindOrReport(path, user, strPassword,
+                      {"Server object@@    ", "  @@   ", "Binding to the Server object  '", "''"}, "GetServerInfo",
+                      params, err, server))
       return;
-    }
+    server.reset();
     // Each worker reports its own binds; one failing does not stop the next.
     std::string text;
     GetSystemAttendantInfo(strServerName, user, strPassword, text);
@@ -45,9 +71,8 @@ void Exch55Info::GetServerInfo(const std::string& strServerName, const std::stri
     text.clear();
     GetContainerObjectsInfo(strServerName, user, strPassword, text);
     err += "_" + text;
-    LogTrace("GetServerInfo End", strServerName + "-" + user + "-");
-  } catch (...) {
-  }
+    LogTrace("GetServerInfo End", params);
+  });
 }
 
 void Exch55Info::GetSystemAttendantInfo(const std::string& strServerName, const std::string& strUserName,
@@ -57,18 +82,12 @@ void Exch55Info::GetSystemAttendantInfo(const std::string& strServerName, const 
   strRetErrorMsg = "";
   ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Servers/cn=" + strServerName +
                "/cn=Microsoft System Attendant";
-  const std::string path = "LDAP://" + strServerName + "/" + ObjectPath;
   DirObjectPtr sa;
-  try {
-    sa = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = BindErrorItem("Microsoft System Attendant object@@    ", e.Number(), "  @@   ", e.Description());
-    LogFailure("Binding to the Microsoft System Attendant object '" + path + "' using credential '" + strUserName +
-                   "'",
-               e.Number(), e.Description());
-    LogTrace("GetSystemAttendantInfo End", params);
+  if (!BindOrReport("LDAP://" + strServerName + "/" + ObjectPath, strUserName, strPassword,
+                    {"Microsoft System Attendant object@@    ", "  @@   ",
+                     "Binding to the Microsoft System Attendant object '"},
+                    "GetSystemAttendantInfo", params, strRetErrorMsg, sa))
     return;
-  }
 
   OpenDBConnection();
   LoadInfo(*sa, {"Admin-Display-Name", "uid", "rdn", "Admin-Description", "createTimestamp", "mail",
@@ -108,17 +127,12 @@ void Exch55Info::GetMTAInfo(const std::string& strServerName, const std::string&
   LogTrace("GetMTAInfo Start", params);
   strRetErrorMsg = "";
   ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Servers/cn=" + strServerName + "/cn=Microsoft MTA";
-  const std::string path = "LDAP://" + strServerName + "/" + ObjectPath;
   DirObjectPtr mta;
-  try {
-    mta = BindPath(path, strUserName, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = BindErrorItem("Message Transfer Agent object@@    ", e.Number(), "  @@   ", e.Description());
-    LogFailure("Binding to the Message Transfer Agent object  '" + path + "' using credential '" + strUserName + "'",
-               e.Number(), e.Description());
-    LogTrace("GetMTAInfo End", params);
+  if (!BindOrReport("LDAP://" + strServerName + "/" + ObjectPath, strUserName, strPassword,
+                    {"Message Transfer Agent object@@    ", "  @@   ",
+                     "Binding to the Message Transfer Agent object  '"},
+                    "GetMTAInfo", params, strRetErrorMsg, mta))
     return;
-  }
 
   OpenDBConnection();
   OpenRecordset("select * from ServerObjectsInfo");

@@ -6,57 +6,42 @@
 
 #include "ComError.h"
 #include "Exch55Info.h"
+#include "ExchConfigText.h"
 
 void Exch55Info::GetPrivateISInfo(const std::string& strServerName, const std::string& strUserName,
                                   const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  try {
-    CollectStore(false, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    CollectStore(false, strServerName, strUserName, strPassword, err);
+  });
 }
 
 void Exch55Info::GetPublicISInfo(const std::string& strServerName, const std::string& strUserName,
                                  const std::string& strPassword, std::string* strRetErrorMsg) {
-  std::string scratch;
-  try {
-    CollectStore(true, strServerName, strUserName, strPassword, strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+    CollectStore(true, strServerName, strUserName, strPassword, err);
+  });
 }
 
 void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName, const std::string& strUserName,
                               const std::string& strPassword, std::string& strRetErrorMsg) {
   const std::string procedure = publicStore ? "GetPublicISInfo" : "GetPrivateISInfo";
-  std::string user = strUserName;
-  LogTrace(procedure + " Start", strServerName + "-" + user + "-");
-  strRetErrorMsg = "";
-  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-    LogFalse(procedure);
-    LogTrace(procedure + " End", strServerName + "-" + user + "-");
+  if (!StartCall(procedure, strServerName + "-" + strUserName + "-", strServerName, strUserName, strPassword,
+                 strRetErrorMsg))
     return;
-  }
 
   ObjectPath = OrgRdn + "/" + SiteRdn + "/cn=Configuration/cn=Servers/cn=" + strServerName +
                (publicStore ? "/cn=Microsoft Public MDB" : "/cn=Microsoft Private MDB");
-  const std::string bindPath = "LDAP://" + strServerName + "/" + ObjectPath;
-  user = AdminUser(strUserName);
+  const std::string user = AdminUser(strUserName);
   BeginCall(user, strPassword);
+  const BindFailureText failure =
+      publicStore ? BindFailureText{"Public Information Store object@@  ", "  @@ ",
+                                    "Binding to the Public Information Store object  '", "''"}
+                  : BindFailureText{"Private Information Store object@@ ", "  @@   ",
+                                    "Binding to the Private Information Store object  '", "''"};
   DirObjectPtr store;
-  try {
-    store = BindPath(bindPath, user, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = publicStore ? BindErrorItem("Public Information Store object@@  ", e.Number(), "  @@ ",
-                                                 e.Description())
-                                 : BindErrorItem("Private Information Store object@@ ", e.Number(), "  @@   ",
-                                                 e.Description());
-    LogFailure(std::string(publicStore ? "Binding to the Public Information Store object  '"
-                                       : "Binding to the Private Information Store object  '") +
-                   bindPath + "'" + "' using credential '" + user + "'",
-               e.Number(), e.Description());
-    LogTrace(procedure + " End", strServerName + "-" + user + "-");
+  if (!BindOrReport("LDAP://" + strServerName + "/" + ObjectPath, user, strPassword, failure, procedure,
+                    strServerName + "-" + user + "-", strRetErrorMsg, store))
     return;
-  }
 
   OpenDBConnection();
   OpenRecordset(publicStore ? "select * from ServerPublicISGeneral" : "select * from ServerPrivateISGeneral");

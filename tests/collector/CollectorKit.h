@@ -15,6 +15,7 @@
 #include "ComFactory.h"
 #include "Database.h"
 #include "IExch55Info.h"
+#include "InventoryKit.h"
 #include "TestHome.h"
 #include "TextFile.h"
 #include "Ui.h"
@@ -27,19 +28,10 @@ inline void SetEnv(const char* name, const std::string& value) { ::setenv(name, 
 
 class Kit {
  public:
-  Kit() {
-    velmo::db::CreateDatabaseFile(home_.dir() / "velmo.mdb");
-    velmo::db::Connection conn;
-    conn.Open((home_.dir() / "velmo.mdb").string());
-    CreateAppTables(&conn);
-    conn.Close();
-    ui_ = std::make_shared<velmo::ui::ScriptedUi>();
-    previousUi_ = velmo::ui::SetUi(ui_);
-  }
-  ~Kit() { velmo::ui::SetUi(previousUi_); }
+  Kit() { velmo::test::CreateInventory(home_.dir()); }
 
   const velmo::test::TestHome& home() const { return home_; }
-  velmo::ui::ScriptedUi& ui() { return *ui_; }
+  velmo::ui::ScriptedUi& ui() { return ui_.ui(); }
 
   std::shared_ptr<_Exch55Info> NewCollector(const std::string& logName = "") {
     auto c = velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
@@ -49,22 +41,7 @@ class Kit {
 
   // Rows of a table in insertion order, optionally restricted.
   std::vector<Cells> Rows(const std::string& table, const std::string& where = "") {
-    velmo::db::Connection conn;
-    conn.Open((home_.dir() / "velmo.mdb").string());
-    velmo::db::Recordset rs;
-    rs.Open("select * from " + table + (where.empty() ? "" : " where " + where), conn, velmo::db::adOpenKeyset,
-            velmo::db::adLockReadOnly);
-    std::vector<Cells> out;
-    while (!rs.Eof()) {
-      Cells row;
-      auto& f = rs.GetFields();
-      for (long i = 0; i < f.Count(); ++i) row.push_back(f[i].Val());
-      out.push_back(row);
-      rs.MoveNext();
-    }
-    rs.Close();
-    conn.Close();
-    return out;
+    return velmo::test::InventoryRows(home_.dir(), table, where);
   }
 
   std::vector<std::string> LogLines(const std::string& relative = "VelmorcastErrorLog.log") {
@@ -78,23 +55,11 @@ class Kit {
     auto at = line.rfind("      ");
     return at == std::string::npos ? line : line.substr(at + 6);
   }
-  static std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
-      size_t at = line.find("      ", start);
-      if (at == std::string::npos) break;
-      out.push_back(line.substr(start, at - start));
-      start = at + 6;
-    }
-    out.push_back(line.substr(start));
-    return out;
-  }
+  static std::vector<std::string> Fields(const std::string& line) { return velmo::test::LogFields(line); }
 
  private:
   velmo::test::TestHome home_;
-  std::shared_ptr<velmo::ui::ScriptedUi> ui_;
-  std::shared_ptr<velmo::ui::UiSeam> previousUi_;
+  velmo::test::ScriptedUiScope ui_;
 };
 
 inline std::vector<std::string> Texts(const Cells& row) {

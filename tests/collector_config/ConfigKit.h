@@ -21,6 +21,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "IExch55Info.h"
+#include "InventoryKit.h"
 #include "RemoteRegistry.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
@@ -69,46 +70,22 @@ inline Texts Slice(const Cells& row, size_t from, long to = -1) {
 class Kit {
  public:
   Kit() {
-    velmo::db::CreateDatabaseFile(home_.dir() / "velmo.mdb");
-    velmo::db::Connection conn;
-    conn.Open((home_.dir() / "velmo.mdb").string());
-    CreateAppTables(&conn);
-    conn.Close();
+    velmo::test::CreateInventory(home_.dir());
     fs::copy(velmo::test::TestHome::SourceDir() / "sample" / "providers", providers(), fs::copy_options::recursive);
     ::setenv("VELMORCAST_PROVIDERS", providers().c_str(), 1);
-    ui_ = std::make_shared<velmo::ui::ScriptedUi>();
-    previousUi_ = velmo::ui::SetUi(ui_);
   }
-  ~Kit() {
-    velmo::ui::SetUi(previousUi_);
-    ::unsetenv("VELMORCAST_PROVIDERS");
-  }
+  ~Kit() { ::unsetenv("VELMORCAST_PROVIDERS"); }
 
   const fs::path& dir() const { return home_.dir(); }
   fs::path providers() const { return home_.dir() / "providers"; }
   fs::path registryFile(const std::string& server) const { return providers() / "registry" / (server + ".reg"); }
-  velmo::ui::ScriptedUi& ui() { return *ui_; }
+  velmo::ui::ScriptedUi& ui() { return ui_.ui(); }
 
   std::shared_ptr<_Exch55Info> NewCollector() { return velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info"); }
 
   // Rows of a table in insertion order, optionally restricted.
   std::vector<Cells> Rows(const std::string& table, const std::string& where = "") {
-    velmo::db::Connection conn;
-    conn.Open((home_.dir() / "velmo.mdb").string());
-    velmo::db::Recordset rs;
-    rs.Open("select * from " + table + (where.empty() ? "" : " where " + where), conn, velmo::db::adOpenKeyset,
-            velmo::db::adLockReadOnly);
-    std::vector<Cells> out;
-    while (!rs.Eof()) {
-      Cells row;
-      auto& f = rs.GetFields();
-      for (long i = 0; i < f.Count(); ++i) row.push_back(f[i].Val());
-      out.push_back(row);
-      rs.MoveNext();
-    }
-    rs.Close();
-    conn.Close();
-    return out;
+    return velmo::test::InventoryRows(home_.dir(), table, where);
   }
   std::vector<Cells> RowsWhere(const std::string& table, const std::string& column, const std::string& value) {
     return Rows(table, "[" + column + "] = " + velmo::db::SqlQuote(value));
@@ -126,18 +103,7 @@ class Kit {
     return out;
   }
   // The four fields of a log line: time, number, description, context.
-  static Texts Fields(const std::string& line) {
-    Texts out;
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
-      size_t at = line.find("      ", start);
-      if (at == std::string::npos) break;
-      out.push_back(line.substr(start, at - start));
-      start = at + 6;
-    }
-    out.push_back(line.substr(start));
-    return out;
-  }
+  static Texts Fields(const std::string& line) { return velmo::test::LogFields(line); }
   // The log lines whose context is exactly this one.
   std::vector<Texts> LinesOf(const std::string& context) {
     std::vector<Texts> out;
@@ -148,8 +114,7 @@ class Kit {
 
  private:
   velmo::test::TestHome home_;
-  std::shared_ptr<velmo::ui::ScriptedUi> ui_;
-  std::shared_ptr<velmo::ui::UiSeam> previousUi_;
+  velmo::test::ScriptedUiScope ui_;
 };
 
 // The distinguished names of the sample organisation (velmor.ldif).
