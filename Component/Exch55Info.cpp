@@ -312,10 +312,12 @@ void Exch55Info::LoadInfo(DirObject& obj, const std::vector<std::string>& names)
   }
 }
 
+// A missing attribute is the common case (most recipients lack most of the
+// optional ones), so it is asked for without an exception; a failed read
+// (server, connection) also counts as "not readable".
 bool Exch55Info::ReadValue(DirObject& obj, const std::string& name, DirValue& value) {
   try {
-    value = obj.Get(name);
-    return true;
+    return obj.TryGet(name, value);
   } catch (...) {
     return false;
   }
@@ -330,7 +332,9 @@ bool Exch55Info::ReadText(DirObject& obj, const std::string& name, std::string& 
 
 bool Exch55Info::ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values) {
   try {
-    values = obj.GetEx(name).Texts();
+    DirValue all;
+    if (!obj.TryGetEx(name, all)) return false;
+    values = all.Texts();
     return true;
   } catch (...) {
     return false;

@@ -1,11 +1,13 @@
 // Recipients: the mailbox, custom-recipient and distribution-list methods,
 // the mailbox and custom-recipient worker with its eight pages, and the
 // recipient container walker.
+#include <exception>
 #include <string>
 
 #include "AcctMgmt.h"
 #include "ComError.h"
 #include "Exch55Info.h"
+#include "ExchConfigText.h"
 
 namespace {
 
@@ -14,28 +16,10 @@ const char* const kPageSuffix[] = {"General",    "OrgnPhoneNotes", "Perm",      
 const char* const kDLTables[] = {"DLGeneral",    "DLPerm",       "DLDLEmailAddr",
                                  "DLDelivRestr", "DLCustomAttr", "DLAdvanced"};
 // The section sign that separates the fields of a Protocol-Settings value.
-constexpr const char* kSection = "\xC2\xA7";
+constexpr const char* kSection = velmo::collector::kSectionSign;
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::vector<std::string> Split(const std::string& s, const std::string& sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t at = s.find(sep, start);
-    if (at == std::string::npos) {
-      parts.push_back(s.substr(start));
-      return parts;
-    }
-    parts.push_back(s.substr(start, at - start));
-    start = at + sep.size();
-  }
-}
+using velmo::collector::Split;
+using velmo::collector::Trim;
 
 // "conferenceInformation" as ILS server and account (the whole value and ""
 // when it has no "/").
@@ -126,18 +110,9 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
   OpenDBConnection();
   if (!table.empty()) OpenRecordset("select * from " + table);
 
-  std::vector<DirObjectPtr> children;
-  try {
-    if (mailbox)
-      container->SetFilter({"organizationalPerson"});
-    else if (kind == "CR")
-      container->SetFilter({"Remote-Address"});
-    children = container->Children();
-  } catch (const velmo::ComError&) {
-    // A container whose children cannot be listed writes no rows.
-  }
-
-  for (auto& child : children) {
+  // The recipients are visited as the directory hands them over, one page
+  // at a time, so the walk holds one page however large the container.
+  auto visit = [&](DirObjectPtr child) -> bool {
     std::string name = child->Name();
     const std::string recipientPath = containerPath + "/" + name;
     DirObjectPtr obj;
@@ -146,8 +121,7 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
     } catch (const velmo::ComError& e) {
       LogFailure("Binding to the Mailbox object  '" + recipientPath + "' using credential '" + user + "'",
                  e.Number(), e.Description());
-      child.reset();
-      continue;
+      return true;
     }
     child.reset();  // the walk keeps no recipient it has written
 
@@ -196,7 +170,26 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
       default:
         break;
     }
+    return true;
+  };
+  std::exception_ptr visitFailure;
+  try {
+    if (mailbox)
+      container->SetFilter({"organizationalPerson"});
+    else if (kind == "CR")
+      container->SetFilter({"Remote-Address"});
+    container->ForEachChild([&](DirObjectPtr child) {
+      try {
+        return visit(std::move(child));
+      } catch (...) {
+        visitFailure = std::current_exception();
+        return false;
+      }
+    });
+  } catch (const velmo::ComError&) {
+    // A container whose children cannot be listed writes no more rows.
   }
+  if (visitFailure) std::rethrow_exception(visitFailure);
 
   CloseRecordset();
   CloseDBConnection();

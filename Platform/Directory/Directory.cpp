@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <list>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -475,8 +476,11 @@ class Session {
 
   EntryPtr FromLastEnumeration(const std::string& dn) {
     std::lock_guard lock(mu_);
-    if (lastEnum_.empty()) return nullptr;
-    auto it = lastEnum_.find(detail::NormalizeDn(dn));
+    if (lastEnum_.empty() && visiting_.empty()) return nullptr;
+    const std::string key = detail::NormalizeDn(dn);
+    for (auto page = visiting_.rbegin(); page != visiting_.rend(); ++page)
+      if (auto it = page->find(key); it != page->end()) return it->second;
+    auto it = lastEnum_.find(key);
     return it == lastEnum_.end() ? nullptr : it->second;
   }
 
@@ -553,6 +557,11 @@ class Session {
 
   void ConnectLocked() {
     Drop();
+    ld_ = OpenConnection();
+  }
+
+  // A new connection with this session's bind.
+  LDAP* OpenConnection() {
     LDAP* ld = nullptr;
     int rc = ldap_initialize(&ld, url_.c_str());
     if (rc != LDAP_SUCCESS || !ld) throw MapLdapError(rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : rc, true);
@@ -577,13 +586,29 @@ class Session {
       ldap_unbind_ext_s(ld, nullptr, nullptr);
       throw MapLdapError(rc, true);
     }
-    ld_ = ld;
+    return ld;
+  }
+
+  // A connection of its own for an enumeration that starts while a
+  // streamed one is between pages: the server keeps one paged search per
+  // connection, and a second one there would end the first.
+  struct SideConnection {
+    LDAP* ld = nullptr;
+    ~SideConnection() {
+      if (ld) ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
+  };
+  LDAP* EnumerationConnection(SideConnection& side) {
+    if (streaming_ == 0) return ld_;
+    if (!side.ld) side.ld = OpenConnection();
+    return side.ld;
   }
 
   // Turns a failed request into an error; a timeout also gives up the
   // connection, whose state is then unknown.
-  [[noreturn]] void Fail(int rc) {
-    if (rc == LDAP_TIMEOUT) Drop();
+  [[noreturn]] void Fail(int rc) { Fail(rc, ld_); }
+  [[noreturn]] void Fail(int rc, LDAP* ld) {
+    if (rc == LDAP_TIMEOUT && ld == ld_) Drop();
     ThrowLdap(rc);
   }
 
@@ -645,21 +670,115 @@ class Session {
     return paging_;
   }
 
+  static std::string ClassFilter(const std::vector<std::string>& classes) {
+    if (classes.empty()) return "(objectClass=*)";
+    if (classes.size() == 1) return "(objectClass=" + FilterEscape(classes[0]) + ")";
+    std::string filter = "(|";
+    for (const auto& c : classes) filter += "(objectClass=" + FilterEscape(c) + ")";
+    return filter + ")";
+  }
+
   std::vector<EntryPtr> EnumerateLocked(const std::string& dn, const std::vector<std::string>& classes) {
-    std::string filter;
-    if (classes.empty()) {
-      filter = "(objectClass=*)";
-    } else if (classes.size() == 1) {
-      filter = "(objectClass=" + FilterEscape(classes[0]) + ")";
-    } else {
-      filter = "(|";
-      for (const auto& c : classes) filter += "(objectClass=" + FilterEscape(c) + ")";
-      filter += ")";
-    }
+    const std::string filter = ClassFilter(classes);
     const bool paged = PagingOffered();
     ++gStats.searches;
     std::vector<EntryPtr> out;
+    std::string cookie;
+    SideConnection side;
+    LDAP* ld = EnumerationConnection(side);
+    do {
+      if (paged) out.reserve(out.size() + gPageSize.load());
+      PageLocked(ld, dn, filter, classes, paged, cookie, out);
+    } while (!cookie.empty());
     std::unordered_map<std::string, EntryPtr> byDn;
+    byDn.reserve(out.size());
+    for (const auto& e : out) byDn.emplace(detail::NormalizeDn(e->dn), e);
+    lastEnum_ = std::move(byDn);
+    return out;
+  }
+
+ public:
+  // Streams the children of `dn` page by page: each page is fetched with
+  // the session locked, then visited with it unlocked, its entries served
+  // to binds by path meanwhile. A dropped connection is reconnected once
+  // before the first page; later pages depend on the server's paging state,
+  // which a new connection does not have, so losing it there is an error.
+  void EnumeratePages(const std::string& dn, const std::vector<std::string>& classes,
+                      const std::function<bool(const std::vector<EntryPtr>&)>& visitPage) {
+    const std::string filter = ClassFilter(classes);
+    bool paged = false;
+    std::string cookie;
+    std::vector<EntryPtr> page;
+    SideConnection side;
+    LDAP* ld = nullptr;
+    WithRetry([&] {
+      page.clear();
+      cookie.clear();
+      paged = PagingOffered();
+      ld = EnumerationConnection(side);
+      ++gStats.searches;
+      PageLocked(ld, dn, filter, classes, paged, cookie, page);
+      return 0;
+    });
+    StreamScope streaming(*this);
+    for (;;) {
+      {
+        PageScope scope(*this, page);
+        if (!visitPage(page) || cookie.empty()) return;
+      }
+      page.clear();
+      std::lock_guard lock(mu_);
+      // The main connection may have been replaced meanwhile; its paging
+      // state went with it.
+      if (ld != side.ld && ld != ld_) throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+      try {
+        PageLocked(ld, dn, filter, classes, paged, cookie, page);
+      } catch (const ConnectionLost&) {
+        throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+      }
+    }
+  }
+
+ private:
+  // Counts a streamed enumeration between its pages.
+  struct StreamScope {
+    Session& s;
+    explicit StreamScope(Session& session) : s(session) {
+      std::lock_guard lock(s.mu_);
+      ++s.streaming_;
+    }
+    ~StreamScope() {
+      std::lock_guard lock(s.mu_);
+      --s.streaming_;
+    }
+    StreamScope(const StreamScope&) = delete;
+    StreamScope& operator=(const StreamScope&) = delete;
+  };
+
+  // Registers a page being visited for FromLastEnumeration while it lives.
+  struct PageScope {
+    Session& s;
+    std::list<std::unordered_map<std::string, EntryPtr>>::iterator it;
+    PageScope(Session& session, const std::vector<EntryPtr>& page) : s(session) {
+      std::unordered_map<std::string, EntryPtr> byDn;
+      byDn.reserve(page.size());
+      for (const auto& e : page) byDn.emplace(detail::NormalizeDn(e->dn), e);
+      std::lock_guard lock(s.mu_);
+      it = s.visiting_.insert(s.visiting_.end(), std::move(byDn));
+    }
+    ~PageScope() {
+      std::lock_guard lock(s.mu_);
+      s.visiting_.erase(it);
+    }
+    PageScope(const PageScope&) = delete;
+    PageScope& operator=(const PageScope&) = delete;
+  };
+
+  // One request of a one-level search: the first when `cookie` is empty,
+  // else the page after the one that gave `cookie`. The entries arrive in
+  // `out`; `cookie` is left empty after the last page (always, unpaged).
+  void PageLocked(LDAP* ld, const std::string& dn, const std::string& filter, const std::vector<std::string>& classes,
+                  bool paged, std::string& cookieText, std::vector<EntryPtr>& out) {
     berval cookie{0, nullptr};
     struct CookieGuard {
       berval& c;
@@ -667,81 +786,70 @@ class Session {
         if (c.bv_val) ber_memfree(c.bv_val);
       }
     } guard{cookie};
-    do {
-      // Each page is one request, bounded by the request timeout.
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gRequestTimeout.load());
-      LDAPControl* page = nullptr;
-      if (paged) {
-        int rc = ldap_create_page_control(ld_, static_cast<ber_int_t>(gPageSize.load()), &cookie, 1, &page);
-        if (rc != LDAP_SUCCESS) Fail(rc);
+    // The page is one request, bounded by the request timeout.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gRequestTimeout.load());
+    LDAPControl* page = nullptr;
+    if (paged) {
+      berval sent{static_cast<ber_len_t>(cookieText.size()), cookieText.empty() ? nullptr : cookieText.data()};
+      int rc = ldap_create_page_control(ld, static_cast<ber_int_t>(gPageSize.load()), &sent, 1, &page);
+      if (rc != LDAP_SUCCESS) Fail(rc, ld);
+    }
+    cookieText.clear();
+    LDAPControl* controls[2] = {page, nullptr};
+    timeval limit{gRequestTimeout.load(), 0};
+    int msgid = 0;
+    ++gStats.pages;
+    int rc = ldap_search_ext(ld, dn.c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+                             const_cast<char**>(kStandardAttrs), 0, paged ? controls : nullptr, nullptr, &limit,
+                             LDAP_NO_LIMIT, &msgid);
+    if (page) ldap_control_free(page);
+    if (rc != LDAP_SUCCESS) Fail(rc, ld);
+    // Entries are taken one by one as they arrive, so reading them
+    // overlaps with the server sending the rest of the page.
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+        Fail(LDAP_TIMEOUT, ld);
       }
-      if (cookie.bv_val) {
-        ber_memfree(cookie.bv_val);
-        cookie = berval{0, nullptr};
+      timeval wait{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+      LDAPMessage* msg = nullptr;
+      int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &msg);
+      if (type == 0) {
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+        Fail(LDAP_TIMEOUT, ld);
       }
-      LDAPControl* controls[2] = {page, nullptr};
-      if (paged) {
-        out.reserve(out.size() + gPageSize.load());
-        byDn.reserve(byDn.size() + gPageSize.load());
+      if (type < 0) {
+        int err = LDAP_SERVER_DOWN;
+        ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
+        Fail(err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err, ld);
       }
-      timeval limit{gRequestTimeout.load(), 0};
-      int msgid = 0;
-      ++gStats.pages;
-      int rc = ldap_search_ext(ld_, dn.c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
-                               const_cast<char**>(kStandardAttrs), 0, paged ? controls : nullptr, nullptr, &limit,
-                               LDAP_NO_LIMIT, &msgid);
-      if (page) ldap_control_free(page);
-      if (rc != LDAP_SUCCESS) Fail(rc);
-      // Entries are taken one by one as they arrive, so reading them
-      // overlaps with the server sending the rest of the page.
-      for (bool done = false; !done;) {
-        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-          ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
-          Fail(LDAP_TIMEOUT);
-        }
-        timeval wait{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
-        LDAPMessage* msg = nullptr;
-        int type = ldap_result(ld_, msgid, LDAP_MSG_ONE, &wait, &msg);
-        if (type == 0) {
-          ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
-          Fail(LDAP_TIMEOUT);
-        }
-        if (type < 0) {
-          int err = LDAP_SERVER_DOWN;
-          ldap_get_option(ld_, LDAP_OPT_RESULT_CODE, &err);
-          Fail(err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err);
-        }
-        if (type == LDAP_RES_SEARCH_ENTRY) {
-          EntryPtr e = ReadEntryMessage(ld_, msg, kStandardRequested, true, false);
-          ldap_msgfree(msg);
-          if (!HasClass(*e, classes)) continue;  // the server also matches subclasses
-          byDn.emplace(detail::NormalizeDn(e->dn), e);
-          out.push_back(std::move(e));
-          continue;
-        }
-        if (type != LDAP_RES_SEARCH_RESULT) {  // references and anything else
-          ldap_msgfree(msg);
-          continue;
-        }
-        int err = LDAP_SUCCESS;
-        LDAPControl** returned = nullptr;
-        rc = ldap_parse_result(ld_, msg, &err, nullptr, nullptr, nullptr, &returned, 1);
-        if (rc == LDAP_SUCCESS && err != LDAP_SUCCESS) rc = err;
-        if (rc == LDAP_SUCCESS && paged) {
-          if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
-            ber_int_t estimate = 0;
-            ldap_parse_pageresponse_control(ld_, c, &estimate, &cookie);
-          }
-        }
-        if (returned) ldap_controls_free(returned);
-        // A limit hit part-way is an error, never a short list.
-        if (rc != LDAP_SUCCESS) Fail(rc);
-        done = true;
+      if (type == LDAP_RES_SEARCH_ENTRY) {
+        EntryPtr e = ReadEntryMessage(ld, msg, kStandardRequested, true, false);
+        ldap_msgfree(msg);
+        if (HasClass(*e, classes)) out.push_back(std::move(e));  // the server also matches subclasses
+        continue;
       }
-    } while (paged && cookie.bv_val && cookie.bv_len > 0);
-    lastEnum_ = std::move(byDn);
-    return out;
+      if (type != LDAP_RES_SEARCH_RESULT) {  // references and anything else
+        ldap_msgfree(msg);
+        continue;
+      }
+      int err = LDAP_SUCCESS;
+      LDAPControl** returned = nullptr;
+      rc = ldap_parse_result(ld, msg, &err, nullptr, nullptr, nullptr, &returned, 1);
+      if (rc == LDAP_SUCCESS && err != LDAP_SUCCESS) rc = err;
+      if (rc == LDAP_SUCCESS && paged) {
+        if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
+          ber_int_t estimate = 0;
+          ldap_parse_pageresponse_control(ld, c, &estimate, &cookie);
+        }
+      }
+      if (returned) ldap_controls_free(returned);
+      // A limit hit part-way is an error, never a short list.
+      if (rc != LDAP_SUCCESS) Fail(rc, ld);
+      if (cookie.bv_val && cookie.bv_len > 0) cookieText.assign(cookie.bv_val, cookie.bv_len);
+      return;
+    }
   }
 
   std::recursive_mutex mu_;
@@ -751,6 +859,10 @@ class Session {
   std::atomic<bool> schemaFailed_{false};
   std::string orgDn_;
   std::unordered_map<std::string, EntryPtr> lastEnum_;
+  // The pages ForEachChild walks are visiting (more than one when walks
+  // nest).
+  std::list<std::unordered_map<std::string, EntryPtr>> visiting_;
+  int streaming_ = 0;  // streamed enumerations between their pages
 };
 
 using SessionPtr = std::shared_ptr<Session>;
@@ -922,6 +1034,8 @@ class LdapObject final : public DirObject {
 
   DirValue Get(const std::string& name) override { return Read(name, false); }
   DirValue GetEx(const std::string& name) override { return Read(name, true); }
+  bool TryGet(const std::string& name, DirValue& out) override { return Lookup(name, false, out); }
+  bool TryGetEx(const std::string& name, DirValue& out) override { return Lookup(name, true, out); }
 
   void SetFilter(std::vector<std::string> classes) override { filter_ = std::move(classes); }
   std::vector<std::string> Filter() const override { return filter_; }
@@ -933,6 +1047,15 @@ class LdapObject final : public DirObject {
     out.reserve(entries.size());
     for (auto& e : entries) out.push_back(std::make_shared<LdapObject>(session_, server_, std::move(e), false));
     return out;
+  }
+
+  void ForEachChild(const std::function<bool(DirObjectPtr)>& visit) override {
+    if (rootDse_) return;
+    session_->EnumeratePages(entry_->dn, filter_, [&](const std::vector<EntryPtr>& page) {
+      for (const auto& e : page)
+        if (!visit(std::make_shared<LdapObject>(session_, server_, e, false))) return false;
+      return true;
+    });
   }
 
  private:
@@ -979,6 +1102,13 @@ class LdapObject final : public DirObject {
   }
 
   DirValue Read(const std::string& name, bool all) {
+    DirValue value;
+    if (!Lookup(name, all, value)) ThrowNotFound();
+    return value;
+  }
+
+  // The attribute's value(s) into `out`; false when the entry has none.
+  bool Lookup(const std::string& name, bool all, DirValue& out) {
     std::string lname = Lower(name);
     bool binary = false;
     if (size_t semi = lname.find(';'); semi != std::string::npos) {
@@ -991,7 +1121,7 @@ class LdapObject final : public DirObject {
       Fetch({lname});
       a = entry_->Find(lname);
     }
-    if (!a || a->count == 0) ThrowNotFound();
+    if (!a || a->count == 0) return false;
     binary = binary || std::find(binary_.begin(), binary_.end(), lname) != binary_.end();
 
     Syntax syntax = Syntax::Text;
@@ -1011,11 +1141,15 @@ class LdapObject final : public DirObject {
       if (syntax == Syntax::Time) return DirValue::FromText(GeneralizedTimeText(std::string(v)));
       return DirValue::FromText(std::string(v));
     };
-    if (!all && a->count == 1) return convert(entry_->Value(*a, 0));
+    if (!all && a->count == 1) {
+      out = convert(entry_->Value(*a, 0));
+      return true;
+    }
     std::vector<DirValue> items;
     items.reserve(a->count);
     for (size_t i = 0; i < a->count; ++i) items.push_back(convert(entry_->Value(*a, i)));
-    return DirValue::FromList(std::move(items));
+    out = DirValue::FromList(std::move(items));
+    return true;
   }
 
   SessionPtr session_;
@@ -1030,6 +1164,34 @@ std::mutex gWinNTMu;
 WinNTProvider gWinNT;
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Base versions for objects of other providers
+
+bool DirObject::TryGet(const std::string& name, DirValue& out) {
+  try {
+    out = Get(name);
+    return true;
+  } catch (const ComError& e) {
+    if (e.Number() != E_ADS_PROPERTY_NOT_FOUND) throw;
+    return false;
+  }
+}
+
+bool DirObject::TryGetEx(const std::string& name, DirValue& out) {
+  try {
+    out = GetEx(name);
+    return true;
+  } catch (const ComError& e) {
+    if (e.Number() != E_ADS_PROPERTY_NOT_FOUND) throw;
+    return false;
+  }
+}
+
+void DirObject::ForEachChild(const std::function<bool(DirObjectPtr)>& visit) {
+  for (auto& child : Children())
+    if (!visit(std::move(child))) return;
+}
 
 // ---------------------------------------------------------------------------
 // Public functions

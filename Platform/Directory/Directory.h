@@ -39,8 +39,9 @@
 // that read (other operational attributes) cost another request. Children()
 // is one search, paged with the simple paged-results control when the
 // server offers it; each child arrives with its attributes. The session
-// keeps the entries of its latest enumeration by DN, so binding one of them
-// by path with the same server and credentials makes no request at all.
+// keeps the entries of its latest Children() enumeration by DN, and those
+// of the page a ForEachChild is visiting, so binding one of them by path
+// with the same server and credentials makes no request at all.
 // A size or time limit hit by an enumeration is an error, never a short list.
 //
 // Values: texts as UTF-8; binary syntaxes (and names read with ";binary")
@@ -153,6 +154,17 @@ class DirObject {
   virtual DirValue Get(const std::string& name) = 0;
   // Every value of an attribute as a List (one value gives a list of one).
   virtual DirValue GetEx(const std::string& name) = 0;
+  // Get and GetEx without the exception for a missing attribute: false
+  // (and `out` untouched) where they would throw 0x8000500D; any other
+  // failure (the server, the connection) still throws. The base versions
+  // call Get/GetEx; the LDAP objects answer without throwing at all.
+  virtual bool TryGet(const std::string& name, DirValue& out);
+  virtual bool TryGetEx(const std::string& name, DirValue& out);
+  // True when the entry has the attribute (as TryGet, without the value).
+  bool Has(const std::string& name) {
+    DirValue ignored;
+    return TryGet(name, ignored);
+  }
 
   // The container's Filter: class names; Children keeps an entry when one
   // of its objectClass values equals one of them without regard to case
@@ -162,6 +174,14 @@ class DirObject {
   // The children one level down, honouring the filter, in the directory's
   // order. Each comes with its attributes already in its cache.
   virtual std::vector<std::shared_ptr<DirObject>> Children() = 0;
+  // The same children handed one at a time to `visit`, which returns false
+  // to stop early. The LDAP objects fetch one page, visit it, then ask for
+  // the next, so a container of any size costs one page of entries; while
+  // a page is being visited, binding one of its entries by path with the
+  // same server and credentials makes no request. An error on a later page
+  // is thrown after the earlier pages were visited. The base version walks
+  // Children().
+  virtual void ForEachChild(const std::function<bool(std::shared_ptr<DirObject>)>& visit);
 };
 
 using DirObjectPtr = std::shared_ptr<DirObject>;

@@ -328,6 +328,107 @@ TEST_F(Directory, AbsentAttributes) {
   ExpectError(Hr(0x8000500D), [&] { emptyList->Get("NT-Security-Descriptor"); });
 }
 
+TEST_F(Directory, TryGetAnswersWhatGetWouldWithoutThrowing) {
+  auto admin = GetObject("LDAP://EX1/cn=Administrator," + kRecipients);
+  DirValue out = DirValue::FromText("untouched");
+  // Absent: false, the value left as it was, whether or not the name was
+  // loaded first, and whatever the case of the name.
+  EXPECT_FALSE(admin->TryGet("manager", out));
+  admin->GetInfoEx({"Alt-Recipient"}, 0);
+  EXPECT_FALSE(admin->TryGetEx("ALT-RECIPIENT", out));
+  EXPECT_FALSE(admin->Has("No-Such-Attribute"));
+  EXPECT_EQ(out.Text(), "untouched");
+
+  // Present: the same value Get and GetEx give, conversions included.
+  for (const char* name : {"cn", "uid", "objectClass", "createTimestamp", "NT-Security-Descriptor"}) {
+    DirValue one, all;
+    ASSERT_TRUE(admin->TryGet(name, one)) << name;
+    ASSERT_TRUE(admin->TryGetEx(name, all)) << name;
+    EXPECT_EQ(one.kind(), admin->Get(name).kind()) << name;
+    EXPECT_EQ(one.Texts(), admin->Get(name).Texts()) << name;
+    EXPECT_EQ(one.Bytes(), admin->Get(name).Bytes()) << name;
+    EXPECT_TRUE(all.IsList()) << name;
+    EXPECT_EQ(all.Texts(), admin->GetEx(name).Texts()) << name;
+  }
+  // A name the first read did not cover is fetched, as Get would.
+  EXPECT_TRUE(admin->Has("entryUUID"));
+}
+
+TEST_F(Directory, ForEachChildVisitsEveryPageInOrder) {
+  auto recipients = GetObject("LDAP://EX1/" + kRecipients);
+  auto listed = Names(recipients->Children());
+
+  SetPageSize(3);
+  ResetStats();
+  std::vector<std::string> visited;
+  recipients->ForEachChild([&](DirObjectPtr child) {
+    visited.push_back(child->Name());
+    EXPECT_FALSE(child->Get("objectClass").Texts().empty());  // arrives with its attributes
+    return true;
+  });
+  EXPECT_EQ(visited, listed);
+  EXPECT_EQ(Stats().searches, 1);
+  EXPECT_GE(Stats().pages, static_cast<long long>(listed.size() / 3));
+
+  // The filter is honoured exactly, as by Children.
+  recipients->SetFilter({"organizationalPerson"});
+  visited.clear();
+  recipients->ForEachChild([&](DirObjectPtr child) {
+    visited.push_back(child->Name());
+    return true;
+  });
+  EXPECT_EQ(visited, Names(recipients->Children()));
+  EXPECT_EQ(visited.size(), 4u);
+
+  // Stopping early asks for no further page.
+  recipients->SetFilter({});
+  ResetStats();
+  visited.clear();
+  recipients->ForEachChild([&](DirObjectPtr child) {
+    visited.push_back(child->Name());
+    return visited.size() < 2;
+  });
+  EXPECT_EQ(visited, std::vector<std::string>(listed.begin(), listed.begin() + 2));
+  EXPECT_EQ(Stats().pages, 1);
+
+  // An error of the visitor leaves the walk and reaches the caller.
+  EXPECT_THROW(recipients->ForEachChild([](DirObjectPtr) -> bool { throw ComError(Hr(0x80004005), "x"); }),
+               ComError);
+}
+
+TEST_F(Directory, ForEachChildServesBindsOfThePageBeingVisited) {
+  const std::string container = "LDAP://EX1/o=Velmor/ou=Lakeside/cn=Recipients";
+  auto recipients = OpenDSObject(container, kAdminSuffixed, "secret", 0);
+  recipients->SetFilter({"organizationalPerson"});
+  recipients->Get("cn");  // the first read of a server also learns its schema
+  auto site = OpenDSObject("LDAP://EX1/o=Velmor/ou=Lakeside", kAdminSuffixed, "secret", 0);
+  site->Children();
+  SetPageSize(2);
+  ResetStats();
+  int visits = 0;
+  recipients->ForEachChild([&](DirObjectPtr child) {
+    ++visits;
+    const auto pages = Stats().pages;
+    auto bound = OpenDSObject(container + "/" + child->Name(), kAdminSuffixed, "secret", 0);
+    bound->GetInfoEx({"cn", "uid", "Home-MDB"}, 0);
+    EXPECT_EQ(bound->Get("uid").Text(), child->Get("uid").Text());
+    // A nested listing of another container does not push the page out.
+    if (visits == 1) site->Children();
+    auto again = OpenDSObject(container + "/" + child->Name(), kAdminSuffixed, "secret", 0);
+    EXPECT_EQ(again->Name(), child->Name());
+    EXPECT_EQ(Stats().pages, pages + (visits == 1 ? 1 : 0));
+    return true;
+  });
+  EXPECT_EQ(visits, 4);
+  EXPECT_EQ(Stats().cacheHits, 8);
+
+  // Finished pages are not kept: binding a child afterwards reads it.
+  ResetStats();
+  OpenDSObject(container + "/cn=John Smith", kAdminSuffixed, "secret", 0);
+  EXPECT_EQ(Stats().cacheHits, 0);
+  EXPECT_EQ(Stats().pages, 1);
+}
+
 // ---------------------------------------------------------------------------
 // Binds and errors
 

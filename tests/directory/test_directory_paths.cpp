@@ -193,6 +193,47 @@ TEST(DirectoryWinNT, HookReceivesPathAndCredentials) {
   SetWinNTProvider({});
 }
 
+namespace {
+
+// An object of another provider: only Get, GetEx and Children.
+class FakeList : public FakeDomain {
+ public:
+  FakeList() : FakeDomain("LIST") {}
+  DirValue Get(const std::string& name) override {
+    if (name == "there") return DirValue::FromText("yes");
+    if (name == "broken") throw ComError(Hr(0x8007203A), "The server is not operational.");
+    throw ComError(E_ADS_PROPERTY_NOT_FOUND, "The directory property cannot be found in the cache.");
+  }
+  DirValue GetEx(const std::string& name) override { return DirValue::FromList({Get(name)}); }
+  std::vector<DirObjectPtr> Children() override {
+    return {std::make_shared<FakeDomain>("A"), std::make_shared<FakeDomain>("B"), std::make_shared<FakeDomain>("C")};
+  }
+};
+
+}  // namespace
+
+TEST(DirectoryBase, TryGetAndForEachChildOfOtherProviders) {
+  FakeList obj;
+  DirValue v = DirValue::FromText("kept");
+  EXPECT_FALSE(obj.TryGet("absent", v));
+  EXPECT_FALSE(obj.Has("absent"));
+  EXPECT_EQ(v.Text(), "kept");
+  EXPECT_TRUE(obj.TryGet("there", v));
+  EXPECT_EQ(v.Text(), "yes");
+  EXPECT_TRUE(obj.TryGetEx("there", v));
+  EXPECT_TRUE(v.IsList());
+  // Only a missing attribute is "false"; other failures still throw.
+  EXPECT_THROW(obj.TryGet("broken", v), ComError);
+  EXPECT_THROW(obj.TryGetEx("broken", v), ComError);
+
+  std::vector<std::string> names;
+  obj.ForEachChild([&](DirObjectPtr child) {
+    names.push_back(child->Name());
+    return names.size() < 2;
+  });
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B"}));
+}
+
 TEST(DirectoryValue, SingleValuesReadAsListsOfOne) {
   DirValue text = DirValue::FromText("x");
   EXPECT_EQ(text.Texts(), std::vector<std::string>{"x"});

@@ -70,6 +70,16 @@ TEST_F(Servers, SizeLimitIsAnErrorNeverAShortList) {
     EXPECT_EQ(HexText(e.Number()), "0x80072023");
     EXPECT_EQ(e.Description(), "The size limit for this request was exceeded.");
   }
+  // Streamed, the pages within the limit are visited, then the error comes.
+  size_t visited = 0;
+  EXPECT_EQ(HexText(ErrorOf([&] {
+              recipients->ForEachChild([&](DirObjectPtr) {
+                ++visited;
+                return true;
+              });
+            })),
+            "0x80072023");
+  EXPECT_LE(visited, 5u);
   // A filter that stays within the limit is answered.
   recipients->SetFilter({"groupOfNames"});
   EXPECT_EQ(recipients->Children().size(), 3u);
