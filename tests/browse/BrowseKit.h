@@ -18,6 +18,7 @@
 
 #include "Database.h"
 #include "Mdifrm.h"
+#include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
 #include "Ui.h"
@@ -30,24 +31,8 @@ namespace browse_test {
 
 namespace db = velmo::db;
 
-inline QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_browse";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    auto* a = new QApplication(argc, argv);
-    a->setQuitOnLastWindowClosed(false);
-    return a;
-  }();
-  return *app;
-}
-
-inline void Pump() {
-  for (int i = 0; i < 3; ++i) {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-}
+inline QApplication& App() { return velmo::test::TestApp("test_browse"); }
+inline void Pump() { velmo::test::PumpEvents(); }
 
 inline const std::string kLakeRecipients = "o=Velmor/ou=Lakeside/cn=Recipients";
 inline const std::string kEX1 = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1";

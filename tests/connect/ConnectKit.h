@@ -21,6 +21,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "Mdifrm.h"
+#include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
 #include "Ui.h"
@@ -34,24 +35,8 @@ namespace connect_test {
 namespace db = velmo::db;
 using velmo::ui::ScriptedUi;
 
-inline QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_connect";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    auto* a = new QApplication(argc, argv);
-    a->setQuitOnLastWindowClosed(false);
-    return a;
-  }();
-  return *app;
-}
-
-inline void Pump() {
-  for (int i = 0; i < 3; ++i) {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-}
+inline QApplication& App() { return velmo::test::TestApp("test_connect"); }
+inline void Pump() { velmo::test::PumpEvents(); }
 
 struct FavouriteRow {
   std::string server, isDefault, isFavourite;

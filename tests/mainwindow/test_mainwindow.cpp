@@ -32,6 +32,7 @@
 #include "DateText.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
+#include "QtTestApp.h"
 #include "TestHome.h"
 #include "Ui.h"
 #include "frmReadme.h"
@@ -46,24 +47,8 @@ using velmo::ui::ScriptedUi;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_mainwindow";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    auto* a = new QApplication(argc, argv);
-    a->setQuitOnLastWindowClosed(false);
-    return a;
-  }();
-  return *app;
-}
-
-void Pump() {
-  for (int i = 0; i < 3; ++i) {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-}
+QApplication& App() { return velmo::test::TestApp("test_mainwindow"); }
+void Pump() { velmo::test::PumpEvents(); }
 
 long Count(db::Connection& c, const std::string& sql) {
   db::Recordset rs;
