@@ -316,6 +316,10 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // The relative names of a container's children; those listed before a
   // listing fails.
   static std::vector<std::string> ChildNames(DirObject& container);
+  // The e-mail addresses of a server object as "type$address": SMTP and
+  // X.400 always (empty addresses when not readable), then the other
+  // addresses as stored.
+  static std::vector<std::string> ObjectAddresses(DirObject& obj);
   // Connectors (ExchConnectors.cpp): the opening every connector reader
   // shares (start trace, message emptied, ObjectPath at the Connections
   // container, the connector bound), and the address-space rows of the

@@ -19,15 +19,16 @@ namespace {
 
 const std::string kServices = "SYSTEM\\CurrentControlSet\\Services\\";
 
-// The name of the subkey at an index, read whole however long it is: a
-// name that does not fit the buffer is read again with the size the
-// registry says it needs. Returns the registry's code (0, or the code that
-// ends the enumeration).
-reg::LONG SubkeyName(reg::HKEY key, reg::DWORD index, std::string& name) {
-  std::vector<char> buf(256);
+// A name read whole however long it is: enumerate(buffer, size) fills the
+// buffer and sets size; a name that does not fit the buffer is read again
+// with the size the registry says it needs. Returns the registry's code
+// (0, or the code that ends the enumeration).
+template <class Enumerate>
+reg::LONG ReadWholeName(size_t initialSize, std::string& name, Enumerate enumerate) {
+  std::vector<char> buf(initialSize);
   for (;;) {
     reg::DWORD size = static_cast<reg::DWORD>(buf.size());
-    reg::LONG rc = reg::RegEnumKeyExA(key, index, buf.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    reg::LONG rc = enumerate(buf.data(), &size);
     if (rc == reg::ERROR_MORE_DATA && size > buf.size()) {
       buf.resize(size);
       continue;
@@ -37,19 +38,18 @@ reg::LONG SubkeyName(reg::HKEY key, reg::DWORD index, std::string& name) {
   }
 }
 
-// The name of the value at an index, read the same way.
+// The name of the subkey at an index.
+reg::LONG SubkeyName(reg::HKEY key, reg::DWORD index, std::string& name) {
+  return ReadWholeName(256, name, [&](char* buf, reg::DWORD* size) {
+    return reg::RegEnumKeyExA(key, index, buf, size, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
+// The name of the value at an index.
 reg::LONG ValueName(reg::HKEY key, reg::DWORD index, std::string& name) {
-  std::vector<char> buf(2000);
-  for (;;) {
-    reg::DWORD size = static_cast<reg::DWORD>(buf.size());
-    reg::LONG rc = reg::RegEnumValueA(key, index, buf.data(), &size, nullptr, nullptr, nullptr, nullptr);
-    if (rc == reg::ERROR_MORE_DATA && size > buf.size()) {
-      buf.resize(size);
-      continue;
-    }
-    if (rc == reg::ERROR_SUCCESS) name.assign(buf.data(), size);
-    return rc;
-  }
+  return ReadWholeName(2000, name, [&](char* buf, reg::DWORD* size) {
+    return reg::RegEnumValueA(key, index, buf, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 // Logging levels by exact number; every other number has no text.

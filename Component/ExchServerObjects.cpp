@@ -44,6 +44,16 @@ std::vector<std::string> Exch55Info::ChildNames(DirObject& container) {
   return names;
 }
 
+std::vector<std::string> Exch55Info::ObjectAddresses(DirObject& obj) {
+  std::string mail, x400;
+  ReadText(obj, "mail", mail);
+  ReadText(obj, "textencodedORaddress", x400);
+  std::vector<std::string> addresses{"SMTP$" + mail, "X.400$" + x400};
+  std::vector<std::string> others;
+  if (ReadList(obj, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end());
+  return addresses;
+}
+
 void Exch55Info::GetServerInfo(const std::string& strServerName, const std::string& strUserName,
                                const std::string& strPassword, std::string* strRetErrorMsg) {
   velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
@@ -103,12 +113,7 @@ void Exch55Info::GetSystemAttendantInfo(const std::string& strServerName, const 
 
   // One row per address: SMTP and X.400 always, then the other addresses
   // as stored ("type$address"), when there are any.
-  std::string mail, x400;
-  ReadText(*sa, "mail", mail);
-  ReadText(*sa, "textencodedORaddress", x400);
-  std::vector<std::string> addresses{"SMTP$" + mail, "X.400$" + x400};
-  std::vector<std::string> others;
-  if (ReadList(*sa, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end());
+  const std::vector<std::string> addresses = ObjectAddresses(*sa);
 
   OpenRecordset("select * from ServerObjectsInfo");
   if (DbRecordset)

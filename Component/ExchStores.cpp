@@ -92,12 +92,7 @@ void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName
     // The store's addresses: SMTP, X.400, then its other addresses as
     // stored ("type$address").
     LoadInfo(*store, {"mail", "textencodedORaddress", "otherMailbox"});
-    std::string mail, x400;
-    ReadText(*store, "mail", mail);
-    ReadText(*store, "textencodedORaddress", x400);
-    std::vector<std::string> addresses{"SMTP$" + mail, "X.400$" + x400};
-    std::vector<std::string> others;
-    if (ReadList(*store, "otherMailbox", others)) addresses.insert(addresses.end(), others.begin(), others.end());
+    const std::vector<std::string> addresses = ObjectAddresses(*store);
     OpenRecordset("select * from ServerPublicISMiscInfo");
     if (DbRecordset)
       for (const auto& entry : addresses)
