@@ -90,6 +90,24 @@ class Kit {
   std::vector<Cells> RowsWhere(const std::string& table, const std::string& column, const std::string& value) {
     return Rows(table, "[" + column + "] = " + velmo::db::SqlQuote(value));
   }
+  // Cells [from, to) of every row whose column holds value.
+  std::vector<Texts> SlicesWhere(const std::string& table, const std::string& column, const std::string& value,
+                                 size_t from, long to = -1) {
+    std::vector<Texts> out;
+    for (const auto& r : RowsWhere(table, column, value)) out.push_back(Slice(r, from, to));
+    return out;
+  }
+
+  // Calls one collecting method of a new collector and returns the message
+  // it leaves; "not touched" shows a method that never set it.
+  using CollectMethod = void (_Exch55Info::*)(const std::string&, const std::string&, const std::string&,
+                                              std::string*);
+  std::string Run(CollectMethod method, const std::string& server, const std::string& user,
+                  const std::string& password) {
+    std::string err = "not touched";
+    ((*NewCollector()).*method)(server, user, password, &err);
+    return err;
+  }
 
   Texts LogLines() {
     Texts lines;

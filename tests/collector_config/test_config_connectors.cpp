@@ -19,15 +19,11 @@ const std::string kLakeConnectionsDn = "cn=Connections,cn=Configuration,ou=Lakes
 class Connectors : public SampleTest {
  protected:
   std::string Collect(const std::string& server, const std::string& user = "", const std::string& password = "") {
-    std::string err = "not touched";
-    kit_.NewCollector()->GetConnectorInfo(server, user, password, &err);
-    return err;
+    return kit_.Run(&_Exch55Info::GetConnectorInfo, server, user, password);
   }
   // Columns of the rows of one connector.
   std::vector<Texts> Cols(const std::string& table, const std::string& connector, size_t from, long to = -1) {
-    std::vector<Texts> out;
-    for (const auto& r : kit_.RowsWhere(table, "Directory Name", connector)) out.push_back(Slice(r, from, to));
-    return out;
+    return kit_.SlicesWhere(table, "Directory Name", connector, from, to);
   }
   void Registry(const std::string& server, const std::string& parameters) {
     std::ofstream(kit_.registryFile(server), std::ios::trunc)

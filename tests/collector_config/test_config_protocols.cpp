@@ -16,10 +16,8 @@ class Protocols : public SampleTest {
  protected:
   std::string Collect(bool server, const std::string& name, const std::string& user = "",
                       const std::string& password = "") {
-    std::string err = "not touched";
-    auto c = kit_.NewCollector();
-    server ? c->GetServerProtocolsInfo(name, user, password, &err) : c->GetProtocolInfo(name, user, password, &err);
-    return err;
+    return kit_.Run(server ? &_Exch55Info::GetServerProtocolsInfo : &_Exch55Info::GetProtocolInfo, name, user,
+                    password);
   }
   std::vector<Cells> Of(const std::string& table, const std::string& protocol) {
     return kit_.RowsWhere(table, "Directory Name", protocol);

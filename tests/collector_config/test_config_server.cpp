@@ -15,15 +15,11 @@ std::string ServerPath(const std::string& site, const std::string& server) {
 class ServerInfo : public SampleTest {
  protected:
   std::string Collect(const std::string& server, const std::string& user = "", const std::string& password = "") {
-    std::string err = "not touched";
-    kit_.NewCollector()->GetServerInfo(server, user, password, &err);
-    return err;
+    return kit_.Run(&_Exch55Info::GetServerInfo, server, user, password);
   }
   // Columns of the rows of a table for one server.
   std::vector<Texts> Cols(const std::string& table, const std::string& server, size_t from, long to = -1) {
-    std::vector<Texts> out;
-    for (const auto& r : kit_.RowsWhere(table, "ServerName", server)) out.push_back(Slice(r, from, to));
-    return out;
+    return kit_.SlicesWhere(table, "ServerName", server, from, to);
   }
   Texts Paths(const std::string& server) {
     Texts out;

@@ -17,10 +17,8 @@ class Stores : public SampleTest {
  protected:
   std::string Collect(bool publicStore, const std::string& server, const std::string& user = "",
                       const std::string& password = "") {
-    std::string err = "not touched";
-    auto c = kit_.NewCollector();
-    publicStore ? c->GetPublicISInfo(server, user, password, &err) : c->GetPrivateISInfo(server, user, password, &err);
-    return err;
+    return kit_.Run(publicStore ? &_Exch55Info::GetPublicISInfo : &_Exch55Info::GetPrivateISInfo, server, user,
+                    password);
   }
   // Services, category and level of the DiagLogging rows of one store.
   std::vector<Texts> Diagnostics(const std::string& objectPath) {
