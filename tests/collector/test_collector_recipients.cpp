@@ -2,6 +2,8 @@
 // checked cell by cell for chosen recipients.
 #include <regex>
 
+#include "Directory.h"
+
 #include "SampleKit.h"
 
 using namespace collector_test;
@@ -48,6 +50,32 @@ TEST_F(Mailboxes, GeneralRowsAreTheContainersMailboxesOnly) {
   EXPECT_EQ(john[20], "EX1");
   EXPECT_EQ(rows[3][20].Text(), "EX2");
   EXPECT_EQ(rows[0][4].Text(), "CORP\\Administrator");
+}
+
+TEST_F(Mailboxes, EveryPageWritesTheSameRowsWhenTheDirectoryHandsOneEntryPerPage) {
+  // The walk visits the container page by page: a page boundary after
+  // every recipient must change no row of any page.
+  struct PageSize {
+    ~PageSize() { velmo::ads::SetPageSize(1000); }
+  } restore;
+  for (int16_t page = 0; page < 8; ++page) {
+    const std::string table = std::string("Mailbox") + (const char*[]){"General",    "OrgnPhoneNotes", "Perm",
+                                                                       "DLEmailAddr", "DelivRestr",    "Protocols",
+                                                                       "CustomAttr",  "Advanced"}[page];
+    velmo::ads::SetPageSize(1000);
+    Collect(page);
+    const auto whole = kit_.Rows(table);
+    ASSERT_FALSE(whole.empty()) << table;
+    velmo::ads::SetPageSize(1);
+    const auto pagesBefore = velmo::ads::Stats().pages;
+    Collect(page);
+    EXPECT_GE(velmo::ads::Stats().pages - pagesBefore, 4) << table;
+    const auto both = kit_.Rows(table);
+    ASSERT_EQ(both.size(), 2 * whole.size()) << table;
+    for (size_t i = 0; i < whole.size(); ++i) {
+      EXPECT_EQ(Texts(both[whole.size() + i]), Texts(whole[i])) << table << " row " << i;
+    }
+  }
 }
 
 TEST_F(Mailboxes, AccountsDoNotCarryOverAndMissingHomeIsNone) {
