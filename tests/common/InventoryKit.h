@@ -1,5 +1,5 @@
 #pragma once
-// Pieces of an application folder the collector tests set up and read: an
+// What the collector tests set up and read in an application folder: an
 // empty inventory database of the full schema, its rows, the fields of the
 // error log's lines, and a scripted UI installed for a test's lifetime.
 // Needs the main program's schema (AppSchema.h) on the include path.
