@@ -714,6 +714,10 @@ class Session {
     WithRetry([&] {
       page.clear();
       cookie.clear();
+      if (side.ld) {  // a retry: the side connection may be the one that was lost
+        ldap_unbind_ext_s(side.ld, nullptr, nullptr);
+        side.ld = nullptr;
+      }
       paged = PagingOffered();
       ld = EnumerationConnection(side);
       ++gStats.searches;

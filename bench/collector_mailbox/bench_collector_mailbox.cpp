@@ -13,9 +13,22 @@
 // the directory searches the page made beyond those of a call that writes
 // no page (its extra lookups), the names it looked up from attribute values
 // and the accounts it looked up; then the peak memory each container size
-// added. Target: pages 0, 5, 6 and 7 within 2 times ldapsearch; memory flat
-// as the container grows. Exits 1 when a target page misses its ratio or a
+// added.
+//
+// Then the memory series: for containers of 5,000, 10,000 and 20,000
+// mailboxes (each in a process of its own, with a directory of its own),
+// the resident memory (VmRSS) and its peak (VmHWM) once the database and
+// the session are set up, and after the eight pages; the growth per
+// mailbox between sizes shows whether memory stays flat.
+//
+// Target: pages 0, 5, 6 and 7 within 2 times ldapsearch; memory flat as
+// the container grows. Exits 1 when a target page misses its ratio or a
 // page wrote no row.
+//
+// bench_collector_mailbox --memory-one N runs one step of the series and
+// prints "N RSS0 HWM0 RSS HWM" (KiB).
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,7 +37,6 @@
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 #include "AppSchema.h"
 #include "Database.h"
@@ -38,7 +50,7 @@ void WriteErrorLog(const std::string&, const std::string&, const std::string&, c
 
 namespace {
 
-const char* const kTables[] = {"MailboxGeneral",   "MailboxOrgnPhoneNotes", "MailboxPerm",       "MailboxDLEmailAddr",
+const char* const kTables[] = {"MailboxGeneral",    "MailboxOrgnPhoneNotes", "MailboxPerm",       "MailboxDLEmailAddr",
                                "MailboxDelivRestr", "MailboxProtocols",      "MailboxCustomAttr", "MailboxAdvanced"};
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -79,116 +91,179 @@ struct Slapd {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const long mailboxes = argc > 1 ? std::atol(argv[1]) : 20000;
-  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-
-  Slapd slapd;
+// Starts the directory with `mailboxes` in cn=Bulk and points the layer
+// at it; false when the script fails.
+bool StartDirectory(Slapd& slapd, long mailboxes) {
   slapd.dir = fs::temp_directory_path() / ("velmo-bench-collector-" + std::to_string(::getpid()));
   fs::create_directories(slapd.dir);
-  std::cout << "Starting a directory with " << mailboxes << " mailboxes in cn=Bulk ..." << std::endl;
   if (std::system(("bash '" + Script() + "' start '" + slapd.dir.string() + "' --large " + std::to_string(mailboxes) +
                    " >/dev/null")
                       .c_str()) != 0) {
     std::cerr << "sample-slapd.sh start failed\n";
-    return 2;
+    return false;
   }
-  {
-    std::ifstream in(slapd.dir / "port");
-    int port = 0;
-    in >> port;
-    slapd.url = "ldap://127.0.0.1:" + std::to_string(port);
-  }
+  std::ifstream in(slapd.dir / "port");
+  int port = 0;
+  in >> port;
+  slapd.url = "ldap://127.0.0.1:" + std::to_string(port);
   ::setenv("VELMORCAST_LDAP_HOSTS", (slapd.dir / "ldaphosts.conf").c_str(), 1);
   ::setenv("VELMORCAST_PROVIDERS", (std::string(VELMO_SOURCE_DIR) + "/sample/providers").c_str(), 1);
+  return true;
+}
 
-  velmo::test::TestHome home;
+fs::path CreateInventory(const velmo::test::TestHome& home) {
   const fs::path db = home.dir() / "velmo.mdb";
   velmo::db::CreateDatabaseFile(db);
+  velmo::db::Connection conn;
+  conn.Open(db.string());
+  CreateAppTables(&conn);
+  return db;
+}
+
+const std::string kBulkPath = "o=Velmor/ou=Lakeside/cn=Recipients/cn=Bulk";
+
+// One step of the memory series, in a process of its own.
+int MemoryOne(long mailboxes) {
+  Slapd slapd;
+  if (!StartDirectory(slapd, mailboxes)) return 2;
+  velmo::test::TestHome home;
+  const fs::path db = CreateInventory(home);
   {
-    velmo::db::Connection conn;
-    conn.Open(db.string());
-    CreateAppTables(&conn);
+    Exch55Info c;
+    c.GetMailboxInfo(99, "EX1", "", "", kBulkPath);  // session, schema and one walk, no rows
   }
+  const long rss0 = Memory("VmRSS:"), hwm0 = Memory("VmHWM:");
+  for (int16_t page = 0; page < 8; ++page) {
+    Exch55Info c;
+    std::string err;
+    c.GetMailboxInfo(page, "EX1", "", "", kBulkPath, &err);
+    if (!err.empty() || RowCount(db, kTables[page]) == 0) return 1;
+  }
+  std::printf("%ld %ld %ld %ld %ld\n", mailboxes, rss0, hwm0, Memory("VmRSS:"), Memory("VmHWM:"));
+  return 0;
+}
 
-  struct Container {
-    std::string name;
-    long size;
-  };
-  const Container containers[] = {{"cn=Bulk East", mailboxes / 10}, {"cn=Bulk", mailboxes}};
-  const long baseHwm = Memory("VmHWM:");
-  long hwmBefore = baseHwm;
+// Runs the memory series in child processes and prints it; false when a
+// step failed.
+bool MemorySeries() {
+  std::printf("\nmemory after the eight pages of cn=Bulk, one process per size (KiB)\n");
+  std::printf("%10s %12s %12s %12s %12s %14s %16s\n", "mailboxes", "RSS set up", "HWM set up", "RSS after", "HWM after",
+              "HWM - set up", "growth/mailbox");
+  long prevSize = 0, prevHwm = 0;
   bool ok = true;
-
-  for (const auto& container : containers) {
-    const std::string path = "o=Velmor/ou=Lakeside/cn=Recipients/" + container.name;
-    const std::string dn = container.name + ",cn=Recipients,ou=Lakeside,o=Velmor";
-
-    // The directory searches of a call that binds, sets up and enumerates
-    // but writes no page.
-    // (The first call of the process also reads the schema: measured on
-    // the second.)
-    long long baseline = 0;
-    double enumeration = 1e9;
-    for (int i = 0; i < 1 + rounds; ++i) {
-      Exch55Info c;
-      auto s0 = velmo::ads::Stats();
-      auto t0 = std::chrono::steady_clock::now();
-      c.GetMailboxInfo(99, "EX1", "", "", path);
-      if (i > 0) enumeration = std::min(enumeration, Seconds(t0));
-      baseline = velmo::ads::Stats().searches - s0.searches;
+  for (long size : {5000L, 10000L, 20000L}) {
+    const std::string cmd = "/proc/" + std::to_string(::getpid()) + "/exe --memory-one " + std::to_string(size);
+    FILE* child = ::popen(cmd.c_str(), "r");
+    long n = 0, rss0 = 0, hwm0 = 0, rss = 0, hwm = 0;
+    const bool read = child && std::fscanf(child, "%ld %ld %ld %ld %ld", &n, &rss0, &hwm0, &rss, &hwm) == 5;
+    const int status = child ? ::pclose(child) : -1;
+    if (!read || status != 0) {
+      std::printf("%10ld  failed\n", size);
+      ok = false;
+      continue;
     }
+    std::printf("%10ld %12ld %12ld %12ld %12ld %14ld", size, rss0, hwm0, rss, hwm, hwm - rss0);
+    if (prevSize > 0) std::printf(" %13.0f B", (hwm - prevHwm) * 1024.0 / static_cast<double>(size - prevSize));
+    std::printf("\n");
+    prevSize = size;
+    prevHwm = hwm;
+  }
+  return ok;
+}
 
-    std::printf("\n%s (%ld mailboxes)\n", container.name.c_str(), container.size);
-    std::printf("%-22s %10s %11s %7s %14s %13s %10s %8s\n", "page", "collector", "ldapsearch", "ratio",
-                "extra lookups", "names bound", "accounts", "rows");
-    std::printf("%-22s %9.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page", enumeration,
-                baseline);
-    for (int16_t page = 0; page < 8; ++page) {
-      double best = 1e9, ldapBest = 1e9;
-      // The permissions page opens the database once per mailbox and is no
-      // target: once is enough.
-      const int pageRounds = page == 2 ? 1 : rounds;
-      long long extra = 0;
-      Exch55Info::Counters counters;
-      const long rowsBefore = RowCount(db, kTables[page]);
-      for (int r = 0; r < pageRounds; ++r) {
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--memory-one") return MemoryOne(std::atol(argv[2]));
+  const long mailboxes = argc > 1 ? std::atol(argv[1]) : 20000;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+
+  bool ok = true;
+  {
+    Slapd slapd;
+    std::cout << "Starting a directory with " << mailboxes << " mailboxes in cn=Bulk ..." << std::endl;
+    if (!StartDirectory(slapd, mailboxes)) return 2;
+    velmo::test::TestHome home;
+    const fs::path db = CreateInventory(home);
+
+    struct Container {
+      std::string name;
+      long size;
+    };
+    const Container containers[] = {{"cn=Bulk East", mailboxes / 10}, {"cn=Bulk", mailboxes}};
+    const long baseHwm = Memory("VmHWM:");
+    long hwmBefore = baseHwm;
+
+    for (const auto& container : containers) {
+      const std::string path = "o=Velmor/ou=Lakeside/cn=Recipients/" + container.name;
+      const std::string dn = container.name + ",cn=Recipients,ou=Lakeside,o=Velmor";
+
+      // The directory searches of a call that binds, sets up and enumerates
+      // but writes no page.
+      // (The first call of the process also reads the schema: measured on
+      // the second.)
+      long long baseline = 0;
+      double enumeration = 1e9;
+      for (int i = 0; i < 1 + rounds; ++i) {
         Exch55Info c;
         auto s0 = velmo::ads::Stats();
         auto t0 = std::chrono::steady_clock::now();
-        std::string err;
-        c.GetMailboxInfo(page, "EX1", "", "", path, &err);
-        best = std::min(best, Seconds(t0));
-        extra = velmo::ads::Stats().searches - s0.searches - baseline;
-        counters = c.WorkCounters();
-        if (!err.empty()) std::cerr << "page " << page << ": " << err << "\n";
+        c.GetMailboxInfo(99, "EX1", "", "", path);
+        if (i > 0) enumeration = std::min(enumeration, Seconds(t0));
+        baseline = velmo::ads::Stats().searches - s0.searches;
       }
-      const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=1000/noprompt -H " + slapd.url + " -b '" +
-                              dn + "' -s one '(objectClass=organizationalPerson)' '*' createTimestamp " +
-                              "modifyTimestamp structuralObjectClass > '" + (slapd.dir / "ldapsearch.out").string() +
-                              "'";
-      // ldapsearch's times vary from run to run: the best of five.
-      for (int l = 0; l < 5; ++l) {
-        auto l0 = std::chrono::steady_clock::now();
-        if (std::system(cmd.c_str()) != 0) std::cerr << "ldapsearch failed\n";
-        ldapBest = std::min(ldapBest, Seconds(l0));
+
+      std::printf("\n%s (%ld mailboxes)\n", container.name.c_str(), container.size);
+      std::printf("%-22s %10s %11s %7s %14s %13s %10s %8s\n", "page", "collector", "ldapsearch", "ratio",
+                  "extra lookups", "names bound", "accounts", "rows");
+      std::printf("%-22s %9.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page", enumeration,
+                  baseline);
+      for (int16_t page = 0; page < 8; ++page) {
+        double best = 1e9, ldapBest = 1e9;
+        // The permissions page opens the database once per mailbox and is no
+        // target: once is enough.
+        const int pageRounds = page == 2 ? 1 : rounds;
+        long long extra = 0;
+        Exch55Info::Counters counters;
+        const long rowsBefore = RowCount(db, kTables[page]);
+        for (int r = 0; r < pageRounds; ++r) {
+          Exch55Info c;
+          auto s0 = velmo::ads::Stats();
+          auto t0 = std::chrono::steady_clock::now();
+          std::string err;
+          c.GetMailboxInfo(page, "EX1", "", "", path, &err);
+          best = std::min(best, Seconds(t0));
+          extra = velmo::ads::Stats().searches - s0.searches - baseline;
+          counters = c.WorkCounters();
+          if (!err.empty()) std::cerr << "page " << page << ": " << err << "\n";
+        }
+        const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=1000/noprompt -H " + slapd.url + " -b '" +
+                                dn + "' -s one '(objectClass=organizationalPerson)' '*' createTimestamp " +
+                                "modifyTimestamp structuralObjectClass > '" + (slapd.dir / "ldapsearch.out").string() +
+                                "'";
+        // ldapsearch's times vary from run to run: the best of five.
+        for (int l = 0; l < 5; ++l) {
+          auto l0 = std::chrono::steady_clock::now();
+          if (std::system(cmd.c_str()) != 0) std::cerr << "ldapsearch failed\n";
+          ldapBest = std::min(ldapBest, Seconds(l0));
+        }
+        const long rows = RowCount(db, kTables[page]) - rowsBefore;
+        const double ratio = best / ldapBest;
+        const bool target = page == 0 || page == 5 || page == 6 || page == 7;
+        std::printf("%d %-20s %9.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best, ldapBest,
+                    ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
+                    target ? (ratio <= 2.0 ? "  target met" : "  TARGET MISSED") : "");
+        if (rows == 0) ok = false;
+        if (target && ratio > 2.0 && container.size == mailboxes) ok = false;
       }
-      const long rows = RowCount(db, kTables[page]) - rowsBefore;
-      const double ratio = best / ldapBest;
-      const bool target = page == 0 || page == 5 || page == 6 || page == 7;
-      std::printf("%d %-20s %9.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best, ldapBest,
-                  ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
-                  target ? (ratio <= 2.0 ? "  target met" : "  TARGET MISSED") : "");
-      if (rows == 0) ok = false;
-      if (target && ratio > 2.0 && container.size == mailboxes) ok = false;
+      const long hwm = Memory("VmHWM:");
+      std::printf("peak memory added by this container: %ld KiB (process peak %ld KiB, now %ld KiB)\n",
+                  std::max(0L, hwm - hwmBefore), hwm, Memory("VmRSS:"));
+      hwmBefore = hwm;
     }
-    const long hwm = Memory("VmHWM:");
-    std::printf("peak memory added by this container: %ld KiB (process peak %ld KiB, now %ld KiB)\n",
-                std::max(0L, hwm - hwmBefore), hwm, Memory("VmRSS:"));
-    hwmBefore = hwm;
+    std::printf("\npeak memory above start: %ld KiB (now VmRSS %ld KiB, VmHWM %ld KiB)\n", Memory("VmHWM:") - baseHwm,
+                Memory("VmRSS:"), Memory("VmHWM:"));
   }
-  std::printf("\npeak memory above start: %ld KiB\n", Memory("VmHWM:") - baseHwm);
+  if (!MemorySeries()) ok = false;
   return ok ? 0 : 1;
 }
