@@ -79,27 +79,16 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
                                          const std::string& profileName, std::string& strRetErrorMsg) {
   std::string user = strUserName;
   auto params = [&] { return std::to_string(iInfoType) + "-" + strServerName + "-" + user + "-"; };
-  LogTrace("GetPublicFolderInfo Start", params());
-  strRetErrorMsg = "";
-  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-    LogFalse("GetPublicFolderInfo");
-    LogTrace("GetPublicFolderInfo End", params());
-    return;
-  }
+  if (!StartCall("GetPublicFolderInfo", params(), strServerName, strUserName, strPassword, strRetErrorMsg)) return;
 
   const std::string containerPath = "LDAP://" + strServerName + "/" + strObjectADsPath;
   user = AdminUser(strUserName);
   BeginCall(user, strPassword);
   DirObjectPtr container;
-  try {
-    container = BindPath(containerPath, user, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = BindErrorItem("Recipients container@@ ", e.Number(), "  @@   ", e.Description());
-    LogFailure("Binding to Recipients Container '" + containerPath + "' using credential '" + user + "'", e.Number(),
-               e.Description());
-    LogTrace("GetPublicFolderInfo End", params());
+  if (!BindOrReport(containerPath, user, strPassword,
+                    {"Recipients container@@ ", "  @@   ", "Binding to Recipients Container '"},
+                    "GetPublicFolderInfo", params(), strRetErrorMsg, container))
     return;
-  }
 
   OpenDBConnection();
   if (iInfoType >= 0 && iInfoType <= 4) OpenRecordset(std::string("select * from ") + kPFTables[iInfoType]);

@@ -82,27 +82,17 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
                                            std::string& strRetErrorMsg) {
   std::string user = strUserName;
   auto params = [&] { return kind + "-" + std::to_string(iInfoType) + "-" + strServerName + "-" + user + "-"; };
-  strRetErrorMsg = "";
-  LogTrace("GetMailboxCustomRecipInfo Start", params());
-  if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-    LogFalse("GetMailboxCustomRecipInfo");
-    LogTrace("GetMailboxCustomRecipInfo End", params());
+  if (!StartCall("GetMailboxCustomRecipInfo", params(), strServerName, strUserName, strPassword, strRetErrorMsg))
     return;
-  }
 
   const std::string containerPath = "LDAP://" + strServerName + "/" + strObjectADsPath;
   user = AdminUser(strUserName);
   BeginCall(user, strPassword);
   DirObjectPtr container;
-  try {
-    container = BindPath(containerPath, user, strPassword);
-  } catch (const velmo::ComError& e) {
-    strRetErrorMsg = BindErrorItem("Recipients Container@@ ", e.Number(), "  @@   ", e.Description());
-    LogFailure("Binding to Recipients Container '" + containerPath + "' using credential '" + user + "'", e.Number(),
-               e.Description());
-    LogTrace("GetMailboxCustomRecipInfo End", params());
+  if (!BindOrReport(containerPath, user, strPassword,
+                    {"Recipients Container@@ ", "  @@   ", "Binding to Recipients Container '"},
+                    "GetMailboxCustomRecipInfo", params(), strRetErrorMsg, container))
     return;
-  }
 
   const bool mailbox = kind == "Mailbox";
   const std::string table =
@@ -430,26 +420,15 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
     std::string& ret = strRetErrorMsg ? *strRetErrorMsg : scratch;
     std::string user = strUserName;
     auto params = [&] { return std::to_string(iInfoType) + "-" + strServerName + "-" + user + "-"; };
-    LogTrace("GetDLInfo Start", params());
-    ret = "";
-    if (!InitializeVariables(strServerName, strUserName, strPassword)) {
-      LogFalse("GetDLInfo");
-      LogTrace("GetDLInfo End", params());
-      return;
-    }
+    if (!StartCall("GetDLInfo", params(), strServerName, strUserName, strPassword, ret)) return;
     const std::string containerPath = "LDAP://" + strServerName + "/" + strObjectADsPath;
     user = AdminUser(strUserName);
     BeginCall(user, strPassword);
     DirObjectPtr container;
-    try {
-      container = BindPath(containerPath, user, strPassword);
-    } catch (const velmo::ComError& e) {
-      ret = BindErrorItem("Recipients container@@ ", e.Number(), "  @@   ", e.Description());
-      LogFailure("'Binding to the Recipients Container '" + containerPath + "'" + "' using credential '" + user + "'",
-                 e.Number(), e.Description());
-      LogTrace("GetDLInfo End", params());
+    if (!BindOrReport(containerPath, user, strPassword,
+                      {"Recipients container@@ ", "  @@   ", "'Binding to the Recipients Container '", "''"},
+                      "GetDLInfo", params(), ret, container))
       return;
-    }
 
     OpenDBConnection();
     // The lists are written through a recordset of this call, on a
