@@ -46,6 +46,26 @@ std::string LogHex(int32_t number) {
   return buf;
 }
 
+DbWriteFailure AbandonDatabaseWrite(const std::exception& e, velmo::db::Recordset& rs, velmo::db::Connection& conn) {
+  DbWriteFailure failure{velmo::Hr(0x80004005), e.what()};
+  if (auto* ce = dynamic_cast<const velmo::ComError*>(&e)) {
+    if (ce->Number() < 0) failure.number = ce->Number();
+    failure.description = ce->Description();
+  }
+  try {
+    if (rs.State() == velmo::db::adStateOpen) {
+      rs.CancelUpdate();
+      rs.Close();
+    }
+  } catch (...) {
+  }
+  try {
+    if (conn.State() == velmo::db::adStateOpen) conn.Close();
+  } catch (...) {
+  }
+  return failure;
+}
+
 }  // namespace velmorccom
 
 namespace {

@@ -3,10 +3,12 @@
 // Callers use the interface (IExch55.h) through the object factory; this
 // header is for the library itself and its tests.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 
 #include "ComFactory.h"
+#include "Database.h"
 #include "IExch55.h"
 
 namespace velmorccom {
@@ -75,5 +77,14 @@ std::string LogStamp();
 // A failure number as the log lines write it: lower-case hexadecimal
 // without prefix or leading zeros.
 std::string LogHex(int32_t number);
+
+// A database write that failed part-way: drops the row being built (rows
+// already added stay), closes the recordset and the connection, and gives
+// the failure's number (E_FAIL for anything that carries none) and text.
+struct DbWriteFailure {
+  int32_t number;
+  std::string description;
+};
+DbWriteFailure AbandonDatabaseWrite(const std::exception& e, velmo::db::Recordset& rs, velmo::db::Connection& conn);
 
 }  // namespace velmorccom

@@ -101,24 +101,7 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
     conn.Close();
     return 0;
   } catch (const std::exception& e) {
-    int32_t number = velmo::Hr(0x80004005);
-    std::string description = e.what();
-    if (auto* ce = dynamic_cast<const velmo::ComError*>(&e)) {
-      if (ce->Number() < 0) number = ce->Number();
-      description = ce->Description();
-    }
-    // Drop the row being built; the rows already added stay.
-    try {
-      if (rs.State() == velmo::db::adStateOpen) {
-        rs.CancelUpdate();
-        rs.Close();
-      }
-    } catch (...) {
-    }
-    try {
-      if (conn.State() == velmo::db::adStateOpen) conn.Close();
-    } catch (...) {
-    }
+    const auto [number, description] = AbandonDatabaseWrite(e, rs, conn);
     std::filesystem::path folder = velmo::db::PathFromConnectionString(bstrDatabaseName).parent_path();
     if (folder.empty()) folder = ".";
     velmo::AppendLine(folder / "VelmorcastErrorLog.log",

@@ -262,23 +262,7 @@ int32_t Exch55::CollectStoreResources(int32_t lMode, const std::string& server, 
       rs.Close();
       conn.Close();
     } catch (const std::exception& e) {
-      int32_t number = velmo::Hr(0x80004005);
-      std::string description = e.what();
-      if (auto* ce = dynamic_cast<const velmo::ComError*>(&e)) {
-        if (ce->Number() < 0) number = ce->Number();
-        description = ce->Description();
-      }
-      try {
-        if (rs.State() == velmo::db::adStateOpen) {
-          rs.CancelUpdate();
-          rs.Close();
-        }
-      } catch (...) {
-      }
-      try {
-        if (conn.State() == velmo::db::adStateOpen) conn.Close();
-      } catch (...) {
-      }
+      const auto [number, description] = AbandonDatabaseWrite(e, rs, conn);
       log(stamp + " Database Write Error: " + LogHex(number) + " " + server + "\tGetISResources");
       result = ReportFailure(number, description);
     }
