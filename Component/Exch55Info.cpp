@@ -292,6 +292,19 @@ Exch55Info::DirObjectPtr Exch55Info::BindReferenced(const std::string& dn) {
   }
 }
 
+void Exch55Info::ReferencedUidAndCn(const std::string& dn, std::string& uid, std::string& cn) {
+  uid.clear();
+  cn.clear();
+  try {
+    auto obj = BindReferenced(dn);
+    ReadText(*obj, "uid", uid);
+    ReadText(*obj, "cn", cn);
+  } catch (const velmo::ComError&) {
+    uid.clear();
+    cn.clear();
+  }
+}
+
 std::string Exch55Info::ReferencedText(const std::string& dn, const std::string& attribute) {
   try {
     auto obj = BindReferenced(dn);

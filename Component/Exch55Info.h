@@ -170,6 +170,9 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   static bool ReadNumber(DirObject& obj, const std::string& name, double& number);
   // Text of an attribute of a referenced object, "" when the bind or the
   // read fails.
+  // The alias (uid) and name (cn) of an object named by a DN read from an
+  // attribute; both "" when it cannot be bound.
+  void ReferencedUidAndCn(const std::string& dn, std::string& uid, std::string& cn);
   std::string ReferencedText(const std::string& dn, const std::string& attribute);
 
   // ---- Texts shared by the writers -------------------------------------

@@ -269,14 +269,7 @@ void Exch55Info::WriteRecipientOrgnPhoneNotes(bool mailbox, DirObject& obj, cons
   }
   for (const auto& dn : reports) {
     std::string uid, cn;
-    try {
-      auto report = BindReferenced(dn);
-      ReadText(*report, "uid", uid);
-      ReadText(*report, "cn", cn);
-    } catch (const velmo::ComError&) {
-      uid.clear();
-      cn.clear();
-    }
+    ReferencedUidAndCn(dn, uid, cn);
     write(dn, uid, cn);
   }
 }
@@ -501,14 +494,7 @@ void Exch55Info::WriteDLGeneral(DirObject& obj, Recordset& rs, const std::string
                                 const std::string& alias, const std::string& server, const std::string& path) {
   LoadInfo(obj, {"Owner"});
   std::string ownerDn, ownerUid, ownerCn;
-  if (ReadText(obj, "Owner", ownerDn)) {
-    try {
-      auto owner = BindReferenced(ownerDn);
-      ReadText(*owner, "uid", ownerUid);
-      ReadText(*owner, "cn", ownerCn);
-    } catch (const velmo::ComError&) {
-    }
-  }
+  if (ReadText(obj, "Owner", ownerDn)) ReferencedUidAndCn(ownerDn, ownerUid, ownerCn);
   LoadInfo(obj, {"info", "Home-MTA", "createTimestamp"});
   std::string notes, homeMta, created;
   ReadText(obj, "info", notes);
@@ -527,14 +513,7 @@ void Exch55Info::WriteDLGeneral(DirObject& obj, Recordset& rs, const std::string
   }
   for (const auto& dn : members) {
     std::string uid, cn;
-    try {
-      auto member = BindReferenced(dn);
-      ReadText(*member, "uid", uid);
-      ReadText(*member, "cn", cn);
-    } catch (const velmo::ComError&) {
-      uid.clear();
-      cn.clear();
-    }
+    ReferencedUidAndCn(dn, uid, cn);
     write(dn, uid, cn);
   }
 }

@@ -107,14 +107,7 @@ void Exch55Info::WriteDeliveryRestrictions(const std::string& kind, DirObject& o
     if (!ReadText(obj, "Alt-Recipient", altDn)) {
       altName = altDn = altUid = "None";
     } else {
-      try {
-        auto alt = BindReferenced(altDn);
-        ReadText(*alt, "cn", altName);
-        ReadText(*alt, "uid", altUid);
-      } catch (const velmo::ComError&) {
-        altName.clear();
-        altUid.clear();
-      }
+      ReferencedUidAndCn(altDn, altUid, altName);
       std::string raw;
       LoadInfo(obj, {"Deliver-And-Redirect"});
       if (!ReadText(obj, "Deliver-And-Redirect", raw)) {
