@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -72,6 +73,13 @@ frmConnect::frmConnect(QWidget* parent) : QDialog(parent) {
   lblNotes = new QLabel(this);
   lblNotes->setObjectName("lblNotes");
   lblNotes->setGeometry(Twips(120, 550, 4815, 735));
+  {
+    // The note is three fixed lines in a fixed box: one point smaller than
+    // the dialog font, so the longest line fits.
+    QFont small = lblNotes->font();
+    if (small.pointSize() > 7) small.setPointSize(small.pointSize() - 1);
+    lblNotes->setFont(small);
+  }
 
   cmdOk = new QPushButton("&OK", this);
   cmdOk->setObjectName("cmdOk");
