@@ -14,6 +14,7 @@ cleanup() {
   rm -rf "$state"
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 
 bash scripts/sample-slapd.sh start "$state" >/dev/null
 export VELMORCAST_LDAP_HOSTS="$state/ldaphosts.conf"
