@@ -172,6 +172,9 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // read fails.
   // The alias (uid) and name (cn) of an object named by a DN read from an
   // attribute; both "" when it cannot be bound.
+  // Appends the Advanced pages' name, rdn and trust level, then the ILS
+  // server and account.
+  void AppendNamesAndIls(DirObject& obj, Row& row);
   void ReferencedUidAndCn(const std::string& dn, std::string& uid, std::string& cn);
   std::string ReferencedText(const std::string& dn, const std::string& attribute);
 

@@ -340,20 +340,7 @@ void Exch55Info::WriteMailboxAdvanced(DirObject& obj, const Recipient& r, const 
   row.push_back(ReadText(obj, "Submission-Cont-Length", v) ? v : std::string("No limit"));
   v.clear();
   row.push_back(ReadText(obj, "deliv-Cont-Length", v) ? v : std::string("No limit"));
-  for (const char* a : {"name", "rdn", "Replication-Sensitivity"}) {
-    v.clear();
-    ReadText(obj, a, v);
-    row.push_back(v);
-  }
-  v.clear();
-  if (ReadText(obj, "conferenceInformation", v)) {
-    auto [ils, account] = IlsParts(v);
-    row.push_back(ils);
-    row.push_back(account);
-  } else {
-    row.push_back("");
-    row.push_back("");
-  }
+  AppendNamesAndIls(obj, row);
   row.push_back(r.homeServer);
   bool hide = false;
   row.push_back(ReadBool(obj, "Hide-From-Address-Book", hide) && hide ? "Yes" : "No");
@@ -368,12 +355,9 @@ void Exch55Info::WriteMailboxAdvanced(DirObject& obj, const Recipient& r, const 
   AddRow(*DbRecordset, row);
 }
 
-void Exch55Info::WriteCustomRecipAdvanced(DirObject& obj, const Recipient& r, const std::string& server,
-                                          const std::string& path) {
-  if (!DbRecordset) return;
-  LoadInfo(obj, {"name", "rdn", "Replication-Sensitivity", "Obj-View-Containers", "conferenceInformation",
-                 "deliv-Cont-Length", "MAPI-Recipient", "Hide-From-Address-Book", "Admin-Description"});
-  Row row{server, path, r.displayName, r.alias};
+// The Advanced pages' simple display name, directory name and trust level,
+// then the ILS server and account ("" and "" when unreadable).
+void Exch55Info::AppendNamesAndIls(DirObject& obj, Row& row) {
   std::string v;
   for (const char* a : {"name", "rdn", "Replication-Sensitivity"}) {
     v.clear();
@@ -389,6 +373,16 @@ void Exch55Info::WriteCustomRecipAdvanced(DirObject& obj, const Recipient& r, co
     row.push_back("");
     row.push_back("");
   }
+}
+
+void Exch55Info::WriteCustomRecipAdvanced(DirObject& obj, const Recipient& r, const std::string& server,
+                                          const std::string& path) {
+  if (!DbRecordset) return;
+  LoadInfo(obj, {"name", "rdn", "Replication-Sensitivity", "Obj-View-Containers", "conferenceInformation",
+                 "deliv-Cont-Length", "MAPI-Recipient", "Hide-From-Address-Book", "Admin-Description"});
+  Row row{server, path, r.displayName, r.alias};
+  std::string v;
+  AppendNamesAndIls(obj, row);
   row.push_back(ContainerName(obj));
   bool flag = false;
   row.push_back(ReadBool(obj, "MAPI-Recipient", flag) && flag ? "Yes" : "No");
