@@ -15,6 +15,7 @@
 #include "QtUi.h"
 #include "Ui.h"
 #include "frmSplash.h"
+#include "modGlobals.h"
 
 using velmo::ui::Ui;
 
@@ -24,13 +25,29 @@ bool TakeInstanceLock(velmo::FileLock& lock) {
   return lock.TryLock(InstanceLockFile(), velmo::FileLock::Mode::Exclusive);
 }
 
+std::string InstanceLockFailureMessage(const std::string& reason) {
+  return "The application folder \"" + velmo::AppFolderText() +
+         "\" cannot hold the lock that keeps a second copy of the program from starting: " + reason +
+         ".\r\nThe program starts without that check.";
+}
+
 StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
   StartUpResult result;
   try {
-    if (!TakeInstanceLock(instanceLock)) {
-      Ui().MsgBox("Application is already opened.", velmo::ui::vbCritical, "");
-      result.kind = StartUpResult::AlreadyRunning;
-      return result;
+    // Only a lock that another running copy holds means a second
+    // instance; a folder where the lock file cannot be made (read-only,
+    // missing) is said as such, and the program goes on.
+    std::error_code lockError;
+    switch (instanceLock.Try(InstanceLockFile(), velmo::FileLock::Mode::Exclusive, lockError)) {
+      case velmo::FileLock::Outcome::Held:
+        Ui().MsgBox("Application is already opened.", velmo::ui::vbCritical, "");
+        result.kind = StartUpResult::AlreadyRunning;
+        return result;
+      case velmo::FileLock::Outcome::Failed:
+        Ui().MsgBox(InstanceLockFailureMessage(lockError.message()), velmo::ui::vbExclamation, kProductTitle);
+        break;
+      case velmo::FileLock::Outcome::Taken:
+        break;
     }
 
     {

@@ -1,6 +1,7 @@
 #pragma once
 // The program's entry: single instance, splash, main window.
 #include <filesystem>
+#include <string>
 
 namespace velmo {
 class FileLock;
@@ -18,6 +19,10 @@ std::filesystem::path InstanceLockFile();
 // another instance of the program holds it.
 bool TakeInstanceLock(velmo::FileLock& lock);
 
+// The message shown when the application folder cannot hold the instance
+// lock, naming the folder and the reason.
+std::string InstanceLockFailureMessage(const std::string& reason);
+
 // What the start-up came to.
 struct StartUpResult {
   enum Kind { Started, AlreadyRunning, Failed } kind = Failed;
@@ -25,7 +30,8 @@ struct StartUpResult {
 };
 
 // The start-up with an application already made: refuses a second
-// instance ("Application is already opened."), shows the splash for the
+// instance ("Application is already opened."; a lock that cannot be made
+// at all is reported and the start goes on), shows the splash for the
 // given time and then the main window. The lock is kept in instanceLock for
 // as long as the caller holds it. Any failure on the way shows "System is
 // not configured properly.".

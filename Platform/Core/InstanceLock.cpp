@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -23,17 +24,36 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 }
 
 bool FileLock::TryLock(const std::filesystem::path& lockFile, Mode mode) {
+  std::error_code error;
+  return Try(lockFile, mode, error) == Outcome::Taken;
+}
+
+FileLock::Outcome FileLock::Try(const std::filesystem::path& lockFile, Mode mode, std::error_code& error) {
   Unlock();
+  error.clear();
   int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  // A lock file that exists but may not be written (a read-only folder or
+  // file) still takes a lock: flock needs no write access.
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    const int openError = errno;
+    fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) errno = openError;
+  }
+  if (fd < 0) {
+    error = std::error_code(errno, std::generic_category());
+    return Outcome::Failed;
+  }
   // flock locks belong to the open file description, so two handles of one
   // process exclude each other just as two processes do.
   if (::flock(fd, (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    const int lockError = errno;
     ::close(fd);
-    return false;
+    if (lockError == EWOULDBLOCK) return Outcome::Held;
+    error = std::error_code(lockError, std::generic_category());
+    return Outcome::Failed;
   }
   fd_ = fd;
-  return true;
+  return Outcome::Taken;
 }
 
 bool FileLock::Lock(const std::filesystem::path& lockFile, Mode mode, int timeoutMs) {
