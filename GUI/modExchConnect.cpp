@@ -548,8 +548,9 @@ std::string BindErrorMessage(short Mode, const std::string& Text) {
   std::string message = header;
   bool first = true;
   for (const std::string& item : SplitBindErrorList(Text)) {
-    // Items after the first start on a line of their own.
-    if (!first) message += std::string(kCrLf) + kCrLf;
+    // Items after the first start on the next line: one line break, no
+    // blank line between items.
+    if (!first) message += kCrLf;
     message += item + HintOf(SplitItem(item).number);
     first = false;
   }

@@ -53,8 +53,17 @@ TEST(BindErrorMessage, ListsSkipEmptyItemsAndSeparateTheRest) {
   EXPECT_EQ(BindErrorMessage(1, "___"), "");
   const std::string a = Item("Server object", -2147016646, "The server is not operational.");
   const std::string b = Item("Message Transfer Agent object", -2147016663, "Inappropriate authentication.");
-  EXPECT_EQ(BindErrorMessage(1, "_" + a + "__" + b + "_"),
-            kHeader + a + kNotOperationalHint + "\r\n\r\n" + b + kClearTextHint);
+  const std::string c = Item("Newsfeed object", 0, "No such object.");
+  // Each item on a line of its own: one line break after the previous
+  // item's hint (or, with no hint, its description), never a blank line.
+  EXPECT_EQ(BindErrorMessage(1, "_" + a + "__" + b + "_" + c + "_" + a),
+            kHeader + a + kNotOperationalHint + "\r\n" + b + kClearTextHint + "\r\n" + c + "\r\n" + a +
+                kNotOperationalHint);
+  // Blank lines only after the header and before each hint.
+  const std::string listed = BindErrorMessage(1, c + "_" + c + "_" + b);
+  size_t blank = 0;
+  for (auto at = listed.find("\r\n\r\n"); at != std::string::npos; at = listed.find("\r\n\r\n", at + 1)) ++blank;
+  EXPECT_EQ(blank, 2u) << listed;
 }
 
 // A description holding "_" split its item: the pieces without a number
