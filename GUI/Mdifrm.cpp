@@ -12,10 +12,13 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -29,6 +32,7 @@
 #include "DefaultColumnSets.h"
 #include "Ui.h"
 #include "frmReadme.h"
+#include "frmSplash.h"
 #include "modExch.h"
 #include "modGlobals.h"
 
@@ -101,6 +105,15 @@ QIcon ImageList::Item(const std::string& key) const {
   return QIcon();
 }
 
+QIcon ProgramIcon() {
+  static const QIcon icon = [] {
+    QIcon made;
+    for (int size : {16, 24, 32, 48, 64}) made.addPixmap(ProductPicture(size));
+    return made;
+  }();
+  return icon;
+}
+
 // --------------------------------------------------------------------- Mdifrm
 
 MdifrmSeams& Mdifrm::Seams() {
@@ -112,6 +125,7 @@ Mdifrm::Mdifrm(QWidget* parent) : QMainWindow(parent) {
   setObjectName("Mdifrm");
   setWindowTitle("Velmorine for Exchange");
   resize(900, 640);
+  setWindowIcon(ProgramIcon());
   // The toolbar is shown and hidden through the View menu only.
   setContextMenuPolicy(Qt::NoContextMenu);
 
@@ -742,30 +756,127 @@ void Mdifrm::mnuViewAll_Click(int index) {
   }
 }
 
-void Mdifrm::TileChildren(bool horizontally) {
+// ------------------------------------------------------ child arrangement
+
+namespace {
+
+// The size a child asks for: its window's preferred size with the frame
+// around it, or the size it has when its window names none.
+QSize PreferredSize(const QMdiSubWindow* child) {
+  const QWidget* inner = child->widget();
+  if (!inner || !inner->sizeHint().isValid()) return child->size();
+  return child->sizeHint();
+}
+
+QSize SmallestSize(const QMdiSubWindow* child) {
+  return child->minimumSize().expandedTo(child->minimumSizeHint());
+}
+
+// The preferred size bounded by the room there is, never below the
+// child's minimum.
+QSize FittedSize(const QMdiSubWindow* child, const QSize& room) {
+  return PreferredSize(child).boundedTo(room).expandedTo(SmallestSize(child));
+}
+
+// One cascade step: the height of a child's title bar.
+int CascadeStep(const QMdiSubWindow* child) {
+  QStyleOptionTitleBar option;
+  option.initFrom(child);
+  const int titleBar = child->style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, child);
+  return std::max(titleBar, 16);
+}
+
+bool Fits(const QRect& window, const QRect& room) { return room.contains(window); }
+
+// The children that take part in an arrangement: shown and not minimized.
+QList<QMdiSubWindow*> ArrangedChildren(QMdiArea* area, QMdiArea::WindowOrder order) {
   QList<QMdiSubWindow*> children;
-  for (QMdiSubWindow* child : mdiArea_->subWindowList(QMdiArea::CreationOrder))
+  for (QMdiSubWindow* child : area->subWindowList(order))
     if (!child->isHidden() && !child->isMinimized()) children.append(child);
+  return children;
+}
+
+}  // namespace
+
+void Mdifrm::PlaceNewChild(QMdiSubWindow* child) {
+  if (!child) return;
+  const QRect room = mdiArea_->viewport()->rect();
+  const QSize size = FittedSize(child, room.size());
+  QMdiSubWindow* before = nullptr;
+  for (QMdiSubWindow* other : ArrangedChildren(mdiArea_, QMdiArea::CreationOrder))
+    if (other != child && !other->isMaximized()) before = other;
+  QPoint at(0, 0);
+  if (before) {
+    const int step = CascadeStep(child);
+    at = before->pos() + QPoint(step, step);
+    if (!Fits(QRect(at, size), room)) at = QPoint(0, 0);
+  }
+  child->setGeometry(QRect(at, size));
+}
+
+void Mdifrm::CascadeChildren() {
+  const QList<QMdiSubWindow*> children = ArrangedChildren(mdiArea_, QMdiArea::StackingOrder);
   if (children.isEmpty()) return;
-  const QRect area = mdiArea_->viewport()->rect();
+  const QRect room = mdiArea_->viewport()->rect();
+  QPoint at(0, 0);
+  for (QMdiSubWindow* child : children) {
+    if (child->isMaximized()) child->showNormal();
+    const QSize size = FittedSize(child, room.size());
+    if (at != QPoint(0, 0) && !Fits(QRect(at, size), room)) at = QPoint(0, 0);
+    child->setGeometry(QRect(at, size));
+    child->raise();
+    const int step = CascadeStep(child);
+    at += QPoint(step, step);
+  }
+}
+
+void Mdifrm::TileChildren(bool horizontally) {
+  const QList<QMdiSubWindow*> children = ArrangedChildren(mdiArea_, QMdiArea::CreationOrder);
+  if (children.isEmpty()) return;
+  const QRect room = mdiArea_->viewport()->rect();
   const int n = static_cast<int>(children.size());
+  QSize smallest(1, 1);
+  for (QMdiSubWindow* child : children) smallest = smallest.expandedTo(SmallestSize(child));
+
+  // Along the tiling direction as many as keep their minimum size; the
+  // rest go into further columns (or rows).
+  int rows, cols;
+  if (horizontally) {
+    rows = std::clamp(room.height() / smallest.height(), 1, n);
+    cols = (n + rows - 1) / rows;
+    rows = (n + cols - 1) / cols;
+  } else {
+    cols = std::clamp(room.width() / smallest.width(), 1, n);
+    rows = (n + cols - 1) / cols;
+    cols = (n + rows - 1) / rows;
+  }
   for (int i = 0; i < n; ++i) {
     QMdiSubWindow* child = children[i];
     if (child->isMaximized()) child->showNormal();
-    if (horizontally) {
-      const int h = area.height() / n;
-      child->setGeometry(0, i * h, area.width(), i == n - 1 ? area.height() - i * h : h);
-    } else {
-      const int w = area.width() / n;
-      child->setGeometry(i * w, 0, i == n - 1 ? area.width() - i * w : w, area.height());
-    }
+    const int row = horizontally ? i % rows : i / cols;
+    const int col = horizontally ? i / rows : i % cols;
+    // The last window of a column (or row) takes the space left below (or
+    // beside) it.
+    const bool lastAlong = horizontally ? (row == rows - 1 || i == n - 1) : (col == cols - 1 || i == n - 1);
+    const int left = col * room.width() / cols;
+    const int top = row * room.height() / rows;
+    int right = (col + 1) * room.width() / cols;
+    int bottom = (row + 1) * room.height() / rows;
+    if (lastAlong && horizontally) bottom = room.height();
+    if (lastAlong && !horizontally) right = room.width();
+    // A cell smaller than the window's minimum: the window keeps its
+    // minimum and is pulled back inside the client area.
+    const QSize size = QSize(right - left, bottom - top).expandedTo(SmallestSize(child));
+    const QPoint at(std::max(0, std::min(left, room.width() - size.width())),
+                    std::max(0, std::min(top, room.height() - size.height())));
+    child->setGeometry(QRect(at, size));
   }
 }
 
 void Mdifrm::mnuSubWindow_Click(int index) {
   switch (index) {
     case 0:
-      mdiArea_->cascadeSubWindows();
+      CascadeChildren();
       break;
     case 1:
       TileChildren(true);  // one above the other

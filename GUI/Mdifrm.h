@@ -13,6 +13,7 @@
 class QAction;
 class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
 class QTimer;
@@ -40,6 +41,10 @@ class ImageList {
 void FillImgListVLMR(ImageList& list);
 void FillImgListTvw(ImageList& list);
 void FillImgListTab(ImageList& list);
+
+// The program's own icon: the product picture, in the sizes title bars and
+// task bars ask for. Every window of the program carries it.
+QIcon ProgramIcon();
 
 // The windows of other parts of the program that the main window opens.
 // Each part sets its entry when it is linked in; an empty entry means the
@@ -179,6 +184,20 @@ class Mdifrm : public QMainWindow {
   QAction* popmnuSep8 = nullptr;
   QAction* popmnuExit = nullptr;
 
+  // --- Child window arrangement. Every child keeps at least its minimum
+  // size and, where the client area has room, lies wholly inside it.
+  // Places a child just added to the MDI area: its preferred size (bounded
+  // by the client area), one title bar down and right from the newest
+  // child before it, back at the top left when it would not fit there.
+  void PlaceNewChild(QMdiSubWindow* child);
+  // Cascade: each child at its preferred size, one title bar down and
+  // right from the one below it, the active child on top.
+  void CascadeChildren();
+  // Tiles the children one above the other (horizontally) or side by
+  // side; when the client area cannot give each its minimum size in one
+  // row or column, they are tiled in a grid.
+  void TileChildren(bool horizontally);
+
   // Enables or disables toolbar buttons 2 to 6 and the report menu items
   // Filter, Customize, Export, Preview and Print together.
   void SetReportCommandsEnabled(bool enabled);
@@ -229,7 +248,6 @@ class Mdifrm : public QMainWindow {
   void FillWindowList();
   void UpdateClock();
   void ShowReadme(short mode);
-  void TileChildren(bool horizontally);
   // Shows a browse window's own column chooser modally.
   static void ShowModally(QWidget* window);
 

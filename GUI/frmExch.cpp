@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -15,6 +18,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -244,6 +248,10 @@ class SplitterBar : public QWidget {
 
 constexpr int kSplitterWidth = 5;
 constexpr int kTreePaneWidth = 240;
+// The window's designed size, and the least it can be made while its tree,
+// tabs and grid stay usable.
+constexpr QSize kPreferredSize(720, 440);
+constexpr QSize kMinimumSize(420, 260);
 
 }  // namespace
 
@@ -252,7 +260,9 @@ constexpr int kTreePaneWidth = 240;
 frmExch::frmExch(QWidget* parent) : QWidget(parent) {
   setObjectName("frmExch");
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(820, 520);
+  setWindowIcon(ProgramIcon());
+  setMinimumSize(kMinimumSize);
+  resize(kPreferredSize);
 
   pbTreeview = new QWidget(this);
   pbTreeview->setObjectName("pbTreeview");
@@ -270,6 +280,12 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
     tree->setHeaderHidden(true);
     tree->setColumnCount(1);
     tree->setRootIsDecorated(true);
+    // Whole node texts: the column is as wide as its widest text, and a
+    // narrow pane scrolls sideways instead of cutting texts short.
+    tree->header()->setStretchLastSection(false);
+    tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    tree->setTextElideMode(Qt::ElideNone);
+    tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // Bound now, not at load: the connect step fills the tree before the
     // window is shown.
     BindTreeImages(*tree, gMdifrm ? &gMdifrm->ImgListTvw : nullptr);
@@ -325,10 +341,18 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
   pbGrd->installEventFilter(this);
 
   if (gMdiArea) {
-    subWindow_ = gMdiArea->addSubWindow(this);
-    subWindow_->resize(860, 560);
+    auto* sub = gMdiArea->addSubWindow(this);
+    subWindow_ = sub;
+    sub->setWindowIcon(ProgramIcon());
+    if (gMdifrm && gMdifrm->MdiArea() == gMdiArea)
+      gMdifrm->PlaceNewChild(sub);
+    else
+      sub->resize(sub->sizeHint());
   }
 }
+
+QSize frmExch::sizeHint() const { return kPreferredSize; }
+QSize frmExch::minimumSizeHint() const { return kMinimumSize; }
 
 frmExch::~frmExch() {
   if (!unloaded_) Form_Unload();
@@ -385,7 +409,20 @@ void frmExch::Form_Load() {
   rebuilding_ = false;
   grd1_->Visible(false);
   tabType->hide();
+  FitTreePane();
   Form_Resize();
+}
+
+void frmExch::FitTreePane() {
+  // Wide enough for the tree's longest node text where the window has the
+  // room; a narrower pane scrolls sideways.
+  // Beside the column: the tree's frame, its vertical scroll bar and the
+  // tab page's margins.
+  const int scrollBar = tvwServers->verticalScrollBar()->sizeHint().width();
+  tvwServers->resizeColumnToContents(0);
+  const int wanted = tvwServers->columnWidth(0) + 2 * tvwServers->frameWidth() + scrollBar + 16;
+  const int widest = width() * 9 / 20;
+  pbTreeview->resize(std::clamp(wanted, kTreePaneWidth, std::max(kTreePaneWidth, widest)), pbTreeview->height());
 }
 
 void frmExch::Form_Resize() {
@@ -442,7 +479,12 @@ void frmExch::Form_Unload() {
   }
   if (last && gMdifrm) gMdifrm->SetReportCommandsEnabled(false);
   // The remaining windows are arranged once this one has gone.
-  if (QMdiArea* area = gMdiArea) QTimer::singleShot(0, area, [area] { area->cascadeSubWindows(); });
+  if (gMdifrm) {
+    QPointer<Mdifrm> main = gMdifrm;
+    QTimer::singleShot(0, main, [main] {
+      if (main) main->CascadeChildren();
+    });
+  }
 }
 
 // ------------------------------------------------------------------ handlers

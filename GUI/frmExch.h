@@ -97,6 +97,10 @@ class frmExch : public QWidget, public ExchWindow {
   // The id passed as lWinHwnd to the collector and the native access class.
   long WindowHandle() const { return hwnd_; }
 
+  // The designed size and the least size that keeps the panes usable.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
   // --- ExchWindow
   // The MDI sub-window holding the window, or the window itself outside
   // an MDI area: what is shown and closed.
@@ -124,6 +128,7 @@ class frmExch : public QWidget, public ExchWindow {
                            std::string& strRetErrorMsg);
   void CollectStoreResources(long lMode);
   void PlaceTree(QTreeWidget* tree);
+  void FitTreePane();
   void LayoutRightSide(int left, bool setWidths);
   void Form_Unload();
   void SetReportCommands();

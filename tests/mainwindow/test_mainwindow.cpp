@@ -16,7 +16,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QScrollBar>
+#include <QStyle>
 #include <QToolBar>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +38,7 @@
 #include "QtTestApp.h"
 #include "TestHome.h"
 #include "Ui.h"
+#include "frmExch.h"
 #include "frmReadme.h"
 #include "modExch.h"
 #include "modGlobals.h"
@@ -310,6 +314,62 @@ TEST_F(MainWindowTest, OneInstancePerApplicationFolder) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(fs::is_directory(other / "Export"));
   EXPECT_TRUE(fs::exists(other / "velmo.mdb"));
+  EXPECT_EQ(started.state(), QProcess::Running);
+  started.kill();
+  started.waitForFinished(10000);
+}
+
+// A folder where the lock file cannot be made is not a running copy: the
+// user is told which folder and why, and the program starts. Root ignores
+// permission bits, so the folder lies under a plain file.
+TEST_F(MainWindowTest, ApplicationFolderThatCannotHoldTheLockIsNamed) {
+  { std::ofstream(home / "plain") << "x"; }
+  const fs::path folder = home / "plain" / "app";
+
+  velmo::FileLock probe;
+  std::error_code error;
+  EXPECT_EQ(probe.Try(folder / "VELMORC.lock", velmo::FileLock::Mode::Exclusive, error),
+            velmo::FileLock::Outcome::Failed);
+  EXPECT_EQ(error, std::errc::not_a_directory);
+  EXPECT_EQ(probe.Try(home / "x.lock", velmo::FileLock::Mode::Exclusive, error), velmo::FileLock::Outcome::Taken);
+  velmo::FileLock other;
+  EXPECT_EQ(other.Try(home / "x.lock", velmo::FileLock::Mode::Shared, error), velmo::FileLock::Outcome::Held);
+  EXPECT_FALSE(error);
+
+  ::setenv("VELMORCAST_HOME", folder.c_str(), 1);
+  const std::string message = InstanceLockFailureMessage("Not a directory");
+  StartUpResult r = StartUp(lock, 0);
+  ::setenv("VELMORCAST_HOME", home.dir().c_str(), 1);
+  window = r.window;
+  EXPECT_EQ(r.kind, StartUpResult::Started);
+  ASSERT_GE(ui->shown().size(), 1u);
+  const auto box = ui->shown()[0];
+  EXPECT_EQ(box.prompt, message);
+  EXPECT_NE(box.prompt.find("\"" + folder.string() + "\""), std::string::npos) << box.prompt;
+  EXPECT_EQ(box.title, "Velmorine for Exchange Server (Velmorcast)");
+  EXPECT_FALSE(Shown(*ui, "Application is already opened."));
+  ASSERT_GE(ui->shown().size(), 2u);
+  EXPECT_EQ(ui->shown()[1].prompt.rfind("Error occured while creating database", 0), 0u)
+      << "the database is the next thing that cannot be made";
+  CloseWindow();
+
+  // The program itself says the same on its error stream and keeps running.
+  QProcess started;
+  auto env = QProcessEnvironment::systemEnvironment();
+  env.insert("VELMORCAST_HOME", QString::fromStdString(folder.string()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  started.setProcessEnvironment(env);
+  started.start(QString::fromStdString((TestHome::BuildAppDir() / "VELMORC").string()), {});
+  ASSERT_TRUE(started.waitForStarted(10000));
+  std::string err;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (err.find("Error occured while creating database") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline && started.state() == QProcess::Running) {
+    started.waitForReadyRead(200);
+    err += started.readAllStandardError().toStdString();
+  }
+  EXPECT_NE(err.find(message), std::string::npos) << err;
+  EXPECT_EQ(err.find("Application is already opened."), std::string::npos) << err;
   EXPECT_EQ(started.state(), QProcess::Running);
   started.kill();
   started.waitForFinished(10000);
@@ -687,6 +747,119 @@ TEST_F(MainWindowTest, WindowCommandsAndHelp) {
   ASSERT_EQ(ui->shown().size(), 1u);
   EXPECT_NE(ui->shown()[0].prompt.find("velmorc.chm"), std::string::npos);
   EXPECT_NE(ui->shown()[0].prompt.find("not found"), std::string::npos);
+}
+
+// Browse windows open wholly inside the client area at their designed
+// size, each one title bar down and right from the one before; Cascade,
+// Tile and the cascade after a close never make one smaller than its
+// minimum; each carries the program's icon; the site tree shows whole
+// node texts and scrolls sideways when its pane is narrow.
+TEST_F(MainWindowTest, BrowseWindowsOpenInsideTheClientAreaAndKeepAUsableSize) {
+  Mdifrm* w = Start();
+  w->resize(1400, 1000);
+  w->show();
+  Pump();
+  QMdiArea* area = w->MdiArea();
+  const auto room = [&] { return area->viewport()->rect(); };
+  std::vector<frmExch*> windows;
+  const auto sub = [](frmExch* e) { return qobject_cast<QMdiSubWindow*>(e->Window()); };
+  const auto open = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      auto* e = new frmExch();
+      EXPECT_GT(OpenExchWindowSlot(e), 0);
+      e->strServerName = "EX" + std::to_string(windows.size() + 1);
+      e->strOrganizationName = "Velmor";
+      // A tree of its own: the window reads no directory.
+      auto* node = new QTreeWidgetItem(QStringList{"Velmor"});
+      e->tvwServers->addTopLevelItem(node);
+      node->addChild(new QTreeWidgetItem(QStringList{"Private Information Store"}));
+      node->setExpanded(true);
+      e->Window()->show();
+      Pump();
+      windows.push_back(e);
+    }
+  };
+  const auto usable = [&](const char* when) {
+    for (frmExch* e : windows) {
+      if (!e->isVisible()) continue;
+      SCOPED_TRACE(std::string(when) + " " + e->strServerName);
+      EXPECT_GE(e->width(), e->minimumWidth());
+      EXPECT_GE(e->height(), e->minimumHeight());
+      if (room().width() >= sub(e)->minimumSizeHint().width() && room().height() >= sub(e)->minimumSizeHint().height())
+        EXPECT_TRUE(room().contains(sub(e)->geometry()))
+            << "inside the client area: " << sub(e)->x() << "," << sub(e)->y() << " " << sub(e)->width() << "x"
+            << sub(e)->height() << " in " << room().width() << "x" << room().height();
+    }
+  };
+
+  open(1);
+  ASSERT_NE(sub(windows[0]), nullptr);
+  EXPECT_EQ(windows[0]->size(), windows[0]->sizeHint()) << "the designed size";
+  EXPECT_GE(windows[0]->minimumWidth(), 400);
+  EXPECT_GE(windows[0]->minimumHeight(), 250);
+  EXPECT_EQ(sub(windows[0])->pos(), QPoint(0, 0));
+  open(7);
+  const QPoint step = sub(windows[1])->pos() - sub(windows[0])->pos();
+  EXPECT_GE(step.x(), 16);
+  EXPECT_EQ(step.x(), step.y());
+  for (size_t i = 1; i < windows.size(); ++i) {
+    EXPECT_EQ(windows[i]->size(), windows[i]->sizeHint());
+    const QPoint at = sub(windows[i])->pos();
+    EXPECT_TRUE(at == sub(windows[i - 1])->pos() + step || at == QPoint(0, 0)) << i << ": cascaded or back at the top";
+  }
+  usable("opened");
+
+  // The program's icon, not the toolkit's.
+  const QImage programIcon = ProgramIcon().pixmap(16, 16).toImage();
+  const QImage toolkitIcon = w->style()->standardIcon(QStyle::SP_TitleBarMenuButton).pixmap(16, 16).toImage();
+  EXPECT_EQ(w->windowIcon().pixmap(16, 16).toImage(), programIcon);
+  for (frmExch* e : windows) {
+    EXPECT_EQ(sub(e)->windowIcon().pixmap(16, 16).toImage(), programIcon);
+    EXPECT_NE(sub(e)->windowIcon().pixmap(16, 16).toImage(), toolkitIcon);
+  }
+
+  // Whole node texts, and a sideways scroll bar in a narrow pane.
+  frmExch* first = windows[0];
+  QTreeWidgetItem* store = first->tvwServers->topLevelItem(0)->child(0);
+  const int textWidth = first->tvwServers->fontMetrics().horizontalAdvance("Private Information Store");
+  EXPECT_GE(first->tvwServers->visualItemRect(store).width(), textWidth);
+  first->SplitterDropped(first->tvwServers, 90);
+  Pump();
+  EXPECT_LT(first->tvwServers->viewport()->width(), textWidth);
+  EXPECT_GE(first->tvwServers->visualItemRect(store).width(), textWidth) << "not cut short";
+  EXPECT_TRUE(first->tvwServers->horizontalScrollBar()->isVisible());
+  EXPECT_GT(first->tvwServers->horizontalScrollBar()->maximum(), 0);
+
+  // Cascade, the two tilings and the cascade after a close, in a roomy and
+  // in a cramped main window.
+  QMdiSubWindow* active = area->activeSubWindow();
+  w->mnuSubWindow[0]->trigger();
+  usable("cascade");
+  for (frmExch* e : windows) EXPECT_EQ(e->size(), e->sizeHint()) << "cascade gives the designed size when there is room";
+  EXPECT_EQ(area->activeSubWindow(), active);
+  EXPECT_EQ(area->subWindowList(QMdiArea::StackingOrder).back(), active) << "the active window stays on top";
+  for (int arrangement : {1, 2}) {
+    w->mnuSubWindow[arrangement]->trigger();
+    usable(arrangement == 1 ? "tile horizontally" : "tile vertically");
+    // Eight windows fit this client area without overlapping.
+    for (size_t i = 0; i < windows.size(); ++i)
+      for (size_t j = i + 1; j < windows.size(); ++j)
+        EXPECT_FALSE(sub(windows[i])->geometry().intersects(sub(windows[j])->geometry())) << i << " " << j;
+  }
+  windows[3]->Window()->close();
+  Pump();
+  windows.erase(windows.begin() + 3);
+  usable("after a close");
+  for (frmExch* e : windows) EXPECT_EQ(e->size(), e->sizeHint());
+
+  w->resize(640, 480);
+  Pump();
+  for (int arrangement : {0, 1, 2}) {
+    w->mnuSubWindow[arrangement]->trigger();
+    usable("cramped");
+  }
+  for (frmExch* e : windows) e->Window()->close();
+  Pump();
 }
 
 // ------------------------------------------------------- Readme, License, About
