@@ -15,6 +15,7 @@
 
 #include "ComError.h"
 #include "Mdifrm.h"
+#include "DialogControls.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
 #include "frmFavourites.h"
@@ -67,6 +68,11 @@ frmConnect::frmConnect(QWidget* parent) : QDialog(parent) {
   cboServerName->setObjectName("cboServerName");
   cboServerName->setEditable(true);
   cboServerName->setInsertPolicy(QComboBox::NoInsert);
+  // A plain drop-down: what the user typed is what connects. No completion
+  // replaces "EX1" by a listed "EX10", and Enter does not swap the text for
+  // a list entry that differs in case.
+  cboServerName->setCompleter(nullptr);
+  cboServerName->setDuplicatesEnabled(true);
   cboServerName->setGeometry(Twips(1320, 120, 3495, 315));
   lblServerName->setBuddy(cboServerName);
 
@@ -127,6 +133,13 @@ frmConnect::frmConnect(QWidget* parent) : QDialog(parent) {
   txtPassword->setGeometry(Twips(1080, 1500, 3615, 330));
   lblPassword->setBuddy(txtPassword);
 
+  // The captions keep their whole text at the dialog's font; the boxes
+  // beside them give way.
+  FitCaption(lblServerName, cboServerName);
+  FitCaption(lblUserName, txtUserName);
+  FitCaption(lblPassword, txtPassword);
+  for (QWidget* box : {chkDefault, chkFavorites, chkConnectAs}) FitCaption(box);
+
   setTabOrder(cboServerName, cmdOk);
   setTabOrder(cmdOk, cmdCancel);
   setTabOrder(cmdCancel, cmdOptions);
@@ -142,7 +155,7 @@ frmConnect::frmConnect(QWidget* parent) : QDialog(parent) {
   connect(cmdOptions, &QPushButton::clicked, this, [this] { cmdOptions_Click(); });
   connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOk_Click(); });
   connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
-  if (QLineEdit* edit = cboServerName->lineEdit()) edit->installEventFilter(this);
+  UpperCaseTypedLetters(cboServerName);
 }
 
 frmConnect::~frmConnect() {
@@ -273,21 +286,6 @@ void frmConnect::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
-}
-
-bool frmConnect::eventFilter(QObject* watched, QEvent* event) {
-  // Letters a to z typed into the server box become capitals; pasted text
-  // is left as it is.
-  if (event->type() == QEvent::KeyPress && cboServerName->lineEdit() == watched) {
-    auto* key = static_cast<QKeyEvent*>(event);
-    const QString text = key->text();
-    if (text.size() == 1 && text[0] >= QLatin1Char('a') && text[0] <= QLatin1Char('z') &&
-        !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-      cboServerName->lineEdit()->insert(text.toUpper());
-      return true;
-    }
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 void frmConnect::ShowModal() {

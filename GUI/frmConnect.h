@@ -64,7 +64,6 @@ class frmConnect : public QDialog {
   bool DefaultTicked() const;
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 

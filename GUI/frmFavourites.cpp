@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "Mdifrm.h"
+#include "DialogControls.h"
 #include "Ui.h"
 #include "frmChooseComputers.h"
 #include "frmExch.h"
@@ -182,6 +183,10 @@ frmFavourites::frmFavourites(QWidget* parent) : QDialog(parent) {
   cmdCancel->setGeometry(Twips(3600, 3120, 1120, 375));
   cmdCancel->setAutoDefault(false);
 
+  // The captions keep their whole text at the dialog's font.
+  FitCaption(lblComputerName);
+  FitCaption(lblFavorites);
+
   setTabOrder(txtComputerName, cmdAdd);
   setTabOrder(cmdAdd, cmdAddFT);
   setTabOrder(cmdAddFT, cmdOk);
@@ -197,6 +202,7 @@ frmFavourites::frmFavourites(QWidget* parent) : QDialog(parent) {
   connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOk_Click(); });
   connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
   txtComputerName->installEventFilter(this);
+  UpperCaseTypedLetters(txtComputerName);
   lbFavorites->installEventFilter(this);
 }
 
@@ -334,14 +340,6 @@ bool frmFavourites::eventFilter(QObject* watched, QEvent* event) {
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
       HandleFavouritesKey(13);
       return true;
-    }
-    if (watched == txtComputerName) {
-      const QString text = key->text();
-      if (text.size() == 1 && text[0] >= QLatin1Char('a') && text[0] <= QLatin1Char('z') &&
-          !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        txtComputerName->insert(text.toUpper());
-        return true;
-      }
     }
   }
   return QDialog::eventFilter(watched, event);

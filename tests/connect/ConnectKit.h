@@ -25,6 +25,7 @@
 #include "SampleDirectory.h"
 #include "TestHome.h"
 #include "Ui.h"
+#include "UserInput.h"
 #include "frmConnect.h"
 #include "modExch.h"
 #include "modExchConnect.h"
@@ -116,6 +117,14 @@ class ConnectTest : public ::testing::Test {
   }
 
   std::string ErrorLog() const { return velmo::test::TestHome::Slurp(home_->dir() / "VelmorcastErrorLog.log"); }
+
+  // Replaces what a control holds as a user does: focus it, select all,
+  // type. Fails the test when the control cannot take the focus.
+  static void Retype(QWidget* control, const std::string& text) {
+    ASSERT_TRUE(velmo::test::FocusControl(control)) << control->objectName().toStdString();
+    velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
+    velmo::test::TypeText(text);
+  }
 
   // A host map with the sample's servers and extra names.
   void MapHosts(const std::vector<std::pair<std::string, std::string>>& extra) {

@@ -2,6 +2,8 @@
 // against the sample organisation: sites, credentials, failures and their
 // messages, favourite and default rows, the window limit, the other
 // connect targets and the main window's start-up connect.
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QThread>
 #include <QTimer>
@@ -82,38 +84,73 @@ class FakeExportPlus : public ExportPlusWindow {
 
 }  // namespace
 
-// Typing a server in the dialog opens a browse window for the server's own
-// site, whatever the letter case typed, and leaves no favourite rows.
+// Typing a server in the dialog and pressing Enter opens a browse window
+// for the server typed, upper-cased as typed, never for a listed server
+// that merely starts with it ("EX1" with "EX10" listed), and records no
+// favourite rows.
 TEST_F(ConnectTest, TypedServerOpensItsSiteInANewWindow) {
+  AddFavouriteRow({"EX10", "No", "Yes"});
+  AddFavouriteRow({"EX1", "No", "Yes"});
+  AddFavouriteRow({"EX2", "No", "Yes"});
   struct Case {
     const char* typed;
+    const char* server;
     const char* site;
   };
-  for (const Case& c : {Case{"EX1", "Lakeside"}, Case{"EX10", "Hilltop"}, Case{"EX2", "Lakeside"}}) {
+  for (const Case& c : {Case{"ex1", "EX1", "Lakeside"}, Case{"EX10", "EX10", "Hilltop"}, Case{"Ex2", "EX2", "Lakeside"},
+                        Case{"EX1", "EX1", "Lakeside"}}) {
     SCOPED_TRACE(c.typed);
     frmConnect& dialog = ConnectDialog();
-    dialog.cboServerName->setEditText(c.typed);
+    ASSERT_EQ(dialog.cboServerName->count(), 3);
+    EXPECT_FALSE(dialog.cmdOk->isEnabled());
+    Retype(dialog.cboServerName, c.typed);
+    EXPECT_EQ(dialog.cboServerName->currentText().toStdString(), c.server);
     ASSERT_TRUE(dialog.cmdOk->isEnabled());
-    dialog.cmdOk_Click();
+    velmo::test::PressKey(Qt::Key_Return);  // the default button
     Pump();
     EXPECT_TRUE(gbConnected);
     EXPECT_EQ(gfrmConnect, nullptr) << "a successful connect closes the dialog";
     frmExch* w = Newest();
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->strServerName, c.typed);
+    EXPECT_EQ(w->strServerName, c.server);
     EXPECT_EQ(w->strOrganizationName, "Velmor");
     EXPECT_EQ(w->strSiteName, c.site);
     EXPECT_EQ(w->strUserName, "");
     EXPECT_FALSE(w->isHidden()) << "shown";
     EXPECT_EQ(gfrmExchWindows[w->iFrmID], w);
-    const std::string serverKey = std::string("o=Velmor/ou=") + c.site + "/cn=Configuration/cn=Servers/cn=" + c.typed;
+    const std::string serverKey = std::string("o=Velmor/ou=") + c.site + "/cn=Configuration/cn=Servers/cn=" + c.server;
     QTreeWidgetItem* serverNode = FindTreeNode(*w->tvwServers, serverKey);
     ASSERT_NE(serverNode, nullptr) << "the tree is the server's site";
     EXPECT_FALSE(serverNode->icon(0).isNull()) << "the connect step's tree shows the main window's images";
   }
-  EXPECT_EQ(glngWindowCount, 3);
-  EXPECT_TRUE(Favourites().empty());
+  EXPECT_EQ(glngWindowCount, 4);
+  EXPECT_EQ(Favourites().size(), 3u);
   EXPECT_TRUE(ui->shown().empty()) << LastPrompt();
+}
+
+// Only the letters a to z become capitals, wherever the keys go in: the
+// box itself or its inner line edit. Keys held with Ctrl, digits and
+// punctuation pass unchanged, and pasted text keeps its case.
+TEST_F(ConnectTest, ServerBoxCapitalisesTypedLettersOnly) {
+  frmConnect& dialog = ConnectDialog();
+  QComboBox* box = dialog.cboServerName;
+  Retype(box, "ex-1.corp_b\\z9");
+  EXPECT_EQ(box->currentText().toStdString(), "EX-1.CORP_B\\Z9");
+
+  // Letters outside a to z are left alone.
+  velmo::test::PressKey(0, Qt::NoModifier, QString::fromUtf8("\xc3\xa9"));
+  EXPECT_EQ(box->currentText(), QString::fromUtf8("EX-1.CORP_B\\Z9\xc3\xa9"));
+
+  // A key that reaches the inner line edit directly is capitalised too.
+  QKeyEvent inner(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, "q");
+  QCoreApplication::sendEvent(box->lineEdit(), &inner);
+  EXPECT_TRUE(box->currentText().endsWith("Q")) << box->currentText().toStdString();
+
+  Retype(box, "");
+  QApplication::clipboard()->setText("pasted");
+  velmo::test::PressKey(Qt::Key_V, Qt::ControlModifier, QString(QChar(22)));
+  EXPECT_EQ(box->currentText().toStdString(), "pasted");
+  UnloadConnectDialog();
 }
 
 // EX1 and EX10 find their own sites whichever site the directory lists
@@ -169,14 +206,16 @@ TEST_F(ConnectTest, SiteWalkMatchesTheComputerNotASubstring) {
 TEST_F(ConnectTest, ConnectAsCredentials) {
   frmConnect& dialog = ConnectDialog();
   EXPECT_EQ(dialog.txtPassword->text(), "") << "the password never starts as a placeholder";
-  dialog.cboServerName->setEditText("EX1");
-  dialog.cmdOptions_Click();
-  dialog.chkConnectAs->setChecked(true);
+  Retype(dialog.cboServerName, "ex1");
+  dialog.cmdOptions->click();
+  dialog.chkConnectAs->click();
   EXPECT_TRUE(dialog.txtUserName->isEnabled());
 
-  dialog.txtUserName->setText("CORP\\Administrator");
-  dialog.txtPassword->setText("wrong");
-  dialog.cmdOk_Click();
+  // Credentials keep the case they are typed in.
+  Retype(dialog.txtUserName, "CORP\\Administrator");
+  Retype(dialog.txtPassword, "wrong");
+  EXPECT_EQ(dialog.txtPassword->text(), "wrong");
+  velmo::test::PressKey(Qt::Key_Return);
   EXPECT_FALSE(gbConnected);
   ASSERT_EQ(ui->shown().size(), 1u);
   const std::string message = LastPrompt();
@@ -187,15 +226,15 @@ TEST_F(ConnectTest, ConnectAsCredentials) {
   EXPECT_EQ(glngWindowCount, 0);
 
   ui->clear();
-  dialog.txtUserName->setText("Administrator");
-  dialog.txtPassword->setText("secret");
-  dialog.cmdOk_Click();
+  Retype(dialog.txtUserName, "Administrator");
+  Retype(dialog.txtPassword, "secret");
+  velmo::test::PressKey(Qt::Key_Return);
   EXPECT_EQ(Prompts(), std::vector<std::string>{kConnectAsFormatMessage});
   EXPECT_EQ(glngWindowCount, 0);
 
   ui->clear();
-  dialog.txtUserName->setText("CORP\\Administrator");
-  dialog.cmdOk_Click();
+  Retype(dialog.txtUserName, "CORP\\Administrator");
+  velmo::test::PressKey(Qt::Key_Return);
   ASSERT_TRUE(gbConnected) << LastPrompt();
   frmExch* w = Newest();
   ASSERT_NE(w, nullptr);
@@ -256,10 +295,12 @@ TEST_F(ConnectTest, FavouriteAndDefaultRows) {
 
   // The dialog's two boxes make kind 5.
   frmConnect& dialog = ConnectDialog();
-  dialog.cboServerName->setEditText("EX2");
-  dialog.chkDefault->setChecked(true);
-  dialog.chkFavorites->setChecked(true);
-  dialog.cmdOk_Click();
+  Retype(dialog.cboServerName, "ex2");
+  dialog.cmdOptions->click();
+  dialog.chkDefault->click();
+  dialog.chkFavorites->click();
+  ASSERT_TRUE(velmo::test::FocusControl(dialog.cboServerName));
+  velmo::test::PressKey(Qt::Key_Return);
   EXPECT_TRUE(gbConnected);
   EXPECT_EQ(main->iFavoriteORDefaultServer, 5);
   EXPECT_EQ(Favourites()[0], (FavouriteRow{"EX2", "Yes", "No"}));

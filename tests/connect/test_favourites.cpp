@@ -1,6 +1,7 @@
 // The favourite servers dialog and the network picker: the list they edit,
 // the rows a save leaves in VELMORCFavourites, and the servers the picker
 // finds in the sample network.
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,13 +18,6 @@
 using namespace connect_test;
 
 namespace {
-
-void Type(QWidget* target, const std::string& text) {
-  for (char c : text) {
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
-    QCoreApplication::sendEvent(target, &press);
-  }
-}
 
 std::vector<std::string> TopLevelTexts(const QTreeWidget& tree) {
   std::vector<std::string> out;
@@ -65,25 +59,36 @@ TEST_F(ConnectTest, FavouritesListEditing) {
   EXPECT_FALSE(dialog.cmdRemove->isEnabled());
   EXPECT_FALSE(dialog.cmdAddFT->isHidden()) << "the network picker can be reached";
 
-  Type(dialog.txtComputerName, "ex2");
+  // Typed as a user types: letters become capitals, Enter adds.
+  Retype(dialog.txtComputerName, "ex2");
   EXPECT_EQ(dialog.txtComputerName->text(), "EX2");
   EXPECT_TRUE(dialog.cmdAdd->isEnabled());
-  dialog.HandleFavouritesKey(13);
+  velmo::test::PressKey(Qt::Key_Return);
   EXPECT_EQ(dialog.Entries(), (std::vector<std::string>{"EX2", "EX10", "EX1"}));
   EXPECT_EQ(dialog.txtComputerName->text(), "");
+  EXPECT_EQ(QApplication::focusWidget(), dialog.txtComputerName) << "the focus goes back to the box";
 
-  dialog.txtComputerName->setText("EX1");
-  dialog.cmdAdd_Click();
+  Retype(dialog.txtComputerName, "Ex1");
+  velmo::test::PressKey(Qt::Key_Enter);
   EXPECT_EQ(Prompts(), std::vector<std::string>{"Computer already a favourite"});
 
+  // Pasted text keeps its case; a server that does not answer is refused
+  // and stays in the box.
   ui->clear();
-  dialog.txtComputerName->setText("dead");
-  dialog.cmdAdd_Click();
+  Retype(dialog.txtComputerName, "");
+  QApplication::clipboard()->setText("dead");
+  velmo::test::PressKey(Qt::Key_V, Qt::ControlModifier, QString(QChar(22)));
+  EXPECT_EQ(dialog.txtComputerName->text(), "dead");
+  velmo::test::PressKey(Qt::Key_Return);
   ASSERT_EQ(ui->shown().size(), 1u);
   EXPECT_EQ(LastPrompt().rfind("Unable to connect to 'DEAD'.\r\n", 0), 0u);
   EXPECT_NE(LastPrompt().find("\r\n\r\nPlease enter valid server."), std::string::npos);
   EXPECT_EQ(dialog.Entries().size(), 3u);
   EXPECT_EQ(dialog.txtComputerName->text(), "dead");
+
+  // At most 23 characters, however many are typed.
+  Retype(dialog.txtComputerName, "abcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(dialog.txtComputerName->text(), "ABCDEFGHIJKLMNOPQRSTUVW");
 
   dialog.lbFavorites->setCurrentRow(2);
   EXPECT_TRUE(dialog.cmdRemove->isEnabled());
