@@ -30,6 +30,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "AppFolder.h"
 #include "Database.h"
 #include "DateText.h"
@@ -373,6 +376,77 @@ TEST_F(MainWindowTest, ApplicationFolderThatCannotHoldTheLockIsNamed) {
   EXPECT_EQ(started.state(), QProcess::Running);
   started.kill();
   started.waitForFinished(10000);
+}
+
+// The same as a user who may not write the folder (root honours no
+// permission bits, so the program runs as "nobody"): an empty read-only
+// folder is named with "Permission denied"; a read-only folder that
+// already holds a lock file still keeps a second copy out.
+TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
+  if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  const QString program = QString::fromStdString((TestHome::BuildAppDir() / "VELMORC").string());
+  struct Folder {
+    fs::path path;
+    explicit Folder(bool withLockFile) {
+      char pattern[] = "/tmp/velmo-readonly-XXXXXX";
+      path = ::mkdtemp(pattern);
+      if (withLockFile) {
+        std::ofstream(path / "VELMORC.lock").put('\n');
+        fs::permissions(path / "VELMORC.lock", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+      }
+      fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    }
+    ~Folder() { fs::remove_all(path); }
+  };
+  const auto start = [&](QProcess& p, const fs::path& folder) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELMORCAST_HOME", QString::fromStdString(folder.string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", QString::fromStdString(folder.string()));
+    p.setProcessEnvironment(env);
+    p.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+    return p.waitForStarted(10000);
+  };
+  // Reads the error stream until the text shows up, the program ends or
+  // time runs out.
+  const auto readUntil = [](QProcess& p, const std::string& text) {
+    std::string err;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (err.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      if (p.state() != QProcess::Running && !p.bytesAvailable()) break;
+      p.waitForReadyRead(200);
+      err += p.readAllStandardError().toStdString();
+    }
+    return err;
+  };
+
+  Folder empty(false);
+  QProcess first;
+  ASSERT_TRUE(start(first, empty.path));
+  std::string err = readUntil(first, "Error occured while creating database");
+  EXPECT_NE(err.find("The application folder \"" + empty.path.string() + "\" cannot hold the lock"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+  EXPECT_EQ(err.find("Application is already opened."), std::string::npos) << err;
+  EXPECT_EQ(first.state(), QProcess::Running);
+  first.kill();
+  first.waitForFinished(10000);
+
+  Folder locked(true);
+  QProcess running, second;
+  ASSERT_TRUE(start(running, locked.path));
+  err = readUntil(running, "Error occured while creating database");
+  EXPECT_EQ(err.find("cannot hold the lock"), std::string::npos) << "a read-only lock file still locks: " << err;
+  ASSERT_TRUE(start(second, locked.path));
+  EXPECT_TRUE(second.waitForFinished(20000));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_NE(second.readAllStandardError().toStdString().find("Application is already opened."), std::string::npos);
+  EXPECT_EQ(running.state(), QProcess::Running);
+  for (QProcess* p : {&running, &second}) {
+    p->kill();
+    p->waitForFinished(10000);
+  }
 }
 
 TEST_F(MainWindowTest, UnloadEmptiesFilterRowsAndClosesTheConnection) {
