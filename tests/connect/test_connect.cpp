@@ -150,7 +150,13 @@ TEST_F(ConnectTest, ServerBoxCapitalisesTypedLettersOnly) {
   QApplication::clipboard()->setText("pasted");
   velmo::test::PressKey(Qt::Key_V, Qt::ControlModifier, QString(QChar(22)));
   EXPECT_EQ(box->currentText().toStdString(), "pasted");
-  UnloadConnectDialog();
+
+  // Escape in the box closes the dialog unconfirmed.
+  main->blnClickedOK = true;
+  velmo::test::PressKey(Qt::Key_Escape);
+  EXPECT_EQ(gfrmConnect, nullptr);
+  EXPECT_FALSE(main->blnClickedOK);
+  Pump();
 }
 
 // EX1 and EX10 find their own sites whichever site the directory lists
