@@ -129,8 +129,6 @@ class WindowLayoutTest : public BrowseTest {
     BrowseTest::TearDown();
     QApplication::setFont(previousFont_);
   }
-  static std::string Shot(const std::string& name) { return name; }
-
  private:
   QFont previousFont_;
 };
@@ -167,11 +165,11 @@ TEST_F(WindowLayoutTest, WindowsShowWholeCaptionsAndBrowseWindowsKeepTheirSize) 
     EXPECT_EQ(Joined(ClippedCaptions(w)), "");
   }
   EXPECT_EQ(Joined(ClippedCaptions(main)), "");
-  Save(main, Shot("main-window"));
+  Save(main, "main-window");
   gMdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(grid->Window()));
   main->mnuSubWindow[1]->trigger();
   for (frmExch* w : {grid, tree}) EXPECT_GE(w->height(), w->minimumSizeHint().height()) << "tiled";
-  Save(main, Shot("main-window-tiled"));
+  Save(main, "main-window-tiled");
 
   {
     frmConnect& dialog = ConnectDialog();
@@ -179,7 +177,7 @@ TEST_F(WindowLayoutTest, WindowsShowWholeCaptionsAndBrowseWindowsKeepTheirSize) 
     dialog.chkConnectAs->setChecked(true);
     dialog.show();
     EXPECT_EQ(Joined(ClippedCaptions(&dialog)), "");
-    Save(&dialog, Shot("connect-dialog"));
+    Save(&dialog, "connect-dialog");
     UnloadConnectDialog();
   }
   {
@@ -189,7 +187,7 @@ TEST_F(WindowLayoutTest, WindowsShowWholeCaptionsAndBrowseWindowsKeepTheirSize) 
     dialog.InsertEntry("EX1");
     dialog.show();
     EXPECT_EQ(Joined(ClippedCaptions(&dialog)), "");
-    Save(&dialog, Shot("favourites-dialog"));
+    Save(&dialog, "favourites-dialog");
     dialog.hide();
   }
   {
@@ -198,7 +196,7 @@ TEST_F(WindowLayoutTest, WindowsShowWholeCaptionsAndBrowseWindowsKeepTheirSize) 
     progress.show();
     progress.SetStatus("Retrieving Organization Name from 'EX1'.");
     EXPECT_EQ(Joined(ClippedCaptions(&progress)), "");
-    Save(&progress, Shot("progress-window"));
+    Save(&progress, "progress-window");
     progress.hide();
   }
   Pump();
