@@ -231,8 +231,8 @@ bool DirectoryWaitHook() {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return true;
   frmAutoFormat* progress = gfrmAutoFormat;
-  const bool progressOnTop =
-      progress && progress->isVisible() && QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
+  const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
+                             QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
   QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   progress = gfrmAutoFormat;
   return !(progress && progress->ConnectCancelled());
