@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QThread>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -101,14 +102,11 @@ void frmAutoFormat::Form_Activate() {
   }
 }
 
-void frmAutoFormat::HideCancel() {
-  const int top = cmdCancel->y();
-  setFixedHeight((height() - top) / 2 + top);
-  cmdCancel->setVisible(false);
-}
-
 void frmAutoFormat::Connect() {
-  HideCancel();
+  // Cancel stays: a server that is slow to answer can be given up.
+  connectCancelled_ = false;
+  cmdCancel->setVisible(true);
+  cmdCancel->setEnabled(true);
   if (!gMdifrm) {
     gbConnected = false;
     return;
@@ -199,6 +197,11 @@ void frmAutoFormat::ExportOrPrint() {
 }
 
 void frmAutoFormat::cmdCancel_Click() {
+  if (running_ && iEPInfo == 0) {
+    connectCancelled_ = true;
+    cmdCancel->setEnabled(false);
+    return;
+  }
   const int answer =
       Ui().MsgBox(cancelQuestion_, velmo::ui::vbYesNo + velmo::ui::vbQuestion, kProductTitle);
   if (answer != velmo::ui::vbYes) return;
@@ -222,6 +225,17 @@ void frmAutoFormat::closeEvent(QCloseEvent* event) {
     return;
   }
   QDialog::closeEvent(event);
+}
+
+bool DirectoryWaitHook() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() != app->thread()) return true;
+  frmAutoFormat* progress = gfrmAutoFormat;
+  const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
+                             QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
+  QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+  progress = gfrmAutoFormat;
+  return !(progress && progress->ConnectCancelled());
 }
 
 void ConnectInProgressWindow() {

@@ -1,10 +1,11 @@
 #pragma once
 // The shared modal progress window: the connect (iEPInfo 0) and Export
 // Plus's retrieve (1) and export or print (2) run from its activation, with
-// a status line and, for Export Plus, a Cancel button. The operation runs
-// on the user-interface thread; the window yields to the event loop before
-// connecting, and Export Plus yields between its steps, so the window stays
-// painted and Cancel stays clickable.
+// a status line and a Cancel button. The operation runs on the
+// user-interface thread; while the directory layer waits on a server it
+// calls DirectoryWaitHook, which lets events run, and Export Plus yields
+// between its steps, so the window stays painted and Cancel stays
+// clickable.
 #include <QDialog>
 
 #include <chrono>
@@ -32,9 +33,12 @@ class frmAutoFormat : public QDialog {
   void ShowModal();
   // The operation (the window's activation).
   void Form_Activate();
-  // Asks the cancel question; Yes tells Export Plus to stop and hides the
-  // window.
+  // While connecting: gives the connect up at once, without a question.
+  // For Export Plus: asks the cancel question; Yes tells Export Plus to
+  // stop and hides the window.
   void cmdCancel_Click();
+  // True once Cancel gave the running connect up.
+  bool ConnectCancelled() const { return connectCancelled_; }
 
   // The question Cancel asks for the running operation.
   const std::string& CancelQuestion() const { return cancelQuestion_; }
@@ -50,10 +54,10 @@ class frmAutoFormat : public QDialog {
   void Connect();
   void Retrieve();
   void ExportOrPrint();
-  void HideCancel();
 
   std::string cancelQuestion_;
   bool running_ = false;
+  bool connectCancelled_ = false;
 };
 
 // The progress window that is open now, nullptr when none.
@@ -69,3 +73,11 @@ std::string RunStamp(std::chrono::system_clock::time_point when);
 // Shows a progress window in connect mode for the pending connect and
 // stores its result in gbConnected.
 void ConnectInProgressWindow();
+
+// The program's wait hook for the directory layer (velmo::ads::SetWaitHook),
+// called every 50 ms or so while a directory call waits: on the
+// user-interface thread it lets pending events run, so windows repaint and
+// posted work is done; user input reaches only the open progress window
+// (its Cancel) and waits for the others. False, to give the wait up, once
+// Cancel gave the running connect up. On any other thread it does nothing.
+bool DirectoryWaitHook();

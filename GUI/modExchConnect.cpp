@@ -157,10 +157,19 @@ std::string StandardItem(const std::string& upperServer, int32_t number, const s
   return "Unable to connect to '" + upperServer + "'.@@" + velmo::NumberText(number) + "@@" + description;
 }
 
+// A connect given up with the progress window's Cancel: logged, and no
+// message (the user asked for it).
+bool CancelledByUser(const std::string& context, int32_t number, const std::string& description) {
+  if (number != ads::E_CANCELLED) return false;
+  LogError(context, number, description);
+  return true;
+}
+
 // A failure of steps 5 to 9: logged with its context, shown as the
 // standard item.
 void ReportStepFailure(const std::string& context, const std::string& upperServer, int32_t number,
                        const std::string& description) {
+  if (CancelledByUser(context, number, description)) return;
   LogError(context, number, description);
   NormalPointer pointer;
   ShowBindErrors(0, StandardItem(upperServer, number, description));
@@ -168,6 +177,9 @@ void ReportStepFailure(const std::string& context, const std::string& upperServe
 
 // The first bind failed: what the user sees depends on the connect kind.
 void ReportBindFailure(short Mode, const std::string& upperServer, const velmo::ComError& e) {
+  if (CancelledByUser("ConnectToExchangeServer - Connecting to '" + upperServer + "' cancelled.", e.Number(),
+                      e.Description()))
+    return;
   NormalPointer pointer;
   if (Mode == 0) {
     LogError("ConnectToExchangeServer - Unable to connect to Default Server '" + upperServer + "'.", e.Number(),
@@ -371,6 +383,7 @@ bool ConnectToExchangeServer(short Mode, const std::string& Server, const std::s
   int32_t walkNumber = 0;
   std::string walkDescription;
   auto children = [&](ads::DirObject& parent, const char* cls) {
+    if (walkNumber == ads::E_CANCELLED) return std::vector<ads::DirObjectPtr>{};  // the user gave up
     try {
       parent.SetFilter({cls});
       return parent.Children();

@@ -1,19 +1,23 @@
 #include "modStartup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "AppFolder.h"
+#include "Directory.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
 #include "QtUi.h"
 #include "Ui.h"
+#include "frmAutoFormat.h"
 #include "frmSplash.h"
 #include "modGlobals.h"
 
@@ -54,8 +58,15 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
       frmSplash splash;
       splash.Form_Load();
       splash.show();
+      // The splash's second passes with events running, so the window is
+      // mapped and painted as soon as the display shows it.
+      QElapsedTimer shown;
+      shown.start();
       QCoreApplication::processEvents();
-      if (splashMilliseconds > 0) QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
+      while (shown.elapsed() < splashMilliseconds) {
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, splashMilliseconds - shown.elapsed())));
+        QCoreApplication::processEvents();
+      }
       splash.close();
     }
 
@@ -93,6 +104,8 @@ int Main(int argc, char** argv) {
   } else {
     velmo::ui::SetUi(std::make_shared<velmo::QtUi>());
   }
+  // Directory calls let events run while they wait on a server.
+  velmo::ads::SetWaitHook(DirectoryWaitHook);
 
   velmo::FileLock instanceLock;
   StartUpResult started = StartUp(instanceLock);

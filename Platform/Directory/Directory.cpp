@@ -4,11 +4,15 @@
 
 #include <ldap.h>
 #include <ldap_schema.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -16,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 
 #include "AppFolder.h"
@@ -94,8 +99,13 @@ std::atomic<int> gConnectTimeout{10};
 std::atomic<int> gRequestTimeout{120};
 
 struct Counters {
-  std::atomic<long long> connects{0}, searches{0}, pages{0}, cacheHits{0};
+  std::atomic<long long> connects{0}, searches{0}, pages{0}, cacheHits{0}, hostMapChecks{0};
 } gStats;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Bound LDAP objects alive: none between operations (see ServerUrl).
+std::atomic<long> gLiveObjects{0};
 
 // ---------------------------------------------------------------------------
 // Errors
@@ -146,6 +156,11 @@ struct ConnectionLost : ComError {
   ConnectionLost() : ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.") {}
 };
 
+// The wait hook asked to give a wait up.
+struct Cancelled : ComError {
+  Cancelled() : ComError(E_CANCELLED, "The operation was canceled by the user.") {}
+};
+
 [[noreturn]] void ThrowLdap(int rc, bool duringBind = false) {
   if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) throw ConnectionLost();
   throw MapLdapError(rc, duringBind);
@@ -156,10 +171,358 @@ struct ConnectionLost : ComError {
 }
 
 // ---------------------------------------------------------------------------
+// The wait hook
+
+// The longest the calling thread goes without calling the hook.
+constexpr auto kSlice = std::chrono::milliseconds(40);
+
+struct HookSlot {
+  std::mutex mu;
+  std::shared_ptr<const WaitHook> hook;
+  std::atomic<bool> set{false};
+} gHook;
+
+thread_local bool tInHook = false;
+thread_local SteadyClock::time_point tLastHook{};
+
+// Calls the hook now; false when it asks to give the wait up.
+bool CallHook() {
+  tLastHook = SteadyClock::now();
+  if (tInHook) return true;  // a directory call made by the hook itself
+  std::shared_ptr<const WaitHook> hook;
+  {
+    std::lock_guard lock(gHook.mu);
+    hook = gHook.hook;
+  }
+  if (!hook) return true;
+  struct Depth {
+    Depth() { tInHook = true; }
+    ~Depth() { tInHook = false; }
+  } depth;
+  const bool goOn = (*hook)();
+  tLastHook = SteadyClock::now();
+  return goOn;
+}
+
+// Calls the hook when a slice has passed since its last call on this
+// thread; throws Cancelled when it asks to give up.
+void PaceHook() {
+  if (!gHook.set.load(std::memory_order_relaxed)) return;
+  if (SteadyClock::now() - tLastHook < kSlice) return;
+  if (!CallHook()) throw Cancelled();
+}
+
+// How long a wait may block before the hook is due: the time left to
+// `deadline`, cut to the rest of the current slice when a hook is set.
+SteadyClock::duration WaitSlice(SteadyClock::time_point deadline) {
+  const auto now = SteadyClock::now();
+  auto left = deadline - now;
+  if (gHook.set.load(std::memory_order_relaxed)) {
+    const auto due = tLastHook + kSlice - now;
+    if (due < left) left = due;
+  }
+  return left < SteadyClock::duration::zero() ? SteadyClock::duration::zero() : left;
+}
+
+timeval ToTimeval(SteadyClock::duration d) {
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+  return timeval{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+}
+
+// Closes a connection. Its unbind request may meet a socket the server
+// (or an abandoned connect) already closed; the SIGPIPE that write raises
+// is kept from the program.
+void Unbind(LDAP* ld) {
+  if (!ld) return;
+  sigset_t pipe, old;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, &old);
+  sigset_t pendingBefore;
+  sigpending(&pendingBefore);
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
+  if (!sigismember(&pendingBefore, SIGPIPE)) {
+    sigset_t pending;
+    sigpending(&pending);
+    if (sigismember(&pending, SIGPIPE)) {
+      timespec none{0, 0};
+      sigtimedwait(&pipe, nullptr, &none);
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Connecting on the layer's own thread
+//
+// libldap's connect, TLS handshake and bind block (the handshake of
+// "ldaps://" for as long as the network bound, even with an asynchronous
+// connect), so each connection is opened on a thread of its own while the
+// caller waits in slices. A connect the caller gives up (the hook said so,
+// or its bound passed) is abandoned: its socket is shut down, which wakes
+// the thread at once, and the thread closes the connection itself.
+
+struct PendingConnect {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  bool abandoned = false;
+  LDAP* ld = nullptr;     // the bound connection, when done and it worked
+  int rc = LDAP_SUCCESS;  // the libldap result when done
+  int fd = -1;            // the socket while it is open
+};
+using PendingPtr = std::shared_ptr<PendingConnect>;
+
+// The connects under way. Never destroyed: a thread still finishing when
+// the program exits may use it after static destruction.
+struct ConnectRegistry {
+  std::mutex mu;
+  std::condition_variable idle;
+  std::unordered_map<LDAP*, PendingPtr> byHandle;  // for the socket callbacks
+  std::list<PendingPtr> running;
+};
+ConnectRegistry& Connects() {
+  static auto* registry = new ConnectRegistry;
+  return *registry;
+}
+
+PendingPtr PendingOf(LDAP* ld) {
+  ConnectRegistry& r = Connects();
+  std::lock_guard lock(r.mu);
+  auto it = r.byHandle.find(ld);
+  return it == r.byHandle.end() ? nullptr : it->second;
+}
+
+// Marks a connect abandoned and wakes its thread. Call with job.mu held.
+void AbandonLocked(PendingConnect& job) {
+  job.abandoned = true;
+  if (job.fd >= 0) ::shutdown(job.fd, SHUT_RDWR);
+}
+
+int OnSocketOpen(LDAP* ld, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
+  PendingPtr job = PendingOf(ld);
+  if (!job) return 0;
+  ber_socket_t fd = -1;
+  ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd);
+  std::lock_guard lock(job->mu);
+  if (job->abandoned) return -1;  // the caller is gone: fail the connect
+  job->fd = fd;
+  return 0;
+}
+
+void OnSocketClose(LDAP* ld, Sockbuf*, ldap_conncb*) {
+  if (PendingPtr job = PendingOf(ld)) {
+    std::lock_guard lock(job->mu);
+    job->fd = -1;
+  }
+}
+
+ldap_conncb gSocketCallbacks{OnSocketOpen, OnSocketClose, nullptr};
+
+// Opens and binds one connection; runs on the connect thread. The result
+// code, with *out set only on success.
+int OpenAndBind(const PendingPtr& job, const std::string& url, const std::string& user, const std::string& password,
+                SteadyClock::time_point deadline, int requestSeconds, LDAP** out) {
+  LDAP* ld = nullptr;
+  int rc = ldap_initialize(&ld, url.c_str());
+  if (rc != LDAP_SUCCESS || !ld) return rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : rc;
+  {
+    ConnectRegistry& r = Connects();
+    std::lock_guard lock(r.mu);
+    r.byHandle[ld] = job;
+  }
+  auto release = [&] {
+    {
+      ConnectRegistry& r = Connects();
+      std::lock_guard lock(r.mu);
+      r.byHandle.erase(ld);
+    }
+    Unbind(ld);
+  };
+  int version = LDAP_VERSION3;
+  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
+  // An asynchronous connect makes libldap bound the TLS handshake too.
+  ldap_set_option(ld, LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON);
+  timeval connectTv = ToTimeval(deadline - SteadyClock::now());
+  if (connectTv.tv_sec == 0 && connectTv.tv_usec == 0) connectTv.tv_usec = 1;
+  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTv);
+  timeval requestTv{requestSeconds, 0};
+  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &requestTv);
+  ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &gSocketCallbacks);
+
+  // The current logon is an anonymous bind (see Directory.h).
+  berval cred{};
+  if (!user.empty()) {
+    cred.bv_val = const_cast<char*>(password.c_str());
+    cred.bv_len = password.size();
+  }
+  const char* dn = user.empty() ? "" : user.c_str();
+  auto abandoned = [&] {
+    std::lock_guard lock(job->mu);
+    return job->abandoned;
+  };
+  ++gStats.connects;
+  int msgid = -1;
+  rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
+  // The TCP connect is still under way: ask again when the socket is
+  // writable (or a while later).
+  while (rc == LDAP_X_CONNECTING) {
+    if (abandoned() || SteadyClock::now() >= deadline) {
+      rc = LDAP_TIMEOUT;
+      break;
+    }
+    ber_socket_t fd = -1;
+    ldap_get_option(ld, LDAP_OPT_DESC, &fd);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    const int waitMs = static_cast<int>(std::clamp<long long>(left, 1, 100));
+    if (fd >= 0) {
+      pollfd p{fd, POLLOUT, 0};
+      ::poll(&p, 1, waitMs);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 10)));
+    }
+    rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
+  }
+  if (rc == LDAP_SUCCESS) {
+    const auto left = deadline - SteadyClock::now();
+    LDAPMessage* res = nullptr;
+    timeval tv = ToTimeval(left);
+    const int type = left <= SteadyClock::duration::zero() ? 0 : ldap_result(ld, msgid, LDAP_MSG_ALL, &tv, &res);
+    if (type == 0) {
+      rc = LDAP_TIMEOUT;
+    } else if (type < 0) {
+      int err = LDAP_SERVER_DOWN;
+      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
+      rc = err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err;
+    } else {
+      int err = LDAP_SUCCESS;
+      rc = ldap_parse_result(ld, res, &err, nullptr, nullptr, nullptr, nullptr, 1);
+      if (rc == LDAP_SUCCESS) rc = err;
+    }
+  }
+  if (rc != LDAP_SUCCESS) {
+    release();
+    return rc;
+  }
+  {
+    ConnectRegistry& r = Connects();
+    std::lock_guard lock(r.mu);
+    r.byHandle.erase(ld);
+  }
+  *out = ld;
+  return LDAP_SUCCESS;
+}
+
+void ConnectThread(PendingPtr job, std::string url, std::string user, std::string password,
+                   SteadyClock::time_point deadline, int requestSeconds) {
+  // Writes on a socket the server closed raise SIGPIPE in the writing
+  // thread; this one keeps it blocked, so it never reaches the program.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  LDAP* ld = nullptr;
+  const int rc = OpenAndBind(job, url, user, password, deadline, requestSeconds, &ld);
+  {
+    std::unique_lock lock(job->mu);
+    job->fd = -1;
+    if (job->abandoned) {
+      lock.unlock();
+      Unbind(ld);
+      lock.lock();
+    } else {
+      job->ld = ld;
+      job->rc = rc;
+    }
+    job->done = true;
+    job->cv.notify_all();
+  }
+  ConnectRegistry& r = Connects();
+  std::lock_guard lock(r.mu);
+  r.running.remove(job);
+  r.idle.notify_all();
+}
+
+// At exit: wakes the connects still under way and gives their threads a
+// moment to close their connections, so none is cut off inside libldap.
+struct ConnectExitGuard {
+  ~ConnectExitGuard() {
+    ConnectRegistry& r = Connects();
+    std::vector<PendingPtr> running;
+    {
+      std::lock_guard lock(r.mu);
+      running.assign(r.running.begin(), r.running.end());
+    }
+    for (const auto& job : running) {
+      std::lock_guard lock(job->mu);
+      AbandonLocked(*job);
+    }
+    std::unique_lock lock(r.mu);
+    r.idle.wait_for(lock, std::chrono::seconds(1), [&] { return r.running.empty(); });
+  }
+} gConnectExitGuard;
+
+// A new bound connection, made on a connect thread within the connect
+// bound while this thread waits in slices calling the hook.
+LDAP* ConnectAndBind(const std::string& url, const std::string& user, const std::string& password) {
+  const auto deadline = SteadyClock::now() + std::chrono::seconds(gConnectTimeout.load());
+  auto job = std::make_shared<PendingConnect>();
+  {
+    ConnectRegistry& r = Connects();
+    std::lock_guard lock(r.mu);
+    r.running.push_back(job);
+  }
+  try {
+    std::thread(ConnectThread, job, url, user, password, deadline, gRequestTimeout.load()).detach();
+  } catch (const std::system_error&) {
+    ConnectRegistry& r = Connects();
+    std::lock_guard lock(r.mu);
+    r.running.remove(job);
+    throw ComError(E_FAIL_, "Unspecified error");
+  }
+  std::unique_lock lock(job->mu);
+  for (;;) {
+    job->cv.wait_for(lock, WaitSlice(deadline), [&] { return job->done; });
+    if (job->done) break;
+    if (SteadyClock::now() >= deadline) {
+      AbandonLocked(*job);
+      throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+    }
+    lock.unlock();
+    bool goOn = true;
+    try {
+      goOn = CallHook();
+    } catch (...) {
+      lock.lock();
+      AbandonLocked(*job);
+      throw;
+    }
+    lock.lock();
+    if (!goOn) {
+      if (job->done) {
+        Unbind(job->ld);
+        job->ld = nullptr;
+      } else {
+        AbandonLocked(*job);
+      }
+      throw Cancelled();
+    }
+  }
+  LDAP* ld = job->ld;
+  job->ld = nullptr;
+  if (job->rc != LDAP_SUCCESS || !ld) throw MapLdapError(job->rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : job->rc, true);
+  return ld;
+}
+
+// ---------------------------------------------------------------------------
 // Host map
 
 struct HostMapCache {
   std::mutex mu;
+  bool loaded = false;
+  std::string hostsVariable, homeVariable;  // the environment the reading was made under
   std::string file;
   time_t mtimeSec = 0;
   long mtimeNsec = 0;
@@ -173,6 +536,8 @@ std::string HostMapFile() {
 }
 
 void LoadHostMap(HostMapCache& c, const std::string& file) {
+  ++gStats.hostMapChecks;
+  c.loaded = true;
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) {
     c.file = file;
@@ -448,7 +813,10 @@ class Session {
  public:
   Session(std::string url, std::string user, std::string password)
       : url_(std::move(url)), user_(std::move(user)), password_(std::move(password)) {}
-  ~Session() { Drop(); }
+  ~Session() {
+    Drop();
+    CloseRetired();
+  }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -495,6 +863,8 @@ class Session {
           e = Read(ctx, {"objectClass"});
         } catch (const ConnectionLost&) {
           throw;
+        } catch (const Cancelled&) {
+          throw;
         } catch (const ComError&) {
           continue;
         }
@@ -526,6 +896,8 @@ class Session {
       }
     } catch (const ConnectionLost&) {
       return nullptr;  // read values by the fallback rules this time
+    } catch (const Cancelled&) {
+      throw;
     } catch (const ComError&) {
       schemaFailed_ = true;  // no readable schema: the fallback rules serve
       return nullptr;
@@ -539,6 +911,7 @@ class Session {
   template <class F>
   auto WithRetry(F&& f) -> decltype(f()) {
     std::lock_guard lock(mu_);
+    BusyScope busy(*this);
     if (!ld_) ConnectLocked();
     try {
       return f();
@@ -550,9 +923,33 @@ class Session {
     }
   }
 
+  // Counts the requests under way on this session. Only the thread that
+  // holds mu_ runs one, but the wait hook it calls may run another
+  // directory call on the same thread; a connection that call gives up is
+  // closed only when the outer request is done with it too.
+  struct BusyScope {
+    Session& s;
+    explicit BusyScope(Session& session) : s(session) { ++s.busy_; }
+    ~BusyScope() {
+      if (--s.busy_ == 0 && s.streaming_ == 0) s.CloseRetired();
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+  };
+
   void Drop() {
-    if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
+    if (ld_) {
+      if (busy_ > 1 || streaming_ > 0)
+        retired_.push_back(ld_);
+      else
+        Unbind(ld_);
+    }
     ld_ = nullptr;
+  }
+
+  void CloseRetired() {
+    for (LDAP* ld : retired_) Unbind(ld);
+    retired_.clear();
   }
 
   void ConnectLocked() {
@@ -561,33 +958,7 @@ class Session {
   }
 
   // A new connection with this session's bind.
-  LDAP* OpenConnection() {
-    LDAP* ld = nullptr;
-    int rc = ldap_initialize(&ld, url_.c_str());
-    if (rc != LDAP_SUCCESS || !ld) throw MapLdapError(rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : rc, true);
-    int version = LDAP_VERSION3;
-    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-    ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
-    timeval connectTv{gConnectTimeout.load(), 0};
-    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTv);
-    timeval requestTv{gRequestTimeout.load(), 0};
-    ldap_set_option(ld, LDAP_OPT_TIMEOUT, &requestTv);
-    // The current logon is an anonymous bind (see Directory.h).
-    berval cred{};
-    if (!user_.empty()) {
-      cred.bv_val = const_cast<char*>(password_.c_str());
-      cred.bv_len = password_.size();
-    }
-    ++gStats.connects;
-    rc = ldap_sasl_bind_s(ld, user_.empty() ? "" : user_.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr,
-                          nullptr);
-    if (rc != LDAP_SUCCESS) {
-      ldap_unbind_ext_s(ld, nullptr, nullptr);
-      throw MapLdapError(rc, true);
-    }
-    return ld;
-  }
+  LDAP* OpenConnection() { return ConnectAndBind(url_, user_, password_); }
 
   // A connection of its own for an enumeration that starts while a
   // streamed one is between pages: the server keeps one paged search per
@@ -595,7 +966,7 @@ class Session {
   struct SideConnection {
     LDAP* ld = nullptr;
     ~SideConnection() {
-      if (ld) ldap_unbind_ext_s(ld, nullptr, nullptr);
+      Unbind(ld);
     }
   };
   LDAP* EnumerationConnection(SideConnection& side) {
@@ -630,24 +1001,60 @@ class Session {
       }
       attrs.push_back(nullptr);
     }
-    timeval tv{gRequestTimeout.load(), 0};
-    LDAPMessage* res = nullptr;
+    LDAP* ld = ld_;
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(gRequestTimeout.load());
+    timeval limit{gRequestTimeout.load(), 0};
     ++gStats.searches;
     ++gStats.pages;
-    int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
-                               const_cast<char**>(attrs.data()), 0, nullptr, nullptr, &tv, LDAP_NO_LIMIT, &res);
+    int msgid = 0;
+    int rc = ldap_search_ext(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attrs.data()),
+                             0, nullptr, nullptr, &limit, LDAP_NO_LIMIT, &msgid);
+    if (rc != LDAP_SUCCESS) Fail(rc, ld);
+    LDAPMessage* res = Await(ld, msgid, LDAP_MSG_ALL, deadline);
+    int err = LDAP_SUCCESS;
+    rc = ldap_parse_result(ld, res, &err, nullptr, nullptr, nullptr, nullptr, 0);
+    if (rc == LDAP_SUCCESS) rc = err;
     if (rc != LDAP_SUCCESS) {
-      if (res) ldap_msgfree(res);
-      Fail(rc);
+      ldap_msgfree(res);
+      Fail(rc, ld);
     }
-    LDAPMessage* msg = ldap_first_entry(ld_, res);
+    LDAPMessage* msg = ldap_first_entry(ld, res);
     if (!msg) {
       ldap_msgfree(res);
       throw ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
     }
-    EntryPtr e = ReadEntryMessage(ld_, msg, requested, allUser, allOps);
+    EntryPtr e = ReadEntryMessage(ld, msg, requested, allUser, allOps);
     ldap_msgfree(res);
+    PaceHook();
     return e;
+  }
+
+  // The next message (all of them with LDAP_MSG_ALL) of request `msgid`,
+  // waited for in slices with the hook called between them. The request is
+  // abandoned when its deadline passes (an error that also gives up the
+  // connection) or when the hook gives the wait up.
+  LDAPMessage* Await(LDAP* ld, int msgid, int all, SteadyClock::time_point deadline) {
+    for (;;) {
+      try {
+        PaceHook();
+      } catch (const Cancelled&) {
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+        throw;
+      }
+      if (SteadyClock::now() >= deadline) {
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+        Fail(LDAP_TIMEOUT, ld);
+      }
+      timeval wait = ToTimeval(WaitSlice(deadline));
+      LDAPMessage* msg = nullptr;
+      const int type = ldap_result(ld, msgid, all, &wait, &msg);
+      if (type > 0) return msg;
+      if (type < 0) {
+        int err = LDAP_SERVER_DOWN;
+        ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
+        Fail(err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err, ld);
+      }
+    }
   }
 
   bool PagingOffered() {
@@ -656,6 +1063,8 @@ class Session {
     try {
       root = ReadLocked("", {}, true);
     } catch (const ConnectionLost&) {
+      throw;
+    } catch (const Cancelled&) {
       throw;
     } catch (const ComError&) {
       pagingKnown_ = true;  // an unreadable root DSE offers nothing
@@ -715,7 +1124,7 @@ class Session {
       page.clear();
       cookie.clear();
       if (side.ld) {  // a retry: the side connection may be the one that was lost
-        ldap_unbind_ext_s(side.ld, nullptr, nullptr);
+        Unbind(side.ld);
         side.ld = nullptr;
       }
       paged = PagingOffered();
@@ -753,7 +1162,7 @@ class Session {
     }
     ~StreamScope() {
       std::lock_guard lock(s.mu_);
-      --s.streaming_;
+      if (--s.streaming_ == 0 && s.busy_ == 0) s.CloseRetired();
     }
     StreamScope(const StreamScope&) = delete;
     StreamScope& operator=(const StreamScope&) = delete;
@@ -791,7 +1200,7 @@ class Session {
       }
     } guard{cookie};
     // The page is one request, bounded by the request timeout.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gRequestTimeout.load());
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(gRequestTimeout.load());
     LDAPControl* page = nullptr;
     if (paged) {
       berval sent{static_cast<ber_len_t>(cookieText.size()), cookieText.empty() ? nullptr : cookieText.data()};
@@ -811,23 +1220,8 @@ class Session {
     // Entries are taken one by one as they arrive, so reading them
     // overlaps with the server sending the rest of the page.
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-        Fail(LDAP_TIMEOUT, ld);
-      }
-      timeval wait{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
-      LDAPMessage* msg = nullptr;
-      int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &msg);
-      if (type == 0) {
-        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-        Fail(LDAP_TIMEOUT, ld);
-      }
-      if (type < 0) {
-        int err = LDAP_SERVER_DOWN;
-        ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
-        Fail(err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err, ld);
-      }
+      LDAPMessage* msg = Await(ld, msgid, LDAP_MSG_ONE, deadline);
+      const int type = ldap_msgtype(msg);
       if (type == LDAP_RES_SEARCH_ENTRY) {
         EntryPtr e = ReadEntryMessage(ld, msg, kStandardRequested, true, false);
         ldap_msgfree(msg);
@@ -859,6 +1253,8 @@ class Session {
   std::recursive_mutex mu_;
   const std::string url_, user_, password_;
   LDAP* ld_ = nullptr;
+  int busy_ = 0;                // requests under way (see BusyScope)
+  std::vector<LDAP*> retired_;  // connections given up while busy
   bool pagingKnown_ = false, paging_ = false;
   std::atomic<bool> schemaFailed_{false};
   std::string orgDn_;
@@ -952,7 +1348,12 @@ namespace {
 class LdapObject final : public DirObject {
  public:
   LdapObject(SessionPtr session, std::string server, EntryPtr entry, bool rootDse)
-      : session_(std::move(session)), server_(std::move(server)), entry_(std::move(entry)), rootDse_(rootDse) {}
+      : session_(std::move(session)), server_(std::move(server)), entry_(std::move(entry)), rootDse_(rootDse) {
+    gLiveObjects.fetch_add(1, std::memory_order_relaxed);
+  }
+  ~LdapObject() override { gLiveObjects.fetch_sub(1, std::memory_order_relaxed); }
+  LdapObject(const LdapObject&) = delete;
+  LdapObject& operator=(const LdapObject&) = delete;
 
   std::string Name() const override {
     if (rootDse_) return "";
@@ -1203,7 +1604,16 @@ void DirObject::ForEachChild(const std::function<bool(DirObjectPtr)>& visit) {
 std::string ServerUrl(const std::string& server) {
   {
     std::lock_guard lock(gHosts.mu);
-    LoadHostMap(gHosts, HostMapFile());
+    // Looked at again by the first bind of an operation (no bound object
+    // alive), or when the variables naming the file changed.
+    const char* hosts = std::getenv("VELMORCAST_LDAP_HOSTS");
+    const char* home = std::getenv("VELMORCAST_HOME");
+    if (!gHosts.loaded || gLiveObjects.load(std::memory_order_relaxed) == 0 ||
+        gHosts.hostsVariable != (hosts ? hosts : "") || gHosts.homeVariable != (home ? home : "")) {
+      gHosts.hostsVariable = hosts ? hosts : "";
+      gHosts.homeVariable = home ? home : "";
+      LoadHostMap(gHosts, HostMapFile());
+    }
     std::string lname = Lower(server);
     for (const auto& [name, url] : gHosts.entries)
       if (name == lname) return url;
@@ -1258,6 +1668,12 @@ void ResetSessions() {
   gSessions.sessions.clear();
 }
 
+void SetWaitHook(WaitHook hook) {
+  std::lock_guard lock(gHook.mu);
+  gHook.hook = hook ? std::make_shared<const WaitHook>(std::move(hook)) : nullptr;
+  gHook.set = gHook.hook != nullptr;
+}
+
 void SetPageSize(int entries) { gPageSize = entries > 0 ? entries : 1000; }
 
 void SetTimeouts(int connectSeconds, int requestSeconds) {
@@ -1271,6 +1687,7 @@ DirStats Stats() {
   s.searches = gStats.searches;
   s.pages = gStats.pages;
   s.cacheHits = gStats.cacheHits;
+  s.hostMapChecks = gStats.hostMapChecks;
   return s;
 }
 
@@ -1279,6 +1696,7 @@ void ResetStats() {
   gStats.searches = 0;
   gStats.pages = 0;
   gStats.cacheHits = 0;
+  gStats.hostMapChecks = 0;
 }
 
 }  // namespace velmo::ads

@@ -28,10 +28,23 @@
 // server decides what an anonymous user may read, and a server that refuses
 // anonymous binds gives 0x80072029 "Inappropriate authentication.".
 //
+// The host map is looked at (its file checked for a change) by a bind made
+// while no object bound through the layer is alive, which is the first
+// bind of an operation: the binds an operation makes while it holds
+// objects use the reading of that first one.
+//
 // One LDAP session is kept per (server URL, user, password) and reused by
 // every bind with the same three, as ADSI caches its connections; a session
-// the server dropped is reconnected once. Connecting is bounded by 10 s and
-// a request by 120 s.
+// the server dropped is reconnected once. Connecting (the TCP connect, the
+// TLS handshake of "ldaps://" and the bind together) is bounded by 10 s and
+// each request after it by 120 s, timed by the layer's own clock.
+//
+// Waiting: the layer never holds the calling thread for longer than about
+// 50 ms without calling the wait hook (SetWaitHook). A connection is made
+// on a thread of the layer's own while the caller waits in slices; requests
+// are sent and their answers polled in slices. When the hook asks to give
+// up, the wait ends at once with E_CANCELLED: a connection being made is
+// closed in the background, a request is abandoned on the server.
 //
 // Reads: binding an object reads its entry once (every user attribute, plus
 // createTimestamp, modifyTimestamp and structuralObjectClass); GetInfoEx and
@@ -83,6 +96,7 @@ inline constexpr int32_t E_CANNOT_PERFORM = Hr(0x8007003A);          // "The spe
 inline constexpr int32_t E_SIZE_LIMIT = Hr(0x80072023);              // "The size limit for this request was exceeded."
 inline constexpr int32_t E_ADS_BAD_PATHNAME = Hr(0x80005000);        // "An invalid directory pathname was passed."
 inline constexpr int32_t E_ADS_PROPERTY_NOT_FOUND = Hr(0x8000500D);  // "The directory property cannot be found in the cache."
+inline constexpr int32_t E_CANCELLED = Hr(0x800704C7);               // "The operation was canceled by the user."
 
 // One attribute's value as ADSI hands it to a Variant: a text, a byte
 // array (binary syntaxes, or a name read with ";binary"), or a list of
@@ -205,6 +219,15 @@ void SetWinNTProvider(WinNTProvider provider);
 // needs it.
 void ResetSessions();
 
+// The wait hook: called, on the thread that waits, at least every 50 ms or
+// so while the layer waits on a server (and while it reads a long answer);
+// it does what the program needs meanwhile (a windowed program processes
+// its events) and returns false to give the wait up, which then throws
+// E_CANCELLED. The hook is not called from inside itself: a directory call
+// the hook makes waits without it. An empty function removes the hook.
+using WaitHook = std::function<bool()>;
+void SetWaitHook(WaitHook hook);
+
 // Entries asked for per page of an enumeration (default 1000), as ADSI's
 // page-size search preference.
 void SetPageSize(int entries);
@@ -219,6 +242,7 @@ struct DirStats {
   long long searches = 0;   // base reads and enumerations
   long long pages = 0;      // search requests sent (an enumeration sends one per page)
   long long cacheHits = 0;  // binds served from the latest enumeration's entries
+  long long hostMapChecks = 0;  // looks at the host map file (a stat, and a read when it changed)
 };
 DirStats Stats();
 void ResetStats();

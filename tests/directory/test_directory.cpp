@@ -535,6 +535,15 @@ TEST_F(Directory, OneSessionPerServerAndCredentials) {
   OpenDSObject("LDAP://EX1", kAdmin, "secret", 0);
   OpenDSObject("LDAP://EX2", kAdmin, "secret", 0);
   EXPECT_EQ(Stats().connects, 2);
+
+  // The host map is looked at by the first bind of an operation (nothing
+  // bound is alive), not by the binds made while it holds objects.
+  EXPECT_EQ(Stats().hostMapChecks, 6);
+  ResetStats();
+  auto held = GetObject("LDAP://EX1/" + kRecipients);
+  for (const char* child : {"cn=Sales", "cn=John Smith", "cn=Sales/cn=Europe"})
+    OpenDSObject("LDAP://EX1/o=Velmor/ou=Lakeside/cn=Recipients/" + std::string(child), kAdmin, "secret", 0);
+  EXPECT_EQ(Stats().hostMapChecks, 1);
 }
 
 // ---------------------------------------------------------------------------

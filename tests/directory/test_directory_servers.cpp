@@ -6,7 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "Directory.h"
 #include "SampleDirectory.h"
@@ -108,26 +115,154 @@ TEST_F(Servers, DroppedConnectionIsReconnectedOnce) {
   EXPECT_EQ(HexText(ErrorOf([] { GetObject("LDAP://EX1/RootDSE"); })), "0x8007203A");
 }
 
-TEST_F(Servers, ServerThatNeverAnswersTimesOut) {
-  // A listening socket that accepts connections (through the backlog) and
-  // never replies.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(fd, 4), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+namespace {
 
-  test::TestHome home(false);
-  {
-    std::ofstream out(home / "hosts.conf");
-    out << "SILENT ldap://127.0.0.1:" << ntohs(addr.sin_port) << "\n";
+// A local server that accepts every connection and never answers, or,
+// with `answerBinds`, answers each bind with success and then nothing
+// else (a server that hangs on requests).
+class SilentServer {
+ public:
+  explicit SilentServer(bool answerBinds) : answerBinds_(answerBinds) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listen_, 16);
+    socklen_t len = sizeof addr;
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    if (::pipe(stop_) != 0) throw std::runtime_error("pipe");
+    thread_ = std::thread([this] { Serve(); });
   }
-  test::UseSampleDirectory use(home / "hosts.conf");
-  SetTimeouts(1, 1);
-  EXPECT_EQ(HexText(ErrorOf([] { GetObject("LDAP://SILENT/RootDSE"); })), "0x8007203A");
-  ::close(fd);
+  ~SilentServer() {
+    ::write(stop_[1], "x", 1);
+    thread_.join();
+    for (int fd : clients_) ::close(fd);
+    ::close(listen_);
+    ::close(stop_[0]);
+    ::close(stop_[1]);
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve() {
+    for (;;) {
+      std::vector<pollfd> fds{{stop_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+      for (int fd : clients_) fds.push_back({fd, POLLIN, 0});
+      ::poll(fds.data(), fds.size(), -1);
+      if (fds[0].revents) return;
+      if (fds[1].revents) clients_.push_back(::accept(listen_, nullptr, nullptr));
+      for (size_t i = 2; i < fds.size(); ++i) {
+        if (!(fds[i].revents & POLLIN)) continue;
+        unsigned char in[512];
+        const ssize_t n = ::read(fds[i].fd, in, sizeof in);
+        if (n <= 0 || !answerBinds_) continue;
+        // SEQUENCE { messageID, [APPLICATION 0] bind request }: answer
+        // SEQUENCE { messageID, [APPLICATION 1] { success, "", "" } }.
+        size_t at = in[1] < 0x80 ? 2 : 2 + (in[1] & 0x7f);
+        if (at + 3 >= static_cast<size_t>(n) || in[at] != 0x02 || in[at + 1] != 1 || in[at + 3] != 0x60) continue;
+        const unsigned char reply[] = {0x30, 0x0c, 0x02, 0x01, in[at + 2], 0x61, 0x07,
+                                       0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+        ::write(fds[i].fd, reply, sizeof reply);
+      }
+    }
+  }
+
+  bool answerBinds_;
+  int listen_ = -1;
+  int port_ = 0;
+  int stop_[2] = {-1, -1};
+  std::vector<int> clients_;
+  std::thread thread_;
+};
+
+size_t ThreadCount() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+using Ms = std::chrono::duration<double, std::milli>;
+
+}  // namespace
+
+// A server that never answers, at each stage: the TCP connect completes
+// but "ldaps://" never gets through its handshake, "ldap://" never gets
+// its bind answered, and a server that answers the bind never answers a
+// request. Each wait ends with its bound (connect and request bounds set
+// to 1 s here), calls the hook at least every 50 ms or so meanwhile (a
+// directory call the hook makes runs without nesting it), and ends within
+// a slice when the hook asks to give up, leaving no thread behind.
+TEST_F(Servers, ServerThatNeverAnswersTimesOutAndCanBeCancelled) {
+  struct Case {
+    const char* what;
+    const char* scheme;
+    bool answerBinds;
+  };
+  for (const Case& c : {Case{"handshake", "ldaps", false}, Case{"bind", "ldap", false},
+                        Case{"request", "ldap", true}}) {
+    SCOPED_TRACE(c.what);
+    SilentServer server(c.answerBinds);
+    test::TestHome home(false);
+    {
+      std::ofstream out(home / "hosts.conf");
+      out << "SILENT " << c.scheme << "://127.0.0.1:" << server.port() << "\nDOWN ldap://127.0.0.1:1\n";
+    }
+    test::UseSampleDirectory use(home / "hosts.conf");
+    SetTimeouts(1, 1);
+    const size_t threadsBefore = ThreadCount();
+
+    using Clock = std::chrono::steady_clock;
+    for (bool cancel : {false, true}) {
+      SCOPED_TRACE(cancel ? "cancelled" : "bound");
+      ResetSessions();
+      std::vector<Clock::time_point> calls;
+      int depth = 0, deepest = 0;
+      int32_t nested = 0;
+      const auto start = Clock::now();
+      SetWaitHook([&] {
+        deepest = std::max(deepest, ++depth);
+        calls.push_back(Clock::now());
+        if (calls.size() == 1) nested = ErrorOf([] { GetObject("LDAP://DOWN/RootDSE"); });
+        --depth;
+        return !(cancel && Clock::now() - start > std::chrono::milliseconds(150));
+      });
+      int32_t number = 0;
+      std::string description;
+      try {
+        GetObject("LDAP://SILENT/RootDSE");
+      } catch (const ComError& e) {
+        number = e.Number();
+        description = e.Description();
+      }
+      const auto end = Clock::now();
+      SetWaitHook(nullptr);
+
+      const double took = Ms(end - start).count();
+      if (cancel) {
+        EXPECT_EQ(HexText(number), "0x800704C7");
+        EXPECT_EQ(description, "The operation was canceled by the user.");
+        EXPECT_LT(took, 150 + 100);
+      } else {
+        EXPECT_EQ(HexText(number), "0x8007203A");
+        EXPECT_GT(took, 900);
+        EXPECT_LT(took, 1600);
+      }
+      EXPECT_EQ(HexText(nested), "0x8007203A") << "a directory call made by the hook";
+      EXPECT_EQ(deepest, 1) << "the hook is not called from inside itself";
+      ASSERT_FALSE(calls.empty());
+      double widest = Ms(calls.front() - start).count();
+      for (size_t i = 1; i < calls.size(); ++i) widest = std::max(widest, Ms(calls[i] - calls[i - 1]).count());
+      widest = std::max(widest, Ms(end - calls.back()).count());
+      // The hook's own first call includes the nested connect above.
+      EXPECT_LT(widest, 80) << calls.size() << " calls in " << took << " ms";
+
+      // The connect thread of an abandoned connect is woken and gone.
+      const auto giveUp = Clock::now() + std::chrono::milliseconds(200);
+      while (ThreadCount() > threadsBefore && Clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      EXPECT_EQ(ThreadCount(), threadsBefore);
+    }
+  }
 }
