@@ -20,8 +20,13 @@ namespace velmo::db::detail {
 
 // ---- Text rules -----------------------------------------------------------
 
-// Name of the case-insensitive collation every text column gets.
-inline constexpr const char* kNoCaseCollation = "UNICODE_NOCASE";
+// The collation every text column is declared with: the engine's built-in
+// NOCASE (A-Z fold to a-z), which every other tool of the engine knows too.
+inline constexpr const char* kNoCaseCollation = "NOCASE";
+// The collation files of earlier builds declared their text columns with;
+// still defined (full Unicode case folding) so such a file opens and its
+// indexes keep their order until it is converted.
+inline constexpr const char* kOldNoCaseCollation = "UNICODE_NOCASE";
 
 // The UTF-8 text with every character case folded (simple Unicode folding).
 std::string Fold(std::string_view utf8);
@@ -29,7 +34,8 @@ std::string Fold(std::string_view utf8);
 int CompareNoCase(std::string_view a, std::string_view b);
 // LIKE with "%" and "_" wildcards, without regard to case; escape 0 = none.
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape);
-// Registers the collation and the LIKE override on a connection.
+// Registers the old collation and the LIKE override on a connection (the
+// built-in NOCASE is never redefined).
 void RegisterTextRules(sqlite3* h);
 
 // ---- Dialect --------------------------------------------------------------
@@ -48,6 +54,11 @@ struct SelectShape {
   size_t listEnd = 0;      // position of the FROM keyword
 };
 SelectShape AnalyzeSelect(std::string_view sql);
+
+// The statement with every "COLLATE <from>" naming <to> instead.
+std::string ReplaceCollation(std::string_view sql, std::string_view from, std::string_view to);
+// Offset of the "(" that opens a CREATE TABLE's column list; npos when none.
+size_t ColumnListOffset(std::string_view createTable);
 
 // "name" with any double quote doubled.
 std::string QuoteIdent(std::string_view name);
