@@ -157,6 +157,16 @@ detail::Stmt Connection::Impl::Prepare(std::string_view sql) const {
   return detail::Stmt(h, sql, path);
 }
 
+detail::Stmt Connection::Impl::PrepareCachedQuery(std::string_view sql) const {
+  RequireOpen();
+  return detail::Stmt::Cached(cache, sql, true, path);
+}
+
+detail::Stmt Connection::Impl::PrepareCached(std::string_view sql) const {
+  RequireOpen();
+  return detail::Stmt::Cached(cache, sql, false, path);
+}
+
 void Connection::Impl::CloseAll() {
   if (!h) return;
   std::exception_ptr first;
@@ -177,6 +187,7 @@ void Connection::Impl::CloseAll() {
   }
   depth = 0;
   marks.clear();
+  cache->Close();
   db.reset();
   h = nullptr;
   lock.Unlock();
@@ -232,12 +243,14 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
   try {
     m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
     m.h = m.db->getHandle();
+    m.cache->h = m.h;
     detail::RegisterTextRules(m.h);
     // The file keeps the journal mode it was created with.
     detail::ExecSimple(m.h, "PRAGMA synchronous=NORMAL", path);
     // Reads the header: a file that is no database fails here.
     detail::ExecSimple(m.h, "PRAGMA schema_version", path);
   } catch (...) {
+    m.cache->Close();
     m.db.reset();
     m.h = nullptr;
     m.lock.Unlock();
@@ -373,6 +386,7 @@ struct KeptConnection {
 };
 
 thread_local std::vector<KeptConnection> tKept;
+constexpr size_t kMaxKeptPerThread = 4;
 
 }  // namespace
 
@@ -393,6 +407,13 @@ Connection& ThreadConnection(const std::string& connectionString) {
     tKept.erase(it);
     break;
   }
+  // Connections to files that are gone, or moved away, are let go; a
+  // thread keeps a few at most.
+  std::erase_if(tKept, [](const KeptConnection& k) {
+    struct stat st {};
+    return ::stat(k.path.c_str(), &st) != 0 || st.st_dev != k.device || st.st_ino != k.inode;
+  });
+  if (tKept.size() >= kMaxKeptPerThread) tKept.erase(tKept.begin());
   auto conn = std::make_unique<Connection>();
   conn->Open(connectionString);
   // A file that cannot be looked at now is opened afresh next time.

@@ -169,13 +169,13 @@ struct Recordset::Impl {
     if (sh.singleTable) {
       std::string withKey = translated.substr(0, sh.listEnd) + ", _rowid_ " + translated.substr(sh.listEnd);
       try {
-        st = cimpl->Prepare(withKey);
+        st = cimpl->PrepareCachedQuery(withKey);
         keyed = true;
       } catch (const ComError&) {
         // A view or a table without keys: read-only.
       }
     }
-    if (!keyed) st = cimpl->Prepare(translated);
+    if (!keyed) st = cimpl->PrepareCachedQuery(translated);
     int columns = sqlite3_column_count(st.get());
     if (columns == 0) {
       // An action statement: run it; the recordset stays closed.
@@ -196,7 +196,7 @@ struct Recordset::Impl {
       // The key must really be the table's own.
       const char* t = sqlite3_column_table_name(readStmt.get(), columns - 1);
       if (!t || detail::CompareNoCase(t, shape.table) != 0) {
-        readStmt = cimpl->Prepare(sql);
+        readStmt = cimpl->PrepareCachedQuery(sql);
         keyed = false;
         nf = static_cast<size_t>(columns);
       }
@@ -539,7 +539,7 @@ struct Recordset::Impl {
     std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
                                     : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
                                           ") VALUES (" + marks + ")";
-    insertStmt = ci->Prepare(text);
+    insertStmt = ci->PrepareCached(text);
   }
 
   // Writes the buffered rows in one short transaction, or inside the
@@ -705,7 +705,7 @@ struct Recordset::Impl {
       DropEdit();
       return;
     }
-    detail::Stmt st = ci->Prepare("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
+    detail::Stmt st = ci->PrepareCached("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
     values.push_back(Value(static_cast<int64_t>(r.rowid)));
     // The key binds as a number.
     st.Bind(values);
@@ -750,7 +750,7 @@ struct Recordset::Impl {
     ci->FlushAll();
     Row& r = rows[pos];
     if (r.deleted) return;  // refused by the engine when written
-    detail::Stmt st = ci->Prepare("DELETE FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_=?");
+    detail::Stmt st = ci->PrepareCached("DELETE FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_=?");
     sqlite3_bind_int64(st.get(), 1, r.rowid);
     while (st.Step()) {
     }

@@ -910,7 +910,26 @@ TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {
   ASSERT_TRUE(MoveDatabaseFile(other, file, number, text)) << text;
   add(ThreadConnection(Cs()), "new file");
   EXPECT_EQ(CountOf("select * from Items"), 1);
+
+  // The connection to a file that is gone is let go with the next open.
+  auto openFilesNamed = [](const std::string& name) {
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(fd.path(), ec).string().find(name) != std::string::npos) ++n;
+    }
+    return n;
+  };
+  auto gone = home / "gone.mdb";
+  CreateDatabaseFile(gone);
+  ThreadConnection(gone.string());
+  EXPECT_GT(openFilesNamed("gone.mdb"), 0);
+  std::filesystem::remove(gone);
+  CreateDatabaseFile(other);
+  ThreadConnection(other.string());
+  EXPECT_EQ(openFilesNamed("gone.mdb"), 0);
   ReleaseThreadConnections();
+  EXPECT_EQ(openFilesNamed("other.mdb"), 0);
 }
 
 namespace {
@@ -1043,4 +1062,30 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
   count.Close();
   std::printf("full disk: %ld of 5000 rows not written, %ld failed adds, %.3f s\n", notWritten, failures,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+TEST_F(Db, StatementsReusedAcrossOpensFollowTableChanges) {
+  auto columns = [&](Connection& c) {
+    Recordset rs;
+    rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+    std::vector<std::string> names;
+    for (long i = 0; i < rs.GetFields().Count(); ++i) names.push_back(rs[i].Name());
+    rs.AddNew(std::vector<Value>(names.size(), Value("v")));
+    rs.Close();
+    return names;
+  };
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"Source", "Num"}));
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"Source", "Num"}));
+  // Changed by this connection, and by another one.
+  conn.Execute("drop table Items");
+  conn.Execute("create table Items(A text(5), B text(5), C memo)");
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"A", "B", "C"}));
+  {
+    Connection other;
+    other.Open(Cs());
+    other.Execute("drop table Items");
+    other.Execute("create table Items(Only text(5))");
+  }
+  EXPECT_EQ(columns(conn), std::vector<std::string>{"Only"});
+  EXPECT_EQ(CountOf("select * from Items where Only='v'"), 1);
 }
