@@ -2,6 +2,9 @@
 // damaged in several ways, and a file of an earlier build.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 
@@ -218,4 +221,64 @@ TEST_F(StartUpDb, DatabaseOfAnEarlierBuildIsConvertedOnceAndAFailureLeavesItAsIt
   EXPECT_EQ(RawRows(file, "SELECT count(*) FROM sqlite_master WHERE type='table'"), std::vector<std::string>{"50"});
   EXPECT_EQ(RawRows(file, "SELECT count(*) FROM VELMORCCustomReports"), std::vector<std::string>{"141"});
   EXPECT_EQ(RawRows(file, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
+
+// Run by the test below as another user (root may write any file).
+TEST_F(StartUpDb, DISABLED_ReadOnlyDatabaseAsItsUserMeetsIt) {
+  const char* folder = std::getenv("VELMO_READ_ONLY_HOME");
+  ASSERT_NE(folder, nullptr);
+  ::setenv("VELMORCAST_HOME", folder, 1);
+  Start();
+  EXPECT_TRUE(ui->shown().empty());
+  ASSERT_TRUE(gConn);
+  ASSERT_EQ(gConn->State(), db::adStateOpen);
+  db::Recordset rs;
+  rs.Open("select * from VELMORCCustomReports", *gConn);
+  EXPECT_EQ(rs.RecordCount(), 141);
+  rs.Close();
+  Stop();
+  const std::string log = TestHome::Slurp(fs::path(folder) / "VelmorcastErrorLog.log");
+  EXPECT_NE(log.find("cannot be written"), std::string::npos) << log;
+  EXPECT_NE(log.find("CompactDB CompactDatabase Failed"), std::string::npos) << log;
+  ::setenv("VELMORCAST_HOME", home.dir().c_str(), 1);
+}
+
+TEST_F(StartUpDb, ReadOnlyDatabaseIsNeitherCompactedNorReplacedAndStillRead) {
+  Start();
+  Stop();
+  const fs::path file = home / "velmo.mdb";
+  for (const auto& e : fs::recursive_directory_iterator(home.dir())) ASSERT_EQ(::chown(e.path().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(home.dir().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  struct stat before {};
+  ::stat(file.c_str(), &before);
+  const std::string bytes = TestHome::Slurp(file);
+
+  char self[4096] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  const std::string cmd = "VELMO_READ_ONLY_HOME='" + home.dir().string() +
+                          "' setpriv --reuid=65534 --regid=65534 --clear-groups '" + self +
+                          "' --gtest_also_run_disabled_tests "
+                          "--gtest_filter=StartUpDb.DISABLED_ReadOnlyDatabaseAsItsUserMeetsIt 2>&1";
+  std::string out;
+  int status = -1;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    status = ::pclose(p);
+  }
+  if (out.find("setpriv:") != std::string::npos) GTEST_SKIP() << "cannot run as another user here: " << out;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+
+  // The same file, as it was, with nothing beside it.
+  struct stat after {};
+  ::stat(file.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0444u);
+  EXPECT_EQ(after.st_uid, 65534u);
+  EXPECT_EQ(TestHome::Slurp(file), bytes);
+  EXPECT_FALSE(fs::exists(home / "COMPVELMO.mdb"));
+  EXPECT_FALSE(fs::exists(home / "COMPVELMO.mdb-journal"));
 }
