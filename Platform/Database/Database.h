@@ -277,8 +277,12 @@ class JetEngine {
   JetEngine();
   ~JetEngine();
   // Throws ComError when the source is in use (kDbCannotOpen, "The database
-  // is in use by another process."), when the destination exists, or when
-  // the copy fails.
+  // is in use by another process."), when this user may not write it (a
+  // copy would put the user's own writable file in its place), when the
+  // destination exists, or when the copy fails; a failed copy leaves no
+  // file behind, its journal included. The copy gets the source's
+  // permissions, and its owner where this user may give it. The calling
+  // thread's kept connections (ThreadConnection) are closed first.
   void CompactDatabase(const std::string& sourceConnectionString, const std::string& destConnectionString);
   void Release();
 
