@@ -14,7 +14,8 @@
 //    recordset buffers the rows it appends and writes them in one short
 //    transaction when it closes, is requeried, or holds 1,000 rows, so no
 //    write transaction is held open between calls (inside BeginTrans on the
-//    same connection the flush joins that transaction);
+//    same connection the flush joins that transaction); the first write
+//    that fails ends the recordset's writing (RowsNotWritten);
 //  - every connection holds a shared lock on a companion lock file while
 //    open, so compaction never runs under another user of the file.
 // Failures throw velmo::ComError with the provider's number and text.
