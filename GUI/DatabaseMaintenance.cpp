@@ -44,7 +44,8 @@ void CompactDB() {
   // A copy left behind by an interrupted earlier run would make every
   // compaction fail; it is of no use, so it goes first.
   std::error_code ec;
-  std::filesystem::remove(velmo::NativePath(compPath), ec);
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+    std::filesystem::remove(velmo::NativePath(compPath + suffix), ec);
 
   try {
     // Fails while any connection, of this or another process, has the file
@@ -62,6 +63,16 @@ void CompactDB() {
   if (!velmo::db::MoveDatabaseFile(velmo::NativePath(compPath), velmo::NativePath(dbPath), number, description))
     LogFailure("CompactDB MoveDatabase Failed", number, description);
   engine->Release();
+}
+
+void ConvertOldDatabase(velmo::db::Connection& conn) {
+  try {
+    velmo::db::ConvertOldTextColumns(conn);
+  } catch (const velmo::ComError& e) {
+    LogFailure("ConvertOldDatabase ConvertTables Failed", e);
+  } catch (const std::exception& e) {
+    LogFailure("ConvertOldDatabase ConvertTables Failed", velmo::E_FAIL_, e.what());
+  }
 }
 
 void RefreshServer(const std::string& strServerName) {

@@ -3,6 +3,10 @@
 // clearing of one server's rows.
 #include <string>
 
+namespace velmo::db {
+class Connection;
+}
+
 // The connection text both operations build: "Provider =
 // Microsoft.Jet.OLEDB.4.0;Data Source =" followed by the file path.
 std::string MaintenanceConnectionText(const std::string& path);
@@ -13,6 +17,12 @@ std::string MaintenanceConnectionText(const std::string& path);
 // open; otherwise it logs "CompactDB CompactDatabase Failed" and the start
 // goes on with the uncompacted file. Call it before gConn is opened.
 void CompactDB();
+
+// Converts a database made by an earlier build to the current form of its
+// text columns (velmo::db::ConvertOldTextColumns), once, at start-up; a
+// failure leaves the file as it was, is logged ("ConvertOldDatabase
+// ConvertTables Failed"), and the program runs on with the file as it is.
+void ConvertOldDatabase(velmo::db::Connection& conn);
 
 // Deletes every row of the server from every table but the kept ones
 // (favourites, column sets, the engine's own), including that server's

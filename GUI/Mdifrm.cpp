@@ -202,14 +202,27 @@ void Mdifrm::MDIForm_Initialize() {
     LogFailure("MDIForm_Initialize ConnectionObjectCreation Failed", velmo::E_FAIL_, e.what());
     return;
   }
+  // A file that is there but cannot be opened (damaged, no database, a
+  // folder of that name) is reported once, as one that cannot be created
+  // is; it is left as it is, and the program runs on with the connection
+  // closed (it still names the file, so later failures do too).
+  auto openFailed = [](int32_t number, const std::string& description) {
+    Ui().MsgBox("Error occured while opening database : \r\n" + velmo::NumberText(number) + "\r\n" + description,
+                velmo::ui::vbInformation, kProductTitle);
+  };
   try {
     gConn->SetProvider("Microsoft.Jet.OLEDB.4.0");
     if (gConn->State() == db::adStateClosed) gConn->Open(connectionText, "", "", -1);
   } catch (const velmo::ComError& e) {
     LogFailure("MDIForm_Initialize OpenConnection Failed", e);
+    openFailed(e.Number(), e.Description());
+    return;
   } catch (const std::exception& e) {
     LogFailure("MDIForm_Initialize OpenConnection Failed", velmo::E_FAIL_, e.what());
+    openFailed(velmo::E_FAIL_, e.what());
+    return;
   }
+  ConvertOldDatabase(*gConn);
 }
 
 void Mdifrm::MDIForm_Load() {

@@ -58,7 +58,11 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
                                                      "ServerPublicISPerm", "ServerObjectsPerm"});
   const bool homeServer = IsOneOf(bstrTableName, {"MailboxPerm"});
 
-  velmo::db::Connection conn;
+  // One connection per database file and thread serves every call: the
+  // permissions page calls once per directory object, and an open per call
+  // cost more than the rows. The rows of each call are still written in a
+  // transaction of their own when the recordset closes.
+  velmo::db::Connection* conn = nullptr;
   velmo::db::Recordset rs;
   auto addRow = [&](const std::string& account, const std::string& roles) {
     rs.AddNew();
@@ -76,9 +80,8 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
   try {
     if (!IsPlainName(bstrTableName))
       throw velmo::ComError(velmo::db::kDbNoSuchTable, "The table name '" + bstrTableName + "' is not valid.");
-    conn.SetProvider("Microsoft.Jet.OLEDB.4.0");
-    conn.Open(bstrDatabaseName, "", "", -1);
-    rs.Open("select * from " + bstrTableName, conn, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
+    conn = &velmo::db::ThreadConnection(bstrDatabaseName);
+    rs.Open("select * from " + bstrTableName, *conn, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
 
     if (lAceCount <= 0) {
       addRow("", "");
@@ -98,10 +101,12 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
       }
     }
     rs.Close();
-    conn.Close();
     return 0;
   } catch (const std::exception& e) {
-    const auto [number, description] = AbandonDatabaseWrite(e, rs, conn);
+    // The kept connection is closed too: the next call opens the file
+    // afresh.
+    velmo::db::Connection none;
+    const auto [number, description] = AbandonDatabaseWrite(e, rs, conn ? *conn : none);
     std::filesystem::path folder = velmo::db::PathFromConnectionString(bstrDatabaseName).parent_path();
     if (folder.empty()) folder = ".";
     velmo::AppendLine(folder / "VelmorcastErrorLog.log",

@@ -1,4 +1,9 @@
-// The catalog (new files, their tables and columns) and compaction.
+// The catalog (new files, their tables and columns), the conversion of
+// files of earlier builds, and compaction.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -58,6 +63,96 @@ std::vector<std::string> Catalog::ColumnNames(const std::string& table) {
   return names;
 }
 
+// ---- Conversion of files of earlier builds ----------------------------------
+
+namespace {
+
+struct SchemaEntry {
+  std::string type, name, table, sql;
+};
+
+std::string ColumnText(sqlite3_stmt* s, int col) {
+  auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+  return t ? t : "";
+}
+
+}  // namespace
+
+int ConvertOldTextColumns(Connection& connection) {
+  auto& m = connection.impl();
+  m.RequireOpen();
+  m.FlushAll();
+  if (m.depth > 0) Throw(E_FAIL_, "The database cannot be converted inside a transaction.");
+  const std::string oldName = detail::kOldNoCaseCollation;
+  auto convert = [&](const std::string& sql) {
+    return detail::ReplaceCollation(sql, oldName, detail::kNoCaseCollation);
+  };
+
+  std::vector<SchemaEntry> entries;
+  {
+    detail::Stmt st = m.Prepare("SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid");
+    while (st.Step())
+      entries.push_back({ColumnText(st.get(), 0), ColumnText(st.get(), 1), ColumnText(st.get(), 2),
+                         ColumnText(st.get(), 3)});
+  }
+  // Tables declared with the old collation are made anew; an index or
+  // trigger goes with its table (or alone, when it names the old collation
+  // itself) and is made again afterwards.
+  std::vector<const SchemaEntry*> tables, dependents;
+  auto isConverted = [&](const std::string& table) {
+    for (auto* t : tables)
+      if (detail::CompareNoCase(t->name, table) == 0) return true;
+    return false;
+  };
+  for (auto& e : entries)
+    if (e.type == "table" && convert(e.sql) != e.sql && detail::ColumnListOffset(e.sql) != std::string::npos)
+      tables.push_back(&e);
+  for (auto& e : entries)
+    if ((e.type == "index" || e.type == "trigger") && (isConverted(e.table) || convert(e.sql) != e.sql))
+      dependents.push_back(&e);
+  if (tables.empty() && dependents.empty()) return 0;
+
+  sqlite3* h = m.h;
+  // Waits for other writers as any write does (the connection's busy
+  // timeout).
+  detail::ExecSimple(h, "BEGIN IMMEDIATE", m.path);
+  try {
+    for (auto* e : dependents)
+      if (!isConverted(e->table))
+        detail::ExecSimple(h, ("DROP " + std::string(e->type == "index" ? "INDEX " : "TRIGGER ") +
+                               detail::QuoteIdent(e->name)).c_str(),
+                           m.path);
+    for (auto* t : tables) {
+      std::string columns;
+      {
+        detail::Stmt st = m.Prepare("SELECT name FROM pragma_table_info(?)");
+        st.Bind({Value(t->name)});
+        while (st.Step()) {
+          if (!columns.empty()) columns += ',';
+          columns += detail::QuoteIdent(ColumnText(st.get(), 0));
+        }
+      }
+      const std::string fresh = detail::QuoteIdent("velmo_converting_" + t->name);
+      const std::string old = detail::QuoteIdent(t->name);
+      const std::string create = "CREATE TABLE " + fresh + " " + convert(t->sql.substr(detail::ColumnListOffset(t->sql)));
+      detail::ExecSimple(h, create.c_str(), m.path);
+      // Row ids are kept: the rows read back in the same order, and row ids
+      // recorded elsewhere still name the same rows.
+      const std::string copy = "INSERT INTO " + fresh + " (_rowid_," + columns + ") SELECT _rowid_," + columns +
+                               " FROM " + old + " ORDER BY _rowid_";
+      detail::ExecSimple(h, copy.c_str(), m.path);
+      detail::ExecSimple(h, ("DROP TABLE " + old).c_str(), m.path);
+      detail::ExecSimple(h, ("ALTER TABLE " + fresh + " RENAME TO " + old).c_str(), m.path);
+    }
+    for (auto* e : dependents) detail::ExecSimple(h, convert(e->sql).c_str(), m.path);
+    detail::ExecSimple(h, "COMMIT", m.path);
+  } catch (...) {
+    if (!sqlite3_get_autocommit(h)) sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  return static_cast<int>(tables.size());
+}
+
 // ---- Compaction -----------------------------------------------------------
 
 struct JetEngine::Impl {
@@ -77,6 +172,17 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
     Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
   // Like the engine it stands in for, compaction never overwrites.
   if (dst.empty() || std::filesystem::exists(dst, ec)) Throw(kDbFileExists, "Database already exists.");
+  // A file this user may not write is left as it is: its copy would be the
+  // user's own, writable file in its place.
+  if (::faccessat(AT_FDCWD, src.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    Throw(kDbCannotOpen, "The database '" + src.string() + "' cannot be written (" + std::strerror(err) +
+                             "); it is left uncompacted.");
+  }
+  struct stat original {};
+  if (::stat(src.c_str(), &original) != 0) Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
+  // This thread's kept connections would hold the file.
+  ReleaseThreadConnections();
 
   auto lockFile = src;
   lockFile += ".lock";
@@ -87,8 +193,13 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
   sqlite3* h = nullptr;
   auto fail = [&](std::exception_ptr e) {
     if (h) sqlite3_close_v2(h);
-    std::error_code ignore;
-    std::filesystem::remove(dst, ignore);
+    // Nothing of a failed copy stays behind, its journal included.
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      auto p = dst;
+      p += suffix;
+      std::error_code ignore;
+      std::filesystem::remove(p, ignore);
+    }
     impl_->lock.Unlock();
     std::rethrow_exception(e);
   };
@@ -122,6 +233,17 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
       detail::ExecSimple(h, "PRAGMA journal_mode=WAL", dst);
       sqlite3_close_v2(h);
       h = nullptr;
+    }
+    // The copy takes the original's place: it gets its permissions, and
+    // its owner where this user may give it.
+    if (::chmod(dst.c_str(), original.st_mode & 07777) != 0) {
+      const int err = errno;
+      Throw(kDbCannotOpen, "Could not give '" + dst.string() + "' the permissions of '" + src.string() +
+                               "': " + std::strerror(err) + ".");
+    }
+    if (::chown(dst.c_str(), original.st_uid, original.st_gid) != 0) {
+      // Only a privileged user may give a file away; the copy is then this
+      // user's, as the original was.
     }
   } catch (...) {
     fail(std::current_exception());

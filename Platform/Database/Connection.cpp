@@ -1,6 +1,7 @@
 // Connections: one engine handle on one database file, holding the file's
 // companion lock shared while open, with transactions that nest.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <SQLiteCpp/Exception.h>
@@ -156,6 +157,16 @@ detail::Stmt Connection::Impl::Prepare(std::string_view sql) const {
   return detail::Stmt(h, sql, path);
 }
 
+detail::Stmt Connection::Impl::PrepareCachedQuery(std::string_view sql) const {
+  RequireOpen();
+  return detail::Stmt::Cached(cache, sql, true, path);
+}
+
+detail::Stmt Connection::Impl::PrepareCached(std::string_view sql) const {
+  RequireOpen();
+  return detail::Stmt::Cached(cache, sql, false, path);
+}
+
 void Connection::Impl::CloseAll() {
   if (!h) return;
   std::exception_ptr first;
@@ -176,6 +187,7 @@ void Connection::Impl::CloseAll() {
   }
   depth = 0;
   marks.clear();
+  cache->Close();
   db.reset();
   h = nullptr;
   lock.Unlock();
@@ -205,9 +217,17 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
     path = velmo::NativePath(Trim(connectionString));
   }
   std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+  if (!path.empty()) path = std::filesystem::absolute(path, ec);
+  // The file is named from now on, also when this open fails: later uses
+  // of the connection string name it in their errors.
+  m.path = path;
+  m.connectionString.clear();
+  if (path.empty()) Throw(kDbCannotOpen, "Could not find file ''.");
+  const auto kind = std::filesystem::status(path, ec).type();
+  if (kind == std::filesystem::file_type::not_found || kind == std::filesystem::file_type::none)
     Throw(kDbCannotOpen, "Could not find file '" + path.string() + "'.");
-  path = std::filesystem::absolute(path, ec);
+  if (kind != std::filesystem::file_type::regular)
+    Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; it is not a file.");
 
   // The shared lock keeps compaction away while this connection lives; a
   // compaction in progress is waited for, briefly.
@@ -223,24 +243,31 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
   try {
     m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
     m.h = m.db->getHandle();
+    m.cache->h = m.h;
     detail::RegisterTextRules(m.h);
     // The file keeps the journal mode it was created with.
     detail::ExecSimple(m.h, "PRAGMA synchronous=NORMAL", path);
     // Reads the header: a file that is no database fails here.
     detail::ExecSimple(m.h, "PRAGMA schema_version", path);
   } catch (...) {
+    m.cache->Close();
     m.db.reset();
     m.h = nullptr;
     m.lock.Unlock();
+    // Every reason names the file.
     try {
-      throw;
-    } catch (const ComError&) {
-      throw;
-    } catch (const std::exception& e) {
-      detail::ThrowSqliteException(e, path);
+      try {
+        throw;
+      } catch (const ComError&) {
+        throw;
+      } catch (const std::exception& e) {
+        detail::ThrowSqliteException(e, path);
+      }
+    } catch (const ComError& e) {
+      if (e.Description().find(path.string()) != std::string::npos) throw;
+      Throw(e.Number(), e.Description() + " ('" + path.string() + "')");
     }
   }
-  m.path = path;
   m.connectionString = "Provider=" + m.provider + ";Data Source=" + path.string();
 }
 
@@ -346,5 +373,56 @@ void Connection::RollbackTrans() {
 }
 
 bool Connection::InTransaction() const { return impl_->h && impl_->depth > 0; }
+
+// ---- Connections kept per thread ---------------------------------------------
+
+namespace {
+
+struct KeptConnection {
+  std::filesystem::path path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::unique_ptr<Connection> conn;
+};
+
+thread_local std::vector<KeptConnection> tKept;
+constexpr size_t kMaxKeptPerThread = 4;
+
+}  // namespace
+
+Connection& ThreadConnection(const std::string& connectionString) {
+  std::error_code ec;
+  std::filesystem::path path = PathFromConnectionString(connectionString);
+  if (!path.empty()) path = std::filesystem::absolute(path, ec);
+  struct stat now {};
+  const bool exists = !path.empty() && ::stat(path.c_str(), &now) == 0;
+  for (auto it = tKept.begin(); it != tKept.end(); ++it) {
+    if (it->path != path) continue;
+    const Connection::Impl& m = it->conn->impl();
+    // Reused only when it still has the file now at that path open (not a
+    // file moved over it since) and holds nothing of an earlier call.
+    if (exists && now.st_dev == it->device && now.st_ino == it->inode && m.IsOpen() && m.depth == 0 &&
+        m.recordsets.empty() && sqlite3_get_autocommit(m.h))
+      return *it->conn;
+    tKept.erase(it);
+    break;
+  }
+  // Connections to files that are gone, or moved away, are let go; a
+  // thread keeps a few at most.
+  std::erase_if(tKept, [](const KeptConnection& k) {
+    struct stat st {};
+    return ::stat(k.path.c_str(), &st) != 0 || st.st_dev != k.device || st.st_ino != k.inode;
+  });
+  if (tKept.size() >= kMaxKeptPerThread) tKept.erase(tKept.begin());
+  auto conn = std::make_unique<Connection>();
+  conn->Open(connectionString);
+  // A file that cannot be looked at now is opened afresh next time.
+  struct stat opened {};
+  if (::stat(conn->FilePath().c_str(), &opened) != 0) opened = {};
+  tKept.push_back({path, opened.st_dev, opened.st_ino, std::move(conn)});
+  return *tKept.back().conn;
+}
+
+void ReleaseThreadConnections() { tKept.clear(); }
 
 }  // namespace velmo::db

@@ -3,13 +3,19 @@
 // taking the Jet SQL the system writes ("text(255)", "char(3)", "memo",
 // "delete * from", bracketed names) and behaving as its callers expect of a
 // shared Jet file:
-//  - every text column compares without regard to case (full Unicode case
-//    folding: "Müller" = "MÜLLER");
+//  - every text column is declared with the engine's built-in NOCASE, so
+//    "=", ORDER BY, DISTINCT and GROUP BY ignore the case of A-Z only
+//    ("Smith" = "SMITH", but "Müller" <> "MÜLLER"), exactly as in any other
+//    tool that opens the file; LIKE ignores case with Unicode folding on the
+//    program's connections ("Müller" LIKE "MÜ%");
+//  - a file of an earlier build, declared with the program's own collation,
+//    still opens and is converted by ConvertOldTextColumns;
 //  - several connections, of one process or several, use one file; a
 //    recordset buffers the rows it appends and writes them in one short
 //    transaction when it closes, is requeried, or holds 1,000 rows, so no
 //    write transaction is held open between calls (inside BeginTrans on the
-//    same connection the flush joins that transaction);
+//    same connection the flush joins that transaction); the first write
+//    that fails ends the recordset's writing (RowsNotWritten);
 //  - every connection holds a shared lock on a companion lock file while
 //    open, so compaction never runs under another user of the file.
 // Failures throw velmo::ComError with the provider's number and text.
@@ -101,6 +107,20 @@ class Connection {
  private:
   std::shared_ptr<Impl> impl_;
 };
+
+// A connection of the calling thread to a database file, opened on first
+// use and kept for the thread's later calls, for a caller that writes a few
+// rows per call (the permission rows of one directory object) and would
+// otherwise pay for an open every time. Each use still writes in its own
+// short transaction: the connection holds no transaction and no recordset
+// between calls, so other connections and processes write in between. It
+// is opened anew when the file at the path was replaced, or when the
+// previous user left it closed, in a transaction or with a recordset open.
+// While kept it holds the file's shared lock, like any open connection, so
+// compaction by another thread or process is refused meanwhile.
+Connection& ThreadConnection(const std::string& connectionString);
+// Closes the calling thread's kept connections (compaction does so first).
+void ReleaseThreadConnections();
 
 class Recordset;
 
@@ -197,6 +217,14 @@ class Recordset {
   // Writes what is buffered and reads the statement again.
   void Requery();
 
+  // Rows added through this recordset that were not written because a
+  // write failed (a full disk, a file locked past the wait, a read-only
+  // file). The first failed write ends the recordset's writing: its rows
+  // count here, every later add fails at once with the same error and
+  // counts too, and Close reports the failure with this count. Still
+  // readable after Close; 0 again when the recordset is opened anew.
+  long RowsNotWritten() const;
+
   struct Impl;
 
  private:
@@ -230,6 +258,16 @@ class Catalog {
   std::unique_ptr<Connection> conn_;
 };
 
+// Converts a file made by an earlier build, whose text columns were
+// declared with a collation only this program defined ("UNICODE_NOCASE"),
+// to the engine's built-in NOCASE, so every tool can query it. One
+// transaction: each such table is created anew with the new declarations,
+// its rows copied in row-id order keeping their row ids, and its indexes and
+// triggers made again. A busy file is waited for as for any write. Returns
+// the number of tables converted (0 for a file of the current form); on
+// failure the file is left as it was and ComError is thrown.
+int ConvertOldTextColumns(Connection& connection);
+
 // Compacts a database file into a new one, as the Jet engine's
 // CompactDatabase does. It takes the database's lock exclusively (so it
 // fails while any connection of any process has the file open) and keeps it
@@ -240,8 +278,12 @@ class JetEngine {
   JetEngine();
   ~JetEngine();
   // Throws ComError when the source is in use (kDbCannotOpen, "The database
-  // is in use by another process."), when the destination exists, or when
-  // the copy fails.
+  // is in use by another process."), when this user may not write it (a
+  // copy would put the user's own writable file in its place), when the
+  // destination exists, or when the copy fails; a failed copy leaves no
+  // file behind, its journal included. The copy gets the source's
+  // permissions, and its owner where this user may give it. The calling
+  // thread's kept connections (ThreadConnection) are closed first.
   void CompactDatabase(const std::string& sourceConnectionString, const std::string& destConnectionString);
   void Release();
 

@@ -89,7 +89,10 @@ Stmt::Stmt(sqlite3* h, std::string_view sql, const std::filesystem::path& file) 
 
 Stmt::~Stmt() { Finalize(); }
 
-Stmt::Stmt(Stmt&& o) noexcept : h_(o.h_), s_(o.s_), file_(std::move(o.file_)) { o.s_ = nullptr; }
+Stmt::Stmt(Stmt&& o) noexcept
+    : h_(o.h_), s_(o.s_), file_(std::move(o.file_)), home_(std::move(o.home_)), key_(std::move(o.key_)) {
+  o.s_ = nullptr;
+}
 
 Stmt& Stmt::operator=(Stmt&& o) noexcept {
   if (this != &o) {
@@ -97,14 +100,91 @@ Stmt& Stmt::operator=(Stmt&& o) noexcept {
     h_ = o.h_;
     s_ = o.s_;
     file_ = std::move(o.file_);
+    home_ = std::move(o.home_);
+    key_ = std::move(o.key_);
     o.s_ = nullptr;
   }
   return *this;
 }
 
+Stmt Stmt::Cached(const std::shared_ptr<StatementCache>& cache, std::string_view sql, bool checkSchema,
+                  const std::filesystem::path& file) {
+  Stmt st;
+  if (checkSchema) cache->Check();
+  if (sqlite3_stmt* s = cache->Take(sql)) {
+    st.h_ = cache->h;
+    st.s_ = s;
+    st.file_ = file;
+  } else {
+    st = Stmt(cache->h, sql, file);
+  }
+  st.home_ = cache;
+  st.key_ = std::string(sql);
+  return st;
+}
+
 void Stmt::Finalize() {
-  if (s_) sqlite3_finalize(s_);
+  if (!s_) return;
+  auto home = home_.lock();
+  if (home && home->h == h_ && h_)
+    home->Give(std::move(key_), s_);
+  else
+    sqlite3_finalize(s_);
   s_ = nullptr;
+  home_.reset();
+  key_.clear();
+}
+
+sqlite3_stmt* StatementCache::Take(std::string_view sql) {
+  for (size_t i = idle.size(); i-- > 0;)
+    if (idle[i].first == sql) {
+      sqlite3_stmt* s = idle[i].second;
+      idle.erase(idle.begin() + static_cast<long>(i));
+      return s;
+    }
+  return nullptr;
+}
+
+void StatementCache::Give(std::string sql, sqlite3_stmt* s) {
+  constexpr size_t kKept = 16;
+  sqlite3_reset(s);
+  sqlite3_clear_bindings(s);
+  idle.emplace_back(std::move(sql), s);
+  if (idle.size() > kKept) {
+    sqlite3_finalize(idle.front().second);
+    idle.erase(idle.begin());
+  }
+}
+
+void StatementCache::Check() {
+  if (!h) return;
+  if (!schemaStmt && sqlite3_prepare_v2(h, "PRAGMA schema_version", -1, &schemaStmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(schemaStmt);
+    schemaStmt = nullptr;
+  }
+  int now = -2;  // unknown: nothing kept is trusted
+  if (schemaStmt && sqlite3_step(schemaStmt) == SQLITE_ROW) now = sqlite3_column_int(schemaStmt, 0);
+  if (schemaStmt) sqlite3_reset(schemaStmt);
+  if (now != schema || now == -2) {
+    Clear();
+    // A statement that reads a table makes the connection load the schema
+    // anew; statements prepared before that would list the old columns.
+    sqlite3_exec(h, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  schema = now;
+}
+
+void StatementCache::Clear() {
+  for (auto& [sql, s] : idle) sqlite3_finalize(s);
+  idle.clear();
+}
+
+void StatementCache::Close() {
+  Clear();
+  if (schemaStmt) sqlite3_finalize(schemaStmt);
+  schemaStmt = nullptr;
+  schema = -1;
+  h = nullptr;
 }
 
 void Stmt::Bind(const std::vector<Value>& params) {

@@ -20,8 +20,13 @@ namespace velmo::db::detail {
 
 // ---- Text rules -----------------------------------------------------------
 
-// Name of the case-insensitive collation every text column gets.
-inline constexpr const char* kNoCaseCollation = "UNICODE_NOCASE";
+// The collation every text column is declared with: the engine's built-in
+// NOCASE (A-Z fold to a-z), which every other tool of the engine knows too.
+inline constexpr const char* kNoCaseCollation = "NOCASE";
+// The collation files of earlier builds declared their text columns with;
+// still defined (full Unicode case folding) so such a file opens and its
+// indexes keep their order until it is converted.
+inline constexpr const char* kOldNoCaseCollation = "UNICODE_NOCASE";
 
 // The UTF-8 text with every character case folded (simple Unicode folding).
 std::string Fold(std::string_view utf8);
@@ -29,7 +34,8 @@ std::string Fold(std::string_view utf8);
 int CompareNoCase(std::string_view a, std::string_view b);
 // LIKE with "%" and "_" wildcards, without regard to case; escape 0 = none.
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape);
-// Registers the collation and the LIKE override on a connection.
+// Registers the old collation and the LIKE override on a connection (the
+// built-in NOCASE is never redefined).
 void RegisterTextRules(sqlite3* h);
 
 // ---- Dialect --------------------------------------------------------------
@@ -49,6 +55,11 @@ struct SelectShape {
 };
 SelectShape AnalyzeSelect(std::string_view sql);
 
+// The statement with every "COLLATE <from>" naming <to> instead.
+std::string ReplaceCollation(std::string_view sql, std::string_view from, std::string_view to);
+// Offset of the "(" that opens a CREATE TABLE's column list; npos when none.
+size_t ColumnListOffset(std::string_view createTable);
+
 // "name" with any double quote doubled.
 std::string QuoteIdent(std::string_view name);
 // Width in a declared type "TEXT(255)" / "char(3)"; 0 when none.
@@ -66,6 +77,26 @@ int WidthOfDeclType(const char* decl);
 
 // ---- Statements -----------------------------------------------------------
 
+// Prepared statements of one connection kept for reuse once their user is
+// done with them (reset, bindings cleared): a caller that opens the same
+// recordset call after call parses its statements once.
+// A statement kept is used again only while the file's schema is the one
+// it was prepared on ("select *" lists the columns of then), whoever
+// changed it.
+struct StatementCache {
+  sqlite3* h = nullptr;  // the connection's handle; null once it closed
+  std::vector<std::pair<std::string, sqlite3_stmt*>> idle;
+  int schema = -1;  // schema version the idle statements were prepared on
+  sqlite3_stmt* schemaStmt = nullptr;
+  // Drops the idle statements when the schema changed since.
+  void Check();
+  sqlite3_stmt* Take(std::string_view sql);
+  void Give(std::string sql, sqlite3_stmt* s);
+  void Clear();
+  // Finalizes everything (before the connection closes).
+  void Close();
+};
+
 class Stmt {
  public:
   Stmt() = default;
@@ -75,6 +106,14 @@ class Stmt {
   Stmt& operator=(Stmt&& o) noexcept;
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
+
+  // A statement taken from (or prepared for) a connection's cache; it goes
+  // back there when finalized.
+  // A statement whose columns are fixed by its prepare ("select *") asks
+  // for the schema check; one naming its columns is re-prepared by the
+  // engine when the schema changed.
+  static Stmt Cached(const std::shared_ptr<StatementCache>& cache, std::string_view sql, bool checkSchema,
+                     const std::filesystem::path& file = {});
 
   explicit operator bool() const { return s_ != nullptr; }
   sqlite3_stmt* get() const { return s_; }
@@ -88,6 +127,8 @@ class Stmt {
   sqlite3* h_ = nullptr;
   sqlite3_stmt* s_ = nullptr;
   std::filesystem::path file_;
+  std::weak_ptr<StatementCache> home_;
+  std::string key_;
 };
 
 // Runs a statement without rows (pragmas, BEGIN/COMMIT).
@@ -117,6 +158,7 @@ struct Connection::Impl {
 
   // Open recordsets using this connection.
   std::vector<Recordset::Impl*> recordsets;
+  std::shared_ptr<detail::StatementCache> cache = std::make_shared<detail::StatementCache>();
 
   bool IsOpen() const { return h != nullptr; }
   void RequireOpen() const;
@@ -125,6 +167,11 @@ struct Connection::Impl {
   void FlushAll();
   // Prepares a statement already in the engine's dialect.
   detail::Stmt Prepare(std::string_view sql) const;
+  // The same, reusing a statement of the same text prepared before: a
+  // query whose result columns are read (checked against the schema), or a
+  // statement that names its columns.
+  detail::Stmt PrepareCachedQuery(std::string_view sql) const;
+  detail::Stmt PrepareCached(std::string_view sql) const;
   // Closes every recordset, ends any transaction and the file.
   void CloseAll();
 };

@@ -275,6 +275,28 @@ SelectShape AnalyzeSelect(std::string_view sql) {
   return shape;
 }
 
+std::string ReplaceCollation(std::string_view sql, std::string_view from, std::string_view to) {
+  auto t = Tokenize(sql);
+  std::vector<Edit> edits;
+  for (size_t k = 0; k < t.size(); ++k) {
+    if (!WordIs(sql, t[k], "collate")) continue;
+    size_t name = NextSig(t, k + 1);
+    if (name >= t.size() || (t[name].kind != Kind::Word && t[name].kind != Kind::Ident)) continue;
+    std::string n = Unquote(sql, t[name]);
+    bool same = n.size() == from.size();
+    for (size_t i = 0; same && i < n.size(); ++i)
+      same = std::tolower(static_cast<unsigned char>(n[i])) == std::tolower(static_cast<unsigned char>(from[i]));
+    if (same) edits.push_back({t[name].b, t[name].e, std::string(to)});
+  }
+  return Apply(sql, edits);
+}
+
+size_t ColumnListOffset(std::string_view createTable) {
+  for (const Token& tok : Tokenize(createTable))
+    if (PunctIs(createTable, tok, '(')) return tok.b;
+  return std::string_view::npos;
+}
+
 std::string QuoteIdent(std::string_view name) {
   std::string out = "\"";
   for (char c : name) {

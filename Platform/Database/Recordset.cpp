@@ -136,6 +136,11 @@ struct Recordset::Impl {
   bool atAdded = false;
   std::vector<Value> lastAdded;
   int64_t lastWrittenRowid = 0;
+  // Set by the first flush that fails: nothing more is written.
+  bool writeFailed = false;
+  int32_t failNumber = 0;
+  std::string failText;
+  size_t notWritten = 0;  // added rows not written because writing failed
 
   // ---- life cycle ---------------------------------------------------------
 
@@ -164,13 +169,13 @@ struct Recordset::Impl {
     if (sh.singleTable) {
       std::string withKey = translated.substr(0, sh.listEnd) + ", _rowid_ " + translated.substr(sh.listEnd);
       try {
-        st = cimpl->Prepare(withKey);
+        st = cimpl->PrepareCachedQuery(withKey);
         keyed = true;
       } catch (const ComError&) {
         // A view or a table without keys: read-only.
       }
     }
-    if (!keyed) st = cimpl->Prepare(translated);
+    if (!keyed) st = cimpl->PrepareCachedQuery(translated);
     int columns = sqlite3_column_count(st.get());
     if (columns == 0) {
       // An action statement: run it; the recordset stays closed.
@@ -191,7 +196,7 @@ struct Recordset::Impl {
       // The key must really be the table's own.
       const char* t = sqlite3_column_table_name(readStmt.get(), columns - 1);
       if (!t || detail::CompareNoCase(t, shape.table) != 0) {
-        readStmt = cimpl->Prepare(sql);
+        readStmt = cimpl->PrepareCachedQuery(sql);
         keyed = false;
         nf = static_cast<size_t>(columns);
       }
@@ -222,6 +227,10 @@ struct Recordset::Impl {
     ci->recordsets.push_back(this);
     open = true;
     loaded = false;
+    writeFailed = false;
+    failNumber = 0;
+    failText.clear();
+    notWritten = 0;
     pos = 0;
     mode = Mode::None;
     atAdded = false;
@@ -235,15 +244,19 @@ struct Recordset::Impl {
     } catch (...) {
       err = std::current_exception();
     }
-    size_t unwritten = 0;
     try {
       Flush();
     } catch (const ComError& e) {
-      unwritten = pending.size();
-      if (!err)
-        err = std::make_exception_ptr(
-            ComError(e.Number(), e.Description() + " " + std::to_string(unwritten) + " added rows were not written."));
+      if (!err) {
+        // One error names how many added rows the failure cost.
+        std::string text = e.Description();
+        if (writeFailed) text += " " + std::to_string(notWritten) + " added rows were not written.";
+        err = std::make_exception_ptr(ComError(e.Number(), text));
+      }
     }
+    if (!err && writeFailed)
+      err = std::make_exception_ptr(
+          ComError(failNumber, failText + " " + std::to_string(notWritten) + " added rows were not written."));
     Release();
     if (ownConn) {
       try {
@@ -482,6 +495,10 @@ struct Recordset::Impl {
   }
 
   void PushAdded(std::vector<Value>&& row) {
+    if (writeFailed) {
+      ++notWritten;
+      ThrowWriteFailed();
+    }
     row.resize(nf);
     pending.push_back(std::move(row));
     if (loaded) {
@@ -500,73 +517,91 @@ struct Recordset::Impl {
     if (pending.size() >= kFlushRows) Flush();
   }
 
+  // The statement that appends a row: every column the recordset reads
+  // from its table, once.
+  void PrepareInsert() {
+    std::string cols, marks;
+    insertFields.clear();
+    for (size_t i = 0; i < nf; ++i) {
+      if (baseColumn[i].empty()) continue;
+      bool dup = false;
+      for (int k : insertFields)
+        if (detail::CompareNoCase(baseColumn[k], baseColumn[i]) == 0) dup = true;
+      if (dup) continue;
+      if (!cols.empty()) {
+        cols += ',';
+        marks += ',';
+      }
+      cols += detail::QuoteIdent(baseColumn[i]);
+      marks += '?';
+      insertFields.push_back(static_cast<int>(i));
+    }
+    std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
+                                    : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
+                                          ") VALUES (" + marks + ")";
+    insertStmt = ci->PrepareCached(text);
+  }
+
   // Writes the buffered rows in one short transaction, or inside the
-  // connection's transaction when one is open.
+  // connection's transaction when one is open. A row the table refuses (a
+  // constraint) is left out and reported after the others are written. Any
+  // other failure (a full disk, a file locked past the wait, a read-only
+  // file) fails the whole flush and ends this recordset's writing: its rows
+  // and every row added later count as not written, and later adds fail at
+  // once, so a failure costs one attempt and not one per row.
   void Flush() {
     if (pending.empty()) return;
+    if (writeFailed) {
+      AbandonPending();
+      ThrowWriteFailed();
+    }
     ci->RequireOpen();
     sqlite3* h = ci->h;
-    if (!insertStmt) {
-      std::string cols, marks;
-      insertFields.clear();
-      for (size_t i = 0; i < nf; ++i) {
-        if (baseColumn[i].empty()) continue;
-        bool dup = false;
-        for (int k : insertFields)
-          if (detail::CompareNoCase(baseColumn[k], baseColumn[i]) == 0) dup = true;
-        if (dup) continue;
-        if (!cols.empty()) {
-          cols += ',';
-          marks += ',';
-        }
-        cols += detail::QuoteIdent(baseColumn[i]);
-        marks += '?';
-        insertFields.push_back(static_cast<int>(i));
-      }
-      std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
-                                      : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
-                                            ") VALUES (" + marks + ")";
-      insertStmt = ci->Prepare(text);
-    }
-    bool own = ci->depth == 0 || sqlite3_get_autocommit(h);
-    if (own) detail::ExecSimple(h, "BEGIN IMMEDIATE", ci->path);
-    sqlite3_stmt* s = insertStmt.get();
+    const bool own = ci->depth == 0 || sqlite3_get_autocommit(h);
     std::vector<int64_t> ids(pending.size(), 0);
     int firstRc = SQLITE_OK;
     std::string firstMsg;
-    for (size_t r = 0; r < pending.size(); ++r) {
-      const auto& row = pending[r];
-      int p = 1;
-      for (int i : insertFields) {
-        const Value& v = row[i];
-        if (v.IsNull())
-          sqlite3_bind_null(s, p++);
-        else
-          sqlite3_bind_text(s, p++, v.Text().data(), static_cast<int>(v.Text().size()), SQLITE_STATIC);
+    try {
+      if (!insertStmt) PrepareInsert();
+      if (own) detail::ExecSimple(h, "BEGIN IMMEDIATE", ci->path);
+      sqlite3_stmt* s = insertStmt.get();
+      for (size_t r = 0; r < pending.size(); ++r) {
+        const auto& row = pending[r];
+        int p = 1;
+        for (int i : insertFields) {
+          const Value& v = row[i];
+          if (v.IsNull())
+            sqlite3_bind_null(s, p++);
+          else
+            sqlite3_bind_text(s, p++, v.Text().data(), static_cast<int>(v.Text().size()), SQLITE_STATIC);
+        }
+        int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE) {
+          ids[r] = sqlite3_last_insert_rowid(h);
+        } else {
+          std::string msg = sqlite3_errmsg(h);
+          sqlite3_reset(s);
+          if ((rc & 0xFF) != SQLITE_CONSTRAINT || sqlite3_get_autocommit(h)) detail::ThrowCode(rc, msg, ci->path);
+          if (firstRc == SQLITE_OK) {
+            firstRc = rc;
+            firstMsg = msg;
+          }
+        }
+        sqlite3_reset(s);
       }
-      int rc = sqlite3_step(s);
-      if (rc == SQLITE_DONE) {
-        ids[r] = sqlite3_last_insert_rowid(h);
-      } else if (firstRc == SQLITE_OK) {
-        firstRc = rc;
-        firstMsg = sqlite3_errmsg(h);
+      sqlite3_clear_bindings(s);
+      if (own) detail::ExecSimple(h, "COMMIT", ci->path);
+    } catch (const ComError& e) {
+      if (insertStmt) {
+        sqlite3_reset(insertStmt.get());
+        sqlite3_clear_bindings(insertStmt.get());
       }
-      sqlite3_reset(s);
-      if (rc != SQLITE_DONE && sqlite3_get_autocommit(h)) break;  // the engine ended the transaction
-    }
-    sqlite3_clear_bindings(s);
-    if (sqlite3_get_autocommit(h)) {
-      // The engine ended the transaction: nothing of this flush is in the
-      // file, and the rows stay buffered.
-      detail::ThrowCode(firstRc == SQLITE_OK ? SQLITE_ERROR : firstRc, firstMsg, ci->path);
-    }
-    if (own) {
-      try {
-        detail::ExecSimple(h, "COMMIT", ci->path);
-      } catch (...) {
-        if (!sqlite3_get_autocommit(h)) sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-      }
+      if (own && !sqlite3_get_autocommit(h)) sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+      // Rows inserted inside the caller's transaction, still open, stay in
+      // it; otherwise nothing of this flush is in the file.
+      if (own || sqlite3_get_autocommit(h)) std::fill(ids.begin(), ids.end(), 0);
+      EndWriting(ids, e);
+      ThrowWriteFailed();
     }
     uint64_t mark = ci->CurrentMark();
     for (size_t r = 0; r < pending.size(); ++r) {
@@ -591,6 +626,50 @@ struct Recordset::Impl {
     pendingRow.clear();
     if (firstRc != SQLITE_OK) detail::ThrowCode(firstRc, firstMsg, ci->path);
   }
+
+  // A flush failed: the rows written before the failure (inside the
+  // caller's transaction) keep their place, the others are dropped and
+  // counted, and nothing more is written through this recordset.
+  void EndWriting(const std::vector<int64_t>& ids, const ComError& e) {
+    writeFailed = true;
+    failNumber = e.Number();
+    failText = e.Description();
+    uint64_t mark = ci->CurrentMark();
+    for (size_t r = 0; r < pending.size(); ++r) {
+      if (ids[r] == 0) continue;
+      long at = pendingRow[r];
+      lastWrittenRowid = ids[r];
+      if (at >= 0) {
+        rows[at].rowid = ids[r];
+        rows[at].mark = mark;
+        rows[at].written = true;
+        pendingRow[r] = -2;  // written: not abandoned below
+      } else {
+        writtenBeforeRead.emplace_back(ids[r], mark);
+        pendingRow[r] = -2;
+      }
+    }
+    AbandonPending();
+  }
+
+  // Drops the buffered rows that were not written, counting them.
+  void AbandonPending() {
+    for (size_t r = 0; r < pending.size(); ++r) {
+      long at = pendingRow[r];
+      if (at == -2) continue;
+      ++notWritten;
+      if (at >= 0 && !rows[at].deleted) {
+        rows[at].deleted = true;
+        --live;
+      }
+    }
+    if (atAdded && !pending.empty()) lastAdded = std::move(pending.back());
+    pending.clear();
+    pendingRow.clear();
+    curPos = -2;
+  }
+
+  [[noreturn]] void ThrowWriteFailed() const { Throw(failNumber, failText); }
 
   // ---- changing -----------------------------------------------------------
 
@@ -626,7 +705,7 @@ struct Recordset::Impl {
       DropEdit();
       return;
     }
-    detail::Stmt st = ci->Prepare("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
+    detail::Stmt st = ci->PrepareCached("UPDATE " + detail::QuoteIdent(shape.table) + " SET " + set + " WHERE _rowid_=?");
     values.push_back(Value(static_cast<int64_t>(r.rowid)));
     // The key binds as a number.
     st.Bind(values);
@@ -671,7 +750,7 @@ struct Recordset::Impl {
     ci->FlushAll();
     Row& r = rows[pos];
     if (r.deleted) return;  // refused by the engine when written
-    detail::Stmt st = ci->Prepare("DELETE FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_=?");
+    detail::Stmt st = ci->PrepareCached("DELETE FROM " + detail::QuoteIdent(shape.table) + " WHERE _rowid_=?");
     sqlite3_bind_int64(st.get(), 1, r.rowid);
     while (st.Step()) {
     }
@@ -869,6 +948,7 @@ void Recordset::MoveNext() { impl_->MoveNext(); }
 void Recordset::MovePrevious() { impl_->MovePrevious(); }
 void Recordset::MoveLast() { impl_->MoveLast(); }
 long Recordset::RecordCount() { return impl_->Count(); }
+long Recordset::RowsNotWritten() const { return static_cast<long>(impl_->notWritten); }
 
 Fields& Recordset::GetFields() {
   impl_->RequireOpen();

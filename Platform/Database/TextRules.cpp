@@ -1,6 +1,10 @@
-// Text comparison as the callers expect of their database: every text column
-// compares without regard to case, with Unicode case folding, and LIKE
-// ("%" any run, "_" any one character) ignores case the same way.
+// Text comparison. Text columns are declared with the engine's built-in
+// NOCASE, so "=", ORDER BY, DISTINCT and GROUP BY fold A-Z only, exactly as
+// in every other tool that opens the file. LIKE ("%" any run, "_" any one
+// character) ignores case with Unicode case folding on the program's
+// connections; being a function, it is in no index, so other tools using
+// their own LIKE do no harm. The collation of files of earlier builds is
+// still defined (with Unicode folding, as they were written) so they open.
 #include <QChar>
 
 #include "DbInternal.h"
@@ -169,7 +173,7 @@ bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape)
 }
 
 void RegisterTextRules(sqlite3* h) {
-  int rc = sqlite3_create_collation(h, kNoCaseCollation, SQLITE_UTF8, nullptr, &CollateNoCase);
+  int rc = sqlite3_create_collation(h, kOldNoCaseCollation, SQLITE_UTF8, nullptr, &CollateNoCase);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(h, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &LikeFunction,
                                  nullptr, nullptr);

@@ -21,7 +21,8 @@
 // the session are set up, and after the eight pages; the growth per
 // mailbox between sizes shows whether memory stays flat.
 //
-// Target: pages 0, 5, 6 and 7 within 2 times ldapsearch; memory flat as
+// Target: pages 0, 5, 6 and 7 within 2 times ldapsearch, the permissions
+// page (2) within 3 times; memory flat as
 // the container grows. Exits 1 when a target page misses its ratio or a
 // page wrote no row.
 //
@@ -220,9 +221,7 @@ int main(int argc, char** argv) {
                   baseline);
       for (int16_t page = 0; page < 8; ++page) {
         double best = 1e9, ldapBest = 1e9;
-        // The permissions page opens the database once per mailbox and is no
-        // target: once is enough.
-        const int pageRounds = page == 2 ? 1 : rounds;
+        const int pageRounds = rounds;
         long long extra = 0;
         Exch55Info::Counters counters;
         const long rowsBefore = RowCount(db, kTables[page]);
@@ -249,12 +248,13 @@ int main(int argc, char** argv) {
         }
         const long rows = RowCount(db, kTables[page]) - rowsBefore;
         const double ratio = best / ldapBest;
-        const bool target = page == 0 || page == 5 || page == 6 || page == 7;
+        const bool target = page == 0 || page == 2 || page == 5 || page == 6 || page == 7;
+        const double limit = page == 2 ? 3.0 : 2.0;
         std::printf("%d %-20s %9.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best, ldapBest,
                     ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
-                    target ? (ratio <= 2.0 ? "  target met" : "  TARGET MISSED") : "");
+                    target ? (ratio <= limit ? "  target met" : "  TARGET MISSED") : "");
         if (rows == 0) ok = false;
-        if (target && ratio > 2.0 && container.size == mailboxes) ok = false;
+        if (target && ratio > limit && container.size == mailboxes) ok = false;
       }
       const long hwm = Memory("VmHWM:");
       std::printf("peak memory added by this container: %ld KiB (process peak %ld KiB, now %ld KiB)\n",

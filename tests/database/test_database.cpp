@@ -4,10 +4,19 @@
 // and compaction that never runs under another user of the file.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sqlite3.h>
+#include <strings.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -167,26 +176,47 @@ TEST_F(Db, ReportsJetErrorNumbersAndTexts) {
   EXPECT_EQ(ErrorOf([&] { conn.RollbackTrans(); }).Number(), kDbNoTransaction);
 }
 
-TEST_F(Db, ComparesTextWithoutRegardToCaseInUnicode) {
-  conn.Execute("create table People(Name char(50), Proto text(20))");
-  for (const char* name : {"Müller", "MÜLLER", "müller", "Mueller", "ΟΔΥΣΣΕΥΣ", "Øster"})
-    conn.Execute("insert into People values(?, 'x')", {Value(name)});
+TEST_F(Db, ComparesTextAsEveryToolOfTheEngineDoes) {
+  conn.Execute("create table People(Name char(50), Proto text(20), Note memo)");
+  for (const char* name : {"Müller", "MÜLLER", "müller", "Mueller", "ÄB", "äa", "Øster"})
+    conn.Execute("insert into People values(?, 'x', 'n')", {Value(name)});
   for (const char* p : {"HTTP Server", "http (site)", "Https", "IMAP4", "xhttp"})
-    conn.Execute("insert into People values('p', ?)", {Value(p)});
+    conn.Execute("insert into People values('p', ?, 'n')", {Value(p)});
 
-  EXPECT_EQ(CountOf("select * from People where Name='MÜLLER'"), 3);
-  EXPECT_EQ(CountOf("select * from People where Name='müller'"), 3);
-  EXPECT_EQ(CountOf("select * from People where Name='οδυσσευς'"), 1);  // final sigma folds too
-  EXPECT_EQ(CountOf("select * from People where Name='øSTER'"), 1);
+  // Text columns are declared with the engine's own NOCASE.
+  Recordset decl;
+  decl.Open("select sql from sqlite_master where name='People'", conn);
+  EXPECT_EQ(decl[0].Text(),
+            "CREATE TABLE People(Name TEXT(50) COLLATE NOCASE, Proto TEXT(20) COLLATE NOCASE, Note TEXT COLLATE "
+            "NOCASE)");
+  decl.Close();
+
+  // "=" folds A-Z only: non-ASCII letters that differ in case differ.
+  EXPECT_EQ(CountOf("select * from People where Name='MÜLLER'"), 1);
+  EXPECT_EQ(CountOf("select * from People where Name='müller'"), 2);  // Müller, müller
+  EXPECT_EQ(CountOf("select * from People where Name='øSTER'"), 0);
+  EXPECT_EQ(CountOf("select * from People where Name='ØSTER'"), 1);
   EXPECT_EQ(CountOf("select * from People where Name in ('MUELLER')"), 1);
+  EXPECT_EQ(CountOf("select * from People where Proto='https'"), 1);
+  EXPECT_EQ(CountOf("select distinct Proto from People where Proto like 'http%'"), 3);
+  EXPECT_EQ(CountOf("select Name from People group by Name"), 7);  // p, and six names (Müller = müller)
+  // NOCASE is the engine's, not redefined: "ÄB" sorts before "äa" by its
+  // bytes, where Unicode folding would put "äa" first.
+  Recordset order;
+  order.Open("select Name from People where Name <> 'p' order by Name, _rowid_", conn);
+  std::vector<std::string> names;
+  for (; !order.Eof(); order.MoveNext()) names.push_back(order[0].Text());
+  EXPECT_EQ(names, (std::vector<std::string>{"Mueller", "MÜLLER", "Müller", "müller", "ÄB", "Øster", "äa"}));
+
+  // LIKE keeps ignoring case with Unicode folding.
   EXPECT_EQ(CountOf("select * from People where Proto like 'HTTP%'"), 3);
-  EXPECT_EQ(CountOf("select * from People where Proto like 'http%'"), 3);
   EXPECT_EQ(CountOf("select * from People where Name like 'MÜ%'"), 3);
   EXPECT_EQ(CountOf("select * from People where Name like 'm_ller'"), 3);
+  EXPECT_EQ(CountOf("select * from People where Name like 'øster'"), 1);
   EXPECT_EQ(CountOf("select * from People where Proto like '%(SITE)'"), 1);
   EXPECT_EQ(CountOf("select * from People where Proto like 'HTTP'"), 0);
   EXPECT_EQ(CountOf("select * from People where Proto like 'http!%%' escape '!'"), 0);
-  EXPECT_EQ(CountOf("select distinct Name from People where Name like '%ller'"), 2);
+  EXPECT_EQ(CountOf("select distinct Name from People where Name like '%ller'"), 3);
 }
 
 TEST_F(Db, FieldsByNameInAnyCaseAndByPosition) {
@@ -625,4 +655,437 @@ TEST_F(Db, CompactsOnlyWhenNobodyHoldsTheFileAndLosesNoRow) {
   EXPECT_FALSE(MoveDatabaseFile(home / "none.mdb", home / "x.mdb", number, text));
   EXPECT_EQ(number, ENOENT);
   EXPECT_FALSE(text.empty());
+}
+
+// ---- Files other tools read, files of earlier builds, failing writes -------
+
+namespace {
+
+// What the stock sqlite3 shell prints for a statement (errors included);
+// nullopt when the shell is not installed.
+std::optional<std::string> Shell(const std::filesystem::path& db, const std::string& sql) {
+  if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) return std::nullopt;
+  std::string cmd = "sqlite3 -batch '" + db.string() + "' \"" + sql + "\" 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+int AsciiNoCase(void*, int n1, const void* a, int n2, const void* b) {
+  int r = ::strncasecmp(static_cast<const char*>(a), static_cast<const char*>(b), std::min(n1, n2));
+  return r != 0 ? r : n1 - n2;
+}
+
+// A raw handle on a file, with the collation of earlier builds defined.
+struct RawDb {
+  explicit RawDb(const std::filesystem::path& f) {
+    sqlite3_open(f.c_str(), &h);
+    sqlite3_create_collation(h, "UNICODE_NOCASE", SQLITE_UTF8, nullptr, &AsciiNoCase);
+  }
+  ~RawDb() { sqlite3_close(h); }
+  void Exec(const std::string& sql) { ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h); }
+  // Every row of a query as "a|b|c" lines.
+  std::vector<std::string> Rows(const std::string& sql) {
+    std::vector<std::string> out;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
+    while (s && sqlite3_step(s) == SQLITE_ROW) {
+      std::string line;
+      for (int i = 0; i < sqlite3_column_count(s); ++i) {
+        auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+        line += (i ? "|" : "") + std::string(t ? t : "<null>");
+      }
+      out.push_back(line);
+    }
+    sqlite3_finalize(s);
+    return out;
+  }
+  sqlite3* h = nullptr;
+};
+
+// A file as an earlier build wrote it: text columns with its own collation,
+// an index, row ids with gaps.
+void WriteOldFormFile(const std::filesystem::path& file) {
+  RawDb raw(file);
+  raw.Exec("PRAGMA journal_mode=WAL");
+  raw.Exec("CREATE TABLE MailboxGeneral(ServerName TEXT(255) COLLATE UNICODE_NOCASE,[Object Path] TEXT COLLATE "
+           "UNICODE_NOCASE,[Display Name] TEXT(255) COLLATE UNICODE_NOCASE)");
+  raw.Exec("CREATE TABLE VELMORCFavourites(ServerName TEXT(255) COLLATE UNICODE_NOCASE,IsDefaultSrv TEXT(3) COLLATE "
+           "UNICODE_NOCASE,IsFavouriteSrv TEXT(3) COLLATE UNICODE_NOCASE)");
+  raw.Exec("CREATE TABLE Counter(n INTEGER)");
+  raw.Exec("CREATE INDEX ByName ON MailboxGeneral([Display Name])");
+  raw.Exec("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM c WHERE i<3000) INSERT INTO MailboxGeneral "
+           "SELECT CASE WHEN i%2 THEN 'EX1' ELSE 'ex2' END, 'o=Velmor/ou=Lakeside/cn=Recipients', 'Mailbox '||i "
+           "FROM c");
+  raw.Exec("INSERT INTO MailboxGeneral VALUES('EX1', 'o=Velmor', 'Maria Müller')");
+  raw.Exec("DELETE FROM MailboxGeneral WHERE _rowid_ % 7 = 0");
+  raw.Exec("INSERT INTO VELMORCFavourites VALUES('EX1','Yes','Yes'),('ex2','No','Yes')");
+}
+
+}  // namespace
+
+TEST(Files, OldFormFileConvertsOnceKeepingEveryRowAndRowIdAndOtherToolsReadIt) {
+  velmo::test::TestHome home(false);
+  auto file = home / "velmo.mdb";
+  WriteOldFormFile(file);
+  const std::string rowsSql = "SELECT _rowid_, * FROM MailboxGeneral ORDER BY _rowid_";
+  std::vector<std::string> before, favouritesBefore;
+  {
+    RawDb raw(file);
+    before = raw.Rows(rowsSql);
+    favouritesBefore = raw.Rows("SELECT _rowid_, * FROM VELMORCFavourites ORDER BY _rowid_");
+  }
+  ASSERT_EQ(before.size(), 2573u);
+  auto shellBefore = Shell(file, "SELECT count(*) FROM MailboxGeneral WHERE [Display Name]='x';");
+  if (shellBefore) EXPECT_NE(shellBefore->find("no such collation sequence: UNICODE_NOCASE"), std::string::npos);
+
+  // A failure leaves the file as it was (here a table in the way of the
+  // conversion's own).
+  {
+    RawDb raw(file);
+    raw.Exec("CREATE TABLE velmo_converting_VELMORCFavourites(x)");
+  }
+  Connection conn;
+  conn.Open(file.string());  // the old collation is still defined
+  EXPECT_EQ(ErrorOf([&] { ConvertOldTextColumns(conn); }).Number(), kDbSyntaxOrExists);
+  {
+    RawDb raw(file);
+    EXPECT_EQ(raw.Rows(rowsSql), before);
+    EXPECT_EQ(raw.Rows("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%UNICODE_NOCASE%'"),
+              std::vector<std::string>{"2"});
+    raw.Exec("DROP TABLE velmo_converting_VELMORCFavourites");
+  }
+
+  // A writer holding the file is waited for.
+  std::atomic<bool> writing{false};
+  std::thread writer([&] {
+    Connection w;
+    w.Open(file.string());
+    w.BeginTrans();
+    w.Execute("insert into Counter values(1)");
+    writing = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    w.CommitTrans();
+  });
+  while (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(ConvertOldTextColumns(conn), 2);
+  writer.join();
+  EXPECT_EQ(ConvertOldTextColumns(conn), 0);  // once
+  {
+    RawDb raw(file);
+    EXPECT_EQ(raw.Rows(rowsSql), before);
+    EXPECT_EQ(raw.Rows("SELECT _rowid_, * FROM VELMORCFavourites ORDER BY _rowid_"), favouritesBefore);
+    EXPECT_EQ(raw.Rows("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%UNICODE_NOCASE%'"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(raw.Rows("SELECT name FROM sqlite_master WHERE type='index'"), std::vector<std::string>{"ByName"});
+    EXPECT_EQ(raw.Rows("SELECT n FROM Counter"), std::vector<std::string>{"1"});
+  }
+
+  // The program writes on; the stock shell queries text columns of several
+  // tables, and finds the file sound.
+  {
+    Recordset rs;
+    rs.Open("select * from MailboxGeneral", conn, adOpenKeyset, adLockOptimistic);
+    rs.AddNew({Value("EX1"), Value("o=Velmor"), Value("MAILBOX 7")});
+    rs.Close();
+  }
+  conn.Close();
+  auto shell = [&](const std::string& sql) { return Shell(file, sql).value_or("<no shell>"); };
+  if (!Shell(file, "SELECT 1;")) GTEST_SKIP() << "the sqlite3 shell is not installed";
+  EXPECT_EQ(shell("SELECT count(*) FROM MailboxGeneral WHERE ServerName='EX1' AND [Display Name]='mailbox 1';"), "1\n");
+  EXPECT_EQ(shell("SELECT count(*) FROM MailboxGeneral WHERE [Display Name]='MARIA MüLLER';"), "1\n");
+  EXPECT_EQ(shell("SELECT DISTINCT ServerName FROM MailboxGeneral ORDER BY ServerName;"), "EX1\nex2\n");
+  EXPECT_EQ(shell("SELECT ServerName, count(*) FROM MailboxGeneral GROUP BY ServerName ORDER BY 1;"),
+            "EX1|1288\nex2|1286\n");
+  EXPECT_EQ(shell("SELECT [Display Name] FROM MailboxGeneral WHERE [Display Name] IN ('mailbox 7','MAILBOX 8') "
+                  "ORDER BY [Display Name], _rowid_;"),
+            "MAILBOX 7\nMailbox 8\n");
+  EXPECT_EQ(shell("SELECT ServerName FROM VELMORCFavourites WHERE IsDefaultSrv='yes' ORDER BY IsFavouriteSrv;"),
+            "EX1\n");
+  EXPECT_EQ(shell("CREATE INDEX ByServer ON MailboxGeneral(ServerName); PRAGMA integrity_check;"), "ok\n");
+  // A write by another tool leaves the file sound for the program too.
+  EXPECT_EQ(shell("INSERT INTO MailboxGeneral VALUES('EX3','o','Zed'); SELECT count(*) FROM MailboxGeneral "
+                  "WHERE ServerName='ex3';"),
+            "1\n");
+  Connection again;
+  again.Open(file.string());
+  Recordset check;
+  check.Open("pragma integrity_check", again);
+  EXPECT_EQ(check[0].Text(), "ok");
+}
+
+TEST_F(Db, TheFirstFailedFlushEndsTheRecordsetsWritingAndCountsWhatWasLost) {
+  // The file may grow by a few pages only: the first flush fits, the
+  // second finds the disk full.
+  Recordset pages;
+  pages.Open("pragma page_count", conn);
+  const long start = pages[0].Val().Long();
+  pages.Close();
+  conn.Execute("pragma max_page_count = " + std::to_string(start + 60));
+  const std::string text(150, 'x');
+
+  Recordset rs;
+  rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  std::vector<std::string> errors;
+  for (int i = 0; i < 5000; ++i) {
+    try {
+      rs.AddNew({Value(text), Value(i)});
+    } catch (const ComError& e) {
+      errors.push_back(std::to_string(i) + " " + e.Description());
+    }
+    // Room again after the failure: nothing is tried any more all the same.
+    if (i == 2500) conn.Execute("pragma max_page_count = 1000000");
+  }
+  ASSERT_EQ(errors.size(), 3001u);  // the failing flush's row, then every later one at once
+  EXPECT_EQ(errors.front(), "1999 Not enough space on disk.");
+  EXPECT_EQ(errors.back(), "4999 Not enough space on disk.");
+  EXPECT_EQ(rs.RowsNotWritten(), 4000);
+  auto closed = ErrorOf([&] { rs.Close(); });
+  EXPECT_EQ(closed.Number(), kDbCannotOpen);
+  EXPECT_EQ(closed.Description(), "Not enough space on disk. 4000 added rows were not written.");
+  EXPECT_EQ(rs.RowsNotWritten(), 4000);
+  EXPECT_EQ(CountOf("select * from Items"), 1000);
+
+  // No transaction is left behind: other connections and new recordsets
+  // write at once.
+  Connection other;
+  other.Open(Cs());
+  EXPECT_EQ(other.Execute("insert into Items values('other', '1')"), 1);
+  AddItems(conn, "again", 10);
+  EXPECT_EQ(CountOf("select * from Items"), 1011);
+  rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(rs.RowsNotWritten(), 0);
+}
+
+TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {
+  conn.Close();
+  auto add = [&](Connection& c, const std::string& source) {
+    Recordset rs;
+    rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+    rs.AddNew({Value(source), Value(1)});
+    rs.Close();
+  };
+  Connection& first = ThreadConnection(Cs());
+  add(first, "call 1");
+  // Between calls nothing is held: another process writes at once.
+  {
+    Holder holder(Cs(), home / "ready", 3);
+    EXPECT_EQ(holder.Finish(), 0);
+  }
+  Connection& second = ThreadConnection(file.string());  // any form of the name
+  EXPECT_EQ(&first, &second);
+  add(second, "call 2");
+  EXPECT_EQ(CountOf("select * from Items"), 5);
+
+  Connection* elsewhere = nullptr;
+  std::thread([&] { elsewhere = &ThreadConnection(Cs()); }).join();
+  EXPECT_NE(elsewhere, &first);
+
+  // Compaction on this thread lets go of the kept connection; the file
+  // moved over the old one is opened afresh.
+  auto copy = home / "COMPVELMO.mdb";
+  JetEngine engine;
+  engine.CompactDatabase(Cs(), copy.string());
+  int32_t number = 0;
+  std::string text;
+  ASSERT_TRUE(MoveDatabaseFile(copy, file, number, text)) << text;
+  engine.Release();
+  Connection& third = ThreadConnection(Cs());
+  add(third, "call 3");
+  EXPECT_EQ(CountOf("select * from Items"), 6);
+
+  // A file put in its place by other means is noticed too.
+  auto other = home / "other.mdb";
+  CreateDatabaseFile(other);
+  {
+    Connection c;
+    c.Open(other.string());
+    c.Execute("create table Items(Source char(20), Num text(10))");
+  }
+  ASSERT_TRUE(MoveDatabaseFile(other, file, number, text)) << text;
+  add(ThreadConnection(Cs()), "new file");
+  EXPECT_EQ(CountOf("select * from Items"), 1);
+
+  // The connection to a file that is gone is let go with the next open.
+  auto openFilesNamed = [](const std::string& name) {
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(fd.path(), ec).string().find(name) != std::string::npos) ++n;
+    }
+    return n;
+  };
+  auto gone = home / "gone.mdb";
+  CreateDatabaseFile(gone);
+  ThreadConnection(gone.string());
+  EXPECT_GT(openFilesNamed("gone.mdb"), 0);
+  std::filesystem::remove(gone);
+  CreateDatabaseFile(other);
+  ThreadConnection(other.string());
+  EXPECT_EQ(openFilesNamed("gone.mdb"), 0);
+  ReleaseThreadConnections();
+  EXPECT_EQ(openFilesNamed("other.mdb"), 0);
+}
+
+namespace {
+
+// Runs the helper's compaction, as another user when asked; its output and
+// exit status.
+std::pair<int, std::string> CompactAs(const std::string& user, const std::filesystem::path& src,
+                                      const std::filesystem::path& dst) {
+  std::string cmd = user.empty() ? "" : "setpriv --reuid=" + user + " --regid=" + user + " --clear-groups ";
+  cmd += std::string(DB_HOLDER) + " --compact '" + src.string() + "' '" + dst.string() + "' 2>&1";
+  std::string out;
+  int status = -1;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    status = ::pclose(p);
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfterAFullDisk) {
+  AddItems(conn, "main", 300);
+  conn.Close();
+  auto copy = home / "COMPVELMO.mdb";
+
+  // The copy takes the original's mode and owner.
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+  auto [ok, okText] = CompactAs("", file, copy);
+  ASSERT_EQ(ok, 0) << okText;
+  struct stat st {};
+  ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_uid, 65534u);
+  std::filesystem::remove(copy);
+
+  // A file its user may not write, in a folder the user may write, is left
+  // as it is (root writes any file: the case runs as nobody).
+  const auto folder = home / "nobody";
+  std::filesystem::create_directory(folder);
+  const auto mine = folder / "velmo.mdb";
+  std::filesystem::copy_file(file, mine);
+  ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(mine.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(mine.c_str(), 0444), 0);
+  struct stat before {};
+  ::stat(mine.c_str(), &before);
+  auto [ro, roText] = CompactAs("65534", mine, folder / "COMPVELMO.mdb");
+  if (roText.find("setpriv") != std::string::npos || ro < 0) {
+    ADD_FAILURE() << "could not run as nobody: " << roText;
+  } else {
+    EXPECT_EQ(ro, 1);
+    EXPECT_NE(roText.find("cannot be written"), std::string::npos) << roText;
+    EXPECT_NE(roText.find(mine.string()), std::string::npos) << roText;
+    struct stat after {};
+    ::stat(mine.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0444u);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"velmo.mdb"});
+  }
+
+  // A full disk: on a small file system of its own, where one can be
+  // mounted.
+  const auto small = home / "small";
+  std::filesystem::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0)
+    GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
+  struct Unmount {
+    std::filesystem::path at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
+  const auto full = small / "velmo.mdb";
+  CreateDatabaseFile(full);
+  {
+    Connection c;
+    c.Open(full.string());
+    c.Execute("create table Items(Source char(20), Num memo)");
+    Recordset rs;
+    rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+    for (int i = 0; i < 1200; ++i) rs.AddNew({Value("big"), Value(std::string(1000, 'a' + i % 26))});
+    rs.Close();
+  }
+  // Another file takes all but 350 KB: too little for a copy of the
+  // database, enough for one flush of the rows below but not two.
+  {
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(small.c_str(), &fs), 0);
+    const long long free = static_cast<long long>(fs.f_bavail) * fs.f_frsize;
+    std::ofstream filler(small / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    for (long long left = free - 350 * 1024; left > 0; left -= 4096) filler.write(block.data(), 4096);
+  }
+  auto [fullStatus, fullText] = CompactAs("", full, small / "COMPVELMO.mdb");
+  EXPECT_EQ(fullStatus, 1);
+  EXPECT_EQ(fullText, "Not enough space on disk.\n");
+  EXPECT_EQ(FilesIn(small), (std::vector<std::string>{"filler", "velmo.mdb", "velmo.mdb.lock"}));
+
+  // Writing on the full disk: the first failed flush ends it.
+  Connection c;
+  c.Open(full.string());
+  Recordset rs;
+  rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+  long failures = 0;
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5000; ++i) {
+    try {
+      rs.AddNew({Value("more"), Value(std::string(200, 'z'))});
+    } catch (const ComError&) {
+      ++failures;
+    }
+  }
+  const long notWritten = rs.RowsNotWritten();
+  EXPECT_GT(failures, 0);
+  EXPECT_EQ(ErrorOf([&] { rs.Close(); }).Description(),
+            "Not enough space on disk. " + std::to_string(notWritten) + " added rows were not written.");
+  Recordset count;
+  count.Open("select count(*) from Items where Source='more'", c);
+  EXPECT_EQ(count[0].Val().Long(), 5000 - notWritten);
+  EXPECT_EQ(5000 - notWritten, 1000);  // the first flush, whole
+  count.Close();
+  std::printf("full disk: %ld of 5000 rows not written, %ld failed adds, %.3f s\n", notWritten, failures,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+TEST_F(Db, StatementsReusedAcrossOpensFollowTableChanges) {
+  auto columns = [&](Connection& c) {
+    Recordset rs;
+    rs.Open("select * from Items", c, adOpenKeyset, adLockOptimistic);
+    std::vector<std::string> names;
+    for (long i = 0; i < rs.GetFields().Count(); ++i) names.push_back(rs[i].Name());
+    rs.AddNew(std::vector<Value>(names.size(), Value("v")));
+    rs.Close();
+    return names;
+  };
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"Source", "Num"}));
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"Source", "Num"}));
+  // Changed by this connection, and by another one.
+  conn.Execute("drop table Items");
+  conn.Execute("create table Items(A text(5), B text(5), C memo)");
+  EXPECT_EQ(columns(conn), (std::vector<std::string>{"A", "B", "C"}));
+  {
+    Connection other;
+    other.Open(Cs());
+    other.Execute("drop table Items");
+    other.Execute("create table Items(Only text(5))");
+  }
+  EXPECT_EQ(columns(conn), std::vector<std::string>{"Only"});
+  EXPECT_EQ(CountOf("select * from Items where Only='v'"), 1);
 }
