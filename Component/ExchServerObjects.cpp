@@ -14,6 +14,7 @@ bool Exch55Info::StartCall(const std::string& procedure, const std::string& para
                            const std::string& strUserName, const std::string& strPassword, std::string& message) {
   LogTrace(procedure + " Start", params);
   message = "";
+  failure_ = {};
   if (InitializeVariables(strServerName, strUserName, strPassword)) return true;
   LogFalse(procedure);
   LogTrace(procedure + " End", params);
@@ -72,15 +73,21 @@ void Exch55Info::GetServerInfo(const std::string& strServerName, const std::stri
       return;
     server.reset();
     // Each worker reports its own binds; one failing does not stop the next.
+    // A worker that loses the server or cannot write stops the call: the
+    // rows of all three are taken back, so the pages they fill are
+    // collected whole on the next visit.
+    velmo::db::WriteJournal journal;
     std::string text;
     GetSystemAttendantInfo(strServerName, user, strPassword, text);
     err += "_" + text;
     text.clear();
-    GetMTAInfo(strServerName, user, strPassword, text);
+    if (!Stopped()) GetMTAInfo(strServerName, user, strPassword, text);
     err += "_" + text;
     text.clear();
-    GetContainerObjectsInfo(strServerName, user, strPassword, text);
+    if (!Stopped()) GetContainerObjectsInfo(strServerName, user, strPassword, text);
     err += "_" + text;
+    if (Stopped())
+      EndStoppedCall(journal, "Server object@@    ", "  @@   ", "GetServerInfo - Collection Stopped", err, true);
     LogTrace("GetServerInfo End", params);
   });
 }
@@ -207,7 +214,17 @@ void Exch55Info::GetContainerObjectsInfo(const std::string& strServerName, const
     GetObjectPermissions(*container, step.permissionLevel, ObjectDisplayName, ObjectDirectoryName,
                          "ServerObjectsPerm", "", "", ObjectPath);
     // The site's recipient containers follow the site.
-    if (step.level == 1) GetChildContainers(path, strUserName, strPassword, 0, 0);
+    if (step.level == 1 && !Stopped()) GetChildContainers(path, strUserName, strPassword, 0, 0);
+    // A lost server or a refused write ends the walk down; the item names
+    // the container being written.
+    if (Stopped()) {
+      if (!failure_.reported) {
+        strRetErrorMsg +=
+            "_" + BindErrorItem(step.kind + "@@    ", failure_.number, "  @@   ", failure_.description);
+        failure_.reported = true;
+      }
+      break;
+    }
   }
   CloseRecordset();
   CloseDBConnection();

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "DbInternal.h"
+#include "WriteJournal.h"
 
 namespace velmo::db {
 
@@ -568,6 +569,7 @@ struct Recordset::Impl {
         throw;
       }
     }
+    NoteWrittenRows(ci->path, shape.table, ids);
     uint64_t mark = ci->CurrentMark();
     for (size_t r = 0; r < pending.size(); ++r) {
       long at = pendingRow[r];
