@@ -1,0 +1,390 @@
+// A collection that cannot finish: the server lost part-way through a large
+// container (killed, or stopped so that it never answers) and a database
+// that refuses the rows. The call hands the failure back as its error item,
+// logs it, and takes back exactly the rows it wrote, so the page is not
+// taken as collected and the next visit collects it whole; the browse
+// window shows the failure. And the write journal that makes the taking
+// back exact.
+#include <QTabBar>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <future>
+#include <map>
+#include <thread>
+
+#include "Directory.h"
+#include "FlexGrid.h"
+#include "LdapProxy.h"
+#include "Mdifrm.h"
+#include "QtTestApp.h"
+#include "SampleKit.h"
+#include "WriteJournal.h"
+#include "frmExch.h"
+#include "modExch.h"
+#include "modExchTree.h"
+#include "modGlobals.h"
+
+using namespace collector_test;
+using velmo::test::LdapProxy;
+namespace db = velmo::db;
+
+namespace {
+
+const std::string kBulk = kLakeRecipients + "/cn=Bulk";
+constexpr long kBulkMailboxes = 1500;
+const std::string kLost = "Recipients Container@@ -2147016646  @@   The server is not operational.";
+constexpr int kRequestSeconds = 3;
+
+double Since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+long CountRows(const std::filesystem::path& dir, const std::string& table, const std::string& where) {
+  db::Connection conn;
+  conn.Open((dir / "velmo.mdb").string());
+  db::Recordset rs;
+  rs.Open("select * from " + table + " where " + where, conn, db::adOpenKeyset, db::adLockReadOnly);
+  const long n = rs.RecordCount();
+  rs.Close();
+  conn.Close();
+  return n;
+}
+
+// An empty inventory in place of the one there.
+void FreshInventory(const std::filesystem::path& dir) {
+  for (const char* name : {"velmo.mdb", "velmo.mdb-wal", "velmo.mdb-shm"}) std::filesystem::remove(dir / name);
+  velmo::test::CreateInventory(dir);
+}
+
+// Rows another window or process wrote before: they must outlive any
+// taking back.
+void WriteEarlierRows(const std::filesystem::path& dir, const std::string& table, const std::string& path) {
+  db::Connection conn;
+  conn.Open((dir / "velmo.mdb").string());
+  for (const char* name : {"Earlier One", "Earlier Two"})
+    conn.Execute("insert into " + table + " (ServerName, [Object Path], [Display Name]) values (?, ?, ?)",
+                 {db::Value("EX1"), db::Value(path), db::Value(name)});
+  conn.Close();
+}
+
+long LinesWith(const std::vector<std::string>& lines, const std::string& text) {
+  long n = 0;
+  for (const auto& l : lines) n += l.find(text) != std::string::npos;
+  return n;
+}
+
+// One slapd with the large sample for the whole program, behind a proxy
+// that loses it on cue.
+class LargeServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    slapd_ = new velmo::test::PrivateSlapd("--large " + std::to_string(kBulkMailboxes));
+    proxy_ = new LdapProxy(slapd_->port());
+  }
+  static void TearDownTestSuite() {
+    delete proxy_;
+    delete slapd_;
+    proxy_ = nullptr;
+    slapd_ = nullptr;
+  }
+  void SetUp() override {
+    SetEnv("VELMORCAST_PROVIDERS", SampleProviders());
+    hosts_ = std::make_unique<velmo::test::UseSampleDirectory>(proxy_->WriteHostsFile(kit_.home().dir()));
+    velmo::ads::ResetSessions();
+    velmo::ads::SetPageSize(250);
+    velmo::ads::SetTimeouts(2, kRequestSeconds);
+  }
+  void TearDown() override {
+    proxy_->Heal();
+    velmo::ads::ResetSessions();
+    velmo::ads::SetPageSize(1000);
+    velmo::ads::SetTimeouts(10, 120);
+    ::unsetenv("VELMORCAST_PROVIDERS");
+  }
+  void Heal() {
+    proxy_->Heal();
+    velmo::ads::ResetSessions();
+  }
+  const std::filesystem::path& dir() { return kit_.home().dir(); }
+
+  static velmo::test::PrivateSlapd* slapd_;
+  static LdapProxy* proxy_;
+  Kit kit_;
+  std::unique_ptr<velmo::test::UseSampleDirectory> hosts_;
+};
+velmo::test::PrivateSlapd* LargeServer::slapd_ = nullptr;
+LdapProxy* LargeServer::proxy_ = nullptr;
+
+}  // namespace
+
+// The server lost during the General and Permissions pages of a container of
+// 1,500 mailboxes and during a "Server Recipients" walk, killed or stopped.
+TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollectsThePageWhole) {
+  struct Case {
+    const char* what;
+    int16_t page;
+    const char* table;
+    std::string path;  // what the call is given
+    LdapProxy::Loss loss;
+    long entries;  // search entries that pass before the loss
+  };
+  const Case cases[] = {
+      {"General, killed", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Kill, 1300},
+      {"General, stopped", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Stop, 1300},
+      {"Permissions, killed", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Kill, 700},
+      {"Permissions, stopped", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Stop, 700},
+      {"Server Recipients, killed", 0, "MailboxGeneral", "Server Recipients", LdapProxy::Loss::Kill, 1300},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A fresh database each time, with two rows of the same server and
+    // container written earlier by someone else.
+    FreshInventory(dir());
+    WriteEarlierRows(dir(), c.table, kBulk);
+    const std::string ours = "ServerName = 'EX1' and [Display Name] not like 'Earlier%'";
+    const auto linesBefore = kit_.LogLines().size();
+
+    auto collector = kit_.NewCollector();
+    std::string err = "stale";
+    proxy_->Arm(c.entries, c.loss);
+    const auto start = std::chrono::steady_clock::now();
+    auto call = std::async(std::launch::async, [&] {
+      collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
+    });
+    ASSERT_TRUE(proxy_->WaitLost(120));
+    if (c.loss == LdapProxy::Loss::Stop) {
+      // While the call waits for a server that never answers, the rows it
+      // wrote so far are in the file.
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      EXPECT_GT(CountRows(dir(), c.table, ours), 0);
+    }
+    call.get();
+    const double seconds = Since(start);
+
+    EXPECT_EQ(err, kLost);
+    EXPECT_EQ(CountRows(dir(), c.table, ours), 0);
+    EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
+    const auto lines = kit_.LogLines();
+    std::vector<std::string> added(lines.begin() + static_cast<long>(linesBefore), lines.end());
+    EXPECT_EQ(LinesWith(added, "      -2147016646      The server is not operational.      Collecting the "), 1);
+    EXPECT_EQ(LinesWith(added, "Removing the rows"), 0);
+    if (c.loss == LdapProxy::Loss::Stop) {
+      // One request bound for the page that never comes, one for the bind
+      // of the session opened again.
+      EXPECT_LT(seconds, 2 * kRequestSeconds + 2.5);
+    } else {
+      EXPECT_LT(seconds, kRequestSeconds);
+    }
+
+    // The next visit, with the server back, collects the page whole.
+    Heal();
+    err = "stale";
+    collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
+    EXPECT_EQ(err, "");
+    const long perMailbox = CountRows(dir(), c.table, "[Display Name] = 'Bulk User 01000'");
+    EXPECT_GE(perMailbox, 1);
+    EXPECT_EQ(CountRows(dir(), c.table, "[Object Path] = " + db::SqlQuote(kBulk) + " and " + ours),
+              kBulkMailboxes * perMailbox);
+    if (c.path == "Server Recipients")
+      EXPECT_GT(CountRows(dir(), c.table, ours), (kBulkMailboxes + kBulkMailboxes / 5) * perMailbox);
+    EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
+  }
+}
+
+// A database that refuses the rows part-way (as a full disk does): the call
+// stops writing at the first refusal, logs one line, hands the failure back
+// and takes back the rows that did reach the file.
+TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
+  struct Case {
+    const char* what;
+    int16_t page;
+    const char* table;
+    long acceptRows;  // rows of the call the file takes before it refuses
+  };
+  const Case cases[] = {
+      // The first buffer of rows is written; the rest is refused at the close.
+      {"General", 0, "MailboxGeneral", 1000},
+      // Each mailbox's permission rows are written at once, by the native
+      // class; the mailbox after the 500th row is refused.
+      {"Permissions", 2, "MailboxPerm", 500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshInventory(dir());
+    WriteEarlierRows(dir(), c.table, kBulk);
+    {
+      db::Connection conn;
+      conn.Open((dir() / "velmo.mdb").string());
+      conn.Execute(std::string("create trigger full_disk before insert on ") + c.table + " when (select count(*) from " +
+                   c.table + ") >= " + std::to_string(c.acceptRows + 2) +
+                   " begin select raise(rollback, 'database or disk is full'); end");
+      conn.Close();
+    }
+    const auto linesBefore = kit_.LogLines().size();
+    auto collector = kit_.NewCollector();
+    std::string err;
+    collector->GetMailboxInfo(c.page, "EX1", "", "", kBulk, &err);
+
+    EXPECT_EQ(err.rfind("Recipients Container@@ ", 0), 0u) << err;
+    EXPECT_NE(err.find("database or disk is full"), std::string::npos) << err;
+    EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] not like 'Earlier%'"), 0);
+    EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
+    const auto lines = kit_.LogLines();
+    std::vector<std::string> added(lines.begin() + static_cast<long>(linesBefore), lines.end());
+    // One line tells the refusal; the walk wrote nothing after it (the
+    // native class logs each refused call of its own).
+    EXPECT_EQ(LinesWith(added, "database or disk is full"), 1);
+    EXPECT_LE(LinesWith(added, "GetPermissions Database Error"), 1);
+    EXPECT_EQ(LinesWith(added, "GetMailboxCustomRecipInfo End"), 1);
+
+    {
+      db::Connection conn;
+      conn.Open((dir() / "velmo.mdb").string());
+      conn.Execute("drop trigger full_disk");
+      conn.Close();
+    }
+    collector->GetMailboxInfo(c.page, "EX1", "", "", kBulk, &err);
+    EXPECT_EQ(err, "");
+    const long perMailbox = CountRows(dir(), c.table, "[Display Name] = 'Bulk User 01000'");
+    EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] not like 'Earlier%'"), kBulkMailboxes * perMailbox);
+  }
+}
+
+// The browse window shows the lost server as it shows bind errors, shows no
+// partial page, and collects the page whole on the next visit.
+TEST_F(LargeServer, TheBrowseWindowShowsTheLostServerAndCollectsThePageOnTheNextVisit) {
+  velmo::test::TestApp("test_collector_lost_server");
+  gbContextMenuNoExec = true;
+  auto* main = new Mdifrm();
+  main->iConnectCount = 1;  // no start-up connect
+  main->show();
+  velmo::test::PumpEvents();
+
+  auto* w = new frmExch();
+  ASSERT_GT(OpenExchWindowSlot(w), 0);
+  w->strServerName = "EX1";
+  w->strOrganizationName = "Velmor";
+  w->strSiteName = "Lakeside";
+  w->Window()->show();
+  velmo::test::PumpEvents();
+  FindTreeNode(*w->tvwServers, kLakeRecipients)->setExpanded(true);
+  QTreeWidgetItem* bulk = FindTreeNode(*w->tvwServers, kBulk);
+  ASSERT_NE(bulk, nullptr);
+  w->tvwServers_NodeClick(bulk);
+  kit_.ui().clear();
+
+  // The Mailboxes tab opens on its summary, read from the General table.
+  proxy_->Arm(1300, LdapProxy::Loss::Kill);
+  w->ClickTypeTab(1);
+  EXPECT_EQ(w->PropTabKey(), "MailboxesSummary");
+  EXPECT_EQ(GetTableNameFor(w->PropTabKey(), "Bulk"), "MailboxGeneral");
+  auto shown = kit_.ui().shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].prompt.rfind("Error occured while binding to the following item(s) : \r\n\r\n" + kLost +
+                                      "\r\n\r\nPlease ensure ",
+                                  0),
+            0u)
+      << shown[0].prompt;
+  EXPECT_EQ(w->Grd1()->Rows(), 1);  // no partial page
+
+  // The General page, with the server back: collected whole.
+  Heal();
+  kit_.ui().clear();
+  w->ClickPropTab(1);
+  EXPECT_EQ(w->PropTabKey(), "MailboxesGeneral");
+  EXPECT_TRUE(kit_.ui().shown().empty());
+  EXPECT_EQ(w->Grd1()->Rows() - 1, kBulkMailboxes);
+
+  w->Window()->close();
+  velmo::test::PumpEvents();
+  main->close();
+  delete main;
+  velmo::test::PumpEvents();
+  gConn.reset();
+}
+
+// The journal: what it notes, nesting, and taking back by row id only.
+TEST(WriteJournal, NotesTheRowsOfEveryConnectionOnItsThreadAndTakesBackOnlyThose) {
+  velmo::test::TestHome home;
+  const std::string file = (home.dir() / "j.mdb").string();
+  db::CreateDatabaseFile(file);
+  db::Connection a, b;
+  a.Open(file);
+  b.Open(file);
+  a.Execute("create table T (Name text(50))");
+  a.Execute("create table U (Name text(50))");
+  auto add = [](db::Connection& conn, const std::string& table, const std::string& prefix, int n) {
+    db::Recordset rs;
+    rs.Open("select * from " + table, conn, db::adOpenKeyset, db::adLockOptimistic);
+    for (int i = 0; i < n; ++i) rs.AddNew({db::Value(prefix + std::to_string(i))});
+    rs.Close();
+  };
+  auto names = [&](const std::string& table) {
+    db::Recordset rs;
+    rs.Open("select Name from " + table + " order by Name", a, db::adOpenKeyset, db::adLockReadOnly);
+    std::map<std::string, int> byPrefix;
+    while (!rs.Eof()) {
+      std::string n = rs[0L].Text();
+      ++byPrefix[n.substr(0, n.find_first_of("0123456789"))];
+      rs.MoveNext();
+    }
+    rs.Close();
+    return byPrefix;
+  };
+
+  add(b, "T", "before", 3);
+  {
+    db::WriteJournal outer;
+    add(a, "T", "outer", 1200);  // two flushes
+    std::thread([&] {
+      db::Connection c;
+      c.Open(file);
+      add(c, "T", "thread", 4);  // another thread: not noted
+    }).join();
+    {
+      db::WriteJournal inner;
+      add(b, "T", "inner", 5);  // the highest row ids  // another connection of the thread
+      {
+        db::Recordset own;  // a connection of the recordset's own
+        own.Open("select * from U", file, db::adOpenKeyset, db::adLockOptimistic);
+        own.AddNew({db::Value("inner")});
+        own.Close();
+      }
+      EXPECT_EQ(inner.Count(), 6u);
+      EXPECT_EQ(outer.Count(), 1206u);
+      EXPECT_TRUE(inner.Undo());
+      EXPECT_EQ(inner.Count(), 0u);
+      EXPECT_EQ(outer.Count(), 1200u);  // the enclosing journal forgets them
+    }
+    // Rows another writer adds after the inner taking back get the freed
+    // row ids again; the outer journal must not take them.
+    std::thread([&] {
+      db::Connection c;
+      c.Open(file);
+      add(c, "T", "after", 5);
+    }).join();
+    std::vector<db::WriteJournal::UndoFailure> failures;
+    EXPECT_TRUE(outer.Undo(&failures));
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(outer.Count(), 0u);
+  }
+  EXPECT_EQ(names("T"), (std::map<std::string, int>{{"after", 5}, {"before", 3}, {"thread", 4}}));
+  EXPECT_TRUE(names("U").empty());
+
+  // A table that cannot be reached keeps its rows noted and tells why.
+  {
+    db::WriteJournal j;
+    add(a, "U", "gone", 3);
+    a.Execute("drop table U");
+    std::vector<db::WriteJournal::UndoFailure> failures;
+    EXPECT_FALSE(j.Undo(&failures));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].table, "U");
+    EXPECT_EQ(failures[0].rowsLeft, 3u);
+    EXPECT_NE(failures[0].description.find("U"), std::string::npos) << failures[0].description;
+    EXPECT_EQ(j.Count(), 3u);
+  }
+  a.Close();
+  b.Close();
+}
