@@ -247,6 +247,12 @@ void Exch55Info::NoteDirectoryFailure(const velmo::ComError& e) {
   if (e.Number() == velmo::ads::E_SERVER_NOT_OPERATIONAL) NoteListingFailure(e, false);
 }
 
+void Exch55Info::StopWhenServerLost(const velmo::ComError& e) {
+  if (failure_.set) return;
+  NoteDirectoryFailure(e);
+  if (failure_.set) failure_.logged = failure_.reported = true;
+}
+
 void Exch55Info::NoteListingFailure(const velmo::ComError& e, bool logged) {
   if (failure_.set) return;
   failure_ = CallFailure{true, false, e.Number(), e.Description(), logged, false};

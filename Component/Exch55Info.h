@@ -220,6 +220,8 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // A directory failure that means the server is gone (not operational,
   // timed out) stops the call; any other is the object's own matter.
   void NoteDirectoryFailure(const velmo::ComError& e);
+  // The same for a bind whose item and line the caller has already given.
+  void StopWhenServerLost(const velmo::ComError& e);
   // A listing that fails stops the call whatever the failure.
   void NoteListingFailure(const velmo::ComError& e, bool logged);
   void NoteWriteFailure(int32_t number, const std::string& description, bool logged);

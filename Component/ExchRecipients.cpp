@@ -44,7 +44,6 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
       // stops part-way, the rows of the containers done before go too, or
       // the server's page would look collected.
       failure_ = {};
-      if (strRetErrorMsg) strRetErrorMsg->clear();
       velmo::db::WriteJournal journal;
       if (InitializeVariables(strServerName, strUserName, strPassword)) {
         const std::string site = "LDAP://" + strServerName + "/" + OrgRdn + "/" + SiteRdn;

@@ -31,6 +31,7 @@ bool Exch55Info::BindOrReport(const std::string& path, const std::string& user, 
     message = BindErrorItem(text.kind, e.Number(), text.separator, e.Description());
     LogFailure(text.logBefore + path + text.logAfter + " using credential '" + user + "'", e.Number(),
                e.Description());
+    StopWhenServerLost(e);
     LogTrace(procedure + " End", params);
     return false;
   }
@@ -204,6 +205,7 @@ void Exch55Info::GetContainerObjectsInfo(const std::string& strServerName, const
       // The first container that cannot be bound ends the walk down.
       strRetErrorMsg += "_" + BindErrorItem(step.kind + "@@    ", e.Number(), "  @@   ", e.Description());
       LogFailure(step.logText + path + "' using credential '" + strUserName + "'", e.Number(), e.Description());
+      StopWhenServerLost(e);
       return;
     }
     OpenDBConnection();

@@ -119,22 +119,37 @@ LdapProxy* LargeServer::proxy_ = nullptr;
 }  // namespace
 
 // The server lost during the General and Permissions pages of a container of
-// 1,500 mailboxes and during a "Server Recipients" walk, killed or stopped.
+// 1,500 mailboxes, during a "Server Recipients" walk, and during the
+// custom-recipient and list pages, killed or stopped.
 TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollectsThePageWhole) {
   struct Case {
     const char* what;
+    std::string kind;  // the method: Mailbox, CR or DL
     int16_t page;
     const char* table;
     std::string path;  // what the call is given
     LdapProxy::Loss loss;
-    long entries;  // search entries that pass before the loss
+    long entries;  // search entries that pass before the loss; below 0: that many before the call's last
+    const char* probe;  // an object of the container
+    long objects;       // objects of the container the page has rows for
   };
   const Case cases[] = {
-      {"General, killed", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Kill, 1300},
-      {"General, stopped", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Stop, 1300},
-      {"Permissions, killed", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Kill, 700},
-      {"Permissions, stopped", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Stop, 700},
-      {"Server Recipients, killed", 0, "MailboxGeneral", "Server Recipients", LdapProxy::Loss::Kill, 1300},
+      {"General, killed", "Mailbox", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Kill, 1300, "Bulk User 01000",
+       kBulkMailboxes},
+      {"General, stopped", "Mailbox", 0, "MailboxGeneral", kBulk, LdapProxy::Loss::Stop, 1300, "Bulk User 01000",
+       kBulkMailboxes},
+      {"Permissions, killed", "Mailbox", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Kill, 700, "Bulk User 01000",
+       kBulkMailboxes},
+      {"Permissions, stopped", "Mailbox", 2, "MailboxPerm", kBulk, LdapProxy::Loss::Stop, 700, "Bulk User 01000",
+       kBulkMailboxes},
+      {"Server Recipients, killed", "Mailbox", 0, "MailboxGeneral", "Server Recipients", LdapProxy::Loss::Kill, 1300,
+       "Bulk User 01000", kBulkMailboxes},
+      {"custom recipients, killed", "CR", 0, "CRGeneral", kBulk, LdapProxy::Loss::Kill, -30, "Bulk Contact 01000",
+       kBulkMailboxes / 20},
+      {"custom recipients' permissions, stopped", "CR", 2, "CRPerm", kBulk, LdapProxy::Loss::Stop, -30,
+       "Bulk Contact 01000", kBulkMailboxes / 20},
+      {"lists, killed", "DL", 0, "DLGeneral", kBulk, LdapProxy::Loss::Kill, -3, "Bulk List 01000",
+       kBulkMailboxes / 200},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -146,23 +161,41 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     const auto linesBefore = kit_.LogLines().size();
 
     auto collector = kit_.NewCollector();
+    auto collect = [&](std::string& err) {
+      if (c.kind == "CR")
+        collector->GetCustomRecipInfo(c.page, "EX1", "", "", c.path, &err);
+      else if (c.kind == "DL")
+        collector->GetDLInfo(c.page, "EX1", "", "", c.path, &err);
+      else
+        collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
+    };
+    long entries = c.entries;
+    if (entries < 0) {
+      // Counted back from the end of a whole call of the same page.
+      std::string dry;
+      proxy_->Arm(1L << 40, c.loss);
+      collect(dry);
+      entries += proxy_->Passed();
+      FreshInventory(dir());
+      WriteEarlierRows(dir(), c.table, kBulk);
+    }
     std::string err = "stale";
-    proxy_->Arm(c.entries, c.loss);
+    proxy_->Arm(entries, c.loss);
     const auto start = std::chrono::steady_clock::now();
-    auto call = std::async(std::launch::async, [&] {
-      collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
-    });
+    auto call = std::async(std::launch::async, [&] { collect(err); });
     ASSERT_TRUE(proxy_->WaitLost(120));
-    if (c.loss == LdapProxy::Loss::Stop) {
-      // While the call waits for a server that never answers, the rows it
-      // wrote so far are in the file.
+    if (c.loss == LdapProxy::Loss::Stop && c.entries > 0) {
+      // While the call waits for a server that never answers, the rows of
+      // the pages it had are in the file.
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
       EXPECT_GT(CountRows(dir(), c.table, ours), 0);
     }
     call.get();
     const double seconds = Since(start);
 
-    EXPECT_EQ(err, kLost);
+    // The item a failed bind of the container gives (the list method spells
+    // its kind in lower case).
+    EXPECT_EQ(err, c.kind == "DL" ? "Recipients container" + kLost.substr(20) : kLost);
     EXPECT_EQ(CountRows(dir(), c.table, ours), 0);
     EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
     const auto lines = kit_.LogLines();
@@ -179,16 +212,79 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
 
     // The next visit, with the server back, collects the page whole.
     Heal();
-    err = "stale";
-    collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
+    err.clear();
+    collect(err);
     EXPECT_EQ(err, "");
-    const long perMailbox = CountRows(dir(), c.table, "[Display Name] = 'Bulk User 01000'");
-    EXPECT_GE(perMailbox, 1);
+    const long perObject = CountRows(dir(), c.table, "[Display Name] = " + db::SqlQuote(c.probe));
+    EXPECT_GE(perObject, 1);
     EXPECT_EQ(CountRows(dir(), c.table, "[Object Path] = " + db::SqlQuote(kBulk) + " and " + ours),
-              kBulkMailboxes * perMailbox);
+              c.objects * perObject);
     if (c.path == "Server Recipients")
-      EXPECT_GT(CountRows(dir(), c.table, ours), (kBulkMailboxes + kBulkMailboxes / 5) * perMailbox);
+      EXPECT_GT(CountRows(dir(), c.table, ours), (kBulkMailboxes + kBulkMailboxes / 5) * perObject);
     EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
+  }
+}
+
+// The server lost at points spread over a server call (System Attendant,
+// MTA, the containers and the walk below the site): wherever it happens, the
+// call reports it and none of the four tables it fills keeps a row of it.
+TEST_F(LargeServer, AServerCallLostAnywhereLeavesNoRowOfItsFourTables) {
+  const char* const tables[] = {"ContainerInfo", "ServerObjectsInfo", "ServerObjectsPerm", "DiagLogging"};
+  const std::string ours = "ServerName = 'EX1' and ifnull([Display Name], '') not like 'Earlier%'";
+  auto counts = [&] {
+    std::vector<long> n;
+    for (const char* t : tables) n.push_back(CountRows(dir(), t, ours));
+    return n;
+  };
+  auto prepare = [&] {
+    FreshInventory(dir());
+    WriteEarlierRows(dir(), "ContainerInfo", kBulk);
+    WriteEarlierRows(dir(), "ServerObjectsPerm", kBulk);
+  };
+
+  // Whole calls first: the entries the set-up reads, those of the whole
+  // call, and the rows it writes.
+  prepare();
+  auto collector = kit_.NewCollector();
+  proxy_->Arm(1L << 40, LdapProxy::Loss::Kill);
+  collector->GetObjectsInContainer("EX1", "", "");
+  const long setUp = proxy_->Passed();
+  std::string err;
+  proxy_->Arm(1L << 40, LdapProxy::Loss::Kill);
+  collector->GetServerInfo("EX1", "", "", &err);
+  const long whole = proxy_->Passed();
+  const std::vector<long> wholeRows = counts();
+  ASSERT_EQ(err, "___");
+  ASSERT_GT(whole, setUp + 10);
+  for (long n : wholeRows) ASSERT_GT(n, 0);
+
+  struct Point {
+    long entries;
+    LdapProxy::Loss loss;
+  };
+  std::vector<Point> points;
+  for (int i = 0; i < 5; ++i) points.push_back({setUp + 1 + (whole - setUp) * i / 5, LdapProxy::Loss::Kill});
+  points.push_back({whole - 1, LdapProxy::Loss::Kill});
+  points.push_back({(setUp + whole) / 2, LdapProxy::Loss::Stop});
+  for (const auto& p : points) {
+    SCOPED_TRACE("lost after " + std::to_string(p.entries) + " of " + std::to_string(whole) + " entries" +
+                 (p.loss == LdapProxy::Loss::Stop ? ", stopped" : ", killed"));
+    prepare();
+    Heal();
+    proxy_->Arm(p.entries, p.loss);
+    const auto start = std::chrono::steady_clock::now();
+    err = "stale";
+    collector->GetServerInfo("EX1", "", "", &err);
+    EXPECT_LT(Since(start), 2 * kRequestSeconds + 2.5);
+    EXPECT_NE(err.find("@@    -2147016646  @@   The server is not operational."), std::string::npos) << err;
+    EXPECT_EQ(counts(), std::vector<long>(4, 0));
+    EXPECT_EQ(CountRows(dir(), "ContainerInfo", "[Display Name] like 'Earlier%'"), 2);
+    EXPECT_EQ(CountRows(dir(), "ServerObjectsPerm", "[Display Name] like 'Earlier%'"), 2);
+
+    Heal();
+    collector->GetServerInfo("EX1", "", "", &err);
+    EXPECT_EQ(err, "___");
+    EXPECT_EQ(counts(), wholeRows);
   }
 }
 
