@@ -190,7 +190,8 @@ void Exch55Info::OpenDBConnection() {
 void Exch55Info::OpenRecordset(const std::string& selectText) {
   try {
     if (!DbRecordset) DbRecordset = std::make_unique<velmo::db::Recordset>();
-    if (DbRecordset->State() == velmo::db::adStateOpen) DbRecordset->Close();
+    // The table written before is closed as the call's tables are.
+    CloseCallRecordset(*DbRecordset);
     if (!DbConnection) throw velmo::ComError(velmo::db::kDbClosed, "Operation is not allowed when the object is closed.");
     DbRecordset->Open(selectText, *DbConnection, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
   } catch (const velmo::ComError& e) {

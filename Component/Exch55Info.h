@@ -360,9 +360,9 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   bool BindOrReport(const std::string& path, const std::string& user, const std::string& password,
                     const BindFailureText& text, const std::string& procedure, const std::string& params,
                     std::string& message, DirObjectPtr& obj);
-  // The relative names of a container's children; those listed before a
-  // listing fails.
-  static std::vector<std::string> ChildNames(DirObject& container);
+  // The relative names of a container's children; a listing that fails
+  // stops the call.
+  std::vector<std::string> ChildNames(DirObject& container);
   // The e-mail addresses of a server object as "type$address": SMTP and
   // X.400 always (empty addresses when not readable), then the other
   // addresses as stored.

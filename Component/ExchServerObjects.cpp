@@ -41,7 +41,8 @@ std::vector<std::string> Exch55Info::ChildNames(DirObject& container) {
   std::vector<std::string> names;
   try {
     for (const auto& child : container.Children()) names.push_back(child->Name());
-  } catch (const velmo::ComError&) {
+  } catch (const velmo::ComError& e) {
+    NoteListingFailure(e, false);
   }
   return names;
 }
