@@ -302,6 +302,7 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     std::vector<std::string> tables;  // every table the call fills
     std::string item;                 // how the error item begins
     const char* end;                  // the end trace of the method
+    long rowsLeft = 0;                // rows the taking back cannot delete (deletes refused too)
   };
   auto page = [](int16_t p) {
     return [p](_Exch55Info& c, std::string& err) { c.GetMailboxInfo(p, "EX1", "", "", kBulk, &err); };
@@ -314,6 +315,9 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
       // class; the mailbox after the 500th row is refused.
       {"Permissions", page(2), "MailboxPerm", 500, {"MailboxPerm"}, "Recipients Container@@ ",
        "GetMailboxCustomRecipInfo End"},
+      // A file that refuses the deletes as well keeps the rows, and says so.
+      {"General, deletes refused too", page(0), "MailboxGeneral", 1000, {"MailboxGeneral"},
+       "Recipients Container@@ ", "GetMailboxCustomRecipInfo End", 1000},
       // The configuration readers: a later protocol's or connector's
       // permission rows refused, the earlier ones' rows of every table go.
       {"site protocols", [](_Exch55Info& c, std::string& err) { c.GetProtocolInfo("EX1", "", "", &err); },
@@ -334,6 +338,9 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
       conn.Execute(std::string("create trigger full_disk before insert on ") + c.refusing +
                    " when (select count(*) from " + c.refusing + ") >= " + std::to_string(c.acceptRows + 2) +
                    " begin select raise(rollback, 'database or disk is full'); end");
+      if (c.rowsLeft)
+        conn.Execute(std::string("create trigger no_delete before delete on ") + c.refusing +
+                     " begin select raise(abort, 'disk I/O error'); end");
       conn.Close();
     }
     const auto linesBefore = kit_.LogLines().size();
@@ -344,7 +351,7 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     const size_t at = err.find(c.item);
     EXPECT_NE(at, std::string::npos) << err;
     EXPECT_NE(err.find("database or disk is full", at), std::string::npos) << err;
-    for (const auto& t : c.tables) EXPECT_EQ(CountRows(dir(), t, ours), 0) << t;
+    for (const auto& t : c.tables) EXPECT_EQ(CountRows(dir(), t, ours), t == c.refusing ? c.rowsLeft : 0) << t;
     EXPECT_EQ(CountRows(dir(), c.refusing, "[Display Name] like 'Earlier%'"), 2);
     const auto lines = kit_.LogLines();
     std::vector<std::string> added(lines.begin() + static_cast<long>(linesBefore), lines.end());
@@ -353,6 +360,10 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     EXPECT_EQ(LinesWith(added, "database or disk is full"), 1);
     EXPECT_LE(LinesWith(added, "GetPermissions Database Error"), 1);
     EXPECT_EQ(LinesWith(added, c.end), 1);
+    EXPECT_EQ(LinesWith(added, "disk I/O error      Removing the rows of an unfinished collection from '" +
+                                   std::string(c.refusing) + "' (" + std::to_string(c.rowsLeft) + " rows left)"),
+              c.rowsLeft ? 1 : 0);
+    if (c.rowsLeft) continue;
 
     {
       db::Connection conn;
