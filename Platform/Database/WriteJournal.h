@@ -1,5 +1,5 @@
 #pragma once
-// A record of the rows one piece of work appended, so that work which ends
+// A record of the rows a task appended, so that a task which ends
 // half done can take back exactly what it wrote.
 //
 // While a WriteJournal lives, every row that a recordset on this thread
