@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <map>
 #include <thread>
 
@@ -182,9 +183,9 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     }
     std::string err = "stale";
     proxy_->Arm(entries, c.loss);
-    const auto start = std::chrono::steady_clock::now();
     auto call = std::async(std::launch::async, [&] { collect(err); });
     ASSERT_TRUE(proxy_->WaitLost(120));
+    const auto lostAt = std::chrono::steady_clock::now();
     if (c.loss == LdapProxy::Loss::Stop && c.entries > 0) {
       // While the call waits for a server that never answers, the rows of
       // the pages it had are in the file.
@@ -192,7 +193,7 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
       EXPECT_GT(CountRows(dir(), c.table, ours), 0);
     }
     call.get();
-    const double seconds = Since(start);
+    const double afterLoss = Since(lostAt);
 
     // The item a failed bind of the container gives (the list method spells
     // its kind in lower case).
@@ -203,13 +204,10 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     std::vector<std::string> added(lines.begin() + static_cast<long>(linesBefore), lines.end());
     EXPECT_EQ(LinesWith(added, "      -2147016646      The server is not operational.      Collecting the "), 1);
     EXPECT_EQ(LinesWith(added, "Removing the rows"), 0);
-    if (c.loss == LdapProxy::Loss::Stop) {
-      // One request bound for the page that never comes, one for the bind
-      // of the session opened again.
-      EXPECT_LT(seconds, 2 * kRequestSeconds + 2.5);
-    } else {
-      EXPECT_LT(seconds, kRequestSeconds);
-    }
+    // A stopped server costs the one request that waits for it; a killed
+    // one nothing. (The bound is short here: SetUp lowers it.)
+    EXPECT_LT(afterLoss, c.loss == LdapProxy::Loss::Stop ? kRequestSeconds + 1.0 : 1.0);
+    std::cerr << c.what << ": returned " << afterLoss << " s after the loss\n";
 
     // The next visit, with the server back, collects the page whole.
     Heal();
