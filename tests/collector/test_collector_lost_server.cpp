@@ -126,13 +126,13 @@ LdapProxy* LargeServer::proxy_ = nullptr;
 TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollectsThePageWhole) {
   struct Case {
     const char* what;
-    std::string kind;  // the method: Mailbox, CR or DL
+    std::string kind;  // the method: Mailbox, CR, DL or PF
     int16_t page;
     const char* table;
     std::string path;  // what the call is given
     LdapProxy::Loss loss;
     long entries;  // search entries that pass before the loss; below 0: that many before the call's last
-    const char* probe;  // an object of the container
+    const char* probe;  // an object of the container ("": the rows of a whole call are counted instead)
     long objects;       // objects of the container the page has rows for
   };
   const Case cases[] = {
@@ -152,11 +152,12 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
        "Bulk Contact 01000", kBulkMailboxes / 20},
       {"lists, killed", "DL", 0, "DLGeneral", kBulk, LdapProxy::Loss::Kill, -3, "Bulk List 01000",
        kBulkMailboxes / 200},
+      {"folders' permissions, killed", "PF", 1, "PFPerm", kLakeRecipients, LdapProxy::Loss::Kill, -2, "", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    // A fresh database each time, with two rows of the same server and
-    // container written earlier by someone else.
+    // A fresh database each time, with two rows of the same server written
+    // earlier by someone else (in the Bulk container).
     FreshInventory(dir());
     WriteEarlierRows(dir(), c.table, kBulk);
     const std::string ours = "ServerName = 'EX1' and [Display Name] not like 'Earlier%'";
@@ -168,16 +169,20 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
         collector->GetCustomRecipInfo(c.page, "EX1", "", "", c.path, &err);
       else if (c.kind == "DL")
         collector->GetDLInfo(c.page, "EX1", "", "", c.path, &err);
+      else if (c.kind == "PF")
+        collector->GetPublicFolderInfo(c.page, "EX1", "", "", 0, c.path, &err);
       else
         collector->GetMailboxInfo(c.page, "EX1", "", "", c.path, &err);
     };
     long entries = c.entries;
+    long wholeRows = 0;
     if (entries < 0) {
       // Counted back from the end of a whole call of the same page.
       std::string dry;
       proxy_->Arm(1L << 40, c.loss);
       collect(dry);
       entries += proxy_->Passed();
+      wholeRows = CountRows(dir(), c.table, ours);
       FreshInventory(dir());
       WriteEarlierRows(dir(), c.table, kBulk);
     }
@@ -197,7 +202,7 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
 
     // The item a failed bind of the container gives (the list method spells
     // its kind in lower case).
-    EXPECT_EQ(err, c.kind == "DL" ? "Recipients container" + kLost.substr(20) : kLost);
+    EXPECT_EQ(err, c.kind == "DL" || c.kind == "PF" ? "Recipients container" + kLost.substr(20) : kLost);
     EXPECT_EQ(CountRows(dir(), c.table, ours), 0);
     EXPECT_EQ(CountRows(dir(), c.table, "[Display Name] like 'Earlier%'"), 2);
     const auto lines = kit_.LogLines();
@@ -214,6 +219,11 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     err.clear();
     collect(err);
     EXPECT_EQ(err, "");
+    if (!*c.probe) {
+      EXPECT_GT(wholeRows, 0);
+      EXPECT_EQ(CountRows(dir(), c.table, ours), wholeRows);
+      continue;
+    }
     const long perObject = CountRows(dir(), c.table, "[Display Name] = " + db::SqlQuote(c.probe));
     EXPECT_GE(perObject, 1);
     EXPECT_EQ(CountRows(dir(), c.table, "[Object Path] = " + db::SqlQuote(kBulk) + " and " + ours),
