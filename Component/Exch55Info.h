@@ -7,7 +7,11 @@
 // appends rows by column position to the tables of the inventory database
 // "velmo.mdb" in the collector's own folder. Nothing escapes a method as an
 // exception: each step that can fail is tried, logged where the log asks
-// for it, and the method goes on with its next step.
+// for it, and the method goes on with its next step, except that a server
+// lost part-way (a listing broken off, a read that finds the server not
+// operational) or a write the database refuses ends the call: it reports
+// the failure in its error text, logs it, and deletes the rows it wrote
+// (see CallFailure), so that no page is left looking collected.
 //
 // The class is written in two halves that share this declaration:
 //  - set-up, log, recipients, distribution lists, public folders, the

@@ -8,7 +8,10 @@
 // journal's owner opened itself, or one opened by a library it called on
 // the same thread. Journals nest: a row is noted by every journal alive on
 // the thread. Rows changed or deleted, and rows written by statements
-// (Connection::Execute), are not noted.
+// (Connection::Execute), are not noted. Rows written inside a BeginTrans
+// transaction are noted when written: work that rolls such a transaction
+// back clears its journal rather than undoing it (the freed row ids may be
+// given to other rows).
 //
 // Undo deletes the noted rows by row id, never by any column value, so
 // rows of the same server or object that other work wrote stay; each
