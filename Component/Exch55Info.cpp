@@ -190,7 +190,8 @@ void Exch55Info::OpenDBConnection() {
 void Exch55Info::OpenRecordset(const std::string& selectText) {
   try {
     if (!DbRecordset) DbRecordset = std::make_unique<velmo::db::Recordset>();
-    if (DbRecordset->State() == velmo::db::adStateOpen) DbRecordset->Close();
+    // The table written before is closed as the call's tables are.
+    CloseCallRecordset(*DbRecordset);
     if (!DbConnection) throw velmo::ComError(velmo::db::kDbClosed, "Operation is not allowed when the object is closed.");
     DbRecordset->Open(selectText, *DbConnection, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
   } catch (const velmo::ComError& e) {
@@ -203,12 +204,18 @@ void Exch55Info::OpenRecordset(const std::string& selectText) {
 
 void Exch55Info::CloseRecordset() {
   if (!DbRecordset) return;
-  try {
-    if (DbRecordset->State() == velmo::db::adStateOpen) DbRecordset->Close();
-  } catch (const velmo::ComError& e) {
-    LogFailure("CloseRecordset", e.Number(), e.Description());
-  }
+  CloseCallRecordset(*DbRecordset);
   DbRecordset.reset();
+}
+
+void Exch55Info::CloseCallRecordset(Recordset& rs) {
+  try {
+    if (rs.State() == velmo::db::adStateOpen) rs.Close();
+  } catch (const velmo::ComError& e) {
+    // The layer's text ends with the count of rows it could not write.
+    LogFailure("CloseRecordset", e.Number(), e.Description());
+    NoteWriteFailure(e.Number(), e.Description(), true);
+  }
 }
 
 void Exch55Info::CloseDBConnection() {
@@ -222,11 +229,64 @@ void Exch55Info::CloseDBConnection() {
 }
 
 void Exch55Info::AddRow(Recordset& rs, const Row& values) {
+  // A table that could not be opened was told about when it failed.
+  if (Stopped() || rs.State() != velmo::db::adStateOpen) return;
   try {
     rs.AddNew(values);
-  } catch (...) {
-    // A row that cannot be written is lost; the walk goes on.
+  } catch (const velmo::ComError& e) {
+    // The file refused the buffered rows (a full disk, a lost lock): the
+    // call writes no more; the close of the recordset logs the count.
+    NoteWriteFailure(e.Number(), e.Description(), false);
+  } catch (const std::exception& e) {
+    NoteWriteFailure(velmo::Hr(0x80004005), e.what(), false);
   }
+}
+
+// ---- A call cut short ------------------------------------------------------
+
+void Exch55Info::NoteDirectoryFailure(const velmo::ComError& e) {
+  if (e.Number() == velmo::ads::E_SERVER_NOT_OPERATIONAL) NoteListingFailure(e, false);
+}
+
+void Exch55Info::StopWhenServerLost(const velmo::ComError& e) {
+  if (failure_.set) return;
+  NoteDirectoryFailure(e);
+  if (failure_.set) failure_.logged = failure_.reported = true;
+}
+
+void Exch55Info::NoteListingFailure(const velmo::ComError& e, bool logged) {
+  if (failure_.set) return;
+  failure_ = CallFailure{true, false, e.Number(), e.Description(), logged, false};
+}
+
+void Exch55Info::NoteWriteFailure(int32_t number, const std::string& description, bool logged) {
+  if (!failure_.set) {
+    failure_ = CallFailure{true, true, number, description, logged, false};
+  } else if (failure_.database && !failure_.logged && logged) {
+    // The close's line, with the count of rows not written, is the one.
+    failure_.description = description;
+    failure_.logged = true;
+  }
+}
+
+void Exch55Info::EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind,
+                                const std::string& separator, const std::string& context, std::string& message,
+                                bool append) {
+  if (!failure_.reported) {
+    const std::string item = BindErrorItem(kind, failure_.number, separator, failure_.description);
+    message = append ? message + "_" + item : item;
+    failure_.reported = true;
+  }
+  if (!failure_.logged) {
+    LogFailure(context, failure_.number, failure_.description);
+    failure_.logged = true;
+  }
+  std::vector<velmo::db::WriteJournal::UndoFailure> left;
+  if (!journal.Undo(&left))
+    for (const auto& f : left)
+      LogFailure("Removing the rows of an unfinished collection from '" + f.table + "' (" +
+                     std::to_string(f.rowsLeft) + " rows left)",
+                 f.number, f.description);
 }
 
 // ---- Directory -------------------------------------------------------------
@@ -283,11 +343,13 @@ Exch55Info::DirObjectPtr Exch55Info::BindReferenced(const std::string& dn) {
   }
   ++counters_.referenceBinds;
   try {
+    if (Stopped()) throw velmo::ComError(velmo::ads::E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
     auto obj = Bind("LDAP://" + BoundServer + "/" + dn, CallUser, CallPassword);
     referenced_[dn] = obj;
     return obj;
-  } catch (const velmo::ComError&) {
-    referenced_[dn] = nullptr;
+  } catch (const velmo::ComError& e) {
+    NoteDirectoryFailure(e);
+    if (!Stopped()) referenced_[dn] = nullptr;
     throw;
   }
 }
@@ -319,8 +381,11 @@ std::string Exch55Info::ReferencedText(const std::string& dn, const std::string&
 std::string Exch55Info::AdminUser(const std::string& user) { return user.empty() ? user : user + ",cn=admin"; }
 
 void Exch55Info::LoadInfo(DirObject& obj, const std::vector<std::string>& names) {
+  if (Stopped()) return;
   try {
     obj.GetInfoEx(names, 0);
+  } catch (const velmo::ComError& e) {
+    NoteDirectoryFailure(e);
   } catch (...) {
   }
 }
@@ -329,8 +394,12 @@ void Exch55Info::LoadInfo(DirObject& obj, const std::vector<std::string>& names)
 // optional ones), so it is asked for without an exception; a failed read
 // (server, connection) also counts as "not readable".
 bool Exch55Info::ReadValue(DirObject& obj, const std::string& name, DirValue& value) {
+  if (Stopped()) return false;
   try {
     return obj.TryGet(name, value);
+  } catch (const velmo::ComError& e) {
+    NoteDirectoryFailure(e);
+    return false;
   } catch (...) {
     return false;
   }
@@ -344,11 +413,15 @@ bool Exch55Info::ReadText(DirObject& obj, const std::string& name, std::string& 
 }
 
 bool Exch55Info::ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values) {
+  if (Stopped()) return false;
   try {
     DirValue all;
     if (!obj.TryGetEx(name, all)) return false;
     values = all.Texts();
     return true;
+  } catch (const velmo::ComError& e) {
+    NoteDirectoryFailure(e);
+    return false;
   } catch (...) {
     return false;
   }

@@ -7,7 +7,11 @@
 // appends rows by column position to the tables of the inventory database
 // "velmo.mdb" in the collector's own folder. Nothing escapes a method as an
 // exception: each step that can fail is tried, logged where the log asks
-// for it, and the method goes on with its next step.
+// for it, and the method goes on with its next step, except that a server
+// lost part-way (a listing broken off, a read that finds the server not
+// operational) or a write the database refuses ends the call: it reports
+// the failure in its error text, logs it, and deletes the rows it wrote
+// (see CallFailure), so that no page is left looking collected.
 //
 // The class is written in two halves that share this declaration:
 //  - set-up, log, recipients, distribution lists, public folders, the
@@ -34,6 +38,7 @@
 
 #include "ComFactory.h"
 #include "Database.h"
+#include "WriteJournal.h"
 #include "Directory.h"
 #include "IExch55Info.h"
 
@@ -159,15 +164,17 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   static std::string AdminUser(const std::string& user);
 
   // Guarded reads: true with the value when the attribute could be read.
-  static void LoadInfo(DirObject& obj, const std::vector<std::string>& names);
-  static bool ReadValue(DirObject& obj, const std::string& name, DirValue& value);
-  static bool ReadText(DirObject& obj, const std::string& name, std::string& text);
-  static bool ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values);
+  // A read that finds the server gone stops the call (NoteDirectoryFailure);
+  // once the call has stopped nothing more is asked of the server.
+  void LoadInfo(DirObject& obj, const std::vector<std::string>& names);
+  bool ReadValue(DirObject& obj, const std::string& name, DirValue& value);
+  bool ReadText(DirObject& obj, const std::string& name, std::string& text);
+  bool ReadList(DirObject& obj, const std::string& name, std::vector<std::string>& values);
   // A directory Boolean ("TRUE"/"FALSE", "1"/"0"); false when not readable
   // or not a Boolean.
-  static bool ReadBool(DirObject& obj, const std::string& name, bool& flag);
+  bool ReadBool(DirObject& obj, const std::string& name, bool& flag);
   // A whole number; false when not readable or not a number.
-  static bool ReadNumber(DirObject& obj, const std::string& name, double& number);
+  bool ReadNumber(DirObject& obj, const std::string& name, double& number);
   // Text of an attribute of a referenced object, "" when the bind or the
   // read fails.
   // The alias (uid) and name (cn) of an object named by a DN read from an
@@ -193,8 +200,44 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   static std::string AddressOf(const std::string& entry);
   // Seconds as days, a division that keeps fractions ("604800" -> "7").
   static std::string DaysText(double seconds);
-  // Appends a row by column position; a failed write loses that row only.
-  static void AddRow(Recordset& rs, const Row& values);
+  // Appends a row by column position. A write the file refuses stops the
+  // call (NoteWriteFailure); a stopped call writes nothing more.
+  void AddRow(Recordset& rs, const Row& values);
+
+  // ---- A call cut short (Exch55Info.cpp) ---------------------------------
+  // What ends a call's collection before its end: the server lost (a
+  // listing that fails, or a read or bind that finds the server not
+  // operational) or a database write the file refused. The first one
+  // counts. Such a call must not leave a page that looks collected: it
+  // hands the failure back as its error item, logs it, and takes back the
+  // rows it wrote (through the write journal of the call).
+  struct CallFailure {
+    bool set = false;
+    bool database = false;  // a refused write rather than the server
+    int32_t number = 0;
+    std::string description;
+    bool logged = false;    // its log line is written
+    bool reported = false;  // its item is in the caller's error text
+  };
+  CallFailure failure_;
+  bool Stopped() const { return failure_.set; }
+  // A directory failure that means the server is gone (not operational,
+  // timed out) stops the call; any other is the object's own matter.
+  void NoteDirectoryFailure(const velmo::ComError& e);
+  // The same for a bind whose item and line the caller has already given.
+  void StopWhenServerLost(const velmo::ComError& e);
+  // A listing that fails stops the call whatever the failure.
+  void NoteListingFailure(const velmo::ComError& e, bool logged);
+  void NoteWriteFailure(int32_t number, const std::string& description, bool logged);
+  // Closes a recordset of the call; a write refused at the close is logged
+  // (with the count of rows not written) and stops the call.
+  void CloseCallRecordset(Recordset& rs);
+  // Ends a stopped call: its item (kind + number + separator + description)
+  // into message (assigned, or appended after "_"), its log line under
+  // context when none was written yet, and the journal's rows deleted; a
+  // delete that fails is logged.
+  void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
+                      const std::string& context, std::string& message, bool append);
 
   // ---- Recipients (ExchRecipients.cpp) ----------------------------------
   struct Recipient {
@@ -206,6 +249,8 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
                                  const std::string& strUserName, const std::string& strPassword,
                                  const std::string& strObjectADsPath, std::string& strRetErrorMsg);
   // The container walker: mode 0 container rows, any other mode mailboxes.
+  // A listing that fails, or a worker that stops, ends the whole walk with
+  // the call stopped.
   void GetChildContainers(const std::string& path, const std::string& user, const std::string& password,
                           long mode, int16_t iInfoType);
   void WriteRecipientGeneral(bool mailbox, DirObject& obj, const Recipient& r, const std::string& server,
@@ -319,13 +364,13 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   bool BindOrReport(const std::string& path, const std::string& user, const std::string& password,
                     const BindFailureText& text, const std::string& procedure, const std::string& params,
                     std::string& message, DirObjectPtr& obj);
-  // The relative names of a container's children; those listed before a
-  // listing fails.
-  static std::vector<std::string> ChildNames(DirObject& container);
+  // The relative names of a container's children; a listing that fails
+  // stops the call.
+  std::vector<std::string> ChildNames(DirObject& container);
   // The e-mail addresses of a server object as "type$address": SMTP and
   // X.400 always (empty addresses when not readable), then the other
   // addresses as stored.
-  static std::vector<std::string> ObjectAddresses(DirObject& obj);
+  std::vector<std::string> ObjectAddresses(DirObject& obj);
   // Connectors (ExchConnectors.cpp): the opening every connector reader
   // shares (start trace, message emptied, ObjectPath at the Connections
   // container, the connector bound), and the address-space rows of the

@@ -48,12 +48,16 @@ void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::s
                       {"Connections container@@    ", "  @@   ", "Listing objects under Connections Container '"},
                       "GetConnectorInfo", params, err, container))
       return;
+    // A listing cut short, a server lost or a refused write stops the call
+    // and takes back the rows of the connectors read before.
+    velmo::db::WriteJournal journal;
     const std::vector<std::string> names = ChildNames(*container);
     container.reset();
 
     // The kind is told by the name, tested in this order; cc:Mail
     // connectors are not collected.
     for (const auto& name : names) {
+      if (Stopped()) break;
       std::string message;
       if (Contains(name, "cc:Mail Connector")) continue;
       if (Contains(name, "Internet Mail Connector"))
@@ -68,6 +72,10 @@ void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::s
         continue;
       err += "_" + message;
     }
+    if (Stopped())
+      EndStoppedCall(journal, "Connections container@@    ", "  @@   ",
+                     "Listing objects under Connections Container '" + path + "' using credential '" + user + "'",
+                     err, true);
     LogTrace("GetConnectorInfo End", params);
   });
 }

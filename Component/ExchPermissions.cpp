@@ -13,12 +13,17 @@ void Exch55Info::GetObjectPermissions(DirObject& obj, const std::string& level, 
                                       const std::string& /*modeText*/, const std::string& homeServer,
                                       const std::string& objectPath) {
   auto writeRows = [&](int32_t aceCount, std::span<const uint8_t> dacl) {
+    if (Stopped()) return;
     try {
       auto exch = velmo::com::CreateObject<IExch55>("VELMORCCom.Exch55");
-      exch->GetPermissions(BoundServer, level, displayName, alias, DatabasePath, table, aceCount, dacl, homeServer,
-                           objectPath);
+      // The native class writes on this thread, so the call's journal
+      // notes its rows too. A database failure there (it logs its own
+      // line) stops the call as a refused write of the collector's does.
+      const int32_t hr = exch->GetPermissions(BoundServer, level, displayName, alias, DatabasePath, table, aceCount,
+                                              dacl, homeServer, objectPath);
+      if (hr < 0) NoteWriteFailure(hr, exch->GetErrorInfo().description, false);
     } catch (...) {
-      // Failures inside the native class are its own matter.
+      // A native class that cannot be created is its own matter.
     }
   };
 
@@ -27,7 +32,13 @@ void Exch55Info::GetObjectPermissions(DirObject& obj, const std::string& level, 
   DirValue descriptor;
   bool loaded = true;
   try {
+    if (Stopped()) return;
     obj.GetInfoEx({"NT-Security-Descriptor;binary"}, 0);
+  } catch (const velmo::ComError& e) {
+    // A server gone is no descriptor to write an empty row for.
+    NoteDirectoryFailure(e);
+    if (Stopped()) return;
+    loaded = false;
   } catch (...) {
     loaded = false;
   }

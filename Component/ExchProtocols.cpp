@@ -133,14 +133,22 @@ void Exch55Info::CollectProtocols(bool serverLevel, const std::string& strServer
   DirObjectPtr container;
   if (!BindOrReport(path, user, strPassword, failure, procedure, params, strRetErrorMsg, container)) return;
 
-  // Every child is a protocol to read, whatever its class.
+  // Every child is a protocol to read, whatever its class. A listing cut
+  // short, a server lost or a refused write stops the call and takes back
+  // the rows of the protocols read before.
+  velmo::db::WriteJournal journal;
   const std::vector<std::string> names = ChildNames(*container);
   container.reset();
   for (const auto& name : names) {
+    if (Stopped()) break;
     std::string result;
     GetProtocolProp(serverLevel ? "Server" : "Site", name, strServerName, user, strPassword, result);
     strRetErrorMsg += "_" + result;
   }
+  if (Stopped())
+    EndStoppedCall(journal, failure.kind, failure.separator,
+                   failure.logBefore + path + failure.logAfter + " using credential '" + user + "'", strRetErrorMsg,
+                   true);
   LogTrace(procedure + " End", params);
 }
 

@@ -90,6 +90,7 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
                     "GetPublicFolderInfo", params(), strRetErrorMsg, container))
     return;
 
+  velmo::db::WriteJournal journal;
   OpenDBConnection();
   if (iInfoType >= 0 && iInfoType <= 4) OpenRecordset(std::string("select * from ") + kPFTables[iInfoType]);
 
@@ -141,9 +142,11 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
   try {
     container->SetFilter({"public-folder"});
     children = container->Children();
-  } catch (const velmo::ComError&) {
+  } catch (const velmo::ComError& e) {
+    NoteListingFailure(e, false);
   }
   for (auto& child : children) {
+    if (Stopped()) break;
     const std::string folderPath = containerPath + "/" + child->Name();
     DirObjectPtr folder;
     try {
@@ -151,6 +154,7 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
     } catch (const velmo::ComError& e) {
       LogFailure("Binding to the Public Folder object  '" + folderPath + "' using credential '" + user + "'",
                  e.Number(), e.Description());
+      NoteDirectoryFailure(e);
       child.reset();
       continue;
     }
@@ -305,5 +309,9 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
   }
   CloseRecordset();
   CloseDBConnection();
+  if (Stopped())
+    EndStoppedCall(journal, "Recipients container@@ ", "  @@   ",
+                   "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",
+                   strRetErrorMsg, !strRetErrorMsg.empty());
   LogTrace("GetPublicFolderInfo End", params());
 }

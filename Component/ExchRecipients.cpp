@@ -40,9 +40,23 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
                                 std::string* strRetErrorMsg) {
   try {
     if (strObjectADsPath.find("Server Recipients") != std::string::npos) {
-      if (InitializeVariables(strServerName, strUserName, strPassword))
-        GetChildContainers("LDAP://" + strServerName + "/" + OrgRdn + "/" + SiteRdn, strUserName, strPassword, 1,
-                           iInfoType);
+      // One call collects every recipient container of the site; when it
+      // stops part-way, the rows of the containers done before go too, or
+      // the server's page would look collected.
+      failure_ = {};
+      velmo::db::WriteJournal journal;
+      if (InitializeVariables(strServerName, strUserName, strPassword)) {
+        const std::string site = "LDAP://" + strServerName + "/" + OrgRdn + "/" + SiteRdn;
+        GetChildContainers(site, strUserName, strPassword, 1, iInfoType);
+        if (Stopped()) {
+          std::string scratch;
+          std::string& ret = strRetErrorMsg ? *strRetErrorMsg : scratch;
+          failure_.reported = false;  // the workers' items went to scratch texts
+          EndStoppedCall(journal, "Recipients Container@@ ", "  @@   ",
+                         "Collecting the Server Recipients of '" + site + "' using credential '" + strUserName + "'",
+                         ret, false);
+        }
+      }
       return;
     }
     std::string scratch;
@@ -97,6 +111,7 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
   const bool mailbox = kind == "Mailbox";
   const std::string table =
       (iInfoType >= 0 && iInfoType <= 7) ? kind + kPageSuffix[iInfoType] : std::string();
+  velmo::db::WriteJournal journal;
   OpenDBConnection();
   if (!table.empty()) OpenRecordset("select * from " + table);
 
@@ -111,7 +126,8 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
     } catch (const velmo::ComError& e) {
       LogFailure("Binding to the Mailbox object  '" + recipientPath + "' using credential '" + user + "'",
                  e.Number(), e.Description());
-      return true;
+      NoteDirectoryFailure(e);
+      return !Stopped();
     }
     child.reset();  // the walk keeps no recipient it has written
 
@@ -160,7 +176,7 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
       default:
         break;
     }
-    return true;
+    return !Stopped();
   };
   std::exception_ptr visitFailure;
   try {
@@ -176,13 +192,31 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
         return false;
       }
     });
-  } catch (const velmo::ComError&) {
-    // A container whose children cannot be listed writes no more rows.
+  } catch (const velmo::ComError& e) {
+    // The listing broke off (the server lost, a limit hit): the page is
+    // not whole.
+    NoteListingFailure(e, false);
   }
-  if (visitFailure) std::rethrow_exception(visitFailure);
+  if (visitFailure) {
+    // A recipient whose writing failed unexpectedly ends the call like a
+    // broken listing: its page is not whole.
+    try {
+      std::rethrow_exception(visitFailure);
+    } catch (const velmo::ComError& e) {
+      NoteListingFailure(e, false);
+    } catch (const std::exception& e) {
+      NoteListingFailure(velmo::ComError(velmo::Hr(0x80004005), e.what()), false);
+    } catch (...) {
+      NoteListingFailure(velmo::ComError(velmo::Hr(0x80004005), "Unspecified error"), false);
+    }
+  }
 
   CloseRecordset();
   CloseDBConnection();
+  if (Stopped())
+    EndStoppedCall(journal, "Recipients Container@@ ", "  @@   ",
+                   "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",
+                   strRetErrorMsg, false);
   LogTrace("GetMailboxCustomRecipInfo End", params());
 }
 
@@ -417,6 +451,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
                       "GetDLInfo", params(), ret, container))
       return;
 
+    velmo::db::WriteJournal journal;
     OpenDBConnection();
     // The lists are written through a recordset of this call, on a
     // connection of its own made from the collector's connection string.
@@ -433,9 +468,11 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
     try {
       container->SetFilter({"groupOfNames"});
       children = container->Children();
-    } catch (const velmo::ComError&) {
+    } catch (const velmo::ComError& e) {
+      NoteListingFailure(e, false);
     }
     for (auto& child : children) {
+      if (Stopped()) break;
       const std::string listPath = containerPath + "/" + child->Name();
       DirObjectPtr list;
       try {
@@ -443,6 +480,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
       } catch (const velmo::ComError& e) {
         LogFailure("Binding to the DL object  '" + listPath + "'" + "' using credential '" + user + "'",
                    e.Number(), e.Description());
+        NoteDirectoryFailure(e);
         child.reset();
         continue;
       }
@@ -474,11 +512,12 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
           break;
       }
     }
-    try {
-      if (rs.State() == velmo::db::adStateOpen) rs.Close();
-    } catch (const velmo::ComError&) {
-    }
+    CloseCallRecordset(rs);
     CloseDBConnection();
+    if (Stopped())
+      EndStoppedCall(journal, "Recipients container@@ ", "  @@   ",
+                     "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",
+                     ret, false);
     LogTrace("GetDLInfo End", params());
   } catch (...) {
   }
@@ -555,13 +594,18 @@ void Exch55Info::GetChildContainers(const std::string& path, const std::string& 
   } catch (const velmo::ComError& e) {
     LogFailure("Binding to the Parent Container '" + path + "' using credential '" + user + "'", e.Number(),
                e.Description());
+    NoteDirectoryFailure(e);
     return;
   }
   std::vector<DirObjectPtr> children;
   try {
     parent->SetFilter({"Container"});
     children = parent->Children();
-  } catch (const velmo::ComError&) {
+  } catch (const velmo::ComError& e) {
+    LogFailure("Listing the Child Containers of '" + path + "' using credential '" + user + "'", e.Number(),
+               e.Description());
+    NoteListingFailure(e, true);
+    return;
   }
   parent.reset();
   for (auto& child : children) {
@@ -587,8 +631,11 @@ void Exch55Info::GetChildContainers(const std::string& path, const std::string& 
     } catch (const velmo::ComError& e) {
       LogFailure("Binding to the Child Container '" + childPath + "' using credential '" + user + "'", e.Number(),
                  e.Description());
+      NoteDirectoryFailure(e);
     }
     child.reset();
+    if (Stopped()) return;
     if (!localConfig) GetChildContainers(childPath, user, password, mode, iInfoType);
+    if (Stopped()) return;
   }
 }

@@ -14,6 +14,7 @@ bool Exch55Info::StartCall(const std::string& procedure, const std::string& para
                            const std::string& strUserName, const std::string& strPassword, std::string& message) {
   LogTrace(procedure + " Start", params);
   message = "";
+  failure_ = {};
   if (InitializeVariables(strServerName, strUserName, strPassword)) return true;
   LogFalse(procedure);
   LogTrace(procedure + " End", params);
@@ -30,6 +31,7 @@ bool Exch55Info::BindOrReport(const std::string& path, const std::string& user, 
     message = BindErrorItem(text.kind, e.Number(), text.separator, e.Description());
     LogFailure(text.logBefore + path + text.logAfter + " using credential '" + user + "'", e.Number(),
                e.Description());
+    StopWhenServerLost(e);
     LogTrace(procedure + " End", params);
     return false;
   }
@@ -39,7 +41,8 @@ std::vector<std::string> Exch55Info::ChildNames(DirObject& container) {
   std::vector<std::string> names;
   try {
     for (const auto& child : container.Children()) names.push_back(child->Name());
-  } catch (const velmo::ComError&) {
+  } catch (const velmo::ComError& e) {
+    NoteListingFailure(e, false);
   }
   return names;
 }
@@ -72,15 +75,21 @@ void Exch55Info::GetServerInfo(const std::string& strServerName, const std::stri
       return;
     server.reset();
     // Each worker reports its own binds; one failing does not stop the next.
+    // A worker that loses the server or cannot write stops the call: the
+    // rows of all three are taken back, so the pages they fill are
+    // collected whole on the next visit.
+    velmo::db::WriteJournal journal;
     std::string text;
     GetSystemAttendantInfo(strServerName, user, strPassword, text);
     err += "_" + text;
     text.clear();
-    GetMTAInfo(strServerName, user, strPassword, text);
+    if (!Stopped()) GetMTAInfo(strServerName, user, strPassword, text);
     err += "_" + text;
     text.clear();
-    GetContainerObjectsInfo(strServerName, user, strPassword, text);
+    if (!Stopped()) GetContainerObjectsInfo(strServerName, user, strPassword, text);
     err += "_" + text;
+    if (Stopped())
+      EndStoppedCall(journal, "Server object@@    ", "  @@   ", "GetServerInfo - Collection Stopped", err, true);
     LogTrace("GetServerInfo End", params);
   });
 }
@@ -197,6 +206,7 @@ void Exch55Info::GetContainerObjectsInfo(const std::string& strServerName, const
       // The first container that cannot be bound ends the walk down.
       strRetErrorMsg += "_" + BindErrorItem(step.kind + "@@    ", e.Number(), "  @@   ", e.Description());
       LogFailure(step.logText + path + "' using credential '" + strUserName + "'", e.Number(), e.Description());
+      StopWhenServerLost(e);
       return;
     }
     OpenDBConnection();
@@ -207,7 +217,17 @@ void Exch55Info::GetContainerObjectsInfo(const std::string& strServerName, const
     GetObjectPermissions(*container, step.permissionLevel, ObjectDisplayName, ObjectDirectoryName,
                          "ServerObjectsPerm", "", "", ObjectPath);
     // The site's recipient containers follow the site.
-    if (step.level == 1) GetChildContainers(path, strUserName, strPassword, 0, 0);
+    if (step.level == 1 && !Stopped()) GetChildContainers(path, strUserName, strPassword, 0, 0);
+    // A lost server or a refused write ends the walk down; the item names
+    // the container being written.
+    if (Stopped()) {
+      if (!failure_.reported) {
+        strRetErrorMsg +=
+            "_" + BindErrorItem(step.kind + "@@    ", failure_.number, "  @@   ", failure_.description);
+        failure_.reported = true;
+      }
+      break;
+    }
   }
   CloseRecordset();
   CloseDBConnection();

@@ -43,6 +43,7 @@ void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName
                     strServerName + "-" + user + "-", strRetErrorMsg, store))
     return;
 
+  velmo::db::WriteJournal journal;
   OpenDBConnection();
   OpenRecordset(publicStore ? "select * from ServerPublicISGeneral" : "select * from ServerPrivateISGeneral");
   LoadInfo(*store, {"Admin-Display-Name", "rdn", "DXA-Flags", "Garbage-Coll-Period", "MDB-Storage-quota",
@@ -105,5 +106,10 @@ void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName
   GetDataFromRegistry(1, displayName, directoryName, unused);
   CloseRecordset();
   CloseDBConnection();
+  if (Stopped())
+    EndStoppedCall(journal, failure.kind, failure.separator,
+                   failure.logBefore + "LDAP://" + strServerName + "/" + ObjectPath + failure.logAfter +
+                       " using credential '" + user + "'",
+                   strRetErrorMsg, !strRetErrorMsg.empty());
   LogTrace(procedure + " End", strServerName + "-" + user + "-");
 }

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "DbInternal.h"
+#include "WriteJournal.h"
 
 namespace velmo::db {
 
@@ -603,6 +604,7 @@ struct Recordset::Impl {
       EndWriting(ids, e);
       ThrowWriteFailed();
     }
+    NoteWrittenRows(ci->path, shape.table, ids);
     uint64_t mark = ci->CurrentMark();
     for (size_t r = 0; r < pending.size(); ++r) {
       long at = pendingRow[r];
