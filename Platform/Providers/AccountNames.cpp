@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 #include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
@@ -34,41 +33,32 @@ std::string Canonical(const std::string& text) {
   return bytes ? sec::SidToString(*bytes) : std::string();
 }
 
-// The account map, read again whenever the file changes.
-struct MapCache {
-  std::mutex mutex;
-  std::filesystem::path file;
-  std::filesystem::file_time_type time{};
-  uintmax_t size = 0;
-  std::map<std::string, AccountName> bySid;
-};
+using AccountMap = std::map<std::string, AccountName>;
 
-bool FindInMap(const std::string& sid, AccountName& account) {
-  static MapCache cache;
-  auto file = providers::FindProviderFile("accounts.txt");
-  std::lock_guard g(cache.mutex);
-  if (!file) {
-    cache.file.clear();
-    cache.bySid.clear();
-    return false;
-  }
-  std::error_code ec;
-  auto time = std::filesystem::last_write_time(*file, ec);
-  auto size = std::filesystem::file_size(*file, ec);
-  if (*file != cache.file || time != cache.time || size != cache.size) {
-    cache.bySid.clear();
-    std::vector<providers::Record> records;
-    providers::ReadRecords(*file, records);
-    for (const auto& r : records) {
-      std::string key = Canonical(r.Field(0));
-      if (!key.empty() && !cache.bySid.count(key)) cache.bySid[key] = AccountName{r.Field(2), r.Field(1)};
+// "SID <TAB> domain <TAB> name" lines; a line of another form is logged and
+// left out, the first line of a SID wins.
+AccountMap ParseAccounts(const providers::ProviderText& text) {
+  AccountMap bySid;
+  for (const auto& r : providers::ParseRecords(text.bytes, &text.bad)) {
+    std::string key = Canonical(r.Field(0));
+    if (key.empty()) {
+      text.bad.Report(r.line, "'" + r.Field(0) + "' is not a SID");
+    } else if (r.fields.size() != 3 || r.Field(2).empty()) {
+      text.bad.Report(r.line, "a line holds a SID, a domain and an account name, separated by TAB");
+    } else if (!bySid.count(key)) {
+      bySid[key] = AccountName{r.Field(2), r.Field(1)};
     }
-    cache.file = *file;
-    cache.time = time;
-    cache.size = size;
   }
-  auto it = cache.bySid.find(sid);
-  if (it == cache.bySid.end()) return false;
+  return bySid;
+}
+
+// The account map, read again whenever the file changes.
+bool FindInMap(const std::string& sid, AccountName& account) {
+  static providers::ProviderCache<AccountMap> cache("Account names");
+  auto map = cache.Get("accounts.txt", ParseAccounts);
+  if (!map) return false;
+  auto it = map->find(sid);
+  if (it == map->end()) return false;
   account = it->second;
   return true;
 }
