@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -190,7 +191,6 @@ BadLines::BadLines(std::filesystem::path file, FileStamp stamp, std::string cont
     : file_(std::move(file)), stamp_(stamp), context_(std::move(context)) {}
 
 void BadLines::Report(int line, const std::string& reason) {
-  ++count_;
   // A reason quotes the field it could not read: a long one is cut, at a
   // character boundary.
   std::string why = reason;
@@ -199,22 +199,30 @@ void BadLines::Report(int line, const std::string& reason) {
     while (cut > 0 && (static_cast<unsigned char>(why[cut]) & 0xC0) == 0x80) --cut;
     why = why.substr(0, cut) + "...";
   }
-  std::string description;
+  reported_.emplace_back(line, std::move(why));
+}
+
+BadLines::~BadLines() {
+  std::stable_sort(reported_.begin(), reported_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> lines;
   {
     std::lock_guard g(gLoggedMutex);
     Logged& logged = LoggedFiles()[file_.string()];
     if (!(logged.stamp == stamp_)) logged = Logged{stamp_, {}, false};
-    if (logged.capped || !logged.lines.insert(line).second) return;
-    if (static_cast<int>(logged.lines.size()) > kMaxLoggedLines) {
-      logged.capped = true;
-      description = "'" + file_.string() + "' has more lines that cannot be read; they are not logged";
-    } else if (line > 0) {
-      description = "Line " + std::to_string(line) + " of '" + file_.string() + "' cannot be read: " + why;
-    } else {
-      description = "'" + file_.string() + "' cannot be read: " + why;
+    for (const auto& [line, why] : reported_) {
+      if (logged.capped || !logged.lines.insert(line).second) continue;
+      if (static_cast<int>(logged.lines.size()) > kMaxLoggedLines) {
+        logged.capped = true;
+        lines.push_back("'" + file_.string() + "' has more lines that cannot be read; they are not logged");
+      } else if (line > 0) {
+        lines.push_back("Line " + std::to_string(line) + " of '" + file_.string() + "' cannot be read: " + why);
+      } else {
+        lines.push_back("'" + file_.string() + "' cannot be read: " + why);
+      }
     }
   }
-  WriteLogLine(description, context_);
+  for (const auto& l : lines) WriteLogLine(l, context_);
 }
 
 const std::string& Record::Field(size_t i) const {

@@ -73,18 +73,22 @@ class BadLines {
  public:
   // context: what was being read ("Account names", ...).
   BadLines(std::filesystem::path file, FileStamp stamp, std::string context);
-  // Logs line `line` (from 1) of the file with the reason; 0 for the file
-  // as a whole.
+  // Writes what was reported, in line order.
+  ~BadLines();
+  BadLines(const BadLines&) = delete;
+  BadLines& operator=(const BadLines&) = delete;
+  // Reports line `line` (from 1) of the file with the reason; 0 for the
+  // file as a whole.
   void Report(int line, const std::string& why);
   // How many lines were reported on this object.
-  int Count() const { return count_; }
+  int Count() const { return static_cast<int>(reported_.size()); }
   const std::filesystem::path& File() const { return file_; }
 
  private:
   std::filesystem::path file_;
   FileStamp stamp_;
   std::string context_;
-  int count_ = 0;
+  std::vector<std::pair<int, std::string>> reported_;
 };
 
 // One line of a provider file: its number (from 1) and its fields.
