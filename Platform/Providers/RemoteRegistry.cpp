@@ -43,17 +43,21 @@ std::string Folded(std::string_view name) {
 }
 
 // A key: its subkeys and values in stored order, each also found by its
-// folded name in constant time, whatever the number of siblings. Keys live
+// folded name in constant time, whatever the number of siblings (a key of
+// a few is searched through; past kIndexFrom it keeps an index). Keys live
 // in their hive's arena and point at one another, so neither building nor
 // destroying a hive recurses on the depth of its keys.
 struct Key {
   std::string name;
   std::vector<Key*> subkeys;  // in stored order; null while parsing: removed
-  std::unordered_map<std::string, size_t> subkeyAt;
+  std::unordered_map<std::string, size_t> subkeyAt;  // kept when many
   std::vector<Value> values;  // in stored order
-  std::unordered_map<std::string, size_t> valueAt;
+  std::unordered_map<std::string, size_t> valueAt;   // kept when many
   bool touched = false;  // while parsing: lost a subkey or a value
 };
+
+constexpr size_t kIndexFrom = 8;
+constexpr size_t kNone = static_cast<size_t>(-1);
 
 // The registry's own limit on the depth of keys.
 constexpr size_t kMaxDepth = 512;
@@ -66,14 +70,46 @@ struct Hive {
   const Key& Root() const { return keys.front(); }
 };
 
+size_t SubkeyAt(const Key& key, std::string_view name) {
+  if (key.subkeys.size() > kIndexFrom) {
+    auto it = key.subkeyAt.find(Folded(name));
+    return it == key.subkeyAt.end() ? kNone : it->second;
+  }
+  for (size_t i = 0; i < key.subkeys.size(); ++i)
+    if (key.subkeys[i] && SameName(key.subkeys[i]->name, name)) return i;
+  return kNone;
+}
+
+size_t ValueAt(const Key& key, std::string_view name) {
+  if (key.values.size() > kIndexFrom) {
+    auto it = key.valueAt.find(Folded(name));
+    return it == key.valueAt.end() ? kNone : it->second;
+  }
+  for (size_t i = 0; i < key.values.size(); ++i)
+    if (!key.values[i].removed && SameName(key.values[i].name, name)) return i;
+  return kNone;
+}
+
+// Rebuilds the indexes of a key after its lists changed size.
+void Reindex(Key& key) {
+  key.subkeyAt.clear();
+  if (key.subkeys.size() > kIndexFrom)
+    for (size_t i = 0; i < key.subkeys.size(); ++i)
+      if (key.subkeys[i]) key.subkeyAt.emplace(Folded(key.subkeys[i]->name), i);
+  key.valueAt.clear();
+  if (key.values.size() > kIndexFrom)
+    for (size_t i = 0; i < key.values.size(); ++i)
+      if (!key.values[i].removed) key.valueAt.emplace(Folded(key.values[i].name), i);
+}
+
 const Key* FindSubkey(const Key& key, std::string_view name) {
-  auto it = key.subkeyAt.find(Folded(name));
-  return it == key.subkeyAt.end() ? nullptr : key.subkeys[it->second];
+  size_t at = SubkeyAt(key, name);
+  return at == kNone ? nullptr : key.subkeys[at];
 }
 
 const Value* FindValue(const Key& key, std::string_view name) {
-  auto it = key.valueAt.find(Folded(name));
-  return it == key.valueAt.end() ? nullptr : &key.values[it->second];
+  size_t at = ValueAt(key, name);
+  return at == kNone ? nullptr : &key.values[at];
 }
 
 // ---------------------------------------------------------------- text
@@ -281,10 +317,10 @@ class Parser {
       for (size_t k = 1; parent && k + 1 < components.size(); ++k)
         parent = const_cast<Key*>(FindSubkey(*parent, components[k]));
       if (parent && components.size() > 1) {
-        auto it = parent->subkeyAt.find(Folded(components.back()));
-        if (it != parent->subkeyAt.end()) {
-          parent->subkeys[it->second] = nullptr;
-          parent->subkeyAt.erase(it);
+        size_t at = SubkeyAt(*parent, components.back());
+        if (at != kNone) {
+          parent->subkeys[at] = nullptr;
+          parent->subkeyAt.erase(Folded(components.back()));
           Touch(parent);
         }
       }
@@ -297,11 +333,17 @@ class Parser {
   }
 
   Key& SubkeyFor(Key& key, std::string_view name) {
-    auto [it, added] = key.subkeyAt.try_emplace(Folded(name), key.subkeys.size());
-    if (!added) return *key.subkeys[it->second];
+    if (key.subkeys.size() > kIndexFrom) {
+      // One look at the index finds the key or makes room for it.
+      auto [it, added] = key.subkeyAt.try_emplace(Folded(name), key.subkeys.size());
+      if (!added) return *key.subkeys[it->second];
+    } else if (size_t at = SubkeyAt(key, name); at != kNone) {
+      return *key.subkeys[at];
+    }
     Key& child = hive_.keys.emplace_back();
     child.name = std::string(name);
     key.subkeys.push_back(&child);
+    if (key.subkeys.size() == kIndexFrom + 1) Reindex(key);
     return child;
   }
 
@@ -444,23 +486,28 @@ class Parser {
 
   // A value named again replaces the earlier data in the earlier place.
   void Store(Value v) {
-    auto [it, added] = current_->valueAt.try_emplace(Folded(v.name), current_->values.size());
-    if (!added) {
-      Value& old = current_->values[it->second];
-      old.type = v.type;
-      old.data = std::move(v.data);
+    Key& key = *current_;
+    size_t at = ValueAt(key, v.name);
+    if (at != kNone) {
+      key.values[at].type = v.type;
+      key.values[at].data = std::move(v.data);
       return;
     }
-    current_->values.push_back(std::move(v));
+    std::string name = v.name;
+    key.values.push_back(std::move(v));
+    if (key.values.size() == kIndexFrom + 1)
+      Reindex(key);
+    else if (key.values.size() > kIndexFrom)
+      key.valueAt.emplace(Folded(name), key.values.size() - 1);
   }
 
   // Marked now, taken out when the file is read (Compact), so that removing
   // stays constant in time.
   void Remove(const std::string& name) {
-    auto it = current_->valueAt.find(Folded(name));
-    if (it == current_->valueAt.end()) return;
-    current_->values[it->second].removed = true;
-    current_->valueAt.erase(it);
+    size_t at = ValueAt(*current_, name);
+    if (at == kNone) return;
+    current_->values[at].removed = true;
+    current_->valueAt.erase(Folded(name));
     Touch(current_);
   }
 
@@ -473,20 +520,15 @@ class Parser {
   void Compact() {
     for (Key* key : touched_) {
       key->touched = false;
-      if (std::erase(key->subkeys, nullptr)) {
-        key->subkeyAt.clear();
-        for (size_t i = 0; i < key->subkeys.size(); ++i) key->subkeyAt.emplace(Folded(key->subkeys[i]->name), i);
-      }
-      if (std::erase_if(key->values, [](const Value& v) { return v.removed; })) {
-        key->valueAt.clear();
-        for (size_t i = 0; i < key->values.size(); ++i) key->valueAt.emplace(Folded(key->values[i].name), i);
-      }
+      std::erase(key->subkeys, nullptr);
+      std::erase_if(key->values, [](const Value& v) { return v.removed; });
+      Reindex(*key);
     }
     touched_.clear();
   }
 
   Hive& hive_;
-  std::vector<std::string> lines_;
+  std::vector<std::string_view> lines_;  // into the text being parsed
   bool unicodeHex_ = false;
   bool inSection_ = false;
   Key* current_ = nullptr;
