@@ -60,7 +60,7 @@ std::string ParseRow(const providers::Record& r, const std::vector<Column>& colu
     const std::string& text = r.Field(i);
     if (text.empty()) continue;  // absent property
     const Column& c = columns[i];
-    const std::string field = "field " + std::to_string(i + 1) + " '" + text + "'";
+    auto field = [&] { return "field " + std::to_string(i + 1) + " '" + text + "'"; };
     SPropValue v;
     v.ulPropTag = c.tag;
     switch (c.kind) {
@@ -70,13 +70,13 @@ std::string ParseRow(const providers::Record& r, const std::vector<Column>& colu
       case Kind::Long: {
         bool negative = text[0] == '-';
         auto n = providers::ParseNumber(negative ? text.substr(1) : text);
-        if (!n || *n > 0x80000000ull || (!negative && *n > 0x7FFFFFFFull)) return field + " is not a 32-bit number";
+        if (!n || *n > 0x80000000ull || (!negative && *n > 0x7FFFFFFFull)) return field() + " is not a 32-bit number";
         v.l = negative ? static_cast<int32_t>(-static_cast<int64_t>(*n)) : static_cast<int32_t>(*n);
         break;
       }
       case Kind::Size: {
         auto n = providers::ParseNumber(text);
-        if (!n || *n > static_cast<uint64_t>(INT64_MAX)) return field + " is not a size in bytes";
+        if (!n || *n > static_cast<uint64_t>(INT64_MAX)) return field() + " is not a size in bytes";
         SPropValue wide;
         wide.ulPropTag = PR_MESSAGE_SIZE_EXTENDED;
         wide.li = static_cast<int64_t>(*n);
@@ -86,7 +86,7 @@ std::string ParseRow(const providers::Record& r, const std::vector<Column>& colu
         break;
       }
       case Kind::Time:
-        if (!ParseFileTime(text, v.ft)) return field + " is not a time yyyy-mm-dd hh:mm:ss";
+        if (!ParseFileTime(text, v.ft)) return field() + " is not a time yyyy-mm-dd hh:mm:ss";
         break;
     }
     row[c.tag] = std::move(v);
