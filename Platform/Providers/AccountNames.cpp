@@ -1,7 +1,7 @@
 #include "AccountNames.h"
 
 #include <filesystem>
-#include <map>
+#include <unordered_map>
 
 #include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
@@ -33,7 +33,7 @@ std::string Canonical(const std::string& text) {
   return bytes ? sec::SidToString(*bytes) : std::string();
 }
 
-using AccountMap = std::map<std::string, AccountName>;
+using AccountMap = std::unordered_map<std::string, AccountName>;
 
 // "SID <TAB> domain <TAB> name" lines; a line of another form is logged and
 // left out, the first line of a SID wins.
@@ -63,12 +63,8 @@ bool FindInMap(const std::string& sid, AccountName& account) {
   return true;
 }
 
-}  // namespace
-
-uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) {
-  const std::string sid = Canonical(sidText);
-  if (sid.empty()) return ERROR_INVALID_SID;
-
+// The account of a SID in its canonical text form.
+uint32_t Lookup(const std::string& sid, AccountName& account) {
   if (FindInMap(sid, account)) return ERROR_SUCCESS;
   for (const auto& w : kWellKnown) {
     if (sid == w.sid) {
@@ -80,9 +76,18 @@ uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) 
   return ERROR_NONE_MAPPED;
 }
 
+}  // namespace
+
+uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) {
+  const std::string sid = Canonical(sidText);
+  if (sid.empty()) return ERROR_INVALID_SID;
+  return Lookup(sid, account);
+}
+
 uint32_t LookupAccountSid(std::span<const uint8_t> sid, AccountName& account) {
   if (!sec::IsValidSid(sid)) return ERROR_INVALID_SID;
-  return LookupAccountSidText(sec::SidToString(sid), account);
+  // The text of a binary SID is canonical already.
+  return Lookup(sec::SidToString(sid), account);
 }
 
 }  // namespace velmo::accounts

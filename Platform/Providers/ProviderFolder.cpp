@@ -350,32 +350,46 @@ bool ReadSections(const std::filesystem::path& file, std::vector<Section>& secti
 
 std::shared_ptr<const void> ParsedFiles::Get(std::string_view relative, const Parse& parse) {
   const std::string key = UpperAscii(relative);
+  const std::filesystem::path folder = ProviderFolder();
   struct stat st;
-  auto file = Locate(ProviderFolder(), relative, st);
   std::lock_guard g(mutex_);
-  if (!file) {
-    entries_.erase(key);
-    return nullptr;
-  }
   auto it = entries_.find(key);
-  if (it != entries_.end() && it->second.file == *file && it->second.stamp == StampFrom(st)) return it->second.value;
+  // The file found last time, looked at once; found again (a scan when its
+  // letter case differs) only when it is gone or the folder changed.
+  if (it != entries_.end() && it->second.folder == folder && ::stat(it->second.file.c_str(), &st) == 0) {
+    if (it->second.stamp == StampFrom(st)) return it->second.value;
+  } else {
+    auto found = Locate(folder, relative, st);
+    if (!found) {
+      entries_.erase(key);
+      return nullptr;
+    }
+    if (it == entries_.end() || it->second.file != *found) {
+      entries_.erase(key);
+      it = entries_.emplace(key, Entry{folder, *found, FileStamp{}, nullptr}).first;
+    }
+    it->second.folder = folder;
+    if (it->second.value && it->second.stamp == StampFrom(st)) return it->second.value;
+  }
+  return Load(it->second, st, parse);
+}
+
+std::shared_ptr<const void> ParsedFiles::Load(Entry& entry, const struct stat& st, const Parse& parse) {
+  const std::filesystem::path file = entry.file;
   std::string bytes, why;
   FileStamp stamp;
-  Entry entry;
-  entry.file = *file;
-  if (ReadProviderFile(*file, bytes, &stamp, &why)) {
+  entry.value = nullptr;
+  if (ReadProviderFile(file, bytes, &stamp, &why)) {
     entry.stamp = stamp;
-    BadLines bad(*file, stamp, context_);
-    entry.value = parse(ProviderText{*file, bytes, bad});
+    BadLines bad(file, stamp, context_);
+    entry.value = parse(ProviderText{file, bytes, bad});
   } else {
     // A refused or unreadable file serves nothing; it is logged once per
     // version, as its bad lines would be.
     entry.stamp = StampFrom(st);
-    BadLines(*file, entry.stamp, context_).Report(0, why);
+    BadLines(file, entry.stamp, context_).Report(0, why);
   }
-  auto value = entry.value;
-  entries_[key] = std::move(entry);
-  return value;
+  return entry.value;
 }
 
 const Section* FindSection(const std::vector<Section>& sections, std::string_view name) {

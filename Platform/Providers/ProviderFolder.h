@@ -8,6 +8,8 @@
 // Helpers shared by every provider: names of files and folders match
 // without regard to case, and the text formats are lines of TAB-separated
 // fields where blank lines and lines starting with "#" are ignored.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -144,10 +146,12 @@ class ParsedFiles {
 
  private:
   struct Entry {
+    std::filesystem::path folder;  // the providers folder it was found in
     std::filesystem::path file;
     FileStamp stamp;
     std::shared_ptr<const void> value;
   };
+  std::shared_ptr<const void> Load(Entry& entry, const struct stat& st, const Parse& parse);
   std::string context_;
   std::mutex mutex_;
   std::map<std::string, Entry> entries_;  // by relative name, upper case
