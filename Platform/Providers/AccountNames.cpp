@@ -1,8 +1,7 @@
 #include "AccountNames.h"
 
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <unordered_map>
 
 #include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
@@ -34,51 +33,38 @@ std::string Canonical(const std::string& text) {
   return bytes ? sec::SidToString(*bytes) : std::string();
 }
 
-// The account map, read again whenever the file changes.
-struct MapCache {
-  std::mutex mutex;
-  std::filesystem::path file;
-  std::filesystem::file_time_type time{};
-  uintmax_t size = 0;
-  std::map<std::string, AccountName> bySid;
-};
+using AccountMap = std::unordered_map<std::string, AccountName>;
 
-bool FindInMap(const std::string& sid, AccountName& account) {
-  static MapCache cache;
-  auto file = providers::FindProviderFile("accounts.txt");
-  std::lock_guard g(cache.mutex);
-  if (!file) {
-    cache.file.clear();
-    cache.bySid.clear();
-    return false;
-  }
-  std::error_code ec;
-  auto time = std::filesystem::last_write_time(*file, ec);
-  auto size = std::filesystem::file_size(*file, ec);
-  if (*file != cache.file || time != cache.time || size != cache.size) {
-    cache.bySid.clear();
-    std::vector<providers::Record> records;
-    providers::ReadRecords(*file, records);
-    for (const auto& r : records) {
-      std::string key = Canonical(r.Field(0));
-      if (!key.empty() && !cache.bySid.count(key)) cache.bySid[key] = AccountName{r.Field(2), r.Field(1)};
+// "SID <TAB> domain <TAB> name" lines; a line of another form is logged and
+// left out, the first line of a SID wins.
+AccountMap ParseAccounts(const providers::ProviderText& text) {
+  AccountMap bySid;
+  for (const auto& r : providers::ParseRecords(text.bytes, &text.bad)) {
+    std::string key = Canonical(r.Field(0));
+    if (key.empty()) {
+      text.bad.Report(r.line, "'" + r.Field(0) + "' is not a SID");
+    } else if (r.fields.size() != 3 || r.Field(2).empty()) {
+      text.bad.Report(r.line, "a line holds a SID, a domain and an account name, separated by TAB");
+    } else if (!bySid.count(key)) {
+      bySid[key] = AccountName{r.Field(2), r.Field(1)};
     }
-    cache.file = *file;
-    cache.time = time;
-    cache.size = size;
   }
-  auto it = cache.bySid.find(sid);
-  if (it == cache.bySid.end()) return false;
+  return bySid;
+}
+
+// The account map, read again whenever the file changes.
+bool FindInMap(const std::string& sid, AccountName& account) {
+  static providers::ProviderCache<AccountMap> cache("Account names");
+  auto map = cache.Get("accounts.txt", ParseAccounts);
+  if (!map) return false;
+  auto it = map->find(sid);
+  if (it == map->end()) return false;
   account = it->second;
   return true;
 }
 
-}  // namespace
-
-uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) {
-  const std::string sid = Canonical(sidText);
-  if (sid.empty()) return ERROR_INVALID_SID;
-
+// The account of a SID in its canonical text form.
+uint32_t Lookup(const std::string& sid, AccountName& account) {
   if (FindInMap(sid, account)) return ERROR_SUCCESS;
   for (const auto& w : kWellKnown) {
     if (sid == w.sid) {
@@ -90,9 +76,18 @@ uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) 
   return ERROR_NONE_MAPPED;
 }
 
+}  // namespace
+
+uint32_t LookupAccountSidText(const std::string& sidText, AccountName& account) {
+  const std::string sid = Canonical(sidText);
+  if (sid.empty()) return ERROR_INVALID_SID;
+  return Lookup(sid, account);
+}
+
 uint32_t LookupAccountSid(std::span<const uint8_t> sid, AccountName& account) {
   if (!sec::IsValidSid(sid)) return ERROR_INVALID_SID;
-  return LookupAccountSidText(sec::SidToString(sid), account);
+  // The text of a binary SID is canonical already.
+  return Lookup(sec::SidToString(sid), account);
 }
 
 }  // namespace velmo::accounts

@@ -12,6 +12,7 @@
 //   SID <TAB> domain <TAB> account name
 // e.g. "S-1-5-21-1004336348-1177238915-682003330-1106<TAB>CORP<TAB>jsmith".
 // The domain may be empty. An entry of the map replaces a built-in one.
+// A line of another form is logged once and left out (ProviderFolder.h).
 // A SID found in neither fails with ERROR_NONE_MAPPED (1332), an invalid
 // SID with ERROR_INVALID_SID (1337).
 #include <cstdint>

@@ -11,8 +11,9 @@
 //    store's top-level folders, one per line:
 //      folder name <TAB> member id <TAB> rights
 //    member id: ID_ACL_DEFAULT, ID_ACL_ANONYMOUS or an address-entry id;
-//    rights: decimal or 0x-hexadecimal. A folder whose entries include a
-//    line that is not of this form cannot have its permissions read.
+//    rights: decimal or 0x-hexadecimal. A line that is not of this form is
+//    logged once with its file and line number (ProviderFolder.h) and left
+//    out; the folder keeps its other entries.
 #include "Cdo.h"
 
 #include <filesystem>
@@ -27,8 +28,39 @@ namespace {
 
 using providers::EqualsNoCase;
 
-std::optional<std::filesystem::path> StoreFile(const std::string& server) {
-  return providers::FindProviderFile("stores/" + server + ".txt");
+using Sections = std::vector<providers::Section>;
+
+// A store file's sections as the file is now; nullptr when there is none.
+// The information-store provider reads (and logs) the rows themselves.
+std::shared_ptr<const Sections> StoreSections(const std::string& name) {
+  static providers::ProviderCache<Sections> cache("Public folders");
+  if (name.empty() || name.find_first_of("/\\") != std::string::npos) return nullptr;
+  return cache.Get("stores/" + name, [](const providers::ProviderText& text) {
+    return providers::ParseSections(text.bytes, &text.bad);
+  });
+}
+
+std::shared_ptr<const Sections> StoreFile(const std::string& server) { return StoreSections(server + ".txt"); }
+
+struct AclLine {
+  std::string folder, member;
+  long rights = 0;
+};
+
+// "folder <TAB> member <TAB> rights" lines; a line of another form is
+// logged and left out.
+std::vector<AclLine> ParseAcl(const providers::ProviderText& text) {
+  std::vector<AclLine> out;
+  for (const auto& r : providers::ParseRecords(text.bytes, &text.bad)) {
+    auto rights = providers::ParseNumber(r.Field(2));
+    if (r.fields.size() != 3 || r.Field(0).empty() || r.Field(1).empty())
+      text.bad.Report(r.line, "a line holds a folder name, a member and the rights, separated by TAB");
+    else if (!rights || *rights > 0xFFFFFFFFull)
+      text.bad.Report(r.line, "the rights '" + r.Field(2) + "' are not a number");
+    else
+      out.push_back({r.Field(0), r.Field(1), static_cast<long>(*rights)});
+  }
+  return out;
 }
 
 std::string TrimSlashes(std::string s) {
@@ -74,10 +106,9 @@ class FolderImpl : public Folder {
 // The top-level folders of a server's public store, in file order.
 std::vector<FolderPtr> TopLevelFolders(const std::string& server) {
   std::vector<FolderPtr> out;
-  auto file = StoreFile(server);
-  std::vector<providers::Section> sections;
-  if (!file || !providers::ReadSections(*file, sections)) return out;
-  const providers::Section* pub = providers::FindSection(sections, "Public");
+  auto sections = StoreFile(server);
+  if (!sections) return out;
+  const providers::Section* pub = providers::FindSection(*sections, "Public");
   if (!pub) return out;
   for (const auto& r : pub->records) {
     const std::string name = r.Field(0);
@@ -91,9 +122,8 @@ std::vector<FolderPtr> TopLevelFolders(const std::string& server) {
 }
 
 bool HasPublicStore(const std::string& server) {
-  auto file = StoreFile(server);
-  std::vector<providers::Section> sections;
-  return file && providers::ReadSections(*file, sections) && providers::FindSection(sections, "Public");
+  auto sections = StoreFile(server);
+  return sections && providers::FindSection(*sections, "Public");
 }
 
 class InfoStoreImpl : public InfoStore {
@@ -199,9 +229,9 @@ class Session : public com::ComObject, public ISession {
     auto storesDir = providers::FindProviderFile("stores");
     if (storesDir && std::filesystem::is_directory(*storesDir, ec)) {
       for (const auto& item : std::filesystem::directory_iterator(*storesDir, ec)) {
-        std::vector<providers::Section> sections;
-        if (!providers::ReadSections(item.path(), sections)) continue;
-        const providers::Section* priv = providers::FindSection(sections, "Private");
+        auto sections = StoreSections(item.path().filename().string());
+        if (!sections) continue;
+        const providers::Section* priv = providers::FindSection(*sections, "Private");
         if (!priv) continue;
         for (const auto& r : priv->records)
           if (!r.Field(6).empty() && EqualsNoCase(r.Field(6), entryId))
@@ -265,17 +295,13 @@ class AclObject : public com::ComObject, public IAclObject {
 
   std::shared_ptr<ACEs> GetACEs() override {
     if (!folder_) throw ComError(MAPI_E_NOT_INITIALIZED, "No folder was given.");
+    static providers::ProviderCache<std::vector<AclLine>> cache("Public folder permissions");
     std::vector<std::shared_ptr<ACE>> entries;
-    auto file = providers::FindProviderFile("publicacl/" + folder_->Server() + ".txt");
-    std::vector<providers::Record> records;
-    if (file && providers::ReadRecords(*file, records)) {
-      for (const auto& r : records) {
-        if (!EqualsNoCase(r.Field(0), folder_->Name())) continue;
-        auto rights = providers::ParseNumber(r.Field(2));
-        if (r.Field(1).empty() || !rights)
-          throw ComError(Hr(0x8004011B), "The permissions of the folder cannot be read.");
-        entries.push_back(std::make_shared<ACEImpl>(r.Field(1), static_cast<long>(*rights)));
-      }
+    const std::string& server = folder_->Server();
+    if (!server.empty() && server.find_first_of("/\\") == std::string::npos) {
+      if (auto lines = cache.Get("publicacl/" + server + ".txt", ParseAcl))
+        for (const auto& l : *lines)
+          if (EqualsNoCase(l.folder, folder_->Name())) entries.push_back(std::make_shared<ACEImpl>(l.member, l.rights));
     }
     return std::make_shared<ACEsImpl>(std::move(entries));
   }

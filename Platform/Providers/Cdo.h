@@ -126,8 +126,8 @@ class IAclObject {
   virtual ~IAclObject() = default;
   // The folder whose permissions are to be read.
   virtual void CDOItem(const FolderPtr& folder) = 0;
-  // Its permission entries; throws when no folder was set or the folder's
-  // permissions cannot be read.
+  // Its permission entries; throws when no folder was set. A line of the
+  // permissions file that cannot be read is logged and left out.
   virtual std::shared_ptr<ACEs> GetACEs() = 0;
 };
 

@@ -54,11 +54,13 @@ const std::vector<Column> kFolderColumns = {
     {PR_CREATION_TIME, Kind::Time},  {PR_LAST_ACCESS_TIME, Kind::Time}, {PR_OWNER_COUNT, Kind::Long},
     {PR_CONTACT_COUNT, Kind::Long},  {PR_FOLDER_PATHNAME, Kind::Text},  {PR_ASSOC_CONTENT_COUNT, Kind::Long}};
 
-bool ParseRow(const providers::Record& r, const std::vector<Column>& columns, PropMap& row) {
+// Why a row cannot be read, or "" when it was.
+std::string ParseRow(const providers::Record& r, const std::vector<Column>& columns, PropMap& row) {
   for (size_t i = 0; i < columns.size(); ++i) {
     const std::string& text = r.Field(i);
     if (text.empty()) continue;  // absent property
     const Column& c = columns[i];
+    auto field = [&] { return "field " + std::to_string(i + 1) + " '" + text + "'"; };
     SPropValue v;
     v.ulPropTag = c.tag;
     switch (c.kind) {
@@ -68,13 +70,13 @@ bool ParseRow(const providers::Record& r, const std::vector<Column>& columns, Pr
       case Kind::Long: {
         bool negative = text[0] == '-';
         auto n = providers::ParseNumber(negative ? text.substr(1) : text);
-        if (!n || *n > 0x80000000ull || (!negative && *n > 0x7FFFFFFFull)) return false;
+        if (!n || *n > 0x80000000ull || (!negative && *n > 0x7FFFFFFFull)) return field() + " is not a 32-bit number";
         v.l = negative ? static_cast<int32_t>(-static_cast<int64_t>(*n)) : static_cast<int32_t>(*n);
         break;
       }
       case Kind::Size: {
         auto n = providers::ParseNumber(text);
-        if (!n || *n > static_cast<uint64_t>(INT64_MAX)) return false;
+        if (!n || *n > static_cast<uint64_t>(INT64_MAX)) return field() + " is not a size in bytes";
         SPropValue wide;
         wide.ulPropTag = PR_MESSAGE_SIZE_EXTENDED;
         wide.li = static_cast<int64_t>(*n);
@@ -84,24 +86,22 @@ bool ParseRow(const providers::Record& r, const std::vector<Column>& columns, Pr
         break;
       }
       case Kind::Time:
-        if (!ParseFileTime(text, v.ft)) return false;
+        if (!ParseFileTime(text, v.ft)) return field() + " is not a time yyyy-mm-dd hh:mm:ss";
         break;
     }
     row[c.tag] = std::move(v);
   }
-  return true;
+  for (size_t i = columns.size(); i < r.fields.size(); ++i)
+    if (!r.fields[i].empty())
+      return "a line has " + std::to_string(columns.size()) + " fields, this one " + std::to_string(r.fields.size());
+  return "";
 }
 
-// Loads the store file of a server; nullopt when there is none. corrupt is
-// set when a line cannot be read.
-std::optional<StoreFile> LoadStoreFile(const std::string& server, bool& corrupt) {
-  corrupt = false;
-  if (server.empty() || server.find_first_of("/\\") != std::string::npos) return std::nullopt;
-  auto file = providers::FindProviderFile("stores/" + server + ".txt");
-  std::vector<providers::Section> sections;
-  if (!file || !providers::ReadSections(*file, sections)) return std::nullopt;
+// A store file: a line that cannot be read is logged and left out, and the
+// rest of the file is read.
+StoreFile ParseStoreFile(const providers::ProviderText& text) {
   StoreFile out;
-  for (const auto& s : sections) {
+  for (const auto& s : providers::ParseSections(text.bytes, &text.bad)) {
     if (EqualsNoCase(s.name, "Server")) {
       for (const auto& r : s.records) {
         // "Key=Value" or "Key<TAB>Value"
@@ -114,21 +114,33 @@ std::optional<StoreFile> LoadStoreFile(const std::string& server, bool& corrupt)
         while (!value.empty() && value.front() == ' ') value.erase(0, 1);
         if (EqualsNoCase(key, "Organization")) out.organization = value;
         else if (EqualsNoCase(key, "Site")) out.site = value;
+        else text.bad.Report(r.line, "[Server] holds Organization=... and Site=... lines");
       }
     } else if (EqualsNoCase(s.name, "Private") || EqualsNoCase(s.name, "Public")) {
       const bool isPrivate = EqualsNoCase(s.name, "Private");
       (isPrivate ? out.hasPrivate : out.hasPublic) = true;
       for (const auto& r : s.records) {
         PropMap row;
-        if (!ParseRow(r, isPrivate ? kMailboxColumns : kFolderColumns, row)) {
-          corrupt = true;
-          return out;
-        }
-        (isPrivate ? out.mailboxes : out.folders).push_back(std::move(row));
+        if (std::string why = ParseRow(r, isPrivate ? kMailboxColumns : kFolderColumns, row); !why.empty())
+          text.bad.Report(r.line, why);
+        else
+          (isPrivate ? out.mailboxes : out.folders).push_back(std::move(row));
       }
+    } else {
+      for (const auto& r : s.records)
+        text.bad.Report(r.line, s.name.empty() ? "a line before the first section"
+                                               : "a line in the unknown section [" + s.name + "]");
     }
   }
   return out;
+}
+
+// The store file of a server, as it is now; nullptr when there is none or
+// it cannot be read.
+std::shared_ptr<const StoreFile> LoadStoreFile(const std::string& server) {
+  static providers::ProviderCache<StoreFile> cache("Information store");
+  if (server.empty() || server.find_first_of("/\\") != std::string::npos) return nullptr;
+  return cache.Get("stores/" + server + ".txt", ParseStoreFile);
 }
 
 // ---- Objects ------------------------------------------------------------
@@ -223,13 +235,11 @@ class FileManageStore : public IExchangeManageStore {
   static int32_t Open(const std::string& dn, bool mailboxes, std::unique_ptr<IMAPITable>& table) {
     std::string org, site, server;
     if (!ParseServerDn(dn, org, site, server)) return MAPI_E_INVALID_PARAMETER;
-    bool corrupt = false;
-    auto file = LoadStoreFile(server, corrupt);
+    auto file = LoadStoreFile(server);
     if (!file) return MAPI_E_NOT_FOUND;
     if ((!file->organization.empty() && !EqualsNoCase(file->organization, org)) ||
         (!file->site.empty() && !EqualsNoCase(file->site, site)))
       return MAPI_E_NOT_FOUND;
-    if (corrupt) return MAPI_E_CORRUPT_DATA;
     if (mailboxes ? !file->hasPrivate : !file->hasPublic) return MAPI_E_NOT_FOUND;
     table = std::make_unique<MemoryTable>(mailboxes ? file->mailboxes : file->folders);
     return S_OK;
@@ -257,8 +267,7 @@ class FileSession : public IMAPISession {
 
   int32_t GetMsgStoresTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
     if (loggedOff_) return MAPI_E_CALL_FAILED;
-    bool corrupt = false;
-    auto file = LoadStoreFile(profile_.homeServer, corrupt);
+    auto file = LoadStoreFile(profile_.homeServer);
     std::vector<PropMap> rows;
     auto add = [&](const std::string& entry, const Guid& provider, const std::string& name) {
       PropMap r;
@@ -287,8 +296,7 @@ class FileSession : public IMAPISession {
     const std::string privateId = "private:" + profile_.homeServer, publicId = "public:" + profile_.homeServer;
     if (id != privateId && id != publicId) return MAPI_E_NOT_FOUND;
     // The home server must be there to open a store on it.
-    bool corrupt = false;
-    if (!LoadStoreFile(profile_.homeServer, corrupt)) return MAPI_E_NETWORK_ERROR;
+    if (!LoadStoreFile(profile_.homeServer)) return MAPI_E_NETWORK_ERROR;
     store = std::make_unique<FileMsgStore>();
     return S_OK;
   }

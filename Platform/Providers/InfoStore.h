@@ -24,8 +24,10 @@
 //        owners, contacts, folder path, associated items
 //    Times are UTC, "yyyy-mm-dd hh:mm:ss". An empty field means the
 //    property is absent from that row. A server without a [Public] section
-//    has no public store. A value that cannot be read makes the table
-//    unreadable (MAPI_E_CORRUPT_DATA), so a mistake in a file is noticed.
+//    has no public store. A line that cannot be read (a value of the wrong
+//    form, a line outside the sections) is logged once with its file and
+//    line number (ProviderFolder.h) and left out; the rest of the file is
+//    read.
 //
 // A session logs on with a profile: explicitly by name (flags without
 // MAPI_LOGON_UI), or through the profile chooser of the UI seam

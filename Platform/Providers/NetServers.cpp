@@ -32,12 +32,19 @@ struct Network {
   std::map<std::string, uint32_t> serverListErrors;  // by upper-case domain
 };
 
-uint32_t AccessCode(const std::string& text) {
-  if (text.empty() || text == "-" || EqualsNoCase(text, "ok")) return 0;
+std::optional<uint32_t> AccessCode(const std::string& text) {
+  if (text.empty() || text == "-" || EqualsNoCase(text, "ok")) return 0u;
   if (EqualsNoCase(text, "denied")) return ERROR_ACCESS_DENIED;
   if (EqualsNoCase(text, "unreachable")) return RPC_S_SERVER_UNAVAILABLE;
   auto n = providers::ParseNumber(text);
-  return n ? static_cast<uint32_t>(*n) : RPC_S_SERVER_UNAVAILABLE;
+  if (!n || *n > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(*n);
+}
+
+std::optional<uint32_t> Code(const std::string& text) {
+  auto n = providers::ParseNumber(text);
+  if (!n || *n > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(*n);
 }
 
 void AddDomain(Network& net, const std::string& name) {
@@ -47,49 +54,76 @@ void AddDomain(Network& net, const std::string& name) {
   net.domains.push_back(name);
 }
 
-Network Load() {
-  Network net;
-  auto file = providers::FindProviderFile("network.txt");
-  std::vector<providers::Record> records;
-  if (!file || !providers::ReadRecords(*file, records)) return net;
-  net.present = true;
-  for (const auto& r : records) {
-    const std::string& kind = r.Field(0);
-    if (EqualsNoCase(kind, "domain")) {
-      AddDomain(net, r.Field(1));
-    } else if (EqualsNoCase(kind, "server")) {
-      Server s;
-      s.domain = r.Field(1);
-      s.name = r.Field(2);
-      if (s.name.empty()) continue;
-      s.type = static_cast<uint32_t>(providers::ParseNumber(r.Field(3)).value_or(0));
-      std::string list = r.Field(4), piece;
-      for (size_t i = 0; i <= list.size(); ++i) {
-        if (i == list.size() || list[i] == ',') {
-          while (!piece.empty() && piece.back() == ' ') piece.pop_back();
-          size_t b = piece.find_first_not_of(' ');
-          if (b != std::string::npos && piece != "-") s.services.push_back(piece.substr(b));
-          piece.clear();
-        } else {
-          piece += list[i];
-        }
-      }
-      s.access = AccessCode(r.Field(5));
-      AddDomain(net, s.domain);
-      net.servers.push_back(std::move(s));
-    } else if (EqualsNoCase(kind, "local")) {
-      net.localDomain = r.Field(1);
-      net.localMachine = r.Field(2);
-    } else if (EqualsNoCase(kind, "error")) {
-      if (EqualsNoCase(r.Field(1), "domains")) {
-        if (auto n = providers::ParseNumber(r.Field(2))) net.domainListError = static_cast<uint32_t>(*n);
-      } else if (EqualsNoCase(r.Field(1), "servers")) {
-        if (auto n = providers::ParseNumber(r.Field(3)))
-          net.serverListErrors[UpperAscii(r.Field(2))] = static_cast<uint32_t>(*n);
+// Why a line cannot be read, or "" when it was taken.
+std::string TakeLine(Network& net, const providers::Record& r) {
+  const std::string& kind = r.Field(0);
+  if (EqualsNoCase(kind, "domain")) {
+    if (r.Field(1).empty()) return "a domain line names no domain";
+    AddDomain(net, r.Field(1));
+  } else if (EqualsNoCase(kind, "server")) {
+    Server s;
+    s.domain = r.Field(1);
+    s.name = r.Field(2);
+    if (s.name.empty()) return "a server line names the server in its third field";
+    auto type = Code(r.Field(3));
+    if (!type) return "the server type '" + r.Field(3) + "' is not a number";
+    s.type = *type;
+    std::string list = r.Field(4), piece;
+    for (size_t i = 0; i <= list.size(); ++i) {
+      if (i == list.size() || list[i] == ',') {
+        while (!piece.empty() && piece.back() == ' ') piece.pop_back();
+        size_t b = piece.find_first_not_of(' ');
+        if (b != std::string::npos && piece != "-") s.services.push_back(piece.substr(b));
+        piece.clear();
+      } else {
+        piece += list[i];
       }
     }
+    auto access = AccessCode(r.Field(5));
+    if (!access) return "the access '" + r.Field(5) + "' is neither ok, denied, unreachable nor an error number";
+    s.access = *access;
+    AddDomain(net, s.domain);
+    net.servers.push_back(std::move(s));
+  } else if (EqualsNoCase(kind, "local")) {
+    if (r.Field(1).empty()) return "a local line names the local domain";
+    net.localDomain = r.Field(1);
+    net.localMachine = r.Field(2);
+  } else if (EqualsNoCase(kind, "error")) {
+    if (EqualsNoCase(r.Field(1), "domains")) {
+      auto n = Code(r.Field(2));
+      if (!n) return "the error '" + r.Field(2) + "' is not a number";
+      net.domainListError = *n;
+    } else if (EqualsNoCase(r.Field(1), "servers")) {
+      auto n = Code(r.Field(3));
+      if (r.Field(2).empty() || !n) return "an error line for servers names a domain and an error number";
+      net.serverListErrors[UpperAscii(r.Field(2))] = *n;
+    } else {
+      return "an error line is for 'domains' or 'servers'";
+    }
+  } else {
+    return "'" + kind + "' is not a kind of line (domain, server, local or error)";
   }
+  return "";
+}
+
+Network Parse(const providers::ProviderText& text) {
+  Network net;
+  net.present = true;
+  for (const auto& r : providers::ParseRecords(text.bytes, &text.bad))
+    if (std::string why = TakeLine(net, r); !why.empty()) text.bad.Report(r.line, why);
   if (net.localDomain.empty() && !net.domains.empty()) net.localDomain = net.domains.front();
+  return net;
+}
+
+// The network as the file says now; a missing or unreadable file is no
+// network.
+std::shared_ptr<const Network> Load() {
+  static providers::ProviderCache<Network> cache("Network servers");
+  auto net = cache.Get("network.txt", Parse);
+  if (!net) {
+    static const auto none = std::make_shared<const Network>();
+    return none;
+  }
   return net;
 }
 
@@ -120,7 +154,8 @@ uint64_t NewHandle(std::vector<std::string> services) {
 uint32_t NetServerEnum(const std::string&, uint32_t serverType, const std::string& domain,
                        std::vector<SERVER_INFO_101>& entries) {
   entries.clear();
-  Network net = Load();
+  const auto loaded = Load();
+  const Network& net = *loaded;
   if (!net.present) return ERROR_NO_BROWSER_SERVERS_FOUND;
 
   if (serverType == SV_TYPE_DOMAIN_ENUM) {
@@ -171,7 +206,8 @@ void ScHandle::Close() {
 
 uint32_t OpenSCManager(const std::string& machineName, uint32_t, ScHandle& manager) {
   manager.Close();
-  Network net = Load();
+  const auto loaded = Load();
+  const Network& net = *loaded;
   std::string name = StripBackslashes(machineName);
   if (name.empty()) {
     name = net.localMachine;

@@ -22,7 +22,8 @@
 //   error <TAB> servers <TAB> DOMAIN <TAB> CODE
 //       listing the domains, or the servers of DOMAIN, answers with CODE;
 //       234 (more data) still returns the entries.
-// Names match without regard to case. Without the file, or for a domain
+// Names match without regard to case. A line of another form is logged
+// once and left out (ProviderFolder.h). Without the file, or for a domain
 // it does not name, listing fails with 6118; an unknown machine's service
 // control manager cannot be reached (1722).
 #include <cstddef>

@@ -4,7 +4,8 @@
 // profile per line:
 //   profile name <TAB> home server
 // e.g. "EX1 Profile<TAB>EX1". Names match without regard to case; the
-// file's order is the order profiles are listed in.
+// file's order is the order profiles are listed in. A line of another form
+// is logged once and left out (ProviderFolder.h).
 #include <optional>
 #include <string>
 #include <vector>

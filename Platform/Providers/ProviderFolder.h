@@ -8,8 +8,14 @@
 // Helpers shared by every provider: names of files and folders match
 // without regard to case, and the text formats are lines of TAB-separated
 // fields where blank lines and lines starting with "#" are ignored.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +39,60 @@ std::optional<std::filesystem::path> FindFileNoCase(const std::filesystem::path&
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string UpperAscii(std::string_view s);
 
+// One version of a file: a file rewritten, replaced or touched gets another
+// stamp, so a reader that keeps a parsed file reads it again.
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // nanoseconds
+  int64_t changed = 0;   // nanoseconds
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The text every refused provider file gives, as the system's own "access
+// denied" reads.
+inline constexpr const char* kAccessDenied = "Access is denied.";
+
+// Reads a whole provider file. Only a regular file is read: a named pipe, a
+// device, a socket or a folder is refused before it is opened (opening a
+// named pipe waits for a writer, for good) with kAccessDenied. False, with
+// *error saying why, when the file is refused or cannot be read; *stamp is
+// the version that was read.
+bool ReadProviderFile(const std::filesystem::path& file, std::string& bytes, FileStamp* stamp = nullptr,
+                      std::string* error = nullptr);
+
+// The version of a file as it is now (one stat); nullopt when there is none.
+std::optional<FileStamp> StampOf(const std::filesystem::path& file);
+
+// The lines of a provider file a reader cannot read go to the program's
+// error log "VelmorcastErrorLog.log" in the application folder, in the
+// shared line shape (time, number, description, context), each line of a
+// version of a file once however often that version is read, at most
+// kMaxLoggedLines of them per version (then one line saying so).
+inline constexpr int kMaxLoggedLines = 20;
+class BadLines {
+ public:
+  // context: what was being read ("Account names", ...).
+  BadLines(std::filesystem::path file, FileStamp stamp, std::string context);
+  // Writes what was reported, in line order.
+  ~BadLines();
+  BadLines(const BadLines&) = delete;
+  BadLines& operator=(const BadLines&) = delete;
+  // Reports line `line` (from 1) of the file with the reason; 0 for the
+  // file as a whole.
+  void Report(int line, const std::string& why);
+  // How many lines were reported on this object.
+  int Count() const { return static_cast<int>(reported_.size()); }
+  const std::filesystem::path& File() const { return file_; }
+
+ private:
+  std::filesystem::path file_;
+  FileStamp stamp_;
+  std::string context_;
+  std::vector<std::pair<int, std::string>> reported_;
+};
+
 // One line of a provider file: its number (from 1) and its fields.
 struct Record {
   int line = 0;
@@ -41,11 +101,6 @@ struct Record {
   const std::string& Field(size_t i) const;
 };
 
-// Reads a provider file: lines split at TAB, a trailing CR removed, blank
-// lines and "#" comment lines skipped, blanks around each field trimmed.
-// A UTF-8 byte-order mark is ignored. False when the file cannot be read.
-bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records);
-
 // Lines grouped in "[Section]" blocks (an INI-like file whose sections hold
 // TAB-separated records). Records before the first section belong to "".
 struct Section {
@@ -53,6 +108,17 @@ struct Section {
   int line = 0;
   std::vector<Record> records;
 };
+
+// Splits the text of a provider file into records: lines split at TAB, a
+// trailing CR removed, blank lines and "#" comment lines skipped, blanks
+// around each field trimmed. A UTF-8 byte-order mark is ignored. A line
+// that is not text (control characters, bytes that are not UTF-8) is
+// reported to `bad` (when given) and left out.
+std::vector<Record> ParseRecords(std::string_view text, BadLines* bad = nullptr);
+std::vector<Section> ParseSections(std::string_view text, BadLines* bad = nullptr);
+
+// Reads and splits a provider file. False when it cannot be read.
+bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records);
 bool ReadSections(const std::filesystem::path& file, std::vector<Section>& sections);
 // The section of that name (without regard to case), or nullptr.
 const Section* FindSection(const std::vector<Section>& sections, std::string_view name);
@@ -60,5 +126,51 @@ const Section* FindSection(const std::vector<Section>& sections, std::string_vie
 // A number written in decimal or as 0x-prefixed hexadecimal; nullopt when
 // the text is not one (or does not fit in 64 bits).
 std::optional<uint64_t> ParseNumber(std::string_view text);
+
+// A provider file parsed into T, kept while the file stays as it was. Get
+// looks the file up once (one stat per call) and reads and parses it again
+// only when its version changed; bad lines are reported while parsing, so
+// each is logged once per version. Missing, refused and unreadable files
+// give nullptr. Safe to use from any thread.
+struct ProviderText {
+  const std::filesystem::path& file;
+  const std::string& bytes;
+  BadLines& bad;
+};
+class ParsedFiles {
+ public:
+  using Parse = std::function<std::shared_ptr<const void>(const ProviderText&)>;
+  explicit ParsedFiles(std::string context) : context_(std::move(context)) {}
+  // `relative` names the file below the providers folder ("stores/EX1.txt").
+  std::shared_ptr<const void> Get(std::string_view relative, const Parse& parse);
+
+ private:
+  struct Entry {
+    std::filesystem::path folder;  // the providers folder it was found in
+    std::filesystem::path file;
+    FileStamp stamp;
+    std::shared_ptr<const void> value;
+  };
+  std::shared_ptr<const void> Load(Entry& entry, const struct stat& st, const Parse& parse);
+  std::string context_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;  // by relative name, upper case
+};
+
+template <class T>
+class ProviderCache {
+ public:
+  explicit ProviderCache(std::string context) : files_(std::move(context)) {}
+  // parse: T(const ProviderText&).
+  template <class F>
+  std::shared_ptr<const T> Get(std::string_view relative, F parse) {
+    return std::static_pointer_cast<const T>(files_.Get(relative, [&](const ProviderText& text) {
+      return std::shared_ptr<const void>(std::make_shared<const T>(parse(text)));
+    }));
+  }
+
+ private:
+  ParsedFiles files_;
+};
 
 }  // namespace velmo::providers

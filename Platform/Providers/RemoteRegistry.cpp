@@ -1,7 +1,9 @@
 // Read-only registry of named servers over registry-editor export files.
 #include "RemoteRegistry.h"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -22,17 +24,7 @@ struct Value {
   std::string name;
   DWORD type = REG_NONE;
   std::vector<BYTE> data;
-};
-
-struct Key {
-  std::string name;
-  std::vector<std::unique_ptr<Key>> subkeys;  // in stored order
-  std::vector<Value> values;                  // in stored order
-};
-
-struct Hive {
-  Key root;
-  FILETIME stamp{};
+  bool removed = false;  // while parsing: taken out again by "name"=-
 };
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -44,24 +36,80 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-const Key* FindSubkey(const Key& key, std::string_view name) {
-  for (const auto& k : key.subkeys)
-    if (SameName(k->name, name)) return k.get();
-  return nullptr;
+std::string Folded(std::string_view name) {
+  std::string out(name);
+  for (auto& c : out) c = FoldAscii(c);
+  return out;
 }
 
-Key& SubkeyFor(Key& key, std::string_view name) {
-  for (auto& k : key.subkeys)
-    if (SameName(k->name, name)) return *k;
-  key.subkeys.push_back(std::make_unique<Key>());
-  key.subkeys.back()->name = std::string(name);
-  return *key.subkeys.back();
+// A key: its subkeys and values in stored order, each also found by its
+// folded name in constant time, whatever the number of siblings (a key of
+// a few is searched through; past kIndexFrom it keeps an index). Keys live
+// in their hive's arena and point at one another, so neither building nor
+// destroying a hive recurses on the depth of its keys.
+struct Key {
+  std::string name;
+  std::vector<Key*> subkeys;  // in stored order; null while parsing: removed
+  std::unordered_map<std::string, size_t> subkeyAt;  // kept when many
+  std::vector<Value> values;  // in stored order
+  std::unordered_map<std::string, size_t> valueAt;   // kept when many
+  bool touched = false;  // while parsing: lost a subkey or a value
+};
+
+constexpr size_t kIndexFrom = 8;
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+// The registry's own limit on the depth of keys.
+constexpr size_t kMaxDepth = 512;
+
+struct Hive {
+  std::deque<Key> keys;  // keys.front() is HKEY_LOCAL_MACHINE
+  FILETIME stamp{};
+  Hive() { keys.emplace_back(); }
+  Key& Root() { return keys.front(); }
+  const Key& Root() const { return keys.front(); }
+};
+
+size_t SubkeyAt(const Key& key, std::string_view name) {
+  if (key.subkeys.size() > kIndexFrom) {
+    auto it = key.subkeyAt.find(Folded(name));
+    return it == key.subkeyAt.end() ? kNone : it->second;
+  }
+  for (size_t i = 0; i < key.subkeys.size(); ++i)
+    if (key.subkeys[i] && SameName(key.subkeys[i]->name, name)) return i;
+  return kNone;
+}
+
+size_t ValueAt(const Key& key, std::string_view name) {
+  if (key.values.size() > kIndexFrom) {
+    auto it = key.valueAt.find(Folded(name));
+    return it == key.valueAt.end() ? kNone : it->second;
+  }
+  for (size_t i = 0; i < key.values.size(); ++i)
+    if (!key.values[i].removed && SameName(key.values[i].name, name)) return i;
+  return kNone;
+}
+
+// Rebuilds the indexes of a key after its lists changed size.
+void Reindex(Key& key) {
+  key.subkeyAt.clear();
+  if (key.subkeys.size() > kIndexFrom)
+    for (size_t i = 0; i < key.subkeys.size(); ++i)
+      if (key.subkeys[i]) key.subkeyAt.emplace(Folded(key.subkeys[i]->name), i);
+  key.valueAt.clear();
+  if (key.values.size() > kIndexFrom)
+    for (size_t i = 0; i < key.values.size(); ++i)
+      if (!key.values[i].removed) key.valueAt.emplace(Folded(key.values[i].name), i);
+}
+
+const Key* FindSubkey(const Key& key, std::string_view name) {
+  size_t at = SubkeyAt(key, name);
+  return at == kNone ? nullptr : key.subkeys[at];
 }
 
 const Value* FindValue(const Key& key, std::string_view name) {
-  for (const auto& v : key.values)
-    if (SameName(v.name, name)) return &v;
-  return nullptr;
+  size_t at = ValueAt(key, name);
+  return at == kNone ? nullptr : &key.values[at];
 }
 
 // ---------------------------------------------------------------- text
@@ -212,6 +260,7 @@ class Parser {
       bool ok = t[0] == '[' ? Header(t, why) : ValueLine(t, i, why);
       if (!ok) return Fail(error, i + 1, why);
     }
+    Compact();
     return true;
   }
 
@@ -259,24 +308,43 @@ class Parser {
     inSection_ = true;
     current_ = nullptr;
     if (components.empty() || !SameName(components[0], "HKEY_LOCAL_MACHINE")) return true;
+    if (components.size() - 1 > kMaxDepth) {
+      why = "key nested deeper than the registry's limit of " + std::to_string(kMaxDepth) + " levels";
+      return false;
+    }
     if (remove) {
-      Key* parent = &hive_.root;
+      Key* parent = &hive_.Root();
       for (size_t k = 1; parent && k + 1 < components.size(); ++k)
         parent = const_cast<Key*>(FindSubkey(*parent, components[k]));
       if (parent && components.size() > 1) {
-        auto& subs = parent->subkeys;
-        for (auto it = subs.begin(); it != subs.end(); ++it)
-          if (SameName((*it)->name, components.back())) {
-            subs.erase(it);
-            break;
-          }
+        size_t at = SubkeyAt(*parent, components.back());
+        if (at != kNone) {
+          parent->subkeys[at] = nullptr;
+          parent->subkeyAt.erase(Folded(components.back()));
+          Touch(parent);
+        }
       }
       return true;
     }
-    Key* key = &hive_.root;
+    Key* key = &hive_.Root();
     for (size_t k = 1; k < components.size(); ++k) key = &SubkeyFor(*key, components[k]);
     current_ = key;
     return true;
+  }
+
+  Key& SubkeyFor(Key& key, std::string_view name) {
+    if (key.subkeys.size() > kIndexFrom) {
+      // One look at the index finds the key or makes room for it.
+      auto [it, added] = key.subkeyAt.try_emplace(Folded(name), key.subkeys.size());
+      if (!added) return *key.subkeys[it->second];
+    } else if (size_t at = SubkeyAt(key, name); at != kNone) {
+      return *key.subkeys[at];
+    }
+    Key& child = hive_.keys.emplace_back();
+    child.name = std::string(name);
+    key.subkeys.push_back(&child);
+    if (key.subkeys.size() == kIndexFrom + 1) Reindex(key);
+    return child;
   }
 
   // A quoted text starting at s[pos] == '"': \\ and \" are escapes, any
@@ -418,29 +486,53 @@ class Parser {
 
   // A value named again replaces the earlier data in the earlier place.
   void Store(Value v) {
-    for (auto& old : current_->values)
-      if (SameName(old.name, v.name)) {
-        old.type = v.type;
-        old.data = std::move(v.data);
-        return;
-      }
-    current_->values.push_back(std::move(v));
+    Key& key = *current_;
+    size_t at = ValueAt(key, v.name);
+    if (at != kNone) {
+      key.values[at].type = v.type;
+      key.values[at].data = std::move(v.data);
+      return;
+    }
+    std::string name = v.name;
+    key.values.push_back(std::move(v));
+    if (key.values.size() == kIndexFrom + 1)
+      Reindex(key);
+    else if (key.values.size() > kIndexFrom)
+      key.valueAt.emplace(Folded(name), key.values.size() - 1);
   }
 
+  // Marked now, taken out when the file is read (Compact), so that removing
+  // stays constant in time.
   void Remove(const std::string& name) {
-    auto& vals = current_->values;
-    for (auto it = vals.begin(); it != vals.end(); ++it)
-      if (SameName(it->name, name)) {
-        vals.erase(it);
-        return;
-      }
+    size_t at = ValueAt(*current_, name);
+    if (at == kNone) return;
+    current_->values[at].removed = true;
+    current_->valueAt.erase(Folded(name));
+    Touch(current_);
+  }
+
+  void Touch(Key* key) {
+    if (!key->touched) touched_.push_back(key);
+    key->touched = true;
+  }
+
+  // Takes out the keys and values removed while parsing.
+  void Compact() {
+    for (Key* key : touched_) {
+      key->touched = false;
+      std::erase(key->subkeys, nullptr);
+      std::erase_if(key->values, [](const Value& v) { return v.removed; });
+      Reindex(*key);
+    }
+    touched_.clear();
   }
 
   Hive& hive_;
-  std::vector<std::string> lines_;
+  std::vector<std::string_view> lines_;  // into the text being parsed
   bool unicodeHex_ = false;
   bool inSection_ = false;
   Key* current_ = nullptr;
+  std::vector<Key*> touched_;  // keys that lost a subkey or a value
 };
 
 // The whole file as UTF-8 text: UTF-16LE after its byte-order mark, UTF-8
@@ -452,36 +544,38 @@ std::string DecodeFile(const std::string& bytes) {
   return EightBitToUtf8(bytes);
 }
 
-FILETIME ToFileTime(std::filesystem::file_time_type t) {
-  using namespace std::chrono;
-  auto sys = file_clock::to_sys(t);
+// Parses export bytes; on failure `error` says why and `line` where (0:
+// the file as a whole).
+bool ParseHive(const std::string& bytes, Hive& hive, std::string& error, size_t& line) {
+  if (Parser(hive).Parse(DecodeFile(bytes), error)) return true;
+  // "line N: why"
+  line = 0;
+  if (error.rfind("line ", 0) == 0) line = std::strtoul(error.c_str() + 5, nullptr, 10);
+  return false;
+}
+
+FILETIME ToFileTime(int64_t nanoseconds) {
   // 100-nanosecond ticks since 1601-01-01.
-  auto ticks = duration_cast<duration<std::int64_t, std::ratio<1, 10000000>>>(sys.time_since_epoch()).count() +
-               11644473600LL * 10000000LL;
+  int64_t ticks = nanoseconds / 100 + 11644473600LL * 10000000LL;
   auto u = static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks);
   return FILETIME{static_cast<DWORD>(u), static_cast<DWORD>(u >> 32)};
 }
 
 LONG LoadHive(const std::filesystem::path& file, std::shared_ptr<Hive>& out, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
-    if (error) *error = "not a readable file";
+  std::string bytes, why;
+  providers::FileStamp stamp;
+  // Only a regular file is read: a named pipe would block the reader.
+  if (!providers::ReadProviderFile(file, bytes, &stamp, &why)) {
+    if (error) *error = why;
     return ERROR_ACCESS_DENIED;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) {
-    if (error) *error = "cannot be opened";
-    return ERROR_ACCESS_DENIED;
-  }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto hive = std::make_shared<Hive>();
-  std::string why;
-  if (!Parser(*hive).Parse(DecodeFile(bytes), why)) {
+  size_t line = 0;
+  if (!ParseHive(bytes, *hive, why, line)) {
     if (error) *error = why;
     return ERROR_BADDB;
   }
-  auto t = std::filesystem::last_write_time(file, ec);
-  if (!ec) hive->stamp = ToFileTime(t);
+  hive->stamp = ToFileTime(stamp.modified);
   out = std::move(hive);
   return ERROR_SUCCESS;
 }
@@ -493,9 +587,11 @@ struct OpenKey {
   const Key* key = nullptr;
 };
 
+// A snapshot as read for one version of its file: the hive, or why it was
+// refused.
 struct CachedHive {
-  std::filesystem::file_time_type time;
-  std::uintmax_t size = 0;
+  providers::FileStamp stamp;
+  LONG rc = ERROR_SUCCESS;
   std::shared_ptr<const Hive> hive;
 };
 
@@ -529,30 +625,47 @@ bool Resolve(HKEY h, OpenKey& out) {
   return true;
 }
 
-// The snapshot of a server, parsed again only when its file changed.
+// The snapshot of a server, parsed again only when its file changed. A
+// snapshot that is refused is logged once per version of its file, with
+// the line that could not be read.
 LONG HiveFor(const std::filesystem::path& file, std::shared_ptr<const Hive>& out) {
-  std::error_code ec1, ec2;
-  auto time = std::filesystem::last_write_time(file, ec1);
-  auto size = std::filesystem::file_size(file, ec2);
-  std::string key = file.string();
+  const std::string key = file.string();
   State& s = S();
-  if (!ec1 && !ec2) {
+  auto now = providers::StampOf(file);
+  if (now) {
     std::lock_guard lock(s.mutex);
     auto it = s.cache.find(key);
-    if (it != s.cache.end() && it->second.time == time && it->second.size == size) {
+    if (it != s.cache.end() && it->second.stamp == *now) {
       out = it->second.hive;
-      return ERROR_SUCCESS;
+      return it->second.rc;
     }
   }
-  std::shared_ptr<Hive> hive;
-  LONG rc = LoadHive(file, hive, nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  out = hive;
-  if (!ec1 && !ec2) {
-    std::lock_guard lock(s.mutex);
-    s.cache[key] = CachedHive{time, size, out};
+  std::string bytes, why;
+  providers::FileStamp stamp;
+  CachedHive cached;
+  size_t line = 0;
+  if (!providers::ReadProviderFile(file, bytes, &stamp, &why)) {
+    cached.rc = ERROR_ACCESS_DENIED;
+    if (!now) return cached.rc;  // gone meanwhile: nothing to keep
+    stamp = *now;
+  } else {
+    auto hive = std::make_shared<Hive>();
+    if (ParseHive(bytes, *hive, why, line)) {
+      hive->stamp = ToFileTime(stamp.modified);
+      cached.hive = std::move(hive);
+    } else {
+      cached.rc = ERROR_BADDB;
+      // "line N: why" becomes "why" on the logged line, which names the line.
+      if (auto colon = why.find(": "); line && colon != std::string::npos) why = why.substr(colon + 2);
+    }
   }
-  return ERROR_SUCCESS;
+  if (cached.rc != ERROR_SUCCESS) providers::BadLines(file, stamp, "Registry").Report(static_cast<int>(line), why);
+  cached.stamp = stamp;
+  out = cached.hive;
+  LONG rc = cached.rc;
+  std::lock_guard lock(s.mutex);
+  s.cache[key] = std::move(cached);
+  return rc;
 }
 
 // The snapshot file of a server, its name matched without regard to case.
@@ -637,7 +750,7 @@ LONG RegConnectRegistryA(const char* lpMachineName, HKEY hKey, HKEY* phkResult) 
   std::shared_ptr<const Hive> hive;
   LONG rc = HiveFor(file, hive);
   if (rc != ERROR_SUCCESS) return rc;
-  const Key* root = &hive->root;
+  const Key* root = &hive->Root();
   *phkResult = NewHandle(OpenKey{std::move(hive), root});
   return ERROR_SUCCESS;
 }

@@ -82,9 +82,12 @@ inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 // Connects to HKEY_LOCAL_MACHINE of the server (a plain name or "\\name";
 // hKey must be HKEY_LOCAL_MACHINE, else ERROR_INVALID_HANDLE). No snapshot
 // for the server, or an empty name: ERROR_BAD_NETPATH. A snapshot that
-// cannot be read: ERROR_ACCESS_DENIED; one that is not a valid export:
-// ERROR_BADDB. On success *phkResult is a handle to close with RegCloseKey;
-// on failure it is set to null.
+// cannot be read, or is not a regular file (a named pipe is never opened):
+// ERROR_ACCESS_DENIED; one that is not a valid export, or nests keys deeper
+// than the registry's limit of 512 levels: ERROR_BADDB. A refused snapshot
+// is logged once per version of its file, naming the file and the line
+// (ProviderFolder.h). On success *phkResult is a handle to close with
+// RegCloseKey; on failure it is set to null.
 LONG RegConnectRegistryA(const char* lpMachineName, HKEY hKey, HKEY* phkResult);
 
 // Opens a key below hKey (null or "" opens hKey again as a new handle).

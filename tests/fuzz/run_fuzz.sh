@@ -1,35 +1,68 @@
 #!/usr/bin/env bash
-# run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS
-# Builds the descriptor fuzz target with clang++ -fsanitize=fuzzer,address
-# (installing clang when it is missing and this is possible) and runs it
-# for SECONDS on a corpus seeded with well-formed and damaged descriptors.
+# run_fuzz.sh build SOURCE_DIR WORK_DIR
+#   Builds the fuzz targets with clang++ -fsanitize=fuzzer,address
+#   (installing clang when it is missing and this is possible); without
+#   clang nothing is built and the runs below are skipped.
+# run_fuzz.sh run SOURCE_DIR WORK_DIR TARGET SECONDS
+#   Runs one target for SECONDS on its own corpus, seeded with well-formed
+#   and damaged inputs. Exits 77 (skipped) when the target was not built.
 set -euo pipefail
-src=$1
-work=$2
-seconds=${3:-60}
+mode=$1
+src=$2
+work=$3
+build="$work/fuzz-build"
 
-if ! command -v clang++ >/dev/null 2>&1; then
-  echo "clang++ not found; installing clang"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo -n"
-  if command -v apt-get >/dev/null 2>&1; then
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang >/dev/null 2>&1 ||
-      { $SUDO apt-get update >/dev/null 2>&1 &&
-        $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang >/dev/null 2>&1; } ||
-      true
+if [ "$mode" = build ]; then
+  if ! command -v clang++ >/dev/null 2>&1; then
+    echo "clang++ not found; installing clang"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo -n"
+    if command -v apt-get >/dev/null 2>&1; then
+      $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang >/dev/null 2>&1 ||
+        { $SUDO apt-get update >/dev/null 2>&1 &&
+          $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang >/dev/null 2>&1; } ||
+        true
+    fi
   fi
-fi
-if ! command -v clang++ >/dev/null 2>&1; then
-  echo "clang++ is not available and could not be installed: the fuzz run is skipped."
+  if ! command -v clang++ >/dev/null 2>&1; then
+    echo "clang++ is not available and could not be installed: the fuzz runs are skipped."
+    rm -rf "$build"
+    exit 0
+  fi
+  cmake -S "$src/tests/fuzz/target" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SOURCE_DIR="$src" >/dev/null
+  cmake --build "$build" -j4
   exit 0
 fi
 
-cmake -S "$src/tests/fuzz/target" -B "$work/fuzz-build" -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SOURCE_DIR="$src" >/dev/null
-cmake --build "$work/fuzz-build" -j4
-
-corpus="$work/fuzz-corpus"
+target=$4
+seconds=${5:-60}
+if [ ! -x "$build/$target" ]; then
+  echo "$target was not built (no clang): skipped."
+  exit 77
+fi
+corpus="$work/corpus-$target"
 mkdir -p "$corpus"
-"$work/fuzz-build/fuzz_seeds" "$corpus"
-"$work/fuzz-build/fuzz_security_descriptor" -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix="$work/" "$corpus"
+options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/$target-")
+case "$target" in
+  fuzz_security_descriptor)
+    "$build/fuzz_seeds" "$corpus"
+    ;;
+  fuzz_registry_export)
+    cp "$src"/sample/providers/registry/*.reg "$corpus/"
+    # A key at the depth limit and one beyond it.
+    { printf 'REGEDIT4\n[HKEY_LOCAL_MACHINE'; for _ in $(seq 513); do printf '\\K'; done; printf ']\n'; } \
+      >"$corpus/seed-deep"
+    options+=(-max_len=16384 -timeout=10)
+    ;;
+  fuzz_provider_files)
+    # The first byte picks the file, as the target reads it.
+    i=0
+    for f in network.txt accounts.txt profiles.txt stores/EX1.txt publicacl/EX1.txt; do
+      { printf "\\x$(printf %02x $i)"; cat "$src/sample/providers/$f"; } >"$corpus/seed-$i"
+      i=$((i + 1))
+    done
+    options+=(-max_len=16384 -timeout=10)
+    ;;
+esac
+"$build/$target" "${options[@]}" "$corpus"

@@ -1,12 +1,14 @@
 #pragma once
 // Helpers for the remote-registry tests: a providers folder that
-// VELMORCAST_PROVIDERS points at while a test runs, UTF-16LE export files,
+// VELMORCAST_PROVIDERS points at while a test runs (and VELMORCAST_HOME, so
+// the error log lands there too), UTF-16LE export files,
 // and short ways to read keys and values.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -29,9 +31,16 @@ class ProvidersFolder {
       owned_ = true;
     }
     ::setenv("VELMORCAST_PROVIDERS", dir_.c_str(), 1);
+    if (!owned_) return;
+    if (const char* home = std::getenv("VELMORCAST_HOME")) oldHome_ = home;
+    ::setenv("VELMORCAST_HOME", dir_.c_str(), 1);
   }
   ~ProvidersFolder() {
     ::unsetenv("VELMORCAST_PROVIDERS");
+    if (oldHome_)
+      ::setenv("VELMORCAST_HOME", oldHome_->c_str(), 1);
+    else if (owned_)
+      ::unsetenv("VELMORCAST_HOME");
     std::error_code ec;
     if (owned_) std::filesystem::remove_all(dir_, ec);
   }
@@ -45,6 +54,7 @@ class ProvidersFolder {
  private:
   std::filesystem::path dir_;
   bool owned_ = false;
+  std::optional<std::string> oldHome_;
 };
 
 // UTF-8 text (Basic Multilingual Plane) as a version 5 export file:
