@@ -1,5 +1,12 @@
 #include "QtUi.h"
 
+#include <QPrintDialog>
+#include <QPrinter>
+#include <filesystem>
+#include <memory>
+
+#include "Printers.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -137,6 +144,38 @@ bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWin
 
   if (dlg.exec() != QDialog::Accepted || !list->currentItem()) return false;
   chosen = list->currentItem()->text().toStdString();
+  return true;
+}
+
+bool QtUi::PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) {
+  if (!HaveWidgets()) return false;
+  std::unique_ptr<QPrinter> printer = printers::OpenPrinter(settings);
+  if (settings.device == printers::kPdfDevice) {
+    const std::filesystem::path file = printers::PdfTarget(settings);
+    printer->setOutputFileName(QString::fromStdString(file.string()));
+  }
+  QWidget* owner = OwnerFromId(ownerWindowId);
+  QPrintDialog dlg(printer.get(), owner ? owner : ActiveOwner());
+  dlg.setWindowTitle("Print Setup");
+  dlg.setOption(QAbstractPrintDialog::PrintToFile, true);
+  dlg.setOption(QAbstractPrintDialog::PrintPageRange, false);
+  dlg.setOption(QAbstractPrintDialog::PrintSelection, false);
+  dlg.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+  dlg.setOption(QAbstractPrintDialog::PrintCollateCopies, true);
+  dlg.setOption(QAbstractPrintDialog::PrintShowPageSize, true);
+  if (dlg.exec() != QDialog::Accepted) return false;
+  ui::PrinterSettings chosen;
+  if (printer->outputFormat() == QPrinter::PdfFormat || !printer->outputFileName().isEmpty()) {
+    chosen.device = printers::kPdfDevice;
+    chosen.file = printer->outputFileName().toStdString();
+  } else {
+    chosen.device = printer->printerName().toStdString();
+  }
+  chosen.paper = static_cast<int>(printer->pageLayout().pageSize().id());
+  chosen.orientation = printer->pageLayout().orientation() == QPageLayout::Landscape ? 1 : 0;
+  chosen.copies = printer->copyCount();
+  chosen.duplex = static_cast<int>(printer->duplex());
+  settings = chosen;
   return true;
 }
 
