@@ -6,6 +6,7 @@
 #include <QPrinterInfo>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 
@@ -137,6 +138,13 @@ bool Job::Begin(const std::string& documentName) {
     std::error_code ec;
     if (target_.has_parent_path()) std::filesystem::create_directories(target_.parent_path(), ec);
     temp_ = target_.parent_path() / ("." + target_.filename().string() + ".part");
+    // The PDF engine opens its file late and reports no failure to write
+    // it: find out now whether the file can be made.
+    if (!std::ofstream(temp_, std::ios::binary | std::ios::trunc)) {
+      failure_ = "Cannot write \"" + temp_.string() + "\"";
+      temp_.clear();
+      return false;
+    }
     printer_->setOutputFileName(QString::fromStdString(temp_.string()));
   } else if (!QPrinterInfo::printerInfo(QString::fromStdString(settings_.device)).isNull()) {
     printer_->setPrinterName(QString::fromStdString(settings_.device));
@@ -180,6 +188,11 @@ bool Job::Finish() {
   }
   if (!temp_.empty()) {
     std::error_code ec;
+    if (std::filesystem::file_size(temp_, ec) == 0 || ec) {
+      failure_ = "Nothing was written to \"" + temp_.string() + "\"";
+      std::filesystem::remove(temp_, ec);
+      return false;
+    }
     std::filesystem::rename(temp_, target_, ec);
     if (ec) {
       failure_ = "Cannot write \"" + target_.string() + "\": " + ec.message();
