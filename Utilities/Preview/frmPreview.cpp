@@ -218,6 +218,9 @@ void frmPreview::UpdateMoveButtons() {
   cmdMove_[2]->setEnabled(forward);
   cmdMove_[3]->setEnabled(forward);
   lbPageNo_->setText(QString::fromStdString(ShowPageNoCaption(v_)));
+  // A long page count widens the label leftwards rather than being cut.
+  const int w = std::max(Px(1545), lbPageNo_->sizeHint().width());
+  lbPageNo_->setGeometry(std::min(Px(9720), width() - w - 4), lbPageNo_->y(), w, lbPageNo_->height());
 }
 
 void frmPreview::Activate() {

@@ -47,7 +47,9 @@ TEST_F(PreviewTest, PdfPagesHoldTitlesCaptionsTheirRowsAndPageNumbers) {
   auto grid = ReportGrid(120, 4);
   auto p = NewPrinter();
   CallerSettings(*p, grid.get());
-  const Printed printed = PrintWithStatus(*p);
+  const Printed printed = PrintWithStatus(*p, [](QWidget* w, const std::string& text) {
+    if (text == "Page  2 of  3") w->grab().save(VELMO_BINARY_DIR "/tests/print_status.png");
+  });
   const PrintControlVariables& v = *StateOf(p.get());
   ASSERT_EQ(v.PageCount, 3);
   EXPECT_EQ(v.PageLayoutMode, 1);

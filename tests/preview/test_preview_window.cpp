@@ -117,6 +117,7 @@ TEST_F(PreviewTest, PreviewPagesMovesZoomMenuAndOptions) {
     // returns to page 1; Cancel and Esc keep the page shown.
     Click(w, "cmdMove", 2);
     WhenShown("frmPageSettings", [](QWidget* d) {
+      Save(d, "preview_options.png");
       EXPECT_EQ(d->windowTitle(), "Printer Option");
       EXPECT_TRUE(d->findChild<QCheckBox*>("chkPageNo")->isChecked());
       auto* align = d->findChild<QComboBox*>("cbPageAlign");
@@ -176,6 +177,7 @@ TEST_F(PreviewTest, PrintingFromThePreview) {
     Click(w, "cmdMove", 2);  // page 2
     // Enter in the page selection prints all pages.
     WhenShown("frmPageSelection", [](QWidget* d) {
+      Save(d, "preview_page_selection.png");
       EXPECT_TRUE(d->findChild<QRadioButton*>("opPageSelection1")->isChecked());
       Type(Qt::Key_Return);
     });
