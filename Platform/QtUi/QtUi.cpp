@@ -1,5 +1,6 @@
 #include "QtUi.h"
 
+#include <QDialogButtonBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <filesystem>
@@ -150,9 +151,12 @@ bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWin
 bool QtUi::PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) {
   if (!HaveWidgets()) return false;
   std::unique_ptr<QPrinter> printer = printers::OpenPrinter(settings);
+  // The PDF device opens on the file its next job would write; left as it
+  // is, every job keeps writing a new file of its own.
+  QString proposed;
   if (settings.device == printers::kPdfDevice) {
-    const std::filesystem::path file = printers::PdfTarget(settings);
-    printer->setOutputFileName(QString::fromStdString(file.string()));
+    proposed = QString::fromStdString(printers::PdfTarget(settings).string());
+    printer->setOutputFileName(proposed);
   }
   QWidget* owner = OwnerFromId(ownerWindowId);
   QPrintDialog dlg(printer.get(), owner ? owner : ActiveOwner());
@@ -163,11 +167,15 @@ bool QtUi::PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) {
   dlg.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
   dlg.setOption(QAbstractPrintDialog::PrintCollateCopies, true);
   dlg.setOption(QAbstractPrintDialog::PrintShowPageSize, true);
+  // A set-up, not a print: the confirming button reads OK.
+  for (QDialogButtonBox* box : dlg.findChildren<QDialogButtonBox*>())
+    if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText("OK");
   if (dlg.exec() != QDialog::Accepted) return false;
   ui::PrinterSettings chosen;
   if (printer->outputFormat() == QPrinter::PdfFormat || !printer->outputFileName().isEmpty()) {
     chosen.device = printers::kPdfDevice;
-    chosen.file = printer->outputFileName().toStdString();
+    if (printer->outputFileName() != proposed || !settings.file.empty())
+      chosen.file = printer->outputFileName().toStdString();
   } else {
     chosen.device = printer->printerName().toStdString();
   }

@@ -288,3 +288,40 @@ TEST_F(PreviewTest, PreviewAfterPrintShowsItsOwnGridAndALargeGrid) {
     Save(w, "preview_last_page.png");
   });
 }
+
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include "QtUi.h"
+
+// The windowed set-up dialog: Cancel changes nothing; OK on the PDF device
+// as proposed keeps a new file for every job.
+TEST_F(PreviewTest, WindowedPrinterSetupDialog) {
+  velmo::QtUi qt;
+  velmo::ui::PrinterSettings s = velmo::printers::Current();
+  const velmo::ui::PrinterSettings before = s;
+  auto dialog = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QPrintDialog*>(w); d && d->isVisible()) return d;
+    return static_cast<QPrintDialog*>(nullptr);
+  };
+  std::function<void(std::function<void(QPrintDialog*)>)> when = [&](std::function<void(QPrintDialog*)> step) {
+    QTimer::singleShot(20, [=, &when] {
+      if (QPrintDialog* d = dialog())
+        step(d);
+      else
+        when(step);
+    });
+  };
+  when([](QPrintDialog* d) {
+    d->grab().save(VELMO_BINARY_DIR "/tests/print_setup_dialog.png");
+    d->reject();
+  });
+  EXPECT_FALSE(qt.PrinterSetup(s, 0));
+  EXPECT_EQ(s, before);
+  when([](QPrintDialog* d) { d->accept(); });
+  ASSERT_TRUE(qt.PrinterSetup(s, 0));
+  EXPECT_EQ(s.device, "Velmorcast PDF");
+  EXPECT_EQ(s.file, "");
+  EXPECT_EQ(s.copies, 1);
+}
