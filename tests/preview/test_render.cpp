@@ -85,6 +85,18 @@ TEST_F(PreviewTest, PageDrawingOrderTitlesAndPageNumbers) {
   EXPECT_EQ(c.calls, expected);
   EXPECT_EQ(t->FixedRows(), 1);
 
+  // With a header source held the (empty) band pushes the body down and its
+  // separator is drawn; without the border flag there is no outline.
+  v.HeaderPresent = true;
+  v.HeaderSeprator = true;
+  v.GridBorder = false;
+  RecordingCanvas h;
+  ASSERT_TRUE(RenderPage(h, v, *t, 1, 12000, 16000, v.GridBorder));
+  ASSERT_GE(h.calls.size(), 2u);
+  EXPECT_EQ(h.calls[h.calls.size() - 2], "line 100,1550-12000,1550");
+  EXPECT_EQ(h.calls.back(), "cells 5x3 @4500,1700");
+  v.HeaderPresent = v.HeaderSeprator = false;
+
   // The four corners, an unknown position (no move), none at all, and a
   // number too long for 1200 twips ends at the printable width.
   struct Corner {
