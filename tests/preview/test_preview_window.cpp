@@ -216,6 +216,30 @@ TEST_F(PreviewTest, PrintingFromThePreview) {
     w->findChild<QAction*>("MenuPrint")->trigger();
     EXPECT_EQ(PrintFolder().size(), 2u);
     EXPECT_EQ(v.PageSelection, 0);
+
+    // Esc once all pages are printing ends the job after the page being
+    // printed: its file goes, the preview stays.
+    QTimer poll;
+    poll.setInterval(1);
+    bool sent = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (sent) return;
+      for (const auto& f : PrintFolder())
+        if (f.extension() == ".part") {
+          sent = true;
+          w->activateWindow();
+          w->setFocus();
+          Type(Qt::Key_Escape);
+        }
+    });
+    WhenShown("frmPageSelection", [&poll](QWidget*) {
+      poll.start();
+      Type(Qt::Key_Return);
+    });
+    Click(w, "cmdOperations", 0);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(PrintFolder().size(), 2u);
+    EXPECT_TRUE(Window("frmPreview"));
   });
   EXPECT_TRUE(Messages().empty());
 
