@@ -8,7 +8,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
-#include <QPrinterInfo>
 #include <algorithm>
 #include <cctype>
 #include <unordered_map>
@@ -576,15 +575,16 @@ void PrintGridReport(int iMode, int iSource) {
       wait.Release();
       printer->ShowPreview();
     } else if (iSource != 2) {
+      wait.Release();
       printer->PrintReport();
     } else {
-      // Print Plus prints on the printer chosen in its window, when it is
-      // installed; otherwise nothing is printed.
+      // Print Plus prints on the printer chosen in its window when the
+      // printer list has it; otherwise nothing is printed.
       const std::string wanted = gfrmExportPlusPrint->strPrinterName();
-      const QStringList names = QPrinterInfo::availablePrinterNames();
-      for (const QString& name : names) {
-        if (name.toStdString() == wanted) {
+      for (const std::string& name : velmo::printers::DeviceNames()) {
+        if (name == wanted) {
           CurrentPrinterName() = wanted;
+          wait.Release();
           printer->PrintReport();
           break;
         }

@@ -9,6 +9,7 @@ packages=(
   libldap-dev slapd ldap-utils
   libgtest-dev googletest
   clang
+  poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

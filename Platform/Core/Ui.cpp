@@ -34,6 +34,18 @@ std::shared_ptr<UiSeam> SetUi(std::shared_ptr<UiSeam> ui) {
   return previous;
 }
 
+bool UiSeam::PrinterSetup(PrinterSettings&, long) { return false; }
+
+bool ScriptedUi::PrinterSetup(PrinterSettings& settings, long) {
+  std::lock_guard g(m_);
+  shown_.push_back({"PrinterSetup", settings.device, "", 0});
+  if (setupAnswers_.empty()) return false;
+  auto [ok, chosen] = setupAnswers_.front();
+  setupAnswers_.pop_front();
+  if (ok) settings = chosen;
+  return ok;
+}
+
 int UnattendedUi::MsgBox(const std::string& prompt, int buttons, const std::string& title) {
   if (sink_) sink_(prompt);
   // A question nobody can answer takes its safe way out: No or Cancel where

@@ -34,6 +34,21 @@ enum : int { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbY
 // The answer a box gives when nobody can click it: its default button.
 int DefaultAnswer(int buttons);
 
+// A printer and its job settings as the printer set-up dialog shows and
+// returns them. paper is a QPageSize::PageSizeId value (-1: the device's
+// own default); orientation 0 portrait, 1 landscape; duplex a
+// QPrinter::DuplexMode value. file is the PDF file the user named for the
+// PDF device ("" for a new file in the application's Print folder).
+struct PrinterSettings {
+  std::string device;
+  std::string file;
+  int paper = -1;
+  int orientation = 0;
+  int copies = 1;
+  int duplex = 0;
+  bool operator==(const PrinterSettings&) const = default;
+};
+
 class UiSeam {
  public:
   virtual ~UiSeam() = default;
@@ -49,6 +64,9 @@ class UiSeam {
                              std::string& chosen) = 0;
   // True when nobody is there to answer.
   virtual bool Unattended() const = 0;
+  // The printer set-up dialog, pre-set from settings; true on OK with the
+  // user's choice written back. The base answers Cancel.
+  virtual bool PrinterSetup(PrinterSettings& settings, long ownerWindowId);
 };
 
 // The installed seam (an UnattendedUi until a program installs another).
@@ -86,6 +104,8 @@ class ScriptedUi : public UiSeam {
   void QueueInput(std::string value, bool ok = true) { std::lock_guard g(m_); inputAnswers_.push_back({ok, std::move(value)}); }
   void QueueFolder(std::string path) { std::lock_guard g(m_); folderAnswers_.push_back(std::move(path)); }
   void QueueProfile(std::string profile, bool ok = true) { std::lock_guard g(m_); profileAnswers_.push_back({ok, std::move(profile)}); }
+  // The set-up dialog's answer: OK with these settings, or Cancel.
+  void QueuePrinterSetup(PrinterSettings chosen, bool ok = true) { std::lock_guard g(m_); setupAnswers_.push_back({ok, std::move(chosen)}); }
   std::vector<Shown> shown() const { std::lock_guard g(m_); return shown_; }
   void clear() { std::lock_guard g(m_); shown_.clear(); }
 
@@ -95,9 +115,13 @@ class ScriptedUi : public UiSeam {
   bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
                      std::string& chosen) override;
   bool Unattended() const override { return false; }
+  // The next queued answer; Cancel when none is queued. Recorded as shown
+  // with the kind "PrinterSetup" and the device it opened on as prompt.
+  bool PrinterSetup(PrinterSettings& settings, long ownerWindowId) override;
 
  private:
   mutable std::mutex m_;
+  std::deque<std::pair<bool, PrinterSettings>> setupAnswers_;
   std::deque<int> msgAnswers_;
   std::deque<std::pair<bool, std::string>> inputAnswers_;
   std::deque<std::string> folderAnswers_;

@@ -1,5 +1,13 @@
 #include "QtUi.h"
 
+#include <QDialogButtonBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <filesystem>
+#include <memory>
+
+#include "Printers.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -137,6 +145,45 @@ bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWin
 
   if (dlg.exec() != QDialog::Accepted || !list->currentItem()) return false;
   chosen = list->currentItem()->text().toStdString();
+  return true;
+}
+
+bool QtUi::PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) {
+  if (!HaveWidgets()) return false;
+  std::unique_ptr<QPrinter> printer = printers::OpenPrinter(settings);
+  // The PDF device opens on the file its next job would write; left as it
+  // is, every job keeps writing a new file of its own.
+  QString proposed;
+  if (settings.device == printers::kPdfDevice) {
+    proposed = QString::fromStdString(printers::PdfTarget(settings).string());
+    printer->setOutputFileName(proposed);
+  }
+  QWidget* owner = OwnerFromId(ownerWindowId);
+  QPrintDialog dlg(printer.get(), owner ? owner : ActiveOwner());
+  dlg.setWindowTitle("Print Setup");
+  dlg.setOption(QAbstractPrintDialog::PrintToFile, true);
+  dlg.setOption(QAbstractPrintDialog::PrintPageRange, false);
+  dlg.setOption(QAbstractPrintDialog::PrintSelection, false);
+  dlg.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+  dlg.setOption(QAbstractPrintDialog::PrintCollateCopies, true);
+  dlg.setOption(QAbstractPrintDialog::PrintShowPageSize, true);
+  // A set-up, not a print: the confirming button reads OK.
+  for (QDialogButtonBox* box : dlg.findChildren<QDialogButtonBox*>())
+    if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText("OK");
+  if (dlg.exec() != QDialog::Accepted) return false;
+  ui::PrinterSettings chosen;
+  if (printer->outputFormat() == QPrinter::PdfFormat || !printer->outputFileName().isEmpty()) {
+    chosen.device = printers::kPdfDevice;
+    if (printer->outputFileName() != proposed || !settings.file.empty())
+      chosen.file = printer->outputFileName().toStdString();
+  } else {
+    chosen.device = printer->printerName().toStdString();
+  }
+  chosen.paper = static_cast<int>(printer->pageLayout().pageSize().id());
+  chosen.orientation = printer->pageLayout().orientation() == QPageLayout::Landscape ? 1 : 0;
+  chosen.copies = printer->copyCount();
+  chosen.duplex = static_cast<int>(printer->duplex());
+  settings = chosen;
   return true;
 }
 

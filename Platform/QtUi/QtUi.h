@@ -31,6 +31,10 @@ class QtUi : public ui::UiSeam {
   bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
                      std::string& chosen) override;
   bool Unattended() const override { return false; }
+  // The print dialog in set-up form (no page range), opened on the given
+  // printer; its Properties carry paper and orientation. Its "Print to
+  // File (PDF)" entry is the PDF device with the file the user names.
+  bool PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) override;
 
   // The live widget registered under the id, or nullptr.
   static QWidget* OwnerFromId(long ownerWindowId);

@@ -10,6 +10,7 @@
 
 #include "ComFactory.h"
 #include "IVLMRPrinter.h"
+#include <fstream>
 #include "ShellTestSupport.h"
 
 namespace shelltest {
@@ -193,7 +194,20 @@ struct RecordingPrinter : velmo::com::ComObject, IVLMRPrinter {
   void FixedRowShade(bool on) override { calls.push_back(std::string("FixedRowShade=") + (on ? "1" : "0")); }
   bool FixedRowShade() const override { return false; }
   void ShowPreview() override { calls.push_back("ShowPreview"); }
-  void PrintReport() override { calls.push_back("PrintReport"); }
+  void PrintReport() override { calls.push_back("PrintReport=" + std::string(CurrentPrinterName())); }
+  bool IsDefaultPrinter() override { return true; }
+  int FixedRows() const override { return 0; }
+  double StartRow() const override { return 0; }
+  void StartRow(double) override { calls.push_back("StartRow"); }
+  void FixedColShade(bool) override { calls.push_back("FixedColShade"); }
+  bool FixedColShade() const override { return false; }
+  void HeaderSource(QObject*) override { calls.push_back("HeaderSource"); }
+  void HeaderSeprator(bool) override { calls.push_back("HeaderSeprator"); }
+  bool HeaderSeprator() const override { return false; }
+  void HeaderBorder(bool) override { calls.push_back("HeaderBorder"); }
+  bool HeaderBorder() const override { return true; }
+  void GridBorder(bool) override { calls.push_back("GridBorder"); }
+  bool GridBorder() const override { return true; }
   static void Title(const char* n, const std::string& m, int a, const std::string& f, int s) {
     calls.push_back(std::string(n) + "(" + m + "," + std::to_string(a) + "," + f + "," + std::to_string(s) + ")");
   }
@@ -224,6 +238,14 @@ class Print : public ShellTest {
 };
 
 TEST_F(Print, WithoutThePrintComponentAMessageSaysSo) {
+  // A class registry without the print component's library.
+  const auto reg = home_ / "VelmorcastClasses.reg";
+  std::vector<std::string> lines;
+  velmo::ReadLines(reg, lines);
+  std::ofstream out(reg, std::ios::trunc);
+  for (const auto& l : lines)
+    if (l.rfind("VLMRPreview.", 0) != 0) out << l << "\n";
+  out.close();
   PrintGridReport(0, 0);
   PrintGridReport(1, 0);
   ASSERT_EQ(ui_->shown().size(), 2u);
@@ -250,7 +272,7 @@ TEST_F(Print, TitlesAndCallsOfPreviewAndPrint) {
   RecordingPrinter::calls.clear();
   w_.typeCaption = "Summary";
   PrintGridReport(1, 0);
-  EXPECT_EQ(RecordingPrinter::calls.back(), "PrintReport");
+  EXPECT_EQ(RecordingPrinter::calls.back().rfind("PrintReport=", 0), 0u);
   EXPECT_EQ(gstrReportTitle, "Recipients General - 'SRV1'");
   w_.typeCaption = "Mailboxes";
   w_.typeVisible = false;
@@ -285,14 +307,24 @@ TEST_F(Print, CustomReportAndExportPlusSources) {
   EXPECT_TRUE(RecordingPrinter::calls.empty());
   struct ExportPlus : ExportPlusPrintSource {
     velmo::FlexGrid* g = nullptr;
+    std::string printerName = "No Such Printer 42";
     velmo::FlexGrid* Grd1() override { return g; }
-    std::string strPrinterName() override { return "No Such Printer 42"; }
+    std::string strPrinterName() override { return printerName; }
   } ep;
   ep.g = &crGrid;
   gfrmExportPlusPrint = &ep;
   PrintGridReport(1, 2);
   EXPECT_EQ(gstrReportTitle, "Batch title");
-  EXPECT_EQ(std::count(RecordingPrinter::calls.begin(), RecordingPrinter::calls.end(), "PrintReport"), 0);
+  EXPECT_EQ(std::count_if(RecordingPrinter::calls.begin(), RecordingPrinter::calls.end(),
+                          [](const std::string& c) { return c.rfind("PrintReport", 0) == 0; }),
+            0);
+  // The PDF device is always in the printer list: it becomes current and
+  // the grid is printed on it.
+  const std::string before = CurrentPrinterName();
+  ep.printerName = "Velmorcast PDF";
+  PrintGridReport(1, 2);
+  EXPECT_EQ(RecordingPrinter::calls.back(), "PrintReport=Velmorcast PDF");
+  CurrentPrinterName() = before;
   EXPECT_NE(std::find(RecordingPrinter::calls.begin(), RecordingPrinter::calls.end(),
                       "Title2(Batch title,1,Times New Roman,12)"),
             RecordingPrinter::calls.end());

@@ -1,0 +1,93 @@
+#pragma once
+// The printers of this machine as the program sees them: the installed
+// print queues in the system's order, then the PDF device "Velmorcast PDF",
+// which is always there. One printer is the process's current printer (with
+// its paper, orientation, copies and duplex setting): the system default,
+// else the PDF device, until a caller sets it by name or the printer set-up
+// dialog changes it.
+//
+// The PDF device writes each job to a new file
+// "Print/Velmorcast_MM_DD_YYYY_HH_MM_SS.pdf" of the application folder
+// ("_2", "_3"... are added rather than overwrite), or to the file named in
+// the set-up dialog. The file is written under a temporary name beside its
+// target and renamed when the job ends well; a failed or cancelled job
+// deletes it.
+//
+// Sizes are twips (1/1440 inch). A job's painter draws in twips with the
+// origin at the top left of the printable area.
+#include <QPainter>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ui.h"
+
+class QPrinter;
+
+namespace velmo::printers {
+
+inline constexpr const char* kPdfDevice = "Velmorcast PDF";
+// The PDF device's margins (the unprintable edge of a real printer).
+inline constexpr int kPdfMarginTwips = 360;
+
+// Installed print queues, then kPdfDevice.
+std::vector<std::string> DeviceNames();
+
+// The current printer (a copy) and its replacement.
+ui::PrinterSettings Current();
+void SetCurrent(const ui::PrinterSettings& settings);
+// Makes the device of that exact name current (its own paper, the current
+// orientation, one copy); false, changing nothing, when there is none.
+bool SetCurrent(const std::string& deviceName);
+
+// The page of a printer: Width x Height the paper, ScaleWidth x ScaleHeight
+// the printable area, which starts Left, Top from the paper's corner.
+struct PageGeometry {
+  int Width = 0, Height = 0;
+  int ScaleWidth = 0, ScaleHeight = 0;
+  int Left = 0, Top = 0;
+};
+
+// A QPrinter set up for these settings (no output file chosen yet).
+std::unique_ptr<QPrinter> OpenPrinter(const ui::PrinterSettings& settings);
+PageGeometry GeometryOf(const QPrinter& printer);
+PageGeometry GeometryOf(const ui::PrinterSettings& settings);
+
+// The file a PDF job on these settings writes: the named file, else a new
+// dated name in the Print folder of the application folder.
+std::filesystem::path PdfTarget(const ui::PrinterSettings& settings);
+
+// One print job. Begin opens the device and the painter; NewPage ends a
+// page; Finish ends the document (renaming a PDF into place); Abort ends it
+// at once and deletes a PDF. Each returns false on a printer failure, after
+// which the job is aborted. Destroying an unfinished job aborts it.
+class Job {
+ public:
+  explicit Job(const ui::PrinterSettings& settings);
+  ~Job();
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+
+  bool Begin(const std::string& documentName);
+  QPainter& Painter() { return painter_; }
+  const PageGeometry& Geometry() const { return geometry_; }
+  bool NewPage();
+  bool Finish();
+  void Abort();
+  // The PDF file written (or to be written); empty for a print queue.
+  const std::filesystem::path& OutputFile() const { return target_; }
+  // What went wrong, for the log.
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  ui::PrinterSettings settings_;
+  std::unique_ptr<QPrinter> printer_;
+  QPainter painter_;
+  PageGeometry geometry_;
+  std::filesystem::path target_, temp_;
+  std::string failure_;
+  bool open_ = false;
+};
+
+}  // namespace velmo::printers

@@ -1,0 +1,266 @@
+// The page selection and page-number option dialogs, the printer set-up
+// step and the print status window.
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "PrintGeneralFucntions.h"
+#include "PrintPage.h"
+#include "PrintWindows.h"
+#include "Ui.h"
+
+namespace vlmrpreview {
+
+namespace {
+constexpr int Px(int twips) { return twips / velmo::kTwipsPerPixel; }
+
+void Centre(QWidget* w) {
+  if (const QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect r = s->availableGeometry();
+    w->move(r.center() - QPoint(w->width() / 2, w->height() / 2));
+  }
+}
+}  // namespace
+
+void ShowPrinterProblem(const PrintControlVariables& v) {
+  velmo::ui::Ui().MsgBox(v.PrinterProblemMessage, velmo::ui::vbInformation, v.ProductName);
+}
+
+void ShowPrinterDialog(QWidget* owner, PrintControlVariables& v) {
+  velmo::ui::PrinterSettings settings = velmo::printers::Current();
+  const long id = owner ? velmo::ui::RegisterWindow(owner) : 0;
+  const bool ok = velmo::ui::Ui().PrinterSetup(settings, id);
+  if (id) velmo::ui::UnregisterWindow(id);
+  if (!ok) return;
+  velmo::printers::SetCurrent(settings);
+  v.PrinterChanged = true;
+}
+
+// ------------------------------------------------------------ frmPageSelection
+
+frmPageSelection::frmPageSelection(PrintControlVariables& v, QWidget* parent) : QDialog(parent), v_(v) {
+  setObjectName("frmPageSelection");
+  setWindowTitle("Page Selection");
+  setFixedSize(Px(3675), Px(1650));
+  opPageSelection1_ = new QRadioButton("Print All Pages", this);
+  opPageSelection1_->setObjectName("opPageSelection1");
+  opPageSelection1_->setGeometry(Px(240), Px(240), Px(2000), Px(300));
+  opPageSelection2_ = new QRadioButton("Print Current Page", this);
+  opPageSelection2_->setObjectName("opPageSelection2");
+  opPageSelection2_->setGeometry(Px(240), Px(660), Px(2000), Px(300));
+  OKButton_ = new QPushButton("OK", this);
+  OKButton_->setObjectName("OKButton");
+  OKButton_->setGeometry(Px(2400), Px(180), Px(1095), Px(375));
+  OKButton_->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("CancelButton");
+  cancel->setGeometry(Px(2400), Px(660), Px(1095), Px(375));
+  opPageSelection1_->setChecked(true);
+  v_.PageSelection = 0;
+  connect(OKButton_, &QPushButton::clicked, this, [this] {
+    v_.PageSelection = opPageSelection1_->isChecked() ? 1 : 2;
+    accept();
+  });
+  connect(cancel, &QPushButton::clicked, this, [this] {
+    v_.PageSelection = 0;
+    reject();
+  });
+  Centre(this);
+}
+
+void frmPageSelection::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  OKButton_->setFocus();
+  v_.RebuildPageTable = false;
+}
+
+void frmPageSelection::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) {
+    v_.PageSelection = 0;
+    reject();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+// ------------------------------------------------------------ frmPageSettings
+
+frmPageSettings::frmPageSettings(PrintControlVariables& v, QWidget* parent) : QDialog(parent), v_(v) {
+  setObjectName("frmPageSettings");
+  setWindowTitle("Printer Option");
+  setFixedSize(Px(3945), Px(1440));
+  chkPageNo_ = new QCheckBox("Page No", this);
+  chkPageNo_->setObjectName("chkPageNo");
+  chkPageNo_->setGeometry(Px(240), Px(200), Px(1200), Px(300));
+  cbPageAlign_ = new QComboBox(this);
+  cbPageAlign_->setObjectName("cbPageAlign");
+  cbPageAlign_->setGeometry(Px(1560), Px(180), Px(2160), Px(315));
+  const char* captions[2] = {"&Ok", "&Cancel"};
+  QPushButton* buttons[2];
+  for (int i = 0; i < 2; ++i) {
+    buttons[i] = new QPushButton(captions[i], this);
+    buttons[i]->setObjectName("cmdOption");
+    buttons[i]->setProperty("Index", i);
+    buttons[i]->setGeometry(Px(1320 + i * 1200), Px(840), Px(1095), Px(375));
+  }
+  buttons[0]->setDefault(true);
+  for (const char* t : {"Top Left", "Top Right", "Bottom Left", "Bottom Right"}) cbPageAlign_->addItem(t);
+  connect(chkPageNo_, &QCheckBox::toggled, cbPageAlign_, &QWidget::setEnabled);
+  cbPageAlign_->setEnabled(false);
+  cbPageAlign_->setCurrentIndex(0);
+  // Opens on the position in force.
+  if (!v_.PageNumberPosition.empty()) chkPageNo_->setChecked(true);
+  const int at = cbPageAlign_->findText(QString::fromStdString(v_.PageNumberPosition), Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (at >= 0) cbPageAlign_->setCurrentIndex(at);
+  v_.RebuildPageTable = false;
+  connect(buttons[0], &QPushButton::clicked, this, [this] {
+    v_.PageNumberPosition = chkPageNo_->isChecked() ? cbPageAlign_->currentText().toStdString() : "";
+    v_.RebuildPageTable = true;
+    accept();
+  });
+  connect(buttons[1], &QPushButton::clicked, this, [this] {
+    v_.RebuildPageTable = false;
+    reject();
+  });
+  Centre(this);
+}
+
+void frmPageSettings::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) {
+    v_.RebuildPageTable = false;
+    reject();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+// ------------------------------------------------------------ frmPrintStatus
+
+frmPrintStatus::frmPrintStatus(PrintControlVariables& v, QWidget* parent) : QDialog(parent), v_(v) {
+  setObjectName("frmPrintStatus");
+  setWindowTitle("Printer Status");
+  setFixedSize(Px(4725), Px(1260));
+  lblStatus_ = new QLabel("Loading Please Wait ....", this);
+  lblStatus_->setObjectName("lblStatus");
+  lblStatus_->setGeometry(Px(240), Px(180), Px(4245), Px(300));
+  ProgBar_ = new QProgressBar(this);
+  ProgBar_->setObjectName("ProgBar");
+  ProgBar_->setGeometry(Px(240), Px(600), Px(4245), Px(375));
+  ProgBar_->setRange(0, 100);
+  ProgBar_->setValue(0);
+  ProgBar_->setTextVisible(false);
+  Timer1_ = new QTimer(this);
+  Timer1_->setObjectName("Timer1");
+  Timer1_->setInterval(1000);
+  connect(Timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+  sData_ = NewPageGrid(this);
+  sData_->setObjectName("sData");
+  sHeader_ = NewPageGrid(this);
+  sHeader_->setObjectName("sHeader");
+  pbSource_ = new QWidget(this);
+  pbSource_->setObjectName("pbSource");
+  pbSource_->hide();
+  v_.PrintFontName = "Times New Roman";
+  jobPending_ = true;
+  Centre(this);
+}
+
+frmPrintStatus::~frmPrintStatus() {
+  if (v_.HeaderPresent) v_.HeaderSource = nullptr;
+}
+
+void frmPrintStatus::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  lblStatus_->repaint();
+  if (jobPending_) Timer1_->start();
+}
+
+void frmPrintStatus::Timer1_Timer() {
+  if (!jobPending_) return;
+  Timer1_->stop();
+  jobPending_ = false;
+  running_ = true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  bool problem = false;
+  try {
+    if (v_.HeaderPresent) PrepareHeaderGrid(sHeader_.get());
+    const velmo::ui::PrinterSettings printer = velmo::printers::Current();
+    const velmo::printers::PageGeometry page = velmo::printers::GeometryOf(printer);
+    BuildPageTable(v_, page.ScaleWidth, page.ScaleHeight);
+    velmo::printers::Job job(printer);
+    std::string failure;
+    if (v_.PageCount < 1) {
+      // Nothing to print.
+    } else if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text)) {
+      problem = true;
+    } else if (v_.PageLayoutMode == kOnePage && v_.PageCount == 1) {
+      lblStatus_->setText("Page 1 of 1 is Printing");
+      ProgBar_->setValue(ProgBar_->maximum() / 2);
+      problem = !PrintOnePage(job, v_, *sData_, v_.CurrentPage, v_.GridBorder, &failure);
+      ProgBar_->setValue(ProgBar_->maximum());
+      QCoreApplication::processEvents();
+    } else {
+      PrintProgress progress;
+      progress.beforePage = [this](int i, int n) {
+        lblStatus_->setText(QString("Page  %1 of  %2").arg(i).arg(n));
+        ProgBar_->setValue(ProgBar_->minimum());
+        ProgBar_->setValue(ProgBar_->maximum() / 2);
+      };
+      progress.cancelled = [this] {
+        ProgBar_->setValue(ProgBar_->maximum());
+        QCoreApplication::processEvents();
+        return cancel_;
+      };
+      const bool ok = PrintAllPages(job, v_, *sData_, progress, &failure);
+      problem = !ok && !failure.empty();
+    }
+  } catch (const std::exception&) {
+    problem = true;
+  }
+  QApplication::restoreOverrideCursor();
+  running_ = false;
+  if (problem) ShowPrinterProblem(v_);
+  accept();
+  QCoreApplication::processEvents();
+}
+
+void frmPrintStatus::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) {
+    reject();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+// Esc or closing before the job starts ends the window with nothing
+// printed; once printing runs, they end the job after the current page.
+void frmPrintStatus::reject() {
+  if (running_) {
+    cancel_ = true;
+    return;
+  }
+  jobPending_ = false;
+  Timer1_->stop();
+  QDialog::reject();
+}
+
+void frmPrintStatus::closeEvent(QCloseEvent* e) {
+  if (running_) {
+    cancel_ = true;
+    e->ignore();
+    return;
+  }
+  jobPending_ = false;
+  Timer1_->stop();
+  QDialog::closeEvent(e);
+}
+
+}  // namespace vlmrpreview

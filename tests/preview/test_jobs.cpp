@@ -1,0 +1,174 @@
+// Print jobs on the PDF device: what the file holds, the status window's
+// texts, Esc, and a PDF that cannot be written.
+#include <QLabel>
+#include <regex>
+#include <set>
+
+#include "PreviewTestSupport.h"
+
+using namespace previewtest;
+using vlmrpreview::PrintControlVariables;
+using vlmrpreview::StateOf;
+
+namespace {
+
+// Prints with the callers' settings, recording the status texts.
+struct Printed {
+  std::vector<std::string> status;
+};
+Printed PrintWithStatus(IVLMRPrinter& p, std::function<void(QWidget*, const std::string&)> onStatus = {}) {
+  Printed out;
+  QTimer poll;
+  poll.setInterval(1);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* w = Window("frmPrintStatus");
+    if (!w) return;
+    const std::string text = w->findChild<QLabel*>("lblStatus")->text().toStdString();
+    if (out.status.empty() || out.status.back() != text) {
+      out.status.push_back(text);
+      if (onStatus) onStatus(w, text);
+    }
+  });
+  poll.start();
+  p.PrintReport();
+  return out;
+}
+
+
+std::string Label(int row, int col) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "R%05dC%02d", row, col);
+  return buf;
+}
+
+}  // namespace
+
+TEST_F(PreviewTest, PdfPagesHoldTitlesCaptionsTheirRowsAndPageNumbers) {
+  auto grid = ReportGrid(120, 4);
+  auto p = NewPrinter();
+  CallerSettings(*p, grid.get());
+  const Printed printed = PrintWithStatus(*p, [](QWidget* w, const std::string& text) {
+    if (text == "Page  2 of  3") w->grab().save(VELMO_BINARY_DIR "/tests/print_status.png");
+  });
+  const PrintControlVariables& v = *StateOf(p.get());
+  ASSERT_EQ(v.PageCount, 3);
+  EXPECT_EQ(v.PageLayoutMode, 1);
+  EXPECT_TRUE(Messages().empty());
+  const std::vector<std::string> status = {"Loading Please Wait ....", "Page  1 of  3", "Page  2 of  3",
+                                           "Page  3 of  3"};
+  EXPECT_EQ(printed.status, status);
+
+  const auto files = PrintFolder();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::regex_match(files[0].filename().string(),
+                               std::regex(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d\.pdf)")))
+      << files[0];
+  ASSERT_EQ(PdfPages(files[0]), v.PageCount);
+  std::set<int> seen;
+  for (int page = 1; page <= v.PageCount; ++page) {
+    SCOPED_TRACE(page);
+    const std::string text = PdfPageText(files[0], page);
+    const auto& r = v.PageTable[static_cast<size_t>(page)];
+    EXPECT_EQ(Count(text, "Velmorine for Exchange Server v1.4.2"), 1);
+    EXPECT_EQ(Count(text, "Mailboxes General - 'SRV1'"), 1);
+    EXPECT_EQ(Count(text, "12/9/2026 11:00:00 AM"), 1);
+    EXPECT_EQ(Count(text, "Cap01"), 1);
+    EXPECT_EQ(Count(text, "Cap04"), 1);
+    EXPECT_EQ(Count(text, "Page " + std::to_string(page) + " of 3"), 1);
+    for (int row = 1; row <= 120; ++row) {
+      const int n = Count(text, Label(row, 1));
+      EXPECT_EQ(n, row >= r.RowFrom && row <= r.RowTo ? 1 : 0) << row;
+      if (n) EXPECT_TRUE(seen.insert(row).second) << "row " << row << " printed twice";
+    }
+  }
+  EXPECT_EQ(seen.size(), 120u);
+
+  // A second job on the same object writes a second file beside it.
+  PrintWithStatus(*p);
+  EXPECT_EQ(PrintFolder().size(), 2u);
+}
+
+TEST_F(PreviewTest, PdfOfRowAndColumnBandsAndOfOnePage) {
+  auto wide = ReportGrid(60, 12);
+  auto p = NewPrinter();
+  CallerSettings(*p, wide.get());
+  PrintWithStatus(*p);
+  const PrintControlVariables& v = *StateOf(p.get());
+  ASSERT_EQ(v.PageLayoutMode, 4);
+  ASSERT_EQ(v.ColPageCount, 3);
+  ASSERT_EQ(v.PageCount, 6);
+  const auto files = PrintFolder();
+  ASSERT_EQ(files.size(), 1u);
+  ASSERT_EQ(PdfPages(files[0]), 6);
+  for (int page = 1; page <= 6; ++page) {
+    SCOPED_TRACE(page);
+    const std::string text = PdfPageText(files[0], page);
+    const auto& r = v.PageTable[static_cast<size_t>(page)];
+    for (int c = 1; c <= 12; ++c) {
+      char cap[16];
+      std::snprintf(cap, sizeof cap, "Cap%02d", c);
+      const bool inBand = c >= r.ColFrom && c <= r.ColTo;
+      EXPECT_EQ(Count(text, cap), inBand ? 1 : 0) << cap;
+      EXPECT_EQ(Count(text, Label(r.RowFrom, c)), inBand ? 1 : 0);
+      EXPECT_EQ(Count(text, Label(r.RowTo, c)), inBand ? 1 : 0);
+    }
+  }
+
+  // One page: its own status text.
+  std::filesystem::remove_all(home_ / "Print");
+  auto small = ReportGrid(3, 2);
+  auto q = NewPrinter();
+  CallerSettings(*q, small.get());
+  const Printed one = PrintWithStatus(*q);
+  EXPECT_EQ(one.status.back(), "Page 1 of 1 is Printing");
+  const auto single = PrintFolder();
+  ASSERT_EQ(single.size(), 1u);
+  EXPECT_EQ(PdfPages(single[0]), 1);
+  const std::string text = PdfPageText(single[0], 1);
+  EXPECT_EQ(Count(text, "Page 1 of 1"), 1);
+  EXPECT_EQ(Count(text, Label(3, 2)), 1);
+}
+
+TEST_F(PreviewTest, EscAndAnUnwritableFolderLeaveNoFile) {
+  auto grid = ReportGrid(120, 4);
+  // Esc before the job starts: nothing printed.
+  {
+    auto p = NewPrinter();
+    CallerSettings(*p, grid.get());
+    WhenShown("frmPrintStatus", [](QWidget* w) {
+      w->activateWindow();
+      w->setFocus();
+      Type(Qt::Key_Escape);
+    });
+    const Printed printed = PrintWithStatus(*p);
+    EXPECT_EQ(printed.status, std::vector<std::string>{"Loading Please Wait ...."});
+    EXPECT_TRUE(PrintFolder().empty());
+  }
+  // Esc after the first page of three: the job ends there, no file stays.
+  {
+    auto p = NewPrinter();
+    CallerSettings(*p, grid.get());
+    const Printed printed = PrintWithStatus(*p, [](QWidget* w, const std::string& text) {
+      if (text != "Page  1 of  3") return;
+      w->activateWindow();
+      w->setFocus();
+      Type(Qt::Key_Escape);
+    });
+    EXPECT_EQ(printed.status.back(), "Page  1 of  3");
+    EXPECT_TRUE(PrintFolder().empty());
+    EXPECT_TRUE(Messages().empty());
+  }
+  // A "Print" that is no folder: the printer-problem message, no file.
+  {
+    std::filesystem::remove_all(home_ / "Print");
+    std::ofstream(home_ / "Print") << "not a folder";
+    auto p = NewPrinter();
+    CallerSettings(*p, grid.get());
+    PrintWithStatus(*p);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage);
+    EXPECT_EQ(ui_->shown()[0].title, "Velmorine for Exchange Server (Velmorcast)");
+    for (const auto& e : std::filesystem::recursive_directory_iterator(home_.dir()))
+      EXPECT_NE(e.path().extension(), ".pdf") << e.path();
+  }
+}
