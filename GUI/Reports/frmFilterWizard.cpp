@@ -42,12 +42,12 @@ const char* const kAndCaption = "'&AND' To Filter";
 
 // A small picture for an editing button: its sign drawn in the middle.
 QIcon SignIcon(const QString& sign, const QColor& colour) {
-  QPixmap pixmap(20, 20);
+  QPixmap pixmap(16, 16);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
   QFont font = p.font();
   font.setBold(true);
-  font.setPixelSize(13);
+  font.setPixelSize(11);
   p.setFont(font);
   p.setPen(colour);
   p.drawText(pixmap.rect(), Qt::AlignCenter, sign);
@@ -87,7 +87,9 @@ frmFilterWizard::frmFilterWizard(QWidget* parent) : QDialog(parent) {
   tbFilter = new QToolBar(this);
   tbFilter->setObjectName("tbFilter");
   tbFilter->setGeometry(Twips(3240, 1320, 2415, 465));
-  tbFilter->setIconSize(QSize(20, 20));
+  tbFilter->setIconSize(QSize(16, 16));
+  tbFilter->setContentsMargins(0, 0, 0, 0);
+  tbFilter->setStyleSheet("QToolBar { spacing: 0px; padding: 0px; } QToolButton { padding: 1px; }");
   const struct {
     const char* sign;
     const char* tip;

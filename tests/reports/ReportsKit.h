@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
@@ -25,6 +27,11 @@ inline void TypeKey(int key) {
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &release);
   Pump();
+}
+
+// With VELMO_SHOTS set, a picture of the window goes to that folder.
+inline void Shot(QWidget* window, const char* name) {
+  if (const char* dir = std::getenv("VELMO_SHOTS")) window->grab().save(QString(dir) + "/" + name + ".png");
 }
 
 inline void FocusAndType(QWidget* control, int key) {

@@ -83,6 +83,7 @@ TEST_F(CustomizeTest, ChosenColumnsAreStoredShownAndNoneRestoresTheDefaults) {
     EXPECT_TRUE(Fields(c, true).empty());
     Tick(c, "Alias Name");
     Tick(c, "Created");
+    Shot(&c, "column_chooser");
     c.cmdOk->click();
   });
   EXPECT_TRUE(main->blnClickedOK);
@@ -131,6 +132,7 @@ TEST_F(CustomizeTest, DesignerWalksKindsTypesAndPagesAndSavesReports) {
   EXPECT_EQ(c.strTabKey, "MailboxesGeneral");
   Tick(c, "Alias Name");
   Tick(c, "Created");
+  Shot(&c, "report_designer");
 
   // The server's protocols: type pages keyed "Server" + type + page.
   c.tvwObjects->setCurrentItem(Object(c, "Protocols", "Server"));

@@ -95,6 +95,7 @@ TEST_F(FilterWizardTest, BuildsStoresAndAppliesAFilterWhateverTheValuesHold) {
                                                          " OR (Display Name = 'Rock AND Roll')",
                                                          " OR Display Name = 'Paren (x')",
                                                          " AND Alias Name <> 'soneil')"}));
+    Shot(&wiz, "filter_wizard");
     // Two "(" and three ")" outside the values.
     wiz.cmdOk->click();
     EXPECT_EQ(MessagesSaying("Mismatched Parentheses."), 1);
