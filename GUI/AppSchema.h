@@ -32,3 +32,11 @@ const std::vector<std::string>& AppTableStatements();
 // With no open connection it writes one log line, "CreateAppTables
 // ConnectionObject not opened", and creates nothing.
 void CreateAppTables(velmo::db::Connection* conn);
+
+// Indexes for the keyed reads of the pages and reports: (ServerName,
+// [Alias Name]) on every recipient table, read once per recipient and page
+// by the recipient-by-recipient report, and (ServerName, [Object Path]) on
+// every data table with a path. Made in new and existing files alike
+// (CreateAppTables calls it); an index that cannot be made is logged and
+// passed over.
+void CreateReportIndexes(velmo::db::Connection* conn);
