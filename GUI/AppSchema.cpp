@@ -390,6 +390,10 @@ void CreateReportIndexes(velmo::db::Connection* conn) {
     if (table.name.rfind("VELMORC", 0) == 0 || !has(table, "ServerName")) continue;
     for (const auto& key : keys) {
       if (!has(table, key.column)) continue;
+      // A recipient table is read by alias; a path index there would
+      // draw the planner away from it (a container's every row shares
+      // one path).
+      if (key.suffix == std::string("Path") && has(table, "Alias Name")) continue;
       const std::string name = "IX_" + table.name + "_" + key.suffix;
       try {
         // No collation named: the index compares as its columns do.

@@ -36,7 +36,7 @@ void CreateAppTables(velmo::db::Connection* conn);
 // Indexes for the keyed reads of the pages and reports: (ServerName,
 // [Alias Name]) on every recipient table, read once per recipient and page
 // by the recipient-by-recipient report, and (ServerName, [Object Path]) on
-// every data table with a path. Made in new and existing files alike
+// the other data tables with a path. Made in new and existing files alike
 // (CreateAppTables calls it); an index that cannot be made is logged and
 // passed over.
 void CreateReportIndexes(velmo::db::Connection* conn);
