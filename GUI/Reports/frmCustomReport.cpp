@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
 
 #include "ComError.h"
 #include "CustomReportQuery.h"
@@ -39,6 +40,11 @@ std::string Trim(const std::string& s) {
   if (b == std::string::npos) return "";
   const auto e = s.find_last_not_of(' ');
   return s.substr(b, e - b + 1);
+}
+
+std::string FoldCase(std::string s) {
+  for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return s;
 }
 
 std::string Upper(std::string s) {
@@ -728,39 +734,50 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
     }
     const size_t width = captions.size();
     grid.push_back(std::move(captions));
-    std::vector<std::string> statements;
-    for (const auto& b : blocks) {
-      std::string select = "select distinct ";
-      for (size_t i = 0; i < b.columns.size(); ++i) select += (i ? ",[" : "[") + b.columns[i] + "]";
-      statements.push_back(select + " from [" + b.table + "] where ServerName=" + db::SqlQuote(strCRServerName) +
-                           " and [Alias Name]=?" + condition);
+    // Each page is read once for all the recipients, its rows grouped by
+    // alias (compared as the database compares text, without regard to
+    // case): the same rows as one keyed read per recipient and page, in a
+    // handful of statements instead of one per recipient and page.
+    std::vector<std::unordered_map<std::string, std::vector<std::vector<std::string>>>> byAlias(blocks.size());
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      const auto& b = blocks[k];
+      std::string select = "select distinct [Alias Name]";
+      for (const auto& column : b.columns) select += ",[" + column + "]";
+      try {
+        db::Recordset rs;
+        rs.Open(select + " from [" + b.table + "] where ServerName=" + db::SqlQuote(strCRServerName) + condition,
+                *gConn, db::adOpenForwardOnly, db::adLockReadOnly);
+        ++lastStatementCount;
+        db::Fields& fields = rs.GetFields();
+        const size_t count = std::min(b.columns.size(), static_cast<size_t>(fields.Count()) - 1);
+        for (long n = 0; !rs.Eof(); rs.MoveNext(), ++n) {
+          std::vector<std::string> cells(count);
+          for (size_t j = 0; j < count; ++j) {
+            const db::Value& v = fields[static_cast<long>(j) + 1].Val();
+            if (!v.IsNull()) cells[j] = Trim(v.Text());
+          }
+          byAlias[k][FoldCase(Trim(fields[0L].Text()))].push_back(std::move(cells));
+          if (n % 5000 == 0) KeepPainted();
+        }
+      } catch (const std::exception& e) {
+        // Its block stays empty; the other pages are shown.
+        LogError("ShowRecipientDetailReport DetailRecordsetObjectOpen Failed", e);
+      }
     }
     for (const auto& alias : aliases) {
       const size_t band = grid.size();
-      size_t depth = 1;
       grid.emplace_back(width);
+      const std::string key = FoldCase(alias);
       for (size_t k = 0; k < blocks.size(); ++k) {
-        try {
-          db::Recordset rs;
-          rs.Open(statements[k], *gConn, {db::Value(alias)}, db::adOpenForwardOnly, db::adLockReadOnly);
-          ++lastStatementCount;
-          db::Fields& fields = rs.GetFields();
-          const size_t count = std::min(blocks[k].columns.size(), static_cast<size_t>(fields.Count()));
-          size_t r = 0;
-          for (; !rs.Eof(); rs.MoveNext(), ++r) {
-            if (band + r >= grid.size()) grid.emplace_back(width);
-            for (size_t j = 0; j < count; ++j) {
-              const db::Value& v = fields[static_cast<long>(j)].Val();
-              if (!v.IsNull()) grid[band + r][starts[k] + j] = Trim(v.Text());
-            }
-          }
-          depth = std::max(depth, r);
-        } catch (const std::exception& e) {
-          LogError("ShowRecipientDetailReport DetailRecordsetObjectOpen Failed", e);
+        auto found = byAlias[k].find(key);
+        if (found == byAlias[k].end()) continue;
+        size_t r = 0;
+        for (const auto& cells : found->second) {
+          if (band + r >= grid.size()) grid.emplace_back(width);
+          std::copy(cells.begin(), cells.end(), grid[band + r].begin() + static_cast<long>(starts[k]));
+          ++r;
         }
       }
-      (void)depth;
-      KeepPainted();
     }
   }
   grd1_->Cols(static_cast<int>(grid.front().size()));
