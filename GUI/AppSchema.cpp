@@ -396,9 +396,11 @@ void CreateReportIndexes(velmo::db::Connection* conn) {
       if (key.suffix == std::string("Path") && has(table, "Alias Name")) continue;
       const std::string name = "IX_" + table.name + "_" + key.suffix;
       try {
-        // No collation named: the index compares as its columns do.
-        conn->Execute("create index if not exists [" + name + "] on [" + table.name + "] (ServerName, [" +
-                      key.column + "])");
+        // The key column leads: a read by server alone never takes the
+        // index, so it keeps returning rows in stored order. No collation
+        // named: the index compares as its columns do.
+        conn->Execute("create index if not exists [" + name + "] on [" + table.name + "] ([" + key.column +
+                      "], ServerName)");
       } catch (const std::exception& e) {
         WriteErrorLog(velmo::NowText(), "CreateReportIndexes " + name + " Failed", "0", e.what());
       }

@@ -16,6 +16,7 @@
 #include "ReportsKit.h"
 #include "frmConnect.h"
 #include "frmCustomReport.h"
+#include "frmCustomize.h"
 
 using namespace reports_test;
 
@@ -298,5 +299,77 @@ TEST_F(ReportWindowTest, RecipientsAreListedBandByBand) {
     EXPECT_EQ(w.grd1()->Rows(), 1);
     EXPECT_EQ(GridCaptions(w.grd1())[0], "Display Name");
     EXPECT_GT(w.grd1()->Cols(), 2);
+  });
+}
+
+TEST_F(ReportWindowTest, ChosenReportsReachTheirTabsAndEachObjectKeepsItsRows) {
+  Collect();
+  const std::string connections = kConfig + "/cn=Connections";
+  for (const auto& [name, target] : std::vector<std::pair<std::string, std::string>>{
+           {"Site Connector (Hilltop)", "Hilltop"}, {"Site Connector (Riverside)", "Riverside"}})
+    Insert("ConnectorGeneral", {"ServerName", "Object Path", "Display Name", "Directory Name", "Target Site"},
+           {db::Value("EX1"), db::Value(connections), db::Value(name), db::Value(name), db::Value(target)});
+  for (const auto& [name, who] : std::vector<std::pair<std::string, std::string>>{
+           {"Site Connector (Hilltop)", "CORP\\jsmith"},
+           {"Site Connector (Hilltop)", "CORP\\soneil"},
+           {"Site Connector (Riverside)", "CORP\\mmuller"}})
+    Insert("ConnectorPerm",
+           {"ServerName", "Object Path", "Display Name", "Directory Name", "Windows NT Accounts With Permissions"},
+           {db::Value("EX1"), db::Value(connections), db::Value(name), db::Value(name), db::Value(who)});
+  gConn->Execute("delete from ServerPrivateISResources");
+  for (const auto& [tab, value] : std::vector<std::pair<std::string, std::string>>{
+           {"Site ConnectorGeneral", "Target Site"},
+           {"Site ConnectorPermissions", "Windows NT Accounts With Permissions"},
+           {"Private Information StoreGeneral", "Directory Name"},
+           {"Private Information StoreMailbox Resources", "Mailbox"},
+           {"ServerIMAP4General", "Enable protocol"}})
+    gConn->Execute("insert into VELMORCCustomReports values(?,?,?)",
+                   {db::Value(tab), db::Value("O'Neil's links"), db::Value(value)});
+
+  WithReportWindow([&](frmCustomReport& w) {
+    // The designer's OK hands its report to the window, which runs it again.
+    Select(w, connections);
+    w.ClickTypeTab(3);
+    EXPECT_EQ(w.lastType, "Site Connector");
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* designer = qobject_cast<frmCustomize*>(QApplication::activeModalWidget());
+      if (!designer) return;
+      poll.stop();
+      shown = gbCustomReport;
+      const int at = designer->cboCustomReportName->findText("O'Neil's links");
+      designer->cboCustomReportName->setCurrentIndex(at);
+      emit designer->cboCustomReportName->activated(at);
+      designer->cmdOk->click();
+    });
+    poll.start();
+    w.cmdShow->click();
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(gbCustomReport);
+    EXPECT_EQ(w.strCustomReportName, "O'Neil's links");
+    EXPECT_EQ(w.TypeTabCaption(), "Site Connector");
+
+    // Two connectors of one container keep their own rows.
+    std::vector<std::string> rows;
+    for (int r = 1; r < w.grd1()->Rows(); ++r)
+      rows.push_back(w.grd1()->TextMatrix(r, 1) + " # " + w.grd1()->TextMatrix(r, 2) + " # " +
+                     w.grd1()->TextMatrix(r, 3));
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Site Connector (Hilltop) # Hilltop # CORP\\jsmith",
+                                              "Site Connector (Hilltop) # Hilltop # CORP\\soneil",
+                                              "Site Connector (Riverside) # Riverside # CORP\\mmuller"}));
+
+    // A store without resource rows still shows its general row.
+    Select(w, kConfig + "/cn=Servers/cn=EX1/cn=Microsoft Private MDB");
+    EXPECT_EQ(GridCaptions(w.grd1()), (std::vector<std::string>{"Display Name", "Directory Name", "Mailbox"}));
+    EXPECT_EQ(w.grd1()->Rows(), 2);
+    EXPECT_TRUE(w.grd1()->TextMatrix(1, 3).empty());
+
+    // The server's IMAP4 page reaches the server's IMAP4 tab.
+    Select(w, kConfig + "/cn=Servers/cn=EX1/cn=Protocols");
+    w.ClickTypeTab(1);
+    EXPECT_EQ(GridCaptions(w.grd1()), (std::vector<std::string>{"Display Name", "Enable protocol"}));
   });
 }
