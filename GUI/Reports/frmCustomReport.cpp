@@ -604,24 +604,39 @@ std::vector<ReportDefinitionRow> frmCustomReport::DefinitionRows(const std::stri
   std::vector<ReportDefinitionRow> rows;
   if (strCustomReportName.empty()) strCustomReportName = "Default";
   builtInForm = strCustomReportName == "Default";
-  auto read = [&](const std::string& name) {
+  auto read = [&] {
     db::Recordset rs;
-    rs.Open("select * from VELMORCCustomReports where CustomReportName=? and TabName like ?", *gConn,
-            {db::Value(name), db::Value(strType + "%")}, db::adOpenKeyset, db::adLockOptimistic);
-    ++lastStatementCount;
+    if (!OpenCustomReportRows(rs, strType)) return;
     for (; !rs.Eof(); rs.MoveNext()) rows.push_back({rs[0L].Text(), rs[2L].Text()});
   };
   try {
-    read(strCustomReportName);
+    read();
     if (rows.empty() && !builtInForm) {
+      // A report without rows for these pages shows the built-in ones.
       builtInForm = true;
-      read("Default");
+      const std::string named = strCustomReportName;
+      strCustomReportName = "Default";
+      try {
+        read();
+      } catch (...) {
+        strCustomReportName = named;
+        throw;
+      }
+      strCustomReportName = named;
     }
   } catch (const std::exception& e) {
     LogError(std::string(logPrefix) + " FirstRecordsetObjectOpen Failed", e);
     rows.clear();
   }
   return rows;
+}
+
+bool frmCustomReport::OpenCustomReportRows(db::Recordset& rs, const std::string& strTabPrefix) {
+  if (!gConn) return false;
+  rs.Open("select * from VELMORCCustomReports where CustomReportName=? and TabName like ?", *gConn,
+          {db::Value(strCustomReportName), db::Value(strTabPrefix + "%")}, db::adOpenKeyset, db::adLockOptimistic);
+  ++lastStatementCount;
+  return rs.State() == db::adStateOpen;
 }
 
 namespace {

@@ -15,6 +15,9 @@
 
 #include "modExchConnect.h"
 
+namespace velmo::db {
+class Recordset;
+}
 class QFrame;
 class QPushButton;
 class QTabBar;
@@ -87,6 +90,10 @@ class frmCustomReport : public QDialog, public CustomReportConnectTarget {
   std::string lastEngine;
   // Statements the last run sent to the database.
   long lastStatementCount = 0;
+
+  // Opens the rows of the report strCustomReportName whose TabName begins
+  // with the prefix; true when rs is open afterwards (a failure throws).
+  bool OpenCustomReportRows(velmo::db::Recordset& rs, const std::string& strTabPrefix);
 
   // Selects a type tab as a click does.
   void ClickTypeTab(int index);
