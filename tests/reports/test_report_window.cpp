@@ -5,7 +5,9 @@
 // recipient-by-recipient layout.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
@@ -52,22 +54,29 @@ class ReportWindowTest : public ReportsTest {
     Pump();
   }
   // Types a server into the connect dialog when it shows, and presses OK.
-  static void AnswerConnect(const std::string& server) {
+  static void AnswerConnect(const std::string& server, const std::string& user = "",
+                            const std::string& password = "") {
     auto* poll = new QTimer();
     poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, server] {
+    QObject::connect(poll, &QTimer::timeout, [poll, server, user, password] {
       auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
       if (!dialog) return;
       poll->stop();
       poll->deleteLater();
       dialog->cboServerName->setEditText(QString::fromStdString(server));
+      if (!user.empty()) {
+        dialog->chkConnectAs->setChecked(true);
+        dialog->txtUserName->setText(QString::fromStdString(user));
+        dialog->txtPassword->setText(QString::fromStdString(password));
+      }
       dialog->cmdOk->click();
     });
     poll->start();
   }
   // The Custom Report command, connecting to EX1; drive runs while the
   // window is shown, and the window is closed after it if still open.
-  void WithReportWindow(const std::function<void(frmCustomReport&)>& drive) {
+  void WithReportWindow(const std::function<void(frmCustomReport&)>& drive, const std::string& user = "",
+                        const std::string& password = "") {
     bool seen = false;
     QTimer poll;
     poll.setInterval(20);
@@ -79,7 +88,7 @@ class ReportWindowTest : public ReportsTest {
       drive(*w);
       if (w->isVisible()) w->cmdClose->click();
     });
-    AnswerConnect("EX1");
+    AnswerConnect("EX1", user, password);
     poll.start();
     main->mnuCustomReport->trigger();
     EXPECT_TRUE(seen);
@@ -241,6 +250,36 @@ TEST_F(ReportWindowTest, ConnectReplacesTheTreeAndExpansionAddsSubContainers) {
     EXPECT_TRUE(w.tabType->isHidden());
     EXPECT_EQ(main->iFromCustomReport, 2);
   });
+}
+
+TEST_F(ReportWindowTest, ExpansionBindsAsTheConnectAndTheSplitterKeepsEachPanelUsable) {
+  WithReportWindow(
+      [&](frmCustomReport& w) {
+        QTreeWidgetItem* recipients = NodeOf(w, kLakeRecipients);
+        recipients->setExpanded(true);
+        EXPECT_EQ(ChildTexts(recipients), (std::vector<std::string>{"Sales", "Restricted"}));
+        EXPECT_EQ(NodeKey(recipients->child(1)), kLakeRecipients + "/cn=Restricted");
+        EXPECT_EQ(NodeKey(recipients->child(1)->child(0)), kLakeRecipients + "/cn=Childnodetext2");
+
+        // Drops: on the tree the right side follows; on the grid panel its
+        // right edge stays; no panel gets narrower than 300 twips.
+        const int W = w.width(), sep = w.pbSep->width();
+        w.SplitterDropped(w.tvwServers, 100);
+        EXPECT_EQ(w.pbTreeview->width(), 100);
+        EXPECT_EQ(w.pbSep->x(), 100);
+        EXPECT_EQ(w.pbGrd->x(), 100 + sep);
+        EXPECT_EQ(w.pbGrd->x() + w.pbGrd->width(), W);
+        EXPECT_EQ(w.tabType->x(), 100 + sep);
+        w.SplitterDropped(w.pbGrd, 50);
+        EXPECT_EQ(w.pbSep->x(), 150);
+        EXPECT_EQ(w.pbTreeview->width(), 150);
+        EXPECT_EQ(w.pbGrd->x() + w.pbGrd->width(), W);
+        w.SplitterDropped(w.grd1(), 5000);
+        EXPECT_EQ(w.pbGrd->width(), 20);
+        w.SplitterDropped(w.tvwServers, -5000);
+        EXPECT_EQ(w.pbTreeview->width(), 20);
+      },
+      "CORP\\Administrator", "secret");
 }
 
 TEST_F(ReportWindowTest, RecipientsAreListedBandByBand) {
