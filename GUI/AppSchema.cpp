@@ -372,4 +372,38 @@ void CreateAppTables(velmo::db::Connection* conn) {
       // Above all "Table '...' already exists.": the table stays as it is.
     }
   }
+  CreateReportIndexes(conn);
+}
+
+void CreateReportIndexes(velmo::db::Connection* conn) {
+  if (!conn || conn->State() == velmo::db::adStateClosed) return;
+  auto has = [](const AppTable& table, const char* name) {
+    for (const auto& c : table.columns)
+      if (c.name == name) return true;
+    return false;
+  };
+  const struct {
+    const char* column;
+    const char* suffix;
+  } keys[] = {{"Alias Name", "Alias"}, {"Object Path", "Path"}};
+  for (const auto& table : kTables) {
+    if (table.name.rfind("VELMORC", 0) == 0 || !has(table, "ServerName")) continue;
+    for (const auto& key : keys) {
+      if (!has(table, key.column)) continue;
+      // A recipient table is read by alias; a path index there would
+      // draw the planner away from it (a container's every row shares
+      // one path).
+      if (key.suffix == std::string("Path") && has(table, "Alias Name")) continue;
+      const std::string name = "IX_" + table.name + "_" + key.suffix;
+      try {
+        // The key column leads: a read by server alone never takes the
+        // index, so it keeps returning rows in stored order. No collation
+        // named: the index compares as its columns do.
+        conn->Execute("create index if not exists [" + name + "] on [" + table.name + "] ([" + key.column +
+                      "], ServerName)");
+      } catch (const std::exception& e) {
+        WriteErrorLog(velmo::NowText(), "CreateReportIndexes " + name + " Failed", "0", e.what());
+      }
+    }
+  }
 }

@@ -32,3 +32,11 @@ const std::vector<std::string>& AppTableStatements();
 // With no open connection it writes one log line, "CreateAppTables
 // ConnectionObject not opened", and creates nothing.
 void CreateAppTables(velmo::db::Connection* conn);
+
+// Indexes for the keyed reads of the pages and reports: ([Alias Name],
+// ServerName) on every recipient table, for reads of one recipient, and
+// ([Object Path], ServerName) on the other data tables with a path. The
+// key column leads, so reads by server alone keep their stored order.
+// Made in new and existing files alike (CreateAppTables calls it); an index
+// that cannot be made is logged and passed over.
+void CreateReportIndexes(velmo::db::Connection* conn);

@@ -18,6 +18,7 @@
 #include "ComFactory.h"
 #include "Database.h"
 #include "DateText.h"
+#include "FilterItem.h"
 #include "FlexGrid.h"
 #include "IVLMRPrinter.h"
 #include "TextFile.h"
@@ -312,69 +313,13 @@ std::vector<std::string> TableColumns(const std::string& table) {
   return names;
 }
 
-// One stored filter item: [" AND " | " OR "] "("* field " = "|" <> " 'value' ")"*.
-struct FilterItem {
-  std::string conjunction;  // "AND", "OR" or ""
-  int opens = 0;
-  std::string field;
-  std::string op;
-  std::string value;
-  int closes = 0;
-};
-
-bool ParseFilterItem(const std::string& item, FilterItem& out) {
-  size_t i = 0;
-  auto skipBlanks = [&] {
-    while (i < item.size() && item[i] == ' ') ++i;
-  };
-  skipBlanks();
-  if (item.compare(i, 4, "AND ") == 0) {
-    out.conjunction = "AND";
-    i += 4;
-  } else if (item.compare(i, 3, "OR ") == 0) {
-    out.conjunction = "OR";
-    i += 3;
-  }
-  for (skipBlanks(); i < item.size() && item[i] == '('; skipBlanks()) {
-    ++out.opens;
-    ++i;
-  }
-  const size_t eq = item.find('=', i);
-  const size_t ne = item.find("<>", i);
-  size_t opAt;
-  if (ne != std::string::npos && (eq == std::string::npos || ne < eq)) {
-    out.op = "<>";
-    opAt = ne;
-  } else if (eq != std::string::npos) {
-    out.op = "=";
-    opAt = eq;
-  } else {
-    return false;
-  }
-  out.field = Trim(item.substr(i, opAt - i));
-  if (out.field.empty()) return false;
-  const size_t q1 = item.find('\'', opAt + out.op.size());
-  const size_t q2 = item.rfind('\'');
-  if (q1 == std::string::npos || q2 <= q1) return false;
-  for (size_t k = opAt + out.op.size(); k < q1; ++k)
-    if (item[k] != ' ') return false;
-  out.value = item.substr(q1 + 1, q2 - q1 - 1);
-  for (size_t k = q2 + 1; k < item.size(); ++k) {
-    if (item[k] == ')')
-      ++out.closes;
-    else if (item[k] != ' ')
-      return false;
-  }
-  return true;
-}
-
 // The condition of one stored filter ("" when no item is usable). Items
 // that cannot be used are dropped; their parentheses move to the items
 // beside them so that the rest stays balanced.
 std::string FilterCondition(const std::string& filterValue, const std::vector<std::string>& columns) {
   std::vector<FilterItem> kept;
   int pendingOpens = 0;
-  for (const auto& text : Split(filterValue, '|')) {
+  for (const auto& text : SplitFilterValue(filterValue)) {
     FilterItem item;
     const bool parsed = ParseFilterItem(text, item);
     const bool known = parsed && std::any_of(columns.begin(), columns.end(),
@@ -407,7 +352,7 @@ std::string FilterCondition(const std::string& filterValue, const std::vector<st
   for (size_t n = 0; n < kept.size(); ++n) {
     const auto& k = kept[n];
     text += " ";
-    if (n > 0) text += (k.conjunction.empty() ? std::string("AND") : k.conjunction) + " ";
+    if (n > 0) text += (k.connector.empty() ? std::string("AND") : k.connector) + " ";
     text += std::string(k.opens, '(') + "[" + k.field + "] " + k.op + " " + SqlQuote(k.value) +
             std::string(k.closes, ')');
   }

@@ -1,0 +1,414 @@
+// The custom report window against the sample organisation collected into
+// the database: opened from the menu through the connect dialog, every
+// node kind's tabs, type word and engine, sorting, fitting, the buttons
+// with the report flag set, Escape, connecting another server, and the
+// recipient-by-recipient layout.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <functional>
+
+#include "ReportsKit.h"
+#include "frmConnect.h"
+#include "frmCustomReport.h"
+#include "frmCustomize.h"
+
+using namespace reports_test;
+
+namespace {
+
+const std::string kSite = "o=Velmor/ou=Lakeside";
+const std::string kConfig = kSite + "/cn=Configuration";
+
+// Records whether the report flag was set when a message was shown.
+class FlagUi : public velmo::ui::ScriptedUi {
+ public:
+  int MsgBox(const std::string& prompt, int buttons, const std::string& title) override {
+    flags.push_back(prompt.substr(0, 12) + (gbCustomReport ? " set" : " clear"));
+    return ScriptedUi::MsgBox(prompt, buttons, title);
+  }
+  std::vector<std::string> flags;
+};
+
+class ReportWindowTest : public ReportsTest {
+ protected:
+  // Collects the pages the report reads through a browse window of EX1.
+  void Collect() {
+    frmExch* w = OpenMailboxesGeneral();
+    for (int p : {6, 4}) w->ClickPropTab(p);  // e-mail addresses, permissions
+    for (const char* key : {"/cn=Microsoft MTA", "/cn=Microsoft System Attendant", "/cn=Microsoft Private MDB"}) {
+      Click(w, kConfig + "/cn=Servers/cn=EX1" + key);
+      for (int p = 1; p < w->tabProp->count(); ++p) w->ClickPropTab(p);
+    }
+    Click(w, kConfig + "/cn=Protocols");
+    w->ClickTypeTab(1);
+    w->ClickPropTab(1);
+    w->Window()->close();
+    Pump();
+  }
+  // Types a server into the connect dialog when it shows, and presses OK.
+  static void AnswerConnect(const std::string& server, const std::string& user = "",
+                            const std::string& password = "") {
+    auto* poll = new QTimer();
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, server, user, password] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      poll->stop();
+      poll->deleteLater();
+      dialog->cboServerName->setEditText(QString::fromStdString(server));
+      if (!user.empty()) {
+        dialog->chkConnectAs->setChecked(true);
+        dialog->txtUserName->setText(QString::fromStdString(user));
+        dialog->txtPassword->setText(QString::fromStdString(password));
+      }
+      dialog->cmdOk->click();
+    });
+    poll->start();
+  }
+  // The Custom Report command, connecting to EX1; drive runs while the
+  // window is shown, and the window is closed after it if still open.
+  void WithReportWindow(const std::function<void(frmCustomReport&)>& drive, const std::string& user = "",
+                        const std::string& password = "") {
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* w = qobject_cast<frmCustomReport*>(QApplication::activeModalWidget());
+      if (!w) return;
+      poll.stop();
+      seen = true;
+      drive(*w);
+      if (w->isVisible()) w->cmdClose->click();
+    });
+    AnswerConnect("EX1", user, password);
+    poll.start();
+    main->mnuCustomReport->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(gbCustomReport);
+    EXPECT_EQ(main->iFromCustomReport, 0);
+  }
+  static QTreeWidgetItem* NodeOf(frmCustomReport& w, const std::string& key) {
+    QTreeWidgetItem* n = FindTreeNode(*w.tvwServers, key);
+    EXPECT_NE(n, nullptr) << key;
+    return n;
+  }
+  // A click on a node: the selection moves to it, or the selected node is
+  // clicked again.
+  static void Select(frmCustomReport& w, const std::string& key) {
+    QTreeWidgetItem* node = NodeOf(w, key);
+    if (w.tvwServers->currentItem() == node)
+      w.tvwServers_NodeClick(node);
+    else
+      w.tvwServers->setCurrentItem(node);
+  }
+  static std::vector<std::string> TabCaptions(frmCustomReport& w) {
+    std::vector<std::string> out;
+    for (int i = 0; i < w.tabType->count(); ++i) out.push_back(w.tabType->tabText(i).toStdString());
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(ReportWindowTest, EveryNodeKindRunsItsReportAndTheButtonsServeTheWindow) {
+  Collect();
+  auto flagUi = std::make_shared<FlagUi>();
+  velmo::ui::SetUi(flagUi);
+  ui = flagUi;
+  WithReportWindow([&](frmCustomReport& w) {
+    EXPECT_EQ(w.windowTitle().toStdString(), "Custom Report");
+    EXPECT_FALSE(w.grd1()->Visible());
+    EXPECT_TRUE(w.tabType->isHidden());
+    EXPECT_EQ(w.pbSep->x() * 15, 2655);
+    EXPECT_EQ(w.pbGrd->x(), w.pbSep->x() + w.pbSep->width());
+    EXPECT_EQ(w.tabType->x(), w.pbGrd->x());
+    EXPECT_EQ(w.strCRServerName, "EX1");
+    EXPECT_EQ(gfrmCustomReport, &w);
+
+    const std::string ex1 = kConfig + "/cn=Servers/cn=EX1";
+    struct Case {
+      std::string key;
+      int tabs;
+      std::string type, engine;
+      bool rows;
+    };
+    const Case cases[] = {
+        {"o=Velmor", 0, "Container1", "custom", false},
+        {kSite, 0, "Container1", "custom", false},
+        {kConfig, 0, "Container2", "custom", false},
+        {kConfig + "/cn=Connections", 5, "Container2", "custom", false},
+        {kConfig + "/cn=Protocols", 6, "Container2", "custom", false},
+        {kConfig + "/cn=Servers", 0, "Container2", "custom", false},
+        {ex1, 0, "Container2", "custom", false},
+        {ex1 + "/cn=Microsoft Private MDB", 0, "Private Information Store", "custom", true},
+        {ex1 + "/cn=Protocols", 5, "ServerProtocols", "custom", false},
+        {ex1 + "/cn=Microsoft Public MDB", 0, "Public Information Store", "custom", false},
+        {ex1 + "/cn=Server Recipients", 0, "Mailboxes", "detail", true},
+        {ex1 + "/cn=Microsoft MTA", 0, "Message Transfer Agent", "custom", true},
+        {ex1 + "/cn=Microsoft System Attendant", 0, "System Attendant", "custom", true},
+        {kLakeRecipients, 5, "Container2", "custom", true},
+    };
+    for (const auto& c : cases) {
+      Select(w, c.key);
+      EXPECT_EQ(w.tabType->count(), c.tabs) << c.key;
+      EXPECT_EQ(!w.tabType->isHidden(), c.tabs > 0) << c.key;
+      EXPECT_EQ(w.lastType, c.type) << c.key;
+      EXPECT_EQ(w.lastEngine, c.engine) << c.key;
+      if (c.rows) EXPECT_GT(w.grd1()->Rows(), 1) << c.key;
+      EXPECT_EQ(w.grd1()->TextMatrix(0, 1), "Display Name") << c.key;
+      EXPECT_EQ(w.pbGrd->height(), c.tabs ? w.tabType->y() : w.Frame1->y()) << c.key;
+      EXPECT_FALSE(gbCustomReport);
+    }
+
+    // Tabs: the type word follows the tab; tabs made by code run nothing.
+    w.ClickTypeTab(1);
+    w.grd1_DblClick();
+    Shot(&w, "custom_report");
+    EXPECT_EQ(w.lastType, "Mailboxes");
+    EXPECT_EQ(w.lastEngine, "detail");
+    bool john = false;
+    for (const auto& name : GridColumn(w.grd1())) john |= name == "John Smith";
+    EXPECT_TRUE(john);
+    w.ClickTypeTab(0);
+    EXPECT_EQ(w.lastEngine, "custom");
+    Select(w, kConfig + "/cn=Connections");
+    const char* words[] = {"Container2", "Internet Mail Connector", "MS Mail Connector", "Site Connector", "Newsfeed"};
+    for (int i = 4; i >= 0; --i) {
+      w.ClickTypeTab(i);
+      EXPECT_EQ(w.lastType, words[i]);
+    }
+    Select(w, ex1 + "/cn=Protocols");
+    w.ClickTypeTab(1);
+    EXPECT_EQ(w.lastType, "ServerIMAP4");
+    EXPECT_TRUE(w.blnProtocolsNode);
+
+    // Sorting: 3 up, 3 down, 5 up, 3 up again; a double click fits.
+    Select(w, ex1 + "/cn=Server Recipients");
+    std::vector<int> orders;
+    for (int col : {3, 3, 5, 3}) {
+      w.grd1_Click(col);
+      orders.push_back(w.iSortOrder);
+    }
+    EXPECT_EQ(orders, (std::vector<int>{1, 2, 1, 1}));
+    w.grd1()->ColWidth(0, 500);
+    w.grd1_DblClick();
+    EXPECT_EQ(w.grd1()->ColWidth(0), 0);
+
+    // Export, Preview and Print run with the flag set.
+    for (QPushButton* b : {w.cmdExport, w.cmdPreview, w.cmdPrint}) b->click();
+    ASSERT_EQ(flagUi->flags.size(), 3u);
+    for (const auto& f : flagUi->flags) EXPECT_TRUE(f.ends_with(" set")) << f;
+    EXPECT_EQ(flagUi->shown()[0].prompt, "Export is not available in this build.");
+    bool exported = false;
+    Mdifrm::Seams().exportReport = [&] { exported = gbCustomReport && gfrmCustomReport == &w; };
+    w.cmdExport->click();
+    Mdifrm::Seams().exportReport = nullptr;
+    EXPECT_TRUE(exported);
+
+    // Escape on the tab strip does nothing; on the tree it closes.
+    Select(w, kLakeRecipients);
+    FocusAndType(w.tabType, Qt::Key_Escape);
+    EXPECT_TRUE(w.isVisible());
+    FocusAndType(w.tvwServers, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+  });
+  EXPECT_EQ(gfrmCustomReport, nullptr);
+}
+
+TEST_F(ReportWindowTest, ConnectReplacesTheTreeAndExpansionAddsSubContainers) {
+  Collect();
+  WithReportWindow([&](frmCustomReport& w) {
+    QTreeWidgetItem* recipients = NodeOf(w, kLakeRecipients);
+    recipients->setExpanded(true);
+    EXPECT_EQ(ChildTexts(recipients), (std::vector<std::string>{"Sales"}));
+    EXPECT_NE(FindTreeNode(*w.tvwServers, kLakeRecipients + "/cn=Childnodetext1"), nullptr);
+    recipients->setExpanded(false);
+    recipients->setExpanded(true);
+    EXPECT_EQ(recipients->childCount(), 1);
+
+    Select(w, kLakeRecipients);
+    const auto nodes = w.ServerNodeTexts();
+    AnswerConnect("EX1");  // already shown: the dialog closes at once
+    w.cmdConnect->click();
+    EXPECT_EQ(w.ServerNodeTexts(), nodes);
+    EXPECT_TRUE(w.grd1()->Visible());
+
+    AnswerConnect("EX10");
+    w.cmdConnect->click();
+    EXPECT_EQ(w.strCRServerName, "EX10");
+    EXPECT_NE(FindTreeNode(*w.tvwServers, "o=Velmor/ou=Hilltop/cn=Configuration/cn=Servers/cn=EX10"), nullptr);
+    EXPECT_EQ(FindTreeNode(*w.tvwServers, kLakeRecipients), nullptr);
+    EXPECT_FALSE(w.grd1()->Visible());
+    EXPECT_TRUE(w.tabType->isHidden());
+    EXPECT_EQ(main->iFromCustomReport, 2);
+  });
+}
+
+TEST_F(ReportWindowTest, ExpansionBindsAsTheConnectAndTheSplitterKeepsEachPanelUsable) {
+  WithReportWindow(
+      [&](frmCustomReport& w) {
+        QTreeWidgetItem* recipients = NodeOf(w, kLakeRecipients);
+        recipients->setExpanded(true);
+        EXPECT_EQ(ChildTexts(recipients), (std::vector<std::string>{"Sales", "Restricted"}));
+        EXPECT_EQ(NodeKey(recipients->child(1)), kLakeRecipients + "/cn=Restricted");
+        EXPECT_EQ(NodeKey(recipients->child(1)->child(0)), kLakeRecipients + "/cn=Childnodetext2");
+
+        // Drops: on the tree the right side follows; on the grid panel its
+        // right edge stays; no panel gets narrower than 300 twips.
+        const int W = w.width(), sep = w.pbSep->width();
+        w.SplitterDropped(w.tvwServers, 100);
+        EXPECT_EQ(w.pbTreeview->width(), 100);
+        EXPECT_EQ(w.pbSep->x(), 100);
+        EXPECT_EQ(w.pbGrd->x(), 100 + sep);
+        EXPECT_EQ(w.pbGrd->x() + w.pbGrd->width(), W);
+        EXPECT_EQ(w.tabType->x(), 100 + sep);
+        w.SplitterDropped(w.pbGrd, 50);
+        EXPECT_EQ(w.pbSep->x(), 150);
+        EXPECT_EQ(w.pbTreeview->width(), 150);
+        EXPECT_EQ(w.pbGrd->x() + w.pbGrd->width(), W);
+        w.SplitterDropped(w.grd1(), 5000);
+        EXPECT_EQ(w.pbGrd->width(), 20);
+        w.SplitterDropped(w.tvwServers, -5000);
+        EXPECT_EQ(w.pbTreeview->width(), 20);
+      },
+      "CORP\\Administrator", "secret");
+}
+
+TEST_F(ReportWindowTest, RecipientsAreListedBandByBand) {
+  Collect();
+  const std::string box = kLakeRecipients + "/cn=Fixture";
+  auto mailbox = [&](const std::string& alias) {
+    Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name", "Alias Name", "Created"},
+           {db::Value("EX1"), db::Value(box), db::Value(alias + " name"), db::Value(alias), db::Value("1999")});
+  };
+  mailbox("a1");
+  mailbox("a2");
+  for (const char* address : {"SMTP:a1@x", "X400:c=a1"})
+    Insert("MailboxDLEmailAddr", {"ServerName", "Object Path", "Display Name", "Alias Name", "Email Address"},
+           {db::Value("EX1"), db::Value(box), db::Value("a1 name"), db::Value("a1"), db::Value(address)});
+  for (const char* who : {"CORP\\jsmith", "CORP\\soneil", "CORP\\mmuller"})
+    Insert("MailboxPerm", {"ServerName", "Object Path", "Display Name", "Alias Name", "Windows NT Accounts With Permissions", "Roles"},
+           {db::Value("EX1"), db::Value(box), db::Value("a1 name"), db::Value("a1"), db::Value(who), db::Value("User")});
+  for (const auto& [tab, value] : std::vector<std::pair<std::string, std::string>>{
+           {"MailboxesSummary", "Alias Name"},
+           {"MailboxesGeneral", "Alias Name"},
+           {"MailboxesE-Mail Addresses", "Email Address"},
+           {"MailboxesPermissions", "Windows NT Accounts With Permissions,Roles"},
+           {"MailboxesLimits", "No Such Column"}})
+    gConn->Execute("insert into VELMORCCustomReports values(?,'Bands',?)", {db::Value(tab), db::Value(value)});
+
+  WithReportWindow([&](frmCustomReport& w) {
+    AddTreeNode(*w.tvwServers, NodeOf(w, kLakeRecipients), box, "Fixture", "Recipients");
+    Select(w, box);
+    w.strCustomReportName = "Bands";
+    w.ClickTypeTab(1);
+    velmo::FlexGrid* g = w.grd1();
+    EXPECT_EQ(GridCaptions(g), (std::vector<std::string>{"Display Name", "Alias Name", "Display Name", "Email Address",
+                                                         "Display Name", "Windows NT Accounts With Permissions",
+                                                         "Roles", "Display Name", "No Such Column"}));
+    ASSERT_EQ(g->Rows(), 5);  // a1's band of 3 rows, a2's of 1
+    auto row = [&](int r) {
+      std::string s;
+      for (int c = 1; c < g->Cols(); ++c) s += g->TextMatrix(r, c) + "|";
+      return s;
+    };
+    std::vector<std::string> rows;
+    for (int r = 1; r < 5; ++r) rows.push_back(row(r));
+    std::sort(rows.begin(), rows.begin() + 3);  // the order inside a band is the database's
+    EXPECT_EQ(rows[3], "a2 name|a2||||||||");  // every block but its first empty
+    int addresses = 0, permissions = 0;
+    for (int r = 0; r < 3; ++r) {
+      addresses += !g->TextMatrix(r + 1, 4).empty();
+      permissions += !g->TextMatrix(r + 1, 6).empty();
+    }
+    EXPECT_EQ(addresses, 2);
+    EXPECT_EQ(permissions, 3);
+    EXPECT_NE(ErrorLog().find("DetailRecordsetObjectOpen Failed"), std::string::npos);
+
+    // No recipients: the captions alone.
+    w.ClickTypeTab(2);
+    EXPECT_EQ(w.grd1()->Rows(), 1);
+    EXPECT_EQ(GridCaptions(w.grd1())[0], "Display Name");
+    EXPECT_GT(w.grd1()->Cols(), 2);
+  });
+}
+
+TEST_F(ReportWindowTest, ChosenReportsReachTheirTabsAndEachObjectKeepsItsRows) {
+  Collect();
+  const std::string connections = kConfig + "/cn=Connections";
+  for (const auto& [name, target] : std::vector<std::pair<std::string, std::string>>{
+           {"Site Connector (Hilltop)", "Hilltop"}, {"Site Connector (Riverside)", "Riverside"}})
+    Insert("ConnectorGeneral", {"ServerName", "Object Path", "Display Name", "Directory Name", "Target Site"},
+           {db::Value("EX1"), db::Value(connections), db::Value(name), db::Value(name), db::Value(target)});
+  for (const auto& [name, who] : std::vector<std::pair<std::string, std::string>>{
+           {"Site Connector (Hilltop)", "CORP\\jsmith"},
+           {"Site Connector (Hilltop)", "CORP\\soneil"},
+           {"Site Connector (Riverside)", "CORP\\mmuller"}})
+    Insert("ConnectorPerm",
+           {"ServerName", "Object Path", "Display Name", "Directory Name", "Windows NT Accounts With Permissions"},
+           {db::Value("EX1"), db::Value(connections), db::Value(name), db::Value(name), db::Value(who)});
+  gConn->Execute("delete from ServerPrivateISResources");
+  for (const auto& [tab, value] : std::vector<std::pair<std::string, std::string>>{
+           {"Site ConnectorGeneral", "Target Site"},
+           {"Site ConnectorPermissions", "Windows NT Accounts With Permissions"},
+           {"Private Information StoreGeneral", "Directory Name"},
+           {"Private Information StoreMailbox Resources", "Mailbox"},
+           {"ServerIMAP4General", "Enable protocol"}})
+    gConn->Execute("insert into VELMORCCustomReports values(?,?,?)",
+                   {db::Value(tab), db::Value("O'Neil's links"), db::Value(value)});
+
+  WithReportWindow([&](frmCustomReport& w) {
+    // The designer's OK hands its report to the window, which runs it again.
+    Select(w, connections);
+    w.ClickTypeTab(3);
+    EXPECT_EQ(w.lastType, "Site Connector");
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* designer = qobject_cast<frmCustomize*>(QApplication::activeModalWidget());
+      if (!designer) return;
+      poll.stop();
+      shown = gbCustomReport;
+      const int at = designer->cboCustomReportName->findText("O'Neil's links");
+      designer->cboCustomReportName->setCurrentIndex(at);
+      emit designer->cboCustomReportName->activated(at);
+      designer->cmdOk->click();
+    });
+    poll.start();
+    w.cmdShow->click();
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(gbCustomReport);
+    EXPECT_EQ(w.strCustomReportName, "O'Neil's links");
+    EXPECT_EQ(w.TypeTabCaption(), "Site Connector");
+
+    // Two connectors of one container keep their own rows.
+    std::vector<std::string> rows;
+    for (int r = 1; r < w.grd1()->Rows(); ++r)
+      rows.push_back(w.grd1()->TextMatrix(r, 1) + " # " + w.grd1()->TextMatrix(r, 2) + " # " +
+                     w.grd1()->TextMatrix(r, 3));
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Site Connector (Hilltop) # Hilltop # CORP\\jsmith",
+                                              "Site Connector (Hilltop) # Hilltop # CORP\\soneil",
+                                              "Site Connector (Riverside) # Riverside # CORP\\mmuller"}));
+
+    // A store without resource rows still shows its general row.
+    Select(w, kConfig + "/cn=Servers/cn=EX1/cn=Microsoft Private MDB");
+    EXPECT_EQ(GridCaptions(w.grd1()), (std::vector<std::string>{"Display Name", "Directory Name", "Mailbox"}));
+    EXPECT_EQ(w.grd1()->Rows(), 2);
+    EXPECT_TRUE(w.grd1()->TextMatrix(1, 3).empty());
+
+    // The server's IMAP4 page reaches the server's IMAP4 tab.
+    Select(w, kConfig + "/cn=Servers/cn=EX1/cn=Protocols");
+    w.ClickTypeTab(1);
+    EXPECT_EQ(GridCaptions(w.grd1()), (std::vector<std::string>{"Display Name", "Enable protocol"}));
+  });
+}
