@@ -15,6 +15,7 @@
 
 #include <functional>
 
+#include "RecordingPrinter.h"
 #include "ReportsKit.h"
 #include "frmConnect.h"
 #include "frmCustomReport.h"
@@ -203,10 +204,16 @@ TEST_F(ReportWindowTest, EveryNodeKindRunsItsReportAndTheButtonsServeTheWindow) 
     EXPECT_EQ(w.grd1()->ColWidth(0), 0);
 
     // Export, Preview and Print run with the flag set.
+    InstallRecordingPrinter();
+    RecordingPrinter::onOutput = [&](const std::string& c) {
+      flagUi->flags.push_back(c.substr(0, 11) + (gbCustomReport ? " set" : " clear"));
+    };
     for (QPushButton* b : {w.cmdExport, w.cmdPreview, w.cmdPrint}) b->click();
+    UninstallRecordingPrinter();
     ASSERT_EQ(flagUi->flags.size(), 3u);
     for (const auto& f : flagUi->flags) EXPECT_TRUE(f.ends_with(" set")) << f;
     EXPECT_EQ(flagUi->shown()[0].prompt, "Export is not available in this build.");
+    EXPECT_EQ(RecordingPrinter::grid, w.grd1());
     bool exported = false;
     Mdifrm::Seams().exportReport = [&] { exported = gbCustomReport && gfrmCustomReport == &w; };
     w.cmdExport->click();

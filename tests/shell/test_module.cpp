@@ -9,7 +9,7 @@
 #include <map>
 
 #include "ComFactory.h"
-#include "IVLMRPrinter.h"
+#include "RecordingPrinter.h"
 #include <fstream>
 #include "ShellTestSupport.h"
 
@@ -174,51 +174,10 @@ TEST_F(Module, AutoFitMeasuresWithTheGridFontBeyond32767Rows) {
 
 // -------------------------------------------------------- print front end
 
-// A print component that records what it is given.
-struct RecordingPrinter : velmo::com::ComObject, IVLMRPrinter {
-  static inline std::vector<std::string> calls;
-  static inline velmo::FlexGrid* grid = nullptr;
-  void* QueryInterface(std::string_view iid) override {
-    return iid == IVLMRPrinter::IID ? static_cast<IVLMRPrinter*>(this) : nullptr;
-  }
-  void ProductName(const std::string& n) override { calls.push_back("ProductName=" + n); }
-  std::string ProductName() const override { return ""; }
-  void SourceGrid(velmo::FlexGrid* g) override { grid = g; }
-  void Title1(const std::string& m, int a, const std::string& f, int s) override { Title("Title1", m, a, f, s); }
-  void Title2(const std::string& m, int a, const std::string& f, int s) override { Title("Title2", m, a, f, s); }
-  void Title3(const std::string& m, int a, const std::string& f, int s) override {
-    Title("Title3", m.empty() ? "" : "<now>", a, f, s);
-  }
-  void TitleSeprator(bool on) override { calls.push_back(std::string("TitleSeprator=") + (on ? "1" : "0")); }
-  bool TitleSeprator() const override { return false; }
-  void FixedRowShade(bool on) override { calls.push_back(std::string("FixedRowShade=") + (on ? "1" : "0")); }
-  bool FixedRowShade() const override { return false; }
-  void ShowPreview() override { calls.push_back("ShowPreview"); }
-  void PrintReport() override { calls.push_back("PrintReport=" + std::string(CurrentPrinterName())); }
-  bool IsDefaultPrinter() override { return true; }
-  int FixedRows() const override { return 0; }
-  double StartRow() const override { return 0; }
-  void StartRow(double) override { calls.push_back("StartRow"); }
-  void FixedColShade(bool) override { calls.push_back("FixedColShade"); }
-  bool FixedColShade() const override { return false; }
-  void HeaderSource(QObject*) override { calls.push_back("HeaderSource"); }
-  void HeaderSeprator(bool) override { calls.push_back("HeaderSeprator"); }
-  bool HeaderSeprator() const override { return false; }
-  void HeaderBorder(bool) override { calls.push_back("HeaderBorder"); }
-  bool HeaderBorder() const override { return true; }
-  void GridBorder(bool) override { calls.push_back("GridBorder"); }
-  bool GridBorder() const override { return true; }
-  static void Title(const char* n, const std::string& m, int a, const std::string& f, int s) {
-    calls.push_back(std::string(n) + "(" + m + "," + std::to_string(a) + "," + f + "," + std::to_string(s) + ")");
-  }
-};
-
 class Print : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    RecordingPrinter::calls.clear();
-    RecordingPrinter::grid = nullptr;
     w_.grid = &grid_;
     w_.strServerName = "SRV1";
     w_.typeCaption = "Mailboxes";
@@ -227,12 +186,10 @@ class Print : public ShellTest {
     OpenExchWindowSlot(&w_);
   }
   void TearDown() override {
-    velmo::com::UnregisterBuiltin("VLMRPreview.IVLMRPrinter");
+    UninstallRecordingPrinter();
     ShellTest::TearDown();
   }
-  static void Install() {
-    velmo::com::RegisterBuiltin("VLMRPreview.IVLMRPrinter", [] { return new RecordingPrinter; });
-  }
+  static void Install() { InstallRecordingPrinter(); }
   velmo::FlexGrid grid_;
   FakeExchWindow w_;
 };
