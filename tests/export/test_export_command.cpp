@@ -188,6 +188,7 @@ TEST_F(ExportCommand, FailuresAreToldWithTheSystemsReasonNeverAsSuccess) {
     const std::string head = "MsgBox: The report could not be exported to '" + c.path + "'.\n";
     EXPECT_EQ(Stem(shown.back(), head.size()), head);
     EXPECT_GT(shown.back().size(), head.size()) << "the reason follows";
+    EXPECT_EQ(shown.back().find(".new-"), std::string::npos) << "named by the user's file: " << shown.back();
     for (const auto& s : shown) EXPECT_EQ(s.find("successfully"), std::string::npos) << s;
   }
   EXPECT_EQ(velmo::test::TestHome::Slurp(dir_ / "text.mdb").substr(0, 9), "this file");

@@ -306,7 +306,12 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
     if (conn.State() == velmo::db::adStateOpen) conn.Close();
   } catch (const std::exception&) {
   }
-  if (isNew) RemoveDatabaseFile(target);
+  if (isNew) {
+    RemoveDatabaseFile(target);
+    // The user knows the file by its own name, not the temporary one.
+    const std::string tmp = target.string();
+    for (size_t at; (at = reason.find(tmp)) != std::string::npos;) reason.replace(at, tmp.size(), file.string());
+  }
   return TableWrite::Failed;
 }
 
