@@ -6,6 +6,8 @@
 // previous run is alive), runs the program as its child and, when the task
 // stops at the end of its window, gives it SIGTERM then and SIGKILL 30
 // seconds later. A start that cron delays past its minute still runs.
+// Without a display (as cron starts it) the program's windows draw off
+// screen.
 //
 // VELMORCAST_CLOCK ("YYYY-MM-DD HH:MM[:SS]", local time) sets the clock for
 // tests; it then runs on from that moment at the real pace.
@@ -13,6 +15,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -145,6 +148,15 @@ int main(int argc, char** argv) {
   }
   if (::flock(lock, LOCK_EX | LOCK_NB) != 0) return 0;  // the previous run is still going
 
+  // Cron starts jobs without a display; the scheduled program's status
+  // window then draws off screen instead of failing to start.
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!std::getenv("QT_QPA_PLATFORM") && !(display && *display) && !(wayland && *wayland))
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+
   sigset_t wanted, old;
   sigemptyset(&wanted);
   for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&wanted, s);
@@ -164,14 +176,19 @@ int main(int argc, char** argv) {
   }
 
   // Waits for the child, for the signals to pass on, and for the stop and
-  // kill moments (0: none).
+  // kill moments (0: none). Once stopped, the run is over only when every
+  // process of its group is gone: what the program started and left behind
+  // comes back to this process (a subreaper) and is reaped here.
   std::time_t stopMoment = stopAt.value_or(0), killMoment = 0;
+  std::optional<int> childStatus;
   for (;;) {
     int status = 0;
-    pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    pid_t done;
+    while ((done = ::waitpid(-1, &status, WNOHANG)) > 0)
+      if (done == child) childStatus = status;
+    if (childStatus && (!killMoment || ::kill(-child, 0) != 0)) {
+      if (WIFEXITED(*childStatus)) return WEXITSTATUS(*childStatus);
+      return 128 + (WIFSIGNALED(*childStatus) ? WTERMSIG(*childStatus) : 0);
     }
     const std::time_t now = Now();
     if (stopMoment && now >= stopMoment) {
@@ -181,13 +198,15 @@ int main(int argc, char** argv) {
     }
     if (killMoment && now >= killMoment) {
       ::kill(-child, SIGKILL);
-      killMoment = 0;
+      killMoment = 1;  // still stopped, nothing more to send
     }
     std::time_t next = 3600;
     if (stopMoment) next = std::min<std::time_t>(next, stopMoment - now);
-    if (killMoment) next = std::min<std::time_t>(next, killMoment - now);
+    if (killMoment > 1) next = std::min<std::time_t>(next, killMoment - now);
     timespec wait{std::max<std::time_t>(next, 0), 0};
     if (next <= 0) wait = {0, 50 * 1000 * 1000};
+    // Survivors of a stopped run may not signal their end; look again soon.
+    if (childStatus) wait = {0, 100 * 1000 * 1000};
     siginfo_t info{};
     int sig = ::sigtimedwait(&wanted, &info, &wait);
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) ::kill(-child, sig);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "CronTable.h"
@@ -139,6 +140,33 @@ TEST(Vjobrun, DayRulesDecideForTheDayTheWindowBegan) {
   }
 }
 
+TEST(Vjobrun, WithoutADisplayTheProgramsWindowsDrawOffScreen) {
+  TestHome home;
+  const auto out = home / "platform";
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* v = std::getenv(name);
+    saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+  }
+  struct Case {
+    const char* display;
+    const char* platform;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, nullptr, "offscreen"}, {"", nullptr, "offscreen"}, {":5", nullptr, ""}, {nullptr, "xcb", "xcb"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " + (c.platform ? c.platform : "-"));
+    Env env("2026-01-01 02:00");
+    ::unsetenv("WAYLAND_DISPLAY");
+    c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
+    c.platform ? ::setenv("QT_QPA_PLATFORM", c.platform, 1) : ::unsetenv("QT_QPA_PLATFORM");
+    EXPECT_EQ(Wait(Start(Command("--kind 6 --at 02:00", "echo \"$QT_QPA_PLATFORM\" > '" + out.string() + "'"))), 0);
+    EXPECT_EQ(TestHome::Slurp(out), std::string(c.expected) + "\n");
+  }
+  for (auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+}
+
 TEST(Vjobrun, BadRulesAreRefusedAndNothingRuns) {
   TestHome home;
   const auto ran = home / "ran";
@@ -171,7 +199,7 @@ TEST(Vjobrun, ASecondStartWhileTheFirstRunsExitsQuietly) {
   EXPECT_EQ(TestHome::Slurp(log), "start\nend\nagain\n");
 }
 
-TEST(Vjobrun, TheStopAtTheWindowsEndEndsTheRun) {
+TEST(Vjobrun, TheStopAtTheWindowsEndEndsTheWholeRun) {
   TestHome home;
   const auto log = home / "log";
   struct Case {
@@ -182,21 +210,29 @@ TEST(Vjobrun, TheStopAtTheWindowsEndEndsTheRun) {
   };
   // The window 02:00 + 1 minute ends 2 seconds after the clock's start.
   const std::vector<Case> cases = {
-      {"a sleeping program gets SIGTERM", "sleep 100", 2, 128 + SIGTERM},
-      {"one that ignores it gets SIGKILL 30 seconds later", "trap '' TERM; sleep 100", 32,
+      {"a sleeping program and its child get SIGTERM", "sleep 100; echo not stopped", 2, 128 + SIGTERM},
+      {"ones that ignore it get SIGKILL 30 seconds later", "trap '' TERM; (sleep 100) & sleep 100", 32,
        128 + SIGKILL},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Env env("2026-01-01 02:00:58");
-    auto t0 = std::chrono::steady_clock::now();
-    int status = Wait(Start(Command("--kind 1 --at 02:00 --duration 1 --stop", c.script)));
-    auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(status, c.status);
-    EXPECT_GE(took, c.seconds - 1);
-    EXPECT_LE(took, c.seconds + 3);
+    {
+      Env env("2026-01-01 02:00:58");
+      auto t0 = std::chrono::steady_clock::now();
+      int status = Wait(Start(Command("--kind 1 --at 02:00 --duration 1 --stop", c.script)));
+      auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - t0).count();
+      EXPECT_EQ(status, c.status);
+      EXPECT_GE(took, c.seconds - 1);
+      EXPECT_LE(took, c.seconds + 3);
+    }
+    // Nothing of the run is left to hold the task's lock: the next start runs.
+    std::filesystem::remove(log);
+    Env env("2026-01-02 02:00:00");
+    EXPECT_EQ(Wait(Start(Command("--kind 1 --at 02:00 --duration 1 --stop", "echo ran > '" + log.string() + "'"))), 0);
+    EXPECT_TRUE(std::filesystem::exists(log));
   }
   // A window already over: nothing runs.
+  std::filesystem::remove(log);
   Env env("2026-01-01 02:01:30");
   EXPECT_EQ(Wait(Start(Command("--kind 1 --at 02:00 --duration 1 --stop", "echo ran > '" + log.string() + "'"))), 0);
   EXPECT_FALSE(std::filesystem::exists(log));
