@@ -423,8 +423,9 @@ void frmExportPlus::SaveDisplayedTicks() {
   SyncList1();
 }
 
-void frmExportPlus::tvwObjects_NodeClick() {
-  QTreeWidgetItem* s = tvwObjects_->currentItem();
+void frmExportPlus::tvwObjects_NodeClick() { NodeClick(tvwObjects_->currentItem()); }
+
+void frmExportPlus::NodeClick(QTreeWidgetItem* s) {
   if (!s) return;
   SaveDisplayedTicks();
   strEPObjectText = NodeText(s);
@@ -498,10 +499,8 @@ void frmExportPlus::tvwFields_Click() {
 void frmExportPlus::InitialPass() {
   iInitialPass = 1;
   const std::vector<QTreeWidgetItem*> nodes = NodesInOrder(*tvwObjects_);
-  for (QTreeWidgetItem* node : nodes) {
-    tvwObjects_->setCurrentItem(node);
-    tvwObjects_NodeClick();
-  }
+  // Each node as if clicked; the selection itself moves only at the end.
+  for (QTreeWidgetItem* node : nodes) NodeClick(node);
   if (tvwObjects_->topLevelItemCount() > 0) {
     tvwObjects_->setCurrentItem(tvwObjects_->topLevelItem(0));
     tvwObjects_NodeClick();

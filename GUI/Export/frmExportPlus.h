@@ -113,6 +113,7 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void LoadFavourites();
   void SyncList1();
   void InitialPass();
+  void NodeClick(QTreeWidgetItem* node);
   void SaveDisplayedTicks();
   void ClearFieldTree();
   bool PathIsUsable(const std::string& path) const;

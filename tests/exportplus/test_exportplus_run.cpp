@@ -1,0 +1,2 @@
+// The Export Plus run end to end: collection, output and Print Plus.
+#include "ExportPlusKit.h"
