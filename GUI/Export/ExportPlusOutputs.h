@@ -17,8 +17,10 @@ std::string TableOfTab(const std::string& tab);
 std::string ColumnListOf(const std::string& value, const std::string& report);
 // The terms that restrict a protocol or connector page (constant texts).
 std::string ProtocolConnectorTerms(const std::string& tab);
-// The directory-name prefix of a diagnostics-logging page.
-std::string DiagnosticsPrefixOf(const std::string& tab, const std::string& server);
+// The term that restricts a diagnostics-logging page to its object's
+// directory names (" and [Directory Name] like ..."), its prefix matched
+// literally.
+std::string DiagnosticsTermOf(const std::string& tab, const std::string& server);
 
 // Deletes every row of the server from the data tables. False with the
 // reason when the clearing could not be done.

@@ -316,8 +316,7 @@ void frmExportPlus::DisplayInfo(const std::string& strServerName, const std::str
         params.emplace_back(objectPath);
       } else if (StartsWithNoCase(table, "DiagLogging")) {
         label = tab;
-        statement += " and [Directory Name] like ? and [Object Path] = ?";
-        params.emplace_back(exportplus::DiagnosticsPrefixOf(tab, strServerName) + "%");
+        statement += exportplus::DiagnosticsTermOf(tab, strServerName) + " and [Object Path] = ?";
         params.emplace_back(objectPath);
       } else {
         label = f[3] + " " + tab;
