@@ -3,6 +3,9 @@
 // question, expansion, favourites and the checks made before anything is
 // deleted.
 #include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTimer>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -14,6 +17,9 @@
 #include "ExportPlusCatalogue.h"
 #include "ExportPlusKit.h"
 #include "ExportPlusWorkList.h"
+#include "frmAutoFormat.h"
+#include "frmExch.h"
+#include "modExch.h"
 
 using namespace exportplus_test;
 
@@ -477,4 +483,61 @@ TEST_F(ExportPlusTest, EscapeInTheServerBoxClosesTheWindow) {
   Pump();
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(window->tvwObjects_->topLevelItemCount(), 0);  // nothing connected
+}
+
+TEST_F(ExportPlusTest, OverABrowseWindowTheWindowConnectsToItsServerAtOnce) {
+  auto* browse = new frmExch();
+  ASSERT_GT(OpenExchWindowSlot(browse), 0);
+  browse->strServerName = "EX10";
+  browse->Window()->show();
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(browse->Window())) gMdiArea->setActiveSubWindow(sub);
+  Pump();
+  Open(1);
+  EXPECT_EQ(window->cboServerName->currentText().toStdString(), "EX10");
+  EXPECT_EQ(window->strEPSiteName, "Hilltop");
+  EXPECT_TRUE(window->cmdExport->isEnabled());
+  EXPECT_FALSE(window->WorkList().empty());
+  delete window;
+  window = nullptr;
+  browse->Window()->close();
+  Pump();
+}
+
+TEST_F(ExportPlusTest, TheMainWindowsCommandsOpenTheWindowModallyInTheirMode) {
+  struct Case {
+    QAction* command;
+    const char* title;
+  };
+  for (const Case& c : {Case{main->mnuExportPlus, "Velmorcast ExportPlus"}, Case{main->popmnuPrintPlus, "Velmorcast PrintPlus"}}) {
+    std::string seen;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+      auto* shown = qobject_cast<frmExportPlus*>(QApplication::activeModalWidget());
+      if (!shown) return;
+      seen = shown->windowTitle().toStdString();
+      modal = gfrmExportPlus == shown && gfrmExportPlusPrint == shown;
+      shown->cmdClose->click();
+    });
+    c.command->trigger();
+    EXPECT_EQ(seen, c.title);
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(gfrmExportPlus, nullptr);
+    EXPECT_EQ(gfrmExportPlusPrint, nullptr);
+  }
+  EXPECT_TRUE(Prompts().empty());
+}
+
+TEST_F(ExportPlusTest, AClearingThatFailsStopsTheRun) {
+  gConn->Execute("create table Blocker (ServerName text)");
+  gConn->Execute("insert into Blocker (ServerName) values ('EX1')");
+  gConn->Execute("create trigger BlockerKeep before delete on Blocker begin select raise(abort, 'kept'); end");
+  Insert("MailboxGeneral", {"ServerName", "Display Name"}, {db::Value(std::string("EX1")), db::Value(std::string("Kept"))});
+  Open(0);
+  Connect("EX1");
+  ui->clear();
+  window->cmdExport->click();
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].rfind("The earlier information of 'EX1' could not be deleted.\r\n", 0), 0u) << Prompts()[0];
+  EXPECT_EQ(Count("select * from MailboxGeneral where ServerName='EX1'"), 1);
+  EXPECT_EQ(gfrmAutoFormat, nullptr);
 }
