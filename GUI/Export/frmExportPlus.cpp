@@ -500,7 +500,10 @@ void frmExportPlus::InitialPass() {
   iInitialPass = 1;
   const std::vector<QTreeWidgetItem*> nodes = NodesInOrder(*tvwObjects_);
   // Each node as if clicked; the selection itself moves only at the end.
-  for (QTreeWidgetItem* node : nodes) NodeClick(node);
+  // A container's placeholder child stands for no directory object: an
+  // entry under its key would only fail to bind.
+  for (QTreeWidgetItem* node : nodes)
+    if (NodeText(node) != "Childnodetext") NodeClick(node);
   if (tvwObjects_->topLevelItemCount() > 0) {
     tvwObjects_->setCurrentItem(tvwObjects_->topLevelItem(0));
     tvwObjects_NodeClick();

@@ -47,7 +47,8 @@ inline const std::string kEX1 = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Server
 // viewport.
 inline void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
   ASSERT_NE(node, nullptr);
-  tree->scrollToItem(node);
+  tree->scrollToItem(node);  // may expand its parents first
+  Pump();
   const QPoint at = tree->visualItemRect(node).center();
   QWidget* viewport = tree->viewport();
   QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,

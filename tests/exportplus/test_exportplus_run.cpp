@@ -354,3 +354,53 @@ TEST_F(ExportPlusRunTest, PrintPlusPrintsEachPageOnTheChosenPrinter) {
   EXPECT_EQ(gstrReportTitle, "");
   EXPECT_TRUE(FilesStarting(home / "Export", "EX1_").empty());
 }
+
+TEST_F(ExportPlusRunTest, BindFailuresOfSeveralCallsAreListedItemByItem) {
+  Open(0);
+  Connect("EX1");
+  window->optFormat[1]->click();
+  window->txtPath->setText(QString::fromStdString(out.string()));
+  // Every object of the tree binds: no placeholder goes to the collector.
+  ui->clear();
+  window->cmdExport->click();
+  EXPECT_EQ(Prompts(), std::vector<std::string>{"Exported successfully."});
+
+  // A container the current logon may not read (as listed to another
+  // user).
+  Node(kRecipients)->setExpanded(true);
+  Pump();
+  QTreeWidgetItem* gone =
+      AddTreeNode(*window->tvwObjects_, Node(kRecipients), kRecipients + "/cn=Restricted", "Restricted", "Recipients");
+  ClickNode(window->tvwObjects_, gone);
+  // A node without entries shows its pages unticked; the user ticks three.
+  window->tvwFields->expandAll();
+  Pump();
+  for (const auto& [group, page] : {std::pair{"Mailboxes", "General"}, std::pair{"Mailboxes", "Permissions"},
+                                    std::pair{"Distribution Lists", "General"}})
+    ClickNode(window->tvwFields, Field(window->tvwFields, group, page));
+  ClickNode(window->tvwObjects_, Node(kOrg));
+  ui->clear();
+  window->cmdExport->click();
+  const auto prompts = Prompts();
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[1], "Exported successfully.");
+  const std::string head = "Error occured while binding to the following item(s) : \r\n\r\n";
+  ASSERT_EQ(prompts[0].rfind(head, 0), 0u);
+  // One line per failed bind, each a whole item of its own call.
+  std::vector<std::string> lines;
+  const std::string body = prompts[0].substr(head.size());
+  for (size_t at = 0, next; at < body.size(); at = next + 2) {
+    next = body.find("\r\n", at);
+    ASSERT_NE(next, std::string::npos) << "every item ends its line";
+    lines.push_back(body.substr(at, next - at));
+  }
+  // At least one failure per call that binds the container.
+  EXPECT_GE(lines.size(), 3u);
+  for (const auto& line : lines) {
+    size_t separators = 0;
+    for (size_t at = line.find("@@"); at != std::string::npos; at = line.find("@@", at + 2)) ++separators;
+    EXPECT_EQ(separators, 2u) << line;
+    EXPECT_EQ(line.rfind("Recipients ", 0), 0u) << line;
+    EXPECT_NE(line.find("@@   Access is denied."), std::string::npos) << line;
+  }
+}
