@@ -227,7 +227,7 @@ TEST_F(ExportPlusRunTest, DatabaseRunHoldsOneTableAPageAndServerRecipientsByHome
             1);
 }
 
-TEST_F(ExportPlusRunTest, PublicFolderGeneralNeedsTheProfile) {
+TEST_F(ExportPlusRunTest, ProfilePagesAreCollectedOnlyWithTheirProfile) {
   Open(0);
   Connect("EX1");
   window->txtPath->setText(QString::fromStdString(out.string()));
@@ -243,11 +243,48 @@ TEST_F(ExportPlusRunTest, PublicFolderGeneralNeedsTheProfile) {
   ui->QueueInput("EX1 Profile");
   ClickNode(window->tvwFields, Field(window->tvwFields, "Public Folders", "General *"));
   ASSERT_EQ(window->strPFGeneralProfile, "EX1 Profile");
+  EXPECT_EQ(Count("select * from ServerPrivateISResources where ServerName='EX1'"), 0);
+  ClickNode(window->tvwObjects_, Node(kEX1 + "/cn=Microsoft Private MDB"));
+  ui->QueueInput("EX1 Profile");
+  ClickNode(window->tvwFields, Field(window->tvwFields, "", "Mailbox Resources *"));
+  ASSERT_EQ(window->strMailboxResourcesProfile, "EX1 Profile");
   ui->clear();
   window->cmdExport->click();
   EXPECT_EQ(Prompts().back(), "Exported successfully.");
   EXPECT_GT(Count("select * from PFGeneral where ServerName='EX1'"), 0);
   EXPECT_EQ(FilesStarting(out, "EX1_Recipients Public FoldersGeneral_").size(), 1u);
+  EXPECT_GT(Count("select * from ServerPrivateISResources where ServerName='EX1'"), 0);
+  EXPECT_EQ(FilesStarting(out, "EX1_Private Information Store Private Information StoreMailbox Resources_").size(),
+            1u);
+}
+
+TEST_F(ExportPlusRunTest, OtherServersRunToTheEndWithoutTheStoreReader) {
+  // Without the store reader the run goes on after one box and a log line.
+  velmo::com::RegisterBuiltin("VELMORCCOM.Exch55", []() -> velmo::com::ComObject* { return nullptr; });
+  struct Unregister {
+    ~Unregister() { velmo::com::UnregisterBuiltin("VELMORCCOM.Exch55"); }
+  } unregister;
+  // EX2 has no public store: its collection says so.
+  const std::pair<std::string, std::string> cases[] = {
+      {"EX2", "Public Information Store object@@  -2147016656  @@ There is no such object on the server.\r\n"},
+      {"EX10", ""}};
+  for (const auto& [server, bindErrors] : cases) {
+    SCOPED_TRACE(server);
+    Run(server, 1);
+    std::vector<std::string> expected{"not created"};
+    if (!bindErrors.empty())
+      expected.push_back("Error occured while binding to the following item(s) : \r\n\r\n" + bindErrors);
+    expected.push_back("Exported successfully.");
+    EXPECT_EQ(Prompts(), expected);
+    EXPECT_EQ(ui->shown()[0].title, "Velmorine for Exchange Server (Velmorcast)");
+    EXPECT_FALSE(FilesStarting(out, server + "_Recipients MailboxesGeneral_").empty());
+    EXPECT_FALSE(FilesStarting(out, server + "_Private Information Store ").empty());
+    delete window;
+    window = nullptr;
+  }
+  EXPECT_TRUE(FilesStarting(out, "EX2_Public Information Store ").empty());
+  EXPECT_FALSE(FilesStarting(out, "EX10_Public Information Store ").empty());
+  EXPECT_NE(ErrorLog().find("frmExportPlus GetAllInfo Create Object ResourceCom Failed "), std::string::npos);
 }
 
 TEST_F(ExportPlusRunTest, OutputsThatCannotBeWrittenAreListed) {
