@@ -9,6 +9,7 @@
 #include "FlexGrid.h"
 #include "Mdifrm.h"
 #include "Ui.h"
+#include "frmAutoFormat.h"
 #include "modExch.h"
 #include "modGlobals.h"
 
@@ -19,6 +20,7 @@ std::string gstrExportFile;
 
 namespace {
 
+// The wait pointer while a file is written.
 class Hourglass {
  public:
   Hourglass() {
@@ -63,14 +65,22 @@ velmo::FlexGrid* ExportSourceGrid(const std::string& mode) {
 bool ExportGridToCsv(const std::string& mode, const std::string& file, std::string* failure) {
   velmo::FlexGrid* grid = ExportSourceGrid(mode);
   std::string reason = "There is no report to export.";
-  const bool ok = grid && ex::WriteGridCsv(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridCsv(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  }
   return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
 }
 
 bool ExportGridToHtml(const std::string& mode, const std::string& file, std::string* failure) {
   velmo::FlexGrid* grid = ExportSourceGrid(mode);
   std::string reason = "There is no report to export.";
-  const bool ok = grid && ex::WriteGridHtml(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridHtml(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  }
   return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
 }
 
@@ -95,8 +105,12 @@ std::string ExportGridToMdbTable() {
   }
   velmo::FlexGrid* grid = ExportSourceGrid("0");
   std::string reason = "There is no report to export.";
-  const bool ok = grid && ex::WriteGridTable(*grid, file, name, ex::ColumnRule::Interactive, replace, reason) ==
-                              ex::TableWrite::Written;
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridTable(*grid, file, name, ex::ColumnRule::Interactive, replace, reason) ==
+         ex::TableWrite::Written;
+  }
   Outcome("0", ok, gstrExportFile, reason, nullptr, "Report has been exported successfully.");
   return "Yes";
 }
@@ -119,8 +133,8 @@ void ExportReport() {
   gstrExportFile = Ui().SaveFileName(request, 0);
   if (gstrExportFile.empty()) return;
 
-  Hourglass hourglass;
-  // The title and the grid written come from the same window.
+  // The title and the grid written come from the same window. The
+  // hourglass shows while a writer works, not over the boxes that ask.
   SetCurrentExchWindow();
   gstrReportTitle = BuildReportTitle();
   switch (request.filterIndex) {
@@ -140,6 +154,10 @@ void ExportReport() {
 }
 
 namespace {
-void InstallExportSeam() { Mdifrm::Seams().exportReport = [] { ExportReport(); }; }
+void InstallExportSeam() {
+  Mdifrm::Seams().exportReport = [] { ExportReport(); };
+  // A long export lets the windows repaint, as a directory wait does.
+  ex::SetRowPump([] { DirectoryWaitHook(); });
+}
 const bool kExportSeam = (InstallExportSeam(), true);
 }  // namespace

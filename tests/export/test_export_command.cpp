@@ -3,6 +3,12 @@
 // a browse window and a custom report window.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +16,9 @@
 
 #include "ExportKit.h"
 #include "ExportWriters.h"
+#include "OutputNames.h"
+#include "QtUi.h"
+#include "UserInput.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
 #include "QtTestApp.h"
@@ -48,6 +57,13 @@ class ReportDouble : public CustomReportWindow {
   TreeNodeInfo SelectedNode() override { return {true, "Sales/Europe", "k", 1, ""}; }
   bool TypeTabVisible() override { return false; }
   std::string TypeTabCaption() override { return "Summary"; }
+  velmo::FlexGrid grid;
+};
+
+class ExportPlusDouble : public ExportPlusPrintSource {
+ public:
+  velmo::FlexGrid* Grd1() override { return &grid; }
+  std::string strPrinterName() override { return ""; }
   velmo::FlexGrid grid;
 };
 
@@ -172,6 +188,7 @@ TEST_F(ExportCommand, FailuresAreToldWithTheSystemsReasonNeverAsSuccess) {
     const std::string head = "MsgBox: The report could not be exported to '" + c.path + "'.\n";
     EXPECT_EQ(Stem(shown.back(), head.size()), head);
     EXPECT_GT(shown.back().size(), head.size()) << "the reason follows";
+    EXPECT_EQ(shown.back().find(".new-"), std::string::npos) << "named by the user's file: " << shown.back();
     for (const auto& s : shown) EXPECT_EQ(s.find("successfully"), std::string::npos) << s;
   }
   EXPECT_EQ(velmo::test::TestHome::Slurp(dir_ / "text.mdb").substr(0, 9), "this file");
@@ -206,6 +223,106 @@ TEST_F(ExportCommand, TitlesComeFromTheWindowTheGridIsTakenFrom) {
     EXPECT_NE(text.find("\r\n" + c.title + "\r\n"), std::string::npos) << text.substr(0, 300);
     EXPECT_NE(text.find("\r\n" + c.firstRow + "\r\n"), std::string::npos);
   }
+}
+
+TEST_F(ExportCommand, ExportPlusOutputsAreSilentAndHandFailuresBack) {
+  ExportPlusDouble plus;
+  gfrmExportPlusPrint = &plus;
+  ui_->clear();
+  // Two categories of one label in one run file: the later table is numbered.
+  velmo::exporting::OutputNames names;
+  const std::string mdb = (dir_ / "EX1_12_09_2026_10_00_00.mdb").string();
+  std::string failure;
+  for (const char* owner : {"Site", "Server"}) {
+    FillGrid(plus.grid, {{"Display Name", "E-mail (SMTP)"}, {std::string("Protocols of ") + owner, "a@b"}});
+    const std::string table = names.Unique(velmo::exporting::ExportPlusTableName("Protocols General"));
+    EXPECT_TRUE(ExportPlusGridToMdb(mdb, table, &failure)) << failure;
+  }
+  EXPECT_EQ(Sqlite3(mdb, "select DisplayName||'|'||EmailSMTP from ProtocolsGeneral union all "
+                         "select DisplayName||'|'||EmailSMTP from ProtocolsGeneral_2;\n"),
+            "Protocols of Site|a@b\nProtocols of Server|a@b\n");
+  // The same table again is a failure, handed back, the file unchanged.
+  EXPECT_FALSE(ExportPlusGridToMdb(mdb, "Protocols General", &failure));
+  EXPECT_EQ(failure, "Table 'ProtocolsGeneral' already exists.");
+  EXPECT_TRUE(ExportGridToCsv("1", (dir_ / "EX1_Protocols General_x.csv").string(), &failure));
+  EXPECT_TRUE(ExportGridToHtml("1", (dir_ / "EX1_Protocols General_x.html").string(), &failure));
+  failure.clear();
+  EXPECT_FALSE(ExportGridToCsv("1", (dir_ / "missing" / "deeper" / "x.csv").string(), &failure));
+  EXPECT_FALSE(failure.empty());
+  EXPECT_TRUE(ui_->shown().empty()) << ui_->shown().front().prompt;
+  gfrmExportPlusPrint = nullptr;
+  EXPECT_FALSE(ExportGridToCsv("1", (dir_ / "none.csv").string(), &failure));
+  EXPECT_FALSE(fs::exists(dir_ / "none.csv"));
+}
+
+// The windowed save dialog: the user picks a format, types a name and is
+// asked before an existing file is chosen.
+TEST_F(ExportCommand, SaveDialogTakesTheTypedNameAndTheChosenFormat) {
+  velmo::QtUi qtUi;
+  std::ofstream(dir_ / "old.csv") << "old";
+  struct Step {
+    int filterDowns;       // Down presses on the format list
+    std::string typed;     // the name typed
+    int overwriteAnswer;   // 0: no question expected
+    std::string expected;  // the path returned ("" = cancelled)
+    int index;
+  };
+  const Step steps[] = {
+      {2, "report.csv", 0, (dir_ / "report.csv").string(), 3},
+      {1, "page.html", 0, (dir_ / "page.html").string(), 2},
+      {2, "old.csv", QMessageBox::Yes, (dir_ / "old.csv").string(), 3},
+      {2, "old.csv", QMessageBox::No, "", 0},
+  };
+  for (const auto& st : steps) {
+    SCOPED_TRACE(st.typed);
+    bool asked = false;
+    auto* tick = new QTimer;
+    int state = 0, waited = 0;
+    QObject::connect(tick, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (++waited > 1000) {  // fail rather than hang
+        if (modal) modal->close();
+        tick->stop();
+        return;
+      }
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        asked = true;
+        box->button(static_cast<QMessageBox::StandardButton>(st.overwriteAnswer))->click();
+        state = 3;
+        return;
+      }
+      auto* dlg = qobject_cast<QFileDialog*>(modal);
+      if (!dlg) return;
+      if (state == 3) {  // refused: the dialog stays; the user gives up
+        velmo::test::FocusControl(dlg->findChild<QLineEdit*>("fileNameEdit"));
+        velmo::test::PressKey(Qt::Key_Escape);
+        state = 4;
+        return;
+      }
+      if (state != 0) return;
+      state = 1;
+      ASSERT_TRUE(velmo::test::FocusControl(dlg->findChild<QComboBox*>("fileTypeCombo")));
+      for (int i = 0; i < st.filterDowns; ++i) velmo::test::PressKey(Qt::Key_Down);
+      ASSERT_TRUE(velmo::test::FocusControl(dlg->findChild<QLineEdit*>("fileNameEdit")));
+      velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
+      for (QChar c : QString::fromStdString(st.typed)) velmo::test::PressKey(velmo::test::KeyOf(c), {}, QString(c));
+      // Enter from a timer of its own: the question it may raise is
+      // answered by this one.
+      QTimer::singleShot(0, [] { velmo::test::PressKey(Qt::Key_Return); });
+      state = 2;
+    });
+    tick->start(5);
+    velmo::ui::SaveFileRequest request;
+    request.folder = dir_.string();
+    request.filters = {kExportFilterMdb, kExportFilterHtml, kExportFilterCsv};
+    const std::string chosen = qtUi.SaveFileName(request, 0);
+    tick->stop();
+    delete tick;
+    EXPECT_EQ(chosen, st.expected);
+    EXPECT_EQ(asked, st.overwriteAnswer != 0);
+    if (!chosen.empty()) EXPECT_EQ(request.filterIndex, st.index);
+  }
+  EXPECT_EQ(velmo::test::TestHome::Slurp(dir_ / "old.csv"), "old");
 }
 
 }  // namespace
