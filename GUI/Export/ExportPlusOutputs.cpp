@@ -4,9 +4,9 @@
 #include "CategoryRules.h"
 #include "Database.h"
 #include "ExportWriters.h"
-#include "FlexGrid.h"
 #include "OutputNames.h"
 #include "ServerDataClear.h"
+#include "modExport.h"
 #include "modGlobals.h"
 
 namespace ex = velmo::exporting;
@@ -45,19 +45,20 @@ std::string UniqueName(std::vector<std::string>& used, const std::string& name) 
 
 std::string TableNameOfLabel(const std::string& label) { return ex::ExportPlusTableName(label); }
 
-std::string WriteCsv(velmo::FlexGrid& grid, const std::string& title, const std::string& file) {
+// The main program's mode "1" writers: the Export Plus window's grid,
+// gstrReportTitle as the title, silent.
+std::string WriteCsv(const std::string& file) {
   std::string reason;
-  return ex::WriteGridCsv(grid, title, file, reason) ? std::string() : (reason.empty() ? "not written" : reason);
+  return ExportGridToCsv("1", file, &reason) ? std::string() : (reason.empty() ? "not written" : reason);
 }
-std::string WriteHtml(velmo::FlexGrid& grid, const std::string& title, const std::string& file) {
+std::string WriteHtml(const std::string& file) {
   std::string reason;
-  return ex::WriteGridHtml(grid, title, file, reason) ? std::string() : (reason.empty() ? "not written" : reason);
+  return ExportGridToHtml("1", file, &reason) ? std::string() : (reason.empty() ? "not written" : reason);
 }
-std::string WriteDatabaseTable(velmo::FlexGrid& grid, const std::string& file, const std::string& table) {
+std::string WriteDatabaseTable(const std::string& file, const std::string& table) {
+  // The table name is already free of the characters the writer removes.
   std::string reason;
-  const ex::TableWrite w = ex::WriteGridTable(grid, file, table, ex::ColumnRule::ExportPlus, false, reason);
-  if (w == ex::TableWrite::Written) return "";
-  return reason.empty() ? "not written" : reason;
+  return ExportPlusGridToMdb(file, table, &reason) ? std::string() : (reason.empty() ? "not written" : reason);
 }
 
 }  // namespace exportplus

@@ -5,10 +5,6 @@
 #include <string>
 #include <vector>
 
-namespace velmo {
-class FlexGrid;
-}
-
 namespace exportplus {
 
 // The data table of a TabName ("" when no rule matches).
@@ -33,9 +29,10 @@ std::string UniqueName(std::vector<std::string>& used, const std::string& name);
 // The table name of a label in a run's database file.
 std::string TableNameOfLabel(const std::string& label);
 
-// The writers, silent: "" when written, else the reason.
-std::string WriteCsv(velmo::FlexGrid& grid, const std::string& title, const std::string& file);
-std::string WriteHtml(velmo::FlexGrid& grid, const std::string& title, const std::string& file);
-std::string WriteDatabaseTable(velmo::FlexGrid& grid, const std::string& file, const std::string& table);
+// The writers of the Export Plus window's grid under gstrReportTitle,
+// silent: "" when written, else the reason.
+std::string WriteCsv(const std::string& file);
+std::string WriteHtml(const std::string& file);
+std::string WriteDatabaseTable(const std::string& file, const std::string& table);
 
 }  // namespace exportplus

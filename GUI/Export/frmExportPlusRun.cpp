@@ -388,7 +388,7 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       const std::string file = (folder / (strServerName + "_" + strReportTime + ".mdb")).string();
       const std::string table =
           exportplus::UniqueName(usedOutputNames_, exportplus::TableNameOfLabel(label));
-      reason = exportplus::WriteDatabaseTable(*grd1_, file, table);
+      reason = exportplus::WriteDatabaseTable(file, table);
       what = file + ", table " + table;
     } else if (strReportFormat == "CSV" || strReportFormat == "HTML") {
       std::string part = label;
@@ -398,8 +398,7 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       const std::string file =
           (folder / (strServerName + "_" + part + "_" + strReportTime + (strReportFormat == "CSV" ? ".csv" : ".html")))
               .string();
-      reason = strReportFormat == "CSV" ? exportplus::WriteCsv(*grd1_, gstrReportTitle, file)
-                                        : exportplus::WriteHtml(*grd1_, gstrReportTitle, file);
+      reason = strReportFormat == "CSV" ? exportplus::WriteCsv(file) : exportplus::WriteHtml(file);
       what = file;
     }
     if (!reason.empty()) {
