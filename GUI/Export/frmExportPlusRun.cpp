@@ -152,10 +152,11 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   }
 
   for (const auto& f : items) {
-    if (!IsRecipientGroup(f[1]) || f[2].empty()) continue;
+    // Server Recipients' pages sit at top level, without a group caption.
+    const bool serverRecipients = f[3] == "Server Recipients";
+    if (!(IsRecipientGroup(f[1]) || serverRecipients) || f[2].empty()) continue;
     const std::string table = GetTableName(f[2]);
     const Filler filler = FillerOf(table);
-    const bool serverRecipients = f[3] == "Server Recipients";
     long found = -1;
     if (gConn && !table.empty()) {
       try {

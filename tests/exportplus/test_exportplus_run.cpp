@@ -220,7 +220,12 @@ TEST_F(ExportPlusRunTest, DatabaseRunHoldsOneTableAPageAndServerRecipientsByHome
           .size());
   ASSERT_GT(onServer, 0);
   EXPECT_EQ(homed, std::to_string(onServer) + "|" + std::to_string(onServer) + "\n");
-  // The site-wide walk wrote each container's mailboxes once.
+  // Only the site-wide walk of Server Recipients reaches the nested
+  // containers, which the tree never expanded; it wrote each container's
+  // mailboxes once.
+  EXPECT_GT(Count("select * from MailboxGeneral where ServerName='EX1' and [Object Path]=?",
+                  {db::Value(kRecipients + "/cn=Sales")}),
+            0);
   EXPECT_EQ(Count("select * from MailboxGeneral where ServerName='EX1' and [Object Path]=? and [Display Name]='Sean "
                   "O''Neil'",
                   {db::Value(kRecipients)}),
