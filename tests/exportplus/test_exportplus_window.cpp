@@ -443,7 +443,14 @@ TEST_F(ExportPlusTest, NothingIsDeletedUnlessTheRunCanGoAhead) {
     EXPECT_EQ(Prompts(), std::vector<std::string>{c.message});
     EXPECT_TRUE(rowsKept());
   }
-  window->txtPath->setText(QString::fromStdString((home / "Export").string()));
+  // The folder button: a chosen folder replaces the path, Cancel keeps it.
+  ui->QueueFolder((home / "Export").string());
+  window->cmdBrowse->click();
+  EXPECT_EQ(window->txtPath->text().toStdString(), (home / "Export").string());
+  ui->QueueFolder("");
+  window->cmdBrowse->click();
+  EXPECT_EQ(window->txtPath->text().toStdString(), (home / "Export").string());
+  EXPECT_EQ(Prompts("BrowseForFolder").size(), 2u);
 
   // A collector that cannot be made.
   velmo::com::RegisterBuiltin("VELMO.Exch55Info", []() -> velmo::com::ComObject* { return nullptr; });
