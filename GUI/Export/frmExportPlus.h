@@ -1,0 +1,136 @@
+#pragma once
+// The Export Plus and Print Plus window: the user picks one server, browses
+// its directory objects, ticks property pages per object, and Export (or
+// Print) deletes the server's rows, collects the ticked pages again and
+// writes one file or table (or one printout) per page.
+//
+// The main window's iFromExportPlusPrintPlus, read once at load, chooses
+// the mode: 0 Export Plus, anything else Print Plus.
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+#include "modExchConnect.h"
+
+class ImageList;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+namespace velmo {
+class FlexGrid;
+namespace db {
+class Value;
+}
+}  // namespace velmo
+
+class frmExportPlus : public QDialog, public ExportPlusWindow {
+  Q_OBJECT
+
+ public:
+  explicit frmExportPlus(QWidget* parent = nullptr);
+  ~frmExportPlus() override;
+
+  // --- Controls ---
+  QLabel* lblInfo = nullptr;
+  QFrame* frSep = nullptr;
+  QLabel* lblServerName = nullptr;
+  QComboBox* cboServerName = nullptr;
+  QPushButton* cmdAddtoFav = nullptr;
+  QTreeWidget* tvwObjects_ = nullptr;
+  QTreeWidget* tvwFields = nullptr;
+  QLabel* lblProfileInfo = nullptr;
+  QGroupBox* Frame1 = nullptr;
+  QLabel* lblFileFormat = nullptr;
+  QRadioButton* optFormat[3] = {nullptr, nullptr, nullptr};
+  QComboBox* cboPrinterName = nullptr;
+  QLabel* lblPath = nullptr;
+  QLineEdit* txtPath = nullptr;
+  QPushButton* cmdBrowse = nullptr;
+  QPushButton* cmdExport = nullptr;
+  QPushButton* cmdClose = nullptr;
+  QListWidget* List1 = nullptr;  // never visible: the work list
+
+  // --- Life cycle ---
+  // Sets the mode up, loads the favourites and, over an active browse
+  // window, connects to its server at once.
+  void Form_Load();
+  // Form_Load, then the window modally.
+  void ShowModal();
+
+  // --- Events ---
+  void cboServerName_Enter();
+  void cmdAddtoFav_Click();
+  void cmdBrowse_Click();
+  void cmdExport_Click();
+  void tvwObjects_Expand(QTreeWidgetItem* node);
+  void tvwObjects_NodeClick();
+  void tvwFields_Click();
+
+  // --- State read by the tests and the progress window ---
+  const std::vector<std::string>& WorkList() const { return workList_; }
+  std::string strEPObjectKey;
+  std::string strEPObjectText;
+  std::string strPFGeneralProfile;
+  std::string strMailboxResourcesProfile;
+  std::string strPFResourcesProfile;
+  short iInitialPass = 0;
+  // The failures of the last output run, one line each.
+  const std::vector<std::string>& OutputFailures() const { return failures_; }
+
+  // The data table of a TabName.
+  static std::string GetTableName(const std::string& strTabName);
+
+  // --- ExportPlusWindow ---
+  velmo::FlexGrid* Grd1() override { return grd1_; }
+  std::string strPrinterName() override { return printerName_; }
+  void SetPrinterName(const std::string& name) override { printerName_ = name; }
+  std::string cmdExportCaption() override;
+  bool optFormatValue(int index) override;
+  std::string optFormatCaption(int index) override;
+  std::string txtPathText() override;
+  std::string cboPrinterNameText() override;
+  QWidget* tvwObjects() override;
+  void GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
+                  const std::string& strOrganizationName, const std::string& strSiteName) override;
+  void DisplayInfo(const std::string& strServerName, const std::string& strOrganizationName,
+                   const std::string& strSiteName, const std::string& strCustomReportName,
+                   const std::string& strReportOption, const std::string& strReportFormat,
+                   const std::string& strReportPath, const std::string& strReportTime) override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void LoadFavourites();
+  void SyncList1();
+  void InitialPass();
+  void NodeClick(QTreeWidgetItem* node);
+  void SaveDisplayedTicks();
+  void ClearFieldTree();
+  bool PathIsUsable(const std::string& path) const;
+  // Loads one output's rows into Grd1 and writes or prints them; a failure
+  // is added to failures_.
+  void FillGridAndExport(const std::string& strServerName, const std::string& strReportOption,
+                         const std::string& strReportFormat, const std::string& strReportPath,
+                         const std::string& strReportTime, const std::string& statement,
+                         const std::vector<velmo::db::Value>& params, const std::string& label);
+  void AddBindErrors(const std::string& text);
+  const ImageList* Images() const;
+
+  velmo::FlexGrid* grd1_ = nullptr;
+  std::vector<std::string> workList_;
+  std::vector<std::string> failures_;
+  std::vector<std::string> usedOutputNames_;
+  std::string printerName_;
+  std::string strBindErrors_;
+  long hwnd_ = 0;
+};

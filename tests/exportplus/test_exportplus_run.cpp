@@ -1,0 +1,448 @@
+// The Export Plus run end to end against the sample directory: the
+// server's rows deleted and collected again, one output per ticked page in
+// each format (read back by the stock sqlite3 shell or a plain CSV
+// reader), unique output names, Server Recipients by home server, the
+// public-folder profile, failures listed, cancel in each phase, and Print
+// Plus through a recording print component.
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "ExportPlusKit.h"
+#include "RecordingPrinter.h"
+#include "frmAutoFormat.h"
+
+using namespace exportplus_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The records of a comma-separated file (RFC 4180), from line `skip` on.
+std::vector<std::vector<std::string>> ReadCsv(const fs::path& file, size_t skip) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  const std::string s = all.str();
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> record;
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < s.size() && s[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      record.push_back(field);
+      field.clear();
+    } else if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') {
+      record.push_back(field);
+      field.clear();
+      records.push_back(record);
+      record.clear();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty() || !record.empty()) {
+    record.push_back(field);
+    records.push_back(record);
+  }
+  if (records.size() <= skip) return {};
+  return {records.begin() + static_cast<long>(skip), records.end()};
+}
+
+// What the stock sqlite3 shell prints for a statement on a file.
+std::string Shell(const fs::path& file, const std::string& sql) {
+  const std::string command = "sqlite3 -batch -separator '|' '" + file.string() + "' \"" + sql + "\" 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+// The files of a folder whose names start with prefix.
+std::vector<fs::path> FilesStarting(const fs::path& folder, const std::string& prefix) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+class ExportPlusRunTest : public ExportPlusTest {
+ protected:
+  fs::path out;
+
+  void SetUp() override {
+    ExportPlusTest::SetUp();
+    if (IsSkipped()) return;
+    out = home / "Out";
+  }
+
+  // Connects to the server, picks a format and the folder, and runs the
+  // command, answering every box with its default.
+  void Run(const std::string& server, int format) {
+    Open(0);
+    Connect(server);
+    ASSERT_TRUE(window->cmdExport->isEnabled());
+    window->optFormat[format]->click();
+    window->txtPath->setText(QString::fromStdString(out.string()));
+    ui->clear();
+    window->cmdExport->click();
+    Pump();
+  }
+
+  // The rows of a statement, cells joined by "|", in the order given.
+  std::vector<std::string> Rows(const std::string& sql, const std::vector<db::Value>& params) {
+    std::vector<std::string> rows;
+    db::Recordset rs;
+    rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
+    for (; !rs.Eof(); rs.MoveNext()) {
+      std::string row;
+      for (long i = 0; i < rs.GetFields().Count(); ++i) {
+        const auto& v = rs[i].Val();
+        std::string t = v.IsNull() ? " " : v.Text();
+        const auto a = t.find_first_not_of(' ');
+        t = a == std::string::npos ? (v.IsNull() ? " " : "") : t.substr(a, t.find_last_not_of(' ') - a + 1);
+        row += (i ? "|" : "") + t;
+      }
+      rows.push_back(row);
+    }
+    rs.Close();
+    return rows;
+  }
+};
+
+TEST_F(ExportPlusRunTest, CsvRunWritesEachPageOnceWithUniqueNames) {
+  // Old rows of EX1 go; another server's stay.
+  Insert("MailboxGeneral", {"ServerName", "Display Name", "Object Path"},
+         {db::Value(std::string("ex1")), db::Value(std::string("Stale")), db::Value(kRecipients)});
+  Insert("MailboxGeneral", {"ServerName", "Display Name"}, {db::Value(std::string("EX2")), db::Value(std::string("Other"))});
+  Run("EX1", 1);
+  const auto prompts = Prompts();
+  ASSERT_FALSE(prompts.empty());
+  EXPECT_EQ(prompts.back(), "Exported successfully.");
+  EXPECT_EQ(Count("select * from MailboxGeneral where [Display Name]='Stale'"), 0);
+  EXPECT_EQ(Count("select * from MailboxGeneral where [Display Name]='Other'"), 1);
+
+  // The container's mailbox page, parsed back, equals its rows.
+  const auto general = FilesStarting(out, "EX1_Recipients MailboxesGeneral_");
+  ASSERT_EQ(general.size(), 1u);
+  const auto records = ReadCsv(general[0], 6);
+  ASSERT_GT(records.size(), 1u);
+  std::vector<std::string> fromFile;
+  for (size_t r = 1; r < records.size(); ++r) {
+    std::string row;
+    for (size_t i = 0; i < records[r].size(); ++i) row += (i ? "|" : "") + records[r][i];
+    fromFile.push_back(row);
+  }
+  std::string list;
+  for (const auto& caption : records[0]) list += (list.empty() ? "[" : ",[") + caption + "]";
+  const auto fromDb = Rows("select distinct " + list + " from MailboxGeneral where ServerName=? and [Object Path]=?",
+                           {db::Value(std::string("EX1")), db::Value(kRecipients)});
+  EXPECT_EQ(fromFile, fromDb);
+  const std::string text = velmo::test::TestHome::Slurp(general[0]);
+  EXPECT_NE(text.find("Sean O'Neil"), std::string::npos);
+  EXPECT_NE(FilesStarting(out, "EX1_Recipients MailboxesPhone_Notes_").size(), 0u);
+
+  // Two pages labelled alike both get out.
+  EXPECT_EQ(FilesStarting(out, "EX1_Protocols General_").size(), 2u);
+  EXPECT_EQ(FilesStarting(out, "EX1_Protocols General_2_").size(), 1u);
+  EXPECT_EQ(FilesStarting(out, "EX1_Protocols Permissions_2_").size(), 1u);
+  // No page without rows or without a column set writes a file.
+  EXPECT_TRUE(FilesStarting(out, "EX1_Recipients Custom RecipientsDelivery Options").empty());
+  // Every file of the run carries the same stamp.
+  std::set<std::string> stamps;
+  for (const auto& e : fs::directory_iterator(out)) {
+    const std::string name = e.path().stem().string();
+    ASSERT_GE(name.size(), 19u);
+    stamps.insert(name.substr(name.size() - 19));
+  }
+  EXPECT_EQ(stamps.size(), 1u);
+}
+
+TEST_F(ExportPlusRunTest, DatabaseRunHoldsOneTableAPageAndServerRecipientsByHomeServer) {
+  Run("EX1", 0);
+  ASSERT_FALSE(Prompts().empty());
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  const auto files = FilesStarting(out, "EX1_");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].extension(), ".mdb");
+  EXPECT_TRUE(FilesStarting(out, "EX1_").size() == 1u);  // nothing left beside it
+  const std::string tables = Shell(files[0], "select name from sqlite_master where type='table' order by name");
+  for (const char* t : {"RecipientsMailboxesGeneral", "ProtocolsGeneral", "ProtocolsGeneral_2",
+                        "ServerRecipientsMailboxesGeneral", "VelmorGeneral"})
+    EXPECT_NE(tables.find(std::string(t) + "\n"), std::string::npos) << t << " in\n" << tables;
+
+  // The shell filters and sorts the text columns.
+  const std::string names =
+      Shell(files[0], "select DisplayName from RecipientsMailboxesGeneral where DisplayName like '%o%' order by DisplayName");
+  const auto fromDb = Rows(
+      "select distinct [Display Name] from MailboxGeneral where ServerName=? and [Object Path]=? and [Display Name] like "
+      "'%o%' order by [Display Name]",
+      {db::Value(std::string("EX1")), db::Value(kRecipients)});
+  std::string expected;
+  for (const auto& r : fromDb) expected += r + "\n";
+  EXPECT_EQ(names, expected);
+  EXPECT_NE(names.find("Sean O'Neil"), std::string::npos);
+
+  // Server Recipients: the mailboxes homed on the server, each once.
+  const std::string homed =
+      Shell(files[0], "select count(*), count(distinct DisplayName) from ServerRecipientsMailboxesGeneral");
+  const long onServer = static_cast<long>(
+      Rows("select distinct [Display Name] from MailboxGeneral where ServerName=? and [Home Server]=?",
+           {db::Value(std::string("EX1")), db::Value(std::string("EX1"))})
+          .size());
+  ASSERT_GT(onServer, 0);
+  EXPECT_EQ(homed, std::to_string(onServer) + "|" + std::to_string(onServer) + "\n");
+  // Only the site-wide walk of Server Recipients reaches the nested
+  // containers, which the tree never expanded; it wrote each container's
+  // mailboxes once.
+  EXPECT_GT(Count("select * from MailboxGeneral where ServerName='EX1' and [Object Path]=?",
+                  {db::Value(kRecipients + "/cn=Sales")}),
+            0);
+  EXPECT_EQ(Count("select * from MailboxGeneral where ServerName='EX1' and [Object Path]=? and [Display Name]='Sean "
+                  "O''Neil'",
+                  {db::Value(kRecipients)}),
+            1);
+}
+
+TEST_F(ExportPlusRunTest, ProfilePagesAreCollectedOnlyWithTheirProfile) {
+  Open(0);
+  Connect("EX1");
+  window->txtPath->setText(QString::fromStdString(out.string()));
+  window->optFormat[1]->click();
+  ui->clear();
+  window->cmdExport->click();
+  EXPECT_EQ(Count("select * from PFGeneral where ServerName='EX1'"), 0);
+  EXPECT_GT(Count("select * from PFPerm where ServerName='EX1'"), 0);
+
+  ClickNode(window->tvwObjects_, Node(kRecipients));
+  window->tvwFields->expandAll();
+  Pump();
+  ui->QueueInput("EX1 Profile");
+  ClickNode(window->tvwFields, Field(window->tvwFields, "Public Folders", "General *"));
+  ASSERT_EQ(window->strPFGeneralProfile, "EX1 Profile");
+  EXPECT_EQ(Count("select * from ServerPrivateISResources where ServerName='EX1'"), 0);
+  ClickNode(window->tvwObjects_, Node(kEX1 + "/cn=Microsoft Private MDB"));
+  ui->QueueInput("EX1 Profile");
+  ClickNode(window->tvwFields, Field(window->tvwFields, "", "Mailbox Resources *"));
+  ASSERT_EQ(window->strMailboxResourcesProfile, "EX1 Profile");
+  ui->clear();
+  window->cmdExport->click();
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  EXPECT_GT(Count("select * from PFGeneral where ServerName='EX1'"), 0);
+  EXPECT_EQ(FilesStarting(out, "EX1_Recipients Public FoldersGeneral_").size(), 1u);
+  EXPECT_GT(Count("select * from ServerPrivateISResources where ServerName='EX1'"), 0);
+  EXPECT_EQ(FilesStarting(out, "EX1_Private Information Store Private Information StoreMailbox Resources_").size(),
+            1u);
+}
+
+TEST_F(ExportPlusRunTest, OtherServersRunToTheEndWithoutTheStoreReader) {
+  // Without the store reader the run goes on after one box and a log line.
+  velmo::com::RegisterBuiltin("VELMORCCOM.Exch55", []() -> velmo::com::ComObject* { return nullptr; });
+  struct Unregister {
+    ~Unregister() { velmo::com::UnregisterBuiltin("VELMORCCOM.Exch55"); }
+  } unregister;
+  // EX2 has no public store: its collection says so.
+  const std::pair<std::string, std::string> cases[] = {
+      {"EX2", "Public Information Store object@@  -2147016656  @@ There is no such object on the server.\r\n"},
+      {"EX10", ""}};
+  for (const auto& [server, bindErrors] : cases) {
+    SCOPED_TRACE(server);
+    Run(server, 1);
+    std::vector<std::string> expected{"not created"};
+    if (!bindErrors.empty())
+      expected.push_back("Error occured while binding to the following item(s) : \r\n\r\n" + bindErrors);
+    expected.push_back("Exported successfully.");
+    EXPECT_EQ(Prompts(), expected);
+    EXPECT_EQ(ui->shown()[0].title, "Velmorine for Exchange Server (Velmorcast)");
+    EXPECT_FALSE(FilesStarting(out, server + "_Recipients MailboxesGeneral_").empty());
+    EXPECT_FALSE(FilesStarting(out, server + "_Private Information Store ").empty());
+    delete window;
+    window = nullptr;
+  }
+  EXPECT_TRUE(FilesStarting(out, "EX2_Public Information Store ").empty());
+  EXPECT_FALSE(FilesStarting(out, "EX10_Public Information Store ").empty());
+  EXPECT_NE(ErrorLog().find("frmExportPlus GetAllInfo Create Object ResourceCom Failed "), std::string::npos);
+}
+
+TEST_F(ExportPlusRunTest, OutputsThatCannotBeWrittenAreListed) {
+  Open(0);
+  Connect("EX1");
+  window->optFormat[2]->click();
+  window->txtPath->setText(QString::fromStdString(out.string()));
+  // The organisation's page cannot be written: its file name is taken by
+  // a folder for every stamp the run may use.
+  fs::create_directories(out);
+  const auto now = std::chrono::system_clock::now();
+  for (int s = 0; s < 120; ++s)
+    fs::create_directory(out / ("EX1_Velmor General_" + RunStamp(now + std::chrono::seconds(s)) + ".html"));
+  ui->clear();
+  window->cmdExport->click();
+  ASSERT_FALSE(Prompts().empty());
+  const std::string last = Prompts().back();
+  EXPECT_EQ(last.rfind("Exported with errors. These outputs could not be written:\r\n", 0), 0u) << last;
+  EXPECT_NE(last.find("EX1_Velmor General_"), std::string::npos) << last;
+  EXPECT_EQ(last.find("Recipients MailboxesGeneral"), std::string::npos) << last;
+  EXPECT_EQ(FilesStarting(out, "EX1_Recipients MailboxesGeneral_").size(), 1u);
+  EXPECT_NE(ErrorLog().find("frmExportPlus FillGridAndExport Export Failed "), std::string::npos);
+}
+
+TEST_F(ExportPlusRunTest, CancelStopsEachPhase) {
+  struct Case {
+    short mode;
+    const char* at;  // status text at which Cancel is confirmed
+    const char* message;
+    bool anyOutput;
+  };
+  InstallRecordingPrinter();
+  const Case cases[] = {
+      {0, "Retrieving Protocols Information", "Information Retrival process for ExportPlus canceled in the middle.",
+       false},
+      {0, "Exporting ", "Information Export process for ExportPlus canceled in the middle.",
+       true},
+      {1, "Printing ", "Information Print process for ExportPlus canceled in the middle.",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    fs::remove_all(out);
+    RecordingPrinter::calls.clear();
+    Open(c.mode);
+    Connect("EX1");
+    window->optFormat[1]->click();
+    window->txtPath->setText(QString::fromStdString(out.string()));
+    ui->clear();
+    ui->QueueMsgBox(velmo::ui::vbYes);
+    bool cancelled = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (!cancelled && gfrmAutoFormat && gfrmAutoFormat->lblStatus->text().startsWith(c.at)) {
+        cancelled = true;
+        gfrmAutoFormat->cmdCancel->click();
+      }
+    });
+    watch.start();
+    window->cmdExport->click();
+    watch.stop();
+    EXPECT_TRUE(cancelled);
+    const auto prompts = Prompts();
+    ASSERT_GE(prompts.size(), 2u);
+    EXPECT_EQ(prompts[prompts.size() - 2], c.mode ? "Cancel Printing ?" : (c.anyOutput ? "Cancel Exporting ?" : "Cancel Retrieving ?"));
+    EXPECT_EQ(prompts.back(), c.message);
+    const size_t outputs = c.mode ? static_cast<size_t>(std::count_if(RecordingPrinter::calls.begin(),
+                                                                     RecordingPrinter::calls.end(),
+                                                                     [](const std::string& s) {
+                                                                       return s.rfind("PrintReport", 0) == 0;
+                                                                     }))
+                                  : FilesStarting(out, "EX1_").size();
+    // The page being written when Cancel came finishes; nothing follows it.
+    EXPECT_EQ(outputs, c.anyOutput ? 1u : 0u);
+    EXPECT_EQ(window->iCancelClicked, 0);
+    delete window;
+    window = nullptr;
+  }
+  UninstallRecordingPrinter();
+}
+
+TEST_F(ExportPlusRunTest, PrintPlusPrintsEachPageOnTheChosenPrinter) {
+  InstallRecordingPrinter();
+  Open(1);
+  Connect("EX1");
+  ui->clear();
+  window->cmdExport->click();
+  UninstallRecordingPrinter();
+  ASSERT_FALSE(Prompts().empty());
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  std::vector<std::string> titles;
+  size_t prints = 0;
+  for (const auto& c : RecordingPrinter::calls) {
+    if (c.rfind("Title2(", 0) == 0) titles.push_back(c);
+    if (c.rfind("PrintReport=", 0) == 0) {
+      ++prints;
+      EXPECT_EQ(c, "PrintReport=" + window->cboPrinterName->currentText().toStdString());
+    }
+  }
+  EXPECT_EQ(prints, titles.size());
+  EXPECT_GT(prints, 3u);
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "Title2(Recipients MailboxesGeneral - 'EX1',1,Times New Roman,12)"), titles.end());
+  EXPECT_EQ(gstrReportTitle, "");
+  EXPECT_TRUE(FilesStarting(home / "Export", "EX1_").empty());
+}
+
+TEST_F(ExportPlusRunTest, BindFailuresOfSeveralCallsAreListedItemByItem) {
+  Open(0);
+  Connect("EX1");
+  window->optFormat[1]->click();
+  window->txtPath->setText(QString::fromStdString(out.string()));
+  // Every object of the tree binds: no placeholder goes to the collector.
+  ui->clear();
+  window->cmdExport->click();
+  EXPECT_EQ(Prompts(), std::vector<std::string>{"Exported successfully."});
+
+  // A container the current logon may not read (as listed to another
+  // user).
+  Node(kRecipients)->setExpanded(true);
+  Pump();
+  QTreeWidgetItem* gone =
+      AddTreeNode(*window->tvwObjects_, Node(kRecipients), kRecipients + "/cn=Restricted", "Restricted", "Recipients");
+  ClickNode(window->tvwObjects_, gone);
+  // A node without entries shows its pages unticked; the user ticks three.
+  window->tvwFields->expandAll();
+  Pump();
+  for (const auto& [group, page] : {std::pair{"Mailboxes", "General"}, std::pair{"Mailboxes", "Permissions"},
+                                    std::pair{"Distribution Lists", "General"}})
+    ClickNode(window->tvwFields, Field(window->tvwFields, group, page));
+  ClickNode(window->tvwObjects_, Node(kOrg));
+  ui->clear();
+  window->cmdExport->click();
+  const auto prompts = Prompts();
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[1], "Exported successfully.");
+  const std::string head = "Error occured while binding to the following item(s) : \r\n\r\n";
+  ASSERT_EQ(prompts[0].rfind(head, 0), 0u);
+  // One line per failed bind, each a whole item of its own call.
+  std::vector<std::string> lines;
+  const std::string body = prompts[0].substr(head.size());
+  for (size_t at = 0, next; at < body.size(); at = next + 2) {
+    next = body.find("\r\n", at);
+    ASSERT_NE(next, std::string::npos) << "every item ends its line";
+    lines.push_back(body.substr(at, next - at));
+  }
+  // At least one failure per call that binds the container.
+  EXPECT_GE(lines.size(), 3u);
+  for (const auto& line : lines) {
+    size_t separators = 0;
+    for (size_t at = line.find("@@"); at != std::string::npos; at = line.find("@@", at + 2)) ++separators;
+    EXPECT_EQ(separators, 2u) << line;
+    EXPECT_EQ(line.rfind("Recipients ", 0), 0u) << line;
+    EXPECT_NE(line.find("@@   Access is denied."), std::string::npos) << line;
+  }
+}
