@@ -134,13 +134,13 @@ frmScheduleInput::frmScheduleInput(frmSchedule* schedule, QWidget* parent) : QDi
   frTaskDaily = Make<QGroupBox>(this, "frTaskDaily", Twips(120, 3235, 5250, 1100));
   frTaskDaily->setTitle("Schedule Task Daily");
   lblEvery = MakeLabel(frTaskDaily, "lblEvery", "Ever&y", Twips(120, 520, 500, 255));
-  txtEverydays = Make<QLineEdit>(frTaskDaily, "txtEverydays", Twips(600, 480, 615, 330));
+  txtEverydays = Make<QLineEdit>(frTaskDaily, "txtEverydays", Twips(720, 480, 615, 330));
   txtEverydays->setMaxLength(5);
   txtEverydays->setText("1");
   lblEvery->setBuddy(txtEverydays);
-  UpDownEverydays = Make<UpDown>(frTaskDaily, "UpDownEverydays", Twips(1230, 480, 240, 330));
+  UpDownEverydays = Make<UpDown>(frTaskDaily, "UpDownEverydays", Twips(1350, 480, 240, 330));
   UpDownEverydays->SetRange(0, 99999);
-  lblDays = MakeLabel(frTaskDaily, "lblDays", "day(s)", Twips(1560, 520, 1500, 255));
+  lblDays = MakeLabel(frTaskDaily, "lblDays", "day(s)", Twips(1680, 520, 1500, 255));
   for (int i = 0; i < 7; ++i) {
     chkday[i] = Make<QCheckBox>(frTaskDaily, "chkday" + std::to_string(i),
                                 Twips(i < 5 ? 240 : 1560, 900 + (i % 5) * 285, 900, 270));
@@ -382,7 +382,7 @@ void frmScheduleInput::SetDaily(bool blnShow) {
   txtEverydays->setEnabled(true);
   MoveTop(lblDays, 520);
   lblDays->setText("day(s)");
-  Move(UpDownEverydays, 1230, 480);
+  Move(UpDownEverydays, 1350, 480);
   UpDownEverydays->SetValue(1);
   if (txtEverydays->text() != "1") txtEverydays->setText("1");
   UpDownEverydays->setEnabled(true);
@@ -397,9 +397,9 @@ void frmScheduleInput::SetWeekly(bool blnShow) {
   chkday[0]->setChecked(true);
   Move(frTaskDaily, 120, 3235);
   SetHeight(frTaskDaily, 2400);
-  Move(lblDays, 1560, 520);
+  Move(lblDays, 1680, 520);
   lblDays->setText("Week(s) on:");
-  Move(UpDownEverydays, 1230, 480);
+  Move(UpDownEverydays, 1350, 480);
   UpDownEverydays->SetValue(1);
   if (txtEverydays->text() != "1") txtEverydays->setText("1");
   UpDownEverydays->setEnabled(true);
@@ -459,9 +459,9 @@ void frmScheduleInput::SetIdle(bool blnShow) {
     Move(lblEvery, 120, 520);
     lblEvery->resize(500 / 15, lblEvery->height());
     lblEvery->setText("Ever&y");
-    Move(txtEverydays, 600, 480);
-    Move(UpDownEverydays, 1230, 480);
-    Move(lblDays, 1560, 520);
+    Move(txtEverydays, 720, 480);
+    Move(UpDownEverydays, 1350, 480);
+    Move(lblDays, 1680, 520);
     lblDays->setText("day(s)");
     lblDays->setVisible(true);
   }
