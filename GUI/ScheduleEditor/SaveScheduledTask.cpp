@@ -13,6 +13,8 @@
 
 #include "AppFolder.h"
 #include "ComError.h"
+#include "ComFactory.h"
+#include "IJobScheduler.h"
 #include "DateText.h"
 #include "ScheduleDialogs.h"
 #include "Ui.h"
@@ -134,11 +136,53 @@ velmo::ScheduleTaskEntry TaskFromWindow(int iMode, frmScheduleInput* window, con
 
 namespace {
 
-// Registers the task with the job scheduler; false with the failure's
-// description when a call fails.
-bool Register(int iMode, const velmo::ScheduleTaskEntry& task, const std::string& password, std::string& failure) {
-  (void)iMode, (void)task, (void)password, (void)failure;
-  return true;
+// Registers the task with the job scheduler, created anew for the call.
+// Mode 0 registers the default daily task; mode 1 sets the kind, start
+// time, repetition and dates first. Throws velmo::ComError at the first
+// call that fails (a task that exists is replaced instead).
+void Register(int iMode, const velmo::ScheduleTaskEntry& task, const std::string& password) {
+  namespace js = velmo::scheduler;
+  auto scheduler = velmo::com::CreateObject<js::IJobScheduler>(kJobSchedulerProgId);
+  const std::string program = velmo::AppPath("VLMRSchedule").string();
+  int16_t kind = static_cast<int16_t>(task.triggerKind);
+  int16_t repeat = static_cast<int16_t>(task.repeatFlag);
+  try {
+    scheduler->AddTaskToScheduler(kTaskName, program, "", task.account, password, kind, repeat);
+  } catch (const velmo::ComError& e) {
+    if (e.Number() != js::kTaskExists) throw;
+    scheduler->DeleteTask(kTaskName);
+    scheduler->AddTaskToScheduler(kTaskName, program, "", task.account, password, kind, repeat);
+  }
+  if (iMode == 1) {
+    long count = 0;
+    WholeNumber(QString::fromStdString(task.count), count);
+    const auto n = static_cast<int32_t>(count);
+    switch (task.triggerKind) {
+      case 1: scheduler->Job(kTaskName)->SetDaysInterval(n); break;
+      case 2: scheduler->Job(kTaskName)->SetWeekInfo(n, task.dayList); break;
+      case 3: scheduler->Job(kTaskName)->SetMonthlyDateInfo(n, task.dayList); break;
+      case 4:
+        scheduler->Job(kTaskName)->SetMonthlyDOWInfo(static_cast<int16_t>(task.weekIndex),
+                                                     static_cast<int16_t>(task.weekdayIndex), task.dayList);
+        break;
+      case 5: scheduler->Job(kTaskName)->SetTaskIdleTime(n, task.count); break;
+      default: break;
+    }
+    scheduler->Job(kTaskName)->StartTime(task.startTime);
+    if (task.triggerKind != 5 && task.triggerKind != 6 && task.triggerKind != 7) {
+      if (task.repeatFlag) {
+        const auto duration = static_cast<int32_t>(task.repeatDuration);
+        const auto interval = static_cast<int32_t>(task.repeatInterval);
+        if (task.stopAtEnd == "1")
+          scheduler->Job(kTaskName)->RepeatTask(duration, interval, int16_t{1});
+        else
+          scheduler->Job(kTaskName)->RepeatTask(duration, interval);
+      }
+      scheduler->Job(kTaskName)->StartDate(task.startDate);
+      if (!task.endDate.empty()) scheduler->Job(kTaskName)->EndDate(task.endDate);
+    }
+  }
+  scheduler->SaveTask();
 }
 
 }  // namespace
@@ -157,11 +201,15 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
   const velmo::ScheduleTaskEntry task = TaskFromWindow(iMode, window, velmo::LocalTime(velmo::Clock::now()));
   const std::string password = iMode == 1 && window ? window->strPassword : std::string();
 
-  std::string failure;
-  if (!Register(iMode, task, password, failure)) {
-    WriteErrorLog(velmo::NowText(), "SaveScheduledTask Registration Failure", "-2147467259", failure);
+  try {
+    Register(iMode, task, password);
+  } catch (const velmo::ComError& e) {
+    // The first call that failed ends the registration; the settings file
+    // stays as it was.
+    LogFailure("SaveScheduledTask Registration Failure", e);
     if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
-    Ui().MsgBox("The scheduled task could not be registered.\r\n" + failure, velmo::ui::vbExclamation, kProductTitle);
+    Ui().MsgBox("The scheduled task could not be registered.\r\n" + e.Description(), velmo::ui::vbExclamation,
+                kProductTitle);
     return false;
   }
 

@@ -90,17 +90,17 @@ void Pair(QDialog* dialog, UpDown* spin, QLineEdit* box, F toSpin) {
 // ------------------------------------------------------------ frmAdvanced
 
 frmAdvanced::frmAdvanced(frmScheduleInput* input, QWidget* parent) : QDialog(parent), input_(input) {
-  SetFixedDialog(this, "frmAdvanced", "Advanced Schedule Options", 5145, 3330);
+  SetFixedDialog(this, "frmAdvanced", "Advanced Schedule Options", 5700, 3330);
 
-  Label2 = MakeLabel(this, "Label2", "St&art Date", Twips(120, 180, 960, 255));
-  dtpStartDate = MakeDate(this, "dtpStartDate", Twips(1080, 120, 1560, 330));
+  Label2 = MakeLabel(this, "Label2", "St&art Date", Twips(120, 180, 900, 255));
+  dtpStartDate = MakeDate(this, "dtpStartDate", Twips(1020, 120, 1560, 330));
   Label2->setBuddy(dtpStartDate);
-  chkEndDate = Make<QCheckBox>(this, "chkEndDate", Twips(2760, 150, 1020, 285));
+  chkEndDate = Make<QCheckBox>(this, "chkEndDate", Twips(2700, 150, 1230, 285));
   chkEndDate->setText("&End Date");
-  dtpEndDate = MakeDate(this, "dtpEndDate", Twips(3780, 120, 1260, 330));
+  dtpEndDate = MakeDate(this, "dtpEndDate", Twips(3960, 120, 1560, 330));
   dtpEndDate->setEnabled(false);
 
-  FrameRepeatTask = Make<QGroupBox>(this, "FrameRepeatTask", Twips(120, 600, 4905, 2100));
+  FrameRepeatTask = Make<QGroupBox>(this, "FrameRepeatTask", Twips(120, 600, 5460, 2100));
   FrameRepeatTask->setTitle(QString(25, QLatin1Char(' ')));
   chkRepeatTask = Make<QCheckBox>(this, "chkRepeatTask", Twips(240, 570, 1500, 285));
   chkRepeatTask->setText("Re&peat task");
@@ -129,12 +129,12 @@ frmAdvanced::frmAdvanced(frmScheduleInput* input, QWidget* parent) : QDialog(par
   Label5 = MakeLabel(this, "Label5", "M&inute(s)", Twips(3420, 1840, 960, 255));
   Label5->setBuddy(txtMinute);
 
-  chkTask = Make<QCheckBox>(this, "chkTask", Twips(300, 2280, 4680, 285));
+  chkTask = Make<QCheckBox>(this, "chkTask", Twips(300, 2280, 5200, 285));
   chkTask->setText("If the task is &still running, stop it at this time.");
 
-  cmdOk = MakeButton(this, "cmdOk", "OK", Twips(2460, 2850, 1200, 375));
+  cmdOk = MakeButton(this, "cmdOk", "OK", Twips(3000, 2850, 1200, 375));
   cmdOk->setDefault(true);
-  cmdCancel = MakeButton(this, "cmdCancel", "Cancel", Twips(3780, 2850, 1200, 375));
+  cmdCancel = MakeButton(this, "cmdCancel", "Cancel", Twips(4320, 2850, 1200, 375));
 
   // Load.
   cboEvery->addItems({"minutes", "hours"});

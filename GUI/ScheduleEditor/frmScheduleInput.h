@@ -112,11 +112,12 @@ class frmScheduleInput : public QDialog {
 
   // Shows the window modally; it unloads itself when it closes.
   int ShowModal();
+  // Esc or the close box: nothing saved, the cancel flag left alone.
+  void reject() override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void reject() override;
 
  private:
   void Unload();
