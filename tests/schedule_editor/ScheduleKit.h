@@ -35,6 +35,38 @@ namespace sched_test {
 
 inline void Pump() { velmo::test::PumpEvents(); }
 
+// Replaces what a control holds as a user does: focus, select all, type.
+inline void Retype(QWidget* control, const std::string& text) {
+  ASSERT_TRUE(velmo::test::FocusControl(control)) << control->objectName().toStdString();
+  velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
+  if (text.empty())
+    velmo::test::PressKey(Qt::Key_Backspace, Qt::NoModifier, QString(QChar(8)));
+  else
+    velmo::test::TypeText(text);
+}
+
+// Runs `act` against the next modal window of that class once it is
+// shown; the caller then does what opens it. The window must be closed
+// by `act`; a window still open after a few seconds is rejected so the
+// test cannot hang.
+template <class W>
+inline void WhenModal(std::function<void(W&)> act) {
+  auto tries = std::make_shared<int>(0);
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [act, tries, poll] {
+    if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+      act(*w);
+      if (w->isVisible() && qobject_cast<W*>(QApplication::activeModalWidget()) == w) {
+        ADD_FAILURE() << "the modal window stayed open";
+        static_cast<QDialog*>(w)->reject();
+      }
+      return;
+    }
+    if (++*tries < 200) QTimer::singleShot(20, *poll);
+  };
+  QTimer::singleShot(0, *poll);
+}
+
 class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,38 +109,6 @@ class ScheduleTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const auto& s : ui->shown()) out.push_back(s.prompt);
     return out;
-  }
-
-  // Replaces what a control holds as a user does: focus, select all, type.
-  static void Retype(QWidget* control, const std::string& text) {
-    ASSERT_TRUE(velmo::test::FocusControl(control)) << control->objectName().toStdString();
-    velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
-    if (text.empty())
-      velmo::test::PressKey(Qt::Key_Backspace, Qt::NoModifier, QString(QChar(8)));
-    else
-      velmo::test::TypeText(text);
-  }
-
-  // Runs `act` against the next modal window of that class once it is
-  // shown; the caller then does what opens it. The window must be closed
-  // by `act`; a window still open after a few seconds is rejected so the
-  // test cannot hang.
-  template <class W>
-  static void WhenModal(std::function<void(W&)> act) {
-    auto tries = std::make_shared<int>(0);
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, tries, poll] {
-      if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-        act(*w);
-        if (w->isVisible() && qobject_cast<W*>(QApplication::activeModalWidget()) == w) {
-          ADD_FAILURE() << "the modal window stayed open";
-          static_cast<QDialog*>(w)->reject();
-        }
-        return;
-      }
-      if (++*tries < 200) QTimer::singleShot(20, *poll);
-    };
-    QTimer::singleShot(0, *poll);
   }
 
   std::unique_ptr<velmo::test::TestHome> home;
