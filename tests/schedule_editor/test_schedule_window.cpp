@@ -244,3 +244,45 @@ TEST_F(ScheduleTest, ScheduleCommandOpensTheWindow) {
     EXPECT_NE(seen, nullptr);
   }
 }
+
+// New report lists what the designer saved and keeps the report chosen;
+// the folder picker fills the path; a settings file that cannot be
+// written is reported and logged, and the window stays open.
+TEST_F(ScheduleTest, NewReportBrowseAndWriteFailure) {
+  WriteConfig("Scheduled Servers\r\nEX1@@@Mine@@@@@@Export@@@@@@MDB@@@/srv@@@01_02_2024_03_04_05\r\n");
+  frmSchedule w;
+  w.Form_Load();
+  w.show();
+  w.cboReportName->setCurrentIndex(1);
+  bool flagSeen = false;
+  auto saved = Mdifrm::Seams().showReportDesigner;
+  Mdifrm::Seams().showReportDesigner = [&] {
+    flagSeen = gbCustomReport;
+    gConn->Execute("insert into VELMORCCustomReports values ('MailboxesGeneral', 'Audit', ';x')", {});
+  };
+  w.cmdNewReport->click();
+  Mdifrm::Seams().showReportDesigner = saved;
+  EXPECT_TRUE(flagSeen);
+  EXPECT_FALSE(gbCustomReport);
+  EXPECT_EQ(Items(w.cboReportName), (std::vector<std::string>{"Default", "Mine", "Audit"}));
+  EXPECT_EQ(w.cboReportName->currentText(), "Mine");
+
+  ui->QueueFolder("/srv/picked");
+  w.cmdBrowse->click();
+  EXPECT_EQ(w.txtPath->text(), "/srv/picked");
+  ui->QueueFolder("");
+  w.cmdBrowse->click();
+  EXPECT_EQ(w.txtPath->text(), "/srv/picked") << "a cancelled picker changes nothing";
+
+  // The settings file is replaced by a folder of that name: nothing can
+  // be written there.
+  std::filesystem::remove(ConfigFile());
+  std::filesystem::create_directories(ConfigFile() / "blocked");
+  ui->clear();
+  w.cmdOperation[1]->setText("&OK");
+  w.cmdOperation[1]->click();
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].rfind("The schedule settings could not be saved.\r\n", 0), 0u) << Prompts()[0];
+  EXPECT_NE(ErrorLog().find("Schedule cmdOperation Config File Write Failure"), std::string::npos);
+  EXPECT_TRUE(w.isVisible());
+}
