@@ -8,6 +8,7 @@ packages=(
   libsqlitecpp-dev libsqlite3-dev sqlite3
   libldap-dev slapd ldap-utils
   libgtest-dev googletest
+  cron
   clang
   poppler-utils
 )
