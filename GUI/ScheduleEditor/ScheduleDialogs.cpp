@@ -93,7 +93,7 @@ frmAdvanced::frmAdvanced(frmScheduleInput* input, QWidget* parent) : QDialog(par
   SetFixedDialog(this, "frmAdvanced", "Advanced Schedule Options", 5700, 3330);
 
   Label2 = MakeLabel(this, "Label2", "St&art Date", Twips(120, 180, 900, 255));
-  dtpStartDate = MakeDate(this, "dtpStartDate", Twips(1020, 120, 1560, 330));
+  dtpStartDate = MakeDate(this, "dtpStartDate", Twips(1110, 120, 1500, 330));
   Label2->setBuddy(dtpStartDate);
   chkEndDate = Make<QCheckBox>(this, "chkEndDate", Twips(2700, 150, 1230, 285));
   chkEndDate->setText("&End Date");

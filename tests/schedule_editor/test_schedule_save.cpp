@@ -286,3 +286,25 @@ TEST_F(ScheduleTest, ScheduleWindowKeepsServerLinesThroughTheWizard) {
   EXPECT_EQ(Count(config, "EX10@@@"), 1u) << config;
   EXPECT_EQ(Count(config, "Scheduled Servers"), 1u);
 }
+
+// A default task that cannot be registered (the crontab program fails) is
+// reported; the schedule window then writes its servers under the task
+// line the file already had.
+TEST_F(ScheduleTest, FailedDefaultTaskStillWritesTheServers) {
+  const std::string oldTask = "VelmorcastTask.job@@@CORP\\bob@@@1@@@09:05@@@2@@@@@@0@@@0@@@03/01/2024@@@@@@0@@@0@@@0@@@";
+  WriteConfig("Scheduled Servers\r\n" + oldTask + "\r\n" + kServers);
+  ::setenv("VELMORCAST_CRONTAB", "/bin/false", 1);
+  frmSchedule w;
+  w.Form_Load();
+  w.show();
+  WhenModal<frmScheduleInput>([](frmScheduleInput& input) { input.cmdCancel->click(); });
+  w.cmdOperation[1]->click();
+  w.cmdOperation[1]->click();
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].rfind("The scheduled task could not be registered.\r\n", 0), 0u) << Prompts()[0];
+  EXPECT_NE(ErrorLog().find("SaveScheduledTask Registration Failure"), std::string::npos);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(TaskLine(Config()), oldTask);
+  EXPECT_EQ(Count(Config(), "EX1@@@"), 1u);
+  EXPECT_EQ(Count(Config(), "EX10@@@"), 1u);
+}

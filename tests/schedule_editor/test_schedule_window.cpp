@@ -199,6 +199,7 @@ TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
   ClickNode(w.tvwSchedServers, Node(w, "EX10"));
   ClickNode(w.tvwSchedServers, Node(w, "EX10"));
   EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX10:Check"}));
+  Shot(&w, "frmSchedule-added");
 
   // Proceed, the input window left with Esc, a field the file cannot
   // carry refused, then "&OK".
