@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include <algorithm>
+
 #include "DateText.h"
 #include "Mdifrm.h"
 #include "SaveScheduledTask.h"
@@ -441,8 +443,9 @@ void frmScheduleInput::SetIdle(bool blnShow) {
     cmdAdvanced->setEnabled(false);
     UpDownStartTime->setEnabled(false);
     for (QLineEdit* part : txtam) part->setEnabled(false);
-    lblEvery->resize(2900 / 15, lblEvery->height());
-    Move(lblEvery, 120, 520);
+    // The caption takes two lines when the window's font needs them.
+    lblEvery->setGeometry(Twips(120, 400, 2800, 500));
+    lblEvery->setWordWrap(true);
     lblEvery->setText("When the computer has been idle for:");
     lblEvery->setVisible(true);
     Move(txtEverydays, 2950, 480);
@@ -451,17 +454,19 @@ void frmScheduleInput::SetIdle(bool blnShow) {
     Move(UpDownEverydays, 3550, 480);
     UpDownEverydays->setVisible(true);
     UpDownEverydays->setEnabled(true);
-    Move(lblDays, 4000, 520);
+    Move(lblDays, 3880, 520);
+    lblDays->resize(1250 / 15, lblDays->height());
     lblDays->setText("Minute(s)");
     lblDays->setVisible(true);
     SetHeight(frTaskDaily, 1100);
   } else {
-    Move(lblEvery, 120, 520);
-    lblEvery->resize(500 / 15, lblEvery->height());
+    lblEvery->setWordWrap(false);
+    lblEvery->setGeometry(Twips(120, 520, 600, 255));
     lblEvery->setText("Ever&y");
     Move(txtEverydays, 720, 480);
     Move(UpDownEverydays, 1350, 480);
     Move(lblDays, 1680, 520);
+    lblDays->resize(1500 / 15, lblDays->height());
     lblDays->setText("day(s)");
     lblDays->setVisible(true);
   }
