@@ -16,6 +16,7 @@
 #include "ComFactory.h"
 #include "IJobScheduler.h"
 #include "DateText.h"
+#include "ScheduleDates.h"
 #include "ScheduleDialogs.h"
 #include "Ui.h"
 #include "frmConnect.h"
@@ -35,7 +36,7 @@ bool WholeNumber(const QString& text, long& value) {
   return true;
 }
 
-std::string DateOf(const QDate& date) { return date.toString("MM/dd/yyyy").toStdString(); }
+std::string DateOf(const QDate& date) { return PickerFileDate(date); }
 
 // The trigger kind of the window's kind list and monthly option.
 int TriggerKind(const frmScheduleInput& w) {

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 
 #include "Mdifrm.h"
+#include "ScheduleDates.h"
 #include "UpDown.h"
 #include "Ui.h"
 #include "frmScheduleInput.h"
@@ -213,8 +214,8 @@ std::string frmAdvanced::getAdvancedSet() const {
 
 std::string frmAdvanced::getStartTime() const {
   if (!dtpStartDate->isEnabled()) return "";
-  std::string s = "starting " + dtpStartDate->date().toString("M/d/yyyy").toStdString() + " ";
-  if (chkEndDate->isChecked()) s += " and ending " + dtpEndDate->date().toString("M/d/yyyy").toStdString();
+  std::string s = "starting " + PickerShortDate(dtpStartDate->date()) + " ";
+  if (chkEndDate->isChecked()) s += " and ending " + PickerShortDate(dtpEndDate->date());
   return s;
 }
 

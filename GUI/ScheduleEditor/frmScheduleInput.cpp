@@ -19,6 +19,7 @@
 #include "DateText.h"
 #include "Mdifrm.h"
 #include "SaveScheduledTask.h"
+#include "ScheduleDates.h"
 #include "ScheduleDialogs.h"
 #include "UpDown.h"
 #include "Ui.h"
@@ -507,7 +508,7 @@ std::string frmScheduleInput::getEveryday() const {
                " of every Month(s)";
       return "on day " + N + " of every Month(s)";
     case 3:
-      return "on " + dpOnce->date().toString("M/d/yyyy").toStdString();
+      return "on " + PickerShortDate(dpOnce->date());
     default:
       return "";
   }
