@@ -91,11 +91,15 @@ velmo::ScheduleTaskEntry TaskFromWindow(int iMode, frmScheduleInput* window, con
   task.account = w.txtRunas->text().trimmed().toStdString();
   if (task.account.empty()) task.account = DefaultConnectUser();
   task.repeatFlag = adv.chkRepeatTask->isChecked() ? 1 : 0;
-  long count = 0;
-  task.count = w.txtEverydays->text().trimmed().toStdString();
-  if (!WholeNumber(w.txtEverydays->text(), count) || count > 32767) task.count = "32767";
   task.triggerKind = TriggerKind(w);
   const int kind = task.triggerKind;
+  // The count, at most 32767. A kind that does not use it keeps the box's
+  // text as it stands, so the window shows it again as it was.
+  long count = 0;
+  const bool numeric = WholeNumber(w.txtEverydays->text(), count);
+  const bool countUsed = kind == 1 || kind == 2 || kind == 3 || kind == 5;
+  task.count = w.txtEverydays->text().trimmed().toStdString();
+  if ((numeric && count > 32767) || (!numeric && countUsed)) task.count = "32767";
 
   if (kind == 2) {
     static const char* const kDays[7] = {"MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY", "SUNDAY"};

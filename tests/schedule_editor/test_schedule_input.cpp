@@ -207,6 +207,7 @@ TEST_F(ScheduleTest, OkChecksBeforeRegistering) {
       {"by weekday, empty count", [](frmScheduleInput& w) { w.cboScheduleTask->setCurrentIndex(2); Retype(w.txtEverydays, ""); w.optThe->click(); }, ""},
       {"once, empty count", [&](frmScheduleInput& w) { kind(0, "")(w); w.cboScheduleTask->setCurrentIndex(3); }, ""},
       {"lone backslash", [](frmScheduleInput& w) { Retype(w.txtRunas, "\\"); }, ""},
+      {"daily 40000", kind(0, "40000"), ""},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -226,6 +227,8 @@ TEST_F(ScheduleTest, OkChecksBeforeRegistering) {
       EXPECT_FALSE(w.isVisible());
       EXPECT_EQ(w.result(), QDialog::Accepted);
       EXPECT_FALSE(TaskLine(Config()).empty());
+      if (r.name == "once, empty count") EXPECT_EQ(Fields(TaskLine(Config()))[4], "");
+      if (r.name == "daily 40000") EXPECT_EQ(Fields(TaskLine(Config()))[4], "32767");
     } else {
       EXPECT_EQ(Prompts(), std::vector<std::string>{r.prompt});
       EXPECT_TRUE(w.isVisible());

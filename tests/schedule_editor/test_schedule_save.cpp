@@ -122,11 +122,12 @@ TEST_F(ScheduleTest, EachKindSavedReopenedAndSavedUnchanged) {
       {"monthly on the second Friday, no months chosen",
        [](frmScheduleInput& w) {
          w.cboScheduleTask->setCurrentIndex(2);
+         Retype(w.txtEverydays, "");
          w.optThe->click();
          w.cboWeek->setCurrentIndex(1);
          w.cboDay->setCurrentIndex(4);
        },
-       {{2, "4"}, {5, AllMonths()}, {6, "1"}, {7, "4"}},
+       {{2, "4"}, {4, ""}, {5, AllMonths()}, {6, "1"}, {7, "4"}},
        [](frmScheduleInput& w) {
          EXPECT_TRUE(w.optThe->isChecked());
          EXPECT_EQ(w.cboWeek->currentText(), "Second");
