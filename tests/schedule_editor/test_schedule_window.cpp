@@ -99,6 +99,15 @@ TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
     EXPECT_EQ(Prompts(), std::vector<std::string>{"Please select atleast one server to schedule."});
     Shot(&w, "frmSchedule-empty");
   }
+  {
+    frmSchedule w;  // the header-only file it left: no server, no new log line
+    const std::string log = ErrorLog();
+    w.Form_Load();
+    EXPECT_TRUE(Nodes(w).empty());
+    EXPECT_EQ(w.lbHidden->count(), 0);
+    EXPECT_EQ(ErrorLog(), log);
+    EXPECT_EQ(Config(), "Scheduled Servers\r\n");
+  }
 
   WriteConfig(
       "Scheduled Servers\n"
