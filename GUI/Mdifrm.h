@@ -70,6 +70,9 @@ struct MdifrmSeams {
   std::function<void()> showExportPlus;
   // frmSchedule, shown modally.
   std::function<void()> showSchedule;
+  // The report designer in report mode, shown modally (the caller sets
+  // gbCustomReport around it).
+  std::function<void()> showReportDesigner;
   // A new browse window frmExch, not yet in a slot and not yet shown.
   std::function<ExchWindow*()> newExchWindow;
 };

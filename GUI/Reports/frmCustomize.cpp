@@ -684,6 +684,7 @@ void ShowReportDesigner() {
 
 void InstallCustomizeSeam() {
   Mdifrm::Seams().newCustomize = [](ExchWindow& owner) -> QWidget* { return new frmCustomize(owner.Window()); };
+  Mdifrm::Seams().showReportDesigner = ShowReportDesigner;
 }
 
 namespace {

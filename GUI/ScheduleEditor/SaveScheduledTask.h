@@ -1,0 +1,31 @@
+#pragma once
+// Registration of the one scheduled task "VelmorcastTask" through the
+// job-scheduler component, and the task line of the settings file that
+// records it.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SchedConfig.h"
+
+class frmScheduleInput;
+
+inline constexpr const char* kTaskName = "VelmorcastTask";
+inline constexpr const char* kJobSchedulerProgId = "KORVSchedule.JobScheduler";
+
+// "JANUARY|FEBRUARY|...|DECEMBER".
+std::string AllMonths();
+
+// The task as the window and its advanced dialog describe it (iMode 1), or
+// the default daily task of the logged-on user (iMode 0, window may be
+// null). `when` is the moment of writing (clock time and today's date).
+velmo::ScheduleTaskEntry TaskFromWindow(int iMode, frmScheduleInput* window, const std::tm& when);
+
+// Registers the task (iMode 1 from the window, 0 the default task) and
+// rewrites the settings file's header and task line, keeping its server
+// lines. A registration failure is logged and shown, and leaves the file
+// as it was; a failed write is logged and shown. False on either.
+bool SaveScheduledTask(int iMode, frmScheduleInput* window);
+
+// The fields of the task line of the settings file, when it has one.
+std::optional<std::vector<std::string>> ReadSavedTaskLine();

@@ -1,0 +1,533 @@
+// The schedule window.
+#include "frmSchedule.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <filesystem>
+
+#include "AppFolder.h"
+#include "ComError.h"
+#include "Database.h"
+#include "DateText.h"
+#include "DialogControls.h"
+#include "Directory.h"
+#include "Mdifrm.h"
+#include "Printers.h"
+#include "Profiles.h"
+#include "SaveScheduledTask.h"
+#include "Ui.h"
+#include "frmAutoFormat.h"
+#include "frmScheduleInput.h"
+#include "modExch.h"
+#include "modExchTree.h"
+#include "modGlobals.h"
+
+namespace db = velmo::db;
+using velmo::ui::Ui;
+
+namespace {
+
+constexpr const char* kRoot = "Scheduled Servers";
+constexpr int kFieldsRole = Qt::UserRole + 1;
+
+QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
+
+template <class W>
+W* Make(QWidget* parent, const std::string& name, const QRect& geometry) {
+  auto* w = new W(parent);
+  w->setObjectName(QString::fromStdString(name));
+  w->setGeometry(geometry);
+  return w;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
+  auto* l = Make<QLabel>(parent, name, geometry);
+  l->setText(caption);
+  return l;
+}
+
+QPushButton* MakeButton(QWidget* parent, const std::string& name, const char* caption, const QRect& geometry) {
+  auto* b = Make<QPushButton>(parent, name, geometry);
+  b->setText(caption);
+  b->setAutoDefault(false);
+  return b;
+}
+
+void SetMainStatus(const std::string& text) {
+  if (!gMdifrm) return;
+  if (QLabel* panel = gMdifrm->Panel(1)) {
+    panel->setText(QString::fromStdString(text));
+    panel->repaint();
+  }
+}
+
+const ImageList& Images() {
+  if (gMdifrm) return gMdifrm->ImgListVLMR;
+  static ImageList own = [] {
+    ImageList list;
+    FillImgListVLMR(list);
+    return list;
+  }();
+  return own;
+}
+
+void ChooseText(QComboBox* box, const std::string& text) {
+  const int at = box->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (at >= 0) box->setCurrentIndex(at);
+}
+
+std::string Chosen(const QComboBox* box) {
+  return box->currentIndex() >= 0 ? box->currentText().toStdString() : std::string();
+}
+
+std::string Join(const std::vector<std::string>& fields) {
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) line += (i ? "@@@" : "") + fields[i];
+  return line;
+}
+
+const char* const kFieldNames[8] = {"name", "report name", "profile name", "operation",
+                                    "printer name", "export format", "folder", "run stamp"};
+
+}  // namespace
+
+frmSchedule::frmSchedule(QWidget* parent) : QDialog(parent) {
+  setObjectName("frmSchedule");
+  setWindowTitle("Velmorcast Schedule");
+  setWindowIcon(ProgramIcon());
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(9435 / 15, 6825 / 15);
+
+  lblServerName = MakeLabel(this, "lblServerName", "Server Name:", Twips(120, 180, 1800, 255));
+  cboServerName = Make<QComboBox>(this, "cboServerName", Twips(120, 450, 2640, 330));
+  cboServerName->setEditable(true);
+  cboServerName->setInsertPolicy(QComboBox::NoInsert);
+  cmdAddServer = MakeButton(this, "cmdAddServer", "&Add", Twips(2880, 435, 900, 375));
+  tvwSchedServers = Make<QTreeWidget>(this, "tvwSchedServers", Twips(120, 960, 3660, 5160));
+  tvwSchedServers->setHeaderHidden(true);
+  cmdRemove = MakeButton(this, "cmdRemove", "&Remove", Twips(120, 6240, 1200, 375));
+  lbHidden = Make<QListWidget>(this, "lbHidden", Twips(0, 0, 100, 100));
+  lbHidden->hide();
+
+  frReportName = Make<QGroupBox>(this, "frReportName", Twips(3960, 120, 5355, 960));
+  frReportName->setTitle("Choose the report");
+  lblReportName = MakeLabel(frReportName, "lblReportName", "Report Name:", Twips(120, 480, 1260, 255));
+  cboReportName = Make<QComboBox>(frReportName, "cboReportName", Twips(1440, 420, 2640, 330));
+  lblReportName->setBuddy(cboReportName);
+  cmdNewReport = MakeButton(frReportName, "cmdNewReport", "&New", Twips(4200, 405, 1035, 375));
+
+  frProfiles = Make<QGroupBox>(this, "frProfiles", Twips(3960, 1200, 5355, 1560));
+  frProfiles->setTitle("Choose the profile");
+  lblProfileName = MakeLabel(frProfiles, "lblProfileName", "Profile Name:", Twips(120, 480, 1260, 255));
+  cboProfileName = Make<QComboBox>(frProfiles, "cboProfileName", Twips(1440, 420, 3795, 330));
+  lblProfileName->setBuddy(cboProfileName);
+  picInfo = Make<QLabel>(frProfiles, "picInfo", Twips(120, 900, 480, 480));
+  picInfo->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+  picWar = Make<QLabel>(frProfiles, "picWar", Twips(120, 900, 480, 480));
+  picWar->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+  lblProfileStatus = Make<QLabel>(frProfiles, "lblProfileStatus", Twips(720, 840, 4515, 660));
+  lblProfileStatus->setWordWrap(true);
+  lblProfileStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  frSettings = Make<QGroupBox>(this, "frSettings", Twips(3960, 2880, 5355, 3240));
+  frSettings->setTitle("Settings");
+  chkExport = Make<QCheckBox>(frSettings, "chkExport", Twips(240, 420, 1800, 285));
+  chkExport->setText("E&xport Data");
+  chkPrint = Make<QCheckBox>(frSettings, "chkPrint", Twips(2400, 420, 1500, 285));
+  chkPrint->setText("Pri&nt");
+  lblFileFormat = MakeLabel(frSettings, "lblFileFormat", "&File Format:", Twips(240, 960, 1200, 255));
+  const char* formats[3] = {"MDB", "CSV", "HTML"};
+  for (int i = 0; i < 3; ++i) {
+    optFormat[i] = Make<QRadioButton>(frSettings, "optFormat" + std::to_string(i), Twips(1440 + i * 1140, 940, 1080, 285));
+    optFormat[i]->setText(formats[i]);
+  }
+  optFormat[0]->setChecked(true);
+  lblFileFormat->setBuddy(optFormat[0]);
+  lblPath = MakeLabel(frSettings, "lblPath", "&Path         :", Twips(240, 1500, 1200, 255));
+  txtPath = Make<QLineEdit>(frSettings, "txtPath", Twips(1440, 1440, 3120, 330));
+  lblPath->setBuddy(txtPath);
+  cmdBrowse = MakeButton(frSettings, "cmdBrowse", "&...", Twips(4620, 1425, 600, 375));
+  lblPrinter = MakeLabel(frSettings, "lblPrinter", "Pr&inters      :", Twips(240, 2040, 1200, 255));
+  cboPrinterName = Make<QComboBox>(frSettings, "cboPrinterName", Twips(1440, 1980, 3780, 330));
+  lblPrinter->setBuddy(cboPrinterName);
+
+  cmdOperation[1] = MakeButton(this, "cmdOperation1", "&Proceed", Twips(6780, 6240, 1200, 375));
+  cmdOperation[1]->setDefault(true);
+  cmdOperation[2] = MakeButton(this, "cmdOperation2", "&Cancel", Twips(8115, 6240, 1200, 375));
+
+  UpperCaseTypedLetters(cboServerName);
+  connect(cboServerName, &QComboBox::editTextChanged, this, [this] { cboServerName_Change(); });
+  connect(cboServerName, &QComboBox::activated, this, [this] { cboServerName_Change(); });
+  connect(cmdAddServer, &QPushButton::clicked, this, [this] { cmdAddServer_Click(); });
+  connect(cmdRemove, &QPushButton::clicked, this, [this] { cmdRemove_Click(); });
+  connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
+  connect(cmdNewReport, &QPushButton::clicked, this, [this] { cmdNewReport_Click(); });
+  connect(cmdOperation[1], &QPushButton::clicked, this, [this] { cmdOperation_Click(1); });
+  connect(cmdOperation[2], &QPushButton::clicked, this, [this] { cmdOperation_Click(2); });
+  tvwSchedServers->viewport()->installEventFilter(this);
+  tvwSchedServers->installEventFilter(this);
+}
+
+frmSchedule::~frmSchedule() = default;
+
+std::string frmSchedule::NodeImage(const QTreeWidgetItem* node) {
+  return node ? node->data(0, kNodeImageRole).toString().toStdString() : std::string();
+}
+
+void frmSchedule::SetNodeImage(QTreeWidgetItem* node, const std::string& image) {
+  node->setData(0, kNodeImageRole, QString::fromStdString(image));
+  node->setIcon(0, Images().Item(image));
+}
+
+QTreeWidgetItem* frmSchedule::AddServerNode(const std::string& name, const std::string& image) {
+  auto* node = new QTreeWidgetItem(objRootNode);
+  node->setText(0, QString::fromStdString(name));
+  SetNodeImage(node, image);
+  return node;
+}
+
+std::vector<std::string> frmSchedule::Entries() const {
+  std::vector<std::string> out;
+  for (int i = 0; i < lbHidden->count(); ++i) out.push_back(lbHidden->item(i)->text().toStdString());
+  return out;
+}
+
+void frmSchedule::Form_Load() {
+  cmdAddServer->setEnabled(false);
+  cmdRemove->setEnabled(false);
+  chkExport->setChecked(true);
+  txtPath->setText(QString::fromStdString((velmo::AppFolder() / "Export").string()));
+  picInfo->hide();
+  picWar->hide();
+
+  tvwSchedServers->clear();
+  objRootNode = new QTreeWidgetItem(tvwSchedServers);
+  objRootNode->setText(0, kRoot);
+  SetNodeImage(objRootNode, "Servers");
+  objRootNode->setExpanded(true);
+  tvwSchedServers->setCurrentItem(objRootNode);
+
+  InitScheduleWindow(0);
+}
+
+void frmSchedule::InitScheduleWindow(int mode) {
+  // Report list, and the favourite servers on the first fill.
+  const std::string previousReport = Chosen(cboReportName);
+  cboReportName->clear();
+  try {
+    if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
+    db::Recordset rs;
+    rs.Open("Select distinct CustomReportName from VELMORCCustomReports", *gConn, db::adOpenKeyset,
+            db::adLockOptimistic);
+    if (rs.RecordCount() > 0) {
+      for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+        cboReportName->addItem(QString::fromStdString(rs[0L].Text()).trimmed());
+    } else {
+      cboReportName->addItem("Default");
+    }
+    rs.Close();
+  } catch (const velmo::ComError& e) {
+    LogFailure("InitScheduleWindow RecordsetObjectOpen Failed", e);
+  }
+  // A report the designer just saved is listed; the one chosen stays chosen.
+  if (mode == 1) ChooseText(cboReportName, previousReport);
+  if (mode != 0) return;
+
+  try {
+    if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
+    db::Recordset rs;
+    rs.Open("select * from VELMORCFavourites where IsFavouriteSrv='Yes'", *gConn, db::adOpenKeyset,
+            db::adLockOptimistic);
+    if (rs.RecordCount() > 0)
+      for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+        const std::string name = rs[0L].Text();
+        if (!name.empty()) cboServerName->addItem(QString::fromStdString(name));
+      }
+    rs.Close();
+  } catch (const velmo::ComError& e) {
+    LogFailure("InitScheduleWindow RecordsetObjectOpen Failed", e);
+  }
+  cboServerName->setCurrentIndex(-1);
+  cboServerName->setEditText("");
+
+  // Printers, the PDF device included.
+  cboPrinterName->clear();
+  for (const std::string& device : velmo::printers::DeviceNames()) cboPrinterName->addItem(QString::fromStdString(device));
+  if (cboPrinterName->count() > 0) cboPrinterName->setCurrentIndex(0);
+
+  // Mail profiles.
+  cboProfileName->clear();
+  const auto profiles = velmo::mapi::ReadProfiles();
+  if (profiles.empty()) {
+    picInfo->hide();
+    picWar->show();
+    lblProfileStatus->setText(
+        "Unable to retrieve profile information. Install Outlook 97+/Exchange 5.5+ to retrieve Mailbox/Public Folder "
+        "Resources information.");
+  } else {
+    for (const auto& p : profiles) cboProfileName->addItem(QString::fromStdString(p.name));
+    cboProfileName->setCurrentIndex(0);
+    picInfo->hide();
+    picWar->hide();
+    lblProfileStatus->setText(
+        "Choose any profile to retrieve Mailbox Resources/Public Folder Resources information for the selected server.");
+  }
+
+  // The servers of the settings file, every one ticked.
+  velmo::SchedConfigContents file;
+  std::string error;
+  if (velmo::ReadSchedConfig(velmo::SchedConfigPath(), file, &error)) {
+    for (const auto& server : file.servers) {
+      const std::vector<std::string> fields = velmo::SplitSchedFields(velmo::FormatServerLine(server));
+      auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
+      QStringList list;
+      for (const auto& f : fields) list << QString::fromStdString(f);
+      item->setData(kFieldsRole, list);
+      lbHidden->addItem(item);
+      AddServerNode(server.serverName, "Check");
+    }
+  } else {
+    WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Open Failure", "53", error);
+    std::error_code ec;
+    std::filesystem::create_directories(velmo::SchedConfigPath().parent_path(), ec);
+    velmo::WriteSchedConfig(velmo::SchedConfigPath(), nullptr, {});
+  }
+}
+
+void frmSchedule::cboServerName_Change() {
+  const bool any = !cboServerName->currentText().isEmpty();
+  cmdAddServer->setEnabled(any);
+  cmdRemove->setEnabled(any);
+}
+
+int frmSchedule::FindEntry(const std::string& server) const {
+  for (int i = 0; i < lbHidden->count(); ++i) {
+    const QStringList fields = lbHidden->item(i)->data(kFieldsRole).toStringList();
+    if (!fields.isEmpty() && fields[0].toStdString() == server) return i;
+  }
+  return -1;
+}
+
+void frmSchedule::SaveCurrentEntry() {
+  if (strCurrentServer.empty() || strCurrentServer == kRoot) return;
+  if (const int at = FindEntry(strCurrentServer); at >= 0) delete lbHidden->takeItem(at);
+  std::string operation;
+  if (chkExport->isChecked() && chkPrint->isChecked())
+    operation = "Both";
+  else if (chkExport->isChecked())
+    operation = "Export";
+  else if (chkPrint->isChecked())
+    operation = "Print";
+  const char* format = optFormat[2]->isChecked() ? "HTML" : optFormat[1]->isChecked() ? "CSV" : "MDB";
+  const std::vector<std::string> fields = {strCurrentServer,
+                                           Chosen(cboReportName),
+                                           Chosen(cboProfileName),
+                                           operation,
+                                           Chosen(cboPrinterName),
+                                           format,
+                                           txtPath->text().toStdString(),
+                                           RunStamp(std::chrono::system_clock::now())};
+  auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
+  QStringList list;
+  for (const auto& f : fields) list << QString::fromStdString(f);
+  item->setData(kFieldsRole, list);
+  lbHidden->addItem(item);
+}
+
+void frmSchedule::BuildServerEntry() {
+  SaveCurrentEntry();
+  QTreeWidgetItem* node = tvwSchedServers->currentItem();
+  if (!node || node == objRootNode || node->text(0) == kRoot || lbHidden->count() == 0) return;
+  const int at = FindEntry(node->text(0).toStdString());
+  if (at < 0) return;
+  QStringList f = lbHidden->item(at)->data(kFieldsRole).toStringList();
+  while (f.size() < 8) f << QString();
+  const std::string op = f[3].toStdString();
+  ChooseText(cboReportName, f[1].toStdString());
+  if (cboReportName->currentIndex() < 0 && cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
+  ChooseText(cboProfileName, f[2].toStdString());
+  auto format = [&] {
+    const int i = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : -1;
+    if (i >= 0) optFormat[i]->setChecked(true);
+  };
+  if (op == "Both") {
+    chkExport->setChecked(true);
+    chkPrint->setChecked(true);
+    format();
+    txtPath->setText(f[6]);
+    ChooseText(cboPrinterName, f[4].toStdString());
+  } else if (op == "Export") {
+    chkExport->setChecked(true);
+    chkPrint->setChecked(false);
+    format();
+    txtPath->setText(f[6]);
+  } else if (op == "Print") {
+    chkPrint->setChecked(true);
+    chkExport->setChecked(false);
+    ChooseText(cboPrinterName, f[4].toStdString());
+  }
+}
+
+void frmSchedule::cmdAddServer_Click() {
+  const std::string name = cboServerName->currentText().toStdString();
+  QTreeWidgetItemIterator it(tvwSchedServers);
+  for (; *it; ++it)
+    if ((*it)->text(0).toStdString() == name) return;
+
+  const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  SetMainStatus("Connecting to server '" + name + "'");
+  try {
+    velmo::ads::GetObject("LDAP://" + name + "/RootDSE");
+    // The options of the server shown until now are kept before the new
+    // server's defaults replace them on screen.
+    SaveCurrentEntry();
+    QTreeWidgetItem* node = AddServerNode(name, "Check");
+    tvwSchedServers->setCurrentItem(node);
+    strCurrentServer = name;
+    if (cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
+    if (cboProfileName->count() > 0) cboProfileName->setCurrentIndex(0);
+    chkExport->setChecked(true);
+    optFormat[0]->setChecked(true);
+    txtPath->setText(QString::fromStdString((velmo::AppFolder() / "Export").string()));
+    if (cboPrinterName->count() > 0) cboPrinterName->setCurrentIndex(0);
+    BuildServerEntry();
+    cboServerName->setEditText("");
+  } catch (const velmo::ComError& e) {
+    if (hourglass) QApplication::restoreOverrideCursor();
+    SetMainStatus("Done");
+    Ui().MsgBox("Unable to connect to '" + QString::fromStdString(name).toUpper().toStdString() + "'.\r\n" +
+                    e.Description() + "\r\n\r\nPlease enter valid server.",
+                velmo::ui::vbInformation, kProductTitle);
+    return;
+  }
+  SetMainStatus("Done");
+  if (hourglass) QApplication::restoreOverrideCursor();
+}
+
+void frmSchedule::cmdRemove_Click() {
+  QTreeWidgetItem* node = tvwSchedServers->currentItem();
+  if (!node || node == objRootNode || node->text(0) == kRoot) return;
+  delete node;
+}
+
+void frmSchedule::tvwSchedServers_Click() {
+  QTreeWidgetItem* node = tvwSchedServers->currentItem();
+  if (!node) return;
+  if (NodeImage(node) != "Servers") {
+    cmdRemove->setEnabled(true);
+    SetNodeImage(node, NodeImage(node) == "Check" ? "Uncheck" : "Check");
+  }
+  BuildServerEntry();
+  strCurrentServer = node->text(0).toStdString();
+}
+
+void frmSchedule::cmdBrowse_Click() {
+  long id = velmo::ui::RegisterWindow(this);
+  const std::string folder = BrowseForFolder(id);
+  velmo::ui::UnregisterWindow(id);
+  if (!folder.empty()) txtPath->setText(QString::fromStdString(folder));
+}
+
+void frmSchedule::cmdNewReport_Click() {
+  gbCustomReport = true;
+  if (Mdifrm::Seams().showReportDesigner)
+    Mdifrm::Seams().showReportDesigner();
+  else
+    Ui().MsgBox("The report designer is not available in this build.", velmo::ui::vbInformation, kProductTitle);
+  gbCustomReport = false;
+  InitScheduleWindow(1);
+}
+
+bool frmSchedule::WriteServerLines() {
+  // Header, the task line the file holds now, and the ticked servers in
+  // the tree's order; the file is replaced whole.
+  const auto path = velmo::SchedConfigPath();
+  std::string error;
+  velmo::SchedConfigContents current;
+  std::vector<velmo::ScheduledServerEntry> servers;
+  bool ok = velmo::ReadSchedConfig(path, current, &error) || !std::filesystem::exists(path);
+  for (int i = 0; ok && i < objRootNode->childCount(); ++i) {
+    QTreeWidgetItem* node = objRootNode->child(i);
+    if (NodeImage(node) != "Check") continue;
+    const int at = FindEntry(node->text(0).toStdString());
+    if (at < 0) continue;
+    std::vector<std::string> fields;
+    for (const QString& f : lbHidden->item(at)->data(kFieldsRole).toStringList()) fields.push_back(f.toStdString());
+    for (size_t k = 0; k < fields.size(); ++k)
+      if (!velmo::SchedFieldCarries(fields[k])) {
+        Ui().MsgBox(std::string("The ") + kFieldNames[k < 8 ? k : 7] + " of server " + fields[0] +
+                        " cannot contain @@@ or a line break.",
+                    velmo::ui::vbExclamation, kProductTitle);
+        return false;
+      }
+    servers.push_back(velmo::ParseServerLine(Join(fields)));
+  }
+  if (ok) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    ok = velmo::WriteSchedConfig(path, current.hasTask ? &current.task : nullptr, servers, &error);
+  }
+  if (!ok) {
+    WriteErrorLog(velmo::NowText(), "Schedule cmdOperation Config File Write Failure", "75", error);
+    Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
+    return false;
+  }
+  return true;
+}
+
+void frmSchedule::cmdOperation_Click(int index) {
+  if (index == 2) {
+    reject();
+    return;
+  }
+  if (objRootNode->childCount() == 0) {
+    Ui().MsgBox("Please select atleast one server to schedule.", velmo::ui::vbInformation, kProductTitle);
+    return;
+  }
+  if (cmdOperation[1]->text() == "&Proceed") {
+    cmdOperation[1]->setText("&OK");
+    frmScheduleInput input(this, this);
+    input.Form_Load();
+    input.ShowModal();
+    return;
+  }
+  // A registration failure of the default task has been reported; the
+  // servers are written all the same.
+  if (blnIsCancelClicked) SaveScheduledTask(0, nullptr);
+  BuildServerEntry();
+  if (!WriteServerLines()) return;
+  accept();
+}
+
+int frmSchedule::ShowModal() {
+  setWindowModality(Qt::ApplicationModal);
+  return exec();
+}
+
+bool frmSchedule::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tvwSchedServers->viewport() && event->type() == QEvent::MouseButtonRelease) tvwSchedServers_Click();
+  return QDialog::eventFilter(watched, event);
+}
+
+void ShowScheduleWindow() {
+  frmSchedule window(gMainWindow);
+  window.Form_Load();
+  window.ShowModal();
+}
+
+namespace {
+const bool kScheduleSeam = (Mdifrm::Seams().showSchedule = ShowScheduleWindow, true);
+}  // namespace

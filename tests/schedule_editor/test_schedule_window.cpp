@@ -1,0 +1,298 @@
+// The schedule window: what it lists when it opens, the servers added
+// against the sample directory with their options, the ticks, and the
+// settings file its wizard button writes.
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QRadioButton>
+
+#include "Mdifrm.h"
+#include "SampleDirectory.h"
+#include "ScheduleKit.h"
+#include "frmSchedule.h"
+#include "frmScheduleInput.h"
+
+using namespace sched_test;
+
+namespace {
+
+std::vector<std::string> Items(const QComboBox* box) {
+  std::vector<std::string> out;
+  for (int i = 0; i < box->count(); ++i) out.push_back(box->itemText(i).toStdString());
+  return out;
+}
+
+// The server nodes as "name:image".
+std::vector<std::string> Nodes(const frmSchedule& w) {
+  std::vector<std::string> out;
+  for (int i = 0; i < w.objRootNode->childCount(); ++i)
+    out.push_back(w.objRootNode->child(i)->text(0).toStdString() + ":" + frmSchedule::NodeImage(w.objRootNode->child(i)));
+  return out;
+}
+
+QTreeWidgetItem* Node(const frmSchedule& w, const std::string& name) {
+  for (int i = 0; i < w.objRootNode->childCount(); ++i)
+    if (w.objRootNode->child(i)->text(0).toStdString() == name) return w.objRootNode->child(i);
+  return nullptr;
+}
+
+// A click of the mouse on a node, as a user clicks it.
+void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
+  tree->scrollToItem(node);
+  const QPoint at = tree->visualItemRect(node).center();
+  QMouseEvent press(QEvent::MouseButtonPress, at, tree->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(tree->viewport(), &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, tree->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(tree->viewport(), &release);
+  Pump();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    out.push_back(text.substr(start, at - start));
+  if (start < text.size()) out.push_back(text.substr(start) + "<no line end>");
+  return out;
+}
+
+// A server line without its run stamp.
+std::string Unstamped(const std::string& line) { return line.substr(0, line.rfind("@@@")); }
+
+}  // namespace
+
+// Opening: the lists, the header-only file made when none exists, the
+// servers of an existing file (whole lines, commas and LF ends included)
+// ticked, their options shown when selected, and the profile warning.
+TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
+  {
+    frmSchedule w;
+    w.Form_Load();
+    EXPECT_EQ(Config(), "Scheduled Servers\r\n") << "a missing file is made with its header only";
+    EXPECT_NE(ErrorLog().find("Schedule Form_Load Config File Open Failure"), std::string::npos);
+    EXPECT_EQ(Items(w.cboReportName), (std::vector<std::string>{"Default", "Mine"}));
+    EXPECT_EQ(Items(w.cboServerName), (std::vector<std::string>{"EX2", "EX1"}));
+    EXPECT_EQ(w.cboServerName->currentText(), "");
+    ASSERT_GT(w.cboPrinterName->count(), 0);
+    EXPECT_EQ(w.cboPrinterName->itemText(w.cboPrinterName->count() - 1), "Velmorcast PDF");
+    EXPECT_EQ(Items(w.cboProfileName), (std::vector<std::string>{"EX1 Profile", "EX2 Profile", "EX10 Profile"}));
+    EXPECT_TRUE(w.picWar->isHidden());
+    EXPECT_TRUE(w.picInfo->isHidden());
+    EXPECT_EQ(w.lblProfileStatus->text().toStdString(),
+              "Choose any profile to retrieve Mailbox Resources/Public Folder Resources information for the selected "
+              "server.");
+    EXPECT_EQ(w.txtPath->text().toStdString(), (home->dir() / "Export").string());
+    EXPECT_TRUE(w.chkExport->isChecked());
+    EXPECT_FALSE(w.chkPrint->isChecked());
+    EXPECT_TRUE(w.optFormat[0]->isChecked());
+    EXPECT_FALSE(w.cmdAddServer->isEnabled());
+    EXPECT_FALSE(w.cmdRemove->isEnabled());
+    EXPECT_EQ(frmSchedule::NodeImage(w.objRootNode), "Servers");
+    EXPECT_EQ(w.objRootNode->text(0), "Scheduled Servers");
+    EXPECT_TRUE(Nodes(w).empty());
+    EXPECT_EQ(w.cmdOperation[1]->text(), "&Proceed");
+    // Only the root: the wizard button refuses in both of its states.
+    w.cmdOperation[1]->click();
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"Please select atleast one server to schedule."});
+    Shot(&w, "frmSchedule-empty");
+  }
+  {
+    frmSchedule w;  // the header-only file it left: no server, no new log line
+    const std::string log = ErrorLog();
+    w.Form_Load();
+    EXPECT_TRUE(Nodes(w).empty());
+    EXPECT_EQ(w.lbHidden->count(), 0);
+    EXPECT_EQ(ErrorLog(), log);
+    EXPECT_EQ(Config(), "Scheduled Servers\r\n");
+  }
+
+  WriteConfig(
+      "Scheduled Servers\n"
+      "VelmorcastTask.job@@@CORP\\alice@@@1@@@09:05@@@1@@@@@@0@@@0@@@03/01/2024@@@@@@0@@@0@@@0@@@\n"
+      "EX1@@@Mine@@@EX2 Profile@@@Print@@@Velmorcast PDF@@@CSV@@@/srv/Reports, 2024@@@01_02_2024_03_04_05\n"
+      "EX10@@@Default@@@EX1 Profile@@@Export@@@@@@HTML@@@/srv/out@@@01_02_2024_03_04_05\n"
+      "EX2@@@Mine\n");
+  ::setenv("VELMORCAST_PROVIDERS", home->dir().c_str(), 1);  // no profiles here
+  frmSchedule w;
+  w.Form_Load();
+  EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX10:Check", "EX2:Check"}));
+  EXPECT_EQ(w.lbHidden->count(), 3);
+  EXPECT_FALSE(w.picWar->isHidden());
+  EXPECT_EQ(w.cboProfileName->count(), 0);
+  EXPECT_EQ(w.lblProfileStatus->text().toStdString(),
+            "Unable to retrieve profile information. Install Outlook 97+/Exchange 5.5+ to retrieve Mailbox/Public "
+            "Folder Resources information.");
+  Shot(&w, "frmSchedule-saved");
+
+  // Selecting a node shows its entry; clicking toggles its tick.
+  ClickNode(w.tvwSchedServers, Node(w, "EX1"));
+  EXPECT_EQ(Nodes(w)[0], "EX1:Uncheck");
+  EXPECT_EQ(w.strCurrentServer, "EX1");
+  EXPECT_TRUE(w.chkPrint->isChecked());
+  EXPECT_FALSE(w.chkExport->isChecked());
+  EXPECT_EQ(w.cboReportName->currentText(), "Mine");
+  EXPECT_EQ(w.cboPrinterName->currentText(), "Velmorcast PDF");
+  EXPECT_EQ(w.txtPath->text().toStdString(), (home->dir() / "Export").string()) << "Print leaves the folder";
+  ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+  EXPECT_TRUE(w.chkExport->isChecked());
+  EXPECT_FALSE(w.chkPrint->isChecked());
+  EXPECT_TRUE(w.optFormat[2]->isChecked());
+  EXPECT_EQ(w.txtPath->text(), "/srv/out");
+  EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Uncheck", "EX10:Uncheck", "EX2:Check"}));
+  // The root neither toggles nor is removed.
+  ClickNode(w.tvwSchedServers, w.objRootNode);
+  EXPECT_EQ(frmSchedule::NodeImage(w.objRootNode), "Servers");
+  w.cmdRemove_Click();
+  EXPECT_EQ(w.objRootNode->childCount(), 3);
+}
+
+// Add probes the server's root DSE in the sample directory; the options
+// of the server shown before are kept; duplicates and servers that do not
+// answer add nothing; "&OK" writes header, task line and each ticked
+// server once, EX1 beside EX10 with its own line, and refuses a field the
+// file cannot carry.
+TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
+  if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+  velmo::test::UseSampleDirectory directory;
+  WriteConfig("Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\alice@@@1@@@09:05@@@1@@@@@@0@@@0@@@03/01/2024@@@@@@0@@@0@@@0@@@\r\n");
+  frmSchedule w;
+  w.Form_Load();
+  w.show();
+
+  Retype(w.cboServerName, "ex1");
+  EXPECT_EQ(w.cboServerName->currentText(), "EX1");
+  EXPECT_TRUE(w.cmdAddServer->isEnabled());
+  EXPECT_TRUE(w.cmdRemove->isEnabled());
+  w.cmdAddServer->click();
+  EXPECT_EQ(Nodes(w), std::vector<std::string>{"EX1:Check"});
+  EXPECT_EQ(w.cboServerName->currentText(), "");
+  EXPECT_EQ(w.strCurrentServer, "EX1");
+  EXPECT_EQ(w.tvwSchedServers->currentItem(), Node(w, "EX1"));
+
+  // EX1's own choices, then a second server.
+  w.cboReportName->setCurrentIndex(1);
+  w.cboProfileName->setCurrentIndex(2);
+  w.chkPrint->click();
+  w.optFormat[1]->click();
+  Retype(w.txtPath, "/srv/Reports, 2024");
+  Retype(w.cboServerName, "ex10");
+  w.cmdAddServer->click();
+  EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX10:Check"}));
+  EXPECT_EQ(w.cboReportName->currentText(), "Default") << "the new server starts from the defaults";
+  EXPECT_TRUE(w.optFormat[0]->isChecked());
+  EXPECT_TRUE(w.chkPrint->isChecked()) << "Print keeps its state";
+  ASSERT_EQ(w.Entries().size(), 2u);
+  EXPECT_EQ(Unstamped(w.Entries()[0]), "EX1@@@Mine@@@EX10 Profile@@@Both@@@" + w.cboPrinterName->itemText(0).toStdString() +
+                                           "@@@CSV@@@/srv/Reports, 2024");
+
+  // A duplicate does nothing at all; a server that does not answer is
+  // refused with the four-part message and stays in the box.
+  Retype(w.cboServerName, "ex1");
+  w.cmdAddServer->click();
+  Retype(w.cboServerName, "nosuch");
+  w.cmdAddServer->click();
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].rfind("Unable to connect to 'NOSUCH'.\r\n", 0), 0u) << Prompts()[0];
+  EXPECT_NE(Prompts()[0].find("\r\n\r\nPlease enter valid server."), std::string::npos);
+  EXPECT_EQ(ui->shown()[0].title, kProductTitle);
+  EXPECT_EQ(w.cboServerName->currentText(), "NOSUCH");
+  EXPECT_EQ(w.objRootNode->childCount(), 2);
+  ui->clear();
+
+  // EX10 only exports, as HTML; the tick of EX10 goes off and on again.
+  w.chkPrint->click();
+  w.optFormat[2]->click();
+  ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+  ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+  EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX10:Check"}));
+  Shot(&w, "frmSchedule-added");
+
+  // Proceed, the input window left with Esc, a field the file cannot
+  // carry refused, then "&OK".
+  WhenModal<frmScheduleInput>([](frmScheduleInput& input) {
+    ASSERT_TRUE(velmo::test::FocusControl(input.txtRunas));
+    velmo::test::PressKey(Qt::Key_Escape);
+  });
+  w.cmdOperation[1]->click();
+  EXPECT_EQ(w.cmdOperation[1]->text(), "&OK");
+  EXPECT_FALSE(w.blnIsCancelClicked);
+  const std::string before = Config();
+  Retype(w.txtPath, "/srv/a@@@b");
+  w.cmdOperation[1]->click();
+  EXPECT_EQ(Prompts(), std::vector<std::string>{"The folder of server EX10 cannot contain @@@ or a line break."});
+  EXPECT_EQ(Config(), before);
+  EXPECT_TRUE(w.isVisible());
+  Retype(w.txtPath, "/srv/out");
+  w.cmdOperation[1]->click();
+  EXPECT_FALSE(w.isVisible());
+  const auto lines = Lines(Config());
+  ASSERT_EQ(lines.size(), 4u) << Config();
+  EXPECT_EQ(lines[0], "Scheduled Servers");
+  EXPECT_EQ(lines[1].rfind("VelmorcastTask.job@@@CORP\\alice@@@1@@@09:05@@@", 0), 0u) << "the task line is kept";
+  EXPECT_EQ(Unstamped(lines[2]), Unstamped(w.Entries()[0]));
+  EXPECT_EQ(Unstamped(lines[3]), "EX10@@@Default@@@EX1 Profile@@@Export@@@" + w.cboPrinterName->itemText(0).toStdString() +
+                                     "@@@HTML@@@/srv/out");
+  EXPECT_EQ(lines[3].substr(lines[3].rfind("@@@") + 3).size(), 19u) << "MM_DD_YYYY_HH_MM_SS";
+}
+
+// The Schedule command opens a new schedule window each time.
+TEST_F(ScheduleTest, ScheduleCommandOpensTheWindow) {
+  ASSERT_TRUE(Mdifrm::Seams().showSchedule);
+  ASSERT_TRUE(Mdifrm::Seams().showReportDesigner);
+  for (int i = 0; i < 2; ++i) {
+    frmSchedule* seen = nullptr;
+    WhenModal<frmSchedule>([&](frmSchedule& w) {
+      seen = &w;
+      EXPECT_EQ(w.cmdOperation[1]->text(), "&Proceed");
+      EXPECT_FALSE(w.blnIsCancelClicked);
+      w.cmdOperation[2]->click();
+    });
+    Mdifrm::Seams().showSchedule();
+    EXPECT_NE(seen, nullptr);
+  }
+}
+
+// New report lists what the designer saved and keeps the report chosen;
+// the folder picker fills the path; a settings file that cannot be
+// written is reported and logged, and the window stays open.
+TEST_F(ScheduleTest, NewReportBrowseAndWriteFailure) {
+  WriteConfig("Scheduled Servers\r\nEX1@@@Mine@@@@@@Export@@@@@@MDB@@@/srv@@@01_02_2024_03_04_05\r\n");
+  frmSchedule w;
+  w.Form_Load();
+  w.show();
+  w.cboReportName->setCurrentIndex(1);
+  bool flagSeen = false;
+  auto saved = Mdifrm::Seams().showReportDesigner;
+  Mdifrm::Seams().showReportDesigner = [&] {
+    flagSeen = gbCustomReport;
+    gConn->Execute("insert into VELMORCCustomReports values ('MailboxesGeneral', 'Audit', ';x')", {});
+  };
+  w.cmdNewReport->click();
+  Mdifrm::Seams().showReportDesigner = saved;
+  EXPECT_TRUE(flagSeen);
+  EXPECT_FALSE(gbCustomReport);
+  EXPECT_EQ(Items(w.cboReportName), (std::vector<std::string>{"Default", "Mine", "Audit"}));
+  EXPECT_EQ(w.cboReportName->currentText(), "Mine");
+
+  ui->QueueFolder("/srv/picked");
+  w.cmdBrowse->click();
+  EXPECT_EQ(w.txtPath->text(), "/srv/picked");
+  ui->QueueFolder("");
+  w.cmdBrowse->click();
+  EXPECT_EQ(w.txtPath->text(), "/srv/picked") << "a cancelled picker changes nothing";
+
+  // The settings file is replaced by a folder of that name: nothing can
+  // be written there.
+  std::filesystem::remove(ConfigFile());
+  std::filesystem::create_directories(ConfigFile() / "blocked");
+  ui->clear();
+  w.cmdOperation[1]->setText("&OK");
+  w.cmdOperation[1]->click();
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].rfind("The schedule settings could not be saved.\r\n", 0), 0u) << Prompts()[0];
+  EXPECT_NE(ErrorLog().find("Schedule cmdOperation Config File Write Failure"), std::string::npos);
+  EXPECT_TRUE(w.isVisible());
+}
