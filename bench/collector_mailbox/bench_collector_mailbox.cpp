@@ -40,6 +40,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "AppSchema.h"
 #include "Database.h"
@@ -189,6 +190,11 @@ int main(int argc, char** argv) {
     if (!StartDirectory(slapd, mailboxes)) return 2;
     velmo::test::TestHome home;
     const fs::path db = CreateInventory(home);
+    // The class registry of an installed program is older than any run; a
+    // registry written moments ago is read afresh on every creation (its
+    // stamp could still change unseen), so the test home's copy is let
+    // settle first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 
     struct Container {
       std::string name;
