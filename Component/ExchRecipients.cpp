@@ -232,7 +232,8 @@ std::string Exch55Info::AccountName(DirObject& obj) {
   if (!ReadValue(obj, "Assoc-NT-Account", sid)) return "";
   ++counters_.accountLookups;
   try {
-    auto acct = velmo::com::CreateObject<velmo::acct::IAcctMgmt>("MSExchange.AcctMgmt");
+    if (!callAcctMgmt_) callAcctMgmt_ = velmo::com::CreateObject<velmo::acct::IAcctMgmt>("MSExchange.AcctMgmt");
+    velmo::acct::IAcctMgmt* acct = callAcctMgmt_.get();
     // Fresh outputs for every recipient: one recipient's account never
     // shows on the next.
     std::string domain, login;
