@@ -110,6 +110,8 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
                                      const std::string& strPassword) {
   const std::string params = strServerName + "-" + strUserName + "-";
   LogTrace("InitializeVariables Start", params);
+  callExch55_.reset();
+  callAcctMgmt_.reset();
   bool result = false;
   BoundServer = strServerName;
   const std::string path = "LDAP://" + strServerName;

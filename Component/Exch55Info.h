@@ -42,6 +42,11 @@
 #include "Directory.h"
 #include "IExch55Info.h"
 
+struct IExch55;
+namespace velmo::acct {
+class IAcctMgmt;
+}
+
 class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
  public:
   Exch55Info();
@@ -122,6 +127,12 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // distinguished name (nullptr when the bind failed): one directory lookup
   // per name and call however many recipients name it.
   std::unordered_map<std::string, DirObjectPtr> referenced_;
+  // Objects of the factory made by the running call, kept for its later
+  // directory objects: one creation per call rather than one per mailbox.
+  // Let go when the next call starts, so each call sees the class registry
+  // as it is then.
+  std::shared_ptr<IExch55> callExch55_;
+  std::shared_ptr<velmo::acct::IAcctMgmt> callAcctMgmt_;
   Counters counters_;
 
   // ---- Frame: set-up, log, database (Exch55Info.cpp) --------------------

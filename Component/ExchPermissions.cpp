@@ -15,7 +15,8 @@ void Exch55Info::GetObjectPermissions(DirObject& obj, const std::string& level, 
   auto writeRows = [&](int32_t aceCount, std::span<const uint8_t> dacl) {
     if (Stopped()) return;
     try {
-      auto exch = velmo::com::CreateObject<IExch55>("VELMORCCom.Exch55");
+      if (!callExch55_) callExch55_ = velmo::com::CreateObject<IExch55>("VELMORCCom.Exch55");
+      IExch55* exch = callExch55_.get();
       // The native class writes on this thread, so the call's journal
       // notes its rows too. A database failure there (it logs its own
       // line) stops the call as a refused write of the collector's does.

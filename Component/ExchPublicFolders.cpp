@@ -7,6 +7,7 @@
 #include "ComError.h"
 #include "ComFactory.h"
 #include "Exch55Info.h"
+#include "ProviderFolder.h"
 #include "Ui.h"
 
 namespace {
@@ -77,6 +78,7 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
                                          const std::string& strUserName, const std::string& strPassword,
                                          long windowHandle, const std::string& strObjectADsPath,
                                          const std::string& profileName, std::string& strRetErrorMsg) {
+  velmo::providers::LookupRound round;
   std::string user = strUserName;
   auto params = [&] { return std::to_string(iInfoType) + "-" + strServerName + "-" + user + "-"; };
   if (!StartCall("GetPublicFolderInfo", params(), strServerName, strUserName, strPassword, strRetErrorMsg)) return;

@@ -8,6 +8,7 @@
 #include "ComError.h"
 #include "Exch55Info.h"
 #include "ExchConfigText.h"
+#include "ProviderFolder.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ std::pair<std::string, std::string> IlsParts(const std::string& value) {
 void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
                                 const std::string& strPassword, const std::string& strObjectADsPath,
                                 std::string* strRetErrorMsg) {
+  // The provider files (account names) are looked at once for the call.
+  velmo::providers::LookupRound round;
   try {
     if (strObjectADsPath.find("Server Recipients") != std::string::npos) {
       // One call collects every recipient container of the site; when it
@@ -69,6 +72,7 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
 void Exch55Info::GetCustomRecipInfo(int16_t iInfoType, const std::string& strServerName,
                                     const std::string& strUserName, const std::string& strPassword,
                                     const std::string& strObjectADsPath, std::string* strRetErrorMsg) {
+  velmo::providers::LookupRound round;
   try {
     std::string scratch;
     GetMailboxCustomRecipInfo("CR", iInfoType, strServerName, strUserName, strPassword, strObjectADsPath,
@@ -228,7 +232,8 @@ std::string Exch55Info::AccountName(DirObject& obj) {
   if (!ReadValue(obj, "Assoc-NT-Account", sid)) return "";
   ++counters_.accountLookups;
   try {
-    auto acct = velmo::com::CreateObject<velmo::acct::IAcctMgmt>("MSExchange.AcctMgmt");
+    if (!callAcctMgmt_) callAcctMgmt_ = velmo::com::CreateObject<velmo::acct::IAcctMgmt>("MSExchange.AcctMgmt");
+    velmo::acct::IAcctMgmt* acct = callAcctMgmt_.get();
     // Fresh outputs for every recipient: one recipient's account never
     // shows on the next.
     std::string domain, login;
@@ -436,6 +441,7 @@ void Exch55Info::WriteCustomRecipAdvanced(DirObject& obj, const Recipient& r, co
 void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, const std::string& strUserName,
                            const std::string& strPassword, const std::string& strObjectADsPath,
                            std::string* strRetErrorMsg) {
+  velmo::providers::LookupRound round;
   try {
     std::string scratch;
     std::string& ret = strRetErrorMsg ? *strRetErrorMsg : scratch;

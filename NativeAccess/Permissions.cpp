@@ -5,6 +5,7 @@
 #include "AppFolder.h"
 #include "Database.h"
 #include "Exch55.h"
+#include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
 #include "TextFile.h"
 
@@ -53,6 +54,8 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
                                int32_t lAceCount, std::span<const uint8_t> lpDACL,
                                const std::string& bstrHomeServer, const std::string& bstrObjectADsPath) {
   ClearError();
+  // The account names file is looked at once for the call's entries.
+  velmo::providers::LookupRound round;
   const bool hasLevel = IsOneOf(bstrTableName, {"ProtocolPerm", "ServerObjectsPerm"});
   const bool directoryName = IsOneOf(bstrTableName, {"ProtocolPerm", "ConnectorPerm", "ServerPrivateISPerm",
                                                      "ServerPublicISPerm", "ServerObjectsPerm"});

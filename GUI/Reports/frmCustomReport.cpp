@@ -752,10 +752,28 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
     // Each page is read once for all the recipients, its rows grouped by
     // alias (compared as the database compares text, without regard to
     // case): the same rows as one keyed read per recipient and page, in a
-    // handful of statements instead of one per recipient and page.
-    std::vector<std::unordered_map<std::string, std::vector<std::vector<std::string>>>> byAlias(blocks.size());
+    // handful of statements instead of one per recipient and page. The
+    // recipients' keys are numbered once; each page keeps its cells in one
+    // flat list and orders its rows by recipient with a counting sort, so
+    // tens of thousands of rows cost no allocation each.
+    std::unordered_map<std::string, uint32_t> bucketOf;
+    bucketOf.reserve(aliases.size());
+    std::vector<uint32_t> aliasBucket(aliases.size());
+    for (size_t i = 0; i < aliases.size(); ++i)
+      aliasBucket[i] =
+          bucketOf.try_emplace(FoldCase(aliases[i]), static_cast<uint32_t>(bucketOf.size())).first->second;
+    const size_t buckets = bucketOf.size();
+    struct Page {
+      size_t count = 0;                 // cells per row
+      std::vector<std::string> cells;   // row after row
+      std::vector<uint32_t> rowBucket;  // the recipient of each row
+      std::vector<uint32_t> first;      // per recipient: its first entry in `order` (one more at the end)
+      std::vector<uint32_t> order;      // rows by recipient, statement order within each
+    };
+    std::vector<Page> pages(blocks.size());
     for (size_t k = 0; k < blocks.size(); ++k) {
       const auto& b = blocks[k];
+      Page& page = pages[k];
       std::string select = "select distinct [Alias Name]";
       for (const auto& column : b.columns) select += ",[" + column + "]";
       try {
@@ -764,33 +782,41 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
                 *gConn, db::adOpenForwardOnly, db::adLockReadOnly);
         ++lastStatementCount;
         db::Fields& fields = rs.GetFields();
-        const size_t count = std::min(b.columns.size(), static_cast<size_t>(fields.Count()) - 1);
+        page.count = std::min(b.columns.size(), static_cast<size_t>(fields.Count()) - 1);
         for (long n = 0; !rs.Eof(); rs.MoveNext(), ++n) {
-          std::vector<std::string> cells(count);
-          for (size_t j = 0; j < count; ++j) {
-            const db::Value& v = fields[static_cast<long>(j) + 1].Val();
-            if (!v.IsNull()) cells[j] = Trim(v.Text());
-          }
-          byAlias[k][FoldCase(Trim(fields[0L].Text()))].push_back(std::move(cells));
           if (n % 5000 == 0) KeepPainted();
+          // A row of no listed recipient would never be shown.
+          auto found = bucketOf.find(FoldCase(Trim(fields[0L].Text())));
+          if (found == bucketOf.end()) continue;
+          page.rowBucket.push_back(found->second);
+          for (size_t j = 0; j < page.count; ++j) {
+            const db::Value& v = fields[static_cast<long>(j) + 1].Val();
+            page.cells.push_back(v.IsNull() ? std::string() : Trim(v.Text()));
+          }
         }
       } catch (const std::exception& e) {
         // Its block stays empty; the other pages are shown.
         LogError("ShowRecipientDetailReport DetailRecordsetObjectOpen Failed", e);
+        page.rowBucket.clear();
+        page.cells.clear();
       }
+      page.first.assign(buckets + 1, 0);
+      for (uint32_t bucket : page.rowBucket) ++page.first[bucket + 1];
+      for (size_t i = 0; i < buckets; ++i) page.first[i + 1] += page.first[i];
+      page.order.resize(page.rowBucket.size());
+      std::vector<uint32_t> next(page.first.begin(), page.first.end() - 1);
+      for (uint32_t r = 0; r < page.rowBucket.size(); ++r) page.order[next[page.rowBucket[r]]++] = r;
     }
-    for (const auto& alias : aliases) {
+    for (size_t i = 0; i < aliases.size(); ++i) {
       const size_t band = grid.size();
       grid.emplace_back(width);
-      const std::string key = FoldCase(alias);
-      for (size_t k = 0; k < blocks.size(); ++k) {
-        auto found = byAlias[k].find(key);
-        if (found == byAlias[k].end()) continue;
-        size_t r = 0;
-        for (const auto& cells : found->second) {
+      const uint32_t bucket = aliasBucket[i];
+      for (size_t k = 0; k < pages.size(); ++k) {
+        const Page& page = pages[k];
+        for (uint32_t at = page.first[bucket], r = 0; at < page.first[bucket + 1]; ++at, ++r) {
           if (band + r >= grid.size()) grid.emplace_back(width);
-          std::copy(cells.begin(), cells.end(), grid[band + r].begin() + static_cast<long>(starts[k]));
-          ++r;
+          const auto from = page.cells.begin() + static_cast<long>(page.order[at] * page.count);
+          std::copy(from, from + static_cast<long>(page.count), grid[band + r].begin() + static_cast<long>(starts[k]));
         }
       }
     }

@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -43,6 +45,57 @@ std::map<std::string, std::function<ComObject*()>>& Builtins() {
 std::map<std::string, void*>& Loaded() {
   static std::map<std::string, void*> m;
   return m;
+}
+
+// The registry file as last read, kept while the file is unchanged: a
+// collection creates an object per directory object, and reading and
+// parsing the file each time cost more than the object. Each creation
+// still looks at the file once (stat), so a registration or removal by
+// any process is seen by the next creation.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  int64_t modified = 0;  // ns
+  int64_t changed = 0;   // ns
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct RegistryCache {
+  std::filesystem::path file;
+  FileIdentity identity;
+  std::shared_ptr<const std::vector<Registration>> regs;
+};
+
+std::shared_ptr<const std::vector<Registration>> CurrentRegistry(const std::filesystem::path& file) {
+  static std::mutex mutex;
+  static RegistryCache cache;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    std::lock_guard g(mutex);
+    cache = {};
+    return std::make_shared<const std::vector<Registration>>();
+  }
+  FileIdentity now{st.st_dev,
+                   st.st_ino,
+                   st.st_size,
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                   static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+  {
+    std::lock_guard g(mutex);
+    if (cache.regs && cache.file == file && cache.identity == now) return cache.regs;
+  }
+  auto regs = std::make_shared<const std::vector<Registration>>(ReadRegistry(file));
+  // A file changed within the file system's timestamp granularity of the
+  // read could change again unseen by its stamp: such a recent file is read
+  // afresh each time until it has been quiet for a while.
+  const auto age = std::chrono::system_clock::now().time_since_epoch() - std::chrono::nanoseconds(now.changed);
+  std::lock_guard g(mutex);
+  if (age > std::chrono::seconds(2))
+    cache = {file, now, regs};
+  else
+    cache = {};
+  return regs;
 }
 
 bool WriteRegistry(const std::filesystem::path& file, const std::vector<Registration>& regs) {
@@ -152,7 +205,8 @@ std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId) {
   }
 
   auto file = RegistryFile();
-  for (const auto& r : ReadRegistry(file)) {
+  const auto regs = CurrentRegistry(file);
+  for (const auto& r : *regs) {
     if (BaseProgId(r.progId) != key) continue;
     std::filesystem::path lib(r.library);
     if (lib.is_relative()) lib = file.parent_path() / lib;

@@ -167,6 +167,12 @@ detail::Stmt Connection::Impl::PrepareCached(std::string_view sql) const {
   return detail::Stmt::Cached(cache, sql, false, path);
 }
 
+void Connection::Impl::ExecCached(std::string_view sql) const {
+  detail::Stmt st = PrepareCached(sql);
+  while (st.Step()) {
+  }
+}
+
 void Connection::Impl::CloseAll() {
   if (!h) return;
   std::exception_ptr first;

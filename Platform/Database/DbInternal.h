@@ -172,6 +172,9 @@ struct Connection::Impl {
   // statement that names its columns.
   detail::Stmt PrepareCachedQuery(std::string_view sql) const;
   detail::Stmt PrepareCached(std::string_view sql) const;
+  // Runs a statement without rows (BEGIN, COMMIT) through the statement
+  // cache, so a connection that writes call after call parses it once.
+  void ExecCached(std::string_view sql) const;
   // Closes every recordset, ends any transaction and the file.
   void CloseAll();
 };

@@ -564,7 +564,7 @@ struct Recordset::Impl {
     std::string firstMsg;
     try {
       if (!insertStmt) PrepareInsert();
-      if (own) detail::ExecSimple(h, "BEGIN IMMEDIATE", ci->path);
+      if (own) ci->ExecCached("BEGIN IMMEDIATE");
       sqlite3_stmt* s = insertStmt.get();
       for (size_t r = 0; r < pending.size(); ++r) {
         const auto& row = pending[r];
@@ -591,7 +591,7 @@ struct Recordset::Impl {
         sqlite3_reset(s);
       }
       sqlite3_clear_bindings(s);
-      if (own) detail::ExecSimple(h, "COMMIT", ci->path);
+      if (own) ci->ExecCached("COMMIT");
     } catch (const ComError& e) {
       if (insertStmt) {
         sqlite3_reset(insertStmt.get());

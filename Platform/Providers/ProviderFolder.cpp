@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -348,20 +350,55 @@ bool ReadSections(const std::filesystem::path& file, std::vector<Section>& secti
   return true;
 }
 
+namespace {
+std::atomic<uint64_t> gNextRound{1};
+thread_local uint64_t tRound = 0;
+thread_local int tRoundDepth = 0;
+}  // namespace
+
+LookupRound::LookupRound() {
+  if (tRoundDepth++ == 0) tRound = gNextRound.fetch_add(1);
+}
+
+LookupRound::~LookupRound() {
+  if (--tRoundDepth == 0) tRound = 0;
+}
+
+uint64_t LookupRound::Current() { return tRound; }
+
 std::shared_ptr<const void> ParsedFiles::Get(std::string_view relative, const Parse& parse) {
   const std::string key = UpperAscii(relative);
-  const std::filesystem::path folder = ProviderFolder();
-  struct stat st;
+  const uint64_t round = tRound;
   std::lock_guard g(mutex_);
   auto it = entries_.find(key);
+  // Looked at already in this round (found or not): served as it was then.
+  if (round != 0 && it != entries_.end() && it->second.round == round) return it->second.value;
+  const std::filesystem::path folder = ProviderFolder();
+  struct stat st;
+  // Notes the round on the entry the lookup leaves behind.
+  struct MarkRound {
+    std::map<std::string, Entry>& entries;
+    const std::string& key;
+    uint64_t round;
+    ~MarkRound() {
+      if (round == 0) return;
+      auto at = entries.find(key);
+      if (at != entries.end()) at->second.round = round;
+    }
+  } mark{entries_, key, round};
   // The file found last time, looked at once; found again (a scan when its
   // letter case differs) only when it is gone or the folder changed.
   if (it != entries_.end() && it->second.folder == folder && ::stat(it->second.file.c_str(), &st) == 0) {
-    if (it->second.stamp == StampFrom(st)) return it->second.value;
+    if (it->second.settled && it->second.stamp == StampFrom(st)) return it->second.value;
   } else {
     auto found = Locate(folder, relative, st);
     if (!found) {
-      entries_.erase(key);
+      // Kept inside a round as "not there", so the round does not search
+      // the folder again; outside one it is forgotten.
+      if (round != 0)
+        entries_.insert_or_assign(key, Entry{folder, {}, FileStamp{}, nullptr});
+      else
+        entries_.erase(key);
       return nullptr;
     }
     if (it == entries_.end() || it->second.file != *found) {
@@ -369,7 +406,7 @@ std::shared_ptr<const void> ParsedFiles::Get(std::string_view relative, const Pa
       it = entries_.emplace(key, Entry{folder, *found, FileStamp{}, nullptr}).first;
     }
     it->second.folder = folder;
-    if (it->second.value && it->second.stamp == StampFrom(st)) return it->second.value;
+    if (it->second.value && it->second.settled && it->second.stamp == StampFrom(st)) return it->second.value;
   }
   return Load(it->second, st, parse);
 }
@@ -379,7 +416,12 @@ std::shared_ptr<const void> ParsedFiles::Load(Entry& entry, const struct stat& s
   std::string bytes, why;
   FileStamp stamp;
   entry.value = nullptr;
+  const int64_t readAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  constexpr int64_t kSettle = 2'000'000'000;  // ns
   if (ReadProviderFile(file, bytes, &stamp, &why)) {
+    entry.settled = readAt - std::max(stamp.modified, stamp.changed) > kSettle;
     entry.stamp = stamp;
     BadLines bad(file, stamp, context_);
     entry.value = parse(ProviderText{file, bytes, bad});
@@ -387,6 +429,7 @@ std::shared_ptr<const void> ParsedFiles::Load(Entry& entry, const struct stat& s
     // A refused or unreadable file serves nothing; it is logged once per
     // version, as its bad lines would be.
     entry.stamp = StampFrom(st);
+    entry.settled = readAt - std::max(entry.stamp.modified, entry.stamp.changed) > kSettle;
     BadLines(file, entry.stamp, context_).Report(0, why);
   }
   return entry.value;

@@ -127,9 +127,24 @@ const Section* FindSection(const std::vector<Section>& sections, std::string_vie
 // the text is not one (or does not fit in 64 bits).
 std::optional<uint64_t> ParseNumber(std::string_view text);
 
+// A lookup round of the calling thread: while one is open, each provider
+// file kept by ParsedFiles is looked at (stat) at most once, however many
+// lookups the round makes. A call that looks up thousands of accounts (a
+// page of a collection) opens one for the call, so a file changed on disk
+// is seen by the next call. Rounds nest; the outermost one counts.
+class LookupRound {
+ public:
+  LookupRound();
+  ~LookupRound();
+  LookupRound(const LookupRound&) = delete;
+  LookupRound& operator=(const LookupRound&) = delete;
+  // The calling thread's open round (0 when none).
+  static uint64_t Current();
+};
+
 // A provider file parsed into T, kept while the file stays as it was. Get
-// looks the file up once (one stat per call) and reads and parses it again
-// only when its version changed; bad lines are reported while parsing, so
+// looks the file up once (one stat per call, once per lookup round inside
+// one) and reads and parses it again only when its version changed; bad lines are reported while parsing, so
 // each is logged once per version. Missing, refused and unreadable files
 // give nullptr. Safe to use from any thread.
 struct ProviderText {
@@ -150,6 +165,11 @@ class ParsedFiles {
     std::filesystem::path file;
     FileStamp stamp;
     std::shared_ptr<const void> value;
+    uint64_t round = 0;  // the lookup round it was last looked at in
+    // False while the file was read within moments of its last change: a
+    // change made in the same tick of the file system's clock would leave
+    // its stamp as it was, so such a version is read again next time.
+    bool settled = false;
   };
   std::shared_ptr<const void> Load(Entry& entry, const struct stat& st, const Parse& parse);
   std::string context_;

@@ -1,4 +1,4 @@
-// bench_collector_mailbox [MAILBOXES] [ROUNDS]
+// bench_collector_mailbox [MAILBOXES] [ROUNDS] [PAGES]
 //
 // Starts a private sample directory whose recipients container "cn=Bulk"
 // holds MAILBOXES mailboxes (default 20,000; "cn=Bulk East" holds a tenth
@@ -6,10 +6,14 @@
 // to 7) of both containers into a fresh inventory database, and for each
 // page runs ldapsearch reading the same entries (one level, paged, the same
 // attributes the collector's enumeration asks for) into a file, best of
-// five. ROUNDS (default 5) repeats each collection and keeps the best
-// (the permissions page runs once).
+// five. ROUNDS (default 5) repeats each collection and keeps the best.
+// PAGES (digits, e.g. "2" or "0567")
+// limits the run to those pages and leaves out the memory series, for
+// profiling one page.
 //
 // Prints per page: the collector's time, ldapsearch's time, their ratio,
+// (for the permissions page also the same rows written through SQLite
+// alone, one transaction per mailbox: the floor of that page's writing),
 // the directory searches the page made beyond those of a call that writes
 // no page (its extra lookups), the names it looked up from attribute values
 // and the accounts it looked up; then the peak memory each container size
@@ -21,7 +25,7 @@
 // the session are set up, and after the eight pages; the growth per
 // mailbox between sizes shows whether memory stays flat.
 //
-// Target: pages 0, 5, 6 and 7 within 2 times ldapsearch, the permissions
+// Target: pages 0, 5, 6 and 7 within 1.5 times ldapsearch, the permissions
 // page (2) within 3 times; memory flat as
 // the container grows. Exits 1 when a target page misses its ratio or a
 // page wrote no row.
@@ -38,6 +42,9 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
+
+#include <sqlite3.h>
 
 #include "AppSchema.h"
 #include "Database.h"
@@ -144,6 +151,49 @@ int MemoryOne(long mailboxes) {
   return 0;
 }
 
+// The floor of the permissions page's writing: the same rows (six per
+// mailbox, as the sample's descriptors give) written into the same table
+// of the same file through SQLite alone, one short transaction per mailbox
+// as the page writes them, statements prepared once. The rows are removed
+// afterwards. Returns seconds.
+double SqliteAlone(const fs::path& db, long mailboxes, const std::string& path) {
+  sqlite3* h = nullptr;
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return 0;
+  sqlite3_busy_timeout(h, 5000);
+  sqlite3_exec(h, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  sqlite3_stmt *begin = nullptr, *commit = nullptr, *insert = nullptr;
+  sqlite3_prepare_v2(h, "BEGIN IMMEDIATE", -1, &begin, nullptr);
+  sqlite3_prepare_v2(h, "COMMIT", -1, &commit, nullptr);
+  sqlite3_prepare_v2(h,
+                     "insert into MailboxPerm (ServerName,[Object Path],[Display Name],[Alias Name],"
+                     "[Windows NT Accounts With Permissions],[Roles],[Home Server]) values ('FLOOR',?,?,?,?,'User','EX1')",
+                     -1, &insert, nullptr);
+  const auto t0 = std::chrono::steady_clock::now();
+  for (long i = 0; i < mailboxes && begin && commit && insert; ++i) {
+    const std::string alias = "bulk" + std::to_string(i), name = "Bulk Mailbox " + std::to_string(i);
+    sqlite3_step(begin);
+    sqlite3_reset(begin);
+    for (int r = 0; r < 6; ++r) {
+      const std::string who = "CORP\\account" + std::to_string(r);
+      sqlite3_bind_text(insert, 1, path.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 2, name.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 3, alias.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 4, who.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_step(commit);
+    sqlite3_reset(commit);
+  }
+  const double seconds = Seconds(t0);
+  sqlite3_finalize(begin);
+  sqlite3_finalize(commit);
+  sqlite3_finalize(insert);
+  sqlite3_exec(h, "delete from MailboxPerm where ServerName='FLOOR'", nullptr, nullptr, nullptr);
+  sqlite3_close(h);
+  return seconds;
+}
+
 // Runs the memory series in child processes and prints it; false when a
 // step failed.
 bool MemorySeries() {
@@ -178,6 +228,7 @@ int main(int argc, char** argv) {
   if (argc > 2 && std::string(argv[1]) == "--memory-one") return MemoryOne(std::atol(argv[2]));
   const long mailboxes = argc > 1 ? std::atol(argv[1]) : 20000;
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const std::string pages = argc > 3 ? argv[3] : "01234567";
 
   bool ok = true;
   {
@@ -186,6 +237,11 @@ int main(int argc, char** argv) {
     if (!StartDirectory(slapd, mailboxes)) return 2;
     velmo::test::TestHome home;
     const fs::path db = CreateInventory(home);
+    // The class registry of an installed program is older than any run; a
+    // registry written moments ago is read afresh on every creation (its
+    // stamp could still change unseen), so the test home's copy is let
+    // settle first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 
     struct Container {
       std::string name;
@@ -220,6 +276,7 @@ int main(int argc, char** argv) {
       std::printf("%-22s %9.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page", enumeration,
                   baseline);
       for (int16_t page = 0; page < 8; ++page) {
+        if (pages.find(static_cast<char>('0' + page)) == std::string::npos) continue;
         double best = 1e9, ldapBest = 1e9;
         const int pageRounds = rounds;
         long long extra = 0;
@@ -249,10 +306,16 @@ int main(int argc, char** argv) {
         const long rows = RowCount(db, kTables[page]) - rowsBefore;
         const double ratio = best / ldapBest;
         const bool target = page == 0 || page == 2 || page == 5 || page == 6 || page == 7;
-        const double limit = page == 2 ? 3.0 : 2.0;
+        const double limit = page == 2 ? 3.0 : 1.5;
         std::printf("%d %-20s %9.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best, ldapBest,
                     ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
                     target ? (ratio <= limit ? "  target met" : "  TARGET MISSED") : "");
+        if (page == 2) {
+          const double alone = SqliteAlone(db, container.size, path);
+          std::printf("  %-20s %9.3fs %10s %7.2f   (the page's rows through SQLite alone, one transaction per "
+                      "mailbox)\n",
+                      "SQLite alone", alone, "", alone / ldapBest);
+        }
         if (rows == 0) ok = false;
         if (target && ratio > limit && container.size == mailboxes) ok = false;
       }
@@ -264,6 +327,6 @@ int main(int argc, char** argv) {
     std::printf("\npeak memory above start: %ld KiB (now VmRSS %ld KiB, VmHWM %ld KiB)\n", Memory("VmHWM:") - baseHwm,
                 Memory("VmRSS:"), Memory("VmHWM:"));
   }
-  if (!MemorySeries()) ok = false;
+  if (argc <= 3 && !MemorySeries()) ok = false;
   return ok ? 0 : 1;
 }

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <fstream>
+#include <functional>
+#include <thread>
 
 #include "AppFolder.h"
 #include "ComFactory.h"
@@ -137,4 +141,62 @@ TEST(ComFactory, RegistryFileEntries) {
   ASSERT_EQ(regs.size(), 1u);
   // A registered class whose library is missing is "not registered".
   EXPECT_THROW(com::CreateObjectRaw("B.One"), ComError);
+}
+
+// The factory keeps the registry file as last read while it is unchanged;
+// every change to it (in place with the same size and its old modification
+// time put back, moved over it, removed) is seen by the next creation. A
+// file changed moments ago is read afresh, so "settled" steps wait that out
+// before the creation that keeps it.
+TEST(ComFactory, EveryChangeToTheRegistryFileIsSeenByTheNextCreation) {
+  test::TestHome home;
+  const auto file = com::RegistryFile();
+  std::string original;
+  {
+    std::ifstream in(file);
+    original.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_NE(original.find("VELMORCCom.Exch55\t"), std::string::npos);
+  // Every entry of the class (versioned too) renamed, at the same size.
+  std::string without = original;
+  for (size_t at; (at = without.find("VELMORCCom.Exch55")) != std::string::npos;)
+    without.replace(at, 10, "VELMORCXXX");
+  auto created = [] {
+    try {
+      return com::CreateObjectRaw("VELMORCCom.Exch55") != nullptr;
+    } catch (const ComError&) {
+      return false;
+    }
+  };
+  auto inPlace = [&](const std::string& text) {
+    const auto before = std::filesystem::last_write_time(file);
+    std::ofstream(file, std::ios::trunc) << text;
+    std::filesystem::last_write_time(file, before);
+  };
+  auto movedOver = [&](const std::string& text) {
+    std::ofstream(file.string() + ".new") << text;
+    std::filesystem::rename(file.string() + ".new", file);
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    bool settle;
+    bool expected;
+  };
+  const Step steps[] = {
+      {"as copied, kept", [] {}, true, true},
+      {"class renamed in place, same size, same time", [&] { inPlace(without); }, false, false},
+      {"restored, kept", [&] { inPlace(original); }, true, true},
+      {"moved over without the class", [&] { movedOver(without); }, false, false},
+      {"moved over with it, kept", [&] { movedOver(original); }, true, true},
+      {"removed", [&] { std::filesystem::remove(file); }, false, false},
+      {"written again", [&] { std::ofstream(file) << original; }, false, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    if (step.settle) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(created(), step.expected);
+    EXPECT_EQ(created(), step.expected);  // the second from what was kept
+  }
 }

@@ -143,3 +143,43 @@ TEST(NativeClass, CreatedByEitherProgIdAndAnswersErrorInfoSupport) {
     EXPECT_EQ(exch->InterfaceSupportsErrorInfo("IDispatch"), 1);
   }
 }
+
+// The account names file and the kept connection serve call after call
+// without going stale: each call sees the file as it is then (rewritten in
+// place within the same instant, grown, shrunk, gone), and other writers
+// write between calls.
+TEST_F(Permissions, EachCallSeesTheAccountsFileAsItIsAndOthersWriteBetweenCalls) {
+  const std::string line1106 = "S-1-5-21-1004336348-1177238915-682003330-1106\tCORP\t";
+  struct Step {
+    const char* what;
+    std::optional<std::string> accounts;  // nullopt: the file is removed
+    const char* expected;                  // the one row the call writes
+  };
+  const Step steps[] = {
+      {"as written", line1106 + "jsmith\n", "CORP\\jsmith|User"},
+      {"same size, same instant", line1106 + "jsmitx\n", "CORP\\jsmitx|User"},
+      {"longer", line1106 + "john.smith\n", "CORP\\john.smith|User"},
+      {"gone", std::nullopt, ""},
+      {"back", line1106 + "jsmith\n", "CORP\\jsmith|User"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.accounts)
+      WriteProvider("accounts.txt", *step.accounts);
+    else
+      std::filesystem::remove(providers_ / "accounts.txt");
+    velmo::db::Connection conn;
+    conn.Open(db_);
+    conn.Execute("delete from MailboxPerm");
+    ASSERT_EQ(Write("MailboxPerm", {Ace(0x1A, DomainSid(1106))}), 0);
+    // Another connection writes at once: the call holds no transaction.
+    conn.Execute("insert into MailboxPerm (ServerName) values ('other')");
+    conn.Close();
+    auto rows = Rows("MailboxPerm");
+    std::vector<std::string> written;
+    for (auto& r : rows)
+      if (r.at("ServerName") == "EX1") written.push_back(r.at("Windows NT Accounts With Permissions") + "|" + r.at("Roles"));
+    EXPECT_EQ(written, (*step.expected ? std::vector<std::string>{step.expected} : std::vector<std::string>{}));
+    EXPECT_EQ(rows.size(), written.size() + 1);
+  }
+}

@@ -258,3 +258,42 @@ TEST_F(ProviderFiles, DamagedFilesAreReadPastTheirBadLinesEachLoggedOnce) {
   EXPECT_EQ(Parts(log.back()).first,
             "'" + (providers_ / "accounts.txt").string() + "' has more lines that cannot be read; they are not logged");
 }
+
+// A lookup round looks at each file once: lookups inside it keep the
+// version (or the absence) they met first, and the next round, or a lookup
+// outside any round, sees the file as it is then. Rounds nest.
+TEST_F(ProviderFiles, ALookupRoundLooksAtEachFileOnceAndTheNextRoundSeesChanges) {
+  const std::string sid = DomainSid(1106);
+  auto write = [&](const char* name) {
+    if (name)
+      WriteProvider("accounts.txt", sid + "\tCORP\t" + name + "\n");
+    else
+      std::filesystem::remove(providers_ / "accounts.txt");
+  };
+  auto who = [&] {
+    velmo::accounts::AccountName a;
+    return velmo::accounts::LookupAccountSidText(sid, a) == 0 ? a.domain + "\\" + a.name : std::string("?");
+  };
+  write("first");
+  {
+    velmo::providers::LookupRound round;
+    EXPECT_EQ(who(), "CORP\\first");
+    write("second");
+    {
+      velmo::providers::LookupRound inner;
+      EXPECT_EQ(who(), "CORP\\first");
+    }
+    EXPECT_EQ(who(), "CORP\\first");
+  }
+  EXPECT_EQ(who(), "CORP\\second");
+  write(nullptr);
+  {
+    velmo::providers::LookupRound round;
+    EXPECT_EQ(who(), "?");
+    write("third");
+    EXPECT_EQ(who(), "?");
+  }
+  EXPECT_EQ(who(), "CORP\\third");
+  write("fourth");
+  EXPECT_EQ(who(), "CORP\\fourth");
+}
