@@ -2,14 +2,19 @@
 // A fresh application folder for one test: a temporary directory that
 // VELMORCAST_HOME points at while the object lives, with the build's class
 // registry copied in (library names made absolute) so objects can be
-// created by ProgID.
+// created by ProgID. The crontab is the test stand-in keeping its table in
+// the home's "crontab.txt", so no test reaches the user's real crontab.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+
+#include <utility>
+#include <vector>
 
 namespace velmo::test {
 
@@ -26,6 +31,7 @@ class TestHome {
       old_ = old;
     }
     ::setenv("VELMORCAST_HOME", dir_.c_str(), 1);
+    SetCrontab();
     if (withClassRegistry) CopyRegistry();
   }
   ~TestHome() {
@@ -33,6 +39,10 @@ class TestHome {
       ::setenv("VELMORCAST_HOME", old_.c_str(), 1);
     else
       ::unsetenv("VELMORCAST_HOME");
+    for (auto& [name, value] : oldCron_) {
+      if (value) ::setenv(name, value->c_str(), 1);
+      else ::unsetenv(name);
+    }
     std::error_code ec;
     if (!std::getenv("VELMO_KEEP_TEST_HOME")) std::filesystem::remove_all(dir_, ec);
   }
@@ -44,6 +54,9 @@ class TestHome {
 
   static std::filesystem::path BuildAppDir() { return VELMO_APP_DIR; }
   static std::filesystem::path SourceDir() { return VELMO_SOURCE_DIR; }
+  // The crontab stand-in and the file that holds its table.
+  static std::filesystem::path CrontabStandIn() { return SourceDir() / "tests" / "common" / "crontab-standin.sh"; }
+  std::filesystem::path CrontabFile() const { return dir_ / "crontab.txt"; }
 
   // Reads a whole file (empty when missing).
   static std::string Slurp(const std::filesystem::path& p) {
@@ -54,6 +67,15 @@ class TestHome {
   }
 
  private:
+  void SetCrontab() {
+    for (const char* name : {"VELMORCAST_CRONTAB", "VELMORCAST_CRONTAB_FILE"}) {
+      const char* v = std::getenv(name);
+      oldCron_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    ::setenv("VELMORCAST_CRONTAB", CrontabStandIn().c_str(), 1);
+    ::setenv("VELMORCAST_CRONTAB_FILE", CrontabFile().c_str(), 1);
+  }
+
   void CopyRegistry() {
     std::ifstream in(BuildAppDir() / "VelmorcastClasses.reg");
     std::ofstream out(dir_ / "VelmorcastClasses.reg");
@@ -75,6 +97,7 @@ class TestHome {
   std::filesystem::path dir_;
   bool hadOld_ = false;
   std::string old_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> oldCron_;
 };
 
 }  // namespace velmo::test

@@ -1,0 +1,271 @@
+#include "SchedConfig.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "AppFolder.h"
+
+namespace velmo {
+
+namespace {
+
+// The number a field holds, 0 when it holds none (leading digits count,
+// as the schedule windows read them).
+long NumberOf(const std::string& s) {
+  const char* p = s.c_str();
+  while (*p == ' ') ++p;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(p, &end, 10);
+  if (end == p || errno == ERANGE) return 0;
+  return v;
+}
+
+bool IsKind(const std::string& s) { return s.size() == 1 && s[0] >= '0' && s[0] <= '7'; }
+
+std::string Join(const std::vector<std::string>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += kSchedFieldSep;
+    out += fields[i];
+  }
+  return out;
+}
+
+std::vector<std::string> TaskFields(const ScheduleTaskEntry& t) {
+  return {t.jobName,
+          t.account,
+          std::to_string(t.triggerKind),
+          t.startTime,
+          t.count,
+          t.dayList,
+          std::to_string(t.weekIndex),
+          std::to_string(t.weekdayIndex),
+          t.startDate,
+          t.endDate,
+          std::to_string(t.repeatFlag),
+          std::to_string(t.repeatInterval),
+          std::to_string(t.repeatDuration),
+          t.stopAtEnd};
+}
+
+std::vector<std::string> ServerFields(const ScheduledServerEntry& s) {
+  return {s.serverName, s.reportName,   s.profileName,  s.operation,
+          s.printerName, s.exportFormat, s.outputFolder, s.runStamp};
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+// The file's lines without their line ends; a UTF-8 byte-order mark at the
+// start is dropped.
+bool ReadAllLines(const std::filesystem::path& file, std::vector<std::string>& lines, std::string* error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    SetError(error, std::string("The file could not be opened: ") + std::strerror(errno));
+    return false;
+  }
+  std::string line;
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    first = false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  if (in.bad()) {
+    SetError(error, "The file could not be read.");
+    return false;
+  }
+  return true;
+}
+
+bool IsTaskRecord(const std::string& line) {
+  std::string_view v(line);
+  std::string_view job(kSchedTaskJob);
+  return v.substr(0, v.find(kSchedFieldSep)) == job;
+}
+
+// Writes the text to a new file beside the target and renames it over the
+// target. The new file keeps the mode of the one it replaces (0644 when
+// there was none).
+bool ReplaceFile(const std::filesystem::path& file, const std::string& text, std::string* error) {
+  std::string tmpl = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    SetError(error, std::string("The file could not be created: ") + std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  mode_t mode = 0644;
+  if (::stat(file.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  bool ok = ::fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  int savedErrno = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    savedErrno = errno;
+  }
+  if (ok && ::rename(name.data(), file.c_str()) != 0) {
+    ok = false;
+    savedErrno = errno;
+  }
+  if (!ok) {
+    ::unlink(name.data());
+    SetError(error, std::string("The file could not be written: ") + std::strerror(savedErrno));
+  }
+  return ok;
+}
+
+bool CheckFields(const std::vector<std::string>& fields, std::string* error) {
+  for (const auto& f : fields) {
+    if (!SchedFieldCarries(f)) {
+      SetError(error, "A field holds @@@ or a line break: " + f);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Pad(int v, int width) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, v);
+  return buf;
+}
+
+}  // namespace
+
+std::filesystem::path SchedConfigPath() { return AppPath("Schedule\\SchedConfig.cfg"); }
+
+std::vector<std::string> SplitSchedFields(std::string_view line) {
+  std::vector<std::string> out;
+  const std::string_view sep(kSchedFieldSep);
+  size_t pos = 0;
+  for (;;) {
+    size_t at = line.find(sep, pos);
+    if (at == std::string_view::npos) {
+      out.emplace_back(line.substr(pos));
+      return out;
+    }
+    out.emplace_back(line.substr(pos, at - pos));
+    pos = at + sep.size();
+  }
+}
+
+std::string FormatTaskLine(const ScheduleTaskEntry& task) { return Join(TaskFields(task)); }
+std::string FormatServerLine(const ScheduledServerEntry& server) { return Join(ServerFields(server)); }
+
+bool ParseTaskLine(std::string_view line, ScheduleTaskEntry& task) {
+  auto f = SplitSchedFields(line);
+  if (f.size() < 14 || f[0] != kSchedTaskJob || !IsKind(f[2])) return false;
+  ScheduleTaskEntry t;
+  t.jobName = f[0];
+  t.account = f[1];
+  t.triggerKind = f[2][0] - '0';
+  t.startTime = f[3];
+  t.count = f[4];
+  t.dayList = f[5];
+  t.weekIndex = static_cast<int>(NumberOf(f[6]));
+  t.weekdayIndex = static_cast<int>(NumberOf(f[7]));
+  t.startDate = f[8];
+  t.endDate = f[9];
+  t.repeatFlag = static_cast<int>(NumberOf(f[10]));
+  t.repeatInterval = NumberOf(f[11]);
+  t.repeatDuration = NumberOf(f[12]);
+  t.stopAtEnd = f[13];
+  task = t;
+  return true;
+}
+
+ScheduledServerEntry ParseServerLine(std::string_view line) {
+  auto f = SplitSchedFields(line);
+  f.resize(8);
+  return {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
+}
+
+bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error) {
+  std::vector<std::string> lines;
+  if (!ReadAllLines(file, lines, error)) return false;
+  SchedConfigContents c;
+  for (const auto& line : lines) {
+    if (line.empty() || line == kSchedHeader) continue;
+    if (IsTaskRecord(line)) {
+      ScheduleTaskEntry t;
+      if (ParseTaskLine(line, t)) {
+        c.task = t;
+        c.hasTask = true;
+      }
+      continue;
+    }
+    c.servers.push_back(ParseServerLine(line));
+  }
+  out = std::move(c);
+  return true;
+}
+
+bool SchedFieldCarries(std::string_view value) {
+  return value.find(kSchedFieldSep) == std::string_view::npos && value.find('\r') == std::string_view::npos &&
+         value.find('\n') == std::string_view::npos;
+}
+
+bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
+                      const std::vector<ScheduledServerEntry>& servers, std::string* error) {
+  std::string text = std::string(kSchedHeader) + "\r\n";
+  if (task) {
+    auto f = TaskFields(*task);
+    if (!CheckFields(f, error)) return false;
+    text += Join(f) + "\r\n";
+  }
+  for (const auto& s : servers) {
+    auto f = ServerFields(s);
+    if (!CheckFields(f, error)) return false;
+    text += Join(f) + "\r\n";
+  }
+  return ReplaceFile(file, text, error);
+}
+
+bool WriteSchedTaskKeepingServers(const std::filesystem::path& file, const ScheduleTaskEntry& task,
+                                  std::string* error) {
+  auto f = TaskFields(task);
+  if (!CheckFields(f, error)) return false;
+  std::vector<std::string> lines;
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) && !ReadAllLines(file, lines, error)) return false;
+  std::string text = std::string(kSchedHeader) + "\r\n" + Join(f) + "\r\n";
+  for (const auto& line : lines) {
+    if (line.empty() || line == kSchedHeader || IsTaskRecord(line)) continue;
+    text += line + "\r\n";
+  }
+  return ReplaceFile(file, text, error);
+}
+
+std::string SchedDateText(const std::tm& t) {
+  return Pad(t.tm_mon + 1, 2) + strDateSep + Pad(t.tm_mday, 2) + strDateSep + Pad(t.tm_year + 1900, 4);
+}
+
+std::string SchedTimeText(const std::tm& t) { return Pad(t.tm_hour, 2) + strTimeSep + Pad(t.tm_min, 2); }
+
+std::string RunStampText(const std::tm& t) {
+  return Pad(t.tm_mon + 1, 2) + "_" + Pad(t.tm_mday, 2) + "_" + Pad(t.tm_year + 1900, 4) + "_" + Pad(t.tm_hour, 2) +
+         "_" + Pad(t.tm_min, 2) + "_" + Pad(t.tm_sec, 2);
+}
+
+}  // namespace velmo

@@ -1,0 +1,110 @@
+#pragma once
+// The schedule settings file "Schedule\SchedConfig.cfg": the header line,
+// the task line that records how the scheduled task was registered, and one
+// line per scheduled server. Fields are joined by "@@@"; the file is UTF-8
+// with CR LF line ends. The main program writes it, both programs read it.
+//
+// Readers take whole lines (a comma is an ordinary character of a field);
+// writers replace the file atomically (a temporary file of the same folder,
+// then a rename), so a reader sees either the old or the new file.
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmo {
+
+inline constexpr const char* kSchedHeader = "Scheduled Servers";
+inline constexpr const char* kSchedTaskJob = "VelmorcastTask.job";
+inline constexpr const char* kSchedFieldSep = "@@@";
+// The fixed separators of dates and times in the file, whatever the locale.
+inline constexpr const char* strDateSep = "/";
+inline constexpr const char* strTimeSep = ":";
+
+// The task line, 14 fields.
+struct ScheduleTaskEntry {
+  std::string jobName = kSchedTaskJob;  // 0
+  std::string account;                  // 1 "DOMAIN\user"
+  int triggerKind = 1;                  // 2 0-7
+  std::string startTime;                // 3 "hh:mm"
+  std::string count = "1";              // 4
+  std::string dayList;                  // 5 days or months joined by "|"
+  int weekIndex = 0;                    // 6 0-3
+  int weekdayIndex = 0;                 // 7 0-6, Monday first
+  std::string startDate;                // 8 "mm/dd/yyyy" or empty
+  std::string endDate;                  // 9 "mm/dd/yyyy" or empty
+  int repeatFlag = 0;                   // 10 0 or 1
+  long repeatInterval = 0;              // 11 minutes
+  long repeatDuration = 0;              // 12 minutes
+  std::string stopAtEnd;                // 13 "1", "0" or empty
+
+  bool operator==(const ScheduleTaskEntry&) const = default;
+};
+
+// A server line, 8 fields.
+struct ScheduledServerEntry {
+  std::string serverName;    // 0
+  std::string reportName;    // 1
+  std::string profileName;   // 2
+  std::string operation;     // 3 "Export", "Print", "Both"
+  std::string printerName;   // 4
+  std::string exportFormat;  // 5 "MDB", "CSV", "HTML"
+  std::string outputFolder;  // 6
+  std::string runStamp;      // 7 "MM_DD_YYYY_HH_MM_SS"
+
+  bool operator==(const ScheduledServerEntry&) const = default;
+};
+
+struct SchedConfigContents {
+  bool hasTask = false;  // a well-formed task line was read
+  ScheduleTaskEntry task;
+  std::vector<ScheduledServerEntry> servers;  // in file order
+};
+
+// AppPath("Schedule\SchedConfig.cfg").
+std::filesystem::path SchedConfigPath();
+
+// Splits a line at every "@@@".
+std::vector<std::string> SplitSchedFields(std::string_view line);
+
+// The lines as written (no line end).
+std::string FormatTaskLine(const ScheduleTaskEntry& task);
+std::string FormatServerLine(const ScheduledServerEntry& server);
+
+// Reads a task line: false when field 0 is not the job name, the line has
+// fewer than 14 fields or field 2 is not a kind 0-7. Number fields that hold
+// no number read as 0.
+bool ParseTaskLine(std::string_view line, ScheduleTaskEntry& task);
+// Reads a server line: missing fields are empty, fields past 8 are ignored.
+ScheduledServerEntry ParseServerLine(std::string_view line);
+
+// Reads the file. Lines may end in CR LF or LF; blank lines and the header
+// are skipped; a line whose field 0 is the job name is the task line (the
+// last well-formed one counts; a malformed one is ignored whole); every
+// other line is a server line. False (with the reason) when the file cannot
+// be opened.
+bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr);
+
+// True when the value can stand in a field: no "@@@", CR or LF.
+bool SchedFieldCarries(std::string_view value);
+
+// Writes header, task line (when given) and the server lines, replacing the
+// file atomically. The folder must exist. Refuses (writing nothing) a field
+// that cannot be carried. False with the reason on any failure; the old file
+// is then untouched.
+bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
+                      const std::vector<ScheduledServerEntry>& servers, std::string* error = nullptr);
+
+// Rewrites header and task line and keeps every server line of the current
+// file as it stands (a missing file has none). Same failures as above, plus
+// a file that exists but cannot be read.
+bool WriteSchedTaskKeepingServers(const std::filesystem::path& file, const ScheduleTaskEntry& task,
+                                  std::string* error = nullptr);
+
+// The fixed forms of the file, from a local broken-down time.
+std::string SchedDateText(const std::tm& local);   // "mm/dd/yyyy"
+std::string SchedTimeText(const std::tm& local);   // "hh:mm", 24-hour
+std::string RunStampText(const std::tm& local);    // "MM_DD_YYYY_HH_MM_SS"
+
+}  // namespace velmo
