@@ -8,20 +8,11 @@
 #include "Database.h"
 #include "modExch.h"
 #include "modGlobals.h"
+#include "ServerDataClear.h"
 
 namespace {
 
 std::string DatabasePathText() { return gstrDBPath.empty() ? velmo::AppFolderText() + "\\velmo.mdb" : gstrDBPath; }
-
-// Tables whose rows belong to no one server.
-bool IsKeptTable(const std::string& name) {
-  static const char* const kept[] = {
-      "MSysACEs",           "MSysObjects",       "MSysQueries",         "MSysRelationships",
-      "tblDefaultViewInfo", "VELMORCFavourites", "VELMORCCustomReports"};
-  for (const char* k : kept)
-    if (name == k) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -76,25 +67,13 @@ void ConvertOldDatabase(velmo::db::Connection& conn) {
 }
 
 void RefreshServer(const std::string& strServerName) {
-  try {
-    velmo::db::Catalog catalog;
-    catalog.SetActiveConnection(MaintenanceConnectionText(DatabasePathText()));
-    const std::vector<std::string> tables = catalog.TableNames();
-    catalog.ReleaseConnection();
-    for (const auto& table : tables) {
-      if (IsKeptTable(table) || !gConn) continue;
-      if (table.find(']') != std::string::npos) continue;  // cannot be named in a statement
-      try {
-        gConn->Execute("delete from [" + table + "] where ServerName=?", {velmo::db::Value(strServerName)});
-      } catch (const std::exception&) {
-        // A table without a ServerName column: passed over.
-      }
-    }
-  } catch (const velmo::ComError& e) {
-    LogFailure("RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :", e);
-  } catch (const std::exception& e) {
-    LogFailure("RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :", velmo::E_FAIL_,
-               e.what());
+  if (gConn) {
+    const auto cleared = velmo::exporting::ClearServerRows(*gConn, strServerName);
+    if (!cleared.ok)
+      LogFailure(cleared.failedStep == "Catalog"
+                     ? "RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :"
+                     : "RefreshServer DeleteExistingRecords : Delete Failure : " + cleared.failedStep,
+                 cleared.number, cleared.description);
   }
 
   SetCurrentExchWindow();

@@ -1,5 +1,7 @@
 #include "frmSplash.h"
 
+#include "ExportWriters.h"
+
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -9,7 +11,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-const char* const kCopyrightLine = "Copyright (C) 2003-2024 Velmorcast. All rights reserved.";
+const char* const kCopyrightLine = velmo::exporting::kCopyrightText;
 const char* const kContactLine = "Support: support@velmorcast.example";
 const char* const kWebLine = "Web: https://www.velmorcast.example";
 

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
   libsqlitecpp-dev libsqlite3-dev sqlite3
+  libxml2-dev
   libldap-dev slapd ldap-utils
   libgtest-dev googletest
   clang

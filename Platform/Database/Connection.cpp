@@ -216,6 +216,16 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
   } else {
     path = velmo::NativePath(Trim(connectionString));
   }
+  OpenPath(path, false);
+}
+
+void Connection::OpenExportFile(const std::filesystem::path& file) {
+  if (impl_->h) Throw(kDbAlreadyOpen, "Operation is not allowed when the object is open.");
+  OpenPath(file, true);
+}
+
+void Connection::OpenPath(std::filesystem::path path, bool exportFile) {
+  Impl& m = *impl_;
   std::error_code ec;
   if (!path.empty()) path = std::filesystem::absolute(path, ec);
   // The file is named from now on, also when this open fails: later uses
@@ -232,7 +242,7 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
   // The shared lock keeps compaction away while this connection lives; a
   // compaction in progress is waited for, briefly.
   auto lockFile = LockFileOf(path);
-  if (!m.lock.Lock(lockFile, velmo::FileLock::Mode::Shared, kLockWaitMs)) {
+  if (!exportFile && !m.lock.Lock(lockFile, velmo::FileLock::Mode::Shared, kLockWaitMs)) {
     int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
       Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; cannot create its lock file '" + lockFile.string() +
@@ -244,9 +254,15 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
     m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
     m.h = m.db->getHandle();
     m.cache->h = m.h;
-    detail::RegisterTextRules(m.h);
-    // The file keeps the journal mode it was created with.
-    detail::ExecSimple(m.h, "PRAGMA synchronous=NORMAL", path);
+    if (exportFile) {
+      // One self-contained file: whatever journal it had, the rollback
+      // journal from now on, removed at the end of every transaction.
+      detail::ExecSimple(m.h, "PRAGMA journal_mode=DELETE", path);
+    } else {
+      detail::RegisterTextRules(m.h);
+      // The file keeps the journal mode it was created with.
+      detail::ExecSimple(m.h, "PRAGMA synchronous=NORMAL", path);
+    }
     // Reads the header: a file that is no database fails here.
     detail::ExecSimple(m.h, "PRAGMA schema_version", path);
   } catch (...) {
@@ -308,6 +324,32 @@ long Connection::Execute(const std::string& sql, const std::vector<Value>& param
   while (st.Step()) {
   }
   return changes ? static_cast<long>(sqlite3_changes(m.h)) : 0;
+}
+
+long Connection::ExecuteEachRow(const std::string& sql, long rows,
+                                const std::function<void(long row, std::vector<std::string>& values)>& fill) {
+  Impl& m = *impl_;
+  m.RequireOpen();
+  m.FlushAll();
+  detail::Stmt st = m.Prepare(detail::TranslateJet(sql));
+  const int count = sqlite3_bind_parameter_count(st.get());
+  std::vector<std::string> values(static_cast<size_t>(count));
+  static const std::string kEmpty;
+  long done = 0;
+  for (long r = 0; r < rows; ++r) {
+    fill(r, values);
+    // The texts stay put until the row has run: bound without a copy.
+    for (int i = 0; i < count; ++i) {
+      const std::string& v = i < static_cast<int>(values.size()) ? values[static_cast<size_t>(i)] : kEmpty;
+      int rc = sqlite3_bind_text(st.get(), i + 1, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+      if (rc != SQLITE_OK) detail::ThrowSqlite(m.h, rc, m.path);
+    }
+    while (st.Step()) {
+    }
+    st.Reset();
+    ++done;
+  }
+  return done;
 }
 
 void Connection::BeginTrans() {

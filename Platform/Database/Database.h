@@ -21,6 +21,7 @@
 // Failures throw velmo::ComError with the provider's number and text.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -84,6 +85,14 @@ class Connection {
   // must exist (Catalog::Create makes new ones).
   void Open(const std::string& connectionString, const std::string& user = "",
             const std::string& password = "", long options = -1);
+  // Opens an export file: a self-contained database handed to other tools
+  // (the stock sqlite3 shell). No companion lock file is made or held, the
+  // file is switched to the rollback journal (nothing stays beside it once
+  // a transaction ends), and the program's own collation and LIKE rule are
+  // not registered, so nothing written through this connection can depend
+  // on them; text columns it creates carry the engine's built-in NOCASE.
+  // The file must exist (CreateDatabaseFile with Journal::Rollback).
+  void OpenExportFile(const std::filesystem::path& path);
   void Close();
   int State() const;
   std::string ConnectionString() const;
@@ -95,6 +104,13 @@ class Connection {
   long Execute(const std::string& sql);
   // The same with values bound to "?" placeholders, in order.
   long Execute(const std::string& sql, const std::vector<Value>& params);
+  // Runs one statement without rows once per row, prepared once: before
+  // each run fill(row, values) sets that row's values, bound as text to the
+  // placeholders in order (values keeps its size between rows). For bulk
+  // inserts; the caller wraps it in a transaction. The first failing row
+  // throws; the rows before it stay run.
+  long ExecuteEachRow(const std::string& sql, long rows,
+                      const std::function<void(long row, std::vector<std::string>& values)>& fill);
 
   void BeginTrans();
   void CommitTrans();
@@ -105,6 +121,7 @@ class Connection {
   Impl& impl() const { return *impl_; }
 
  private:
+  void OpenPath(std::filesystem::path path, bool exportFile);
   std::shared_ptr<Impl> impl_;
 };
 
@@ -235,6 +252,9 @@ class Recordset {
 // The one quoting helper for SQL text that is passed around as text:
 // 'value' with every quote doubled ("O'Neil" -> 'O''Neil').
 std::string SqlQuote(std::string_view value);
+// Its twin for table and column names: "name" with every double quote
+// doubled, so any name a user types names exactly that table.
+std::string QuoteIdent(std::string_view name);
 
 // Creates database files and lists their tables.
 class Catalog {

@@ -297,6 +297,17 @@ size_t ColumnListOffset(std::string_view createTable) {
   return std::string_view::npos;
 }
 
+int WidthOfDeclType(const char* decl) {
+  if (!decl) return 0;
+  const char* open = std::strchr(decl, '(');
+  if (!open) return 0;
+  return std::atoi(open + 1);
+}
+
+}  // namespace velmo::db::detail
+
+namespace velmo::db {
+
 std::string QuoteIdent(std::string_view name) {
   std::string out = "\"";
   for (char c : name) {
@@ -307,11 +318,4 @@ std::string QuoteIdent(std::string_view name) {
   return out;
 }
 
-int WidthOfDeclType(const char* decl) {
-  if (!decl) return 0;
-  const char* open = std::strchr(decl, '(');
-  if (!open) return 0;
-  return std::atoi(open + 1);
-}
-
-}  // namespace velmo::db::detail
+}  // namespace velmo::db

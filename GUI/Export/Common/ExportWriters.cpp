@@ -1,0 +1,313 @@
+// The grid writers: comma-separated file, HTML page, database table.
+#include "ExportWriters.h"
+
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+#include <atomic>
+#include <system_error>
+
+#include "ComError.h"
+#include "Database.h"
+#include "DateText.h"
+#include "FlexGrid.h"
+
+namespace velmo::exporting {
+
+namespace {
+
+constexpr size_t kFlushBytes = 1 << 20;
+
+// Writes lines to a temporary file beside the target and renames it over
+// the target on Commit; dropped unfinished, it leaves nothing behind.
+class AtomicTextFile {
+ public:
+  explicit AtomicTextFile(const std::filesystem::path& file) : file_(QString::fromStdString(file.string())) {
+    // Never written in place: a folder that cannot take the temporary
+    // file fails the export rather than risk a half-written target.
+    file_.setDirectWriteFallback(false);
+    if (!file_.open(QIODevice::WriteOnly)) failed_ = true;
+    buffer_.reserve(kFlushBytes + 4096);
+  }
+  void Line(std::string_view text) {
+    buffer_.append(text);
+    buffer_.append("\r\n");
+    if (buffer_.size() >= kFlushBytes) Flush();
+  }
+  // Appends without a line end (pieces of one line).
+  void Put(std::string_view text) { buffer_.append(text); }
+  bool Commit(std::string& reason) {
+    if (!failed_) Flush();
+    if (failed_ || !file_.commit()) {
+      reason = file_.errorString().toStdString();
+      if (reason.empty() || reason == "Unknown error") reason = "The file could not be written.";
+      file_.cancelWriting();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void Flush() {
+    if (failed_ || buffer_.empty()) {
+      buffer_.clear();
+      return;
+    }
+    if (file_.write(buffer_.data(), static_cast<qint64>(buffer_.size())) != static_cast<qint64>(buffer_.size()))
+      failed_ = true;
+    buffer_.clear();
+  }
+  QSaveFile file_;
+  std::string buffer_;
+  bool failed_ = false;
+};
+
+std::string Cell(const FlexGrid& grid, int row, int col) { return TrimBlanks(grid.TextMatrix(row, col)); }
+
+std::string DateOr(const std::string& date) { return date.empty() ? velmo::NowText() : date; }
+
+bool NeedsQuotes(std::string_view text) {
+  return text.find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string TrimBlanks(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string CsvField(std::string_view text) {
+  if (!NeedsQuotes(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 8);
+  out += '"';
+  for (char c : text) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  out += '"';
+  return out;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool WriteGridCsv(const FlexGrid& grid, const std::string& title, const std::filesystem::path& file,
+                  std::string& reason, const std::string& date) {
+  AtomicTextFile out(file);
+  out.Line(CsvField(kHeadingText));
+  out.Line(CsvField(kCopyrightText));
+  out.Line(std::string(49, '_'));
+  out.Line(CsvField(title));
+  out.Line(CsvField("Date : " + DateOr(date)));
+  out.Line(std::string(50, '_'));
+  const int rows = grid.Rows(), cols = grid.Cols();
+  std::string line;
+  for (int r = 0; r < rows; ++r) {
+    line.clear();
+    for (int c = 1; c < cols; ++c) {
+      if (c > 1) line += ',';
+      line += CsvField(Cell(grid, r, c));
+    }
+    out.Line(line);
+  }
+  return out.Commit(reason);
+}
+
+int GetRowSpan(const FlexGrid& grid, int row, const std::string& value) {
+  const int rows = grid.Rows();
+  if (grid.Cols() < 2) return 0;
+  int n = 0;
+  for (int r = row; r >= 0 && r < rows; ++r) {
+    if (Cell(grid, r, 1) != value) break;
+    ++n;
+  }
+  return n;
+}
+
+bool WriteGridHtml(const FlexGrid& grid, const std::string& title, const std::filesystem::path& file,
+                   std::string& reason, const std::string& date) {
+  AtomicTextFile out(file);
+  out.Line("<HTML>");
+  out.Line("<META charset=\"utf-8\">");
+  out.Line("<TABLE border=0 WIDTH=100%>");
+  out.Line("<TR>");
+  out.Line(std::string("<TD ALIGN=LEFT>") + HtmlEscape(kHeadingText) + "</TD>");
+  out.Line("<TD ALIGN=RIGHT>Date: " + HtmlEscape(DateOr(date)) + "</TD>");
+  out.Line("</TR>");
+  out.Line("</TABLE>");
+  out.Line("<HR NOSHADE SIZE=1>");
+  out.Line("<TABLE border=0 WIDTH=100%>");
+  out.Line("<TR><TD> " + HtmlEscape(title) + "</TD></TR>");
+  out.Line("</TABLE>");
+  out.Line("<BR>");
+  out.Line("<TABLE BORDER=1 WIDTH=100%>");
+  out.Line("<TR BGCOLOR=LIGHTGREY>");
+  const int rows = grid.Rows(), cols = grid.Cols();
+  if (rows > 0)
+    for (int c = 1; c < cols; ++c) out.Line("<TD NOWRAP><B> " + HtmlEscape(Cell(grid, 0, c)) + "</B></TD>");
+  out.Line("</TR>");
+  // The run of equal column-1 texts the current row belongs to.
+  int runFirst = 0, runLength = 0;
+  for (int r = 1; r < rows; ++r) {
+    out.Line("<TR>");
+    if (cols > 1 && r >= runFirst + runLength) {
+      const std::string first = Cell(grid, r, 1);
+      runFirst = r;
+      runLength = GetRowSpan(grid, r, first);
+      out.Line("<TD NOWRAP ROWSPAN=" + std::to_string(runLength) + ">" + HtmlEscape(first) + "</TD>");
+    }
+    for (int c = 2; c < cols; ++c) out.Line("<TD NOWRAP> " + HtmlEscape(Cell(grid, r, c)) + "</TD>");
+    out.Line("</TR>");
+  }
+  out.Line("</TABLE>");
+  return out.Commit(reason);
+}
+
+std::string ExportColumnName(std::string_view caption, ColumnRule rule) {
+  std::string out;
+  const std::string trimmed = TrimBlanks(caption);
+  for (char c : trimmed) {
+    if (c == ' ' || c == '(' || c == ')') continue;
+    if (rule == ColumnRule::ExportPlus && (c == '/' || c == '-')) continue;
+    out += c;
+  }
+  return out;
+}
+
+std::string ExportPlusTableName(std::string_view label) {
+  std::string out;
+  for (char c : label)
+    if (c != ' ' && c != '/' && c != '-') out += c;
+  return out;
+}
+
+namespace {
+
+bool HasTable(velmo::db::Connection& conn, const std::string& table) {
+  velmo::db::Recordset rs;
+  rs.Open("select count(*) from sqlite_master where type in ('table','view') and name = ? collate nocase", conn,
+          {velmo::db::Value(table)});
+  const bool found = !rs.Eof() && rs[0L].Val().Long() > 0;
+  rs.Close();
+  return found;
+}
+
+// A name for the new file beside the target, unique to this process.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& file) {
+  static std::atomic<unsigned> counter{0};
+  std::filesystem::path tmp = file;
+  tmp.replace_filename("." + file.filename().string() + ".new-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(++counter));
+  return tmp;
+}
+
+void RemoveDatabaseFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  std::filesystem::path journal = path;
+  journal += "-journal";
+  std::filesystem::remove(journal, ec);
+}
+
+}  // namespace
+
+bool DatabaseHasTable(const std::filesystem::path& file, const std::string& table) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
+  try {
+    velmo::db::Connection conn;
+    conn.OpenExportFile(file);
+    return HasTable(conn, table);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& file, const std::string& table,
+                          ColumnRule rule, bool replaceExisting, std::string& reason) {
+  const int rows = grid.Rows(), cols = grid.Cols();
+  if (table.empty()) {
+    reason = "The table name is empty.";
+    return TableWrite::Failed;
+  }
+  if (cols < 2 || rows < 1) {
+    reason = "The report has no columns.";
+    return TableWrite::Failed;
+  }
+  std::string columns, marks;
+  for (int c = 1; c < cols; ++c) {
+    if (c > 1) {
+      columns += ',';
+      marks += ',';
+    }
+    columns += velmo::db::QuoteIdent(ExportColumnName(grid.TextMatrix(0, c), rule)) + " text(255)";
+    marks += '?';
+  }
+  const std::string quoted = velmo::db::QuoteIdent(table);
+
+  std::error_code ec;
+  const bool isNew = !std::filesystem::exists(std::filesystem::symlink_status(file, ec));
+  ec.clear();
+  const std::filesystem::path target = isNew ? TemporaryBeside(file) : file;
+  velmo::db::Connection conn;
+  try {
+    if (isNew) velmo::db::CreateDatabaseFile(target, velmo::db::Journal::Rollback);
+    conn.OpenExportFile(target);
+    if (!isNew && HasTable(conn, table) && !replaceExisting) {
+      reason = "Table '" + table + "' already exists.";
+      return TableWrite::TableExists;
+    }
+    conn.BeginTrans();
+    if (!isNew && replaceExisting && HasTable(conn, table)) conn.Execute("drop table " + quoted);
+    conn.Execute("create table " + quoted + " (" + columns + ")");
+    std::string cell;
+    conn.ExecuteEachRow("insert into " + quoted + " values(" + marks + ")", rows - 1,
+                        [&](long i, std::vector<std::string>& values) {
+                          const int r = static_cast<int>(i) + 1;
+                          for (int c = 1; c < cols; ++c) values[static_cast<size_t>(c - 1)] = Cell(grid, r, c);
+                        });
+    conn.CommitTrans();
+    conn.Close();
+    if (isNew) {
+      std::filesystem::rename(target, file, ec);
+      if (ec) {
+        reason = ec.message();
+        RemoveDatabaseFile(target);
+        return TableWrite::Failed;
+      }
+    }
+    return TableWrite::Written;
+  } catch (const velmo::ComError& e) {
+    reason = e.Description();
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  try {
+    if (conn.InTransaction()) conn.RollbackTrans();
+    if (conn.State() == velmo::db::adStateOpen) conn.Close();
+  } catch (const std::exception&) {
+  }
+  if (isNew) RemoveDatabaseFile(target);
+  return TableWrite::Failed;
+}
+
+}  // namespace velmo::exporting
