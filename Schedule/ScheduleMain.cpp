@@ -83,13 +83,13 @@ void InstallUnattendedUi() {
 
 void UseTaskCredentials() {
   std::string account, password, why;
+  ads::SetCurrentLogon("", "");  // anonymous unless the file names an account
   switch (scheduler::ReadTaskCredentials(kTaskName, account, password, &why)) {
     case scheduler::CredentialsRead::Ok: {
       std::string dn;
       if (ads::AccountBindName(account, dn)) {
         ads::SetCurrentLogon(dn, password);
       } else {
-        ads::SetCurrentLogon("", "");
         LogEntry("     Schedule_Main... : Run-As Account Has No Bind Name : " + account);
       }
       break;
