@@ -9,6 +9,7 @@ packages=(
   libxml2-dev
   libldap-dev slapd ldap-utils
   libgtest-dev googletest
+  cron
   clang
   poppler-utils
 )

@@ -41,7 +41,8 @@ std::string Arg(const std::string& a) {
 // The program's own name: the last part of a path written with "\" or "/",
 // without a ".exe" ending.
 std::string ProgramName(const std::string& path) {
-  std::string name = path.substr(path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1);
+  const size_t slash = path.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.size() > 4) {
     std::string tail = name.substr(name.size() - 4);
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });

@@ -144,7 +144,7 @@ std::optional<DayNumber> ParseTaskDate(const std::string& text) {
 
 std::optional<int> ParseTaskTime(const std::string& text) {
   auto p = SplitOn(text, ':');
-  if (p.size() != 2 || p[0].size() > 2 || p[1].size() != 2) return std::nullopt;
+  if (p.size() != 2 || p[0].size() > 2 || p[1].size() > 2) return std::nullopt;
   auto h = Number(p[0]), m = Number(p[1]);
   if (!h || !m || *h > 23 || *m > 59) return std::nullopt;
   return static_cast<int>(*h * 60 + *m);

@@ -36,7 +36,8 @@ int WeekdayOf(DayNumber n);  // 0 Monday .. 6 Sunday
 
 // "mm/dd/yyyy" (one-digit parts accepted); nullopt when it is no date.
 std::optional<DayNumber> ParseTaskDate(const std::string& text);
-// "h:mm" or "hh:mm", hours 0-23; minute of the day, nullopt when no time.
+// "h:mm" or "hh:mm" (one-digit minutes as typed accepted), hours 0-23;
+// minute of the day, nullopt when no time.
 std::optional<int> ParseTaskTime(const std::string& text);
 // "MONDAY|FRIDAY", "|TUESDAY" (bit 0 Monday); nullopt on an unknown name.
 std::optional<unsigned> ParseDayList(const std::string& text);

@@ -160,6 +160,8 @@ TEST(JobScheduler, EachKindMapsToCronTimesAndDayRules) {
   const std::vector<Case> cases = {
       {"once", {0, "CORP\\ops", "", [](Job& j) { j.StartTime("9:05"); j.StartDate("12/31/2026"); }},
        {"5 9 * * * |--kind 0 --at 09:05 --start 2026-12-31 -- ./VLMRSchedule"}},
+      {"minutes typed as one digit", {0, "CORP\\ops", "", [](Job& j) { j.StartTime("00:5"); j.StartDate("1/2/2026"); }},
+       {"5 0 * * * |--kind 0 --at 00:05 --start 2026-01-02 -- ./VLMRSchedule"}},
       {"daily every 3 days until an end",
        {1, "CORP\\ops", "", [](Job& j) { j.SetDaysInterval(3); j.StartTime("00:30"); j.StartDate("01/30/2026"); j.EndDate("03/01/2026"); }},
        {"30 0 * * * |--kind 1 --at 00:30 --start 2026-01-30 --end 2026-03-01 --every 3 -- ./VLMRSchedule"}},
@@ -238,6 +240,7 @@ TEST(JobScheduler, RegistrationReplacesInPlaceAndRefusalsChangeNothing) {
   using J = sch::IJob;
   const std::vector<std::function<void(J&)>> bad = {
       [](J& j) { j.StartTime("24:00"); },        [](J& j) { j.StartTime("9"); },
+      [](J& j) { j.StartTime("9:"); },           [](J& j) { j.StartTime("9:123"); },
       [](J& j) { j.StartDate("02/30/2026"); },   [](J& j) { j.EndDate("2026-01-01"); },
       [](J& j) { j.SetDaysInterval(0); },        [](J& j) { j.SetWeekInfo(1, ""); },
       [](J& j) { j.SetWeekInfo(0, "MONDAY"); },  [](J& j) { j.SetWeekInfo(1, "MONDAY|FUNDAY"); },
