@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "AppFolder.h"
@@ -69,10 +70,36 @@ std::string ErrorText(int32_t number, const std::string& description) {
   return NumberText(number) + ":" + description;
 }
 
+namespace {
+// Qt's messages from before the run header (the application object is made
+// first) wait for it, so that every entry follows the header of its run.
+std::mutex gQtMu;
+bool gHeaderWritten = false;
+std::vector<std::string> gEarlyQtMessages;
+
+void HeaderWritten() {
+  std::vector<std::string> early;
+  {
+    std::lock_guard lock(gQtMu);
+    gHeaderWritten = true;
+    early.swap(gEarlyQtMessages);
+  }
+  for (const auto& m : early) WriteScheduleLog(m);
+}
+}  // namespace
+
 void InstallQtMessageHandler() {
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtDebugMsg || type == QtInfoMsg) return;
-    LogEntry("     VLMRSchedule : Qt : " + Blanked(text.toStdString()));
+    const std::string entry = NowText() + "     VLMRSchedule : Qt : " + Blanked(text.toStdString());
+    {
+      std::lock_guard lock(gQtMu);
+      if (!gHeaderWritten) {
+        gEarlyQtMessages.push_back(entry);
+        return;
+      }
+    }
+    WriteScheduleLog(entry);
   });
 }
 
@@ -120,6 +147,7 @@ void SetCaption(const std::string& text) {
 int Schedule_Main() {
   // 1, 2: header, then one run at a time.
   WriteScheduleLog(ScheduleLogHeader());
+  HeaderWritten();
   FileLock instance;
   std::error_code lockError;
   if (instance.Try(AppPath("Schedule\\VLMRSchedule.lock"), FileLock::Mode::Exclusive, lockError) ==

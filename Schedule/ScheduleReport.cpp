@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "AppFolder.h"
@@ -52,7 +53,8 @@ std::string PageWord(const std::string& tabName) {
 
 std::vector<ReportSection> SectionsOf(const std::string& tabName, const std::string& columnSet,
                                       const std::string& reportName, const std::string& server,
-                                      const std::string& organisation, const std::string& site) {
+                                      const std::string& organisation, const std::string& site,
+                                      bool tableHasHomeServer) {
   using exporting::TableStartsWith;
   std::vector<ReportSection> out;
   const std::string list = exporting::CategoryColumnList(columnSet, reportName);
@@ -102,7 +104,8 @@ std::vector<ReportSection> SectionsOf(const std::string& tabName, const std::str
   } else {
     for (size_t i = 8; i < gstrContainerPaths.size() && i < gstrContainerNames.size(); ++i)
       out.push_back({base + PathTerm(gstrContainerPaths[i]), gstrContainerNames[i] + " " + tabName});
-    out.push_back({base + " and [Home Server]=" + db::SqlQuote(server), "Server Recipients " + tabName});
+    if (tableHasHomeServer)
+      out.push_back({base + " and [Home Server]=" + db::SqlQuote(server), "Server Recipients " + tabName});
   }
   return out;
 }
@@ -138,11 +141,30 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
     LogEntry("     DisplayInfo : Recordset Object Open Failure : " + ErrorText(e.Number(), e.Description()));
     return;
   }
-  for (const auto& [tabName, columnSet] : rows)
-    for (const ReportSection& section : SectionsOf(tabName, columnSet, reportName, server, organisation, site))
+  std::map<std::string, bool> homeServer;  // by table
+  for (const auto& [tabName, columnSet] : rows) {
+    const std::string table = exporting::CategoryTableName(tabName);
+    if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
+    for (const ReportSection& section :
+         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table]))
       ProcessReportOutput(server, organisation, site, reportName, operation, printer, format, folder, runStamp,
                           section.statement, section.label);
+  }
   EndServerOutput(server, operation, format, folder, runStamp);
+}
+
+bool TableHasColumn(const std::string& table, const std::string& column) {
+  if (!gConn || table.empty()) return false;
+  try {
+    db::Recordset rs;
+    rs.Open("select * from " + db::QuoteIdent(table) + " where 1=0", *gConn, db::adOpenForwardOnly,
+            db::adLockReadOnly);
+    auto& fields = rs.GetFields();
+    for (long i = 0; i < fields.Count(); ++i)
+      if (exporting::TrimBlanks(fields[i].Name()) == column) return true;
+  } catch (const ComError&) {
+  }
+  return false;
 }
 
 std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,

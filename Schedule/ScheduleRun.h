@@ -102,10 +102,16 @@ struct ReportSection {
   std::string label;
 };
 // The sections of one report row (TabName and column set) for a server,
-// from the current container list.
+// from the current container list. The home-server section of a recipient
+// page is made only when its table has that column (lists, public folders
+// and custom recipients have no home server: the statement could only
+// fail).
 std::vector<ReportSection> SectionsOf(const std::string& tabName, const std::string& columnSet,
                                       const std::string& reportName, const std::string& server,
-                                      const std::string& organisation, const std::string& site);
+                                      const std::string& organisation, const std::string& site,
+                                      bool tableHasHomeServer = true);
+// True when the table of the run's database has the column.
+bool TableHasColumn(const std::string& table, const std::string& column);
 // The word a container or server-object section's label ends with.
 std::string PageWord(const std::string& tabName);
 
