@@ -234,6 +234,50 @@ TEST_F(ScheduleRun, RunAsAccountFromCredentialsFile) {
   }
 }
 
+TEST_F(ScheduleRun, ServerRefusingAnonymousBinds) {
+  PrivateSlapd slapd("--no-anonymous");
+  UseSampleDirectory sample(slapd.hostsFile());
+  UseRecordingCollector collector;
+  for (bool withFile : {false, true}) {
+    fs::remove_all(home / "Schedule");
+    WriteSettings(home.dir(), {ServerLine("EX1", "None", "", "Export", "", "CSV", "/x")});
+    if (withFile) WriteCredentials("CORP\\Administrator", "secret");
+    RecordingCollector::calls.clear();
+    ads::ResetSessions();
+    sr::Schedule_Main();
+    const auto messages = LogMessages(home.dir());
+    if (!withFile) {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0],
+                "     ConnectToExchangeServer : Binding to server 'EX1' to get Organization/Site Name Failure : "
+                "-2147016663:Inappropriate authentication.");
+      EXPECT_TRUE(RecordingCollector::calls.empty());
+    } else {
+      EXPECT_FALSE(AnyStartsWith(messages, "     ConnectToExchangeServer")) << messages[0];
+      EXPECT_NE(std::find(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
+                          "Mailbox0(EX1,,,o=Velmor/ou=Lakeside/cn=Recipients/cn=Restricted)"),
+                RecordingCollector::calls.end());
+    }
+  }
+}
+
+TEST(ScheduleBindName, AccountForms) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"CORP\\Administrator", "dc=CORP,cn=Administrator"},
+      {"CORP\\jsmith\\extra", "dc=CORP,cn=jsmith"},
+      {"\\", ""},
+      {"CORP\\", ""},
+      {"\\name", ""},
+      {" \\name", ""},
+      {"Administrator", ""},
+  };
+  for (const auto& [account, expected] : cases) {
+    std::string dn = "untouched";
+    EXPECT_EQ(ads::AccountBindName(account, dn), !expected.empty()) << account;
+    EXPECT_EQ(dn, expected.empty() ? "untouched" : expected) << account;
+  }
+}
+
 // ------------------------------------------------------------ collection
 
 TEST_F(ScheduleRun, CollectorCallsInOrderWithTheirTexts) {
