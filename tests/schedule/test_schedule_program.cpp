@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "ComFactory.h"
+#include "IExch55Info.h"
 #include "IJobScheduler.h"
 #include "ScheduleKit.h"
 
@@ -142,6 +144,79 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
   const std::string csv = TestHome::Slurp(out / ("EX1_Server Recipients MailboxesGeneral_" + stamp + ".csv"));
   EXPECT_NE(csv.find("Server Recipients MailboxesGeneral - 'EX1'"), std::string::npos);
   EXPECT_NE(csv.find("Sean O'Neil"), std::string::npos);
+}
+
+// The rows of every data table for one server, by table.
+std::map<std::string, size_t> ServerRows(const fs::path& dir, const std::string& server) {
+  std::map<std::string, size_t> out;
+  for (const auto& t : AppTables())
+    if (!t.columns.empty() && t.columns[0].name == "ServerName" && t.name.rfind("VELMORC", 0) != 0)
+      out[t.name] = InventoryRows(dir, t.name, "ServerName='" + server + "'").size();
+  return out;
+}
+
+void CollectEX2() {
+  auto c = com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+  c->GetServerInfo("EX2", "", "");
+  for (int16_t t = 0; t < 8; ++t) c->GetMailboxInfo(t, "EX2", "", "", "o=Velmor/ou=Lakeside/cn=Recipients");
+  c->GetProtocolInfo("EX2", "", "");
+  c->GetServerProtocolsInfo("EX2", "", "");
+}
+
+TEST(ScheduleProgram, BesideTheMainProgram) {
+  ASSERT_TRUE(UseSampleDirectory::Available());
+  TestHome home(false);
+  Install(home.dir());
+  UseSampleDirectory sample(home / "ldaphosts.conf");
+  const fs::path out = home / "out";
+  fs::create_directories(out);
+  WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "CSV", out.string())});
+
+  // The main program's side: its connection open throughout, EX2
+  // collected, EX1's tables read in a loop, favourites written.
+  db::Connection mainConn;
+  mainConn.Open((home / "velmo.mdb").string());
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::string program = (home / "VLMRSchedule").string();
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    char* envp[] = {nullptr};
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  CollectEX2();
+  int status = 0, reads = 0, favourites = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    db::Recordset rs;
+    rs.Open("select count(*) from MailboxGeneral where ServerName='EX1'", mainConn, db::adOpenKeyset,
+            db::adLockReadOnly);
+    rs.Close();
+    mainConn.Execute("insert into VELMORCFavourites values(?,'No','Yes')", {db::Value("S" + std::to_string(favourites++))});
+    ++reads;
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(InventoryRows(home.dir(), "VELMORCFavourites").size(), static_cast<size_t>(favourites));
+  const auto ex1 = ServerRows(home.dir(), "EX1"), ex2 = ServerRows(home.dir(), "EX2");
+  const std::string log = TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log") +
+                          TestHome::Slurp(home / "VelmorcastErrorLog.log");
+  EXPECT_EQ(log.find("database is locked"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Open Failure"), std::string::npos) << log;
+  EXPECT_FALSE(fs::is_empty(out));
+
+  // Solo runs give the same rows.
+  mainConn.Execute("delete from MailboxGeneral where ServerName='EX2'");
+  for (const auto& [table, n] : ex2)
+    if (n) mainConn.Execute("delete from " + table + " where ServerName='EX2'");
+  CollectEX2();
+  mainConn.Close();
+  std::string o, e;
+  EXPECT_EQ(RunChild({(home / "VLMRSchedule").string()}, o, e), 0);
+  EXPECT_EQ(ServerRows(home.dir(), "EX1"), ex1);
+  EXPECT_EQ(ServerRows(home.dir(), "EX2"), ex2);
+  EXPECT_GT(ex1.at("MailboxGeneral"), 0u);
+  EXPECT_GT(ex2.at("MailboxGeneral"), 0u);
 }
 
 }  // namespace
