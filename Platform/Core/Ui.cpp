@@ -36,6 +36,20 @@ std::shared_ptr<UiSeam> SetUi(std::shared_ptr<UiSeam> ui) {
 
 bool UiSeam::PrinterSetup(PrinterSettings&, long) { return false; }
 
+std::string UiSeam::SaveFileName(SaveFileRequest&, long) { return {}; }
+
+std::string ScriptedUi::SaveFileName(SaveFileRequest& request, long) {
+  std::lock_guard g(m_);
+  std::string filters;
+  for (auto& f : request.filters) filters += (filters.empty() ? "" : "|") + f;
+  shown_.push_back({"SaveFile", request.folder, filters, request.filterIndex});
+  if (saveAnswers_.empty()) return {};
+  auto [index, path] = saveAnswers_.front();
+  saveAnswers_.pop_front();
+  if (!path.empty()) request.filterIndex = index;
+  return path;
+}
+
 bool ScriptedUi::PrinterSetup(PrinterSettings& settings, long) {
   std::lock_guard g(m_);
   shown_.push_back({"PrinterSetup", settings.device, "", 0});

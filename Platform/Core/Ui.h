@@ -49,6 +49,19 @@ struct PrinterSettings {
   bool operator==(const PrinterSettings&) const = default;
 };
 
+// A save-file dialog: what it opens on and, after OK, what was chosen.
+// filters are shown in order ("SQLite database (*.mdb)"); filterIndex is
+// the 1-based filter shown first and, on return, the one chosen. With
+// confirmOverwrite the dialog itself asks before an existing file is
+// chosen.
+struct SaveFileRequest {
+  std::string title;
+  std::string folder;
+  std::vector<std::string> filters;
+  int filterIndex = 1;
+  bool confirmOverwrite = true;
+};
+
 class UiSeam {
  public:
   virtual ~UiSeam() = default;
@@ -67,6 +80,9 @@ class UiSeam {
   // The printer set-up dialog, pre-set from settings; true on OK with the
   // user's choice written back. The base answers Cancel.
   virtual bool PrinterSetup(PrinterSettings& settings, long ownerWindowId);
+  // The save-file dialog; the chosen path ("" on Cancel) with
+  // request.filterIndex set to the filter chosen. The base answers Cancel.
+  virtual std::string SaveFileName(SaveFileRequest& request, long ownerWindowId);
 };
 
 // The installed seam (an UnattendedUi until a program installs another).
@@ -106,6 +122,8 @@ class ScriptedUi : public UiSeam {
   void QueueProfile(std::string profile, bool ok = true) { std::lock_guard g(m_); profileAnswers_.push_back({ok, std::move(profile)}); }
   // The set-up dialog's answer: OK with these settings, or Cancel.
   void QueuePrinterSetup(PrinterSettings chosen, bool ok = true) { std::lock_guard g(m_); setupAnswers_.push_back({ok, std::move(chosen)}); }
+  // The save dialog's answer: a path and the filter chosen ("" = Cancel).
+  void QueueSaveFile(std::string path, int filterIndex) { std::lock_guard g(m_); saveAnswers_.push_back({filterIndex, std::move(path)}); }
   std::vector<Shown> shown() const { std::lock_guard g(m_); return shown_; }
   void clear() { std::lock_guard g(m_); shown_.clear(); }
 
@@ -118,9 +136,14 @@ class ScriptedUi : public UiSeam {
   // The next queued answer; Cancel when none is queued. Recorded as shown
   // with the kind "PrinterSetup" and the device it opened on as prompt.
   bool PrinterSetup(PrinterSettings& settings, long ownerWindowId) override;
+  // The next queued answer; Cancel when none is queued. Recorded as shown
+  // with the kind "SaveFile", the folder as prompt, the filters joined by
+  // "|" as title and the filter index offered as buttons.
+  std::string SaveFileName(SaveFileRequest& request, long ownerWindowId) override;
 
  private:
   mutable std::mutex m_;
+  std::deque<std::pair<int, std::string>> saveAnswers_;
   std::deque<std::pair<bool, PrinterSettings>> setupAnswers_;
   std::deque<int> msgAnswers_;
   std::deque<std::pair<bool, std::string>> inputAnswers_;

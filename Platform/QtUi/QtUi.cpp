@@ -112,6 +112,25 @@ std::string QtUi::BrowseForFolder(long ownerWindowId) {
   return dir.toStdString();
 }
 
+std::string QtUi::SaveFileName(ui::SaveFileRequest& request, long ownerWindowId) {
+  if (!HaveWidgets()) return {};
+  QWidget* owner = OwnerFromId(ownerWindowId);
+  QFileDialog dlg(owner ? owner : ActiveOwner(), QString::fromStdString(request.title),
+                  QString::fromStdString(request.folder));
+  dlg.setObjectName("dlgSaveFile");
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setFileMode(QFileDialog::AnyFile);
+  dlg.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+  QStringList filters;
+  for (const auto& f : request.filters) filters << QString::fromStdString(f);
+  dlg.setNameFilters(filters);
+  if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+    dlg.selectNameFilter(filters[request.filterIndex - 1]);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  request.filterIndex = static_cast<int>(filters.indexOf(dlg.selectedNameFilter())) + 1;
+  return dlg.selectedFiles().front().toStdString();
+}
+
 bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId, std::string& chosen) {
   if (!HaveWidgets() || profiles.empty()) return false;
   QWidget* owner = OwnerFromId(ownerWindowId);

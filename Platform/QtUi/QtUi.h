@@ -35,6 +35,9 @@ class QtUi : public ui::UiSeam {
   // printer; its Properties carry paper and orientation. Its "Print to
   // File (PDF)" entry is the PDF device with the file the user names.
   bool PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) override;
+  // The file dialog in save form ("dlgSaveFile"), opened in the folder
+  // with the filters; asks before replacing a file when the request says so.
+  std::string SaveFileName(ui::SaveFileRequest& request, long ownerWindowId) override;
 
   // The live widget registered under the id, or nullptr.
   static QWidget* OwnerFromId(long ownerWindowId);

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "Database.h"
 #include "ExportKit.h"
@@ -398,6 +399,25 @@ TEST_F(ExportWriters, FailedWritesLeaveNoFileOrTheOlderOneIntact) {
   EXPECT_FALSE(fs::exists(dir_ / "older.html"));
   auto names = FolderNames(dir_);
   EXPECT_EQ(names, (std::vector<std::string>{"notes.mdb", "old.mdb", "older.csv", "plain"}));
+}
+
+TEST_F(ExportWriters, LongWritesLetTheProgramRunItsEventsBetweenRows) {
+  std::vector<std::vector<std::string>> rows{{"Name", "Value"}};
+  for (int i = 0; i < 10 * kRowsPerPump; ++i) rows.push_back({"n" + std::to_string(i), "v"});
+  FillGrid(grid_, rows);
+  int calls = 0;
+  SetRowPump([&] { ++calls; });
+  std::string reason;
+  EXPECT_TRUE(WriteGridCsv(grid_, "t", dir_ / "p.csv", reason));
+  const int csvCalls = std::exchange(calls, 0);
+  EXPECT_TRUE(WriteGridHtml(grid_, "t", dir_ / "p.html", reason));
+  const int htmlCalls = std::exchange(calls, 0);
+  EXPECT_EQ(WriteGridTable(grid_, dir_ / "p.mdb", "T", ColumnRule::Interactive, false, reason), TableWrite::Written);
+  const int tableCalls = std::exchange(calls, 0);
+  SetRowPump({});
+  EXPECT_EQ(csvCalls, 10);
+  EXPECT_EQ(htmlCalls, 10);
+  EXPECT_EQ(tableCalls, 10);
 }
 
 }  // namespace

@@ -35,6 +35,10 @@ class FlagUi : public velmo::ui::ScriptedUi {
     flags.push_back(prompt.substr(0, 12) + (gbCustomReport ? " set" : " clear"));
     return ScriptedUi::MsgBox(prompt, buttons, title);
   }
+  std::string SaveFileName(velmo::ui::SaveFileRequest& request, long owner) override {
+    flags.push_back(std::string("Save dialog") + (gbCustomReport ? " set" : " clear"));
+    return ScriptedUi::SaveFileName(request, owner);
+  }
   std::vector<std::string> flags;
 };
 
@@ -212,12 +216,13 @@ TEST_F(ReportWindowTest, EveryNodeKindRunsItsReportAndTheButtonsServeTheWindow) 
     UninstallRecordingPrinter();
     ASSERT_EQ(flagUi->flags.size(), 3u);
     for (const auto& f : flagUi->flags) EXPECT_TRUE(f.ends_with(" set")) << f;
-    EXPECT_EQ(flagUi->shown()[0].prompt, "Export is not available in this build.");
+    EXPECT_EQ(flagUi->shown()[0].kind, "SaveFile");
     EXPECT_EQ(RecordingPrinter::grid, w.grd1());
     bool exported = false;
+    const auto exportSeam = Mdifrm::Seams().exportReport;
     Mdifrm::Seams().exportReport = [&] { exported = gbCustomReport && gfrmCustomReport == &w; };
     w.cmdExport->click();
-    Mdifrm::Seams().exportReport = nullptr;
+    Mdifrm::Seams().exportReport = exportSeam;
     EXPECT_TRUE(exported);
 
     // Escape on the tab strip does nothing; on the tree it closes.

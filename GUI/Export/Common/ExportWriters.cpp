@@ -20,6 +20,15 @@ namespace {
 
 constexpr size_t kFlushBytes = 1 << 20;
 
+RowPump& Pump() {
+  static RowPump pump;
+  return pump;
+}
+
+void PumpAt(int row) {
+  if (row % kRowsPerPump == 0 && Pump()) Pump()();
+}
+
 // Writes lines to a temporary file beside the target and renames it over
 // the target on Commit; dropped unfinished, it leaves nothing behind.
 class AtomicTextFile {
@@ -74,6 +83,8 @@ bool NeedsQuotes(std::string_view text) {
 
 }  // namespace
 
+void SetRowPump(RowPump pump) { Pump() = std::move(pump); }
+
 std::string TrimBlanks(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && text[b] == ' ') ++b;
@@ -122,6 +133,7 @@ bool WriteGridCsv(const FlexGrid& grid, const std::string& title, const std::fil
   const int rows = grid.Rows(), cols = grid.Cols();
   std::string line;
   for (int r = 0; r < rows; ++r) {
+    PumpAt(r + 1);
     line.clear();
     for (int c = 1; c < cols; ++c) {
       if (c > 1) line += ',';
@@ -168,6 +180,7 @@ bool WriteGridHtml(const FlexGrid& grid, const std::string& title, const std::fi
   // The run of equal column-1 texts the current row belongs to.
   int runFirst = 0, runLength = 0;
   for (int r = 1; r < rows; ++r) {
+    PumpAt(r);
     out.Line("<TR>");
     if (cols > 1 && r >= runFirst + runLength) {
       const std::string first = Cell(grid, r, 1);
@@ -283,6 +296,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
     conn.ExecuteEachRow("insert into " + quoted + " values(" + marks + ")", rows - 1,
                         [&](long i, std::vector<std::string>& values) {
                           const int r = static_cast<int>(i) + 1;
+                          PumpAt(r);
                           for (int c = 1; c < cols; ++c) values[static_cast<size_t>(c - 1)] = Cell(grid, r, c);
                         });
     conn.CommitTrans();
@@ -306,7 +320,12 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
     if (conn.State() == velmo::db::adStateOpen) conn.Close();
   } catch (const std::exception&) {
   }
-  if (isNew) RemoveDatabaseFile(target);
+  if (isNew) {
+    RemoveDatabaseFile(target);
+    // The user knows the file by its own name, not the temporary one.
+    const std::string tmp = target.string();
+    for (size_t at; (at = reason.find(tmp)) != std::string::npos;) reason.replace(at, tmp.size(), file.string());
+  }
   return TableWrite::Failed;
 }
 

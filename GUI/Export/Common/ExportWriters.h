@@ -16,6 +16,7 @@
 // file is made under a temporary name in its folder and renamed into place
 // when its first table has committed.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -82,5 +83,13 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
 // True when the database file has a table of that name (without regard to
 // case); false also when the file is missing or unreadable.
 bool DatabaseHasTable(const std::filesystem::path& file, const std::string& table);
+
+// Called by the writers on their own thread every kRowsPerPump rows, so
+// a windowed program can let its events run (repaints) while a long grid
+// is written; the main program lets them run as during a directory wait.
+// An empty function removes it.
+inline constexpr int kRowsPerPump = 512;
+using RowPump = std::function<void()>;
+void SetRowPump(RowPump pump);
 
 }  // namespace velmo::exporting

@@ -1,0 +1,163 @@
+// The Export command and the writers' mode "0" and "1" wrappers.
+#include "modExport.h"
+
+#include <QApplication>
+#include <QCursor>
+
+#include "AppFolder.h"
+#include "ExportWriters.h"
+#include "FlexGrid.h"
+#include "Mdifrm.h"
+#include "Ui.h"
+#include "frmAutoFormat.h"
+#include "modExch.h"
+#include "modGlobals.h"
+
+using velmo::ui::Ui;
+namespace ex = velmo::exporting;
+
+std::string gstrExportFile;
+
+namespace {
+
+// The wait pointer while a file is written.
+class Hourglass {
+ public:
+  Hourglass() {
+    if (qApp) QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  ~Hourglass() {
+    if (qApp) QApplication::restoreOverrideCursor();
+  }
+  Hourglass(const Hourglass&) = delete;
+  Hourglass& operator=(const Hourglass&) = delete;
+};
+
+bool Interactive(const std::string& mode) { return mode == "0"; }
+
+void ShowFailure(const std::string& file, const std::string& reason) {
+  Ui().MsgBox("The report could not be exported to '" + file + "'.\n" + reason, velmo::ui::vbCritical, kProductTitle);
+}
+
+// Reports the outcome of a write as the mode asks.
+bool Outcome(const std::string& mode, bool ok, const std::string& file, const std::string& reason,
+             std::string* failure, const char* success) {
+  if (!ok && failure) *failure = reason;
+  if (Interactive(mode)) {
+    if (ok)
+      Ui().MsgBox(success, velmo::ui::vbInformation, kProductTitle);
+    else
+      ShowFailure(file, reason);
+  }
+  return ok;
+}
+
+std::string Trimmed(const std::string& s) { return ex::TrimBlanks(s); }
+
+}  // namespace
+
+velmo::FlexGrid* ExportSourceGrid(const std::string& mode) {
+  if (!Interactive(mode)) return gfrmExportPlusPrint ? gfrmExportPlusPrint->Grd1() : nullptr;
+  if (gbCustomReport) return gfrmCustomReport ? gfrmCustomReport->grd1() : nullptr;
+  return gfrmCurrent ? gfrmCurrent->Grd1() : nullptr;
+}
+
+bool ExportGridToCsv(const std::string& mode, const std::string& file, std::string* failure) {
+  velmo::FlexGrid* grid = ExportSourceGrid(mode);
+  std::string reason = "There is no report to export.";
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridCsv(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  }
+  return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
+}
+
+bool ExportGridToHtml(const std::string& mode, const std::string& file, std::string* failure) {
+  velmo::FlexGrid* grid = ExportSourceGrid(mode);
+  std::string reason = "There is no report to export.";
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridHtml(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+  }
+  return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
+}
+
+int GetRowSpan(int row, const std::string& value) {
+  velmo::FlexGrid* grid = ExportSourceGrid("0");
+  return grid ? ex::GetRowSpan(*grid, row, value) : 0;
+}
+
+std::string ExportGridToMdbTable() {
+  std::string name;
+  if (!Ui().InputBox("Enter the table name", kProductTitle, name)) return "Yes";
+  name = Trimmed(name);
+  if (name.empty()) return "Yes";
+  const auto file = velmo::NativePath(gstrExportFile);
+  bool replace = false;
+  // Only a table that is really in the file is offered for replacing.
+  if (ex::DatabaseHasTable(file, name)) {
+    if (Ui().MsgBox("Table '" + name + "' already exists.Do you want to overwrite it?", velmo::ui::vbYesNo,
+                    kProductTitle) != velmo::ui::vbYes)
+      return "No";
+    replace = true;
+  }
+  velmo::FlexGrid* grid = ExportSourceGrid("0");
+  std::string reason = "There is no report to export.";
+  bool ok = false;
+  if (grid) {
+    Hourglass hourglass;
+    ok = ex::WriteGridTable(*grid, file, name, ex::ColumnRule::Interactive, replace, reason) ==
+         ex::TableWrite::Written;
+  }
+  Outcome("0", ok, gstrExportFile, reason, nullptr, "Report has been exported successfully.");
+  return "Yes";
+}
+
+bool ExportPlusGridToMdb(const std::string& file, const std::string& label, std::string* failure) {
+  velmo::FlexGrid* grid = ExportSourceGrid("1");
+  std::string reason = "There is no report to export.";
+  const bool ok = grid && ex::WriteGridTable(*grid, velmo::NativePath(file), ex::ExportPlusTableName(label),
+                                             ex::ColumnRule::ExportPlus, false, reason) == ex::TableWrite::Written;
+  return Outcome("1", ok, file, reason, failure, "");
+}
+
+void ExportReport() {
+  gstrExportFile.clear();
+  velmo::ui::SaveFileRequest request;
+  request.folder = velmo::NativePath(velmo::AppFolderText() + "\\Export").string();
+  request.filters = {kExportFilterMdb, kExportFilterHtml, kExportFilterCsv};
+  request.filterIndex = 1;
+  request.confirmOverwrite = true;
+  gstrExportFile = Ui().SaveFileName(request, 0);
+  if (gstrExportFile.empty()) return;
+
+  // The title and the grid written come from the same window. The
+  // hourglass shows while a writer works, not over the boxes that ask.
+  SetCurrentExchWindow();
+  gstrReportTitle = BuildReportTitle();
+  switch (request.filterIndex) {
+    case 1:
+      while (ExportGridToMdbTable() == "No") {
+      }
+      break;
+    case 2:
+      ExportGridToHtml("0", gstrExportFile);
+      break;
+    case 3:
+      ExportGridToCsv("0", gstrExportFile);
+      break;
+    default:
+      break;
+  }
+}
+
+namespace {
+void InstallExportSeam() {
+  Mdifrm::Seams().exportReport = [] { ExportReport(); };
+  // A long export lets the windows repaint, as a directory wait does.
+  ex::SetRowPump([] { DirectoryWaitHook(); });
+}
+const bool kExportSeam = (InstallExportSeam(), true);
+}  // namespace
