@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "Directory.h"
 #include "ScheduleRun.h"
 
 int main(int argc, char** argv) {
@@ -12,5 +13,11 @@ int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   velmo::schedule::InstallUnattendedUi();
+  // While the directory layer waits on a server the status window still
+  // repaints.
+  velmo::ads::SetWaitHook([] {
+    QCoreApplication::processEvents();
+    return true;
+  });
   return velmo::schedule::Schedule_Main();
 }
