@@ -151,6 +151,7 @@ TEST_F(ScheduleOutput, FailureEntries) {
       {"Print", "No Such Printer", "", "", " : Printer Not Found : No Such Printer", 5},
       {"Export", "", "CSV", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
       {"Export", "", "HTML", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
+      {"Export", "", "MDB", "/nonexistent/folder", "     ExportToMDBFormat : Create Table Failure : -2147467259:", 5},
       {"Print", "Velmorcast PDF", "", "", " : -2147221164:Class not registered", 5},
   };
   for (const Case& c : cases) {
@@ -161,7 +162,9 @@ TEST_F(ScheduleOutput, FailureEntries) {
     Run(c.operation, c.printer, c.format, c.folder);
     int n = 0;
     for (const auto& m : LogMessages(home.dir()))
-      if (m.rfind("     ProcessReportOutput : ", 0) == 0 && m.find(c.entry) != std::string::npos) ++n;
+      if ((m.rfind("     ProcessReportOutput : ", 0) == 0 || m.rfind("     ExportToMDBFormat", 0) == 0) &&
+          m.find(c.entry) != std::string::npos)
+        ++n;
     EXPECT_EQ(n, c.count) << c.entry;
     EXPECT_TRUE(Prints().empty());
   }
