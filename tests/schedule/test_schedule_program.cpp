@@ -172,10 +172,6 @@ TEST(ScheduleProgram, BesideTheMainProgram) {
   fs::create_directories(out);
   WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "CSV", out.string())});
 
-  // The main program's side: its connection open throughout, EX2
-  // collected, EX1's tables read in a loop, favourites written.
-  db::Connection mainConn;
-  mainConn.Open((home / "velmo.mdb").string());
   const pid_t child = ::fork();
   if (child == 0) {
     const std::string program = (home / "VLMRSchedule").string();
@@ -184,6 +180,30 @@ TEST(ScheduleProgram, BesideTheMainProgram) {
     ::execve(argv[0], argv, envp);
     ::_exit(127);
   }
+  // A main program starting while the run has the database open cannot
+  // compact it, and the file stays as it is.
+  const fs::path schedLog = home / "Schedule" / "VelmorcastSchedLog.log";
+  for (int i = 0; i < 2000 && TestHome::Slurp(schedLog).find("GetAllInfo : Getting information") == std::string::npos;
+       ++i)
+    ::usleep(5000);
+  {
+    db::JetEngine engine;
+    const std::string source = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + (home / "velmo.mdb").string();
+    const std::string copy = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + (home / "COMPVELMO.mdb").string();
+    try {
+      engine.CompactDatabase(source, copy);
+      ADD_FAILURE() << "compacted under the run";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.Number(), db::kDbCannotOpen) << e.Description();
+    }
+    engine.Release();
+    EXPECT_FALSE(fs::exists(home / "COMPVELMO.mdb"));
+  }
+
+  // The main program's side: its connection open throughout, EX2
+  // collected, EX1's tables read in a loop, favourites written.
+  db::Connection mainConn;
+  mainConn.Open((home / "velmo.mdb").string());
   CollectEX2();
   int status = 0, reads = 0, favourites = 0;
   while (::waitpid(child, &status, WNOHANG) == 0) {
