@@ -579,14 +579,7 @@ void ShowBindErrors(short Mode, const std::string& Text) {
 // ================================================================ helpers
 
 bool ConnectAsDistinguishedName(const std::string& text, std::string& dn) {
-  const auto slash = text.find('\\');
-  if (slash == std::string::npos) return false;
-  const std::string domain = text.substr(0, slash);
-  const auto next = text.find('\\', slash + 1);
-  const std::string name = text.substr(slash + 1, next == std::string::npos ? std::string::npos : next - slash - 1);
-  if (Trim(domain).empty() || Trim(name).empty()) return false;
-  dn = "dc=" + domain + ",cn=" + name;
-  return true;
+  return velmo::ads::AccountBindName(text, dn);
 }
 
 void InstallConnectSeams() {

@@ -1622,6 +1622,35 @@ std::string ServerUrl(const std::string& server) {
   return "ldap://" + server + ":389";
 }
 
+namespace {
+std::mutex gLogonMu;
+std::string gLogonUser, gLogonPassword;
+}  // namespace
+
+void SetCurrentLogon(const std::string& user, const std::string& password) {
+  std::lock_guard lock(gLogonMu);
+  gLogonUser = user;
+  gLogonPassword = user.empty() ? std::string() : password;
+}
+
+bool CurrentLogonSet() {
+  std::lock_guard lock(gLogonMu);
+  return !gLogonUser.empty();
+}
+
+bool AccountBindName(const std::string& account, std::string& dn) {
+  auto blank = [](const std::string& t) { return t.find_first_not_of(" \t") == std::string::npos; };
+  const auto slash = account.find('\\');
+  if (slash == std::string::npos) return false;
+  const std::string domain = account.substr(0, slash);
+  const auto next = account.find('\\', slash + 1);
+  const std::string name =
+      account.substr(slash + 1, next == std::string::npos ? std::string::npos : next - slash - 1);
+  if (blank(domain) || blank(name)) return false;
+  dn = "dc=" + domain + ",cn=" + name;
+  return true;
+}
+
 DirObjectPtr GetObject(const std::string& path) { return OpenDSObject(path, "", "", 0); }
 
 DirObjectPtr OpenDSObject(const std::string& path, const std::string& user, const std::string& password, long flags) {
@@ -1635,10 +1664,16 @@ DirObjectPtr OpenDSObject(const std::string& path, const std::string& user, cons
     if (!provider) throw ComError(E_ADS_BAD_PATHNAME, "An invalid directory pathname was passed.");
     return provider(path, user, password, flags);
   }
-  // An empty user is the current logon: an anonymous bind, password unused.
-  const std::string& pw = user.empty() ? std::string() : password;
+  // An empty user is the current logon: the process's logon when one is
+  // set, else an anonymous bind (password unused).
+  std::string bindUser = user, pw = user.empty() ? std::string() : password;
+  if (bindUser.empty()) {
+    std::lock_guard lock(gLogonMu);
+    bindUser = gLogonUser;
+    pw = gLogonPassword;
+  }
   try {
-    SessionPtr session = GetSession(ServerUrl(parsed.server), user, pw);
+    SessionPtr session = GetSession(ServerUrl(parsed.server), bindUser, pw);
     switch (parsed.kind) {
       case detail::ParsedPath::Kind::RootDSE:
         return std::make_shared<LdapObject>(session, parsed.server, session->ReadRootDse(), true);

@@ -24,7 +24,8 @@
 // LDAP simple bind ("dc=CORP,cn=jsmith", "dc=CORP,cn=jsmith,cn=admin").
 // GetObject, and OpenDSObject with an empty user, mean "the current logon".
 // A Linux process has no Windows logon to hand to the server, so the
-// current logon is an anonymous simple bind (empty name and password): the
+// current logon is the one set by SetCurrentLogon, else an anonymous simple
+// bind (empty name and password): the
 // server decides what an anonymous user may read, and a server that refuses
 // anonymous binds gives 0x80072029 "Inappropriate authentication.".
 //
@@ -206,6 +207,18 @@ DirObjectPtr GetObject(const std::string& path);
 // Binds a path with credentials; an empty user means the current logon.
 DirObjectPtr OpenDSObject(const std::string& path, const std::string& user,
                           const std::string& password, long flags);
+
+// The process's current logon: what GetObject and OpenDSObject with an
+// empty user bind as. Unset (an empty user) it is the anonymous bind; an
+// unattended run sets it to its run-as account's bind name so that the
+// calls it makes with empty credentials read as that account.
+void SetCurrentLogon(const std::string& user, const std::string& password);
+bool CurrentLogonSet();
+
+// The bind name of a Windows account written "DOMAIN\name":
+// "dc=DOMAIN,cn=name" (text after a second "\" is dropped). False, dn
+// untouched, when there is no "\" or the domain or the name is blank.
+bool AccountBindName(const std::string& account, std::string& dn);
 
 // The "WinNT:" provider: called with the whole path ("WinNT:",
 // "WinNT://CORP") and the credentials. Passing an empty function removes

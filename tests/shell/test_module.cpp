@@ -9,6 +9,7 @@
 #include <map>
 
 #include "ComFactory.h"
+#include "GridFit.h"
 #include "RecordingPrinter.h"
 #include <fstream>
 #include "ShellTestSupport.h"

@@ -1,0 +1,223 @@
+#include <QApplication>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "AppFolder.h"
+#include "ComError.h"
+#include "Database.h"
+#include "DateText.h"
+#include "Directory.h"
+#include "FlexGrid.h"
+#include "InstanceLock.h"
+#include "SchedConfig.h"
+#include "ScheduleRun.h"
+#include "TaskCredentials.h"
+#include "TextFile.h"
+#include "Ui.h"
+
+namespace velmo::schedule {
+
+std::string gstrDBPath;
+std::unique_ptr<velmo::db::Connection> gConn;
+StatusWindow* frmStatus = nullptr;
+std::vector<std::string> gstrContainerPaths;
+std::vector<std::string> gstrContainerNames;
+std::string gstrReportTitle;
+
+namespace {
+// The copyright line of the run header, as the export heading's.
+constexpr const char* kCopyright = "Copyright (C) 2003-2024 Velmorcast. All rights reserved.";
+
+std::string Blanked(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+}  // namespace
+
+StatusWindow::StatusWindow() {
+  setObjectName("frmStatus");
+  auto* layout = new QVBoxLayout(this);
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName("lblStatus");
+  lblStatus->setMinimumWidth(420);
+  Grd1 = new velmo::FlexGrid(this);
+  Grd1->setObjectName("Grd1");
+  Grd1->Visible(false);
+  layout->addWidget(lblStatus);
+  layout->addWidget(Grd1);
+}
+
+void WriteScheduleLog(const std::string& message) {
+  std::error_code ec;
+  std::filesystem::create_directories(AppPath("Schedule"), ec);
+  AppendLine(AppPath(kScheduleLog), message);
+}
+
+std::string ScheduleLogHeader() {
+  const std::string hyphens(71, '-');
+  return "\r\n" + std::string(kProductName) + "\r\n" + kCopyright + "\r\n" + "Velmorcast Schedule Error Log.\r\n" +
+         "Date   : " + NowText() + "\r\n" + hyphens + "\r\n" +
+         "Date  Function Name   Description     Error Number    Error Description\r\n" + hyphens;
+}
+
+void LogEntry(const std::string& message) { WriteScheduleLog(NowText() + message); }
+
+std::string ErrorText(int32_t number, const std::string& description) {
+  return NumberText(number) + ":" + description;
+}
+
+namespace {
+// Qt's messages from before the run header (the application object is made
+// first) wait for it, so that every entry follows the header of its run.
+std::mutex gQtMu;
+bool gHeaderWritten = false;
+std::vector<std::string> gEarlyQtMessages;
+
+void HeaderWritten() {
+  std::vector<std::string> early;
+  {
+    std::lock_guard lock(gQtMu);
+    gHeaderWritten = true;
+    early.swap(gEarlyQtMessages);
+  }
+  for (const auto& m : early) WriteScheduleLog(m);
+}
+}  // namespace
+
+void InstallQtMessageHandler() {
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg) return;
+    const std::string entry = NowText() + "     VLMRSchedule : Qt : " + Blanked(text.toStdString());
+    {
+      std::lock_guard lock(gQtMu);
+      if (!gHeaderWritten) {
+        gEarlyQtMessages.push_back(entry);
+        return;
+      }
+    }
+    WriteScheduleLog(entry);
+  });
+}
+
+void InstallUnattendedUi() {
+  ui::SetUi(std::make_shared<ui::UnattendedUi>(
+      [](const std::string& what) { LogEntry("     VLMRSchedule : Message : " + Blanked(what)); }));
+}
+
+void UseTaskCredentials() {
+  std::string account, password, why;
+  ads::SetCurrentLogon("", "");  // anonymous unless the file names an account
+  switch (scheduler::ReadTaskCredentials(kTaskName, account, password, &why)) {
+    case scheduler::CredentialsRead::Ok: {
+      std::string dn;
+      if (ads::AccountBindName(account, dn)) {
+        ads::SetCurrentLogon(dn, password);
+      } else {
+        LogEntry("     Schedule_Main... : Run-As Account Has No Bind Name : " + account);
+      }
+      break;
+    }
+    case scheduler::CredentialsRead::Refused:
+      LogEntry("     Schedule_Main... : Credentials File Not Private : " +
+               scheduler::CredentialsFile(kTaskName).string());
+      break;
+    case scheduler::CredentialsRead::Unreadable:
+      LogEntry("     Schedule_Main... : Credentials File Not Read : " + scheduler::CredentialsFile(kTaskName).string() +
+               " : " + why);
+      break;
+    case scheduler::CredentialsRead::Missing:
+      break;
+  }
+}
+
+void SetStatus(const std::string& text) {
+  if (!frmStatus) return;
+  frmStatus->lblStatus->setText(QString::fromStdString(text));
+  frmStatus->lblStatus->repaint();
+}
+
+void SetCaption(const std::string& text) {
+  if (frmStatus) frmStatus->setWindowTitle(QString::fromStdString(text));
+}
+
+int Schedule_Main() {
+  // 1, 2: header, then one run at a time.
+  WriteScheduleLog(ScheduleLogHeader());
+  HeaderWritten();
+  FileLock instance;
+  std::error_code lockError;
+  if (instance.Try(AppPath("Schedule\\VLMRSchedule.lock"), FileLock::Mode::Exclusive, lockError) ==
+      FileLock::Outcome::Held) {
+    LogEntry("     Schedule_Main... : Application is already running :");
+    return 0;
+  }
+  UseTaskCredentials();
+
+  // 3, 4
+  gstrDBPath = AppFolderText() + "\\velmo.mdb";
+  StatusWindow window;
+  frmStatus = &window;
+  SetCaption(kStatusCaption);
+  window.show();
+  SetStatus("Checking Database connection...");
+
+  // 5, 6
+  bool opened = false;
+  try {
+    gConn = std::make_unique<db::Connection>();
+    try {
+      gConn->SetProvider("Microsoft.Jet.OLEDB.4.0");
+      gConn->Open(gstrDBPath, "", "");
+      opened = true;
+    } catch (const ComError& e) {
+      LogEntry("     Schedule_Main... : Connection Object Open Failure : " + ErrorText(e.Number(), e.Description()));
+      SetStatus(e.Description());
+    }
+  } catch (const ComError& e) {
+    LogEntry("     Schedule_Main... : Connection Object Creation Failure : " + ErrorText(e.Number(), e.Description()));
+    SetStatus(e.Description());
+  }
+
+  // 7: the server lines in file order.
+  if (opened) {
+    SchedConfigContents config;
+    std::string why;
+    const auto file = AppPath("Schedule\\SchedConfig.cfg");
+    if (!ReadSchedConfig(file, config, &why)) {
+      const int32_t number = std::filesystem::exists(file) ? 75 : 53;
+      if (why.empty()) why = number == 53 ? "File not found" : "Path/File access error";
+      LogEntry("     Schedule_Main... : Config File Open Failure : " + ErrorText(number, why));
+      SetStatus(why);
+    } else {
+      for (const ScheduledServerEntry& line : config.servers) {
+        if (line.serverName.empty()) continue;
+        std::string organisation, site;
+        if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) continue;
+        const std::string base = "LDAP://" + line.serverName + "/o=" + organisation + "/ou=" + site;
+        ResetContainerList(line.serverName, organisation, site);
+        GetChildContainerInfo(base, line.serverName, organisation, site, "", "");
+        GetAllInfo(line.serverName, "", "", organisation, site, line.profileName);
+        DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation, line.printerName,
+                    line.exportFormat, line.outputFolder, line.runStamp);
+        QApplication::processEvents();
+      }
+    }
+  }
+
+  // 8, 9
+  try {
+    if (gConn && gConn->State() == db::adStateOpen) gConn->Close();
+    gConn.reset();
+  } catch (const ComError& e) {
+    gConn.reset();
+    LogEntry("     Schedule_Main... : Connection Object Close Failure : " + ErrorText(e.Number(), e.Description()));
+  }
+  frmStatus = nullptr;
+  return 0;
+}
+
+}  // namespace velmo::schedule

@@ -1,0 +1,328 @@
+// The scheduled custom report: its sections, the status grid they fill and
+// their export or printout.
+#include <QApplication>
+#include <QLabel>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "AppFolder.h"
+#include "CategoryRules.h"
+#include "ComFactory.h"
+#include "Database.h"
+#include "DateText.h"
+#include "ExportWriters.h"
+#include "FlexGrid.h"
+#include "GridFit.h"
+#include "IVLMRPrinter.h"
+#include "OutputNames.h"
+#include "Printers.h"
+#include "ScheduleRun.h"
+
+namespace velmo::schedule {
+
+namespace fs = std::filesystem;
+
+namespace {
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string PathTerm(const std::string& path) { return " and [Object Path] = " + db::SqlQuote(path); }
+
+// What one server line's output has done so far in this run.
+struct ServerOutput {
+  exporting::OutputNames names;
+  bool mdbWritten = false;  // a table of this run is in the database file
+  bool mdbFailed = false;   // a table of this run could not be written
+};
+ServerOutput gOutput;
+}  // namespace
+
+std::string PageWord(const std::string& tabName) {
+  std::string word;
+  if (Contains(tabName, "General")) word = "General";
+  if (Contains(tabName, "Permissions")) word = "Permissions";
+  if (!word.empty()) return word;
+  // Any other page: its caption, the TabName after its object prefix.
+  for (const char* prefix : {"Container1", "Container2", "ServerProtocols", "Message Transfer Agent",
+                             "System Attendant", "Protocols", "Server"}) {
+    const std::string p = prefix;
+    if (tabName.compare(0, p.size(), p) == 0) return tabName.substr(p.size());
+  }
+  return tabName;
+}
+
+std::vector<ReportSection> SectionsOf(const std::string& tabName, const std::string& columnSet,
+                                      const std::string& reportName, const std::string& server,
+                                      const std::string& organisation, const std::string& site,
+                                      bool tableHasHomeServer) {
+  using exporting::TableStartsWith;
+  std::vector<ReportSection> out;
+  const std::string list = exporting::CategoryColumnList(columnSet, reportName);
+  const std::string table = exporting::CategoryTableName(tabName);
+  const std::string base = exporting::CategoryBaseStatement(list, table, server);
+  const std::string serverPath = "o=" + organisation + "/ou=" + site + "/cn=Configuration/cn=Servers/cn=" + server;
+  auto container = [&](size_t index, const std::string& word) {
+    if (index < gstrContainerPaths.size() && index < gstrContainerNames.size())
+      out.push_back({base + PathTerm(gstrContainerPaths[index]), gstrContainerNames[index] + " " + word});
+  };
+
+  if (TableStartsWith(table, "Protocol") || TableStartsWith(table, "Connector")) {
+    out.push_back({base + exporting::CategoryRestriction(table, tabName), tabName});
+  } else if (TableStartsWith(table, "ContainerInfo") || TableStartsWith(table, "ServerObjects")) {
+    const std::string word = PageWord(tabName);
+    if (Contains(tabName, "Container1")) {
+      container(0, word);
+      container(1, word);
+    } else if (Contains(tabName, "Container2")) {
+      for (size_t i : {2, 3, 4}) container(i, word);
+      for (size_t i = 8; i < gstrContainerPaths.size(); ++i) container(i, word);
+    } else if (Contains(tabName, "ServerProtocols")) {
+      container(7, word);
+    } else if (Contains(tabName, "Protocols")) {
+      container(5, word);
+    } else if (!Contains(tabName, "Server")) {
+      const bool mta = Contains(tabName, "Message Transfer Agent");
+      const bool sa = Contains(tabName, "System Attendant");
+      if (mta) out.push_back({base + PathTerm(serverPath + "/cn=Microsoft MTA"), "Message Transfer Agent " + word});
+      if (sa)
+        out.push_back(
+            {base + PathTerm(serverPath + "/cn=Microsoft System Attendant"), "System Attendant " + word});
+      if (!mta && !sa) out.push_back({base, tabName});
+    } else {
+      container(6, word);
+    }
+  } else if (!TableStartsWith(table, "Mailbox") && !TableStartsWith(table, "DL") && !TableStartsWith(table, "PF") &&
+             !TableStartsWith(table, "CR")) {
+    if (TableStartsWith(table, "ServerPrivateIS"))
+      out.push_back({base + PathTerm(serverPath + "/cn=Microsoft Private MDB"), "Private Information Store " + tabName});
+    else if (TableStartsWith(table, "ServerPublicIS"))
+      out.push_back({base + PathTerm(serverPath + "/cn=Microsoft Public MDB"), "Public Information Store " + tabName});
+    else if (TableStartsWith(table, "DiagLogging"))
+      out.push_back({base + exporting::DiagnosticsTerm(exporting::DiagnosticsPrefix(tabName, server)), tabName});
+    else
+      out.push_back({base, tabName});
+  } else {
+    for (size_t i = 8; i < gstrContainerPaths.size() && i < gstrContainerNames.size(); ++i)
+      out.push_back({base + PathTerm(gstrContainerPaths[i]), gstrContainerNames[i] + " " + tabName});
+    if (tableHasHomeServer)
+      out.push_back({base + " and [Home Server]=" + db::SqlQuote(server), "Server Recipients " + tabName});
+  }
+  return out;
+}
+
+void BeginServerOutput() { gOutput = ServerOutput{}; }
+
+void EndServerOutput(const std::string& server, const std::string& operation, const std::string& format,
+                     const std::string& folder, const std::string& runStamp) {
+  // A run whose report had no rows at all leaves no database of an earlier
+  // run looking like its own.
+  if ((operation == "Export" || operation == "Both") && format == "MDB" && !gOutput.mdbWritten &&
+      !gOutput.mdbFailed) {
+    std::error_code ec;
+    fs::remove(NativePath(MdbFileName(folder, server, runStamp)), ec);
+  }
+}
+
+void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
+                 const std::string& reportName, const std::string& operation, const std::string& printer,
+                 const std::string& format, const std::string& folder, const std::string& runStamp) {
+  BeginServerOutput();
+  std::vector<std::pair<std::string, std::string>> rows;
+  try {
+    db::Recordset rs;
+    rs.Open("Select * from VELMORCCustomReports where CustomReportName=?", *gConn, {db::Value(reportName)},
+            db::adOpenKeyset, db::adLockOptimistic);
+    while (!rs.Eof()) {
+      rows.emplace_back(exporting::TrimBlanks(rs[0L].Text()), exporting::TrimBlanks(rs[2L].Text()));
+      rs.MoveNext();
+    }
+    rs.Close();
+  } catch (const ComError& e) {
+    LogEntry("     DisplayInfo : Recordset Object Open Failure : " + ErrorText(e.Number(), e.Description()));
+    return;
+  }
+  std::map<std::string, bool> homeServer;  // by table
+  for (const auto& [tabName, columnSet] : rows) {
+    const std::string table = exporting::CategoryTableName(tabName);
+    if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
+    for (const ReportSection& section :
+         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table]))
+      ProcessReportOutput(server, organisation, site, reportName, operation, printer, format, folder, runStamp,
+                          section.statement, section.label);
+  }
+  EndServerOutput(server, operation, format, folder, runStamp);
+}
+
+bool TableHasColumn(const std::string& table, const std::string& column) {
+  if (!gConn || table.empty()) return false;
+  try {
+    db::Recordset rs;
+    rs.Open("select * from " + db::QuoteIdent(table) + " where 1=0", *gConn, db::adOpenForwardOnly,
+            db::adLockReadOnly);
+    auto& fields = rs.GetFields();
+    for (long i = 0; i < fields.Count(); ++i)
+      if (exporting::TrimBlanks(fields[i].Name()) == column) return true;
+  } catch (const ComError&) {
+  }
+  return false;
+}
+
+std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,
+                           const std::string& runStamp, const std::string& extension) {
+  std::string name = server + "_" + label + "_" + runStamp + extension;
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return folder + "\\" + name;
+}
+
+std::string MdbFileName(const std::string& folder, const std::string& server, const std::string& runStamp) {
+  return folder + "\\" + server + "_" + runStamp + ".mdb";
+}
+
+void AutoSizeGrid(velmo::FlexGrid& grid) {
+  if (frmStatus) frmStatus->lblStatus->setFont(grid.font());
+  FitGridColumnWidths(grid);
+}
+
+int GetRowSpan(int row, const std::string& value) { return exporting::GetRowSpan(*frmStatus->Grd1, row, value); }
+
+bool ExportToCSVFormat(const std::string& file) {
+  std::string reason;
+  return exporting::WriteGridCsv(*frmStatus->Grd1, gstrReportTitle, NativePath(file), reason);
+}
+
+bool ExportToHTMLFormat(const std::string& file) {
+  std::string reason;
+  return exporting::WriteGridHtml(*frmStatus->Grd1, gstrReportTitle, NativePath(file), reason);
+}
+
+bool ExportToMDBFormat(const std::string& file, const std::string& label) {
+  const fs::path target = NativePath(file);
+  const std::string table = exporting::ExportPlusTableName(label);
+  std::string reason;
+  exporting::TableWrite result;
+  std::error_code ec;
+  if (!gOutput.mdbWritten && fs::exists(target, ec)) {
+    // The first table of this run goes into a new file that then replaces
+    // the last run's; until then the old file stays as it was.
+    fs::path fresh = target;
+    fresh += ".new";
+    fs::remove(fresh, ec);
+    result = exporting::WriteGridTable(*frmStatus->Grd1, fresh, table, exporting::ColumnRule::ExportPlus, false,
+                                       reason);
+    if (result == exporting::TableWrite::Written) {
+      fs::rename(fresh, target, ec);
+      if (ec) {
+        fs::remove(fresh, ec);
+        result = exporting::TableWrite::Failed;
+        reason = ec.message();
+      }
+    } else {
+      fs::remove(fresh, ec);
+    }
+  } else {
+    result = exporting::WriteGridTable(*frmStatus->Grd1, target, table, exporting::ColumnRule::ExportPlus, false,
+                                       reason);
+  }
+  if (result == exporting::TableWrite::Written) {
+    gOutput.mdbWritten = true;
+    return true;
+  }
+  gOutput.mdbFailed = true;
+  const int32_t number = result == exporting::TableWrite::TableExists ? db::kDbSyntaxOrExists : E_FAIL_;
+  LogEntry("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason));
+  return false;
+}
+
+bool PrintReportGrid(int printFlag, const std::string& printerName, const std::string& label) {
+  std::shared_ptr<IVLMRPrinter> component;
+  try {
+    component = com::CreateObject<IVLMRPrinter>("VLMRPreview.IVLMRPrinter");
+  } catch (const ComError& e) {
+    LogEntry("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    return false;
+  }
+  component->ProductName(kProductTitle);
+  component->SourceGrid(frmStatus->Grd1);
+  component->Title1(exporting::kHeadingText, ALIGNCENTRE, "", 14);
+  component->TitleSeprator(true);
+  component->Title2(gstrReportTitle, ALIGNLEFT, "", 0);
+  component->Title3(NowText(), ALIGNLEFT, "", 0);
+  component->FixedRowShade(true);
+  if (printFlag == 0) return true;
+  for (const std::string& device : printers::DeviceNames())
+    if (device == printerName) {
+      CurrentPrinterName() = printerName;
+      component->PrintReport();
+      return true;
+    }
+  LogEntry("     ProcessReportOutput : " + label + " : Printer Not Found : " + printerName);
+  return false;
+}
+
+void ProcessReportOutput(const std::string& server, const std::string& /*organisation*/, const std::string& /*site*/,
+                         const std::string& /*reportName*/, const std::string& operation, const std::string& printer,
+                         const std::string& format, const std::string& folder, const std::string& runStamp,
+                         const std::string& statement, const std::string& rawLabel) {
+  const bool exporting = operation == "Export" || operation == "Both";
+  const bool printing = (operation == "Print" || operation == "Both") && !printer.empty();
+  // Every section takes its name in this run, with rows or without, so
+  // that a label keeps its "_2" from run to run.
+  const std::string label = gOutput.names.Unique(rawLabel);
+  velmo::FlexGrid& grid = *frmStatus->Grd1;
+  long count = 0;
+  try {
+    db::Recordset rs;
+    rs.Open(statement, *gConn, db::adOpenKeyset, db::adLockOptimistic);
+    grid.Clear();
+    grid.ColWidth(0, 0);
+    const long fields = rs.GetFields().Count();
+    count = rs.RecordCount();
+    grid.Rows(static_cast<int>(count + 1));
+    grid.Cols(static_cast<int>(fields + 1));
+    grid.MergeCells(3);
+    for (long i = 0; i < fields; ++i) {
+      grid.MergeCol(static_cast<int>(i), true);
+      grid.TextMatrix(0, static_cast<int>(i + 1), exporting::TrimBlanks(rs[i].Name()));
+    }
+    if (count > 0) {
+      int r = 1;
+      for (; !rs.Eof(); rs.MoveNext(), ++r)
+        for (long i = 0; i < fields; ++i) {
+          const db::Field& f = rs[i];
+          grid.TextMatrix(r, static_cast<int>(i + 1), f.IsNull() ? std::string(" ") : exporting::TrimBlanks(f.Text()));
+        }
+    }
+    rs.Close();
+  } catch (const ComError& e) {
+    LogEntry("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    gstrReportTitle.clear();
+    return;
+  }
+  QApplication::processEvents();
+  if (count <= 0) {
+    // Nothing this run: last run's file of this name must not pass for
+    // this run's output.
+    if (exporting && (format == "CSV" || format == "HTML")) {
+      std::error_code ec;
+      fs::remove(NativePath(OutputFileName(folder, server, label, runStamp, format == "CSV" ? ".csv" : ".html")), ec);
+    }
+    return;
+  }
+  AutoSizeGrid(grid);
+  grid.ColWidth(0, 0);
+  gstrReportTitle = rawLabel + " - '" + server + "'";
+  if (exporting) {
+    if (format == "MDB") {
+      ExportToMDBFormat(MdbFileName(folder, server, runStamp), label);
+    } else if (format == "CSV" || format == "HTML") {
+      const std::string file = OutputFileName(folder, server, label, runStamp, format == "CSV" ? ".csv" : ".html");
+      const bool ok = format == "CSV" ? ExportToCSVFormat(file) : ExportToHTMLFormat(file);
+      if (!ok) LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string());
+    }
+  }
+  if (printing) PrintReportGrid(1, printer, label);
+  gstrReportTitle.clear();
+}
+
+}  // namespace velmo::schedule

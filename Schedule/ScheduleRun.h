@@ -1,0 +1,140 @@
+#pragma once
+// VLMRSchedule: the unattended run the scheduled task starts. For every
+// server line of "Schedule\SchedConfig.cfg" it finds the server's
+// organisation and site, lists the site's containers, clears and collects
+// the server again and exports or prints the line's custom report. Nothing
+// is ever shown to a user: failures become entries of the schedule log
+// "Schedule\VelmorcastSchedLog.log".
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QWidget>
+
+class QLabel;
+
+namespace velmo {
+class FlexGrid;
+namespace db {
+class Connection;
+}
+}  // namespace velmo
+
+namespace velmo::schedule {
+
+inline constexpr const char* kProductName = "Velmorine for Exchange Server";
+inline constexpr const char* kProductTitle = "Velmorine for Exchange Server (Velmorcast)";
+inline constexpr const char* kTaskName = "VelmorcastTask";
+inline constexpr const char* kScheduleLog = "Schedule\\VelmorcastSchedLog.log";
+inline constexpr const char* kStatusCaption = "Velmorcast  [Schedule]";
+
+// The status window: the current step in lblStatus, the report grid Grd1
+// (hidden). It has no behaviour of its own.
+class StatusWindow : public QWidget {
+ public:
+  StatusWindow();
+  QLabel* lblStatus;
+  velmo::FlexGrid* Grd1;
+};
+
+// The run's globals.
+extern std::string gstrDBPath;
+extern std::unique_ptr<velmo::db::Connection> gConn;
+extern StatusWindow* frmStatus;
+extern std::vector<std::string> gstrContainerPaths;
+extern std::vector<std::string> gstrContainerNames;
+extern std::string gstrReportTitle;
+
+// Appends the message and CR LF to the schedule log, making the "Schedule"
+// folder first; a message that cannot be written is lost.
+void WriteScheduleLog(const std::string& message);
+// The run header's text (it begins with CR LF).
+std::string ScheduleLogHeader();
+// An entry: the current date and time followed by the message.
+void LogEntry(const std::string& message);
+// "number:description" of an error.
+std::string ErrorText(int32_t number, const std::string& description);
+
+// Routes Qt's own messages: warnings and worse to the schedule log as
+// "     VLMRSchedule : Qt : " + text, debug and info nowhere.
+void InstallQtMessageHandler();
+// The UI seam of the run: every box answered by its default and logged as
+// "     VLMRSchedule : Message : " + text (line breaks as blanks).
+void InstallUnattendedUi();
+
+// Reads the task's credentials file and makes its account the process's
+// current logon; logs a refused file or an account without a bind name.
+void UseTaskCredentials();
+
+// The whole run; returns the process exit code (0).
+int Schedule_Main();
+
+// Status label and window caption, repainted at once.
+void SetStatus(const std::string& text);
+void SetCaption(const std::string& text);
+
+// Collection of one server.
+bool ConnectToExchangeServer(const std::string& strServerName, const std::string& strUserName,
+                             const std::string& strPassword, std::string& strOrganizationName,
+                             std::string& strSiteName);
+// The eight fixed entries of a server's container list.
+void ResetContainerList(const std::string& server, const std::string& organisation, const std::string& site);
+void GetChildContainerInfo(const std::string& strParentPath, const std::string& strServerName,
+                           const std::string& strOrganizationName, const std::string& strSiteName,
+                           const std::string& strUserName, const std::string& strPassword);
+void DeleteExistingRecords(const std::string& strServerName);
+void GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
+                const std::string& strOrganizationName, const std::string& strSiteName,
+                const std::string& strProfileName);
+
+// Report and output of one server line.
+void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
+                 const std::string& reportName, const std::string& operation, const std::string& printer,
+                 const std::string& format, const std::string& folder, const std::string& runStamp);
+void ProcessReportOutput(const std::string& server, const std::string& organisation, const std::string& site,
+                         const std::string& reportName, const std::string& operation, const std::string& printer,
+                         const std::string& format, const std::string& folder, const std::string& runStamp,
+                         const std::string& statement, const std::string& label);
+
+// One report section as DisplayInfo builds it.
+struct ReportSection {
+  std::string statement;
+  std::string label;
+};
+// The sections of one report row (TabName and column set) for a server,
+// from the current container list. The home-server section of a recipient
+// page is made only when its table has that column (lists, public folders
+// and custom recipients have no home server: the statement could only
+// fail).
+std::vector<ReportSection> SectionsOf(const std::string& tabName, const std::string& columnSet,
+                                      const std::string& reportName, const std::string& server,
+                                      const std::string& organisation, const std::string& site,
+                                      bool tableHasHomeServer = true);
+// True when the table of the run's database has the column.
+bool TableHasColumn(const std::string& table, const std::string& column);
+// The word a container or server-object section's label ends with.
+std::string PageWord(const std::string& tabName);
+
+// The output file of a section: folder, then server + "_" + label + "_" +
+// stamp + extension with "/" turned into "_" in that file name only.
+std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,
+                           const std::string& runStamp, const std::string& extension);
+std::string MdbFileName(const std::string& folder, const std::string& server, const std::string& runStamp);
+
+// The writers over the status grid; each false when nothing was written.
+bool ExportToMDBFormat(const std::string& file, const std::string& label);
+bool ExportToCSVFormat(const std::string& file);
+bool ExportToHTMLFormat(const std::string& file);
+int GetRowSpan(int row, const std::string& value);
+// Prints the status grid on the printer of that exact name; false (after
+// its entry) when the component or the printer is missing.
+bool PrintReportGrid(int printFlag, const std::string& printerName, const std::string& label);
+void AutoSizeGrid(velmo::FlexGrid& grid);
+
+// Per server line state of the output: unique labels and the database
+// file's replacement. Reset by DisplayInfo.
+void BeginServerOutput();
+void EndServerOutput(const std::string& server, const std::string& operation, const std::string& format,
+                     const std::string& folder, const std::string& runStamp);
+
+}  // namespace velmo::schedule

@@ -1,0 +1,23 @@
+// VLMRSchedule: started by the scheduled task with no arguments, usually
+// without a display and with almost no environment.
+#include <QApplication>
+#include <cstdlib>
+
+#include "Directory.h"
+#include "ScheduleRun.h"
+
+int main(int argc, char** argv) {
+  // Qt's messages go to the schedule log from the very start, never to
+  // standard output or error (cron mails whatever a job prints).
+  velmo::schedule::InstallQtMessageHandler();
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  velmo::schedule::InstallUnattendedUi();
+  // While the directory layer waits on a server the status window still
+  // repaints.
+  velmo::ads::SetWaitHook([] {
+    QCoreApplication::processEvents();
+    return true;
+  });
+  return velmo::schedule::Schedule_Main();
+}

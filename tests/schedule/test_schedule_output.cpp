@@ -1,0 +1,217 @@
+// The scheduled report's output: files per format, printing, the failure
+// entries, unique labels and what a second run leaves.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+#include "AppFolder.h"
+#include "ExportWriters.h"
+#include "RecordingPrinter.h"
+#include "ScheduleKit.h"
+
+using namespace velmo;
+using namespace velmo::test;
+namespace sr = velmo::schedule;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStamp = "12_09_2026_02_00_00";
+const std::string R = "o=V/ou=L/cn=Recipients";
+
+class ScheduleOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp("test_schedule_output");
+    CreateInventory(home.dir());
+    out = home / "out";
+    fs::create_directories(out);
+    sr::gstrDBPath = AppFolderText() + "\\velmo.mdb";
+    sr::gConn = std::make_unique<db::Connection>();
+    sr::gConn->Open(sr::gstrDBPath);
+    window = std::make_unique<sr::StatusWindow>();
+    sr::frmStatus = window.get();
+    auto& c = *sr::gConn;
+    c.Execute("insert into VELMORCCustomReports values('MailboxesGeneral','R','Alias Name')");
+    c.Execute("insert into VELMORCCustomReports values('MailboxesPhone/Notes','R','Notes')");
+    c.Execute("insert into VELMORCCustomReports values('Nothing Known','R','Alias Name')");
+    for (auto [path, name, alias] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {R, "Ann O'Hara", "ann"}, {R + "/cn=Sales", "Bob", "bob"}, {"o=V/ou=L/cn=Sales", "Cy", "cy"}})
+      c.Execute("insert into MailboxGeneral (ServerName,[Object Path],[Display Name],[Alias Name],[Home Server]) "
+                "values('EX1',?,?,?,'EX1')",
+                {db::Value(path), db::Value(name), db::Value(alias)});
+    c.Execute("insert into MailboxOrgnPhoneNotes (ServerName,[Object Path],[Display Name],Notes) "
+              "values('EX1',?,'Ann O''Hara','Line, \"quoted\"')",
+              {db::Value(R)});
+    // Two containers named Sales at different depths.
+    sr::ResetContainerList("EX1", "V", "L");
+    for (const std::string p : {R, R + "/cn=Sales", std::string("o=V/ou=L/cn=Sales")}) {
+      sr::gstrContainerPaths.push_back(p);
+      sr::gstrContainerNames.push_back(p.substr(p.rfind("cn=") + 3));
+    }
+    InstallRecordingPrinter();
+  }
+  void TearDown() override {
+    UninstallRecordingPrinter();
+    sr::gConn.reset();
+    sr::frmStatus = nullptr;
+  }
+  std::set<std::string> Files() const {
+    std::set<std::string> names;
+    // (The test's own reading of a database file leaves its lock file.)
+    for (const auto& e : fs::directory_iterator(out))
+      if (e.path().extension() != ".lock") names.insert(e.path().filename().string());
+    return names;
+  }
+  void Run(const std::string& operation, const std::string& printer, const std::string& format,
+           const std::string& folder = "") {
+    fs::remove_all(home / "Schedule");
+    RecordingPrinter::calls.clear();
+    sr::DisplayInfo("EX1", "V", "L", "R", operation, printer, format, folder.empty() ? out.string() : folder, kStamp);
+  }
+  std::vector<std::string> Prints(bool titles = false) const {
+    std::vector<std::string> p;
+    for (const auto& c : RecordingPrinter::calls)
+      if (c.rfind("PrintReport=", 0) == 0 || (titles && c.rfind("Title2(", 0) == 0)) p.push_back(c);
+    return p;
+  }
+  TestHome home;
+  fs::path out;
+  std::unique_ptr<sr::StatusWindow> window;
+};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += l + "\n";
+  return all;
+}
+
+std::string Csv(const std::string& label) { return "EX1_" + label + "_" + kStamp + ".csv"; }
+const std::string kFailure = "     ProcessReportOutput : Nothing Known : ";
+
+TEST_F(ScheduleOutput, OperationByFormat) {
+  const std::set<std::string> csv = {Csv("Recipients MailboxesGeneral"), Csv("Sales MailboxesGeneral"),
+                                     Csv("Sales MailboxesGeneral_2"), Csv("Server Recipients MailboxesGeneral"),
+                                     Csv("Recipients MailboxesPhone_Notes")};
+  std::set<std::string> html;
+  for (auto name : csv) html.insert(name.replace(name.size() - 4, 4, ".html"));
+  struct Case {
+    std::string operation, printer, format;
+    std::set<std::string> files;
+    int prints;
+  } cases[] = {
+      {"Export", "", "CSV", csv, 0},
+      {"Export", "Velmorcast PDF", "HTML", html, 0},
+      {"Both", "", "CSV", csv, 0},  // no printer: exported only
+      {"Both", "Velmorcast PDF", "MDB", {"EX1_" + kStamp + ".mdb"}, 5},
+      {"Print", "Velmorcast PDF", "MDB", {}, 5},  // nothing on disk
+      {"Export", "", "mdb", {}, 0},               // formats compare exactly
+      {"export", "Velmorcast PDF", "CSV", {}, 0},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    Run(c.operation, c.printer, c.format);
+    EXPECT_EQ(Files(), c.files) << c.operation << " " << c.format;
+    const auto prints = Prints(true);
+    EXPECT_EQ(prints.size(), 2u * c.prints) << c.operation << " " << c.format;
+    if (c.prints) {
+      EXPECT_EQ(prints[0], "Title2(Recipients MailboxesGeneral - 'EX1',1,,0)");
+      EXPECT_EQ(prints[1], "PrintReport=Velmorcast PDF");
+    }
+    // The one section whose statement fails (a page with no table) is
+    // logged; nothing else is.
+    const auto messages = LogMessages(home.dir());
+    ASSERT_EQ(messages.size(), 1u) << c.operation << " " << c.format << ": " << Joined(messages);
+    EXPECT_EQ(messages[0].rfind(kFailure, 0), 0u) << messages[0];
+    EXPECT_EQ(sr::gstrReportTitle, "");
+  }
+  // The CSV file: its title, a quoted field, the apostrophe kept.
+  Run("Export", "", "CSV");
+  const std::string text = TestHome::Slurp(out / Csv("Recipients MailboxesPhone_Notes"));
+  EXPECT_NE(text.find("Recipients MailboxesPhone/Notes - 'EX1'\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Ann O'Hara,\"Line, \"\"quoted\"\"\"\r\n"), std::string::npos) << text;
+  // The MDB file: one table per section with rows, names made unique.
+  fs::remove_all(out);
+  fs::create_directories(out);
+  Run("Export", "", "MDB");
+  const fs::path mdb = out / ("EX1_" + kStamp + ".mdb");
+  for (const char* t : {"RecipientsMailboxesGeneral", "SalesMailboxesGeneral", "SalesMailboxesGeneral_2",
+                        "ServerRecipientsMailboxesGeneral", "RecipientsMailboxesPhoneNotes"})
+    EXPECT_TRUE(exporting::DatabaseHasTable(mdb, t)) << t;
+}
+
+TEST_F(ScheduleOutput, FailureEntries) {
+  struct Case {
+    std::string operation, printer, format, folder;
+    std::string entry;  // after the section label
+    int count;          // entries of that kind
+  } cases[] = {
+      {"Print", "No Such Printer", "", "", " : Printer Not Found : No Such Printer", 5},
+      {"Export", "", "CSV", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
+      {"Export", "", "HTML", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
+      {"Export", "", "MDB", "/nonexistent/folder", "     ExportToMDBFormat : Create Table Failure : -2147467259:", 5},
+      {"Print", "Velmorcast PDF", "", "", " : -2147221164:Class not registered", 5},
+  };
+  for (const Case& c : cases) {
+    if (c.entry.find("Class not registered") != std::string::npos) {
+      UninstallRecordingPrinter();
+      std::ofstream(home / "VelmorcastClasses.reg", std::ios::trunc) << "# none\n";
+    }
+    Run(c.operation, c.printer, c.format, c.folder);
+    int n = 0;
+    for (const auto& m : LogMessages(home.dir()))
+      if ((m.rfind("     ProcessReportOutput : ", 0) == 0 || m.rfind("     ExportToMDBFormat", 0) == 0) &&
+          m.find(c.entry) != std::string::npos)
+        ++n;
+    EXPECT_EQ(n, c.count) << c.entry;
+    EXPECT_TRUE(Prints().empty());
+  }
+}
+
+TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
+  for (const std::string format : {"CSV", "HTML", "MDB"}) {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    Run("Export", "", format);
+    const auto first = Files();
+    ASSERT_FALSE(first.empty());
+    // Bob leaves the nested Sales container; Cy's rows change.
+    sr::gConn->Execute("delete from MailboxGeneral where [Alias Name]='bob'");
+    sr::gConn->Execute("update MailboxGeneral set [Display Name]='Cy Two' where [Alias Name]='cy'");
+    Run("Export", "", format);
+    const auto messages = LogMessages(home.dir());
+    EXPECT_EQ(messages.size(), 1u) << format << ": " << Joined(messages);  // the failing statement's
+    if (format == "MDB") {
+      const fs::path mdb = out / ("EX1_" + kStamp + ".mdb");
+      EXPECT_FALSE(exporting::DatabaseHasTable(mdb, "SalesMailboxesGeneral"));
+      db::Connection c;
+      c.Open(mdb.string());
+      db::Recordset rs;
+      rs.Open("select DisplayName from SalesMailboxesGeneral_2", c, db::adOpenKeyset, db::adLockReadOnly);
+      ASSERT_FALSE(rs.Eof());
+      EXPECT_EQ(rs[0L].Text(), "Cy Two");
+      EXPECT_EQ(Files(), first);
+    } else {
+      // The emptied section's file of the first run is gone; the rest hold
+      // the second run's rows.
+      const std::string ext = format == "CSV" ? ".csv" : ".html";
+      auto expected = first;
+      expected.erase("EX1_Sales MailboxesGeneral_" + kStamp + ext);
+      EXPECT_EQ(Files(), expected) << format;
+      const std::string text = TestHome::Slurp(out / ("EX1_Sales MailboxesGeneral_2_" + kStamp + ext));
+      EXPECT_NE(text.find("Cy Two"), std::string::npos) << text;
+    }
+    sr::gConn->Execute("insert into MailboxGeneral (ServerName,[Object Path],[Display Name],[Alias Name],[Home Server]) "
+                       "values('EX1','" + R + "/cn=Sales','Bob','bob','EX1')");
+    sr::gConn->Execute("update MailboxGeneral set [Display Name]='Cy' where [Alias Name]='cy'");
+  }
+  // A report without rows leaves no database of an earlier run behind.
+  sr::gConn->Execute("delete from MailboxGeneral");
+  sr::gConn->Execute("delete from MailboxOrgnPhoneNotes");
+  Run("Export", "", "MDB");
+  EXPECT_TRUE(Files().empty());
+}
+
+}  // namespace

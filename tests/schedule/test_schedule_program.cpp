@@ -1,0 +1,242 @@
+// VLMRSchedule as cron starts it: the task registered through the job
+// scheduler with its run-as account, the crontab line run by /bin/sh with an
+// empty environment in an application folder laid out as installed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "ComFactory.h"
+#include "IExch55Info.h"
+#include "IJobScheduler.h"
+#include "ScheduleKit.h"
+
+using namespace velmo;
+using namespace velmo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs argv, standard output and error collected apart; the exit status.
+int RunChild(const std::vector<std::string>& argv, std::string& out, std::string& err) {
+  int po[2], pe[2];
+  if (::pipe(po) != 0 || ::pipe(pe) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(po[1], 1);
+    ::dup2(pe[1], 2);
+    ::close(po[0]);
+    ::close(pe[0]);
+    std::vector<char*> a;
+    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    ::execv(a[0], a.data());
+    ::_exit(127);
+  }
+  ::close(po[1]);
+  ::close(pe[1]);
+  auto drain = [](int fd, std::string& to) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) to.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+  };
+  drain(po[0], out);
+  drain(pe[0], err);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The installed layout: programs and libraries copied (the folder is the
+// executable's real one), class registry, providers, host map, database.
+void Install(const fs::path& dir) {
+  const fs::path app = TestHome::BuildAppDir();
+  for (const auto& e : fs::directory_iterator(app)) {
+    const std::string name = e.path().filename().string();
+    if (name == "VLMRSchedule" || name == "vjobrun" || name == "VelmorcastClasses.reg" ||
+        (name.rfind("lib", 0) == 0 && e.path().extension() == ".so"))
+      fs::copy_file(e.path(), dir / name, fs::copy_options::overwrite_existing);
+  }
+  fs::copy(TestHome::SourceDir() / "sample" / "providers", dir / "providers", fs::copy_options::recursive);
+  fs::copy_file(SampleHostsFile(), dir / "ldaphosts.conf");
+  CreateInventory(dir);
+  SeedDefaultReport(dir);
+}
+
+TEST(ScheduleProgram, RunsAsCronStartsIt) {
+  ASSERT_TRUE(UseSampleDirectory::Available());
+  TestHome home(false);
+  Install(home.dir());
+  const fs::path out = home / "out";
+  fs::create_directories(out);
+  const std::string stamp = "12_09_2026_02_00_00";
+  WriteSettings(home.dir(), {ServerLine("EX1", "Default", "EX1 Profile", "Export", "", "CSV", out.string(), stamp),
+                             ServerLine("EX10", "Default", "EX10 Profile", "Export", "", "CSV", out.string(), stamp)});
+
+  // Registration, as the schedule editor makes it: daily at 02:00 from the
+  // ninth of December, run as CORP\Administrator.
+  {
+    auto js = com::CreateObject<scheduler::IJobScheduler>(scheduler::kJobSchedulerProgId);
+    int16_t kind = 1, repeat = 0;
+    js->AddTaskToScheduler("VelmorcastTask", (home / "VLMRSchedule").string(), "", "CORP\\Administrator", "secret",
+                           kind, repeat);
+    auto job = js->Job("VelmorcastTask");
+    job->SetDaysInterval(1);
+    job->StartTime("02:00");
+    job->StartDate("12/09/2026");
+    js->SaveTask();
+  }
+  std::string command;
+  {
+    std::istringstream table(TestHome::Slurp(home.CrontabFile()));
+    for (std::string line; std::getline(table, line);)
+      if (line.find("vjobrun") != std::string::npos && line[0] != '#') {
+        // Five time fields, then the command; cron turns "\%" into "%".
+        size_t at = 0;
+        for (int f = 0; f < 5; ++f) at = line.find_first_not_of(' ', line.find(' ', at));
+        command = line.substr(at);
+        for (size_t p; (p = command.find("\\%")) != std::string::npos;) command.erase(p, 1);
+      }
+  }
+  ASSERT_FALSE(command.empty()) << TestHome::Slurp(home.CrontabFile());
+
+  std::string stdoutText, stderrText;
+  const int rc = RunChild({"/usr/bin/env", "-i", "VELMORCAST_CLOCK=2026-12-09 02:00", "/bin/sh", "-c", command},
+                     stdoutText, stderrText);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(stdoutText, "");
+  EXPECT_EQ(stderrText, "");
+
+  // Every entry of this program is a collection's start or end: no
+  // failure and no message box (Qt's own notes of an empty environment
+  // may be there).
+  const auto lines = LogLines(home.dir());
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[1], "Velmorine for Exchange Server");  // the header comes first
+  for (const auto& m : LogMessages(home.dir())) {
+    const bool own = m.rfind("     GetAllInfo", 0) == 0 || m.rfind("     ConnectToExchangeServer", 0) == 0 ||
+                     m.rfind("     Schedule_Main", 0) == 0 || m.rfind("     GetChildContainerInfo", 0) == 0 ||
+                     m.rfind("     ProcessReportOutput", 0) == 0 || m.rfind("     DisplayInfo", 0) == 0 ||
+                     m.rfind("     ExportToMDBFormat", 0) == 0 || m.rfind("     DeleteExistingRecords", 0) == 0 ||
+                     m.rfind("     VLMRSchedule : Message", 0) == 0;
+    if (own) EXPECT_NE(m.find("Getting information for server -'"), std::string::npos) << m;
+  }
+  // Both servers' rows, EX1's restricted container read as the run-as
+  // account.
+  EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX1'").empty());
+  EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX10'").empty());
+  EXPECT_FALSE(InventoryRows(home.dir(), "CRGeneral", "[Object Path] like '%cn=Restricted'").empty());
+  EXPECT_FALSE(InventoryRows(home.dir(), "ServerPrivateISResources", "ServerName='EX1'").empty());
+  // The expected files, among them.
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(out)) files.insert(e.path().filename().string());
+  for (const std::string f :
+       {"EX1_Recipients MailboxesGeneral_", "EX1_Server Recipients MailboxesGeneral_",
+        "EX1_Restricted Custom RecipientsGeneral_", "EX1_Recipients MailboxesPhone_Notes_", "EX1_Velmor General_",
+        "EX1_Message Transfer Agent General_", "EX10_Recipients MailboxesGeneral_", "EX10_Archive General_",
+        // The site's configuration and Hilltop's other one.
+        "EX10_Configuration General_2_"})
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const std::string& n) { return n.rfind(f, 0) == 0; }))
+        << f;
+  const std::string csv = TestHome::Slurp(out / ("EX1_Server Recipients MailboxesGeneral_" + stamp + ".csv"));
+  EXPECT_NE(csv.find("Server Recipients MailboxesGeneral - 'EX1'"), std::string::npos);
+  EXPECT_NE(csv.find("Sean O'Neil"), std::string::npos);
+}
+
+// The rows of every data table for one server, by table.
+std::map<std::string, size_t> ServerRows(const fs::path& dir, const std::string& server) {
+  std::map<std::string, size_t> out;
+  for (const auto& t : AppTables())
+    if (!t.columns.empty() && t.columns[0].name == "ServerName" && t.name.rfind("VELMORC", 0) != 0)
+      out[t.name] = InventoryRows(dir, t.name, "ServerName='" + server + "'").size();
+  return out;
+}
+
+void CollectEX2() {
+  auto c = com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+  c->GetServerInfo("EX2", "", "");
+  for (int16_t t = 0; t < 8; ++t) c->GetMailboxInfo(t, "EX2", "", "", "o=Velmor/ou=Lakeside/cn=Recipients");
+  c->GetProtocolInfo("EX2", "", "");
+  c->GetServerProtocolsInfo("EX2", "", "");
+}
+
+TEST(ScheduleProgram, BesideTheMainProgram) {
+  ASSERT_TRUE(UseSampleDirectory::Available());
+  TestHome home(false);
+  Install(home.dir());
+  UseSampleDirectory sample(home / "ldaphosts.conf");
+  const fs::path out = home / "out";
+  fs::create_directories(out);
+  WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "CSV", out.string())});
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::string program = (home / "VLMRSchedule").string();
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    char* envp[] = {nullptr};
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  // A main program starting while the run has the database open cannot
+  // compact it, and the file stays as it is.
+  const fs::path schedLog = home / "Schedule" / "VelmorcastSchedLog.log";
+  for (int i = 0; i < 2000 && TestHome::Slurp(schedLog).find("GetAllInfo : Getting information") == std::string::npos;
+       ++i)
+    ::usleep(5000);
+  {
+    db::JetEngine engine;
+    const std::string source = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + (home / "velmo.mdb").string();
+    const std::string copy = "Provider = Microsoft.Jet.OLEDB.4.0;Data Source =" + (home / "COMPVELMO.mdb").string();
+    try {
+      engine.CompactDatabase(source, copy);
+      ADD_FAILURE() << "compacted under the run";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.Number(), db::kDbCannotOpen) << e.Description();
+    }
+    engine.Release();
+    EXPECT_FALSE(fs::exists(home / "COMPVELMO.mdb"));
+  }
+
+  // The main program's side: its connection open throughout, EX2
+  // collected, EX1's tables read in a loop, favourites written.
+  db::Connection mainConn;
+  mainConn.Open((home / "velmo.mdb").string());
+  CollectEX2();
+  int status = 0, reads = 0, favourites = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    db::Recordset rs;
+    rs.Open("select count(*) from MailboxGeneral where ServerName='EX1'", mainConn, db::adOpenKeyset,
+            db::adLockReadOnly);
+    rs.Close();
+    mainConn.Execute("insert into VELMORCFavourites values(?,'No','Yes')", {db::Value("S" + std::to_string(favourites++))});
+    ++reads;
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(InventoryRows(home.dir(), "VELMORCFavourites").size(), static_cast<size_t>(favourites));
+  const auto ex1 = ServerRows(home.dir(), "EX1"), ex2 = ServerRows(home.dir(), "EX2");
+  const std::string log = TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log") +
+                          TestHome::Slurp(home / "VelmorcastErrorLog.log");
+  EXPECT_EQ(log.find("database is locked"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Open Failure"), std::string::npos) << log;
+  EXPECT_FALSE(fs::is_empty(out));
+
+  // Solo runs give the same rows.
+  mainConn.Execute("delete from MailboxGeneral where ServerName='EX2'");
+  for (const auto& [table, n] : ex2)
+    if (n) mainConn.Execute("delete from " + table + " where ServerName='EX2'");
+  CollectEX2();
+  mainConn.Close();
+  std::string o, e;
+  EXPECT_EQ(RunChild({(home / "VLMRSchedule").string()}, o, e), 0);
+  EXPECT_EQ(ServerRows(home.dir(), "EX1"), ex1);
+  EXPECT_EQ(ServerRows(home.dir(), "EX2"), ex2);
+  EXPECT_GT(ex1.at("MailboxGeneral"), 0u);
+  EXPECT_GT(ex2.at("MailboxGeneral"), 0u);
+}
+
+}  // namespace

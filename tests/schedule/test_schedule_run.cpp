@@ -1,0 +1,469 @@
+// The scheduled run in process: its log, its settings, the lookup and the
+// container walk against the sample directory, the collector calls, the
+// report's sections and their output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "AppFolder.h"
+
+#include "Directory.h"
+#include "InstanceLock.h"
+#include "RecordingPrinter.h"
+#include "ScheduleKit.h"
+
+using namespace velmo;
+using namespace velmo::test;
+namespace sr = velmo::schedule;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScheduleRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp("test_schedule_run");
+    CreateInventory(home.dir());
+    SeedDefaultReport(home.dir());
+    ads::SetCurrentLogon("", "");
+    ads::ResetSessions();
+  }
+  void TearDown() override { ads::SetCurrentLogon("", ""); }
+  // Opens the run's connection and status window as Schedule_Main does,
+  // for tests that call one step.
+  void OpenRun() {
+    sr::gstrDBPath = AppFolderText() + "\\velmo.mdb";
+    sr::gConn = std::make_unique<db::Connection>();
+    sr::gConn->Open(sr::gstrDBPath);
+    window = std::make_unique<sr::StatusWindow>();
+    sr::frmStatus = window.get();
+  }
+  void CloseRun() {
+    sr::gConn.reset();
+    sr::frmStatus = nullptr;
+    window.reset();
+  }
+  void WriteCredentials(const std::string& account, const std::string& password, mode_t mode = 0600) {
+    const fs::path file = home / "VelmorcastTask.cred";
+    WriteFile(file, account + "\n" + password + "\n");
+    ::chmod(file.c_str(), mode);
+  }
+  // Removes ProgIDs from the folder's class registry.
+  void Unregister(const std::string& progIdStart) {
+    const fs::path reg = home / "VelmorcastClasses.reg";
+    std::string text = TestHome::Slurp(reg), out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind(progIdStart, 0) != 0) out += line + "\n";
+    WriteFile(reg, out);
+  }
+  TestHome home;
+  std::unique_ptr<sr::StatusWindow> window;
+};
+
+const std::string kHyphens(71, '-');
+
+// ------------------------------------------------------------------- log
+
+TEST_F(ScheduleRun, HeaderEntriesAndSecondInstance) {
+  ASSERT_FALSE(fs::exists(home / "Schedule"));
+  // No settings file: its entry, the database closed again.
+  sr::Schedule_Main();
+  auto lines = LogLines(home.dir());
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "Velmorine for Exchange Server");
+  EXPECT_EQ(lines[2], "Copyright (C) 2003-2024 Velmorcast. All rights reserved.");
+  EXPECT_EQ(lines[3], "Velmorcast Schedule Error Log.");
+  EXPECT_EQ(lines[4].rfind("Date   : ", 0), 0u);
+  EXPECT_EQ(lines[5], kHyphens);
+  EXPECT_EQ(lines[6], "Date  Function Name   Description     Error Number    Error Description");
+  EXPECT_EQ(lines[7], kHyphens);
+  // An entry: the general date and time, then the message.
+  EXPECT_TRUE(std::regex_match(lines[8], std::regex(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M     Schedule_Main\.\.\. : Config File Open Failure : 53:.+)")))
+      << lines[8];
+  EXPECT_EQ(sr::gConn, nullptr);
+  EXPECT_EQ(sr::frmStatus, nullptr);
+
+  // Another run holds the lock: a full header and one entry.
+  FileLock other;
+  ASSERT_TRUE(other.TryLock(home / "Schedule" / "VLMRSchedule.lock", FileLock::Mode::Exclusive));
+  sr::Schedule_Main();
+  lines = LogLines(home.dir());
+  ASSERT_EQ(lines.size(), 18u);
+  EXPECT_EQ(lines[10], "Velmorine for Exchange Server");
+  EXPECT_NE(lines[17].find("     Schedule_Main... : Application is already running :"), std::string::npos);
+}
+
+TEST_F(ScheduleRun, SettingsLines) {
+  UseSampleDirectory sample;
+  UseRecordingCollector collector;
+  struct Case {
+    std::vector<std::string> lines;
+    std::vector<std::string> expectedStarts;  // entries other than GetAllInfo's own
+    int collections;
+  } cases[] = {
+      {{}, {}, 0},
+      {{"", ServerLine("EX2", "None", "", "Export", "", "CSV", "/nonexistent")}, {}, 1},
+      {{ServerLine("EX2", "None", "", "Export", "", "CSV", "/x"), ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")},
+       {},
+       2},
+      // Only the exact marker is the task line.
+      {{"velmorcasttask.job@@@CORP\\Administrator@@@1"},
+       {"     ConnectToExchangeServer : Binding to server 'VELMORCASTTASK.JOB' to get Organization/Site Name Failure : "},
+       0},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(home / "Schedule");
+    WriteSettings(home.dir(), c.lines);
+    RecordingCollector::calls.clear();
+    sr::Schedule_Main();
+    std::vector<std::string> entries;
+    int starts = 0;
+    for (const auto& m : LogMessages(home.dir())) {
+      if (m.find("GetAllInfo : Getting information for server -'EX2' start.") != std::string::npos) ++starts;
+      else if (m.rfind("     GetAllInfo", 0) != 0) entries.push_back(m);
+    }
+    EXPECT_EQ(starts, c.collections) << c.lines.size();
+    ASSERT_EQ(entries.size(), c.expectedStarts.size()) << (entries.empty() ? "" : entries[0]);
+    for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].rfind(c.expectedStarts[i], 0), 0u) << entries[i];
+    // Each collection: its start and end entries, and the missing mail
+    // client's (no information-store files here).
+    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 3u * c.collections);
+    const long serverCalls = std::count(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
+                                        std::string("Server(EX2,,)"));
+    EXPECT_EQ(serverCalls, c.collections);
+  }
+}
+
+// ----------------------------------------------------- lookup and walk
+
+TEST_F(ScheduleRun, LookupAndContainerWalk) {
+  // EX3 answers on the sample server but is no computer of any site.
+  const fs::path hosts = home / "hosts.conf";
+  std::string map = TestHome::Slurp(SampleHostsFile());
+  const auto url = map.substr(map.find("EX1 ") + 4, map.find('\n', map.find("EX1 ")) - map.find("EX1 ") - 4);
+  WriteFile(hosts, map + "\nEX3 " + url + "\n");
+  UseSampleDirectory sample(hosts);
+  OpenRun();
+  const std::string L = "o=Velmor/ou=Lakeside", H = "o=Velmor/ou=Hilltop";
+  struct Case {
+    std::string server, account, site;
+    std::vector<std::string> found;  // paths after the eight fixed entries
+  } cases[] = {
+      {"EX1", "", "Lakeside", {L + "/cn=Recipients", L + "/cn=Recipients/cn=Sales", L + "/cn=Recipients/cn=Sales/cn=Europe"}},
+      {"EX1",
+       "CORP\\Administrator",
+       "Lakeside",
+       {L + "/cn=Recipients", L + "/cn=Recipients/cn=Sales", L + "/cn=Recipients/cn=Sales/cn=Europe",
+        L + "/cn=Recipients/cn=Restricted"}},
+      {"ex1", "", "Lakeside", {L + "/cn=Recipients", L + "/cn=Recipients/cn=Sales", L + "/cn=Recipients/cn=Sales/cn=Europe"}},
+      // A configuration container that is not the site's own is walked.
+      {"EX10", "", "Hilltop", {H + "/cn=Recipients", H + "/cn=Recipients/cn=Configuration", H + "/cn=Recipients/cn=Configuration/cn=Archive"}},
+      {"EX3", "", "", {}},
+  };
+  for (const Case& c : cases) {
+    std::string dn;
+    ads::SetCurrentLogon("", "");
+    if (!c.account.empty() && ads::AccountBindName(c.account, dn)) ads::SetCurrentLogon(dn, "secret");
+    fs::remove_all(home / "Schedule");
+    std::string org, site;
+    const bool ok = sr::ConnectToExchangeServer(c.server, "", "", org, site);
+    EXPECT_EQ(ok, !c.site.empty()) << c.server;
+    EXPECT_EQ(site, c.site);
+    EXPECT_EQ(window->lblStatus->text().toStdString(), "");
+    if (!ok) {
+      EXPECT_EQ(LogMessages(home.dir()),
+                std::vector<std::string>{"     ConnectToExchangeServer : Assigning Exchange Site Name Failure for 'EX3' : 0:"});
+      continue;
+    }
+    EXPECT_EQ(org, "Velmor");
+    sr::ResetContainerList(c.server, org, site);
+    sr::GetChildContainerInfo("LDAP://" + c.server + "/o=" + org + "/ou=" + site, c.server, org, site, "", "");
+    const std::string S = "o=Velmor/ou=" + site, srv = S + "/cn=Configuration/cn=Servers/cn=" + c.server;
+    std::vector<std::string> paths = {"o=Velmor", S, S + "/cn=Configuration", S + "/cn=Configuration/cn=Connections",
+                                      S + "/cn=Configuration/cn=Servers", S + "/cn=Configuration/cn=Protocols", srv,
+                                      srv + "/cn=Protocols"};
+    paths.insert(paths.end(), c.found.begin(), c.found.end());
+    EXPECT_EQ(sr::gstrContainerPaths, paths) << c.server << " " << c.account;
+    ASSERT_EQ(sr::gstrContainerNames.size(), paths.size());
+    EXPECT_EQ(sr::gstrContainerNames[6], c.server);
+    EXPECT_EQ(sr::gstrContainerNames[7], "Server Protocols");
+    for (size_t i = 8; i < paths.size(); ++i)
+      EXPECT_EQ(sr::gstrContainerNames[i], paths[i].substr(paths[i].rfind("cn=") + 3));
+    EXPECT_TRUE(LogMessages(home.dir()).empty()) << LogMessages(home.dir())[0];
+  }
+  CloseRun();
+}
+
+TEST_F(ScheduleRun, RunAsAccountFromCredentialsFile) {
+  UseSampleDirectory sample;
+  UseRecordingCollector collector;
+  struct Case {
+    std::string account;
+    mode_t mode;
+    bool restricted;      // the restricted container was listed
+    std::string entry;    // the credentials entry, if any
+  } cases[] = {
+      {"CORP\\Administrator", 0600, true, ""},
+      {"CORP\\Administrator", 0644, false, "     Schedule_Main... : Credentials File Not Private : "},
+      {"\\", 0600, false, "     Schedule_Main... : Run-As Account Has No Bind Name : \\"},
+      {"", 0, false, ""},  // no file: anonymous
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(home / "Schedule");
+    fs::remove(home / "VelmorcastTask.cred");
+    if (!c.account.empty()) WriteCredentials(c.account, "secret", c.mode);
+    WriteSettings(home.dir(), {ServerLine("EX1", "None", "", "Export", "", "CSV", "/x")});
+    RecordingCollector::calls.clear();
+    sr::Schedule_Main();
+    const bool listed = std::find(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
+                                  "Mailbox0(EX1,,,o=Velmor/ou=Lakeside/cn=Recipients/cn=Restricted)") !=
+                        RecordingCollector::calls.end();
+    EXPECT_EQ(listed, c.restricted) << c.account << " " << c.mode;
+    const auto messages = LogMessages(home.dir());
+    if (c.entry.empty()) {
+      EXPECT_FALSE(AnyStartsWith(messages, "     Schedule_Main")) << messages[0];
+    } else {
+      EXPECT_TRUE(AnyStartsWith(messages, c.entry)) << c.account;
+      if (c.mode == 0644) EXPECT_TRUE(AnyStartsWith(messages, c.entry + (home / "VelmorcastTask.cred").string()));
+    }
+  }
+}
+
+TEST_F(ScheduleRun, ServerRefusingAnonymousBinds) {
+  PrivateSlapd slapd("--no-anonymous");
+  UseSampleDirectory sample(slapd.hostsFile());
+  UseRecordingCollector collector;
+  for (bool withFile : {false, true}) {
+    fs::remove_all(home / "Schedule");
+    WriteSettings(home.dir(), {ServerLine("EX1", "None", "", "Export", "", "CSV", "/x")});
+    if (withFile) WriteCredentials("CORP\\Administrator", "secret");
+    RecordingCollector::calls.clear();
+    ads::ResetSessions();
+    sr::Schedule_Main();
+    const auto messages = LogMessages(home.dir());
+    if (!withFile) {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0],
+                "     ConnectToExchangeServer : Binding to server 'EX1' to get Organization/Site Name Failure : "
+                "-2147016663:Inappropriate authentication.");
+      EXPECT_TRUE(RecordingCollector::calls.empty());
+    } else {
+      EXPECT_FALSE(AnyStartsWith(messages, "     ConnectToExchangeServer")) << messages[0];
+      EXPECT_NE(std::find(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
+                          "Mailbox0(EX1,,,o=Velmor/ou=Lakeside/cn=Recipients/cn=Restricted)"),
+                RecordingCollector::calls.end());
+    }
+  }
+}
+
+TEST(ScheduleBindName, AccountForms) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"CORP\\Administrator", "dc=CORP,cn=Administrator"},
+      {"CORP\\jsmith\\extra", "dc=CORP,cn=jsmith"},
+      {"\\", ""},
+      {"CORP\\", ""},
+      {"\\name", ""},
+      {" \\name", ""},
+      {"Administrator", ""},
+  };
+  for (const auto& [account, expected] : cases) {
+    std::string dn = "untouched";
+    EXPECT_EQ(ads::AccountBindName(account, dn), !expected.empty()) << account;
+    EXPECT_EQ(dn, expected.empty() ? "untouched" : expected) << account;
+  }
+}
+
+// ------------------------------------------------------------ collection
+
+TEST_F(ScheduleRun, CollectorCallsInOrderWithTheirTexts) {
+  UseRecordingCollector collector;
+  OpenRun();
+  sr::ResetContainerList("EX1", "Velmor", "Lakeside");
+  sr::gstrContainerPaths.push_back("o=Velmor/ou=Lakeside/cn=Recipients");
+  sr::gstrContainerNames.push_back("Recipients");
+  for (const std::string profile : {"", "EX1 Profile"}) {
+    for (bool mapi : {true, false}) {
+      // The mail client is there when the information-store files are.
+      if (mapi)
+        ::setenv("VELMORCAST_PROVIDERS", (TestHome::SourceDir() / "sample" / "providers").c_str(), 1);
+      else
+        ::unsetenv("VELMORCAST_PROVIDERS");
+      fs::remove_all(home / "Schedule");
+      RecordingCollector::calls.clear();
+      RecordingCollector::statuses.clear();
+      RecordingCollector::captions.clear();
+      sr::GetAllInfo("EX1", "", "", "Velmor", "Lakeside", profile);
+      const std::string P = "o=Velmor/ou=Lakeside/cn=Recipients";
+      std::vector<std::string> expected = {"ErrorLogFileName=Schedule\\VelmorcastSchedLog.log", "Server(EX1,,)"};
+      std::vector<std::string> status = {"Retrieving Container Information from 'EX1'"};
+      std::vector<std::string> caption = {""};
+      const char* recip[] = {"General", "Organization/Phone/Notes", "Permissions",
+                             "Distribution Lists/E-Mail Addresses", "Delivery Restrictions/Delivery Options",
+                             "Protocols", "Custom Attributes", "Limits/Advanced"};
+      for (int t = 0; t < 8; ++t) {
+        expected.push_back("Mailbox" + std::to_string(t) + "(EX1,,," + P + ")");
+        status.push_back(std::string("Retrieving ") + recip[t] + " Information from 'EX1'");
+        caption.push_back("Retrieving Mailboxes Information from 'EX1'");
+      }
+      const char* dl[] = {"Distribution Lists General", "Permissions", "Distribution Lists/E-Mail Addresses",
+                          "Delivery Restrictions/Delivery Options", "Custom Attributes", "Limits/Advanced"};
+      for (int t = 0; t < 6; ++t) {
+        expected.push_back("DL" + std::to_string(t) + "(EX1,,," + P + ")");
+        status.push_back(std::string("Retrieving ") + dl[t] + " Information from 'EX1'");
+        caption.push_back("Retrieving Distribution Lists Information from 'EX1'");
+      }
+      const char* pf[] = {"General", "Permissions", "Distribution Lists/E-Mail Addresses", "Custom Attributes",
+                          "Limits/Advanced"};
+      for (int t = profile.empty() ? 1 : 0; t < 5; ++t) {
+        expected.push_back("PF" + std::to_string(t) + "(EX1,,," + profile + "," + P + ")");
+        status.push_back(std::string("Retrieving ") + pf[t] + " Information from 'EX1'");
+        caption.push_back("Retrieving Public Folders Information from 'EX1'");
+      }
+      for (int t = 0; t < 8; ++t) {
+        expected.push_back("CR" + std::to_string(t) + "(EX1,,," + P + ")");
+        status.push_back(std::string("Retrieving ") + recip[t] + " Information from 'EX1'");
+        caption.push_back("Retrieving Custom Recipients Information from 'EX1'");
+      }
+      for (auto [call, text] : std::vector<std::pair<std::string, std::string>>{
+               {"Protocol(EX1,,)", "Protocols"},
+               {"PrivateIS(EX1,,)", "Server Private IS"},
+               {"PublicIS(EX1,,)", "Server Public IS Resources"},
+               {"ServerProtocols(EX1,,)", "Server Protocols"},
+               {"Connector(EX1,,)", "Connections"}}) {
+        expected.push_back(call);
+        status.push_back("Retrieving " + text + " Information from 'EX1'");
+        caption.push_back("Retrieving Information from 'EX1'");
+      }
+      EXPECT_EQ(RecordingCollector::calls, expected) << profile;
+      EXPECT_EQ(RecordingCollector::statuses, status) << profile;
+      std::vector<std::string> seenCaptions = RecordingCollector::captions;
+      seenCaptions[0] = "";  // the caption before the first group is the caller's
+      EXPECT_EQ(seenCaptions, caption) << profile;
+      EXPECT_EQ(window->windowTitle().toStdString(), "Velmorcast  [Schedule]");
+      EXPECT_EQ(window->lblStatus->text().toStdString(), "Schedule Process is completed.");
+      const auto messages = LogMessages(home.dir());
+      ASSERT_GE(messages.size(), 2u);
+      EXPECT_EQ(messages.front(), "     GetAllInfo : Getting information for server -'EX1' start.");
+      EXPECT_EQ(messages.back(), "     GetAllInfo : Getting information for server -'EX1' end.");
+      EXPECT_EQ(AnyStartsWith(messages, "     GetAllInfo : Outlook 97 or above/Exchange 5.5 or 2000 not installed in 'EX1'."),
+                !mapi);
+    }
+  }
+  ::unsetenv("VELMORCAST_PROVIDERS");
+  CloseRun();
+}
+
+TEST_F(ScheduleRun, RealCollectorRowsEqualDirectCallsOthersUntouched) {
+  UseSampleDirectory sample;
+  auto countRows = [](const fs::path& dir) {
+    std::map<std::string, size_t> out;
+    for (const auto& t : AppTables())
+      if (!t.columns.empty() && t.columns[0].name == "ServerName")
+        out[t.name] = InventoryRows(dir, t.name, "ServerName='EX1'").size();
+    return out;
+  };
+  // Rows that must survive: another server's, favourites, reports.
+  {
+    db::Connection c;
+    c.Open((home / "velmo.mdb").string());
+    c.Execute("insert into VELMORCFavourites values('EX1','Yes','Yes')");
+    c.Execute("insert into MailboxGeneral (ServerName,[Display Name]) values('EX2','Keep Me')");
+    c.Execute("insert into MailboxGeneral (ServerName,[Display Name]) values('EX1','Stale Row')");
+  }
+  const size_t reports = InventoryRows(home.dir(), "VELMORCCustomReports").size();
+  WriteSettings(home.dir(), {ServerLine("EX1", "None", "", "Export", "", "CSV", "/x")});
+  sr::Schedule_Main();
+  const auto scheduled = countRows(home.dir());
+  EXPECT_EQ(InventoryRows(home.dir(), "MailboxGeneral", "[Display Name]='Stale Row'").size(), 0u);
+  EXPECT_EQ(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX2'").size(), 1u);
+  EXPECT_EQ(InventoryRows(home.dir(), "VELMORCFavourites").size(), 1u);
+  EXPECT_EQ(InventoryRows(home.dir(), "VELMORCCustomReports").size(), reports);
+  EXPECT_GT(scheduled.at("MailboxGeneral"), 0u);
+  EXPECT_GT(scheduled.at("ContainerInfo"), 0u);
+
+  // The same calls made directly in a fresh folder.
+  TestHome direct;
+  CreateInventory(direct.dir());
+  {
+    auto c = com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+    c->GetServerInfo("EX1", "", "");
+    const std::string L = "o=Velmor/ou=Lakeside/cn=Recipients";
+    for (const std::string p : {L, L + "/cn=Sales", L + "/cn=Sales/cn=Europe"}) {
+      for (int16_t t = 0; t < 8; ++t) c->GetMailboxInfo(t, "EX1", "", "", p);
+      for (int16_t t = 0; t < 6; ++t) c->GetDLInfo(t, "EX1", "", "", p);
+      for (int16_t t = 1; t < 5; ++t) c->GetPublicFolderInfoUsingProfile(t, "EX1", "", "", "", p);
+      for (int16_t t = 0; t < 8; ++t) c->GetCustomRecipInfo(t, "EX1", "", "", p);
+    }
+    c->GetProtocolInfo("EX1", "", "");
+    c->GetPrivateISInfo("EX1", "", "");
+    c->GetPublicISInfo("EX1", "", "");
+    c->GetServerProtocolsInfo("EX1", "", "");
+    c->GetConnectorInfo("EX1", "", "");
+  }
+  const auto directRows = countRows(direct.dir());
+  for (const auto& [table, n] : directRows)
+    if (table != "VELMORCFavourites") EXPECT_EQ(scheduled.at(table), n) << table;
+}
+
+// ---------------------------------------------------------------- report
+
+TEST_F(ScheduleRun, ReportSections) {
+  OpenRun();
+  sr::ResetContainerList("EX1", "Velmor", "Lakeside");
+  for (const char* c : {"Recipients", "Sales", "Europe"}) {
+    sr::gstrContainerPaths.push_back(std::string("o=Velmor/ou=Lakeside/cn=") + c);
+    sr::gstrContainerNames.push_back(c);
+  }
+  const std::string srv = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1";
+  struct Case {
+    std::string tab;
+    std::vector<std::string> labels;
+    std::vector<std::string> terms;  // one text each statement must end with
+  } cases[] = {
+      {"MailboxesGeneral",
+       {"Recipients MailboxesGeneral", "Sales MailboxesGeneral", "Europe MailboxesGeneral",
+        "Server Recipients MailboxesGeneral"},
+       {" and [Object Path] = 'o=Velmor/ou=Lakeside/cn=Recipients'", " and [Object Path] = 'o=Velmor/ou=Lakeside/cn=Sales'",
+        " and [Object Path] = 'o=Velmor/ou=Lakeside/cn=Europe'", " and [Home Server]='EX1'"}},
+      {"Container2Permissions",
+       {"Configuration Permissions", "Connections Permissions", "Servers Permissions", "Recipients Permissions",
+        "Sales Permissions", "Europe Permissions"},
+       {"/cn=Configuration'", "/cn=Connections'", "/cn=Servers'", "/cn=Recipients'", "/cn=Sales'", "/cn=Europe'"}},
+      {"Container1General", {"Velmor General", "Lakeside General"}, {"= 'o=Velmor'", "= 'o=Velmor/ou=Lakeside'"}},
+      {"ServerGeneral", {"EX1 General"}, {"= '" + srv + "'"}},
+      {"ServerProtocolsPermissions", {"Server Protocols Permissions"}, {"= '" + srv + "/cn=Protocols'"}},
+      {"ProtocolsGeneral", {"Protocols General"}, {"/cn=Configuration/cn=Protocols'"}},
+      {"Message Transfer AgentGeneral", {"Message Transfer Agent General"}, {"= '" + srv + "/cn=Microsoft MTA'"}},
+      {"System AttendantE-Mail Addresses", {"System Attendant E-Mail Addresses"},
+       {"= '" + srv + "/cn=Microsoft System Attendant'"}},
+      {"ServerDiagnostics Logging", {"ServerDiagnostics Logging"}, {"like 'EX1%' escape '\\'"}},
+      {"Private Information StoreGeneral", {"Private Information Store Private Information StoreGeneral"},
+       {"= '" + srv + "/cn=Microsoft Private MDB'"}},
+      {"ServerIMAP4General", {"ServerIMAP4General"}, {"Level='Server'"}},
+  };
+  for (const Case& c : cases) {
+    const auto sections = sr::SectionsOf(c.tab, ";Display Name", "Default", "EX1", "Velmor", "Lakeside");
+    std::vector<std::string> labels;
+    for (const auto& s : sections) labels.push_back(s.label);
+    EXPECT_EQ(labels, c.labels) << c.tab;
+    for (size_t i = 0; i < sections.size() && i < c.terms.size(); ++i) {
+      const auto& st = sections[i].statement;
+      EXPECT_NE(st.find(c.terms[i]), std::string::npos) << c.tab << ": " << st;
+      EXPECT_EQ(st.rfind("select distinct \"Display Name\" from ", 0), 0u) << st;
+    }
+  }
+  // A server name with an apostrophe is quoted wherever it stands.
+  sr::ResetContainerList("O'Brien", "Vel'mor", "Lake");
+  for (const auto& s : sr::SectionsOf("ServerGeneral", ";Display Name", "Default", "O'Brien", "Vel'mor", "Lake"))
+    EXPECT_NE(s.statement.find("ServerName='O''Brien' and [Object Path] = 'o=Vel''mor/ou=Lake/cn=Configuration/cn=Servers/cn=O''Brien'"),
+              std::string::npos)
+        << s.statement;
+  CloseRun();
+}
+
+}  // namespace
