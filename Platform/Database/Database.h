@@ -252,8 +252,9 @@ class Recordset {
 // The one quoting helper for SQL text that is passed around as text:
 // 'value' with every quote doubled ("O'Neil" -> 'O''Neil').
 std::string SqlQuote(std::string_view value);
-// Its twin for table and column names: "name" with every double quote
-// doubled, so any name a user types names exactly that table.
+// Its twin for table and column names: `name` with every backtick doubled,
+// so any name a user types names exactly that table, and a column the table
+// lacks fails the statement (a double-quoted one would read as a text).
 std::string QuoteIdent(std::string_view name);
 
 // Creates database files and lists their tables.

@@ -60,7 +60,7 @@ std::string ReplaceCollation(std::string_view sql, std::string_view from, std::s
 // Offset of the "(" that opens a CREATE TABLE's column list; npos when none.
 size_t ColumnListOffset(std::string_view createTable);
 
-// "name" with any double quote doubled (the public helper).
+// `name` with any backtick doubled (the public helper).
 using velmo::db::QuoteIdent;
 // Width in a declared type "TEXT(255)" / "char(3)"; 0 when none.
 int WidthOfDeclType(const char* decl);

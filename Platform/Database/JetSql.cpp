@@ -309,12 +309,15 @@ int WidthOfDeclType(const char* decl) {
 namespace velmo::db {
 
 std::string QuoteIdent(std::string_view name) {
-  std::string out = "\"";
+  // Backticks, not double quotes: SQLite reads a double-quoted name that
+  // matches no column as a text constant, so a statement naming a column
+  // its table lacks would run and fill the column with its own name.
+  std::string out = "`";
   for (char c : name) {
     out += c;
-    if (c == '"') out += '"';
+    if (c == '`') out += '`';
   }
-  out += '"';
+  out += '`';
   return out;
 }
 

@@ -101,17 +101,20 @@ TEST(CategoryRules, EveryDefaultColumnSetGivesAStatementThatRuns) {
   rs.Open("select count(*) from DiagLogging where 1=1" + DiagnosticsTerm("Microsoft_MTA"), conn);
   EXPECT_EQ(rs[0L].Text(), "0");
   rs.Close();
+  // A column the table lacks fails the statement instead of reading as text.
+  EXPECT_ANY_THROW(rs.Open(CategoryBaseStatement(CategoryColumnList("No Such Column", "Mine"), "MailboxGeneral", "EX1"),
+                           conn));
 }
 
 TEST(CategoryRules, ColumnListsRestrictionsAndDiagnosticsPrefixes) {
   EXPECT_EQ(CategoryColumnList(" ;Display Name,Alias Name,Owner ", "Default"),
-            "\"Display Name\",\"Alias Name\",\"Owner\"");
-  EXPECT_EQ(CategoryColumnList("Alias Name,Home Server", "Mine"), "\"Display Name\",\"Alias Name\",\"Home Server\"");
-  EXPECT_EQ(CategoryColumnList("", "Mine"), "\"Display Name\"");
+            "`Display Name`,`Alias Name`,`Owner`");
+  EXPECT_EQ(CategoryColumnList("Alias Name,Home Server", "Mine"), "`Display Name`,`Alias Name`,`Home Server`");
+  EXPECT_EQ(CategoryColumnList("", "Mine"), "`Display Name`");
   EXPECT_EQ(CategoryColumnList("no semicolon", "Default"), "");
-  EXPECT_EQ(CategoryColumnList(";Odd]Name", "Default"), "\"Odd]Name\"");
-  EXPECT_EQ(CategoryBaseStatement("\"A\"", "MailboxGeneral", "O'Neil"),
-            "select distinct \"A\" from \"MailboxGeneral\" where ServerName='O''Neil'");
+  EXPECT_EQ(CategoryColumnList(";Odd]Name`s", "Default"), "`Odd]Name``s`");
+  EXPECT_EQ(CategoryBaseStatement("`A`", "MailboxGeneral", "O'Neil"),
+            "select distinct `A` from `MailboxGeneral` where ServerName='O''Neil'");
 
   const std::tuple<const char*, const char*, const char*> restrictions[] = {
       {"ProtocolGeneral", "ServerIMAP4General", " and Level='Server' and [Directory Name] like 'IMAP4%'"},

@@ -454,7 +454,7 @@ TEST_F(ScheduleRun, ReportSections) {
     for (size_t i = 0; i < sections.size() && i < c.terms.size(); ++i) {
       const auto& st = sections[i].statement;
       EXPECT_NE(st.find(c.terms[i]), std::string::npos) << c.tab << ": " << st;
-      EXPECT_EQ(st.rfind("select distinct \"Display Name\" from ", 0), 0u) << st;
+      EXPECT_EQ(st.rfind("select distinct `Display Name` from ", 0), 0u) << st;
     }
   }
   // A server name with an apostrophe is quoted wherever it stands.
