@@ -3,7 +3,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -53,4 +55,17 @@ void FitCaption(QWidget* caption, QWidget* besideBox) {
   besideBox->setGeometry(textRight, besideBox->y(), std::max(1, right - textRight + 1), besideBox->height());
   // The caption ends where the box begins.
   caption->resize(std::min(caption->width(), besideBox->x() - caption->x()), caption->height());
+}
+
+QLabel* MakeLabel(QWidget* parent, const std::string& name, const char* caption, const QRect& geometry) {
+  auto* l = MakeControl<QLabel>(parent, name, geometry);
+  l->setText(caption);
+  return l;
+}
+
+QPushButton* MakeButton(QWidget* parent, const std::string& name, const char* caption, const QRect& geometry) {
+  auto* b = MakeControl<QPushButton>(parent, name, geometry);
+  b->setText(caption);
+  b->setAutoDefault(false);
+  return b;
 }

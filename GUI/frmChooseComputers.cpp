@@ -1,4 +1,5 @@
 // The network picker.
+#include "DialogControls.h"
 #include "frmChooseComputers.h"
 
 #include <QApplication>
@@ -24,8 +25,6 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 2;
 const char* const kEnterprise = "Enterprise";
 const char* const kPlaceholder = "Finding Exchange servers...";
-
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
 
 // The six pictures of ImageList1, drawn once.
 QIcon Picture(const std::string& key) {

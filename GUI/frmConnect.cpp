@@ -30,7 +30,6 @@ frmConnect* gfrmConnect = nullptr;
 namespace {
 
 // Design positions are in twips; 15 twips make a pixel.
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);

@@ -29,8 +29,6 @@ using velmo::ui::Ui;
 
 namespace {
 
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
-
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
   if (QLabel* panel = gMdifrm->Panel(1)) {

@@ -1,3 +1,5 @@
+#include "DialogControls.h"
+#include "TextParts.h"
 #include "frmFilterWizard.h"
 
 #include <QAction>
@@ -19,14 +21,9 @@
 
 namespace {
 
-namespace db = velmo::db;
+using velmo::text::Trim;
 
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
+namespace db = velmo::db;
 
 bool Contains(const std::string& text, const char* literal) { return text.find(literal) != std::string::npos; }
 
@@ -53,8 +50,6 @@ QIcon SignIcon(const QString& sign, const QColor& colour) {
   p.drawText(pixmap.rect(), Qt::AlignCenter, sign);
   return QIcon(pixmap);
 }
-
-QRect Twips(int left, int top, int width, int height) { return {left / 15, top / 15, width / 15, height / 15}; }
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // The repeat options, months and password dialogs of the schedule input
 // window.
+#include "DialogControls.h"
 #include "ScheduleDialogs.h"
 
 #include <QCheckBox>
@@ -23,31 +24,8 @@ using velmo::ui::Ui;
 
 namespace {
 
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
-
-template <class W>
-W* Make(QWidget* parent, const char* name, const QRect& geometry) {
-  auto* w = new W(parent);
-  w->setObjectName(name);
-  w->setGeometry(geometry);
-  return w;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-  auto* l = Make<QLabel>(parent, name, geometry);
-  l->setText(caption);
-  return l;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-  auto* b = Make<QPushButton>(parent, name, geometry);
-  b->setText(caption);
-  b->setAutoDefault(false);
-  return b;
-}
-
 QDateEdit* MakeDate(QWidget* parent, const char* name, const QRect& geometry) {
-  auto* d = Make<QDateEdit>(parent, name, geometry);
+  auto* d = MakeControl<QDateEdit>(parent, name, geometry);
   d->setCalendarPopup(true);
   d->setDisplayFormat("M/d/yyyy");
   d->setDate(QDate::currentDate());
@@ -96,41 +74,41 @@ frmAdvanced::frmAdvanced(frmScheduleInput* input, QWidget* parent) : QDialog(par
   Label2 = MakeLabel(this, "Label2", "St&art Date", Twips(120, 180, 900, 255));
   dtpStartDate = MakeDate(this, "dtpStartDate", Twips(1110, 120, 1500, 330));
   Label2->setBuddy(dtpStartDate);
-  chkEndDate = Make<QCheckBox>(this, "chkEndDate", Twips(2700, 150, 1230, 285));
+  chkEndDate = MakeControl<QCheckBox>(this, "chkEndDate", Twips(2700, 150, 1230, 285));
   chkEndDate->setText("&End Date");
   dtpEndDate = MakeDate(this, "dtpEndDate", Twips(3960, 120, 1560, 330));
   dtpEndDate->setEnabled(false);
 
-  FrameRepeatTask = Make<QGroupBox>(this, "FrameRepeatTask", Twips(120, 600, 5460, 2100));
+  FrameRepeatTask = MakeControl<QGroupBox>(this, "FrameRepeatTask", Twips(120, 600, 5460, 2100));
   FrameRepeatTask->setTitle(QString(25, QLatin1Char(' ')));
-  chkRepeatTask = Make<QCheckBox>(this, "chkRepeatTask", Twips(240, 570, 1500, 285));
+  chkRepeatTask = MakeControl<QCheckBox>(this, "chkRepeatTask", Twips(240, 570, 1500, 285));
   chkRepeatTask->setText("Re&peat task");
 
   Label3 = MakeLabel(this, "Label3", "E&very", Twips(300, 1000, 540, 255));
-  txtEvery = Make<QLineEdit>(this, "txtEvery", Twips(900, 940, 600, 330));
+  txtEvery = MakeControl<QLineEdit>(this, "txtEvery", Twips(900, 940, 600, 330));
   txtEvery->setMaxLength(4);
   txtEvery->setText("10");
   Label3->setBuddy(txtEvery);
-  UpDownEvery = Make<UpDown>(this, "UpDownEvery", Twips(1500, 940, 240, 330));
-  cboEvery = Make<QComboBox>(this, "cboEvery", Twips(1860, 940, 1260, 330));
+  UpDownEvery = MakeControl<UpDown>(this, "UpDownEvery", Twips(1500, 940, 240, 330));
+  cboEvery = MakeControl<QComboBox>(this, "cboEvery", Twips(1860, 940, 1260, 330));
 
   Label1 = MakeLabel(this, "Label1", "Until:", Twips(300, 1440, 540, 255));
-  OptDuration = Make<QRadioButton>(this, "OptDuration", Twips(900, 1420, 1200, 285));
+  OptDuration = MakeControl<QRadioButton>(this, "OptDuration", Twips(900, 1420, 1200, 285));
   OptDuration->setText("&Duration");
 
-  txtHour = Make<QLineEdit>(this, "txtHour", Twips(900, 1800, 600, 330));
+  txtHour = MakeControl<QLineEdit>(this, "txtHour", Twips(900, 1800, 600, 330));
   txtHour->setMaxLength(4);
   txtHour->setText("1");
-  UpDownHour = Make<UpDown>(this, "UpDownHour", Twips(1500, 1800, 240, 330));
+  UpDownHour = MakeControl<UpDown>(this, "UpDownHour", Twips(1500, 1800, 240, 330));
   Label4 = MakeLabel(this, "Label4", "H&our(s)", Twips(1800, 1840, 780, 255));
   Label4->setBuddy(txtHour);
-  txtMinute = Make<QLineEdit>(this, "txtMinute", Twips(2640, 1800, 480, 330));
+  txtMinute = MakeControl<QLineEdit>(this, "txtMinute", Twips(2640, 1800, 480, 330));
   txtMinute->setMaxLength(2);
-  UpDownMinute = Make<UpDown>(this, "UpDownMinute", Twips(3120, 1800, 240, 330));
+  UpDownMinute = MakeControl<UpDown>(this, "UpDownMinute", Twips(3120, 1800, 240, 330));
   Label5 = MakeLabel(this, "Label5", "M&inute(s)", Twips(3420, 1840, 960, 255));
   Label5->setBuddy(txtMinute);
 
-  chkTask = Make<QCheckBox>(this, "chkTask", Twips(300, 2280, 5200, 285));
+  chkTask = MakeControl<QCheckBox>(this, "chkTask", Twips(300, 2280, 5200, 285));
   chkTask->setText("If the task is &still running, stop it at this time.");
 
   cmdOk = MakeButton(this, "cmdOk", "OK", Twips(3000, 2850, 1200, 375));
@@ -279,7 +257,7 @@ frmMonths::frmMonths(frmScheduleInput* input, QWidget* parent) : QDialog(parent)
   Label1->setWordWrap(true);
   for (int i = 0; i < 12; ++i) {
     const std::string name = "chkmonths" + std::to_string(i);
-    chkmonths[i] = Make<QCheckBox>(this, name.c_str(),
+    chkmonths[i] = MakeControl<QCheckBox>(this, name.c_str(),
                                    Twips(i < 6 ? 480 : 2280, 720 + (i % 6) * 420, 1680, 285));
     chkmonths[i]->setText(kMonthCaptions[i]);
     chkmonths[i]->setChecked(true);
@@ -317,11 +295,11 @@ void frmMonths::cmdCancel_Click() { done(QDialog::Rejected); }
 frmPassword::frmPassword(frmScheduleInput* input, QWidget* parent) : QDialog(parent), input_(input) {
   SetFixedDialog(this, "frmPassword", "Set Password", 4710, 1590);
   Label15 = MakeLabel(this, "Label15", "Pass&word", Twips(120, 180, 1620, 255));
-  txtPassword = Make<QLineEdit>(this, "txtPassword", Twips(1800, 120, 2760, 330));
+  txtPassword = MakeControl<QLineEdit>(this, "txtPassword", Twips(1800, 120, 2760, 330));
   txtPassword->setEchoMode(QLineEdit::Password);
   Label15->setBuddy(txtPassword);
   Label16 = MakeLabel(this, "Label16", "Con&firm Password", Twips(120, 600, 1620, 255));
-  txtCfmPassword = Make<QLineEdit>(this, "txtCfmPassword", Twips(1800, 540, 2760, 330));
+  txtCfmPassword = MakeControl<QLineEdit>(this, "txtCfmPassword", Twips(1800, 540, 2760, 330));
   txtCfmPassword->setEchoMode(QLineEdit::Password);
   Label16->setBuddy(txtCfmPassword);
   cmdOK = MakeButton(this, "cmdOK", "OK", Twips(2040, 1080, 1200, 375));

@@ -42,29 +42,6 @@ namespace {
 constexpr const char* kRoot = "Scheduled Servers";
 constexpr int kFieldsRole = Qt::UserRole + 1;
 
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
-
-template <class W>
-W* Make(QWidget* parent, const std::string& name, const QRect& geometry) {
-  auto* w = new W(parent);
-  w->setObjectName(QString::fromStdString(name));
-  w->setGeometry(geometry);
-  return w;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-  auto* l = Make<QLabel>(parent, name, geometry);
-  l->setText(caption);
-  return l;
-}
-
-QPushButton* MakeButton(QWidget* parent, const std::string& name, const char* caption, const QRect& geometry) {
-  auto* b = Make<QPushButton>(parent, name, geometry);
-  b->setText(caption);
-  b->setAutoDefault(false);
-  return b;
-}
-
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
   if (QLabel* panel = gMdifrm->Panel(1)) {
@@ -111,56 +88,56 @@ frmSchedule::frmSchedule(QWidget* parent) : QDialog(parent) {
   setFixedSize(9435 / 15, 6825 / 15);
 
   lblServerName = MakeLabel(this, "lblServerName", "Server Name:", Twips(120, 180, 1800, 255));
-  cboServerName = Make<QComboBox>(this, "cboServerName", Twips(120, 450, 2640, 330));
+  cboServerName = MakeControl<QComboBox>(this, "cboServerName", Twips(120, 450, 2640, 330));
   cboServerName->setEditable(true);
   cboServerName->setInsertPolicy(QComboBox::NoInsert);
   cmdAddServer = MakeButton(this, "cmdAddServer", "&Add", Twips(2880, 435, 900, 375));
-  tvwSchedServers = Make<QTreeWidget>(this, "tvwSchedServers", Twips(120, 960, 3660, 5160));
+  tvwSchedServers = MakeControl<QTreeWidget>(this, "tvwSchedServers", Twips(120, 960, 3660, 5160));
   tvwSchedServers->setHeaderHidden(true);
   cmdRemove = MakeButton(this, "cmdRemove", "&Remove", Twips(120, 6240, 1200, 375));
-  lbHidden = Make<QListWidget>(this, "lbHidden", Twips(0, 0, 100, 100));
+  lbHidden = MakeControl<QListWidget>(this, "lbHidden", Twips(0, 0, 100, 100));
   lbHidden->hide();
 
-  frReportName = Make<QGroupBox>(this, "frReportName", Twips(3960, 120, 5355, 960));
+  frReportName = MakeControl<QGroupBox>(this, "frReportName", Twips(3960, 120, 5355, 960));
   frReportName->setTitle("Choose the report");
   lblReportName = MakeLabel(frReportName, "lblReportName", "Report Name:", Twips(120, 480, 1260, 255));
-  cboReportName = Make<QComboBox>(frReportName, "cboReportName", Twips(1440, 420, 2640, 330));
+  cboReportName = MakeControl<QComboBox>(frReportName, "cboReportName", Twips(1440, 420, 2640, 330));
   lblReportName->setBuddy(cboReportName);
   cmdNewReport = MakeButton(frReportName, "cmdNewReport", "&New", Twips(4200, 405, 1035, 375));
 
-  frProfiles = Make<QGroupBox>(this, "frProfiles", Twips(3960, 1200, 5355, 1560));
+  frProfiles = MakeControl<QGroupBox>(this, "frProfiles", Twips(3960, 1200, 5355, 1560));
   frProfiles->setTitle("Choose the profile");
   lblProfileName = MakeLabel(frProfiles, "lblProfileName", "Profile Name:", Twips(120, 480, 1260, 255));
-  cboProfileName = Make<QComboBox>(frProfiles, "cboProfileName", Twips(1440, 420, 3795, 330));
+  cboProfileName = MakeControl<QComboBox>(frProfiles, "cboProfileName", Twips(1440, 420, 3795, 330));
   lblProfileName->setBuddy(cboProfileName);
-  picInfo = Make<QLabel>(frProfiles, "picInfo", Twips(120, 900, 480, 480));
+  picInfo = MakeControl<QLabel>(frProfiles, "picInfo", Twips(120, 900, 480, 480));
   picInfo->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
-  picWar = Make<QLabel>(frProfiles, "picWar", Twips(120, 900, 480, 480));
+  picWar = MakeControl<QLabel>(frProfiles, "picWar", Twips(120, 900, 480, 480));
   picWar->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-  lblProfileStatus = Make<QLabel>(frProfiles, "lblProfileStatus", Twips(720, 840, 4515, 660));
+  lblProfileStatus = MakeControl<QLabel>(frProfiles, "lblProfileStatus", Twips(720, 840, 4515, 660));
   lblProfileStatus->setWordWrap(true);
   lblProfileStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  frSettings = Make<QGroupBox>(this, "frSettings", Twips(3960, 2880, 5355, 3240));
+  frSettings = MakeControl<QGroupBox>(this, "frSettings", Twips(3960, 2880, 5355, 3240));
   frSettings->setTitle("Settings");
-  chkExport = Make<QCheckBox>(frSettings, "chkExport", Twips(240, 420, 1800, 285));
+  chkExport = MakeControl<QCheckBox>(frSettings, "chkExport", Twips(240, 420, 1800, 285));
   chkExport->setText("E&xport Data");
-  chkPrint = Make<QCheckBox>(frSettings, "chkPrint", Twips(2400, 420, 1500, 285));
+  chkPrint = MakeControl<QCheckBox>(frSettings, "chkPrint", Twips(2400, 420, 1500, 285));
   chkPrint->setText("Pri&nt");
   lblFileFormat = MakeLabel(frSettings, "lblFileFormat", "&File Format:", Twips(240, 960, 1200, 255));
   const char* formats[3] = {"MDB", "CSV", "HTML"};
   for (int i = 0; i < 3; ++i) {
-    optFormat[i] = Make<QRadioButton>(frSettings, "optFormat" + std::to_string(i), Twips(1440 + i * 1140, 940, 1080, 285));
+    optFormat[i] = MakeControl<QRadioButton>(frSettings, "optFormat" + std::to_string(i), Twips(1440 + i * 1140, 940, 1080, 285));
     optFormat[i]->setText(formats[i]);
   }
   optFormat[0]->setChecked(true);
   lblFileFormat->setBuddy(optFormat[0]);
   lblPath = MakeLabel(frSettings, "lblPath", "&Path         :", Twips(240, 1500, 1200, 255));
-  txtPath = Make<QLineEdit>(frSettings, "txtPath", Twips(1440, 1440, 3120, 330));
+  txtPath = MakeControl<QLineEdit>(frSettings, "txtPath", Twips(1440, 1440, 3120, 330));
   lblPath->setBuddy(txtPath);
   cmdBrowse = MakeButton(frSettings, "cmdBrowse", "&...", Twips(4620, 1425, 600, 375));
   lblPrinter = MakeLabel(frSettings, "lblPrinter", "Pr&inters      :", Twips(240, 2040, 1200, 255));
-  cboPrinterName = Make<QComboBox>(frSettings, "cboPrinterName", Twips(1440, 1980, 3780, 330));
+  cboPrinterName = MakeControl<QComboBox>(frSettings, "cboPrinterName", Twips(1440, 1980, 3780, 330));
   lblPrinter->setBuddy(cboPrinterName);
 
   cmdOperation[1] = MakeButton(this, "cmdOperation1", "&Proceed", Twips(6780, 6240, 1200, 375));

@@ -1,4 +1,5 @@
 // The schedule input window.
+#include "DialogControls.h"
 #include "frmScheduleInput.h"
 
 #include <QApplication>
@@ -31,31 +32,8 @@ using velmo::ui::Ui;
 
 namespace {
 
-QRect Twips(int left, int top, int width, int height) { return QRect(left / 15, top / 15, width / 15, height / 15); }
-
-template <class W>
-W* Make(QWidget* parent, const std::string& name, const QRect& geometry) {
-  auto* w = new W(parent);
-  w->setObjectName(QString::fromStdString(name));
-  w->setGeometry(geometry);
-  return w;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-  auto* l = Make<QLabel>(parent, name, geometry);
-  l->setText(caption);
-  return l;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-  auto* b = Make<QPushButton>(parent, name, geometry);
-  b->setText(caption);
-  b->setAutoDefault(false);
-  return b;
-}
-
 QFrame* MakeLine(QWidget* parent, const char* name, int top) {
-  auto* f = Make<QFrame>(parent, name, Twips(120, top, 5250, 30));
+  auto* f = MakeControl<QFrame>(parent, name, Twips(120, top, 5250, 30));
   f->setFrameShape(QFrame::HLine);
   f->setFrameShadow(QFrame::Sunken);
   return f;
@@ -86,25 +64,25 @@ frmScheduleInput::frmScheduleInput(frmSchedule* schedule, QWidget* parent) : QDi
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(5490 / 15, 6300 / 15);
 
-  Image1 = Make<QLabel>(this, "Image1", Twips(120, 120, 480, 480));
+  Image1 = MakeControl<QLabel>(this, "Image1", Twips(120, 120, 480, 480));
   Image1->setPixmap(style()->standardIcon(QStyle::SP_FileDialogDetailedView).pixmap(32, 32));
-  lblSelected = Make<QLabel>(this, "lblSelected", Twips(720, 120, 4650, 840));
+  lblSelected = MakeControl<QLabel>(this, "lblSelected", Twips(720, 120, 4650, 840));
   lblSelected->setWordWrap(true);
   lblSelected->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Frame6 = MakeLine(this, "Frame6", 1020);
 
   Label14 = MakeLabel(this, "Label14", "R&un as", Twips(120, 1200, 900, 255));
-  txtRunas = Make<QLineEdit>(this, "txtRunas", Twips(1080, 1140, 2640, 330));
+  txtRunas = MakeControl<QLineEdit>(this, "txtRunas", Twips(1080, 1140, 2640, 330));
   Label14->setBuddy(txtRunas);
   cmdSetPassword = MakeButton(this, "cmdSetPassword", "&Set Password", Twips(3840, 1125, 1530, 375));
   Label17 = MakeLabel(this, "Label17", "( Domain Name\\User Name )", Twips(1080, 1500, 2640, 255));
   Frame1 = MakeLine(this, "Frame1", 1860);
 
   Label1 = MakeLabel(this, "Label1", "Sc&hedule Task", Twips(120, 2000, 1800, 255));
-  cboScheduleTask = Make<QComboBox>(this, "cboScheduleTask", Twips(120, 2280, 1935, 330));
+  cboScheduleTask = MakeControl<QComboBox>(this, "cboScheduleTask", Twips(120, 2280, 1935, 330));
   Label1->setBuddy(cboScheduleTask);
   lblStartTime = MakeLabel(this, "lblStartTime", "S&tart Time", Twips(2160, 2000, 1200, 255));
-  txtStartTime = Make<QLineEdit>(this, "txtStartTime", Twips(2160, 2280, 1260, 330));
+  txtStartTime = MakeControl<QLineEdit>(this, "txtStartTime", Twips(2160, 2280, 1260, 330));
   txtStartTime->setText("     :");
   txtStartTime->setReadOnly(true);
   txtStartTime->setFocusPolicy(Qt::NoFocus);
@@ -120,7 +98,7 @@ frmScheduleInput::frmScheduleInput(frmSchedule* schedule, QWidget* parent) : QDi
                             QRect(after + fm.horizontalAdvance("00") + 6, top, fm.horizontalAdvance("AM") + 6, h)};
     const char* initial[3] = {"1", "1", "AM"};
     for (int i = 0; i < 3; ++i) {
-      txtam[i] = Make<QLineEdit>(this, "txtam" + std::to_string(i), parts[i]);
+      txtam[i] = MakeControl<QLineEdit>(this, "txtam" + std::to_string(i), parts[i]);
       txtam[i]->setFrame(false);
       txtam[i]->setMaxLength(2);
       txtam[i]->setText(initial[i]);
@@ -130,36 +108,36 @@ frmScheduleInput::frmScheduleInput(frmSchedule* schedule, QWidget* parent) : QDi
     txtStartTime->resize(parts[2].right() - txtStartTime->x() + 4, txtStartTime->height());
   }
   lblStartTime->setBuddy(txtam[0]);
-  UpDownStartTime = Make<UpDown>(this, "UpDownStartTime", QRect(txtStartTime->geometry().right() + 1, txtStartTime->y(), 16,
+  UpDownStartTime = MakeControl<UpDown>(this, "UpDownStartTime", QRect(txtStartTime->geometry().right() + 1, txtStartTime->y(), 16,
                                                                 txtStartTime->height()));
   cmdAdvanced = MakeButton(this, "cmdAdvanced", "Ad&vanced", Twips(3840, 2265, 1530, 375));
 
-  frTaskDaily = Make<QGroupBox>(this, "frTaskDaily", Twips(120, 3235, 5250, 1100));
+  frTaskDaily = MakeControl<QGroupBox>(this, "frTaskDaily", Twips(120, 3235, 5250, 1100));
   frTaskDaily->setTitle("Schedule Task Daily");
   lblEvery = MakeLabel(frTaskDaily, "lblEvery", "Ever&y", Twips(120, 520, 500, 255));
-  txtEverydays = Make<QLineEdit>(frTaskDaily, "txtEverydays", Twips(720, 480, 615, 330));
+  txtEverydays = MakeControl<QLineEdit>(frTaskDaily, "txtEverydays", Twips(720, 480, 615, 330));
   txtEverydays->setMaxLength(5);
   txtEverydays->setText("1");
   lblEvery->setBuddy(txtEverydays);
-  UpDownEverydays = Make<UpDown>(frTaskDaily, "UpDownEverydays", Twips(1350, 480, 240, 330));
+  UpDownEverydays = MakeControl<UpDown>(frTaskDaily, "UpDownEverydays", Twips(1350, 480, 240, 330));
   UpDownEverydays->SetRange(0, 99999);
   lblDays = MakeLabel(frTaskDaily, "lblDays", "day(s)", Twips(1680, 520, 1500, 255));
   for (int i = 0; i < 7; ++i) {
-    chkday[i] = Make<QCheckBox>(frTaskDaily, "chkday" + std::to_string(i),
+    chkday[i] = MakeControl<QCheckBox>(frTaskDaily, "chkday" + std::to_string(i),
                                 Twips(i < 5 ? 240 : 1560, 900 + (i % 5) * 285, 900, 270));
     chkday[i]->setText(kDayCaptions[i]);
     chkday[i]->hide();
   }
-  optDay = Make<QRadioButton>(frTaskDaily, "optDay", Twips(120, 500, 800, 285));
+  optDay = MakeControl<QRadioButton>(frTaskDaily, "optDay", Twips(120, 500, 800, 285));
   optDay->setText("day");
-  optThe = Make<QRadioButton>(frTaskDaily, "optThe", Twips(120, 980, 800, 285));
+  optThe = MakeControl<QRadioButton>(frTaskDaily, "optThe", Twips(120, 980, 800, 285));
   optThe->setText("The");
-  cboWeek = Make<QComboBox>(frTaskDaily, "cboWeek", Twips(960, 950, 1200, 330));
-  cboDay = Make<QComboBox>(frTaskDaily, "cboDay", Twips(2280, 950, 1500, 330));
+  cboWeek = MakeControl<QComboBox>(frTaskDaily, "cboWeek", Twips(960, 950, 1200, 330));
+  cboDay = MakeControl<QComboBox>(frTaskDaily, "cboDay", Twips(2280, 950, 1500, 330));
   lblmonthly = MakeLabel(frTaskDaily, "lblmonthly", "of the Month(s)", Twips(1950, 520, 1500, 255));
   cmdMonths = MakeButton(frTaskDaily, "cmdMonths", "Select &Months", Twips(120, 1480, 1800, 375));
   lblOnce = MakeLabel(frTaskDaily, "lblOnce", "Run on:", Twips(120, 520, 780, 255));
-  dpOnce = Make<QDateEdit>(frTaskDaily, "dpOnce", Twips(960, 480, 1800, 330));
+  dpOnce = MakeControl<QDateEdit>(frTaskDaily, "dpOnce", Twips(960, 480, 1800, 330));
   dpOnce->setCalendarPopup(true);
   dpOnce->setDisplayFormat("M/d/yyyy");
   dpOnce->setDate(QDate::currentDate());
