@@ -1,5 +1,6 @@
 // The main program's shared module.
 #include "modExch.h"
+#include "TextParts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,33 +31,10 @@ bool gbContextMenuNoExec = false;
 
 namespace {
 
+using velmo::text::Trim;
+using velmo::text::Split;
+
 bool Contains(const std::string& text, const char* literal) { return text.find(literal) != std::string::npos; }
-
-// Removes leading and trailing blanks.
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const auto at = s.find(sep, start);
-    parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
-
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // The hourglass while an operation runs (only where there is a screen).
 class WaitCursor {
@@ -323,7 +301,7 @@ std::string FilterCondition(const std::string& filterValue, const std::vector<st
     FilterItem item;
     const bool parsed = ParseFilterItem(text, item);
     const bool known = parsed && std::any_of(columns.begin(), columns.end(),
-                                             [&](const std::string& c) { return SameNameNoCase(c, item.field); });
+                                             [&](const std::string& c) { return velmo::text::EqualNoCase(c, item.field); });
     if (!known) {
       LogFailure(
           "GetQuery FilterField Failed", velmo::E_FAIL_,
@@ -554,7 +532,6 @@ void AutoFitGrid(velmo::FlexGrid& grid) {
   }
   grid.SetRedrawMode(3);
 }
-
 
 // ============================================================ folder picker
 

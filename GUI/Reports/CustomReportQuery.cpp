@@ -1,29 +1,14 @@
 #include "CustomReportQuery.h"
+#include "TextParts.h"
 
 #include "Database.h"
 
 namespace {
 
+using velmo::text::Trim;
+using velmo::text::Split;
+
 using velmo::db::SqlQuote;
-
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const auto at = s.find(sep, start);
-    parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
 
 bool Contains(const std::string& text, const char* literal) { return text.find(literal) != std::string::npos; }
 

@@ -1,13 +1,9 @@
 #include "FilterItem.h"
+#include "TextParts.h"
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
+using velmo::text::Trim;
 
 }  // namespace
 

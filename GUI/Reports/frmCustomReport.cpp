@@ -1,4 +1,5 @@
 #include "frmCustomReport.h"
+#include "TextParts.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -31,16 +32,11 @@
 
 namespace {
 
+using velmo::text::Trim;
+
 namespace db = velmo::db;
 
 frmCustomReport* gInstance = nullptr;
-
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
 
 std::string FoldCase(std::string s) {
   for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));

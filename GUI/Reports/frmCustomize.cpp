@@ -1,3 +1,5 @@
+#include "DialogControls.h"
+#include "TextParts.h"
 #include "frmCustomize.h"
 
 #include <QCheckBox>
@@ -25,32 +27,10 @@ std::function<void(const std::string&)> gChooseCustomReport;
 
 namespace {
 
+using velmo::text::Trim;
+using velmo::text::Split;
+
 namespace db = velmo::db;
-
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const auto at = s.find(sep, start);
-    parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
-
-bool SameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
@@ -145,8 +125,6 @@ std::vector<std::string> TypePages(const std::string& type) {
   if (type == "Newsfeed") return {"General", "Messages", "Hosts", "Connection", "Security"};
   return {};
 }
-
-QRect Twips(int left, int top, int width, int height) { return {left / 15, top / 15, width / 15, height / 15}; }
 
 // The designed size of the window, in twips.
 constexpr int kWidth = 9720;
@@ -632,7 +610,7 @@ void frmCustomize::cmdSaveAs_Click() {
   const std::string name = Trim(typed);
   if (name.empty()) return;
   // Saving under the built-in report's name would replace its rows.
-  if (SameNoCase(name, "Default")) {
+  if (velmo::text::EqualNoCase(name, "Default")) {
     velmo::ui::Ui().MsgBox(kDefaultRefusal, velmo::ui::vbInformation, kProductTitle);
     return;
   }

@@ -211,8 +211,9 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     EXPECT_EQ(LinesWith(added, "      -2147016646      The server is not operational.      Collecting the "), 1);
     EXPECT_EQ(LinesWith(added, "Removing the rows"), 0);
     // A stopped server costs the one request that waits for it; a killed
-    // one nothing. (The bound is short here: SetUp lowers it.)
-    EXPECT_LT(afterLoss, c.loss == LdapProxy::Loss::Stop ? kRequestSeconds + 1.0 : 1.0);
+    // one nothing. (The bound is short here: SetUp lowers it; the margin is
+    // for a machine busy with other tests.)
+    EXPECT_LT(afterLoss, c.loss == LdapProxy::Loss::Stop ? kRequestSeconds + 2.0 : 2.0);
     std::cerr << c.what << ": returned " << afterLoss << " s after the loss\n";
 
     // The next visit, with the server back, collects the page whole.

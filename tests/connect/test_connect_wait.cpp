@@ -179,15 +179,15 @@ TEST_F(ConnectWaitTest, ProgressWindowStaysLiveAndCancelsAConnectToASilentServer
       EXPECT_EQ(status, "Connecting to Server - 'SILENT'");
       EXPECT_GT(ink, 50) << "the status text is drawn in the window";
       EXPECT_GE(postedAfter, 0) << "the posted event was handled during the wait";
-      EXPECT_LT(postedAfter, 200);
+      EXPECT_LT(postedAfter, 400);
       if (cancel) {
         ASSERT_TRUE(cancelClicked);
-        EXPECT_LT(MsSince(cancelledAt), 200) << "Cancel ends the wait";
+        EXPECT_LT(MsSince(cancelledAt), 400) << "Cancel ends the wait";
         EXPECT_TRUE(ui->shown().empty()) << LastPrompt();
         EXPECT_NE(ErrorLog().find("ConnectToExchangeServer - Connecting to 'SILENT' cancelled."), std::string::npos);
       } else {
         EXPECT_GT(took, 1900);
-        EXPECT_LT(took, 2600);
+        EXPECT_LT(took, 4000);
         ASSERT_EQ(ui->shown().size(), 1u);
         EXPECT_EQ(LastPrompt().rfind("Unable to connect to 'SILENT'.\r\nThe server is not operational.", 0), 0u)
             << LastPrompt();

@@ -243,11 +243,11 @@ TEST_F(Servers, ServerThatNeverAnswersTimesOutAndCanBeCancelled) {
       if (cancel) {
         EXPECT_EQ(HexText(number), "0x800704C7");
         EXPECT_EQ(description, "The operation was canceled by the user.");
-        EXPECT_LT(took, 150 + 100);
+        EXPECT_LT(took, 150 + 350);  // a slice or two past the cancel, on a loaded machine
       } else {
         EXPECT_EQ(HexText(number), "0x8007203A");
         EXPECT_GT(took, 900);
-        EXPECT_LT(took, 1600);
+        EXPECT_LT(took, 3000);
       }
       EXPECT_EQ(HexText(nested), "0x8007203A") << "a directory call made by the hook";
       EXPECT_EQ(deepest, 1) << "the hook is not called from inside itself";
@@ -255,11 +255,13 @@ TEST_F(Servers, ServerThatNeverAnswersTimesOutAndCanBeCancelled) {
       double widest = Ms(calls.front() - start).count();
       for (size_t i = 1; i < calls.size(); ++i) widest = std::max(widest, Ms(calls[i] - calls[i - 1]).count());
       widest = std::max(widest, Ms(end - calls.back()).count());
-      // The hook's own first call includes the nested connect above.
-      EXPECT_LT(widest, 80) << calls.size() << " calls in " << took << " ms";
+      // The hook's own first call includes the nested connect above. Slices
+      // are 40 ms; the bound leaves room for a machine busy with other tests
+      // and still fails a wait that lets the hook rest for a bound's length.
+      EXPECT_LT(widest, 250) << calls.size() << " calls in " << took << " ms";
 
       // The connect thread of an abandoned connect is woken and gone.
-      const auto giveUp = Clock::now() + std::chrono::milliseconds(200);
+      const auto giveUp = Clock::now() + std::chrono::milliseconds(2000);
       while (ThreadCount() > threadsBefore && Clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       EXPECT_EQ(ThreadCount(), threadsBefore);
