@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowShots.h"
 #include "ComFactory.h"
 #include "Database.h"
 #include "Mdifrm.h"
@@ -110,6 +111,19 @@ class ExportPlusTest : public ::testing::Test {
     window->show();
     Pump();
     return window;
+  }
+
+  // Draws the window at the program's font (8 points) into the build
+  // folder's window-shots folder and checks that every caption shows whole.
+  void ShotAtProgramFont(const std::string& name) {
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSize(8);
+    QApplication::setFont(font);
+    Pump();
+    EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(window)), "") << name;
+    velmo::test::SaveShot(window, name);
+    QApplication::setFont(before);
   }
 
   // Types a server name into the server box and presses Enter.

@@ -17,6 +17,7 @@
 #include "ExportPlusCatalogue.h"
 #include "ExportPlusKit.h"
 #include "ExportPlusWorkList.h"
+#include "WindowShots.h"
 #include "frmAutoFormat.h"
 #include "frmExch.h"
 #include "modExch.h"
@@ -196,6 +197,7 @@ TEST_F(ExportPlusTest, LoadsInEitherModeWithTheFavourites) {
       ASSERT_GT(window->cboPrinterName->count(), 0);
       EXPECT_EQ(window->cboPrinterName->currentIndex(), 0);
     }
+    if (c.mode < 2) ShotAtProgramFont("frmExportPlus-mode" + std::to_string(c.mode));
     delete window;
     window = nullptr;
   }
@@ -252,6 +254,7 @@ TEST_F(ExportPlusTest, TypedNameConnectsAndTheInitialPassListsEveryDefaultTick) 
   EXPECT_EQ(FieldTexts(window->tvwFields), (std::vector<std::string>{"General", "Permissions"}));
   EXPECT_EQ(window->strEPObjectKey, "o=Velmor");
   EXPECT_EQ(window->iInitialPass, 0);
+  ShotAtProgramFont("frmExportPlus-connected");
 }
 
 TEST_F(ExportPlusTest, AFailedConnectLeavesNothingOfTheEarlierServer) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowShots.h"
 #include "Database.h"
 #include "InventoryKit.h"
 #include "QtTestApp.h"
@@ -118,13 +119,18 @@ class ScheduleTest : public ::testing::Test {
   std::shared_ptr<velmo::ui::UiSeam> previousUi_;
 };
 
-// Saves a window's picture when VELMO_SCREENSHOTS names a folder.
+// Draws the window at the program's font (8 points) into the build
+// folder's window-shots folder and checks that every caption shows whole.
 inline void Shot(QWidget* w, const std::string& name) {
-  const char* dir = std::getenv("VELMO_SCREENSHOTS");
-  if (!dir) return;
+  const QFont before = QApplication::font();
+  QFont font = before;
+  font.setPointSize(8);
+  QApplication::setFont(font);
   w->show();
   Pump();
-  w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
+  EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(w)), "") << name;
+  velmo::test::SaveShot(w, name);
+  QApplication::setFont(before);
 }
 
 }  // namespace sched_test
