@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SqliteRows.h"
 #include "Database.h"
 #include "TestHome.h"
 
@@ -690,21 +691,7 @@ struct RawDb {
   ~RawDb() { sqlite3_close(h); }
   void Exec(const std::string& sql) { ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h); }
   // Every row of a query as "a|b|c" lines.
-  std::vector<std::string> Rows(const std::string& sql) {
-    std::vector<std::string> out;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
-    while (s && sqlite3_step(s) == SQLITE_ROW) {
-      std::string line;
-      for (int i = 0; i < sqlite3_column_count(s); ++i) {
-        auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-        line += (i ? "|" : "") + std::string(t ? t : "<null>");
-      }
-      out.push_back(line);
-    }
-    sqlite3_finalize(s);
-    return out;
-  }
+  std::vector<std::string> Rows(const std::string& sql) { return velmo::test::SqliteRows(h, sql); }
   sqlite3* h = nullptr;
 };
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 
+#include "SqliteRows.h"
 #include "Database.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
@@ -79,17 +80,7 @@ std::vector<std::string> RawRows(const fs::path& file, const std::string& sql) {
     if (sqlite3_exec(h, sql.c_str() + 5, nullptr, nullptr, &err) != SQLITE_OK) out.push_back(err ? err : "error");
     sqlite3_free(err);
   } else {
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
-    while (s && sqlite3_step(s) == SQLITE_ROW) {
-      std::string line;
-      for (int i = 0; i < sqlite3_column_count(s); ++i) {
-        auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-        line += (i ? "|" : "") + std::string(t ? t : "<null>");
-      }
-      out.push_back(line);
-    }
-    sqlite3_finalize(s);
+    out = velmo::test::SqliteRows(h, sql);
   }
   sqlite3_close(h);
   return out;
