@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "AppFolder.h"
 #include "DateText.h"
@@ -1134,18 +1135,44 @@ class Session {
       return 0;
     });
     StreamScope streaming(*this);
+    // The next page is asked for before this one is visited, so the server
+    // prepares and sends it while the visitor works; a walk that stops
+    // early or fails abandons it.
+    struct NextPage {
+      Session& s;
+      LDAP*& ld;
+      int msgid = -1;
+      ~NextPage() {
+        if (msgid < 0) return;
+        std::lock_guard lock(s.mu_);
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+      }
+    } next{*this, ld};
+    // The main connection may have been replaced meanwhile; its paging
+    // state went with it.
+    auto requireConnection = [&] {
+      if (ld != side.ld && ld != ld_) throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+    };
     for (;;) {
+      if (!cookie.empty()) {
+        std::lock_guard lock(mu_);
+        requireConnection();
+        try {
+          next.msgid = SendPageLocked(ld, dn, filter, paged, cookie);
+        } catch (const ConnectionLost&) {
+          throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+        }
+      }
       {
         PageScope scope(*this, page);
-        if (!visitPage(page) || cookie.empty()) return;
+        if (!visitPage(page) || next.msgid < 0) return;
       }
       page.clear();
       std::lock_guard lock(mu_);
-      // The main connection may have been replaced meanwhile; its paging
-      // state went with it.
-      if (ld != side.ld && ld != ld_) throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
+      requireConnection();
       try {
-        PageLocked(ld, dn, filter, classes, paged, cookie, page);
+        const int msgid = std::exchange(next.msgid, -1);
+        ReceivePageLocked(ld, msgid, classes, paged, cookie, page);
       } catch (const ConnectionLost&) {
         throw ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.");
       }
@@ -1191,23 +1218,21 @@ class Session {
   // else the page after the one that gave `cookie`. The entries arrive in
   // `out`; `cookie` is left empty after the last page (always, unpaged).
   void PageLocked(LDAP* ld, const std::string& dn, const std::string& filter, const std::vector<std::string>& classes,
-                  bool paged, std::string& cookieText, std::vector<EntryPtr>& out) {
-    berval cookie{0, nullptr};
-    struct CookieGuard {
-      berval& c;
-      ~CookieGuard() {
-        if (c.bv_val) ber_memfree(c.bv_val);
-      }
-    } guard{cookie};
-    // The page is one request, bounded by the request timeout.
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(gRequestTimeout.load());
+                  bool paged, std::string& cookie, std::vector<EntryPtr>& out) {
+    const int msgid = SendPageLocked(ld, dn, filter, paged, cookie);
+    ReceivePageLocked(ld, msgid, classes, paged, cookie, out);
+  }
+
+  // Sends the request of one page; its message id.
+  int SendPageLocked(LDAP* ld, const std::string& dn, const std::string& filter, bool paged,
+                     const std::string& cookieText) {
     LDAPControl* page = nullptr;
     if (paged) {
-      berval sent{static_cast<ber_len_t>(cookieText.size()), cookieText.empty() ? nullptr : cookieText.data()};
+      berval sent{static_cast<ber_len_t>(cookieText.size()),
+                  cookieText.empty() ? nullptr : const_cast<char*>(cookieText.data())};
       int rc = ldap_create_page_control(ld, static_cast<ber_int_t>(gPageSize.load()), &sent, 1, &page);
       if (rc != LDAP_SUCCESS) Fail(rc, ld);
     }
-    cookieText.clear();
     LDAPControl* controls[2] = {page, nullptr};
     timeval limit{gRequestTimeout.load(), 0};
     int msgid = 0;
@@ -1217,6 +1242,24 @@ class Session {
                              LDAP_NO_LIMIT, &msgid);
     if (page) ldap_control_free(page);
     if (rc != LDAP_SUCCESS) Fail(rc, ld);
+    return msgid;
+  }
+
+  // The entries of the page asked for by `msgid` into `out`, and the cookie
+  // of the page after it (empty after the last page). The wait is bounded
+  // by the request timeout, counted from now: a page asked for ahead may
+  // have waited for its visitor.
+  void ReceivePageLocked(LDAP* ld, int msgid, const std::vector<std::string>& classes, bool paged,
+                         std::string& cookieText, std::vector<EntryPtr>& out) {
+    berval cookie{0, nullptr};
+    struct CookieGuard {
+      berval& c;
+      ~CookieGuard() {
+        if (c.bv_val) ber_memfree(c.bv_val);
+      }
+    } guard{cookie};
+    cookieText.clear();
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(gRequestTimeout.load());
     // Entries are taken one by one as they arrive, so reading them
     // overlaps with the server sending the rest of the page.
     for (;;) {
@@ -1234,7 +1277,7 @@ class Session {
       }
       int err = LDAP_SUCCESS;
       LDAPControl** returned = nullptr;
-      rc = ldap_parse_result(ld, msg, &err, nullptr, nullptr, nullptr, &returned, 1);
+      int rc = ldap_parse_result(ld, msg, &err, nullptr, nullptr, nullptr, &returned, 1);
       if (rc == LDAP_SUCCESS && err != LDAP_SUCCESS) rc = err;
       if (rc == LDAP_SUCCESS && paged) {
         if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {

@@ -11,7 +11,9 @@
 // limits the run to those pages and leaves out the memory series, for
 // profiling one page.
 //
-// Prints per page: the collector's time, ldapsearch's time, their ratio,
+// Prints per page: the collector's time and the CPU time the process used
+// meanwhile (a collector waiting on the server uses less than its time),
+// ldapsearch's time, their ratio,
 // (for the permissions page also the same rows written through SQLite
 // alone, one transaction per mailbox: the floor of that page's writing),
 // the directory searches the page made beyond those of a call that writes
@@ -32,6 +34,7 @@
 //
 // bench_collector_mailbox --memory-one N runs one step of the series and
 // prints "N RSS0 HWM0 RSS HWM" (KiB).
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +63,14 @@ namespace {
 
 const char* const kTables[] = {"MailboxGeneral",    "MailboxOrgnPhoneNotes", "MailboxPerm",       "MailboxDLEmailAddr",
                                "MailboxDelivRestr", "MailboxProtocols",      "MailboxCustomAttr", "MailboxAdvanced"};
+
+// CPU seconds (user and system) this process has used so far.
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -260,24 +271,28 @@ int main(int argc, char** argv) {
       // (The first call of the process also reads the schema: measured on
       // the second.)
       long long baseline = 0;
-      double enumeration = 1e9;
+      double enumeration = 1e9, enumerationCpu = 0;
       for (int i = 0; i < 1 + rounds; ++i) {
         Exch55Info c;
         auto s0 = velmo::ads::Stats();
         auto t0 = std::chrono::steady_clock::now();
+        const double c0 = CpuSeconds();
         c.GetMailboxInfo(99, "EX1", "", "", path);
-        if (i > 0) enumeration = std::min(enumeration, Seconds(t0));
+        if (i > 0 && Seconds(t0) < enumeration) {
+          enumeration = Seconds(t0);
+          enumerationCpu = CpuSeconds() - c0;
+        }
         baseline = velmo::ads::Stats().searches - s0.searches;
       }
 
       std::printf("\n%s (%ld mailboxes)\n", container.name.c_str(), container.size);
-      std::printf("%-22s %10s %11s %7s %14s %13s %10s %8s\n", "page", "collector", "ldapsearch", "ratio",
+      std::printf("%-22s %10s %8s %11s %7s %14s %13s %10s %8s\n", "page", "collector", "cpu", "ldapsearch", "ratio",
                   "extra lookups", "names bound", "accounts", "rows");
-      std::printf("%-22s %9.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page", enumeration,
-                  baseline);
+      std::printf("%-22s %9.3fs %7.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page",
+                  enumeration, enumerationCpu, baseline);
       for (int16_t page = 0; page < 8; ++page) {
         if (pages.find(static_cast<char>('0' + page)) == std::string::npos) continue;
-        double best = 1e9, ldapBest = 1e9;
+        double best = 1e9, ldapBest = 1e9, bestCpu = 0;
         const int pageRounds = rounds;
         long long extra = 0;
         Exch55Info::Counters counters;
@@ -286,9 +301,13 @@ int main(int argc, char** argv) {
           Exch55Info c;
           auto s0 = velmo::ads::Stats();
           auto t0 = std::chrono::steady_clock::now();
+          const double c0 = CpuSeconds();
           std::string err;
           c.GetMailboxInfo(page, "EX1", "", "", path, &err);
-          best = std::min(best, Seconds(t0));
+          if (Seconds(t0) < best) {
+            best = Seconds(t0);
+            bestCpu = CpuSeconds() - c0;
+          }
           extra = velmo::ads::Stats().searches - s0.searches - baseline;
           counters = c.WorkCounters();
           if (!err.empty()) std::cerr << "page " << page << ": " << err << "\n";
@@ -307,14 +326,14 @@ int main(int argc, char** argv) {
         const double ratio = best / ldapBest;
         const bool target = page == 0 || page == 2 || page == 5 || page == 6 || page == 7;
         const double limit = page == 2 ? 3.0 : 1.5;
-        std::printf("%d %-20s %9.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best, ldapBest,
-                    ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
+        std::printf("%d %-20s %9.3fs %7.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best,
+                    bestCpu, ldapBest, ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
                     target ? (ratio <= limit ? "  target met" : "  TARGET MISSED") : "");
         if (page == 2) {
           const double alone = SqliteAlone(db, container.size, path);
-          std::printf("  %-20s %9.3fs %10s %7.2f   (the page's rows through SQLite alone, one transaction per "
+          std::printf("  %-20s %9.3fs %8s %10s %7.2f   (the page's rows through SQLite alone, one transaction per "
                       "mailbox)\n",
-                      "SQLite alone", alone, "", alone / ldapBest);
+                      "SQLite alone", alone, "", "", alone / ldapBest);
         }
         if (rows == 0) ok = false;
         if (target && ratio > limit && container.size == mailboxes) ok = false;

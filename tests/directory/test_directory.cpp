@@ -380,7 +380,8 @@ TEST_F(Directory, ForEachChildVisitsEveryPageInOrder) {
   EXPECT_EQ(visited, Names(recipients->Children()));
   EXPECT_EQ(visited.size(), 4u);
 
-  // Stopping early asks for no further page.
+  // Stopping early asks for nothing beyond the page asked for ahead, and
+  // abandons that one: the session's next walk and read are undisturbed.
   recipients->SetFilter({});
   ResetStats();
   visited.clear();
@@ -389,7 +390,15 @@ TEST_F(Directory, ForEachChildVisitsEveryPageInOrder) {
     return visited.size() < 2;
   });
   EXPECT_EQ(visited, std::vector<std::string>(listed.begin(), listed.begin() + 2));
-  EXPECT_EQ(Stats().pages, 1);
+  EXPECT_EQ(Stats().pages, 2);
+  visited.clear();
+  recipients->ForEachChild([&](DirObjectPtr child) {
+    visited.push_back(child->Name());
+    // A read on the session while the page after this one is on its way.
+    EXPECT_TRUE(GetObject("LDAP://EX1/cn=Administrator," + kRecipients)->Has("entryUUID"));
+    return true;
+  });
+  EXPECT_EQ(visited, listed);
 
   // An error of the visitor leaves the walk and reaches the caller.
   EXPECT_THROW(recipients->ForEachChild([](DirObjectPtr) -> bool { throw ComError(Hr(0x80004005), "x"); }),
