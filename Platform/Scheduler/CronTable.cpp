@@ -44,7 +44,8 @@ std::string Bare(const std::string& line) {
 }
 
 // Where a task's block lies: [begin, end] line indexes, end being the END
-// marker (or the last line when the marker is missing).
+// marker, or, when the marker is missing, the last of the task's own lines
+// that follow the BEGIN marker.
 struct Block {
   size_t begin, end;
 };
@@ -55,7 +56,10 @@ std::optional<Block> FindBlock(const std::vector<std::string>& lines, const std:
     if (Bare(lines[i]) != begin) continue;
     for (size_t j = i + 1; j < lines.size(); ++j)
       if (Bare(lines[j]) == end) return Block{i, j};
-    return Block{i, lines.size() - 1};
+    size_t last = i;
+    while (last + 1 < lines.size() && Bare(lines[last + 1]).find(CronTable::kRunnerStart) != std::string::npos)
+      ++last;
+    return Block{i, last};
   }
   return std::nullopt;
 }

@@ -6,7 +6,10 @@
 // A task is the block of lines between "# BEGIN job-scheduler task NAME"
 // and "# END job-scheduler task NAME". The text operations below list, add,
 // replace and delete such blocks by name; every line outside the block
-// concerned stays byte for byte.
+// concerned stays byte for byte. A block whose END marker is missing (a
+// table edited by hand) holds only the task's own lines, those that run
+// the task runner, right after its BEGIN marker: the lines further down
+// are the user's and stay.
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +31,8 @@ class CronTable {
 
   static std::string BeginLine(const std::string& name);  // "# BEGIN job-scheduler task NAME"
   static std::string EndLine(const std::string& name);    // "# END job-scheduler task NAME"
+  // What every line of a task holds: the start of the task runner.
+  static constexpr const char* kRunnerStart = " && exec ./vjobrun";
 
   // Names of the task blocks, in table order.
   static std::vector<std::string> TaskNames(const std::string& table);

@@ -58,7 +58,7 @@ std::vector<std::string> CronLines(const PendingTask& t) {
     throw ComError(kTaskNotSaved, "The application folder's name holds a line break and cannot stand in a crontab.");
   std::vector<std::string> lines;
   auto command = [&](const TaskRules& r) {
-    std::string c = "cd " + ShellQuote(folder) + " && exec ./vjobrun";
+    std::string c = "cd " + ShellQuote(folder) + CronTable::kRunnerStart;
     for (const auto& a : RuleArguments(r)) c += " " + Arg(a);
     c += " -- " + Arg("./" + ProgramName(t.program));
     std::string escaped;

@@ -98,8 +98,17 @@ TEST(CronTable, BlocksChangeByNameAndEveryOtherLineStaysByteForByte) {
        foreign + "# BEGIN job-scheduler task T\nnew\n# END job-scheduler task T\n" + other},
       {"delete between foreign lines", foreign + "# BEGIN job-scheduler task T\nold\n# END job-scheduler task T\n" + other,
        [](auto& t) { return CronTable::WithoutTask(t, "T"); }, foreign + other},
-      {"delete a block cut short", foreign + "# BEGIN job-scheduler task T\nold",
+      // A block that lost its end marker takes only the task's own lines
+      // with it; the user's lines after them stay.
+      {"delete a block cut short", foreign + "# BEGIN job-scheduler task T\n1 2 * * * cd /x && exec ./vjobrun a\n",
        [](auto& t) { return CronTable::WithoutTask(t, "T"); }, foreign},
+      {"delete a block without its end before the user's lines",
+       "# BEGIN job-scheduler task T\n@reboot cd /x && exec ./vjobrun a\n" + foreign + other,
+       [](auto& t) { return CronTable::WithoutTask(t, "T"); }, foreign + other},
+      {"replace a block without its end before the user's lines",
+       foreign + "# BEGIN job-scheduler task T\n1 2 * * * cd /x && exec ./vjobrun a\nold",
+       [](auto& t) { return CronTable::WithTask(t, "T", {"new"}); },
+       foreign + "# BEGIN job-scheduler task T\nnew\n# END job-scheduler task T\nold"},
       {"delete a missing block", foreign + other, [](auto& t) { return CronTable::WithoutTask(t, "T"); },
        foreign + other},
       {"a name that prefixes another is its own", other,
