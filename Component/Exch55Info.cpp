@@ -17,6 +17,7 @@
 #include "DateText.h"
 #include "SiteMatch.h"
 #include "TextFile.h"
+#include "TextParts.h"
 #include "Ui.h"
 
 namespace {
@@ -434,18 +435,12 @@ std::string LowerAscii(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
-std::string TrimBlanks(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
 }  // namespace
 
 bool Exch55Info::ReadBool(DirObject& obj, const std::string& name, bool& flag) {
   std::string text;
   if (!ReadText(obj, name, text)) return false;
-  std::string t = LowerAscii(TrimBlanks(text));
+  std::string t = LowerAscii(velmo::text::Trim(text));
   if (t == "true" || t == "-1" || t == "1") {
     flag = true;
     return true;
@@ -460,7 +455,7 @@ bool Exch55Info::ReadBool(DirObject& obj, const std::string& name, bool& flag) {
 bool Exch55Info::ReadNumber(DirObject& obj, const std::string& name, double& number) {
   std::string text;
   if (!ReadText(obj, name, text)) return false;
-  std::string t = TrimBlanks(text);
+  std::string t = velmo::text::Trim(text);
   if (t.empty()) return false;
   char* end = nullptr;
   double v = std::strtod(t.c_str(), &end);

@@ -8,15 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "TextParts.h"
+
 namespace velmo::collector {
 
 // Leading and trailing blanks removed (blanks only, as the readers trim).
-inline std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
+using velmo::text::Trim;
 
 // Split at every occurrence of sep; always at least one piece, empty pieces
 // kept ("a::b" gives "a", "", "b").

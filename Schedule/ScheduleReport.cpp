@@ -18,6 +18,7 @@
 #include "OutputNames.h"
 #include "Printers.h"
 #include "ScheduleRun.h"
+#include "TextParts.h"
 
 namespace velmo::schedule {
 
@@ -133,7 +134,7 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
     rs.Open("Select * from VELMORCCustomReports where CustomReportName=?", *gConn, {db::Value(reportName)},
             db::adOpenKeyset, db::adLockOptimistic);
     while (!rs.Eof()) {
-      rows.emplace_back(exporting::TrimBlanks(rs[0L].Text()), exporting::TrimBlanks(rs[2L].Text()));
+      rows.emplace_back(velmo::text::Trim(rs[0L].Text()), velmo::text::Trim(rs[2L].Text()));
       rs.MoveNext();
     }
     rs.Close();
@@ -161,7 +162,7 @@ bool TableHasColumn(const std::string& table, const std::string& column) {
             db::adLockReadOnly);
     auto& fields = rs.GetFields();
     for (long i = 0; i < fields.Count(); ++i)
-      if (exporting::TrimBlanks(fields[i].Name()) == column) return true;
+      if (velmo::text::Trim(fields[i].Name()) == column) return true;
   } catch (const ComError&) {
   }
   return false;
@@ -283,14 +284,14 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     grid.MergeCells(3);
     for (long i = 0; i < fields; ++i) {
       grid.MergeCol(static_cast<int>(i), true);
-      grid.TextMatrix(0, static_cast<int>(i + 1), exporting::TrimBlanks(rs[i].Name()));
+      grid.TextMatrix(0, static_cast<int>(i + 1), velmo::text::Trim(rs[i].Name()));
     }
     if (count > 0) {
       int r = 1;
       for (; !rs.Eof(); rs.MoveNext(), ++r)
         for (long i = 0; i < fields; ++i) {
           const db::Field& f = rs[i];
-          grid.TextMatrix(r, static_cast<int>(i + 1), f.IsNull() ? std::string(" ") : exporting::TrimBlanks(f.Text()));
+          grid.TextMatrix(r, static_cast<int>(i + 1), f.IsNull() ? std::string(" ") : velmo::text::Trim(f.Text()));
         }
     }
     rs.Close();

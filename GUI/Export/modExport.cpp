@@ -8,6 +8,7 @@
 #include "ExportWriters.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
+#include "TextParts.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
 #include "modExch.h"
@@ -52,7 +53,7 @@ bool Outcome(const std::string& mode, bool ok, const std::string& file, const st
   return ok;
 }
 
-std::string Trimmed(const std::string& s) { return ex::TrimBlanks(s); }
+std::string Trimmed(const std::string& s) { return velmo::text::Trim(s); }
 
 }  // namespace
 

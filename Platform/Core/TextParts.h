@@ -4,17 +4,18 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo::text {
 
 // Removes leading and trailing blanks (spaces only, as the stored
 // fixed-width values are padded).
-inline std::string Trim(const std::string& s) {
+inline std::string Trim(std::string_view s) {
   const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
+  if (b == std::string_view::npos) return "";
   const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
+  return std::string(s.substr(b, e - b + 1));
 }
 
 // The parts between separators; an empty text is one empty part.

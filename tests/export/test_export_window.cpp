@@ -9,6 +9,7 @@
 #include "ExportKit.h"
 #include "ExportWriters.h"
 #include "FlexGrid.h"
+#include "TextParts.h"
 
 using namespace browse_test;
 using velmo::test::HexRows;
@@ -28,7 +29,7 @@ std::vector<std::vector<std::string>> GridRows(velmo::FlexGrid& g) {
   std::vector<std::vector<std::string>> rows;
   for (int r = 1; r < g.Rows(); ++r) {
     std::vector<std::string> row;
-    for (int c = 1; c < g.Cols(); ++c) row.push_back(velmo::exporting::TrimBlanks(g.TextMatrix(r, c)));
+    for (int c = 1; c < g.Cols(); ++c) row.push_back(velmo::text::Trim(g.TextMatrix(r, c)));
     rows.push_back(row);
   }
   return rows;
@@ -74,7 +75,7 @@ TEST_F(ExportWindowTest, TheFileHoldsTheGridOnDisplayUnderItsTitle) {
   EXPECT_EQ(ui->shown().back().prompt, "Report exported successfully.");
   std::string hexList;
   for (int c = 1; c < g.Cols(); ++c)
-    hexList += std::string(c > 1 ? "," : "") + "hex(\"" + velmo::exporting::TrimBlanks(g.TextMatrix(0, c)) + "\")";
+    hexList += std::string(c > 1 ? "," : "") + "hex(\"" + velmo::text::Trim(g.TextMatrix(0, c)) + "\")";
   const std::string imported =
       Sqlite3(exportDir / "import.db", ".import --csv --skip 6 '" + csv.string() + "' t\nselect " + hexList +
                                            " from t order by rowid;\n");

@@ -16,6 +16,7 @@
 #include "ExportWriters.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
+#include "TextParts.h"
 
 namespace fs = std::filesystem;
 using namespace velmo::exporting;
@@ -247,7 +248,7 @@ TEST_F(ExportWriters, ColumnOneRunsMergeExactlyEqualNeighbours) {
     FillGrid(grid_, rows);
     for (size_t i = 0; i < rc.column1.size(); ++i)
       if (rc.spans[i])
-        EXPECT_EQ(GetRowSpan(grid_, static_cast<int>(i) + 1, TrimBlanks(rc.column1[i])), rc.spans[i]);
+        EXPECT_EQ(GetRowSpan(grid_, static_cast<int>(i) + 1, velmo::text::Trim(rc.column1[i])), rc.spans[i]);
     std::string reason;
     ASSERT_TRUE(WriteGridHtml(grid_, "t", dir_ / "runs.html", reason)) << reason;
     const ParsedPage page = ParseHtml(dir_ / "runs.html");

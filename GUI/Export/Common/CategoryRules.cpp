@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Database.h"
+#include "TextParts.h"
 
 namespace velmo::exporting {
 
@@ -88,13 +89,6 @@ std::vector<std::string> Split(std::string_view text, char sep) {
   return parts;
 }
 
-std::string TrimBlanksOf(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
-
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   if (from.empty()) return text;
   size_t at = 0;
@@ -132,7 +126,7 @@ std::string CategoryTableName(std::string_view t) {
 }
 
 std::string CategoryColumnList(std::string_view columnSet, std::string_view reportName) {
-  const std::string value = TrimBlanksOf(columnSet);
+  const std::string value = velmo::text::Trim(columnSet);
   std::vector<std::string> names;
   if (reportName == "Default") {
     std::vector<std::string> pieces = Split(value, ';');

@@ -13,6 +13,7 @@
 #include "Database.h"
 #include "DateText.h"
 #include "FlexGrid.h"
+#include "TextParts.h"
 
 namespace velmo::exporting {
 
@@ -73,7 +74,7 @@ class AtomicTextFile {
   bool failed_ = false;
 };
 
-std::string Cell(const FlexGrid& grid, int row, int col) { return TrimBlanks(grid.TextMatrix(row, col)); }
+std::string Cell(const FlexGrid& grid, int row, int col) { return velmo::text::Trim(grid.TextMatrix(row, col)); }
 
 std::string DateOr(const std::string& date) { return date.empty() ? velmo::NowText() : date; }
 
@@ -84,13 +85,6 @@ bool NeedsQuotes(std::string_view text) {
 }  // namespace
 
 void SetRowPump(RowPump pump) { Pump() = std::move(pump); }
-
-std::string TrimBlanks(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && text[b] == ' ') ++b;
-  while (e > b && text[e - 1] == ' ') --e;
-  return std::string(text.substr(b, e - b));
-}
 
 std::string CsvField(std::string_view text) {
   if (!NeedsQuotes(text)) return std::string(text);
@@ -197,7 +191,7 @@ bool WriteGridHtml(const FlexGrid& grid, const std::string& title, const std::fi
 
 std::string ExportColumnName(std::string_view caption, ColumnRule rule) {
   std::string out;
-  const std::string trimmed = TrimBlanks(caption);
+  const std::string trimmed = velmo::text::Trim(caption);
   for (char c : trimmed) {
     if (c == ' ' || c == '(' || c == ')') continue;
     if (rule == ColumnRule::ExportPlus && (c == '/' || c == '-')) continue;

@@ -53,7 +53,6 @@ int GetRowSpan(const FlexGrid& grid, int row, const std::string& value);
 
 // Texts as the writers put them: trimmed of leading and trailing blanks;
 // a CSV field; HTML with & < > " ' escaped.
-std::string TrimBlanks(std::string_view text);
 std::string CsvField(std::string_view text);
 std::string HtmlEscape(std::string_view text);
 
