@@ -32,6 +32,7 @@
 #include "IExch55.h"
 #include "IExch55Info.h"
 #include "Mdifrm.h"
+#include "TextParts.h"
 #include "Ui.h"
 #include "modExch.h"
 #include "modExchConnect.h"
@@ -168,12 +169,7 @@ bool PropertyStrip(int32_t kind, const std::string& type, std::string& prefix, c
 
 std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
 
-// Removes leading and trailing blanks.
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
+using velmo::text::Trim;
 
 bool HaveApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
@@ -948,25 +944,13 @@ void frmExch::DisplayInfo(long /*lMode*/, const std::string& strInputQuery, int 
     grd1_->Clear();
     grd1_->Cols(count + 1);
     grd1_->MergeCells(velmo::flexMergeRestrictColumns);
-    std::vector<std::string> titles(static_cast<size_t>(count) + 1);
     for (int i = 0; i < count; ++i) {
       grd1_->MergeCol(i + 1, true);
-      titles[static_cast<size_t>(i) + 1] = Trim(fields[i].Name());
-      grd1_->TextMatrix(0, i + 1, titles[static_cast<size_t>(i) + 1]);
+      grd1_->TextMatrix(0, i + 1, Trim(fields[i].Name()));
     }
     KeepPainted();
 
-    std::vector<std::vector<std::string>> rows;
-    rows.push_back(std::move(titles));
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::vector<std::string> row(static_cast<size_t>(count) + 1);
-      for (int i = 0; i < count; ++i) {
-        const db::Value& v = fields[i].Val();
-        row[static_cast<size_t>(i) + 1] = v.IsNull() ? std::string(" ") : Trim(v.Text());
-      }
-      rows.push_back(std::move(row));
-      if (rows.size() % 5000 == 0) KeepPainted();
-    }
+    auto rows = RecordsetGridRows(rs, [this] { KeepPainted(); });
     rs.Close();
     grd1_->SetData(std::move(rows));
     gridFilled_ = true;

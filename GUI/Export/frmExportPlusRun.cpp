@@ -33,12 +33,6 @@ constexpr const char* kCrLf = "\r\n";
 
 void Yield() { QCoreApplication::processEvents(); }
 
-std::string Trim(const std::string& s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i)
@@ -344,26 +338,13 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
   try {
     db::Recordset rs;
     rs.Open(statement, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
-    db::Fields& fields = rs.GetFields();
-    const int count = static_cast<int>(fields.Count());
+    const int count = static_cast<int>(rs.GetFields().Count());
     grd1_->Clear();
     grd1_->ColWidth(0, 0);
     grd1_->Cols(count + 1);
     grd1_->MergeCells(velmo::flexMergeRestrictColumns);
-    std::vector<std::string> titles(static_cast<size_t>(count) + 1);
-    for (int i = 0; i < count; ++i) {
-      grd1_->MergeCol(i, true);
-      titles[static_cast<size_t>(i) + 1] = Trim(fields[i].Name());
-    }
-    rows.push_back(std::move(titles));
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::vector<std::string> row(static_cast<size_t>(count) + 1);
-      for (int i = 0; i < count; ++i) {
-        const db::Value& v = fields[i].Val();
-        row[static_cast<size_t>(i) + 1] = v.IsNull() ? std::string(" ") : Trim(v.Text());
-      }
-      rows.push_back(std::move(row));
-    }
+    for (int i = 0; i < count; ++i) grd1_->MergeCol(i, true);
+    rows = RecordsetGridRows(rs);
     rs.Close();
   } catch (const std::exception& e) {
     failures_.push_back(label + ": " + e.what());
