@@ -26,8 +26,6 @@
 
 using velmo::ui::Ui;
 
-namespace {
-
 bool WholeNumber(const QString& text, long& value) {
   bool ok = false;
   const double d = text.trimmed().toDouble(&ok);
@@ -35,6 +33,8 @@ bool WholeNumber(const QString& text, long& value) {
   value = static_cast<long>(d);
   return true;
 }
+
+namespace {
 
 std::string DateOf(const QDate& date) { return PickerFileDate(date); }
 

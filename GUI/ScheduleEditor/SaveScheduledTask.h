@@ -8,10 +8,15 @@
 
 #include "SchedConfig.h"
 
+class QString;
 class frmScheduleInput;
 
 inline constexpr const char* kTaskName = "VelmorcastTask";
 inline constexpr const char* kJobSchedulerProgId = "KORVSchedule.JobScheduler";
+
+// The whole number a text holds (a decimal part dropped); false when it
+// holds none.
+bool WholeNumber(const QString& text, long& value);
 
 // "JANUARY|FEBRUARY|...|DECEMBER".
 std::string AllMonths();

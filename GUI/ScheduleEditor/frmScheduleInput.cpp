@@ -43,15 +43,6 @@ void Move(QWidget* w, int left, int top) { w->move(left / 15, top / 15); }
 void MoveTop(QWidget* w, int top) { w->move(w->x(), top / 15); }
 void SetHeight(QWidget* w, int height) { w->resize(w->width(), height / 15); }
 
-// The whole number a text holds; false when it holds none.
-bool WholeNumber(const QString& text, long& value) {
-  bool ok = false;
-  const double d = text.trimmed().toDouble(&ok);
-  if (!ok || text.trimmed().isEmpty()) return false;
-  value = static_cast<long>(d);
-  return true;
-}
-
 const char* const kKinds[] = {"Daily", "Weekly", "Monthly", "Once", "At System Startup", "At Logon", "When idle"};
 const char* const kDayCaptions[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 
