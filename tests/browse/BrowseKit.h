@@ -18,6 +18,7 @@
 
 #include "Database.h"
 #include "Mdifrm.h"
+#include "InventoryKit.h"
 #include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
@@ -107,19 +108,11 @@ class BrowseTest : public ::testing::Test {
   }
 
   long Count(const std::string& sql, const std::vector<db::Value>& params = {}) {
-    db::Recordset rs;
-    rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
-    const long n = rs.RecordCount();
-    rs.Close();
-    return n;
+    return velmo::test::CountRows(*gConn, sql, params);
   }
-  void Insert(const std::string& table, const std::vector<std::string>& columns, const std::vector<db::Value>& values) {
-    std::string names, marks;
-    for (const auto& c : columns) {
-      names += (names.empty() ? "[" : ",[") + c + "]";
-      marks += marks.empty() ? "?" : ",?";
-    }
-    gConn->Execute("insert into " + table + " (" + names + ") values (" + marks + ")", values);
+  void Insert(const std::string& table, const std::vector<std::string>& columns,
+              const std::vector<db::Value>& values) {
+    velmo::test::InsertRow(*gConn, table, columns, values);
   }
 
   std::string ErrorLog() const { return velmo::test::TestHome::Slurp(home / "VelmorcastErrorLog.log"); }

@@ -46,6 +46,27 @@ inline std::vector<std::vector<velmo::db::Value>> InventoryRows(const std::files
   return out;
 }
 
+// The number of rows a query gives on the connection.
+inline long CountRows(velmo::db::Connection& conn, const std::string& sql,
+                      const std::vector<velmo::db::Value>& params = {}) {
+  velmo::db::Recordset rs;
+  rs.Open(sql, conn, params, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
+  const long n = rs.RecordCount();
+  rs.Close();
+  return n;
+}
+
+// Inserts one row: the values into the named columns, bound.
+inline void InsertRow(velmo::db::Connection& conn, const std::string& table, const std::vector<std::string>& columns,
+                      const std::vector<velmo::db::Value>& values) {
+  std::string names, marks;
+  for (const auto& c : columns) {
+    names += (names.empty() ? "[" : ",[") + c + "]";
+    marks += marks.empty() ? "?" : ",?";
+  }
+  conn.Execute("insert into " + table + " (" + names + ") values (" + marks + ")", values);
+}
+
 // The fields of an error-log line, split at the six-blank separators:
 // time, number, description and context; fewer when separators are
 // missing, the rest of the line always last.

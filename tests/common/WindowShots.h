@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -105,6 +106,21 @@ inline std::string JoinedLines(const std::vector<std::string>& lines) {
   std::ostringstream out;
   for (const auto& line : lines) out << line << "\n";
   return out.str();
+}
+
+// Shows the window at the program's font (8 points), draws it into the
+// window-shots folder and checks that every caption shows whole; the font
+// before comes back.
+inline void ShotAtProgramFont(QWidget* window, const std::string& name) {
+  const QFont before = QApplication::font();
+  QFont font = before;
+  font.setPointSize(8);
+  QApplication::setFont(font);
+  window->show();
+  PumpEvents();
+  EXPECT_EQ(JoinedLines(ClippedCaptions(window)), "") << name;
+  SaveShot(window, name);
+  QApplication::setFont(before);
 }
 
 }  // namespace velmo::test

@@ -23,6 +23,7 @@
 #include "ComFactory.h"
 #include "Database.h"
 #include "Mdifrm.h"
+#include "InventoryKit.h"
 #include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
@@ -113,18 +114,7 @@ class ExportPlusTest : public ::testing::Test {
     return window;
   }
 
-  // Draws the window at the program's font (8 points) into the build
-  // folder's window-shots folder and checks that every caption shows whole.
-  void ShotAtProgramFont(const std::string& name) {
-    const QFont before = QApplication::font();
-    QFont font = before;
-    font.setPointSize(8);
-    QApplication::setFont(font);
-    Pump();
-    EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(window)), "") << name;
-    velmo::test::SaveShot(window, name);
-    QApplication::setFont(before);
-  }
+  void ShotAtProgramFont(const std::string& name) { velmo::test::ShotAtProgramFont(window, name); }
 
   // Types a server name into the server box and presses Enter.
   void Connect(const std::string& typed) {
@@ -143,20 +133,11 @@ class ExportPlusTest : public ::testing::Test {
   }
 
   long Count(const std::string& sql, const std::vector<db::Value>& params = {}) {
-    db::Recordset rs;
-    rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
-    const long n = rs.RecordCount();
-    rs.Close();
-    return n;
+    return velmo::test::CountRows(*gConn, sql, params);
   }
   void Insert(const std::string& table, const std::vector<std::string>& columns,
               const std::vector<db::Value>& values) {
-    std::string names, marks;
-    for (const auto& c : columns) {
-      names += (names.empty() ? "[" : ",[") + c + "]";
-      marks += marks.empty() ? "?" : ",?";
-    }
-    gConn->Execute("insert into " + table + " (" + names + ") values (" + marks + ")", values);
+    velmo::test::InsertRow(*gConn, table, columns, values);
   }
 
   std::vector<std::string> Prompts(const std::string& kind = "MsgBox") const {

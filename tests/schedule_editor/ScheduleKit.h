@@ -29,7 +29,9 @@
 #include "SchedConfig.h"
 #include "TestHome.h"
 #include "Ui.h"
+#include "UpDown.h"
 #include "UserInput.h"
+#include "frmScheduleInput.h"
 #include "modGlobals.h"
 
 namespace sched_test {
@@ -119,18 +121,19 @@ class ScheduleTest : public ::testing::Test {
   std::shared_ptr<velmo::ui::UiSeam> previousUi_;
 };
 
-// Draws the window at the program's font (8 points) into the build
-// folder's window-shots folder and checks that every caption shows whole.
-inline void Shot(QWidget* w, const std::string& name) {
-  const QFont before = QApplication::font();
-  QFont font = before;
-  font.setPointSize(8);
-  QApplication::setFont(font);
-  w->show();
-  Pump();
-  EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(w)), "") << name;
-  velmo::test::SaveShot(w, name);
-  QApplication::setFont(before);
+inline void Shot(QWidget* w, const std::string& name) { velmo::test::ShotAtProgramFont(w, name); }
+
+// Sets the start time as a user types it: hour, minutes, and the
+// designator stepped with the spin control until it reads `ampm`.
+inline void TypeTime(frmScheduleInput& w, const std::string& h, const std::string& m, const std::string& ampm) {
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(velmo::test::FocusControl(w.txtam[i]));
+    velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
+    velmo::test::TypeText(i == 0 ? h : m);
+  }
+  ASSERT_TRUE(velmo::test::FocusControl(w.txtam[2]));
+  for (int i = 0; i < 2 && w.txtam[2]->text().toStdString() != ampm; ++i) w.UpDownStartTime->ClickUp();
+  ASSERT_EQ(w.txtam[2]->text().toStdString(), ampm);
 }
 
 }  // namespace sched_test

@@ -28,19 +28,6 @@ std::string TaskLine(const std::string& config) {
 
 std::vector<std::string> Fields(const std::string& line) { return velmo::SplitSchedFields(line); }
 
-// Sets the start time as a user types it: hour, minutes, and the
-// designator stepped with the spin control until it reads `ampm`.
-void TypeTime(frmScheduleInput& w, const std::string& h, const std::string& m, const std::string& ampm) {
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(velmo::test::FocusControl(w.txtam[i]));
-    velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
-    velmo::test::TypeText(i == 0 ? h : m);
-  }
-  ASSERT_TRUE(velmo::test::FocusControl(w.txtam[2]));
-  for (int i = 0; i < 2 && w.txtam[2]->text().toStdString() != ampm; ++i) w.UpDownStartTime->ClickUp();
-  ASSERT_EQ(w.txtam[2]->text().toStdString(), ampm);
-}
-
 }  // namespace
 
 // Every kind shows its panel and summary; the kinds without a time hide

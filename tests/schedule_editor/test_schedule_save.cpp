@@ -37,17 +37,6 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-void TypeTime(frmScheduleInput& w, const std::string& h, const std::string& m, const std::string& ampm) {
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(velmo::test::FocusControl(w.txtam[i]));
-    velmo::test::PressKey(Qt::Key_A, Qt::ControlModifier);
-    velmo::test::TypeText(i == 0 ? h : m);
-  }
-  ASSERT_TRUE(velmo::test::FocusControl(w.txtam[2]));
-  for (int i = 0; i < 2 && w.txtam[2]->text().toStdString() != ampm; ++i) w.UpDownStartTime->ClickUp();
-  ASSERT_EQ(w.txtam[2]->text().toStdString(), ampm);
-}
-
 void Repeat(frmScheduleInput& w, const std::string& every, bool hours, const std::string& h, const std::string& m,
             bool stop) {
   frmAdvanced& adv = w.Advanced();
