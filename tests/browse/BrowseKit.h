@@ -16,13 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "Database.h"
+#include "MainWindowKit.h"
 #include "Mdifrm.h"
-#include "InventoryKit.h"
 #include "QtTestApp.h"
-#include "SampleDirectory.h"
-#include "TestHome.h"
-#include "Ui.h"
 #include "frmExch.h"
 #include "modExch.h"
 #include "modExchTree.h"
@@ -45,32 +41,20 @@ inline std::vector<std::string> ChildTexts(const QTreeWidgetItem* node) {
   return out;
 }
 
-class BrowseTest : public ::testing::Test {
+class BrowseTest : public velmo::test::MainWindowTest {
  protected:
   void SetUp() override {
     App();
-    if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
-    ::setenv("VELMORCAST_PROVIDERS", (velmo::test::TestHome::SourceDir() / "sample" / "providers").c_str(), 1);
-    ui = std::make_shared<velmo::ui::ScriptedUi>();
-    previousUi = velmo::ui::SetUi(ui);
     gbContextMenuNoExec = true;
-    main = new Mdifrm();
-    main->iConnectCount = 1;  // no start-up connect
-    main->show();
-    Pump();
+    MainWindowTest::SetUp();
   }
   void TearDown() override {
     if (main) {
       for (int i = 1; i <= kMaxExchWindows; ++i)
         if (gfrmExchWindows[i]) gfrmExchWindows[i]->Window()->close();
       Pump();
-      main->close();
-      delete main;
-      Pump();
     }
-    gConn.reset();
-    if (previousUi) velmo::ui::SetUi(previousUi);
-    ::unsetenv("VELMORCAST_PROVIDERS");
+    MainWindowTest::TearDown();
   }
 
   // A browse window as the connect step makes it: slot, fields, shown.
@@ -107,15 +91,6 @@ class BrowseTest : public ::testing::Test {
     return captions;
   }
 
-  long Count(const std::string& sql, const std::vector<db::Value>& params = {}) {
-    return velmo::test::CountRows(*gConn, sql, params);
-  }
-  void Insert(const std::string& table, const std::vector<std::string>& columns,
-              const std::vector<db::Value>& values) {
-    velmo::test::InsertRow(*gConn, table, columns, values);
-  }
-
-  std::string ErrorLog() const { return velmo::test::TestHome::Slurp(home / "VelmorcastErrorLog.log"); }
   // Collector runs so far: every collecting method sets itself up first.
   long CollectorRuns() const {
     const std::string log = ErrorLog();
@@ -125,17 +100,6 @@ class BrowseTest : public ::testing::Test {
       ++n;
     return n;
   }
-  long Shown(const std::string& kind) const {
-    long n = 0;
-    for (const auto& s : ui->shown()) n += s.kind == kind;
-    return n;
-  }
-
-  velmo::test::TestHome home;
-  velmo::test::UseSampleDirectory directory;
-  std::shared_ptr<velmo::ui::ScriptedUi> ui;
-  std::shared_ptr<velmo::ui::UiSeam> previousUi;
-  Mdifrm* main = nullptr;
 };
 
 }  // namespace browse_test

@@ -21,13 +21,9 @@
 
 #include "WindowShots.h"
 #include "ComFactory.h"
-#include "Database.h"
+#include "MainWindowKit.h"
 #include "Mdifrm.h"
-#include "InventoryKit.h"
 #include "QtTestApp.h"
-#include "SampleDirectory.h"
-#include "TestHome.h"
-#include "Ui.h"
 #include "UserInput.h"
 #include "frmExportPlus.h"
 #include "modExchTree.h"
@@ -77,30 +73,16 @@ inline std::vector<std::string> FieldTexts(QTreeWidget* tree) {
   return out;
 }
 
-class ExportPlusTest : public ::testing::Test {
+class ExportPlusTest : public velmo::test::MainWindowTest {
  protected:
   void SetUp() override {
     App();
-    if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
-    ::setenv("VELMORCAST_PROVIDERS", (velmo::test::TestHome::SourceDir() / "sample" / "providers").c_str(), 1);
-    ui = std::make_shared<velmo::ui::ScriptedUi>();
-    previousUi = velmo::ui::SetUi(ui);
-    main = new Mdifrm();
-    main->iConnectCount = 1;  // no start-up connect
-    main->show();
-    Pump();
+    MainWindowTest::SetUp();
   }
   void TearDown() override {
     delete window;
     window = nullptr;
-    if (main) {
-      main->close();
-      delete main;
-      Pump();
-    }
-    gConn.reset();
-    if (previousUi) velmo::ui::SetUi(previousUi);
-    ::unsetenv("VELMORCAST_PROVIDERS");
+    MainWindowTest::TearDown();
   }
 
   // The window loaded in a mode and shown (not modally, so the test can
@@ -132,27 +114,6 @@ class ExportPlusTest : public ::testing::Test {
     return n;
   }
 
-  long Count(const std::string& sql, const std::vector<db::Value>& params = {}) {
-    return velmo::test::CountRows(*gConn, sql, params);
-  }
-  void Insert(const std::string& table, const std::vector<std::string>& columns,
-              const std::vector<db::Value>& values) {
-    velmo::test::InsertRow(*gConn, table, columns, values);
-  }
-
-  std::vector<std::string> Prompts(const std::string& kind = "MsgBox") const {
-    std::vector<std::string> out;
-    for (const auto& s : ui->shown())
-      if (s.kind == kind) out.push_back(s.prompt);
-    return out;
-  }
-  std::string ErrorLog() const { return velmo::test::TestHome::Slurp(home / "VelmorcastErrorLog.log"); }
-
-  velmo::test::TestHome home;
-  velmo::test::UseSampleDirectory directory;
-  std::shared_ptr<velmo::ui::ScriptedUi> ui;
-  std::shared_ptr<velmo::ui::UiSeam> previousUi;
-  Mdifrm* main = nullptr;
   frmExportPlus* window = nullptr;
 };
 
