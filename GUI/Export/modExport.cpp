@@ -63,26 +63,31 @@ velmo::FlexGrid* ExportSourceGrid(const std::string& mode) {
   return gfrmCurrent ? gfrmCurrent->Grd1() : nullptr;
 }
 
-bool ExportGridToCsv(const std::string& mode, const std::string& file, std::string* failure) {
+namespace {
+
+using GridWriter = bool (*)(const velmo::FlexGrid&, const std::string&, const std::filesystem::path&, std::string&,
+                            const std::string&);
+
+// Writes the mode's grid to a text file with one of the writers.
+bool ExportGridWith(GridWriter write, const std::string& mode, const std::string& file, std::string* failure) {
   velmo::FlexGrid* grid = ExportSourceGrid(mode);
   std::string reason = "There is no report to export.";
   bool ok = false;
   if (grid) {
     Hourglass hourglass;
-    ok = ex::WriteGridCsv(*grid, gstrReportTitle, velmo::NativePath(file), reason);
+    ok = write(*grid, gstrReportTitle, velmo::NativePath(file), reason, "");
   }
   return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
 }
 
+}  // namespace
+
+bool ExportGridToCsv(const std::string& mode, const std::string& file, std::string* failure) {
+  return ExportGridWith(ex::WriteGridCsv, mode, file, failure);
+}
+
 bool ExportGridToHtml(const std::string& mode, const std::string& file, std::string* failure) {
-  velmo::FlexGrid* grid = ExportSourceGrid(mode);
-  std::string reason = "There is no report to export.";
-  bool ok = false;
-  if (grid) {
-    Hourglass hourglass;
-    ok = ex::WriteGridHtml(*grid, gstrReportTitle, velmo::NativePath(file), reason);
-  }
-  return Outcome(mode, ok, file, reason, failure, "Report exported successfully.");
+  return ExportGridWith(ex::WriteGridHtml, mode, file, failure);
 }
 
 int GetRowSpan(int row, const std::string& value) {
