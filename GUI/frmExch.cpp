@@ -32,6 +32,7 @@
 #include "IExch55.h"
 #include "IExch55Info.h"
 #include "Mdifrm.h"
+#include "RecordsetGrid.h"
 #include "TextParts.h"
 #include "Ui.h"
 #include "modExch.h"
@@ -950,7 +951,7 @@ void frmExch::DisplayInfo(long /*lMode*/, const std::string& strInputQuery, int 
     }
     KeepPainted();
 
-    auto rows = RecordsetGridRows(rs, [this] { KeepPainted(); });
+    auto rows = velmo::exporting::RecordsetGridRows(rs, [this] { KeepPainted(); });
     rs.Close();
     grd1_->SetData(std::move(rows));
     gridFilled_ = true;

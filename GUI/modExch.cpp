@@ -520,28 +520,6 @@ void PrintGridReport(int iMode, int iSource) {
   }
 }
 
-// ============================================================ grid contents
-
-std::vector<std::vector<std::string>> RecordsetGridRows(velmo::db::Recordset& rs,
-                                                        const std::function<void()>& paint) {
-  velmo::db::Fields& fields = rs.GetFields();
-  const size_t count = static_cast<size_t>(fields.Count());
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> titles(count + 1);
-  for (size_t i = 0; i < count; ++i) titles[i + 1] = velmo::text::Trim(fields[static_cast<long>(i)].Name());
-  rows.push_back(std::move(titles));
-  for (; !rs.Eof(); rs.MoveNext()) {
-    std::vector<std::string> row(count + 1);
-    for (size_t i = 0; i < count; ++i) {
-      const velmo::db::Value& v = fields[static_cast<long>(i)].Val();
-      row[i + 1] = v.IsNull() ? std::string(" ") : velmo::text::Trim(v.Text());
-    }
-    rows.push_back(std::move(row));
-    if (paint && rows.size() % 5000 == 0) paint();
-  }
-  return rows;
-}
-
 // ============================================================ grid auto-fit
 
 void AutoFitGrid(velmo::FlexGrid& grid) {

@@ -1,12 +1,10 @@
 #pragma once
 // The main program's shared module: the error log, the browse-window slots
 // and the current window, the TabName-to-table mapping, the report query
-// builder, the grid print front end, a recordset's grid cells, the grid
-// auto-fit, the folder picker and the browse window's pop-up menu.
+// builder, the grid print front end, the grid auto-fit, the folder picker
+// and the browse window's pop-up menu.
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "ExchWindow.h"
 
@@ -15,9 +13,6 @@ namespace velmo {
 class ComError;
 class FlexGrid;
 }  // namespace velmo
-namespace velmo::db {
-class Recordset;
-}
 
 // ---------------------------------------------------------------- error log
 
@@ -102,15 +97,6 @@ void PrintGridReport(int iMode, int iSource);
 // The report title built for sources 0 and 1 (what PrintGridReport puts in
 // gstrReportTitle); "" when the window it is taken from is missing.
 std::string BuildReportTitle();
-
-// ------------------------------------------------------------ grid contents
-
-// The cells a recordset's rows give a grid, read to its end: row 0 the
-// field names, then one row per record; column 0 left empty, each text
-// trimmed of blanks, a missing value shown as " ". `paint` runs after
-// every 5,000 rows, so a window can repaint during a long read.
-std::vector<std::vector<std::string>> RecordsetGridRows(velmo::db::Recordset& rs,
-                                                        const std::function<void()>& paint = {});
 
 // ------------------------------------------------------------- grid auto-fit
 

@@ -17,6 +17,7 @@
 #include "IVLMRPrinter.h"
 #include "OutputNames.h"
 #include "Printers.h"
+#include "RecordsetGrid.h"
 #include "ScheduleRun.h"
 #include "TextParts.h"
 
@@ -279,21 +280,10 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     grid.ColWidth(0, 0);
     const long fields = rs.GetFields().Count();
     count = rs.RecordCount();
-    grid.Rows(static_cast<int>(count + 1));
     grid.Cols(static_cast<int>(fields + 1));
     grid.MergeCells(3);
-    for (long i = 0; i < fields; ++i) {
-      grid.MergeCol(static_cast<int>(i), true);
-      grid.TextMatrix(0, static_cast<int>(i + 1), velmo::text::Trim(rs[i].Name()));
-    }
-    if (count > 0) {
-      int r = 1;
-      for (; !rs.Eof(); rs.MoveNext(), ++r)
-        for (long i = 0; i < fields; ++i) {
-          const db::Field& f = rs[i];
-          grid.TextMatrix(r, static_cast<int>(i + 1), f.IsNull() ? std::string(" ") : velmo::text::Trim(f.Text()));
-        }
-    }
+    for (long i = 0; i < fields; ++i) grid.MergeCol(static_cast<int>(i), true);
+    grid.SetData(exporting::RecordsetGridRows(rs));
     rs.Close();
   } catch (const ComError& e) {
     LogEntry("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));

@@ -17,6 +17,7 @@
 #include "IExch55.h"
 #include "IExch55Info.h"
 #include "Printers.h"
+#include "RecordsetGrid.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
 #include "frmExportPlus.h"
@@ -344,7 +345,7 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
     grd1_->Cols(count + 1);
     grd1_->MergeCells(velmo::flexMergeRestrictColumns);
     for (int i = 0; i < count; ++i) grd1_->MergeCol(i, true);
-    rows = RecordsetGridRows(rs);
+    rows = velmo::exporting::RecordsetGridRows(rs);
     rs.Close();
   } catch (const std::exception& e) {
     failures_.push_back(label + ": " + e.what());
