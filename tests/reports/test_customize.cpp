@@ -322,7 +322,8 @@ TEST_F(CustomizeTest, AReportWalkedWithoutTicksKeepsEveryRowWhateverItsName) {
       SCOPED_TRACE(name + ", " + walk.what);
       gConn->Execute("delete from VELMORCCustomReports where CustomReportName=?", {db::Value(name)});
       for (const auto& [tab, value] : stored)
-        gConn->Execute("insert into VELMORCCustomReports values(?,?,?)", {db::Value(tab), db::Value(name), db::Value(value)});
+        gConn->Execute("insert into VELMORCCustomReports values(?,?,?)",
+                       {db::Value(tab), db::Value(name), db::Value(value)});
       frmCustomize c(main);
       c.Form_Load();
       c.show();

@@ -569,8 +569,8 @@ TEST_F(LargeReportWindowTest, GridsAgreeWithTheShellAndEveryTreeTextShowsWhole) 
       if (!line.empty()) columns.push_back("\"" + line + "\"");
     ASSERT_EQ(columns.size(), static_cast<size_t>(w.grd1()->Cols() - 1)) << names;
     EXPECT_EQ(columns[0], "\"DisplayName\"");
-    const auto stored =
-        velmo::test::HexRows(velmo::test::Sqlite3(mdb, hexSelect(columns, false) + " from Mailboxes order by rowid;\n"));
+    const auto stored = velmo::test::HexRows(
+        velmo::test::Sqlite3(mdb, hexSelect(columns, false) + " from Mailboxes order by rowid;\n"));
     EXPECT_EQ(stored, shown);
   });
 
