@@ -520,7 +520,10 @@ void frmExportPlus::SyncList1() {
 
 bool frmExportPlus::PathIsUsable(const std::string& text) const {
   namespace fs = std::filesystem;
-  const fs::path path(text);
+  // Trailing separators name the same folder ("/a/new/" is "/a/new").
+  std::string folder = text;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const fs::path path(folder);
   if (!path.is_absolute()) return false;
   std::error_code ec;
   auto writableFolder = [&](const fs::path& p) {

@@ -71,6 +71,14 @@ CustomReportStatement BuildCustomReportStatement(const ReportContext& c, const s
   const bool recipientWord = Contains(c.strType, "Mailboxes") || Contains(c.strType, "Distribution Lists") ||
                              Contains(c.strType, "Public Folders") || Contains(c.strType, "Custom Recipients");
 
+  // Where the object path names the object, it alone restricts T0: the
+  // directory name of a container can differ from its node text. The
+  // further tables then follow T0 through their join alone.
+  const bool recipientsImage = c.nodeImage == "Recipients" && c.node.text != "Server Recipients";
+  const bool pathTerm = c.tabVisible ? (c.tabCaption == "Summary" || recipientsImage)
+                                     : c.node.text != "Server Recipients";
+  const std::string pathCondition = " and T0.[Object Path]=" + SqlQuote(c.node.key);
+
   std::string sql = select;
   if (tables.empty()) {
     std::string table;
@@ -89,7 +97,8 @@ CustomReportStatement BuildCustomReportStatement(const ReportContext& c, const s
              (Contains(t, "Container1") || Contains(t, "Container2")))
       table = "ContainerInfo";
     if (table.empty()) return out;  // nothing to read
-    sql += " from " + table + " T0 where T0.ServerName = " + S + " and T0.[Directory Name] like " + like;
+    sql += " from " + table + " T0 where T0.ServerName = " + S;
+    sql += pathTerm ? pathCondition : " and T0.[Directory Name] like " + like;
   } else {
     sql += " from " + tables[0] + " T0";
     for (size_t k = 1; k < tables.size(); ++k) {
@@ -98,25 +107,23 @@ CustomReportStatement BuildCustomReportStatement(const ReportContext& c, const s
       // the first; an object without rows there keeps its own.
       sql += " left join " + tables[k] + " " + a + " on " + a + ".[Object Path]=T0.[Object Path] and " + a +
              ".[Directory Name]=T0.[Directory Name] and " + a + ".ServerName = " + S;
+      if (pathTerm)
+        continue;
       if (c.protocolsNode)
         sql += " and " + levelTerm(a) + a + ".[Directory Name] like " + like;
       else if (!recipientWord && !serverObject)
         sql += " and " + a + ".[Directory Name] like " + like;
     }
-    if (c.protocolsNode)
+    if (pathTerm)
+      sql += " where T0.ServerName=" + S + pathCondition;
+    else if (c.protocolsNode)
       sql += " where T0.ServerName=" + S + " and " + levelTerm("T0") + "T0.[Directory Name] like " + like;
-    else if (serverObject)
-      sql += " where T0.ServerName=" + S + " and T0.[Object Path]=" + SqlQuote(c.node.key);
     else if (!recipientWord)
       sql += " where T0.ServerName=" + S + " and T0.[Directory Name] like " + like;
     else
       sql += " where T0.ServerName=" + S;
   }
 
-  const bool recipientsImage = c.nodeImage == "Recipients" && c.node.text != "Server Recipients";
-  if ((c.tabVisible && (c.tabCaption == "Summary" || recipientsImage)) ||
-      (!c.tabVisible && c.node.text != "Server Recipients" && !serverObject))
-    sql += " and T0.[Object Path]=" + SqlQuote(c.node.key);
   out.sql = sql;
   return out;
 }

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -147,6 +148,13 @@ frmCustomReport::frmCustomReport(QWidget* parent) : QDialog(parent) {
   tvwServers = new QTreeWidget(pbTreeview);
   tvwServers->setObjectName("tvwServers");
   tvwServers->setHeaderHidden(true);
+  // Whole node texts: the column is as wide as its widest text, and a
+  // narrow panel scrolls sideways instead of cutting texts short.
+  tvwServers->setColumnCount(1);
+  tvwServers->header()->setStretchLastSection(false);
+  tvwServers->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tvwServers->setTextElideMode(Qt::ElideNone);
+  tvwServers->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   auto* treeFill = new QVBoxLayout(pbTreeview);
   treeFill->setContentsMargins(0, 0, 0, 0);
   treeFill->addWidget(tvwServers);

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -132,6 +133,17 @@ constexpr int kHeight = 6600;
 
 }  // namespace
 
+bool ReadReportLine(const std::string& line, std::string& name, std::string& tabName, std::string& columns) {
+  const size_t last = line.rfind('|');
+  if (last == std::string::npos || last == 0) return false;
+  const size_t before = line.rfind('|', last - 1);
+  if (before == std::string::npos) return false;
+  name = line.substr(0, before);
+  tabName = line.substr(before + 1, last - before - 1);
+  columns = line.substr(last + 1);
+  return true;
+}
+
 frmCustomize::frmCustomize(QWidget* parent) : QDialog(parent) {
   setObjectName("frmCustomize");
   setWindowTitle("Velmorcast Customize");
@@ -157,6 +169,13 @@ frmCustomize::frmCustomize(QWidget* parent) : QDialog(parent) {
   tvwObjects = new QTreeWidget(this);
   tvwObjects->setObjectName("tvwObjects");
   tvwObjects->setHeaderHidden(true);
+  // Whole node texts: the column is as wide as its widest text, and the
+  // tree scrolls sideways instead of cutting texts short.
+  tvwObjects->setColumnCount(1);
+  tvwObjects->header()->setStretchLastSection(false);
+  tvwObjects->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tvwObjects->setTextElideMode(Qt::ElideNone);
+  tvwObjects->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   tabCustType = new QTabBar(this);
   tabCustType->setObjectName("tabCustType");
   tabCustType->setExpanding(false);
@@ -233,8 +252,11 @@ void frmCustomize::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
+void frmCustomize::reject() { HandleEscapeKey(27); }
+
 void frmCustomize::Form_Load() {
   loaded_ = true;
+  shownTab_.clear();
   rebuilding_ = true;
   List1->clear();
   tvwFields->clear();
@@ -322,6 +344,7 @@ void frmCustomize::ShowObjectFields(int mode) {
       while (tabCustType->count()) tabCustType->removeTab(tabCustType->count() - 1);
   }
   tvwFields->clear();
+  shownTab_.clear();
 
   std::string tabName;
   std::string server;
@@ -383,6 +406,7 @@ void frmCustomize::ShowObjectFields(int mode) {
         rebuilding_ = true;
         for (size_t i = 1; i < captions.size(); ++i) AddField(captions[i]);
         rebuilding_ = false;
+        shownTab_ = tabName;
       }
     }
   } catch (const std::exception&) {
@@ -410,9 +434,10 @@ void frmCustomize::ShowObjectFields(int mode) {
   } else {
     const std::string report = cboCustomReportName->currentText().toStdString();
     for (const auto& line : ReportLines()) {
-      const auto parts = Split(line, '|');
-      if (parts.size() < 3 || parts[0] != report || parts[1] != tabName) continue;
-      const auto chosen = Split(parts[2], ',');
+      std::string lineReport, lineTab, lineColumns;
+      if (!ReadReportLine(line, lineReport, lineTab, lineColumns) || lineReport != report || lineTab != tabName)
+        continue;
+      const auto chosen = Split(lineColumns, ',');
       for (int i = 0; i < tvwFields->topLevelItemCount(); ++i) {
         QTreeWidgetItem* node = tvwFields->topLevelItem(i);
         for (const auto& c : chosen) {
@@ -447,14 +472,36 @@ std::vector<std::string> frmCustomize::TickedFields() const {
 bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
   const std::string combo = cboCustomReportName->currentText().toStdString();
   if (nameIn.empty()) {
-    if (blnTabUnchanged || strTabKey.empty()) return true;
-    // One line per report and page: the page's old line goes first.
+    // Only the page the field tree lists has ticks to store: after a load
+    // or on a page without fields nothing is shown, and storing would drop
+    // the page's line.
+    if (blnTabUnchanged || strTabKey.empty() || shownTab_ != strTabKey) return true;
+    const auto ticked = TickedFields();
+    auto sameTicks = [&](const std::string& columns) {
+      std::vector<std::string> had;
+      for (const auto& c : Split(columns, ','))
+        if (!Trim(c).empty()) had.push_back(Trim(c));
+      std::vector<std::string> now = ticked;
+      std::sort(had.begin(), had.end());
+      std::sort(now.begin(), now.end());
+      return had == now;
+    };
+    // One line per report and page: the page's old line goes first, unless
+    // its ticks are the same, when it stays as it was read.
+    bool kept = false;
     for (int i = List1->count() - 1; i >= 0; --i) {
-      const auto parts = Split(List1->item(i)->text().toStdString(), '|');
-      if (parts.size() >= 2 && parts[0] == combo && parts[1] == strTabKey) delete List1->takeItem(i);
+      std::string lineReport, lineTab, lineColumns;
+      if (!ReadReportLine(List1->item(i)->text().toStdString(), lineReport, lineTab, lineColumns) ||
+          lineReport != combo || lineTab != strTabKey)
+        continue;
+      if (!kept && sameTicks(lineColumns))
+        kept = true;
+      else
+        delete List1->takeItem(i);
     }
+    if (kept) return true;
     std::string captions;
-    for (const auto& c : TickedFields()) captions += (captions.empty() ? "" : ",") + c;
+    for (const auto& c : ticked) captions += (captions.empty() ? "" : ",") + c;
     if (!captions.empty()) List1->addItem(Q(combo + "|" + strTabKey + "|" + captions));
     return true;
   }
@@ -465,11 +512,11 @@ bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
   // The rows to write: one per page, the line stored last winning.
   std::vector<std::pair<std::string, std::string>> rows;
   for (const auto& line : ReportLines()) {
-    const auto parts = Split(line, '|');
-    if (parts.size() < 3 || parts[1].empty()) continue;
-    auto same = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == parts[1]; });
+    std::string lineReport, lineTab, lineColumns;
+    if (!ReadReportLine(line, lineReport, lineTab, lineColumns) || lineTab.empty()) continue;
+    auto same = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == lineTab; });
     if (same != rows.end()) rows.erase(same);
-    rows.emplace_back(parts[1], parts[2]);
+    rows.emplace_back(lineTab, lineColumns);
   }
   bool inTransaction = false;
   try {
@@ -495,12 +542,10 @@ bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
   // Lines made while the built-in report was current become lines of the
   // saved report.
   for (int i = 0; i < List1->count(); ++i) {
-    auto parts = Split(List1->item(i)->text().toStdString(), '|');
-    if (parts.size() >= 3 && parts[0] == "Default") {
-      std::string line = name;
-      for (size_t k = 1; k < parts.size(); ++k) line += "|" + parts[k];
-      List1->item(i)->setText(Q(line));
-    }
+    std::string lineReport, lineTab, lineColumns;
+    if (ReadReportLine(List1->item(i)->text().toStdString(), lineReport, lineTab, lineColumns) &&
+        lineReport == "Default")
+      List1->item(i)->setText(Q(name + "|" + lineTab + "|" + lineColumns));
   }
   velmo::ui::Ui().MsgBox("Custom Report " + name + " saved successfully", velmo::ui::vbInformation, kProductTitle);
   return true;

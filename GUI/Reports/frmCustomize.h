@@ -82,6 +82,8 @@ class frmCustomize : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The close box and Escape on a control without a key handler: Cancel.
+  void reject() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -93,10 +95,18 @@ class frmCustomize : public QDialog {
   void AddNodeTabs(const std::string& nodeText, const std::string& parentText);
   std::string SelectedPropKey() const;
 
+  // The TabName whose fields tvwFields lists ("" while it lists none):
+  // only that page's ticks can be stored.
+  std::string shownTab_;
   bool loaded_ = false;
   bool rebuilding_ = false;
   bool viewMode_ = false;
 };
+
+// A report line read from its end: the column set after the last "|", the
+// TabName before it, the report name (which may itself hold "|") what is
+// left. False when the line has fewer than two "|".
+bool ReadReportLine(const std::string& line, std::string& name, std::string& tabName, std::string& columns);
 
 // Shows the program's shared report designer modally (the caller sets
 // gbCustomReport around it). Mdifrm::blnClickedOK tells how it closed.

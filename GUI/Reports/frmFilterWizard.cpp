@@ -242,8 +242,10 @@ void frmFilterWizard::cbField_Click() {
     } else if ((Contains(tabName, "ServerPermissions") || Contains(tabName, "ServerGeneral") ||
                 Contains(tabName, "Container")) &&
                (Contains(tabName, "General") || Contains(tabName, "Permissions"))) {
-      sql += " and [Directory Name] like ?";
-      params.emplace_back(node.text + "%");
+      // The page shows the selected object's rows: its path names it
+      // (its directory name can differ from the node text).
+      sql += " and [Object Path] = ?";
+      params.emplace_back(node.key);
     }
     db::Recordset rs;
     rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
@@ -349,7 +351,13 @@ void frmFilterWizard::cmdOk_Click() {
   hide();
   SetCurrentExchWindow();
   ExchWindow* win = gfrmCurrent;
-  if (!win || !gConn) {
+  if (!gConn) {
+    // Nothing can be stored without the database; the view is left as it is.
+    LogFailure("cmdOk_Click RecordsetObjectCreation Failed", velmo::db::kDbClosed, "The connection is not open.");
+    Unload();
+    return;
+  }
+  if (!win) {
     Unload();
     return;
   }

@@ -13,6 +13,7 @@
 #include "Database.h"
 #include "DateText.h"
 #include "FlexGrid.h"
+#include "OutputNames.h"
 #include "TextParts.h"
 
 namespace velmo::exporting {
@@ -260,13 +261,19 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
     reason = "The report has no columns.";
     return TableWrite::Failed;
   }
+  // Every column gets a name of its own: a caption empty after the
+  // removals is "Column" + its number, and a name the table already has
+  // (without regard to case) takes "_2", "_3"... as output names do.
+  OutputNames names;
   std::string columns, marks;
   for (int c = 1; c < cols; ++c) {
     if (c > 1) {
       columns += ',';
       marks += ',';
     }
-    columns += velmo::db::QuoteIdent(ExportColumnName(grid.TextMatrix(0, c), rule)) + " text(255)";
+    std::string name = ExportColumnName(grid.TextMatrix(0, c), rule);
+    if (name.empty()) name = "Column" + std::to_string(c);
+    columns += velmo::db::QuoteIdent(names.Unique(name)) + " text(255)";
     marks += '?';
   }
   const std::string quoted = velmo::db::QuoteIdent(table);

@@ -366,15 +366,17 @@ TEST_F(ExportWriters, FailedWritesLeaveNoFileOrTheOlderOneIntact) {
   EXPECT_FALSE(reason.empty());
   EXPECT_EQ(Slurp(notDb), before);
 
-  // Captions that make the same column name: the create fails; a new file
-  // is not left behind, an existing one keeps what it had.
-  FillGrid(grid_, {{"Zip Code", "ZipCode"}, {"1", "2"}});
+  // More columns than the engine takes: the create fails; a new file is
+  // not left behind, an existing one keeps what it had.
+  std::vector<std::string> tooWide;
+  for (int i = 1; i <= 2001; ++i) tooWide.push_back("C" + std::to_string(i));
+  FillGrid(grid_, {tooWide, tooWide});
   EXPECT_EQ(WriteGridTable(grid_, dir_ / "new.mdb", "T", ColumnRule::Interactive, false, reason), TableWrite::Failed);
   EXPECT_FALSE(fs::exists(dir_ / "new.mdb"));
   FillGrid(grid_, {{"A"}, {"1"}});
   ASSERT_EQ(WriteGridTable(grid_, dir_ / "old.mdb", "Kept", ColumnRule::Interactive, false, reason),
             TableWrite::Written);
-  FillGrid(grid_, {{"Zip Code", "ZipCode"}, {"1", "2"}});
+  FillGrid(grid_, {tooWide, tooWide});
   EXPECT_EQ(WriteGridTable(grid_, dir_ / "old.mdb", "Kept", ColumnRule::Interactive, true, reason),
             TableWrite::Failed);
   EXPECT_EQ(Sqlite3(dir_ / "old.mdb", "select A from Kept;\n"), "1\n");
@@ -422,3 +424,32 @@ TEST_F(ExportWriters, LongWritesLetTheProgramRunItsEventsBetweenRows) {
 }
 
 }  // namespace
+
+TEST_F(ExportWriters, EveryTableColumnGetsANameOfItsOwn) {
+  struct Case {
+    std::vector<std::string> captions;
+    ColumnRule rule;
+    std::string names;
+  };
+  const Case cases[] = {
+      {{"Display Name", "Display Name", "display name", "( )", "", "Column5"},
+       ColumnRule::Interactive,
+       "DisplayName\nDisplayName_2\ndisplayname_3\nColumn4\nColumn5\nColumn5_2\n"},
+      {{"E-mail", "Email", "E/mail", "Roles"}, ColumnRule::ExportPlus, "Email\nEmail_2\nEmail_3\nRoles\n"},
+      {{"E-mail", "Email"}, ColumnRule::Interactive, "E-mail\nEmail\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.names);
+    std::vector<std::string> values;
+    for (size_t i = 0; i < c.captions.size(); ++i) values.push_back("v" + std::to_string(i + 1));
+    FillGrid(grid_, {c.captions, values});
+    const fs::path file = dir_ / ("names" + std::to_string(++n) + ".mdb");
+    std::string reason;
+    ASSERT_EQ(WriteGridTable(grid_, file, "T", c.rule, false, reason), TableWrite::Written) << reason;
+    EXPECT_EQ(Sqlite3(file, "select name from pragma_table_info('T');\n"), c.names);
+    std::string row;
+    for (const auto& v : values) row += (row.empty() ? "" : "|") + v;
+    EXPECT_EQ(Sqlite3(file, "select * from T;\n"), row + "\n");
+  }
+}

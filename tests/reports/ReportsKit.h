@@ -13,6 +13,7 @@
 
 #include "BrowseKit.h"
 #include "FlexGrid.h"
+#include "SampleDirectory.h"
 
 namespace reports_test {
 
@@ -53,6 +54,23 @@ inline std::vector<std::string> GridCaptions(velmo::FlexGrid* grid) {
   for (int c = 1; c < grid->Cols(); ++c) out.push_back(grid->TextMatrix(0, c));
   return out;
 }
+
+// The sample organisation with its bulk recipients containers (cn=Bulk,
+// and "Bulk East" and "Bulk West" whose directory names are "BulkEast" and
+// "BulkWest"), served by one private slapd for the whole test program.
+inline velmo::test::PrivateSlapd& LargeSample() {
+  static velmo::test::PrivateSlapd slapd("--large 20");
+  return slapd;
+}
+inline const std::string kBulkEast = kLakeRecipients + "/cn=Bulk East";
+
+// A test over the large sample: EX1 and the other servers answer from it.
+template <class Base>
+class OnLargeSample : public Base {
+ protected:
+  static void SetUpTestSuite() { LargeSample(); }
+  velmo::test::UseSampleDirectory large_{LargeSample().hostsFile()};
+};
 
 class ReportsTest : public BrowseTest {
  protected:

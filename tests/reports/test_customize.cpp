@@ -61,6 +61,9 @@ class CustomizeTest : public ReportsTest {
     std::sort(out.begin(), out.end());
     return out;
   }
+  static std::string NodeTextOf(frmCustomize& c) {
+    return c.tvwObjects->currentItem() ? c.tvwObjects->currentItem()->text(0).toStdString() : "";
+  }
   static QTreeWidgetItem* Object(frmCustomize& c, const std::string& text, const std::string& parent = "") {
     for (QTreeWidgetItem* n : c.tvwObjects->findItems(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchRecursive))
       if (parent.empty() || (n->parent() && n->parent()->text(0).toStdString() == parent)) return n;
@@ -204,4 +207,146 @@ TEST_F(CustomizeTest, DesignerWalksKindsTypesAndPagesAndSavesReports) {
   gbCustomReport = false;
   EXPECT_EQ(chosen, "O'Neil's report");
   EXPECT_TRUE(main->blnClickedOK);
+}
+
+TEST_F(CustomizeTest, ClosingByTheCloseBoxOrAnUnhandledEscapeIsCancel) {
+  frmExch* w = OpenMailboxesGeneral();
+  const auto defaults = GridCaptions(w->Grd1());
+  struct Case {
+    const char* what;
+    bool report;
+    std::function<void(frmCustomize&)> close;
+  };
+  const Case cases[] = {
+      {"chooser, close box", false, [](frmCustomize& c) { c.close(); }},
+      {"chooser, Escape in the field tree", false, [](frmCustomize& c) { FocusAndType(c.tvwFields, Qt::Key_Escape); }},
+      {"designer, close box", true, [](frmCustomize& c) { c.close(); }},
+      {"designer, Escape on the type tabs", true,
+       [](frmCustomize& c) {
+         ASSERT_TRUE(c.tabCustType->isVisible());
+         FocusAndType(c.tabCustType, Qt::Key_Escape);
+       }},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    main->blnClickedOK = true;
+    bool closed = false;
+    if (!k.report) {
+      WithChooser([&](frmCustomize& c) {
+        Tick(c, "City");
+        k.close(c);
+        closed = !c.isVisible() && !c.Loaded();
+      });
+      // Nothing was stored, and the next opening starts from the stored rows.
+      EXPECT_TRUE(FilterRows("1").empty());
+      WithChooser([&](frmCustomize& c) {
+        EXPECT_TRUE(Fields(c, true).empty());
+        c.cmdOk->click();
+      });
+      EXPECT_TRUE(FilterRows("1").empty());
+      EXPECT_EQ(GridCaptions(w->Grd1()), defaults);
+      main->blnClickedOK = true;
+      WithChooser([&](frmCustomize& c) { k.close(c); });
+    } else {
+      QTimer::singleShot(0, [&] {
+        frmCustomize* c = gfrmReportDesigner;
+        ASSERT_NE(c, nullptr);
+        c->tvwObjects->setCurrentItem(Object(*c, "Recipients"));
+        c->tabCustType->setCurrentIndex(1);
+        c->tabCustProp->setCurrentIndex(1);
+        Tick(*c, "City");
+        k.close(*c);
+        closed = !c->isVisible() && !c->Loaded();
+        if (c->isVisible()) c->cmdOk->click();
+      });
+      gbCustomReport = true;
+      ShowReportDesigner();
+      gbCustomReport = false;
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(main->blnClickedOK);
+  }
+  EXPECT_EQ(Count("select * from VELMORCCustomReports where CustomReportName<>'Default'"), 0);
+}
+
+TEST_F(CustomizeTest, AReportWalkedWithoutTicksKeepsEveryRowWhateverItsName) {
+  // Rows on several pages, one of them in an order of its own.
+  const std::vector<std::pair<std::string, std::string>> stored = {
+      {"Container1General", "Created"},
+      {"Container1Permissions", "Roles"},
+      {"Container2General", "Created,Directory Name"},
+      {"MailboxesGeneral", "Alias Name,City"},
+  };
+  auto rowsOf = [](const std::vector<std::pair<std::string, std::string>>& rows) {
+    std::vector<std::string> out;
+    for (const auto& [tab, value] : rows) out.push_back(tab + " # " + value);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto clickObject = [](frmCustomize& c, QTreeWidgetItem* node) {
+    if (c.tvwObjects->currentItem() == node)
+      c.tvwObjects_NodeClick(node);
+    else
+      c.tvwObjects->setCurrentItem(node);
+  };
+  struct Walk {
+    const char* what;
+    std::function<void(frmCustomize&)> walk;
+  };
+  const Walk walks[] = {
+      {"object clicks",
+       [&](frmCustomize& c) {
+         for (const char* text : {"Organization", "Site", "Recipients", "Configuration", "Server", "Organization"})
+           clickObject(c, Object(c, text));
+       }},
+      {"tab clicks",
+       [&](frmCustomize& c) {
+         c.tabCustProp->setCurrentIndex(1);  // no object chosen yet
+         c.tabCustProp->setCurrentIndex(0);
+         clickObject(c, Object(c, "Organization"));
+         c.tabCustProp->setCurrentIndex(1);
+         c.tabCustProp->setCurrentIndex(0);
+         clickObject(c, Object(c, "Recipients"));
+         c.tabCustProp->setCurrentIndex(1);
+         c.tabCustProp->setCurrentIndex(0);
+         c.tabCustType->setCurrentIndex(1);  // Mailboxes
+         c.tabCustProp->setCurrentIndex(1);
+         EXPECT_EQ(Fields(c, true), (std::vector<std::string>{"Alias Name", "City"}));
+         c.tabCustProp->setCurrentIndex(2);
+         clickObject(c, Object(c, "Organization"));
+       }},
+  };
+  gbCustomReport = true;
+  for (const std::string name : {"Audit Rep", "A|B"}) {
+    for (const auto& walk : walks) {
+      SCOPED_TRACE(name + ", " + walk.what);
+      gConn->Execute("delete from VELMORCCustomReports where CustomReportName=?", {db::Value(name)});
+      for (const auto& [tab, value] : stored)
+        gConn->Execute("insert into VELMORCCustomReports values(?,?,?)",
+                       {db::Value(tab), db::Value(name), db::Value(value)});
+      frmCustomize c(main);
+      c.Form_Load();
+      c.show();
+      Pump();
+      const int at = c.cboCustomReportName->findText(QString::fromStdString(name));
+      ASSERT_GE(at, 0);
+      c.cboCustomReportName->setCurrentIndex(at);
+      emit c.cboCustomReportName->activated(at);
+      walk.walk(c);
+      EXPECT_EQ(NodeTextOf(c), "Organization");
+      EXPECT_EQ(Fields(c, true), std::vector<std::string>{"Created"});
+      c.cmdSave->click();
+      EXPECT_EQ(ReportRows(name), rowsOf(stored));
+      EXPECT_EQ(ui->shown().back().prompt, "Custom Report " + name + " saved successfully");
+
+      // One page ticked: only its row changes.
+      Tick(c, "Directory Name");
+      clickObject(c, Object(c, "Site"));
+      c.cmdSave->click();
+      auto changed = stored;
+      changed[0].second = "Directory Name,Created";
+      EXPECT_EQ(ReportRows(name), rowsOf(changed));
+    }
+  }
+  gbCustomReport = false;
 }

@@ -210,3 +210,60 @@ TEST_F(FilterWizardTest, AFailedSaveKeepsTheOldFilterAndTheMainWindowShowsTheWiz
   EXPECT_TRUE(seen);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
+
+namespace {
+class LargeFilterWizardTest : public OnLargeSample<FilterWizardTest> {};
+}  // namespace
+
+TEST_F(LargeFilterWizardTest, ValuesAreTheSelectedObjectsAndOkWithoutTheDatabaseIsLogged) {
+  frmExch* w = Open("EX1", "Lakeside");
+  Node(w, kLakeRecipients)->setExpanded(true);
+  Pump();
+  struct Case {
+    std::string key;
+    int page;
+    std::string tabName, field;
+    std::vector<std::string> values;  // empty: any, but at least one
+  };
+  const Case cases[] = {
+      {kBulkEast, 0, "Container2General", "Directory Name", {"BulkEast"}},
+      {kBulkEast, 0, "Container2General", "Created", {}},
+      {kBulkEast, 1, "Container2Permissions", "Windows NT Accounts With Permissions", {}},
+      {kLakeRecipients, 0, "Container2General", "Directory Name", {"Recipients"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key + " " + c.field);
+    Click(w, c.key);
+    w->ClickTypeTab(0);
+    w->ClickPropTab(c.page);
+    ASSERT_EQ(w->PropTabKey(), c.tabName);
+    ASSERT_GT(w->Grd1()->Rows(), 1) << "collected";
+    frmFilterWizard wiz(main);
+    wiz.Form_Load();
+    Choose(wiz.cbField, c.field);
+    const auto values = Items(wiz.cbData);
+    if (c.values.empty())
+      EXPECT_FALSE(values.empty());
+    else
+      EXPECT_EQ(values, c.values);
+    // Every value offered is one of the rows the page shows.
+    const int column = [&] {
+      for (int i = 1; i < w->Grd1()->Cols(); ++i)
+        if (w->Grd1()->TextMatrix(0, i) == c.field) return i;
+      return 0;
+    }();
+    ASSERT_GT(column, 0);
+    const auto shown = GridColumn(w->Grd1(), column);
+    for (const auto& v : values) EXPECT_NE(std::find(shown.begin(), shown.end(), v), shown.end()) << v;
+  }
+
+  // OK without the database stores nothing and says why in the log.
+  frmFilterWizard wiz(main);
+  wiz.Form_Load();
+  wiz.cmdAdd->click();
+  auto kept = std::move(gConn);
+  wiz.cmdOk->click();
+  gConn = std::move(kept);
+  EXPECT_NE(ErrorLog().find("cmdOk_Click RecordsetObjectCreation Failed"), std::string::npos);
+  EXPECT_TRUE(FilterRows("0").empty());
+}

@@ -68,9 +68,15 @@ TEST(CustomReportStatement, JoinsEachFurtherTableToTheFirstObjectByObject) {
        true,
        "select distinct T0.[Display Name],T0.[Created],T1.[Roles] from ContainerInfo T0 left join ServerObjectsPerm "
        "T1 on T1.[Object Path]=T0.[Object Path] and T1.[Directory Name]=T0.[Directory Name] and T1.ServerName = "
-       "'SRV1' and T1.[Directory Name] like 'O''Neil''s%' where T0.ServerName='SRV1' and T0.[Directory Name] like "
-       "'O''Neil''s%' and T0.[Object Path]='o=O/ou=S/cn=O''Neil''s'",
+       "'SRV1' where T0.ServerName='SRV1' and T0.[Object Path]='o=O/ou=S/cn=O''Neil''s'",
        {"Display Name", "Created", "Roles"}},
+      {"a container without tabs, pinned by its path alone",
+       Node("Container1", "Lakeside", "o=O/ou=Lakeside", "O", "Site"),
+       {{"Container1General", ";Display Name,Created"}},
+       true,
+       "select distinct T0.[Display Name],T0.[Created] from ContainerInfo T0 where T0.ServerName='SRV1' and "
+       "T0.[Object Path]='o=O/ou=Lakeside'",
+       {"Display Name", "Created"}},
       {"no usable row: the type's own table",
        Node("Mailboxes", "Server Recipients", "k", "EX1", "Recipients"),
        {{"MailboxesGeneral", ""}},

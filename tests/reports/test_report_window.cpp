@@ -11,11 +11,17 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <functional>
 
+#include "ExportKit.h"
 #include "RecordingPrinter.h"
+#include "TextParts.h"
+#include "WindowShots.h"
 #include "ReportsKit.h"
 #include "frmConnect.h"
 #include "frmCustomReport.h"
@@ -425,5 +431,169 @@ TEST_F(ReportWindowTest, ChosenReportsReachTheirTabsAndEachObjectKeepsItsRows) {
     Select(w, kConfig + "/cn=Servers/cn=EX1/cn=Protocols");
     w.ClickTypeTab(1);
     EXPECT_EQ(GridCaptions(w.grd1()), (std::vector<std::string>{"Display Name", "Enable protocol"}));
+  });
+}
+
+namespace {
+
+class LargeReportWindowTest : public OnLargeSample<ReportWindowTest> {
+ protected:
+  // Every node of the tree shows its whole text.
+  static void ExpectWholeTexts(QTreeWidget* tree) {
+    // Expanding a recipients container reads its sub-containers: expand
+    // until no placeholder is left.
+    std::vector<QTreeWidgetItem*> items;
+    for (int pass = 0; pass < 6; ++pass) {
+      tree->expandAll();
+      Pump();
+      items.clear();
+      bool placeholders = false;
+      for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        items.push_back(*it);
+        placeholders |= (*it)->text(0).contains("Childnodetext");
+      }
+      if (!placeholders) break;
+    }
+    for (QTreeWidgetItem* item : items) {
+      tree->scrollToItem(item);
+      EXPECT_GE(tree->visualItemRect(item).width(), tree->fontMetrics().horizontalAdvance(item->text(0)))
+          << item->text(0).toStdString();
+    }
+    EXPECT_GT(items.size(), 10u);
+    tree->scrollToTop();
+    tree->horizontalScrollBar()->setValue(0);
+  }
+};
+
+}  // namespace
+
+TEST_F(LargeReportWindowTest, GridsAgreeWithTheShellAndEveryTreeTextShowsWhole) {
+  if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "the sqlite3 shell is not installed";
+  Collect();
+  {
+    // Bulk East's own pages, collected through a browse window.
+    frmExch* b = Open("EX1", "Lakeside");
+    Node(b, kLakeRecipients)->setExpanded(true);
+    Pump();
+    Click(b, kBulkEast);
+    for (int p = 0; p < b->tabProp->count(); ++p) b->ClickPropTab(p);
+    b->Window()->close();
+    Pump();
+  }
+  ASSERT_EQ(Count("select * from ContainerInfo where ServerName='EX1' and [Directory Name]='BulkEast' and "
+                  "[Object Path]=?",
+                  {db::Value(kBulkEast)}),
+            1);
+  const std::string file = gstrDBPath;
+  auto gridRows = [](velmo::FlexGrid* g) {
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 1; r < g->Rows(); ++r) {
+      std::vector<std::string> row;
+      for (int c = 1; c < g->Cols(); ++c) row.push_back(g->TextMatrix(r, c));
+      rows.push_back(row);
+    }
+    return rows;
+  };
+  auto hexSelect = [](const std::vector<std::string>& columns, bool distinct) {
+    std::string s;
+    for (const auto& c : columns) s += (s.empty() ? "" : "||'|'||") + ("hex(trim(" + c + "))");
+    return (distinct ? "select distinct " : "select ") + s;
+  };
+
+  WithReportWindow([&](frmCustomReport& w) {
+    ExpectWholeTexts(w.tvwServers);
+    velmo::test::SaveShot(&w, "custom-report-window-ex1");
+    // The narrow panel scrolls sideways; dragged wider, it shows every text
+    // without scrolling.
+    EXPECT_GT(w.tvwServers->horizontalScrollBar()->maximum(), 0);
+    w.SplitterDropped(w.tvwServers, w.tvwServers->header()->sectionSize(0) + 2 * w.tvwServers->frameWidth() +
+                                        w.tvwServers->verticalScrollBar()->sizeHint().width());
+    Pump();
+    EXPECT_EQ(w.tvwServers->horizontalScrollBar()->maximum(), 0);
+    velmo::test::SaveShot(&w, "custom-report-window-ex1-widened");
+
+    // The Summary of a container: its own row with its permissions, as
+    // the shell reads them from the same file.
+    struct Case {
+      std::string key;
+      std::string directoryName;
+    };
+    const Case cases[] = {{kBulkEast, "BulkEast"}, {kLakeRecipients, "Recipients"}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.key);
+      Select(w, c.key);
+      w.ClickTypeTab(0);
+      ASSERT_EQ(w.TypeTabCaption(), "Summary");
+      const auto shown = gridRows(w.grd1());
+      if (shown.empty()) {
+        ADD_FAILURE() << "no row shown";
+        continue;
+      }
+      EXPECT_EQ(shown[0][1], c.directoryName);
+      const auto shell = velmo::test::HexRows(velmo::test::Sqlite3(
+          file, hexSelect({"g.[Display Name]", "g.[Directory Name]", "g.[Administrative Note]", "g.[Created]",
+                           "p.[Windows NT Accounts With Permissions]", "p.[Roles]"},
+                    true) +
+                    " from ContainerInfo g left join ServerObjectsPerm p on p.ServerName=g.ServerName and "
+                    "p.[Object Path]=g.[Object Path] where g.ServerName='EX1' and g.[Object Path]=" +
+                    velmo::db::SqlQuote(c.key) + ";\n"));
+      auto sortedShown = shown, sortedShell = shell;
+      std::sort(sortedShown.begin(), sortedShown.end());
+      std::sort(sortedShell.begin(), sortedShell.end());
+      EXPECT_EQ(sortedShown, sortedShell);
+      long permissions = 0;
+      for (const auto& row : shown) permissions += !row[4].empty();
+      EXPECT_GT(permissions, 0) << "the permission columns are filled";
+    }
+
+    Select(w, kBulkEast);
+    w.ClickTypeTab(0);
+    velmo::test::SaveShot(&w, "custom-report-window-ex1-bulk-east");
+
+    // Recipients > Mailboxes of the built-in report into a database: every
+    // column, the values of the grid.
+    Select(w, kLakeRecipients);
+    w.ClickTypeTab(1);
+    ASSERT_EQ(w.lastEngine, "detail");
+    const auto shown = gridRows(w.grd1());
+    ASSERT_FALSE(shown.empty());
+    const std::string mdb = (home / "Export" / "Report.mdb").string();
+    ui->clear();
+    ui->QueueSaveFile(mdb, 1);
+    ui->QueueInput("Mailboxes");
+    w.cmdExport->click();
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"Report has been exported successfully."});
+    const std::string names = velmo::test::Sqlite3(mdb, "select name from pragma_table_info('Mailboxes');\n");
+    std::vector<std::string> columns;
+    for (const auto& line : velmo::text::Split(names, '\n'))
+      if (!line.empty()) columns.push_back("\"" + line + "\"");
+    ASSERT_EQ(columns.size(), static_cast<size_t>(w.grd1()->Cols() - 1)) << names;
+    EXPECT_EQ(columns[0], "\"DisplayName\"");
+    const auto stored = velmo::test::HexRows(
+        velmo::test::Sqlite3(mdb, hexSelect(columns, false) + " from Mailboxes order by rowid;\n"));
+    EXPECT_EQ(stored, shown);
+  });
+
+  // The designer, opened from the window's Customize button.
+  WithReportWindow([&](frmCustomReport& w) {
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* designer = qobject_cast<frmCustomize*>(QApplication::activeModalWidget());
+      if (!designer) return;
+      poll.stop();
+      seen = true;
+      ExpectWholeTexts(designer->tvwObjects);
+      const auto recipients = designer->tvwObjects->findItems("Recipients", Qt::MatchExactly | Qt::MatchRecursive);
+      if (!recipients.isEmpty()) designer->tvwObjects->setCurrentItem(recipients[0]);
+      velmo::test::SaveShot(designer, "report-designer-ex1");
+      designer->tvwObjects->horizontalScrollBar()->setValue(designer->tvwObjects->horizontalScrollBar()->maximum());
+      velmo::test::SaveShot(designer, "report-designer-ex1-scrolled");
+      designer->cmdCancel->click();
+    });
+    poll.start();
+    w.cmdShow->click();
+    EXPECT_TRUE(seen);
   });
 }
