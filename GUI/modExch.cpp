@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -22,6 +23,8 @@
 #include "FilterItem.h"
 #include "FlexGrid.h"
 #include "IVLMRPrinter.h"
+#include "Mdifrm.h"
+#include "Printers.h"
 #include "TextFile.h"
 #include "Ui.h"
 #include "modGlobals.h"
@@ -461,7 +464,24 @@ std::string BuildReportTitle() {
   return a + " " + gfrmCurrent->PropTabCaption() + " - '" + gfrmCurrent->strServerName + "'";
 }
 
+namespace {
+PrintJobOutcome gLastPrintOutcome = PrintJobOutcome::None;
+
+// A job that wrote a PDF says where in the main window's status bar.
+void ShowWhereItPrinted(const IVLMRPrinter& printer) {
+  gLastPrintOutcome = printer.LastJobOutcome();
+  if (gLastPrintOutcome != PrintJobOutcome::Printed || printer.LastJobFile().empty() || !gMdifrm) return;
+  if (QLabel* panel = gMdifrm->Panel(1)) {
+    panel->setText(QString::fromStdString("Printed to " + printer.LastJobFile()));
+    panel->repaint();
+  }
+}
+}  // namespace
+
+PrintJobOutcome LastPrintOutcome() { return gLastPrintOutcome; }
+
 void PrintGridReport(int iMode, int iSource) {
+  gLastPrintOutcome = PrintJobOutcome::None;
   velmo::FlexGrid* grid = nullptr;
   if (iSource == 0) {
     SetCurrentExchWindow();
@@ -497,9 +517,11 @@ void PrintGridReport(int iMode, int iSource) {
     if (iMode == 0) {
       wait.Release();
       printer->ShowPreview();
+      ShowWhereItPrinted(*printer);
     } else if (iSource != 2) {
       wait.Release();
       printer->PrintReport();
+      ShowWhereItPrinted(*printer);
     } else {
       // Print Plus prints on the printer chosen in its window when the
       // printer list has it; otherwise nothing is printed.
@@ -508,7 +530,10 @@ void PrintGridReport(int iMode, int iSource) {
         if (name == wanted) {
           CurrentPrinterName() = wanted;
           wait.Release();
+          // One job of many: no idle second before each.
+          printer->BatchMode(true);
           printer->PrintReport();
+          ShowWhereItPrinted(*printer);
           break;
         }
       }

@@ -8,6 +8,8 @@
 
 #include "ExchWindow.h"
 
+enum class PrintJobOutcome : int;  // IVLMRPrinter.h
+
 class QMenu;
 namespace velmo {
 class ComError;
@@ -92,7 +94,11 @@ extern ExportPlusPrintSource* gfrmExportPlusPrint;
 // grd1, 2 the Export Plus window's Grd1 on its chosen printer. When the
 // print component is not installed a message says so and nothing else
 // happens.
+// Print Plus (source 2) prints in batch mode. A job that wrote a PDF shows
+// "Printed to " and its path in the main window's first status panel.
 void PrintGridReport(int iMode, int iSource);
+// How the last PrintGridReport's job ended (None when none ran).
+PrintJobOutcome LastPrintOutcome();
 
 // The report title built for sources 0 and 1 (what PrintGridReport puts in
 // gstrReportTitle); "" when the window it is taken from is missing.

@@ -255,6 +255,8 @@ bool PrintReportGrid(int printFlag, const std::string& printerName, const std::s
   for (const std::string& device : printers::DeviceNames())
     if (device == printerName) {
       CurrentPrinterName() = printerName;
+      // One section of many: no idle second before each job.
+      component->BatchMode(true);
       component->PrintReport();
       return true;
     }

@@ -16,6 +16,7 @@
 #include "FlexGrid.h"
 #include "IExch55.h"
 #include "IExch55Info.h"
+#include "IVLMRPrinter.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
 #include "Ui.h"
@@ -402,6 +403,9 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       auto previous = velmo::ui::SetUi(collecting);
       PrintGridReport(1, 2);
       velmo::ui::SetUi(previous);
+      // Esc or a close of the job's status window stops the run as the
+      // progress window's Cancel does, without its question.
+      if (LastPrintOutcome() == PrintJobOutcome::Cancelled) iCancelClicked = 1;
       for (const auto& m : collecting->messages) failures_.push_back(label + ": " + m);
     }
   }

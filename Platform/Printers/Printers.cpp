@@ -5,10 +5,15 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <cmath>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "AppFolder.h"
 #include "DateText.h"
@@ -106,19 +111,55 @@ PageGeometry GeometryOf(const QPrinter& printer) {
 
 PageGeometry GeometryOf(const ui::PrinterSettings& settings) { return GeometryOf(*OpenPrinter(settings)); }
 
-std::filesystem::path PdfTarget(const ui::PrinterSettings& settings) {
-  if (!settings.file.empty()) return std::filesystem::path(settings.file);
+namespace {
+
+std::string DatedStamp() {
   const std::tm t = LocalTime(Clock::now());
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "Velmorcast_%02d_%02d_%04d_%02d_%02d_%02d", t.tm_mon + 1, t.tm_mday,
                 t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  return stamp;
+}
+
+// The n-th dated name of a stem (n = 1: no number).
+std::string DatedName(const std::string& stem, int n) {
+  return stem + (n > 1 ? "_" + std::to_string(n) : "") + ".pdf";
+}
+
+std::filesystem::path PartOf(const std::filesystem::path& target) {
+  return target.parent_path() / ("." + target.filename().string() + ".part");
+}
+
+constexpr int kMaxNumber = 100000;
+
+}  // namespace
+
+std::string PdfStem(const std::string& stamp, const std::string& title) {
+  std::string stem = stamp;
+  if (!title.empty()) {
+    stem += ' ';
+    for (const char ch : title) {
+      const auto c = static_cast<unsigned char>(ch);
+      stem += c == '/' || c < 0x20 || c == 0x7f ? '_' : ch;
+    }
+  }
+  if (stem.size() > kPdfStemBytes) {
+    size_t cut = kPdfStemBytes;
+    // Never inside a character: back off over continuation bytes.
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
+  return stem;
+}
+
+std::filesystem::path PdfTarget(const ui::PrinterSettings& settings, const std::string& title) {
+  if (!settings.file.empty()) return std::filesystem::path(settings.file);
+  const std::string stem = PdfStem(DatedStamp(), title);
   const std::filesystem::path folder = AppPath("Print");
   std::error_code ec;
   for (int n = 1;; ++n) {
-    const std::string name = std::string(stamp) + (n > 1 ? "_" + std::to_string(n) : "") + ".pdf";
-    const std::filesystem::path p = folder / name;
-    const std::filesystem::path part = folder / ("." + name + ".part");
-    if (!std::filesystem::exists(p, ec) && !std::filesystem::exists(part, ec)) return p;
+    const std::filesystem::path p = folder / DatedName(stem, n);
+    if (n >= kMaxNumber || (!std::filesystem::exists(p, ec) && !std::filesystem::exists(PartOf(p), ec))) return p;
   }
 }
 
@@ -130,20 +171,52 @@ Job::~Job() {
   if (open_) Abort();
 }
 
-bool Job::Begin(const std::string& documentName) {
+bool Job::Begin(const std::string& documentName, const std::string& title) {
   printer_ = OpenPrinter(settings_);
   printer_->setDocName(QString::fromStdString(documentName));
   if (settings_.device == kPdfDevice) {
-    target_ = PdfTarget(settings_);
     std::error_code ec;
-    if (target_.has_parent_path()) std::filesystem::create_directories(target_.parent_path(), ec);
-    temp_ = target_.parent_path() / ("." + target_.filename().string() + ".part");
-    // The PDF engine opens its file late and reports no failure to write
-    // it: find out now whether the file can be made.
-    if (!std::ofstream(temp_, std::ios::binary | std::ios::trunc)) {
-      failure_ = "Cannot write \"" + temp_.string() + "\"";
-      temp_.clear();
-      return false;
+    if (!settings_.file.empty()) {
+      target_ = settings_.file;
+      if (target_.has_parent_path()) std::filesystem::create_directories(target_.parent_path(), ec);
+      temp_ = PartOf(target_);
+      // The PDF engine opens its file late and reports no failure to write
+      // it: find out now whether the file can be made.
+      if (!std::ofstream(temp_, std::ios::binary | std::ios::trunc)) {
+        failure_ = "Cannot write \"" + temp_.string() + "\"";
+        temp_.clear();
+        return false;
+      }
+    } else {
+      // A dated name: the temporary file is created exclusively, so a job
+      // of another program in the same second with the same title takes
+      // the next number instead of sharing the file.
+      const std::string stem = PdfStem(DatedStamp(), title);
+      const std::filesystem::path folder = AppPath("Print");
+      std::filesystem::create_directories(folder, ec);
+      for (int n = 1;; ++n) {
+        const std::filesystem::path target = folder / DatedName(stem, n);
+        const std::filesystem::path part = PartOf(target);
+        if (n > kMaxNumber) {
+          failure_ = "Cannot write \"" + target.string() + "\"";
+          return false;
+        }
+        if (std::filesystem::exists(target, ec)) continue;
+        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+          if (errno == EEXIST) continue;
+          failure_ = "Cannot write \"" + part.string() + "\": " + std::strerror(errno);
+          return false;
+        }
+        ::close(fd);
+        if (std::filesystem::exists(target, ec)) {  // finished meanwhile by another job
+          std::filesystem::remove(part, ec);
+          continue;
+        }
+        target_ = target;
+        temp_ = part;
+        break;
+      }
     }
     printer_->setOutputFileName(QString::fromStdString(temp_.string()));
   } else if (!QPrinterInfo::printerInfo(QString::fromStdString(settings_.device)).isNull()) {

@@ -7,11 +7,14 @@
 // dialog changes it.
 //
 // The PDF device writes each job to a new file
-// "Print/Velmorcast_MM_DD_YYYY_HH_MM_SS.pdf" of the application folder
-// ("_2", "_3"... are added rather than overwrite), or to the file named in
-// the set-up dialog. The file is written under a temporary name beside its
-// target and renamed when the job ends well; a failed or cancelled job
-// deletes it.
+// "Print/Velmorcast_MM_DD_YYYY_HH_MM_SS <title>.pdf" of the application
+// folder, the title being the job's report title ("/" and control
+// characters made "_", the name before "_N" cut to 180 bytes; without a
+// title the blank goes too), "_2", "_3"... added rather than overwrite; or
+// to the file named in the set-up dialog. The file is written under a
+// temporary name beside its target, created exclusively so that two
+// programs never share one, and renamed when the job ends well; a failed or
+// cancelled job deletes it.
 //
 // Sizes are twips (1/1440 inch). A job's painter draws in twips with the
 // origin at the top left of the printable area.
@@ -55,8 +58,12 @@ PageGeometry GeometryOf(const QPrinter& printer);
 PageGeometry GeometryOf(const ui::PrinterSettings& settings);
 
 // The file a PDF job on these settings writes: the named file, else a new
-// dated name in the Print folder of the application folder.
-std::filesystem::path PdfTarget(const ui::PrinterSettings& settings);
+// dated name with the title in the Print folder of the application folder.
+std::filesystem::path PdfTarget(const ui::PrinterSettings& settings, const std::string& title = "");
+// The stem of a dated PDF name: stamp, blank and title, with "/" and
+// control characters as "_", cut to 180 bytes on a character boundary.
+std::string PdfStem(const std::string& stamp, const std::string& title);
+inline constexpr size_t kPdfStemBytes = 180;
 
 // One print job. Begin opens the device and the painter; NewPage ends a
 // page; Finish ends the document (renaming a PDF into place); Abort ends it
@@ -69,7 +76,8 @@ class Job {
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
 
-  bool Begin(const std::string& documentName);
+  // title names a dated PDF file (see PdfTarget).
+  bool Begin(const std::string& documentName, const std::string& title = "");
   QPainter& Painter() { return painter_; }
   const PageGeometry& Geometry() const { return geometry_; }
   bool NewPage();

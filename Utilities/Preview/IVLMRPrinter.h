@@ -16,6 +16,10 @@ enum TitleAlignment : int { ALIGNLEFT = 1, ALIGNCENTRE = 2, ALIGNRIGHT = 3 };
 // Published with the interface; no member takes it.
 enum SchedularType : int { MonthlyView = 1, WeeklyView = 2, DailyView = 3 };
 
+// How a print job ended: nothing was started (no pages, no window), it
+// printed, the user stopped it (nothing of it is kept), or it failed.
+enum class PrintJobOutcome : int { None = 0, Printed = 1, Cancelled = 2, Failed = 3 };
+
 class IVLMRPrinter {
  public:
   static constexpr const char* IID = "_IVLMRPrinter";
@@ -77,6 +81,16 @@ class IVLMRPrinter {
   // message.
   virtual void ProductName(const std::string& name) = 0;
   virtual std::string ProductName() const = 0;
+
+  // For callers that print many reports in a row: in batch mode PrintReport
+  // starts its job as soon as its status window shows, instead of giving the
+  // user a second in which Esc prints nothing. Off by default.
+  virtual void BatchMode(bool /*on*/) {}
+  virtual bool BatchMode() const { return false; }
+  // How the last job of this object ended (PrintReport, or Print in the
+  // preview), and the PDF file it wrote ("" when it wrote none).
+  virtual PrintJobOutcome LastJobOutcome() const { return PrintJobOutcome::None; }
+  virtual std::string LastJobFile() const { return ""; }
 };
 
 // The process's current printer by device name, as callers choose it

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "FlexGrid.h"
-
-class IVLMRPrinter;
+#include "IVLMRPrinter.h"
 
 namespace vlmrpreview {
 
@@ -56,6 +55,13 @@ struct PrintControlVariables {
   // The page selection dialog's answer: 0 nothing, 1 all pages, 2 the page
   // shown.
   int PageSelection = 0;
+
+  // A print job starts as soon as the status window shows (a caller
+  // printing many reports in a row).
+  bool BatchMode = false;
+  // How the last job ended, and the PDF file it wrote.
+  PrintJobOutcome LastJobOutcome = PrintJobOutcome::None;
+  std::string LastJobFile;
 
   // Layout results. PageTable[0] is unused; pages are 1 to PageCount.
   std::vector<PageRange> PageTable{PageRange{}};

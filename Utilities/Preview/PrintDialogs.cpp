@@ -159,7 +159,9 @@ frmPrintStatus::frmPrintStatus(PrintControlVariables& v, QWidget* parent) : QDia
   ProgBar_->setTextVisible(false);
   Timer1_ = new QTimer(this);
   Timer1_->setObjectName("Timer1");
-  Timer1_->setInterval(1000);
+  // A single job gives the user a second in which Esc prints nothing; a
+  // job of a batch starts on the first turn of the event loop.
+  Timer1_->setInterval(v_.BatchMode ? 0 : 1000);
   connect(Timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
   sData_ = NewPageGrid(this);
   sData_->setObjectName("sData");
@@ -190,6 +192,14 @@ void frmPrintStatus::Timer1_Timer() {
   running_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   bool problem = false;
+  PrintJobOutcome outcome = PrintJobOutcome::None;
+  std::string file;
+  // Asked after each page: lets Esc and a close reach the window.
+  auto cancelled = [this] {
+    ProgBar_->setValue(ProgBar_->maximum());
+    QCoreApplication::processEvents();
+    return cancel_;
+  };
   try {
     if (v_.HeaderPresent) PrepareHeaderGrid(sHeader_.get());
     const velmo::ui::PrinterSettings printer = velmo::printers::Current();
@@ -197,16 +207,16 @@ void frmPrintStatus::Timer1_Timer() {
     BuildPageTable(v_, page.ScaleWidth, page.ScaleHeight);
     velmo::printers::Job job(printer);
     std::string failure;
+    bool ok = false;
     if (v_.PageCount < 1) {
       // Nothing to print.
-    } else if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text)) {
+    } else if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text, v_.Title2Text)) {
       problem = true;
     } else if (v_.PageLayoutMode == kOnePage && v_.PageCount == 1) {
       lblStatus_->setText("Page 1 of 1 is Printing");
       ProgBar_->setValue(ProgBar_->maximum() / 2);
-      problem = !PrintOnePage(job, v_, *sData_, v_.CurrentPage, v_.GridBorder, &failure);
-      ProgBar_->setValue(ProgBar_->maximum());
-      QCoreApplication::processEvents();
+      ok = PrintOnePage(job, v_, *sData_, v_.CurrentPage, v_.GridBorder, &failure, cancelled);
+      problem = !ok && !failure.empty();
     } else {
       PrintProgress progress;
       progress.beforePage = [this](int i, int n) {
@@ -214,17 +224,22 @@ void frmPrintStatus::Timer1_Timer() {
         ProgBar_->setValue(ProgBar_->minimum());
         ProgBar_->setValue(ProgBar_->maximum() / 2);
       };
-      progress.cancelled = [this] {
-        ProgBar_->setValue(ProgBar_->maximum());
-        QCoreApplication::processEvents();
-        return cancel_;
-      };
-      const bool ok = PrintAllPages(job, v_, *sData_, progress, &failure);
+      progress.cancelled = cancelled;
+      ok = PrintAllPages(job, v_, *sData_, progress, &failure);
       problem = !ok && !failure.empty();
+    }
+    if (ok) {
+      outcome = PrintJobOutcome::Printed;
+      file = job.OutputFile().string();
+    } else if (v_.PageCount >= 1) {
+      outcome = problem ? PrintJobOutcome::Failed : PrintJobOutcome::Cancelled;
     }
   } catch (const std::exception&) {
     problem = true;
+    outcome = PrintJobOutcome::Failed;
   }
+  v_.LastJobOutcome = outcome;
+  v_.LastJobFile = file;
   QApplication::restoreOverrideCursor();
   running_ = false;
   if (problem) ShowPrinterProblem(v_);
@@ -247,6 +262,7 @@ void frmPrintStatus::reject() {
     cancel_ = true;
     return;
   }
+  if (jobPending_) v_.LastJobOutcome = PrintJobOutcome::Cancelled;
   jobPending_ = false;
   Timer1_->stop();
   QDialog::reject();
@@ -258,6 +274,7 @@ void frmPrintStatus::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
+  if (jobPending_) v_.LastJobOutcome = PrintJobOutcome::Cancelled;
   jobPending_ = false;
   Timer1_->stop();
   QDialog::closeEvent(e);

@@ -244,12 +244,17 @@ bool PrintAllPages(velmo::printers::Job& job, const PrintControlVariables& v, Fl
 }
 
 bool PrintOnePage(velmo::printers::Job& job, const PrintControlVariables& v, FlexGrid& t, int page, bool border,
-                  std::string* failure) {
+                  std::string* failure, const std::function<bool()>& cancelled) {
   PainterCanvas canvas(job.Painter());
   canvas.SetFont(v.PrintFontName, 12, false);
   const auto& g = job.Geometry();
   if (!RenderPage(canvas, v, t, page, g.ScaleWidth, g.ScaleHeight, border, failure)) {
     job.Abort();
+    return false;
+  }
+  if (cancelled && cancelled()) {
+    job.Abort();
+    if (failure) failure->clear();
     return false;
   }
   if (!job.Finish()) {

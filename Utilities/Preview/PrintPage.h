@@ -85,9 +85,11 @@ struct PrintProgress {
 // deleted); false with the reason in failure ("" when cancelled).
 bool PrintAllPages(velmo::printers::Job& job, const PrintControlVariables& v, velmo::FlexGrid& t,
                    const PrintProgress& progress, std::string* failure);
-// Prints one page (page of the page table) and ends the document.
+// Prints one page (page of the page table) and ends the document; when
+// cancelled answers true after the page is drawn, the job ends unfinished
+// (false, failure "").
 bool PrintOnePage(velmo::printers::Job& job, const PrintControlVariables& v, velmo::FlexGrid& t, int page,
-                  bool border, std::string* failure);
+                  bool border, std::string* failure, const std::function<bool()>& cancelled = {});
 
 // A scratch grid for page copies (no fixed rows or columns of its own).
 std::unique_ptr<velmo::FlexGrid> NewPageGrid(QWidget* parent = nullptr);

@@ -62,7 +62,9 @@ class frmPageSettings : public QDialog {
   QComboBox* cbPageAlign_;
 };
 
-// "Printer Status": prints every page one second after it shows.
+// "Printer Status": prints every page one second after it shows (at once
+// in batch mode); Esc or a close before then prints nothing, after it ends
+// the job after the current page. The outcome goes to LastJobOutcome.
 class frmPrintStatus : public QDialog {
   Q_OBJECT
  public:

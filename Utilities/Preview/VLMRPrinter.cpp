@@ -89,8 +89,14 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
     v_.PrinterProblemMessage = PrinterProblemMessageFor(name);
   }
   std::string ProductName() const override { return v_.ProductName; }
+  void BatchMode(bool on) override { v_.BatchMode = on; }
+  bool BatchMode() const override { return v_.BatchMode; }
+  PrintJobOutcome LastJobOutcome() const override { return v_.LastJobOutcome; }
+  std::string LastJobFile() const override { return v_.LastJobFile; }
 
   void ShowPreview() override {
+    v_.LastJobOutcome = PrintJobOutcome::None;
+    v_.LastJobFile.clear();
     try {
       if (!LoadGridMetrics(v_)) return;
       v_.PreviewMode = true;
@@ -105,8 +111,13 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
   }
 
   void PrintReport() override {
+    v_.LastJobOutcome = PrintJobOutcome::None;
+    v_.LastJobFile.clear();
     try {
-      if (!LoadGridMetrics(v_)) return;
+      if (!LoadGridMetrics(v_)) {
+        v_.LastJobOutcome = PrintJobOutcome::Failed;
+        return;
+      }
       v_.PreviewMode = false;
       v_.HeaderPresent = !v_.HeaderSource.isNull();
       v_.PrintFontName = "Times New Roman";
@@ -117,6 +128,7 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
       }
       if (v_.HeaderPresent) v_.HeaderSource = nullptr;
     } catch (...) {
+      v_.LastJobOutcome = PrintJobOutcome::Failed;
     }
   }
 

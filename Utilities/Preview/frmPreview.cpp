@@ -402,8 +402,9 @@ void frmPreview::PrintFromPreview() {
   bool ok = false;
   busy_ = true;
   cancel_ = false;
+  bool cancelled = false;
   try {
-    if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text)) {
+    if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text, v_.Title2Text)) {
       failure = job.Failure();
     } else if (selection == 2) {
       ok = PrintOnePage(job, v_, *GData_, v_.CurrentPage, border, &failure);
@@ -414,14 +415,18 @@ void frmPreview::PrintFromPreview() {
         return cancel_;
       };
       ok = PrintAllPages(job, v_, *GData_, progress, &failure);
-      if (!ok && failure.empty()) ok = true;  // cancelled: nothing to report
+      cancelled = !ok && failure.empty();
     }
   } catch (...) {
     busy_ = false;
+    v_.LastJobOutcome = PrintJobOutcome::Failed;
+    v_.LastJobFile.clear();
     throw;
   }
   busy_ = false;
-  if (!ok) throw std::runtime_error(failure.empty() ? "print failed" : failure);
+  v_.LastJobOutcome = ok ? PrintJobOutcome::Printed : cancelled ? PrintJobOutcome::Cancelled : PrintJobOutcome::Failed;
+  v_.LastJobFile = ok ? job.OutputFile().string() : std::string();
+  if (!ok && !cancelled) throw std::runtime_error(failure.empty() ? "print failed" : failure);
 }
 
 // The printer set-up: OK applies the choice; another orientation or paper

@@ -3,12 +3,16 @@
 // each format (read back by the stock sqlite3 shell or a plain CSV
 // reader), unique output names, Server Recipients by home server, the
 // public-folder profile, failures listed, cancel in each phase, and Print
-// Plus through a recording print component.
+// Plus through a recording print component and through the real one on the
+// PDF device.
 #include <QRadioButton>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <functional>
+#include <regex>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -445,4 +449,116 @@ TEST_F(ExportPlusRunTest, BindFailuresOfSeveralCallsAreListedItemByItem) {
     EXPECT_EQ(line.rfind("Recipients ", 0), 0u) << line;
     EXPECT_NE(line.find("@@   Access is denied."), std::string::npos) << line;
   }
+}
+
+// Print Plus through the real print component on the PDF device: one file
+// per page of output, named with the page's title, each a readable PDF,
+// and no idle second per file. Then Esc in the third job's status window:
+// the first two files stay, nothing after them is printed, and the run
+// ends as a cancel does.
+TEST_F(ExportPlusRunTest, PrintPlusToPdfNamesEachFileAndStopsOnEsc) {
+  Run("EX1", 1);
+  ASSERT_EQ(Prompts().back(), "Exported successfully.");
+  // The labels of the CSV run, without the stamp and the "_N" of a label
+  // met twice.
+  const std::regex csvName(R"(EX1_(.*?)(_\d+)?_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d\.csv)");
+  std::vector<std::string> expected;
+  for (const auto& f : FilesStarting(out, "EX1_")) {
+    std::smatch m;
+    const std::string name = f.filename().string();
+    ASSERT_TRUE(std::regex_match(name, m, csvName)) << name;
+    expected.push_back(m[1].str() + " - 'EX1'");
+  }
+  std::sort(expected.begin(), expected.end());
+  ASSERT_GT(expected.size(), 10u);
+  delete window;
+  window = nullptr;
+
+  const fs::path printed = home / "Print";
+  const std::regex pdfName(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d (.*?)(_\d+)?\.pdf)");
+  auto printRun = [&] {
+    Open(1);
+    Connect("EX1");
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    EXPECT_EQ(window->cboPrinterName->currentText().toStdString(), "Velmorcast PDF");
+    ui->clear();
+    window->cmdExport->click();
+    Pump();
+  };
+  auto titles = [&] {
+    std::vector<std::string> out;
+    for (const auto& f : FilesStarting(printed, "")) {
+      std::smatch m;
+      const std::string name = f.filename().string();
+      EXPECT_TRUE(std::regex_match(name, m, pdfName)) << name;  // no temporary file left
+      out.push_back(m[1].str());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+
+  const auto start = std::chrono::steady_clock::now();
+  printRun();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_FALSE(Prompts().empty());
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  EXPECT_EQ(titles(), expected);
+  // Far from a second per file.
+  EXPECT_LT(seconds, 0.5 * static_cast<double>(expected.size())) << seconds << " s";
+  for (const auto& f : FilesStarting(printed, "Velmorcast_")) {
+    std::string quoted = "'";
+    for (const char c : f.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    FILE* p = ::popen(("pdfinfo " + quoted + "' 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string text;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    EXPECT_EQ(::pclose(p), 0) << f << "\n" << text;
+    EXPECT_NE(text.find("Pages:"), std::string::npos) << f;
+  }
+  // The main window says where the last file went.
+  const std::string panel = main->Panel(1)->text().toStdString();
+  ASSERT_EQ(panel.rfind("Printed to " + printed.string() + "/Velmorcast_", 0), 0u) << panel;
+  EXPECT_TRUE(fs::exists(panel.substr(std::string("Printed to ").size()))) << panel;
+  velmo::test::SaveShot(main, "main_printed_to");
+  delete window;
+  window = nullptr;
+
+  // Esc as the third status window shows.
+  fs::remove_all(printed);
+  int shown = 0;
+  struct ShowWatch : QObject {
+    std::function<void(QWidget*)> onShow;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::Show && o->objectName() == "frmPrintStatus" && o->isWidgetType())
+        onShow(static_cast<QWidget*>(o));
+      return false;
+    }
+  } watch;
+  watch.onShow = [&](QWidget* w) {
+    if (++shown != 3) return;
+    // Once its job prints: Esc arrives at the modal window (it has no
+    // control that takes the focus, so the key goes to the window).
+    auto* poll = new QTimer(w);
+    poll->setInterval(0);
+    QObject::connect(poll, &QTimer::timeout, w, [w, poll] {
+      if (w->findChild<QLabel*>("lblStatus")->text() == "Loading Please Wait ....") return;
+      poll->stop();
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QCoreApplication::sendEvent(w, &press);
+    });
+    poll->start();
+  };
+  qApp->installEventFilter(&watch);
+  printRun();
+  qApp->removeEventFilter(&watch);
+  EXPECT_EQ(shown, 3);
+  ASSERT_FALSE(Prompts().empty());
+  EXPECT_EQ(Prompts().back(), "Information Print process for ExportPlus canceled in the middle.");
+  const auto prompts = Prompts();
+  EXPECT_EQ(std::count(prompts.begin(), prompts.end(), "Exported successfully."), 0);
+  const auto kept = titles();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(window->iCancelClicked, 0);
 }

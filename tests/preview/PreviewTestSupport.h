@@ -118,14 +118,20 @@ inline std::string Run(const std::string& command) {
   }
   return out;
 }
+// A path as one word of a shell command.
+inline std::string Quoted(const std::filesystem::path& p) {
+  std::string q = "'";
+  for (const char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
 inline int PdfPages(const std::filesystem::path& pdf) {
-  const std::string info = Run("pdfinfo '" + pdf.string() + "' 2>/dev/null");
+  const std::string info = Run("pdfinfo " + Quoted(pdf) + " 2>/dev/null");
   const auto at = info.find("Pages:");
   return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 inline std::string PdfPageText(const std::filesystem::path& pdf, int page) {
-  return Run("pdftotext -layout -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
-             pdf.string() + "' - 2>/dev/null");
+  return Run("pdftotext -layout -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + Quoted(pdf) +
+             " - 2>/dev/null");
 }
 inline int Count(const std::string& text, const std::string& what) {
   int n = 0;

@@ -1,9 +1,12 @@
 // Print jobs on the PDF device: what the file holds, the status window's
 // texts, Esc, and a PDF that cannot be written.
 #include <QLabel>
+#include <QProgressBar>
+#include <chrono>
 #include <regex>
 #include <set>
 
+#include "DateText.h"
 #include "PreviewTestSupport.h"
 
 using namespace previewtest;
@@ -61,7 +64,7 @@ TEST_F(PreviewTest, PdfPagesHoldTitlesCaptionsTheirRowsAndPageNumbers) {
   const auto files = PrintFolder();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_TRUE(std::regex_match(files[0].filename().string(),
-                               std::regex(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d\.pdf)")))
+                               std::regex(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d Mailboxes General - 'SRV1'\.pdf)")))
       << files[0];
   ASSERT_EQ(PdfPages(files[0]), v.PageCount);
   std::set<int> seen;
@@ -171,4 +174,88 @@ TEST_F(PreviewTest, EscAndAnUnwritableFolderLeaveNoFile) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(home_.dir()))
       EXPECT_NE(e.path().extension(), ".pdf") << e.path();
   }
+}
+
+// The dated name of a PDF carries the job's second title: "/" and control
+// characters as "_", the stem cut to 180 bytes between characters; an
+// empty title gives the name without it.
+TEST_F(PreviewTest, PdfNamesCarryTheSecondTitle) {
+  const std::string stamp = "Velmorcast_12_09_2026_18_34_45";  // 30 bytes, then the blank
+  const std::string x148(148, 'x');
+  const struct {
+    std::string title, stem;
+  } cases[] = {
+      {"", stamp},
+      {"Site ConnectorGeneral - 'EX1'", stamp + " Site ConnectorGeneral - 'EX1'"},
+      {"Recipients MailboxesPhone/Notes - 'EX1'", stamp + " Recipients MailboxesPhone_Notes - 'EX1'"},
+      {"a\tb\nc\x7f" "d\x01", stamp + " a_b_c_d_"},
+      {"\xC3\x98" "deg\xC3\xA5" "rd - 'EX1'", stamp + " \xC3\x98" "deg\xC3\xA5" "rd - 'EX1'"},
+      {x148 + "\xC3\xA9 tail", stamp + " " + x148},              // the two-byte letter would end at byte 181
+      {x148 + "x\xC3\xA9", stamp + " " + x148 + "x"},             // exactly 180 bytes
+      {x148.substr(1) + "\xE2\x82\xAC\xE2\x82\xAC", stamp + " " + x148.substr(1)},  // a three-byte letter
+  };
+  for (const auto& c : cases) {
+    const std::string stem = velmo::printers::PdfStem(stamp, c.title);
+    EXPECT_EQ(stem, c.stem) << c.title;
+    EXPECT_LE(stem.size(), velmo::printers::kPdfStemBytes);
+  }
+
+  // Through the component: the title in the name; another program's
+  // temporary file for this title and second sends the job to "_2".
+  auto grid = ReportGrid(3, 2);
+  auto p = NewPrinter();
+  CallerSettings(*p, grid.get());
+  const std::string title = "Site ConnectorGeneral - 'EX1'";
+  p->Title2(title, ALIGNLEFT);
+  std::filesystem::create_directories(home_ / "Print");
+  const auto now = std::chrono::system_clock::now();
+  for (int s = -1; s < 4; ++s) {
+    const std::tm t = velmo::LocalTime(now + std::chrono::seconds(s));
+    char st[64];
+    std::snprintf(st, sizeof st, "Velmorcast_%02d_%02d_%04d_%02d_%02d_%02d", t.tm_mon + 1, t.tm_mday,
+                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    std::ofstream(home_ / "Print" / ("." + velmo::printers::PdfStem(st, title) + ".pdf.part")) << "busy";
+  }
+  PrintWithStatus(*p);
+  std::vector<std::filesystem::path> pdfs;
+  for (const auto& f : PrintFolder())
+    if (f.extension() == ".pdf") pdfs.push_back(f);
+  ASSERT_EQ(pdfs.size(), 1u);
+  EXPECT_TRUE(std::regex_match(pdfs[0].filename().string(),
+                               std::regex(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d Site ConnectorGeneral - 'EX1'_2\.pdf)")))
+      << pdfs[0];
+  EXPECT_EQ(PdfPages(pdfs[0]), 1);
+  EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Printed);
+  EXPECT_EQ(p->LastJobFile(), pdfs[0].string());
+
+  // A file named in the set-up dialog is written as named.
+  velmo::ui::PrinterSettings named = velmo::printers::Current();
+  named.file = (home_ / "my report.pdf").string();
+  velmo::printers::SetCurrent(named);
+  PrintWithStatus(*p);
+  EXPECT_EQ(PdfPages(home_ / "my report.pdf"), 1);
+  EXPECT_EQ(p->LastJobFile(), named.file);
+}
+
+// Esc while the only page of a job is drawn ends the job: no file stays.
+TEST_F(PreviewTest, EscDuringAOnePageJobLeavesNoFile) {
+  auto grid = ReportGrid(3, 2);
+  auto p = NewPrinter();
+  CallerSettings(*p, grid.get());
+  bool pressed = false;
+  WhenShown("frmPrintStatus", [&](QWidget* w) {
+    auto* bar = w->findChild<QProgressBar*>("ProgBar");
+    QObject::connect(bar, &QProgressBar::valueChanged, w, [&pressed, bar, w](int value) {
+      if (pressed || value != bar->maximum() / 2) return;
+      pressed = true;
+      // Arrives as a key press does: queued, seen when the job lets
+      // events run.
+      QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    });
+  });
+  const Printed printed = PrintWithStatus(*p);
+  EXPECT_TRUE(pressed);
+  EXPECT_TRUE(PrintFolder().empty());
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Cancelled);
 }

@@ -2,6 +2,8 @@
 // entries, unique labels and what a second run leaves.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -215,3 +217,30 @@ TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
 }
 
 }  // namespace
+
+// Printing to the PDF device through the real print component: one file a
+// section, named with the section's title, without an idle second before
+// each section.
+TEST_F(ScheduleOutput, PrintsOneNamedPdfASectionWithoutIdleSeconds) {
+  UninstallRecordingPrinter();
+  const auto start = std::chrono::steady_clock::now();
+  Run("Print", "Velmorcast PDF", "MDB");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  InstallRecordingPrinter();
+  std::multiset<std::string> titles;
+  const std::regex pdfName(R"(Velmorcast_\d\d_\d\d_\d{4}_\d\d_\d\d_\d\d (.*?)(_\d+)?\.pdf)");
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(home / "Print", ec)) {
+    std::smatch m;
+    const std::string name = e.path().filename().string();
+    ASSERT_TRUE(std::regex_match(name, m, pdfName)) << name;
+    titles.insert(m[1].str());
+  }
+  const std::multiset<std::string> expected = {
+      "Recipients MailboxesGeneral - 'EX1'", "Sales MailboxesGeneral - 'EX1'", "Sales MailboxesGeneral - 'EX1'",
+      "Server Recipients MailboxesGeneral - 'EX1'", "Recipients MailboxesPhone_Notes - 'EX1'"};
+  EXPECT_EQ(titles, expected);
+  // Five one-page jobs: well under the five seconds of a second each.
+  EXPECT_LT(seconds, 2.5);
+  EXPECT_TRUE(Files().empty());
+}
