@@ -97,6 +97,9 @@ void frmAutoFormat::Form_Activate() {
     case 2:
       ExportOrPrint();
       break;
+    case 3:
+      WaitForCollection();
+      break;
     default:
       break;
   }
@@ -196,7 +199,29 @@ void frmAutoFormat::ExportOrPrint() {
   }
 }
 
+void frmAutoFormat::WaitForCollection() {
+  ExportPlusWindow* ep = gfrmExportPlus;
+  if (!ep || !collectionLock) return;
+  waitCancelled_ = false;
+  cmdCancel->setVisible(true);
+  cmdCancel->setEnabled(true);
+  const std::string& server = ep->strEPServerName;
+  setWindowTitle(QString::fromStdString("Retrieving Information from '" + server + "'"));
+  SetStatus("Another program is collecting '" + server + "'. Waiting for it to finish; Cancel stops waiting.");
+  velmo::exporting::CollectionWait wait;
+  wait.keepWaiting = [this] {
+    QCoreApplication::processEvents();
+    return !waitCancelled_;
+  };
+  collectionOutcome = collectionLock->Take(gstrDBPath, server, &wait);
+}
+
 void frmAutoFormat::cmdCancel_Click() {
+  if (running_ && iEPInfo == 3) {
+    waitCancelled_ = true;
+    cmdCancel->setEnabled(false);
+    return;
+  }
   if (running_ && iEPInfo == 0) {
     connectCancelled_ = true;
     cmdCancel->setEnabled(false);

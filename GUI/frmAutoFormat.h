@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "CollectionLock.h"
+
 class QLabel;
 class QPushButton;
 
@@ -21,8 +23,12 @@ class frmAutoFormat : public QDialog {
   explicit frmAutoFormat(QWidget* parent = nullptr);
   ~frmAutoFormat() override;
 
-  // 0 connect (the value on load), 1 retrieve, 2 export or print.
+  // 0 connect (the value on load), 1 retrieve, 2 export or print, 3 wait
+  // while another program collects the Export Plus server.
   short iEPInfo = 0;
+  // Operation 3: the lock it waits to take, and how the wait ended.
+  velmo::exporting::CollectionLock* collectionLock = nullptr;
+  velmo::exporting::CollectionLock::Outcome collectionOutcome = velmo::exporting::CollectionLock::Outcome::GivenUp;
 
   QLabel* lblStatus = nullptr;
   QPushButton* cmdCancel = nullptr;
@@ -33,7 +39,8 @@ class frmAutoFormat : public QDialog {
   void ShowModal();
   // The operation (the window's activation).
   void Form_Activate();
-  // While connecting: gives the connect up at once, without a question.
+  // While connecting or waiting for another program's collection: gives
+  // it up at once, without a question.
   // For Export Plus: asks the cancel question; Yes tells Export Plus to
   // stop and hides the window.
   void cmdCancel_Click();
@@ -54,10 +61,12 @@ class frmAutoFormat : public QDialog {
   void Connect();
   void Retrieve();
   void ExportOrPrint();
+  void WaitForCollection();
 
   std::string cancelQuestion_;
   bool running_ = false;
   bool connectCancelled_ = false;
+  bool waitCancelled_ = false;
 };
 
 // The progress window that is open now, nullptr when none.

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "AppFolder.h"
+#include "CollectionLock.h"
 #include "ComError.h"
 #include "ComFactory.h"
 #include "Database.h"
@@ -202,6 +204,69 @@ void SetStatusText(const std::string& text) {
     panel->setText(QString::fromStdString(text));
     panel->repaint();
   }
+}
+
+// While a browse window waits for another program's collection, the
+// user's keys and clicks are held off all windows, as during a collection,
+// but Escape is taken as the wish to stop waiting.
+class EscapeWatch : public QObject {
+ public:
+  EscapeWatch() {
+    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~EscapeWatch() override {
+    if (QCoreApplication::instance()) QCoreApplication::instance()->removeEventFilter(this);
+  }
+  bool pressed = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) pressed = true;
+        return true;
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::KeyRelease:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
+// Takes the lock of the server's collection into the inventory. While
+// another program collects that server the window waits, painted, with
+// the reason in the status text, until that program is done (true) or the
+// user presses Escape (false). A lock file that cannot be made is logged
+// once and the window goes on without it.
+bool TakeCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
+  namespace ex = velmo::exporting;
+  std::string why;
+  bool firstTime = false;
+  auto outcome = lock.Take(gstrDBPath, server, nullptr, &why, &firstTime);
+  if (outcome == ex::CollectionLock::Outcome::Busy) {
+    QString before;
+    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
+    SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
+    EscapeWatch escape;
+    ex::CollectionWait wait;
+    wait.keepWaiting = [&escape] {
+      QCoreApplication::processEvents();
+      return !escape.pressed;
+    };
+    outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
+    SetStatusText(before.toStdString());
+  }
+  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
+    LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
+               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
 }
 
 void LogError(const std::string& context, const std::exception& e) {
@@ -776,20 +841,28 @@ void frmExch::GetAllInfo(int iFromWhere) {
     if (!isOrg && text == "Protocols")
       lookup += parentText != "Configuration" ? " and Level='Server'" : " and Level='Site'";
 
+    // Another program collecting this server is waited for before the
+    // look-up, which then finds the rows it wrote. Escape ends the wait:
+    // nothing is looked up or collected, and the grid shows what the
+    // database holds.
+    velmo::exporting::CollectionLock lock;
     long found = -1;
-    try {
-      if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
-      db::Recordset rs;
-      rs.Open(lookup, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
-      found = rs.RecordCount();
-      rs.Close();
-    } catch (const std::exception& e) {
-      LogError("GetAllInfo RecordsetObjectOpen Failed", e);
+    if (TakeCollectionLock(lock, strServerName)) {
+      try {
+        if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
+        db::Recordset rs;
+        rs.Open(lookup, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
+        found = rs.RecordCount();
+        rs.Close();
+      } catch (const std::exception& e) {
+        LogError("GetAllInfo RecordsetObjectOpen Failed", e);
+      }
     }
 
     if (found == 0) {
       std::string strRetErrorMsg;
       Collect(node, table, strRetErrorMsg);
+      lock.Release();
       KeepPainted();
       try {
         ShowBindErrors(1, strRetErrorMsg);
@@ -797,6 +870,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
         LogError("GetAllInfo ShowBindErrors Failed", e);
       }
     }
+    lock.Release();
 
     try {
       // The statement is built for the current browse window: this one.

@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 
 #include "AppFolder.h"
+#include "CollectionLock.h"
 #include "ComFactory.h"
 #include "Database.h"
 #include "DirPath.h"
@@ -226,7 +229,16 @@ constexpr Call kPFCalls[] = {
 };
 }  // namespace
 
-void GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
+std::chrono::milliseconds CollectionWaitLimit() {
+  if (const char* text = std::getenv("VELMORCAST_COLLECT_WAIT_SECONDS"); text && *text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end && !*end && seconds >= 0) return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
+  return std::chrono::minutes(10);
+}
+
+bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
                 const std::string& strProfileName) {
   const std::string& server = strServerName;
@@ -234,6 +246,36 @@ void GetAllInfo(const std::string& strServerName, const std::string& strUserName
   const std::string& password = strPassword;
   const std::string tail = server + "'";
   LogEntry("     GetAllInfo : Getting information for server -'" + server + "' start.");
+
+  // Another program collecting this server into this database is waited
+  // for, within a bound: its holder may be a user's pause.
+  exporting::CollectionLock lock;
+  exporting::CollectionWait wait;
+  wait.started = [&] {
+    LogEntry("     GetAllInfo : Waiting for another program collecting server -'" + server + "'.");
+    SetStatus("Another program is collecting '" + server + "'. Waiting for it to finish.");
+  };
+  wait.keepWaiting = [] {
+    QApplication::processEvents();
+    return true;
+  };
+  wait.limit = CollectionWaitLimit();
+  std::string why;
+  bool firstTime = false;
+  switch (lock.Take(gstrDBPath, server, &wait, &why, &firstTime)) {
+    case exporting::CollectionLock::Outcome::Unguarded:
+      if (firstTime)
+        LogEntry("     GetAllInfo : Collection Lock File Failure : " +
+                 exporting::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+      break;
+    case exporting::CollectionLock::Outcome::Taken:
+      break;
+    default:
+      SetStatus("");
+      LogEntry("     GetAllInfo : Getting information for server -'" + server +
+               "' skipped : another program is collecting it.");
+      return false;
+  }
   DeleteExistingRecords(server);
 
   std::shared_ptr<_Exch55Info> collector;
@@ -323,9 +365,11 @@ void GetAllInfo(const std::string& strServerName, const std::string& strUserName
   run("Retrieving Connections Information from '",
       [&](_Exch55Info& c) { c.GetConnectorInfo(server, user, password, &msg); });
   collector.reset();
+  lock.Release();
   SetCaption(kStatusCaption);
   SetStatus("Schedule Process is completed.");
   LogEntry("     GetAllInfo : Getting information for server -'" + server + "' end.");
+  return true;
 }
 
 }  // namespace velmo::schedule

@@ -200,7 +200,9 @@ int Schedule_Main() {
         const std::string base = "LDAP://" + line.serverName + "/o=" + organisation + "/ou=" + site;
         ResetContainerList(line.serverName, organisation, site);
         GetChildContainerInfo(base, line.serverName, organisation, site, "", "");
-        GetAllInfo(line.serverName, "", "", organisation, site, line.profileName);
+        // A server skipped for another program's collection gets no report
+        // from its half-written rows.
+        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName)) continue;
         DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation, line.printerName,
                     line.exportFormat, line.outputFolder, line.runStamp);
         QApplication::processEvents();

@@ -5,6 +5,7 @@
 // the server again and exports or prints the line's custom report. Nothing
 // is ever shown to a user: failures become entries of the schedule log
 // "Schedule\VelmorcastSchedLog.log".
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,9 +84,15 @@ void GetChildContainerInfo(const std::string& strParentPath, const std::string& 
                            const std::string& strOrganizationName, const std::string& strSiteName,
                            const std::string& strUserName, const std::string& strPassword);
 void DeleteExistingRecords(const std::string& strServerName);
-void GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
+// Clears and collects the server; false when it was skipped because
+// another program kept collecting it into the same database past the
+// bound (its rows are then left as they are).
+bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
                 const std::string& strProfileName);
+// The longest wait for another program's collection of a server: ten
+// minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set.
+std::chrono::milliseconds CollectionWaitLimit();
 
 // Report and output of one server line.
 void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,

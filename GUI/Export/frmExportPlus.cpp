@@ -584,9 +584,14 @@ void frmExportPlus::cmdExport_Click() {
     }
   }
 
+  if (!TakeCollectionLock()) {
+    collectionLock_.reset();
+    return;
+  }
   Hourglass hourglass;
   std::string reason;
   if (!exportplus::ClearServer(strEPServerName, reason)) {
+    collectionLock_.reset();
     hourglass.Release();
     Inform("The earlier information of '" + strEPServerName + "' could not be deleted." + kCrLf + reason);
     return;
@@ -599,6 +604,7 @@ void frmExportPlus::cmdExport_Click() {
     progress.iEPInfo = 1;
     progress.ShowModal();
   }
+  collectionLock_.reset();
   hourglass.Release();
 
   if (iCancelClicked == 1) {

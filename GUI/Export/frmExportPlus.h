@@ -8,9 +8,11 @@
 // the mode: 0 Export Plus, anything else Print Plus.
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "CollectionLock.h"
 #include "modExchConnect.h"
 
 class ImageList;
@@ -124,6 +126,10 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
                          const std::string& strReportTime, const std::string& statement,
                          const std::vector<velmo::db::Value>& params, const std::string& label);
   void AddBindErrors(const std::string& text);
+  // Takes the lock of the server's collection before anything of it is
+  // deleted; while another program collects it the progress window waits,
+  // and its Cancel gives up (false: nothing is deleted or collected).
+  bool TakeCollectionLock();
   const ImageList* Images() const;
 
   velmo::FlexGrid* grd1_ = nullptr;
@@ -132,5 +138,7 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   std::vector<std::string> usedOutputNames_;
   std::string printerName_;
   std::string strBindErrors_;
+  // Held from before the clearing to after the last collector call.
+  std::unique_ptr<velmo::exporting::CollectionLock> collectionLock_;
   long hwnd_ = 0;
 };

@@ -111,6 +111,27 @@ void frmExportPlus::AddBindErrors(const std::string& text) {
 
 // =============================================================== collect
 
+bool frmExportPlus::TakeCollectionLock() {
+  namespace ex = velmo::exporting;
+  collectionLock_ = std::make_unique<ex::CollectionLock>();
+  std::string why;
+  bool firstTime = false;
+  auto outcome = collectionLock_->Take(gstrDBPath, strEPServerName, nullptr, &why, &firstTime);
+  if (outcome == ex::CollectionLock::Outcome::Busy) {
+    frmAutoFormat progress(this);
+    progress.iEPInfo = 3;
+    progress.collectionLock = collectionLock_.get();
+    progress.ShowModal();
+    outcome = progress.collectionOutcome;
+    firstTime = false;
+  }
+  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
+    LogFailure("frmExportPlus cmdExport CollectionLockFile Failed ", velmo::E_FAIL_,
+               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+  iCancelClicked = 0;
+  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
+}
+
 void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::string& strUserName,
                                const std::string& strPassword, const std::string& strOrganizationName,
                                const std::string& strSiteName) {
@@ -259,6 +280,9 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   serverWide("Retrieving Connections Information from '",
              [&](std::string& e) { info->GetConnectorInfo(S, U, P, &e); });
   info.reset();
+  // The server's collection is over: another program may collect it now,
+  // while the closing message waits for the user.
+  if (collectionLock_) collectionLock_->Release();
 
   if (iCancelClicked == 1 || strBindErrors_.empty()) return;
   std::string message = std::string("Error occured while binding to the following item(s) : ") + kCrLf + kCrLf;

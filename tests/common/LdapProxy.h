@@ -13,6 +13,11 @@
 //    kernel still accepts, the process never replies).
 // Heal() ends the loss: the frozen connections are closed and new ones are
 // forwarded again.
+//
+// Hold() keeps the answers of the connections open now from the program
+// (they wait in the server's socket) while new connections are served as
+// usual; Resume() hands them over. So one client's call waits at a chosen
+// moment while another client carries on.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -99,6 +104,17 @@ class LdapProxy {
     std::unique_lock<std::mutex> lock(m_);
     return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return lost_; });
   }
+  // Holds the answers on every connection open now; Resume hands them over.
+  void Hold() {
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& c : conns_) c.held = true;
+    Wake();
+  }
+  void Resume() {
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& c : conns_) c.held = false;
+    Wake();
+  }
   // Search entries handed over since Arm.
   long Passed() {
     std::lock_guard<std::mutex> lock(m_);
@@ -111,6 +127,7 @@ class LdapProxy {
     int server = -1;
     std::vector<uint8_t> fromServer;  // bytes of a message not complete yet
     bool frozen = false;
+    bool held = false;  // the server's answers are not read for now
   };
 
   void Wake() {
@@ -243,7 +260,7 @@ class LdapProxy {
         for (size_t i = 0; i < conns_.size(); ++i) {
           fds.push_back({conns_[i].client, POLLIN, 0});
           who.push_back({i, true});
-          if (conns_[i].server >= 0) {
+          if (conns_[i].server >= 0 && !conns_[i].held) {
             fds.push_back({conns_[i].server, POLLIN, 0});
             who.push_back({i, false});
           }

@@ -1,0 +1,654 @@
+// Two programs collecting one server into one database take turns: the
+// collection lock of the export library, and the browse window, Export Plus
+// and the scheduled run (VLMRSchedule, started as a program of its own)
+// around it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CollectionLock.h"
+#include "ComFactory.h"
+#include "Directory.h"
+#include "IExch55Info.h"
+#include "LdapProxy.h"
+#include "MainWindowKit.h"
+#include "ServerDataClear.h"
+#include "UserInput.h"
+#include "WindowShots.h"
+#include "frmAutoFormat.h"
+#include "frmExch.h"
+#include "frmExportPlus.h"
+#include "modExch.h"
+#include "modExchTree.h"
+#include "modGlobals.h"
+
+extern char** environ;
+
+using velmo::exporting::CollectionLock;
+using velmo::exporting::CollectionWait;
+using Outcome = CollectionLock::Outcome;
+namespace fs = std::filesystem;
+namespace db = velmo::db;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+const std::string kLakeRecipients = "o=Velmor/ou=Lakeside/cn=Recipients";
+const std::string kBulk = kLakeRecipients + "/cn=Bulk";
+constexpr long kBulkMailboxes = 1500;
+const std::string kRunWaits = "     GetAllInfo : Waiting for another program collecting server -'EX1'.";
+
+// ------------------------------------------------------------ other programs
+
+// Starts a program with this environment plus the given NAME=value pairs
+// (which replace variables of the same name); its input from stdinFd.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra, int stdinFd = -1,
+            bool quiet = false) {
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    vars[v.substr(0, v.find('='))] = v;
+  }
+  for (const auto& v : extra) vars[v.substr(0, v.find('='))] = v;
+  std::vector<std::string> env;
+  for (auto& [name, v] : vars) env.push_back(v);
+  std::vector<char*> a, e;
+  for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+  a.push_back(nullptr);
+  for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+  e.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (stdinFd >= 0) ::dup2(stdinFd, 0);
+    if (quiet) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+    }
+    ::execve(a[0], a.data(), e.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Waits for the program's end, letting this program's events run; its exit
+// status, or -1 (after killing it) when it did not end in time.
+int WaitChild(pid_t pid, double seconds) {
+  const auto start = Clock::now();
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (Since(start) > seconds) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    QCoreApplication::processEvents();
+    ::usleep(10000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Another program taking the collection lock of a server: this test
+// program run again for its holder test alone. It keeps what it took until
+// the object goes.
+class OtherProgram {
+ public:
+  OtherProgram(const std::string& database, const std::string& server) {
+    ready_ = fs::temp_directory_path() / ("velmo-holder-" + std::to_string(::getpid()) + "-" + std::to_string(++n_));
+    fs::remove(ready_);
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+    pid_ = Spawn({"/proc/self/exe", "--gtest_filter=CollectionLockHolder.*"},
+                 {"VELMO_HOLD_DB=" + database, "VELMO_HOLD_SERVER=" + server, "VELMO_HOLD_READY=" + ready_.string()},
+                 p[0], true);
+    ::close(p[0]);
+    input_ = p[1];
+    const auto start = Clock::now();
+    while (!fs::exists(ready_) && Since(start) < 20) ::usleep(2000);
+    std::ifstream(ready_) >> outcome_;
+  }
+  ~OtherProgram() {
+    ::close(input_);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    fs::remove(ready_);
+  }
+  OtherProgram(const OtherProgram&) = delete;
+  OtherProgram& operator=(const OtherProgram&) = delete;
+  Outcome outcome() const { return static_cast<Outcome>(outcome_); }
+
+ private:
+  static inline int n_ = 0;
+  fs::path ready_;
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int outcome_ = -1;
+};
+
+bool HasLine(const fs::path& file, const std::string& text) {
+  return velmo::test::TestHome::Slurp(file).find(text) != std::string::npos;
+}
+long LinesWith(const fs::path& file, const std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  long n = 0;
+  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+  return n;
+}
+// Log lines that tell of a failure.
+std::vector<std::string> FailureLines(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("Fail") != std::string::npos || line.find("Message :") != std::string::npos) out.push_back(line);
+  return out;
+}
+
+// Settings with the header, the task line and these server lines.
+void WriteSettings(const fs::path& home, const std::vector<std::string>& servers, const fs::path& out) {
+  fs::create_directories(home / "Schedule");
+  fs::create_directories(out);
+  std::ofstream file(home / "Schedule" / "SchedConfig.cfg", std::ios::binary);
+  file << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
+          "12/09/2026@@@@@@0@@@0@@@0@@@\r\n";
+  for (const auto& s : servers)
+    file << s << "@@@Default@@@@@@Export@@@@@@CSV@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+}
+
+long Scalar(const std::string& sql, const std::vector<db::Value>& params = {}) {
+  db::Recordset rs;
+  rs.Open(sql, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
+  const long n = rs.Eof() ? 0 : std::stol(rs[0L].Val().Text());
+  rs.Close();
+  return n;
+}
+
+// Runs each tick every 20 ms while the action runs (the waits inside it let
+// events run).
+void WithTicks(const std::function<void()>& tick, const std::function<void()>& action) {
+  QTimer timer;
+  timer.setInterval(20);
+  QObject::connect(&timer, &QTimer::timeout, tick);
+  timer.start();
+  action();
+  timer.stop();
+}
+
+}  // namespace
+
+// The other program of these tests (skipped when run as a test itself).
+TEST(CollectionLockHolder, TakesTheLockAndHoldsItUntilItsInputEnds) {
+  const char* database = std::getenv("VELMO_HOLD_DB");
+  if (!database) GTEST_SKIP() << "started by the other tests as another program";
+  CollectionLock lock;
+  const Outcome taken = lock.Take(database, std::getenv("VELMO_HOLD_SERVER"), nullptr);
+  const std::string ready = std::getenv("VELMO_HOLD_READY");
+  std::ofstream(ready + ".part") << static_cast<int>(taken);
+  fs::rename(ready + ".part", ready);
+  char c;
+  while (::read(0, &c, 1) > 0) {
+  }
+}
+
+// One holder per database file and server across programs: the file by its
+// real path, the server without regard to case, on a companion file; nested
+// takes within a program; the wait's calls, bound and giving up; a lock
+// file that cannot be made.
+TEST(CollectionLock, OneHolderPerDatabaseFileAndServerAcrossPrograms) {
+  velmo::test::TestHome home(false);
+  const std::string database = (home / "velmo.mdb").string();
+  std::ofstream(database) << "";
+  fs::create_directory_symlink(home.dir(), home / "link");
+  fs::create_directories(home / "other");
+  {
+    OtherProgram other(database, "EX1");
+    ASSERT_EQ(other.outcome(), Outcome::Taken);
+    struct Case {
+      const char* what;
+      std::string path, server;
+      Outcome expected;
+    };
+    const std::vector<Case> cases = {
+        {"the same server in other case", database, "ex1", Outcome::Busy},
+        {"the same file by a link", (home / "link" / "velmo.mdb").string(), "Ex1", Outcome::Busy},
+        {"the same file written with backslashes", home.dir().string() + "\\velmo.mdb", "EX1", Outcome::Busy},
+        {"another server", database, "EX10", Outcome::Taken},
+        {"another database file", (home / "other" / "velmo.mdb").string(), "EX1", Outcome::Taken},
+    };
+    for (const Case& c : cases) {
+      CollectionLock lock;
+      EXPECT_EQ(lock.Take(c.path, c.server, nullptr), c.expected) << c.what;
+      EXPECT_EQ(lock.Held(), c.expected == Outcome::Taken) << c.what;
+    }
+    // The database itself is never locked; its companion file is.
+    EXPECT_TRUE(fs::exists(home / "velmo.mdb.collect.lock"));
+    const int fd = ::open(database.c_str(), O_RDWR);
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_OFD_GETLK, &probe), 0);
+    EXPECT_EQ(probe.l_type, F_UNLCK);
+    ::close(fd);
+
+    // A wait: told once, the caller's calls never more than 50 ms apart,
+    // ended by the bound or by the caller.
+    int started = 0, calls = 0;
+    double longestGap = 0;
+    auto last = Clock::now();
+    CollectionWait wait;
+    wait.started = [&] {
+      ++started;
+      last = Clock::now();
+    };
+    wait.keepWaiting = [&] {
+      longestGap = std::max(longestGap, Since(last));
+      last = Clock::now();
+      ++calls;
+      return true;
+    };
+    wait.limit = std::chrono::milliseconds(300);
+    CollectionLock lock;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(lock.Take(database, "EX1", &wait), Outcome::TimedOut);
+    EXPECT_GE(Since(t0), 0.3);
+    EXPECT_LT(Since(t0), 2.0);
+    EXPECT_EQ(started, 1);
+    EXPECT_GE(calls, 5);
+    EXPECT_LT(longestGap, 0.05);
+    wait.keepWaiting = [&] { return ++calls < 3; };
+    calls = 0;
+    EXPECT_EQ(lock.Take(database, "EX1", &wait), Outcome::GivenUp);
+    EXPECT_FALSE(lock.Held());
+  }
+  // Within one program the lock is re-entrant; the outermost release gives
+  // it back.
+  {
+    CollectionLock outer, inner;
+    ASSERT_EQ(outer.Take(database, "EX1", nullptr), Outcome::Taken);
+    ASSERT_EQ(inner.Take(database, "ex1", nullptr), Outcome::Taken);
+    inner.Release();
+    EXPECT_EQ(OtherProgram(database, "EX1").outcome(), Outcome::Busy);
+    outer.Release();
+    EXPECT_EQ(OtherProgram(database, "EX1").outcome(), Outcome::Taken);
+  }
+  // A waiting take gets the lock when its holder ends.
+  {
+    auto other = std::make_unique<OtherProgram>(database, "EX1");
+    ASSERT_EQ(other->outcome(), Outcome::Taken);
+    const auto t0 = Clock::now();
+    CollectionWait wait;
+    wait.keepWaiting = [&] {
+      if (Since(t0) > 0.2) other.reset();
+      return true;
+    };
+    CollectionLock lock;
+    EXPECT_EQ(lock.Take(database, "EX1", &wait), Outcome::Taken);
+  }
+  // No lock file can be made: the caller goes on without, told once.
+  {
+    const std::string nowhere = (home / "missing" / "velmo.mdb").string();
+    std::string why;
+    bool firstTime = false;
+    CollectionLock lock;
+    EXPECT_EQ(lock.Take(nowhere, "EX1", nullptr, &why, &firstTime), Outcome::Unguarded);
+    EXPECT_TRUE(firstTime);
+    EXPECT_NE(why, "");
+    EXPECT_EQ(lock.Take(nowhere, "EX2", nullptr, &why, &firstTime), Outcome::Unguarded);
+    EXPECT_FALSE(firstTime);
+  }
+}
+
+namespace {
+
+// The main window open on its own inventory, the scheduled run started
+// beside it on the same application folder.
+class CollectLockTest : public velmo::test::MainWindowTest {
+ protected:
+  void SetUp() override {
+    velmo::test::TestApp("test_collect_lock");
+    gbContextMenuNoExec = true;
+    MainWindowTest::SetUp();
+    velmo::ads::SetWaitHook(DirectoryWaitHook);
+  }
+  void TearDown() override {
+    velmo::ads::SetWaitHook(nullptr);
+    if (main) {
+      for (int i = 1; i <= kMaxExchWindows; ++i)
+        if (gfrmExchWindows[i]) gfrmExchWindows[i]->Window()->close();
+      velmo::test::PumpEvents();
+    }
+    MainWindowTest::TearDown();
+  }
+
+  fs::path SchedLog() const { return home / "Schedule" / "VelmorcastSchedLog.log"; }
+  fs::path ErrorLogFile() const { return home / "VelmorcastErrorLog.log"; }
+  QString StatusText() const { return main->Panel(1)->text(); }
+
+  pid_t StartScheduledRun(const std::vector<std::string>& extra = {}) {
+    return Spawn({(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()}, extra);
+  }
+
+  frmExch* OpenBrowse() {
+    auto* w = new frmExch();
+    EXPECT_GT(OpenExchWindowSlot(w), 0);
+    w->strServerName = "EX1";
+    w->strOrganizationName = "Velmor";
+    w->strSiteName = "Lakeside";
+    w->Window()->show();
+    velmo::test::PumpEvents();
+    return w;
+  }
+};
+
+// A slapd with a container of 1,500 mailboxes, behind a proxy that holds a
+// call's answers on cue.
+class CollectLockRace : public CollectLockTest {
+ protected:
+  static void SetUpTestSuite() {
+    slapd_ = new velmo::test::PrivateSlapd("--large " + std::to_string(kBulkMailboxes));
+    proxy_ = new velmo::test::LdapProxy(slapd_->port());
+  }
+  static void TearDownTestSuite() {
+    delete proxy_;
+    delete slapd_;
+  }
+  void SetUp() override {
+    CollectLockTest::SetUp();
+    if (IsSkipped()) return;
+    hosts_ = std::make_unique<velmo::test::UseSampleDirectory>(proxy_->WriteHostsFile(home.dir()));
+    velmo::ads::ResetSessions();
+  }
+  void TearDown() override {
+    proxy_->Resume();
+    CollectLockTest::TearDown();
+    hosts_.reset();
+    velmo::ads::ResetSessions();
+  }
+  static inline velmo::test::PrivateSlapd* slapd_ = nullptr;
+  static inline velmo::test::LdapProxy* proxy_ = nullptr;
+  std::unique_ptr<velmo::test::UseSampleDirectory> hosts_;
+};
+
+}  // namespace
+
+// The main program's browse window and a scheduled run of EX1 reach the
+// permissions page of cn=Bulk at once, each way round; the first one's
+// collector call is held until the other shows or logs its wait. The other
+// then waits its turn: afterwards the page holds the rows of one
+// collection, and neither log tells of a failure. The waiting browse
+// window's status text is drawn.
+TEST_F(CollectLockRace, TwoProgramsCollectingOneServerTakeTurnsAndLeaveTheRowsOfOneCollection) {
+  const std::string waitText =
+      "Another program is collecting 'EX1'. Waiting for it to finish; Esc stops waiting.";
+  struct Case {
+    const char* what;
+    bool browseFirst;
+  };
+  std::vector<long> permissions;
+  for (const Case& c : {Case{"the browse window first", true}, Case{"the scheduled run first", false}}) {
+    SCOPED_TRACE(c.what);
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    fs::remove(SchedLog());
+    fs::remove(ErrorLogFile());
+    WriteSettings(home.dir(), {"EX1"}, home / "out");
+
+    // The window on cn=Bulk's Mailboxes tab (its summary collected alone).
+    frmExch* w = OpenBrowse();
+    FindTreeNode(*w->tvwServers, kLakeRecipients)->setExpanded(true);
+    QTreeWidgetItem* bulk = FindTreeNode(*w->tvwServers, kBulk);
+    ASSERT_NE(bulk, nullptr);
+    w->tvwServers_NodeClick(bulk);
+    w->ClickTypeTab(1);
+    ASSERT_EQ(Scalar("select count(*) from MailboxGeneral where [Object Path]=?", {db::Value(kBulk)}),
+              kBulkMailboxes);
+
+    pid_t run = -1;
+    bool released = false;
+    QString seenStatus;
+    const auto t0 = Clock::now();
+    // Past this the held call goes on anyway, so that a test that fails
+    // still ends.
+    auto giveUp = [&] {
+      if (!released && Since(t0) > 60) {
+        released = true;
+        proxy_->Resume();
+      }
+    };
+    const long collectorCallsBefore = LinesWith(ErrorLogFile(), "GetMailboxInfo");
+    if (c.browseFirst) {
+      proxy_->Hold();  // the window's session: its collector call waits
+      run = StartScheduledRun();
+      WithTicks(
+          [&] {
+            if (!released && HasLine(SchedLog(), kRunWaits)) {
+              released = true;
+              proxy_->Resume();
+            }
+            giveUp();
+          },
+          [&] { w->ClickPropTab(4); });
+      EXPECT_EQ(LinesWith(SchedLog(), kRunWaits), 1);
+    } else {
+      run = StartScheduledRun();
+      // Once the run holds the lock its collection is held.
+      bool held = false;
+      while (!held && Since(t0) < 60) {
+        if (HasLine(SchedLog(), "Getting information for server -'EX1' start.")) {
+          CollectionLock probe;
+          held = probe.Take(gstrDBPath, "EX1", nullptr) == Outcome::Busy;
+        }
+        if (!held) ::usleep(2000);
+      }
+      EXPECT_TRUE(held);
+      proxy_->Hold();
+      WithTicks(
+          [&] {
+            if (!released && StatusText().toStdString() == waitText) {
+              seenStatus = StatusText();
+              velmo::test::SaveShot(main, "browse_window_waits_for_another_collection");
+              released = true;
+              proxy_->Resume();
+            }
+            giveUp();
+          },
+          [&] { w->ClickPropTab(4); });
+      EXPECT_EQ(seenStatus.toStdString(), waitText);
+      EXPECT_EQ(StatusText(), "");
+      // After the wait the look-up found the run's rows: no collection.
+      EXPECT_EQ(LinesWith(ErrorLogFile(), "GetMailboxInfo"), collectorCallsBefore);
+    }
+    EXPECT_EQ(w->PropTabKey(), "MailboxesPermissions");
+    EXPECT_EQ(WaitChild(run, 300), 0);
+    EXPECT_TRUE(HasLine(SchedLog(), "Getting information for server -'EX1' end.")) << c.what;
+    EXPECT_EQ(FailureLines(SchedLog()), std::vector<std::string>{});
+    EXPECT_EQ(FailureLines(ErrorLogFile()), std::vector<std::string>{});
+    EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where [Object Path]=?", {db::Value(kBulk)}),
+              kBulkMailboxes);
+    permissions.push_back(
+        Scalar("select count(*) from MailboxPerm where [Object Path]=?", {db::Value(kBulk)}));
+    w->Window()->close();
+    velmo::test::PumpEvents();
+  }
+
+  // One collection of the page alone.
+  gConn->Execute("delete from MailboxPerm where [Object Path]=?", {db::Value(kBulk)});
+  auto collector = velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+  std::string msg;
+  collector->GetMailboxInfo(2, "EX1", "", "", kBulk, &msg);
+  EXPECT_EQ(msg, "");
+  const long solo = Scalar("select count(*) from MailboxPerm where [Object Path]=?", {db::Value(kBulk)});
+  EXPECT_GE(solo, kBulkMailboxes);
+  EXPECT_EQ(permissions, (std::vector<long>{solo, solo}));
+  std::cout << "MailboxPerm rows of cn=Bulk: solo " << solo << ", after the races " << permissions[0] << " and "
+            << permissions[1] << "\n";
+}
+
+// A window waiting for another program's collection says so, keeps
+// painting, and ends its wait without collecting (or deleting) anything on
+// Escape (browse window) or Cancel (Export Plus's progress window).
+TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
+  Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
+         {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
+  auto other = std::make_unique<OtherProgram>(gstrDBPath, "ex1");
+  ASSERT_EQ(other->outcome(), Outcome::Taken);
+
+  struct Case {
+    const char* what;
+    std::string waitText;
+    std::function<QString()> status;  // the waiting window's status text
+    std::function<void()> stop;       // the user's way out
+    std::function<void()> start;      // the command that waits
+    std::string shot;
+  };
+  frmExch* browse = nullptr;
+  std::unique_ptr<frmExportPlus> exportPlus;
+  const std::vector<Case> cases = {
+      {"browse window, Escape",
+       "Another program is collecting 'EX1'. Waiting for it to finish; Esc stops waiting.",
+       [&] { return StatusText(); }, [] { velmo::test::PressKey(Qt::Key_Escape); },
+       [&] {
+         browse = OpenBrowse();
+         ASSERT_TRUE(velmo::test::FocusControl(browse->tvwServers));
+         browse->tvwServers_NodeClick(FindTreeNode(*browse->tvwServers, kLakeRecipients));
+       },
+       ""},
+      {"Export Plus, Cancel",
+       "Another program is collecting 'EX1'. Waiting for it to finish; Cancel stops waiting.",
+       [] { return gfrmAutoFormat ? gfrmAutoFormat->lblStatus->text() : QString(); },
+       [] { gfrmAutoFormat->cmdCancel->click(); },
+       [&] {
+         main->iFromExportPlusPrintPlus = 0;
+         exportPlus = std::make_unique<frmExportPlus>(main);
+         exportPlus->Form_Load();
+         exportPlus->show();
+         velmo::test::PumpEvents();
+         ASSERT_TRUE(velmo::test::FocusControl(exportPlus->cboServerName));
+         exportPlus->cboServerName->lineEdit()->selectAll();
+         velmo::test::PressKey(Qt::Key_Delete);
+         velmo::test::TypeText("EX1");
+         velmo::test::PressKey(Qt::Key_Return);
+         velmo::test::PumpEvents();
+         ASSERT_TRUE(exportPlus->cmdExport->isEnabled());
+         exportPlus->txtPath->setText(QString::fromStdString((home / "out").string()));
+         exportPlus->cmdExport->click();
+       },
+       "exportplus_waits_for_another_collection"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui->clear();
+    QString seen;
+    int waitingTicks = 0;
+    double stoppedAt = -1;
+    const auto t0 = Clock::now();
+    // The user stops the wait once it has been shown for five ticks (the
+    // wait lets events run); past 30 s the other program ends instead.
+    WithTicks(
+        [&] {
+          if (stoppedAt >= 0) return;
+          if (c.status().toStdString() == c.waitText && ++waitingTicks == 5) {
+            seen = c.status();
+            if (!c.shot.empty()) velmo::test::SaveShot(gfrmAutoFormat, c.shot);
+            stoppedAt = Since(t0);
+            c.stop();
+          } else if (Since(t0) > 30) {
+            stoppedAt = Since(t0);
+            other.reset();
+          }
+        },
+        c.start);
+    ASSERT_TRUE(other) << "the wait did not end";
+    EXPECT_EQ(seen.toStdString(), c.waitText);
+    EXPECT_LT(Since(t0) - stoppedAt, 2.0);  // the wait ended at once
+    EXPECT_EQ(StatusText(), "");
+    // Nothing collected, nothing deleted, nothing to tell.
+    EXPECT_EQ(LinesWith(ErrorLogFile(), "Start"), 0) << velmo::test::TestHome::Slurp(ErrorLogFile());
+    EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where ServerName='EX1'"), 1);
+    EXPECT_EQ(Scalar("select count(*) from ContainerInfo where ServerName='EX1'"), 0);
+    EXPECT_EQ(Prompts(), std::vector<std::string>{});
+  }
+  exportPlus.reset();
+}
+
+// The scheduled run waits a bounded time for another program's collection
+// of a server (the bound shortened here), logs once that it waits, then
+// skips that server, keeping its rows and making no report of it, and goes
+// on with the next; a lock file that cannot be made is logged once and the
+// run collects without it.
+TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundAndGoesOnWithoutALockFile) {
+  struct Case {
+    const char* what;
+    bool holdEX1;
+    bool lockFileIsAFolder;
+    std::vector<std::string> entries;  // the run's own entries, in order
+  };
+  const std::string start = "     GetAllInfo : Getting information for server -'";
+  const std::vector<Case> cases = {
+      {"EX1 collected by another program past the bound", true, false,
+       {start + "EX1' start.", kRunWaits, start + "EX1' skipped : another program is collecting it.",
+        start + "EX2' start.", start + "EX2' end."}},
+      {"no lock file can be made", false, true,
+       {start + "EX1' start.",
+        "     GetAllInfo : Collection Lock File Failure : " + (home / "velmo.mdb.collect.lock").string() +
+            " : Is a directory",
+        start + "EX1' end.", start + "EX2' start.", start + "EX2' end."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* s : {"EX1", "EX2"}) velmo::exporting::ClearServerRows(*gConn, s);
+    Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
+           {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
+    fs::remove(SchedLog());
+    fs::remove_all(home / "out");
+    fs::remove_all(home / "velmo.mdb.collect.lock");
+    if (c.lockFileIsAFolder) fs::create_directory(home / "velmo.mdb.collect.lock");
+    WriteSettings(home.dir(), {"EX1", "EX2"}, home / "out");
+
+    CollectionLock held;
+    if (c.holdEX1) ASSERT_EQ(held.Take(gstrDBPath, "EX1", nullptr), Outcome::Taken);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(WaitChild(StartScheduledRun({"VELMORCAST_COLLECT_WAIT_SECONDS=1"}), 120), 0);
+    EXPECT_LT(Since(t0), 60);
+    held.Release();
+
+    std::vector<std::string> own;
+    std::ifstream in(SchedLog(), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const auto at = line.find("     GetAllInfo");
+      if (at != std::string::npos && at > 0) own.push_back(line.substr(at));
+    }
+    EXPECT_EQ(own, c.entries);
+    const long kept = Scalar("select count(*) from MailboxGeneral where ServerName='EX1' and [Display Name]='Kept Row'");
+    EXPECT_EQ(kept, c.holdEX1 ? 1 : 0);
+    EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where ServerName='EX1'") > 1, !c.holdEX1);
+    EXPECT_GT(Scalar("select count(*) from MailboxGeneral where ServerName='EX2'"), 0);
+    bool ex1Report = false, ex2Report = false;
+    for (const auto& e : fs::directory_iterator(home / "out")) {
+      ex1Report |= e.path().filename().string().rfind("EX1_", 0) == 0;
+      ex2Report |= e.path().filename().string().rfind("EX2_", 0) == 0;
+    }
+    EXPECT_EQ(ex1Report, !c.holdEX1);
+    EXPECT_TRUE(ex2Report);
+  }
+}
