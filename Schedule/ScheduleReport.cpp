@@ -153,6 +153,10 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
     // earlier run looking like its own; after failures the old file stays.
     if (!gOutput.mdbFailed) fs::remove(target, ec);
   }
+  // The companion lock file of the temporary name is of no further use.
+  fs::path buildingLock = building;
+  buildingLock += ".lock";
+  fs::remove(buildingLock, ec);
   gOutput.mdbStarted = gOutput.mdbWritten = false;
 }
 

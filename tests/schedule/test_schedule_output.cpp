@@ -231,6 +231,9 @@ TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
                        "values('EX1','" + R + "/cn=Sales','Bob','bob','EX1')");
     sr::gConn->Execute("update MailboxGeneral set [Display Name]='Cy' where [Alias Name]='cy'");
   }
+  // The database was built under a temporary name; nothing of it is left.
+  for (const auto& e : fs::directory_iterator(out))
+    EXPECT_EQ(e.path().string().find(".new"), std::string::npos) << e.path();
   // A report without rows leaves no database of an earlier run behind.
   sr::gConn->Execute("delete from MailboxGeneral");
   sr::gConn->Execute("delete from MailboxOrgnPhoneNotes");

@@ -281,6 +281,7 @@ TEST_F(ScheduleTest, DefaultAccountIsAcceptedWithOrWithoutTheWindowsVariables) {
     w.Form_Load();
     w.show();
     EXPECT_EQ(w.txtRunas->text().toStdString(), r.account);
+    if (!r.domain && !r.name) Shot(&w, "frmScheduleInput-host-account");
     ASSERT_TRUE(velmo::test::FocusControl(w.txtRunas));
     velmo::test::PressKey(Qt::Key_Return);
     EXPECT_TRUE(Prompts().empty()) << (Prompts().empty() ? "" : Prompts()[0]);
