@@ -1,6 +1,8 @@
 // The connect dialog.
 #include "frmConnect.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,12 +46,20 @@ void SetMainStatus(const std::string& text) {
 }  // namespace
 
 std::string DefaultConnectUser() {
-  const std::string domain = Env("USERDOMAIN");
-  std::string name = Env("USERNAME");
-  if (name.empty()) {
-    name = Env("USER");
-    if (domain.empty()) return name;
+  // As a local logon's domain is its computer's name: without USERDOMAIN
+  // the domain is the short host name in upper case.
+  std::string domain = Env("USERDOMAIN");
+  if (domain.empty()) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) {
+      domain = host;
+      domain = domain.substr(0, domain.find('.'));
+      for (char& c : domain)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
   }
+  std::string name = Env("USERNAME");
+  if (name.empty()) name = Env("USER");
   return domain + "\\" + name;
 }
 

@@ -82,6 +82,7 @@ void UnloadConnectDialog();
 // (what the main window's Connect, Custom Report and start-up do).
 void ShowConnectDialogAndUnload();
 
-// The default Connect As user: USERDOMAIN "\" USERNAME, else the login
-// name in USER (with USERDOMAIN "\" in front when that is set).
+// The default Connect As user, always "DOMAIN\name": the domain is
+// USERDOMAIN, else (as a local logon's) the short host name in upper case;
+// the name is USERNAME, else the login name in USER.
 std::string DefaultConnectUser();

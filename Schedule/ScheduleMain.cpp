@@ -13,6 +13,7 @@
 #include "FlexGrid.h"
 #include "InstanceLock.h"
 #include "SchedConfig.h"
+#include "ScheduleLog.h"
 #include "ScheduleRun.h"
 #include "TaskCredentials.h"
 #include "TextFile.h"
@@ -28,9 +29,6 @@ std::vector<std::string> gstrContainerNames;
 std::string gstrReportTitle;
 
 namespace {
-// The copyright line of the run header, as the export heading's.
-constexpr const char* kCopyright = "Copyright (C) 2003-2024 Velmorcast. All rights reserved.";
-
 std::string Blanked(std::string text) {
   for (char& c : text)
     if (c == '\r' || c == '\n') c = ' ';
@@ -51,18 +49,9 @@ StatusWindow::StatusWindow() {
   layout->addWidget(Grd1);
 }
 
-void WriteScheduleLog(const std::string& message) {
-  std::error_code ec;
-  std::filesystem::create_directories(AppPath("Schedule"), ec);
-  AppendLine(AppPath(kScheduleLog), message);
-}
+void WriteScheduleLog(const std::string& message) { scheduler::AppendScheduleLog(message); }
 
-std::string ScheduleLogHeader() {
-  const std::string hyphens(71, '-');
-  return "\r\n" + std::string(kProductName) + "\r\n" + kCopyright + "\r\n" + "Velmorcast Schedule Error Log.\r\n" +
-         "Date   : " + NowText() + "\r\n" + hyphens + "\r\n" +
-         "Date  Function Name   Description     Error Number    Error Description\r\n" + hyphens;
-}
+std::string ScheduleLogHeader() { return scheduler::ScheduleLogHeader(); }
 
 void LogEntry(const std::string& message) { WriteScheduleLog(NowText() + message); }
 
@@ -193,6 +182,9 @@ int Schedule_Main() {
       LogEntry("     Schedule_Main... : Config File Open Failure : " + ErrorText(number, why));
       SetStatus(why);
     } else {
+      // A damaged line is named once and left out, never taken for a server.
+      for (const SchedSkippedLine& skipped : config.skipped)
+        LogEntry("     Schedule_Main... : Config File Line Skipped : " + SkippedLineText(file, skipped));
       for (const ScheduledServerEntry& line : config.servers) {
         if (line.serverName.empty()) continue;
         std::string organisation, site;

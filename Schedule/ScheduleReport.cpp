@@ -33,10 +33,28 @@ std::string PathTerm(const std::string& path) { return " and [Object Path] = " +
 // What one server line's output has done so far in this run.
 struct ServerOutput {
   exporting::OutputNames names;
-  bool mdbWritten = false;  // a table of this run is in the database file
+  bool mdbStarted = false;  // the temporary database of this run was begun
+  bool mdbWritten = false;  // a table of this run is in the temporary database
   bool mdbFailed = false;   // a table of this run could not be written
 };
 ServerOutput gOutput;
+
+// Files are written only inside a folder named in full: an empty or
+// relative one would put them at the root or wherever the run happens to
+// stand.
+bool FolderUsable(const std::string& folder) {
+  const fs::path p = NativePath(folder);
+  return !p.empty() && p.is_absolute();
+}
+
+// The database of a server line is built under this name beside the real
+// one and takes its place only once the line's report is complete, so a run
+// cut off midway never leaves a partial file under the real name.
+fs::path MdbBuildPath(const fs::path& target) {
+  fs::path p = target;
+  p += ".new";
+  return p;
+}
 }  // namespace
 
 std::string PageWord(const std::string& tabName) {
@@ -116,13 +134,30 @@ void BeginServerOutput() { gOutput = ServerOutput{}; }
 
 void EndServerOutput(const std::string& server, const std::string& operation, const std::string& format,
                      const std::string& folder, const std::string& runStamp) {
-  // A run whose report had no rows at all leaves no database of an earlier
-  // run looking like its own.
-  if ((operation == "Export" || operation == "Both") && format == "MDB" && !gOutput.mdbWritten &&
-      !gOutput.mdbFailed) {
-    std::error_code ec;
-    fs::remove(NativePath(MdbFileName(folder, server, runStamp)), ec);
+  if (!(operation == "Export" || operation == "Both") || format != "MDB" || !FolderUsable(folder)) return;
+  const fs::path target = NativePath(MdbFileName(folder, server, runStamp));
+  const fs::path building = MdbBuildPath(target);
+  std::error_code ec;
+  if (gOutput.mdbWritten) {
+    // Every section was tried and a table was written: this run's database
+    // replaces the last one whole.
+    fs::rename(building, target, ec);
+    if (ec) {
+      LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
+      std::error_code ignored;
+      fs::remove(building, ignored);
+    }
+  } else {
+    fs::remove(building, ec);
+    // A run whose report had no rows at all leaves no database of an
+    // earlier run looking like its own; after failures the old file stays.
+    if (!gOutput.mdbFailed) fs::remove(target, ec);
   }
+  // The companion lock file of the temporary name is of no further use.
+  fs::path buildingLock = building;
+  buildingLock += ".lock";
+  fs::remove(buildingLock, ec);
+  gOutput.mdbStarted = gOutput.mdbWritten = false;
 }
 
 void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
@@ -199,33 +234,18 @@ bool ExportToHTMLFormat(const std::string& file) {
 }
 
 bool ExportToMDBFormat(const std::string& file, const std::string& label) {
-  const fs::path target = NativePath(file);
+  const fs::path building = MdbBuildPath(NativePath(file));
   const std::string table = exporting::ExportPlusTableName(label);
   std::string reason;
-  exporting::TableWrite result;
   std::error_code ec;
-  if (!gOutput.mdbWritten && fs::exists(target, ec)) {
-    // The first table of this run goes into a new file that then replaces
-    // the last run's; until then the old file stays as it was.
-    fs::path fresh = target;
-    fresh += ".new";
-    fs::remove(fresh, ec);
-    result = exporting::WriteGridTable(*frmStatus->Grd1, fresh, table, exporting::ColumnRule::ExportPlus, false,
-                                       reason);
-    if (result == exporting::TableWrite::Written) {
-      fs::rename(fresh, target, ec);
-      if (ec) {
-        fs::remove(fresh, ec);
-        result = exporting::TableWrite::Failed;
-        reason = ec.message();
-      }
-    } else {
-      fs::remove(fresh, ec);
-    }
-  } else {
-    result = exporting::WriteGridTable(*frmStatus->Grd1, target, table, exporting::ColumnRule::ExportPlus, false,
-                                       reason);
+  if (!gOutput.mdbStarted) {
+    // What a run cut off before left under the temporary name is not this
+    // run's.
+    fs::remove(building, ec);
+    gOutput.mdbStarted = true;
   }
+  const exporting::TableWrite result =
+      exporting::WriteGridTable(*frmStatus->Grd1, building, table, exporting::ColumnRule::ExportPlus, false, reason);
   if (result == exporting::TableWrite::Written) {
     gOutput.mdbWritten = true;
     return true;
@@ -293,10 +313,11 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     return;
   }
   QApplication::processEvents();
+  const bool folderUsable = FolderUsable(folder);
   if (count <= 0) {
     // Nothing this run: last run's file of this name must not pass for
     // this run's output.
-    if (exporting && (format == "CSV" || format == "HTML")) {
+    if (exporting && folderUsable && (format == "CSV" || format == "HTML")) {
       std::error_code ec;
       fs::remove(NativePath(OutputFileName(folder, server, label, runStamp, format == "CSV" ? ".csv" : ".html")), ec);
     }
@@ -305,7 +326,12 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   AutoSizeGrid(grid);
   grid.ColWidth(0, 0);
   gstrReportTitle = rawLabel + " - '" + server + "'";
-  if (exporting) {
+  if (exporting && !folderUsable && (format == "MDB" || format == "CSV" || format == "HTML")) {
+    const std::string file = format == "MDB" ? MdbFileName(folder, server, runStamp)
+                                             : OutputFileName(folder, server, label, runStamp,
+                                                              format == "CSV" ? ".csv" : ".html");
+    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string());
+  } else if (exporting) {
     if (format == "MDB") {
       ExportToMDBFormat(MdbFileName(folder, server, runStamp), label);
     } else if (format == "CSV" || format == "HTML") {

@@ -206,6 +206,17 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
   const velmo::ScheduleTaskEntry task = TaskFromWindow(iMode, window, velmo::LocalTime(velmo::Clock::now()));
   const std::string password = iMode == 1 && window ? window->strPassword : std::string();
 
+  // Every value is checked before anything is registered, so a refused
+  // value leaves the crontab, the credentials file and the settings file
+  // as they were.
+  std::string refused;
+  if (!velmo::SchedTaskCarries(task, &refused)) {
+    WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", refused);
+    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    Ui().MsgBox("The schedule settings could not be saved.\r\n" + refused, velmo::ui::vbExclamation, kProductTitle);
+    return false;
+  }
+
   try {
     Register(iMode, task, password);
   } catch (const velmo::ComError& e) {

@@ -266,6 +266,9 @@ void frmSchedule::InitScheduleWindow(int mode) {
   velmo::SchedConfigContents file;
   std::string error;
   if (velmo::ReadSchedConfig(velmo::SchedConfigPath(), file, &error)) {
+    for (const auto& skipped : file.skipped)
+      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
+                    velmo::SkippedLineText(velmo::SchedConfigPath(), skipped));
     for (const auto& server : file.servers) {
       const std::vector<std::string> fields = velmo::SplitSchedFields(velmo::FormatServerLine(server));
       auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
@@ -276,7 +279,12 @@ void frmSchedule::InitScheduleWindow(int mode) {
       AddServerNode(server.serverName, "Check");
     }
   } else {
-    WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Open Failure", "53", error);
+    // A file that is there but cannot be read (a named pipe, a folder, no
+    // access) is 75, a missing one 53.
+    std::error_code exists;
+    const bool there = std::filesystem::symlink_status(velmo::SchedConfigPath(), exists).type() !=
+                       std::filesystem::file_type::not_found;
+    WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Open Failure", there ? "75" : "53", error);
     std::error_code ec;
     std::filesystem::create_directories(velmo::SchedConfigPath().parent_path(), ec);
     velmo::WriteSchedConfig(velmo::SchedConfigPath(), nullptr, {});
@@ -445,8 +453,8 @@ bool frmSchedule::WriteServerLines() {
     for (const QString& f : lbHidden->item(at)->data(kFieldsRole).toStringList()) fields.push_back(f.toStdString());
     for (size_t k = 0; k < fields.size(); ++k)
       if (!velmo::SchedFieldCarries(fields[k])) {
-        Ui().MsgBox(std::string("The ") + kFieldNames[k < 8 ? k : 7] + " of server " + fields[0] +
-                        " cannot contain @@@ or a line break.",
+        Ui().MsgBox(std::string("The ") + kFieldNames[k < 8 ? k : 7] + " of server " +
+                        velmo::EscapedSchedText(fields[0]) + " cannot contain @@@ or a line break, or end with @.",
                     velmo::ui::vbExclamation, kProductTitle);
         return false;
       }

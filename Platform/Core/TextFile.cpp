@@ -1,7 +1,10 @@
 #include "TextFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 
@@ -15,6 +18,28 @@ bool AppendLine(const std::filesystem::path& file, const std::string& text) {
   ssize_t n = ::write(fd, line.data(), line.size());
   ::close(fd);
   return n == static_cast<ssize_t>(line.size());
+}
+
+int OpenRegularFile(const std::filesystem::path& file, int* err, bool* notRegular) {
+  auto fail = [&](int number, bool irregular) {
+    if (err) *err = number;
+    if (notRegular) *notRegular = irregular;
+    return -1;
+  };
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0) return fail(errno, false);
+  if (!S_ISREG(st.st_mode)) return fail(0, true);
+  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return fail(errno, false);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail(0, true);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (err) *err = 0;
+  if (notRegular) *notRegular = false;
+  return fd;
 }
 
 bool ReadLines(const std::filesystem::path& file, std::vector<std::string>& lines) {

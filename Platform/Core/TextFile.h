@@ -11,6 +11,15 @@ namespace velmo {
 // several processes interleave whole. Returns false when it could not write.
 bool AppendLine(const std::filesystem::path& file, const std::string& text);
 
+// Opens a file for reading without ever waiting on it. Only a regular file
+// is opened: a named pipe (whose plain open waits for a writer, for good), a
+// device, a socket or a folder is refused before it is opened, and, should
+// the name be swapped meanwhile, by a look at what was opened (the open does
+// not wait: O_NONBLOCK, then fstat). The descriptor is returned in blocking
+// mode and closes on exec; -1 on failure, with *err the errno of the failure
+// (0 when the file is not a regular file) and *notRegular set accordingly.
+int OpenRegularFile(const std::filesystem::path& file, int* err = nullptr, bool* notRegular = nullptr);
+
 // Reads a text file's lines (CR LF or LF); false when it cannot be opened.
 // A last line without a line end is kept.
 bool ReadLines(const std::filesystem::path& file, std::vector<std::string>& lines);

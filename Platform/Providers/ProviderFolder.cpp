@@ -128,17 +128,17 @@ bool ReadProviderFile(const std::filesystem::path& file, std::string& bytes, Fil
     if (error) *error = why;
     return false;
   };
+  // Anything but a regular file is refused unopened (or, swapped in
+  // meanwhile, at once after an open that does not wait).
+  int err = 0;
+  bool notRegular = false;
+  const int fd = OpenRegularFile(file, &err, &notRegular);
+  if (fd < 0) return fail(notRegular || err == EACCES || err == EPERM ? kAccessDenied : std::strerror(err));
   struct stat st;
-  if (::stat(file.c_str(), &st) != 0) return fail(std::strerror(errno));
-  // Anything but a regular file is refused unopened.
-  if (!S_ISREG(st.st_mode)) return fail(kAccessDenied);
-  // Should the name be swapped for a pipe meanwhile, the open does not wait
-  // and the check below refuses it.
-  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return fail(errno == EACCES || errno == EPERM ? kAccessDenied : std::strerror(errno));
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const std::string why = std::strerror(errno);
     ::close(fd);
-    return fail(kAccessDenied);
+    return fail(why);
   }
   bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];

@@ -6,8 +6,9 @@
 // previous run is alive), runs the program as its child and, when the task
 // stops at the end of its window, gives it SIGTERM then and SIGKILL 30
 // seconds later. A start that cron delays past its minute still runs.
-// Without a display (as cron starts it) the program's windows draw off
-// screen.
+// Without a display that answers (as cron starts it) the program's windows
+// draw off screen. A start skipped for a run still going is written to the
+// schedule log when the program is the scheduled collector.
 //
 // VELMORCAST_CLOCK ("YYYY-MM-DD HH:MM[:SS]", local time) sets the clock for
 // tests; it then runs on from that moment at the real pace.
@@ -31,6 +32,8 @@
 #include <vector>
 
 #include "AppFolder.h"
+#include "DisplayProbe.h"
+#include "ScheduleLog.h"
 #include "TaskRules.h"
 
 extern char** environ;
@@ -146,14 +149,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vjobrun: cannot open %s: %s\n", lockFile.c_str(), std::strerror(errno));
     return 1;
   }
-  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) return 0;  // the previous run is still going
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    // The previous run is still going. The scheduled collector's skipped
+    // start leaves the trace its own second instance would.
+    const std::string name = program[0];
+    if (name.substr(name.find_last_of('/') + 1) == "VLMRSchedule") sch::LogAlreadyRunning();
+    return 0;
+  }
 
-  // Cron starts jobs without a display; the scheduled program's status
-  // window then draws off screen instead of failing to start.
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!std::getenv("QT_QPA_PLATFORM") && !(display && *display) && !(wayland && *wayland))
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Cron starts jobs without a display, and a display named may be empty
+  // or gone; the scheduled program's status window then draws off screen
+  // instead of failing to start.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!(platform && *platform) && !velmo::DisplayAnswers()) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 

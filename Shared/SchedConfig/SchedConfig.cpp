@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "AppFolder.h"
+#include "TextFile.h"
 
 namespace velmo {
 
@@ -66,25 +66,94 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-// The file's lines without their line ends; a UTF-8 byte-order mark at the
-// start is dropped.
-bool ReadAllLines(const std::filesystem::path& file, std::vector<std::string>& lines, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    SetError(error, std::string("The file could not be opened: ") + std::strerror(errno));
+void SetErrno(std::string* error, int err, bool notRegular) {
+  SetError(error, notRegular ? std::string("The file is not a regular file.")
+                             : std::string("The file could not be opened: ") + std::strerror(err));
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// The file's lines without their line ends, each at most kSchedMaxLine
+// bytes, read in blocks so that memory stays bounded whatever the file
+// holds; a UTF-8 byte-order mark at the start is dropped. A line that is
+// too long or holds a control character (other than the CR of a CR LF end)
+// is left out and noted in *skipped, with at most the start of its text.
+bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string>& lines,
+                      std::vector<SchedSkippedLine>* skipped, std::string* error, bool* notRegular) {
+  int err = 0;
+  bool irregular = false;
+  const int fd = OpenRegularFile(file, &err, &irregular);
+  if (notRegular) *notRegular = irregular;
+  if (fd < 0) {
+    SetErrno(error, err, irregular);
     return false;
   }
+  constexpr size_t kShown = 1024;  // what is kept of a line too long to read
   std::string line;
+  bool tooLong = false, control = false;
+  int number = 0;
   bool first = true;
-  while (std::getline(in, line)) {
+  auto finish = [&] {
+    ++number;
+    if (!tooLong && !line.empty() && line.back() == '\r') line.pop_back();
     if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     first = false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    if (!tooLong)
+      for (unsigned char c : line)
+        if (IsControl(c)) {
+          control = true;
+          break;
+        }
+    if (tooLong || control) {
+      if (skipped)
+        skipped->push_back({number, tooLong ? SchedSkippedLine::Why::TooLong : SchedSkippedLine::Why::Control,
+                            line.substr(0, kShown)});
+    } else {
+      lines.push_back(std::move(line));
+    }
+    line.clear();
+    tooLong = control = false;
+  };
+  std::vector<char> buf(65536);
+  bool ok = true;
+  bool pending = false;  // bytes of a line not yet ended
+  for (;;) {
+    const ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetError(error, std::string("The file could not be read: ") + std::strerror(errno));
+      ok = false;
+      break;
+    }
+    const char* p = buf.data();
+    const char* end = p + n;
+    while (p < end) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* stop = nl ? nl : end;
+      const size_t len = static_cast<size_t>(stop - p);
+      if (!tooLong) {
+        // A CR that ends the line does not count towards its length.
+        if (line.size() + len > kSchedMaxLine + 1) {
+          tooLong = true;
+          if (line.size() < kShown) line.append(p, std::min(len, kShown - line.size()));
+        } else {
+          line.append(p, len);
+        }
+      }
+      pending = true;
+      if (!nl) break;
+      if (!tooLong && line.size() > kSchedMaxLine && line.back() != '\r') tooLong = true;
+      finish();
+      pending = false;
+      p = nl + 1;
+    }
   }
-  if (in.bad()) {
-    SetError(error, "The file could not be read.");
-    return false;
+  ::close(fd);
+  if (!ok) return false;
+  if (pending) {
+    if (!tooLong && line.size() > kSchedMaxLine && line.back() != '\r') tooLong = true;
+    finish();
   }
   return true;
 }
@@ -138,11 +207,21 @@ bool ReplaceFile(const std::filesystem::path& file, const std::string& text, std
 bool CheckFields(const std::vector<std::string>& fields, std::string* error) {
   for (const auto& f : fields) {
     if (!SchedFieldCarries(f)) {
-      SetError(error, "A field holds @@@ or a line break: " + f);
+      SetError(error, "A field holds @@@, a line break or a control character, or ends with @: " +
+                          EscapedSchedText(f));
       return false;
     }
   }
   return true;
+}
+
+bool CheckServer(const ScheduledServerEntry& s, std::string* error) {
+  // A server named as the job would be read back as a task line.
+  if (s.serverName == kSchedTaskJob || s.serverName == kSchedHeader) {
+    SetError(error, "A server cannot be named " + s.serverName + ".");
+    return false;
+  }
+  return CheckFields(ServerFields(s), error);
 }
 
 std::string Pad(int v, int width) {
@@ -201,10 +280,11 @@ ScheduledServerEntry ParseServerLine(std::string_view line) {
   return {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
 }
 
-bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error) {
+bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error,
+                     bool* notRegular) {
   std::vector<std::string> lines;
-  if (!ReadAllLines(file, lines, error)) return false;
   SchedConfigContents c;
+  if (!ReadBoundedLines(file, lines, &c.skipped, error, notRegular)) return false;
   for (const auto& line : lines) {
     if (line.empty() || line == kSchedHeader) continue;
     if (IsTaskRecord(line)) {
@@ -222,8 +302,56 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
 }
 
 bool SchedFieldCarries(std::string_view value) {
-  return value.find(kSchedFieldSep) == std::string_view::npos && value.find('\r') == std::string_view::npos &&
-         value.find('\n') == std::string_view::npos;
+  if (value.find(kSchedFieldSep) != std::string_view::npos) return false;
+  // A value ending with "@" would run into the separator after it and be
+  // read back with its "@" moved to the start of the next field.
+  if (!value.empty() && value.back() == '@') return false;
+  for (unsigned char c : value)
+    if (IsControl(c)) return false;
+  return true;
+}
+
+std::string EscapedSchedText(std::string_view text, size_t limit) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string out;
+  size_t i = 0;
+  size_t chars = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::string piece;
+    size_t take = 1;
+    if (c >= 0x80) {
+      // A well-formed UTF-8 sequence is shown as it is, any other byte
+      // escaped.
+      const size_t want = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+      bool good = want >= 2 && i + want <= text.size();
+      for (size_t k = 1; good && k < want; ++k)
+        good = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+      if (good) take = want;
+      else piece = std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    } else if (IsControl(c)) {
+      piece = std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    }
+    if (piece.empty()) piece.assign(text.substr(i, take));
+    if (chars + (piece.size() > take ? piece.size() : 1) > limit) {
+      out += "...";
+      return out;
+    }
+    chars += piece.size() > take ? piece.size() : 1;
+    out += piece;
+    i += take;
+  }
+  return out;
+}
+
+std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippedLine& skipped) {
+  return file.string() + " : line " + std::to_string(skipped.line) + " : " +
+         (skipped.why == SchedSkippedLine::Why::TooLong ? "Line Too Long" : "Control Characters") + " : " +
+         EscapedSchedText(skipped.text);
+}
+
+bool SchedTaskCarries(const ScheduleTaskEntry& task, std::string* error) {
+  return CheckFields(TaskFields(task), error);
 }
 
 bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
@@ -235,9 +363,8 @@ bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry
     text += Join(f) + "\r\n";
   }
   for (const auto& s : servers) {
-    auto f = ServerFields(s);
-    if (!CheckFields(f, error)) return false;
-    text += Join(f) + "\r\n";
+    if (!CheckServer(s, error)) return false;
+    text += FormatServerLine(s) + "\r\n";
   }
   return ReplaceFile(file, text, error);
 }
@@ -248,7 +375,7 @@ bool WriteSchedTaskKeepingServers(const std::filesystem::path& file, const Sched
   if (!CheckFields(f, error)) return false;
   std::vector<std::string> lines;
   std::error_code ec;
-  if (std::filesystem::exists(file, ec) && !ReadAllLines(file, lines, error)) return false;
+  if (std::filesystem::exists(file, ec) && !ReadBoundedLines(file, lines, nullptr, error, nullptr)) return false;
   std::string text = std::string(kSchedHeader) + "\r\n" + Join(f) + "\r\n";
   for (const auto& line : lines) {
     if (line.empty() || line == kSchedHeader || IsTaskRecord(line)) continue;

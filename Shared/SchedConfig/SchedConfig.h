@@ -7,6 +7,7 @@
 // Readers take whole lines (a comma is an ordinary character of a field);
 // writers replace the file atomically (a temporary file of the same folder,
 // then a rename), so a reader sees either the old or the new file.
+#include <cstddef>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -56,10 +57,23 @@ struct ScheduledServerEntry {
   bool operator==(const ScheduledServerEntry&) const = default;
 };
 
+// The longest line a reader takes, without its line end.
+inline constexpr size_t kSchedMaxLine = 64 * 1024;
+
+// A line the readers left out: longer than kSchedMaxLine, or holding a
+// control character other than the CR of its CR LF end (a damaged file).
+struct SchedSkippedLine {
+  enum class Why { TooLong, Control };
+  int line = 0;      // from 1
+  Why why = Why::Control;
+  std::string text;  // the start of the line, as it stands
+};
+
 struct SchedConfigContents {
   bool hasTask = false;  // a well-formed task line was read
   ScheduleTaskEntry task;
   std::vector<ScheduledServerEntry> servers;  // in file order
+  std::vector<SchedSkippedLine> skipped;      // in file order
 };
 
 // AppPath("Schedule\SchedConfig.cfg").
@@ -82,16 +96,34 @@ ScheduledServerEntry ParseServerLine(std::string_view line);
 // Reads the file. Lines may end in CR LF or LF; blank lines and the header
 // are skipped; a line whose field 0 is the job name is the task line (the
 // last well-formed one counts; a malformed one is ignored whole); every
-// other line is a server line. False (with the reason) when the file cannot
-// be opened.
-bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr);
+// other line is a server line. Lines too long or holding control characters
+// are left out and listed in `skipped`; memory stays bounded whatever the
+// file holds. Only a regular file is read, and the open never waits (a
+// named pipe is refused at once, *notRegular then set). False (with the
+// reason) when the file cannot be opened or read.
+bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr,
+                     bool* notRegular = nullptr);
 
-// True when the value can stand in a field: no "@@@", CR or LF.
+// True when the value can stand in a field: no "@@@", no line break or
+// other control character, and no "@" at its end (it would join the
+// separator that follows). A leading "@" is carried: fields are split from
+// the left.
 bool SchedFieldCarries(std::string_view value);
+
+// Every field of the task line carries (as above); false with the reason.
+bool SchedTaskCarries(const ScheduleTaskEntry& task, std::string* error = nullptr);
+
+// The text with control characters and bytes that are not UTF-8 shown as
+// \xNN, cut to `limit` characters ("..." marks a cut).
+std::string EscapedSchedText(std::string_view text, size_t limit = 200);
+
+// How a log names a skipped line: the file, "line N", why, and its text
+// escaped and cut as above.
+std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippedLine& skipped);
 
 // Writes header, task line (when given) and the server lines, replacing the
 // file atomically. The folder must exist. Refuses (writing nothing) a field
-// that cannot be carried. False with the reason on any failure; the old file
+// that cannot be carried, or a server named as the job or the header. False with the reason on any failure; the old file
 // is then untouched.
 bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
                       const std::vector<ScheduledServerEntry>& servers, std::string* error = nullptr);

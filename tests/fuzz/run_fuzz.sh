@@ -64,5 +64,12 @@ case "$target" in
     done
     options+=(-max_len=16384 -timeout=10)
     ;;
+  fuzz_sched_config)
+    # A server line whose fields the 0xFF bytes part, then a task line's.
+    printf 'EX1\xffDefault\xffEX1 Profile\xffExport\xff\xffCSV\xff/srv/out\xff12_09_2026_02_00_00\xffCORP\\ops\xff\xff02:00' \
+      >"$corpus/seed-fields"
+    printf 'Scheduled Servers\r\nEX1@@@R@@@P@@@Export@@@@@@CSV@@@/o@@@S\r\n' >"$corpus/seed-file"
+    options+=(-max_len=4096 -timeout=10)
+    ;;
 esac
 "$build/$target" "${options[@]}" "$corpus"

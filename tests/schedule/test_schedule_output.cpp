@@ -154,14 +154,30 @@ TEST_F(ScheduleOutput, FailureEntries) {
       {"Export", "", "CSV", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
       {"Export", "", "HTML", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
       {"Export", "", "MDB", "/nonexistent/folder", "     ExportToMDBFormat : Create Table Failure : -2147467259:", 5},
+      // A folder not named in full is refused, never taken from "/" or the
+      // current folder; the MDB file too.
+      {"Export", "", "CSV", "<empty>", " : File Not Written : /EX1_", 5},
+      {"Export", "", "HTML", "<empty>", " : File Not Written : /EX1_", 5},
+      {"Export", "", "MDB", "<empty>", " : File Not Written : /EX1_" + kStamp + ".mdb", 5},
+      {"Export", "", "CSV", "Export", " : File Not Written : Export/EX1_", 5},
+      {"Both", "", "MDB", "Export\\Out", " : File Not Written : Export/Out/EX1_" + kStamp + ".mdb", 5},
       {"Print", "Velmorcast PDF", "", "", " : -2147221164:Class not registered", 5},
   };
+  const fs::path cwd = fs::current_path();
+  fs::current_path(home.dir());
+  fs::create_directories(home / "Export" / "Out");
   for (const Case& c : cases) {
     if (c.entry.find("Class not registered") != std::string::npos) {
       UninstallRecordingPrinter();
       std::ofstream(home / "VelmorcastClasses.reg", std::ios::trunc) << "# none\n";
     }
-    Run(c.operation, c.printer, c.format, c.folder);
+    if (c.folder == "<empty>") {
+      fs::remove_all(home / "Schedule");
+      RecordingPrinter::calls.clear();
+      sr::DisplayInfo("EX1", "V", "L", "R", c.operation, c.printer, c.format, "", kStamp);
+    } else {
+      Run(c.operation, c.printer, c.format, c.folder);
+    }
     int n = 0;
     for (const auto& m : LogMessages(home.dir()))
       if ((m.rfind("     ProcessReportOutput : ", 0) == 0 || m.rfind("     ExportToMDBFormat", 0) == 0) &&
@@ -169,7 +185,15 @@ TEST_F(ScheduleOutput, FailureEntries) {
         ++n;
     EXPECT_EQ(n, c.count) << c.entry;
     EXPECT_TRUE(Prints().empty());
+    // Nothing was written outside a folder named in full.
+    for (const fs::path& folder : {fs::path("/"), home / "Export", home / "Export" / "Out"})
+      for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().rfind("EX1_", 0) == 0) {
+          ADD_FAILURE() << "written: " << e.path();
+          fs::remove(e.path());
+        }
   }
+  fs::current_path(cwd);
 }
 
 TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
@@ -209,6 +233,9 @@ TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
                        "values('EX1','" + R + "/cn=Sales','Bob','bob','EX1')");
     sr::gConn->Execute("update MailboxGeneral set [Display Name]='Cy' where [Alias Name]='cy'");
   }
+  // The database was built under a temporary name; nothing of it is left.
+  for (const auto& e : fs::directory_iterator(out))
+    EXPECT_EQ(e.path().string().find(".new"), std::string::npos) << e.path();
   // A report without rows leaves no database of an earlier run behind.
   sr::gConn->Execute("delete from MailboxGeneral");
   sr::gConn->Execute("delete from MailboxOrgnPhoneNotes");

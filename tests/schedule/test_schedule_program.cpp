@@ -2,9 +2,17 @@
 // scheduler with its run-as account, the crontab line run by /bin/sh with an
 // empty environment in an application folder laid out as installed.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -48,6 +56,62 @@ int RunChild(const std::vector<std::string>& argv, std::string& out, std::string
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A child started with argv that may still run: its end (status, time,
+// peak memory) once over, within `limit`.
+struct Timed {
+  pid_t pid = -1;
+  bool ended = false;
+  int status = -1;     // exit code, or 128 + signal
+  double seconds = 0;
+  long peakKb = 0;     // largest resident size
+  std::string err;     // what it wrote to standard error
+};
+
+Timed RunTimed(const std::vector<std::string>& argv, double limit) {
+  Timed t;
+  int pe[2];
+  if (::pipe(pe) != 0) return t;
+  const auto start = std::chrono::steady_clock::now();
+  t.pid = ::fork();
+  if (t.pid == 0) {
+    ::dup2(pe[1], 2);
+    ::close(pe[0]);
+    std::vector<char*> a;
+    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    ::execv(a[0], a.data());
+    ::_exit(127);
+  }
+  ::close(pe[1]);
+  ::fcntl(pe[0], F_SETFL, O_NONBLOCK);
+  for (;;) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pe[0], buf, sizeof buf)) > 0) t.err.append(buf, static_cast<size_t>(n));
+    int status = 0;
+    rusage usage{};
+    if (::wait4(t.pid, &status, WNOHANG, &usage) == t.pid) {
+      t.ended = true;
+      t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      t.peakKb = usage.ru_maxrss;
+      break;
+    }
+    t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (t.seconds > limit) break;
+    ::usleep(10000);
+  }
+  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::close(pe[0]);
+  return t;
+}
+
+void Reap(Timed& t) {
+  if (t.ended || t.pid <= 0) return;
+  ::kill(t.pid, SIGKILL);
+  ::waitpid(t.pid, nullptr, 0);
+  t.ended = true;
 }
 
 // The installed layout: programs and libraries copied (the folder is the
@@ -144,6 +208,174 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
   const std::string csv = TestHome::Slurp(out / ("EX1_Server Recipients MailboxesGeneral_" + stamp + ".csv"));
   EXPECT_NE(csv.find("Server Recipients MailboxesGeneral - 'EX1'"), std::string::npos);
   EXPECT_NE(csv.find("Sean O'Neil"), std::string::npos);
+}
+
+// The settings file as cron's run meets it, damaged or odd, and the display
+// the environment names: each run ends within seconds, stays small, says
+// what it met, and leaves the next run free to start.
+TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
+  TestHome home(false);
+  Install(home.dir());
+  {
+    // A server whose directory refuses connections: its line, once read,
+    // fails at once in the lookup.
+    std::ofstream(home / "ldaphosts.conf", std::ios::app) << "\nDOWN ldap://127.0.0.1:1\n";
+  }
+  const fs::path file = home / "Schedule" / "SchedConfig.cfg";
+  const std::string down = ServerLine("DOWN", "Default", "", "Export", "", "CSV", (home / "out").string());
+  const std::string task = "VelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@12/09/2026@@@@@@0@@@0@@@0@@@";
+  const std::string openFailure = "     Schedule_Main... : Config File Open Failure : 75:The file is not a regular file.";
+  const std::string lookup = "     ConnectToExchangeServer : Binding to server 'DOWN'";
+  const std::string skippedEntry = "     Schedule_Main... : Config File Line Skipped : " + file.string() + " : line ";
+  std::mt19937 random(23);
+  std::string binary(4096, '\0');
+  for (char& c : binary) c = static_cast<char>(random() & 0xFF);
+  struct Case {
+    std::string name;
+    std::function<void()> make;
+    std::vector<std::string> env;          // besides an empty environment
+    std::vector<std::string> entries;      // each starts one entry of the run
+    std::vector<std::string> notEntries;   // no entry starts so
+    int skipped = 0;                       // "Config File Line Skipped" entries
+  };
+  auto put = [&](const std::string& text) {
+    return [&, text] { std::ofstream(file, std::ios::binary) << "Scheduled Servers\r\n" << text; };
+  };
+  const std::vector<Case> cases = {
+      {"named pipe", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, {}, {openFailure}, {lookup}},
+      {"folder", [&] { fs::create_directories(file); }, {}, {openFailure}, {lookup}},
+      {"random bytes", [&] { std::ofstream(file, std::ios::binary) << binary; }, {}, {}, {lookup, openFailure}, 14},
+      {"100 MB line",
+       [&] {
+         std::ofstream out(file, std::ios::binary);
+         out << "Scheduled Servers\r\n";
+         const std::string block(1 << 20, 'x');
+         for (int i = 0; i < 100; ++i) out << block;
+         out << "\r\n" << down << "\r\n";
+       },
+       {}, {skippedEntry + "2 : Line Too Long : xxxx", lookup}, {openFailure}, 1},
+      {"CR LF", put(task + "\r\n" + down + "\r\n"), {}, {lookup}, {openFailure}},
+      {"LF", put(task + "\n" + down + "\n"), {}, {lookup}, {openFailure}},
+      {"DISPLAY empty", put(down + "\r\n"), {"DISPLAY="}, {lookup}, {}},
+      {"DISPLAY naming no display", put(down + "\r\n"), {"DISPLAY=:93"}, {lookup}, {}},
+      {"WAYLAND_DISPLAY empty", put(down + "\r\n"), {"WAYLAND_DISPLAY="}, {lookup}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home / "Schedule");
+    fs::create_directories(home / "Schedule");
+    c.make();
+    std::vector<std::string> argv = {"/usr/bin/env", "-i"};
+    argv.insert(argv.end(), c.env.begin(), c.env.end());
+    argv.push_back((home / "VLMRSchedule").string());
+    Timed first = RunTimed(argv, 15);
+    // Started after the first was given its time: it runs, not refused.
+    Timed second = RunTimed(argv, 15);
+    Reap(first);
+    Reap(second);
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.err, "");
+    EXPECT_LT(first.seconds, 10);
+    EXPECT_LT(first.peakKb, 100 * 1024);
+    EXPECT_EQ(second.status, 0);
+    std::printf("%s: %.2f s, peak %.1f MB\n", c.name.c_str(), first.seconds, first.peakKb / 1024.0);
+    const auto messages = LogMessages(home.dir());
+    EXPECT_FALSE(AnyStartsWith(messages, "     Schedule_Main... : Application is already running"));
+    // Two runs: every entry twice.
+    for (const auto& e : c.entries)
+      EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(e, 0) == 0; }),
+                2)
+          << e;
+    for (const auto& e : c.notEntries) EXPECT_FALSE(AnyStartsWith(messages, e)) << e;
+    const auto skipped = std::count_if(messages.begin(), messages.end(), [&](const std::string& m) {
+      return m.rfind(skippedEntry, 0) == 0;
+    });
+    EXPECT_EQ(skipped, 2 * c.skipped);
+    // No raw control byte reaches the log, and a skipped line shows at most
+    // 200 characters of its text.
+    const std::string log = TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log");
+    for (size_t i = 0; i < log.size(); ++i) {
+      const unsigned char b = static_cast<unsigned char>(log[i]);
+      if ((b < 0x20 && b != '\r' && b != '\n') || b == 0x7F) {
+        ADD_FAILURE() << "control byte " << int(b) << " at " << i;
+        break;
+      }
+    }
+    for (const auto& m : messages)
+      if (m.rfind(skippedEntry, 0) == 0) {
+        const size_t why = m.find(" : ", skippedEntry.size());
+        const size_t shown = m.find(" : ", why + 3);
+        ASSERT_NE(shown, std::string::npos) << m;
+        const std::string text = m.substr(shown + 3);
+        const auto characters = std::count_if(text.begin(), text.end(), [](char ch) {
+          return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+        });
+        EXPECT_LE(characters, 203) << m;
+      }
+  }
+}
+
+// A run killed while it builds its database file leaves the last complete
+// file as it was, byte for byte: the new one is built under a temporary
+// name and takes the real name only when the line's report is done.
+TEST(ScheduleProgram, ARunKilledWhileItWritesItsDatabaseLeavesTheLastOne) {
+  ASSERT_TRUE(UseSampleDirectory::Available());
+  TestHome home(false);
+  Install(home.dir());
+  const fs::path out = home / "out";
+  fs::create_directories(out);
+  const std::string stamp = "12_09_2026_02_00_00";
+  WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "MDB", out.string(), stamp)});
+  const fs::path mdb = out / ("EX1_" + stamp + ".mdb");
+  fs::path building = mdb;
+  building += ".new";
+  const std::vector<std::string> argv = {"/usr/bin/env", "-i", (home / "VLMRSchedule").string()};
+  Timed complete = RunTimed(argv, 300);
+  ASSERT_EQ(complete.status, 0);
+  ASSERT_TRUE(fs::exists(mdb));
+  EXPECT_FALSE(fs::exists(building));
+  const std::string last = TestHome::Slurp(mdb);
+  const auto tables = [&] {
+    db::Connection c;
+    c.Open(mdb.string());
+    db::Recordset rs;
+    rs.Open("select count(*) from sqlite_master where type='table'", c, db::adOpenKeyset, db::adLockReadOnly);
+    return rs[0L].Text();
+  };
+  const std::string tablesBefore = tables();
+
+  // The next run, killed once its temporary database exists and has been
+  // written to for a moment.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    char* envp[] = {nullptr};
+    const std::string program = (home / "VLMRSchedule").string();
+    char* a[] = {const_cast<char*>(program.c_str()), nullptr};
+    ::execve(a[0], a, envp);
+    ::_exit(127);
+  }
+  bool seen = false;
+  int status = 0;
+  for (int i = 0; i < 60000 && !seen; ++i) {
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    seen = fs::exists(building);
+    if (!seen) ::usleep(2000);
+  }
+  if (seen) {
+    ::usleep(100000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  ASSERT_TRUE(seen) << "no temporary database was seen";
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+  EXPECT_EQ(TestHome::Slurp(mdb), last) << "the last complete file changed";
+  EXPECT_EQ(tables(), tablesBefore);
+
+  // The run after it starts afresh and replaces the file whole.
+  Timed again = RunTimed(argv, 300);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_FALSE(fs::exists(building));
+  EXPECT_EQ(tables(), tablesBefore);
 }
 
 // The rows of every data table for one server, by table.

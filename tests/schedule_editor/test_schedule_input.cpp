@@ -7,12 +7,16 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <unistd.h>
+
+#include <cctype>
 
 #include "SaveScheduledTask.h"
 #include "ScheduleDialogs.h"
 #include "ScheduleKit.h"
 #include "UpDown.h"
 #include "frmSchedule.h"
+#include "frmConnect.h"
 #include "frmScheduleInput.h"
 
 using namespace sched_test;
@@ -238,6 +242,53 @@ TEST_F(ScheduleTest, OkChecksBeforeRegistering) {
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(schedule.blnIsCancelClicked, !esc);
   }
+}
+
+// The default run-as account, with the Windows variables set or, as on a
+// Linux login, unset: always "DOMAIN\\name" (the domain of a local logon is
+// its computer's name), and OK takes it as it stands.
+TEST_F(ScheduleTest, DefaultAccountIsAcceptedWithOrWithoutTheWindowsVariables) {
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  std::string computer = host;
+  computer = computer.substr(0, computer.find('.'));
+  for (char& c : computer) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  struct Row {
+    const char* domain;
+    const char* name;
+    const char* user;
+    std::string account;
+  };
+  const std::vector<Row> rows = {
+      {"CORP", "alice", "user1", "CORP\\alice"},
+      {nullptr, nullptr, "user1", computer + "\\user1"},
+      {nullptr, "bob", "user1", computer + "\\bob"},
+      {"CORP", nullptr, "user1", "CORP\\user1"},
+      {"", "", "user1", computer + "\\user1"},
+  };
+  const char* const oldUser = std::getenv("USER");
+  const std::string savedUser = oldUser ? oldUser : "";
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.account);
+    r.domain ? ::setenv("USERDOMAIN", r.domain, 1) : ::unsetenv("USERDOMAIN");
+    r.name ? ::setenv("USERNAME", r.name, 1) : ::unsetenv("USERNAME");
+    ::setenv("USER", r.user, 1);
+    EXPECT_EQ(DefaultConnectUser(), r.account);
+    std::filesystem::remove(ConfigFile());  // no saved task to restore
+    ui->clear();
+    frmSchedule schedule;
+    frmScheduleInput w(&schedule);
+    w.Form_Load();
+    w.show();
+    EXPECT_EQ(w.txtRunas->text().toStdString(), r.account);
+    if (!r.domain && !r.name) Shot(&w, "frmScheduleInput-host-account");
+    ASSERT_TRUE(velmo::test::FocusControl(w.txtRunas));
+    velmo::test::PressKey(Qt::Key_Return);
+    EXPECT_TRUE(Prompts().empty()) << (Prompts().empty() ? "" : Prompts()[0]);
+    EXPECT_EQ(w.result(), QDialog::Accepted);
+    EXPECT_EQ(Fields(TaskLine(Config()))[1], r.account);
+  }
+  oldUser ? ::setenv("USER", savedUser.c_str(), 1) : ::unsetenv("USER");
 }
 
 // The repeat options: OK only with an interval shorter than the duration,

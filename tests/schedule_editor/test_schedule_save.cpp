@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QRadioButton>
 
+#include <functional>
 #include <map>
 
 #include "SaveScheduledTask.h"
@@ -211,20 +212,46 @@ TEST_F(ScheduleTest, RegistrationFailuresKeepTheWindowAndTheOldTask) {
     ASSERT_EQ(w.result(), QDialog::Accepted);
   }
   const std::string config = Config(), cron = velmo::test::TestHome::Slurp(home->CrontabFile());
+  const auto credFile = home->dir() / "VelmorcastTask.cred";
+  const std::string cred = velmo::test::TestHome::Slurp(credFile);
   ASSERT_FALSE(TaskLine(config).empty());
-  EXPECT_TRUE(std::filesystem::exists(home->dir() / "VelmorcastTask.cred"));
-  for (const auto& [position, why] :
-       std::vector<std::pair<int, std::string>>{{6, "A task that runs when the computer is idle cannot be scheduled with cron."},
-                                                {5, "A task that runs at user logon cannot be scheduled with cron."}}) {
-    SCOPED_TRACE(position);
+  EXPECT_TRUE(std::filesystem::exists(credFile));
+  const std::string refused = "The schedule settings could not be saved.\r\n";
+  struct Row {
+    std::string name;
+    std::function<void(frmScheduleInput&)> setUp;
+    std::string prompt;
+  };
+  const std::vector<Row> rows = {
+      {"idle", [](frmScheduleInput& w) { w.cboScheduleTask->setCurrentIndex(6); },
+       "The scheduled task could not be registered.\r\nA task that runs when the computer is idle cannot be "
+       "scheduled with cron."},
+      {"logon", [](frmScheduleInput& w) { w.cboScheduleTask->setCurrentIndex(5); },
+       "The scheduled task could not be registered.\r\nA task that runs at user logon cannot be scheduled with cron."},
+      // A value the settings file cannot carry is refused before anything
+      // is registered.
+      {"account ending with @",
+       [](frmScheduleInput& w) {
+         Retype(w.txtRunas, "CORP\\ops@");
+         w.strPassword = "0ther-pw";
+       },
+       refused + "A field holds @@@, a line break or a control character, or ends with @: CORP\\ops@"},
+      {"account holding @@@", [](frmScheduleInput& w) { Retype(w.txtRunas, "CORP\\a@@@b"); },
+       refused + "A field holds @@@, a line break or a control character, or ends with @: CORP\\a@@@b"},
+      {"account holding a control character", [](frmScheduleInput& w) { w.txtRunas->setText("CORP\\a\x1b"); },
+       refused + "A field holds @@@, a line break or a control character, or ends with @: CORP\\a\\x1B"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
     ui->clear();
     frmSchedule schedule;
     frmScheduleInput w(&schedule);
     w.Form_Load();
     w.show();
-    w.cboScheduleTask->setCurrentIndex(position);
+    r.setUp(w);
     w.cmdok->click();
-    EXPECT_EQ(Prompts(), std::vector<std::string>{"The scheduled task could not be registered.\r\n" + why});
+    EXPECT_EQ(Prompts(), std::vector<std::string>{r.prompt});
+    EXPECT_EQ(velmo::test::TestHome::Slurp(credFile), cred);
     EXPECT_EQ(ui->shown()[0].buttons, velmo::ui::vbExclamation);
     EXPECT_EQ(ui->shown()[0].title, kProductTitle);
     EXPECT_TRUE(w.isVisible());

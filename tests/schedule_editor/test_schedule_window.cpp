@@ -220,11 +220,21 @@ TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
   EXPECT_EQ(w.cmdOperation[1]->text(), "&OK");
   EXPECT_FALSE(w.blnIsCancelClicked);
   const std::string before = Config();
-  Retype(w.txtPath, "/srv/a@@@b");
-  w.cmdOperation[1]->click();
-  EXPECT_EQ(Prompts(), std::vector<std::string>{"The folder of server EX10 cannot contain @@@ or a line break."});
-  EXPECT_EQ(Config(), before);
-  EXPECT_TRUE(w.isVisible());
+  // "@@@", an "@" at the end (read back shifted into the next field), and
+  // a control character (pasted) are each refused.
+  for (const std::string bad : {"/srv/a@@@b", "/srv/out@", "/srv/a\x1b[2Jb"}) {
+    SCOPED_TRACE(bad);
+    ui->clear();
+    if (bad.find('\x1b') != std::string::npos)
+      w.txtPath->setText(QString::fromStdString(bad));
+    else
+      Retype(w.txtPath, bad);
+    w.cmdOperation[1]->click();
+    EXPECT_EQ(Prompts(), std::vector<std::string>{
+                             "The folder of server EX10 cannot contain @@@ or a line break, or end with @."});
+    EXPECT_EQ(Config(), before);
+    EXPECT_TRUE(w.isVisible());
+  }
   Retype(w.txtPath, "/srv/out");
   w.cmdOperation[1]->click();
   EXPECT_FALSE(w.isVisible());

@@ -1,6 +1,8 @@
 // The schedule settings file: round trips, damaged files, atomic rewrites.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -12,6 +14,7 @@ using velmo::ScheduledServerEntry;
 using velmo::ScheduleTaskEntry;
 using velmo::SchedConfigContents;
 using velmo::test::TestHome;
+using namespace std::string_literals;
 
 namespace {
 
@@ -82,7 +85,10 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
     bool opens;
     bool hasTask;
     std::vector<std::vector<std::string>> servers;  // expected fields 0, 6, 7
+    std::vector<int> skipped = {};                  // line numbers left out
   };
+  const std::string longLine(velmo::kSchedMaxLine + 1, 'L');
+  const std::string longestLine(velmo::kSchedMaxLine, 'M');
   const std::vector<Case> cases = {
       {"no folder", "<none>", false, false, {}},
       {"empty file", "", true, false, {}},
@@ -106,12 +112,26 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
        {{"EX1", "", ""}}},
       {"job name in another case is a server", "velmorcasttask.job@@@x\r\n", true, false,
        {{"velmorcasttask.job", "", ""}}},
+      // Damaged lines are left out and named; the good ones around them stay.
+      {"control characters", "Scheduled Servers\r\nE\x1b[2JX@@@R\r\nEX1@@@\0x\r\nEX2\rEX3\r\nEX4\t@@@R\r\nEX5\r\n"s, true,
+       false, {{"EX5", "", ""}}, {2, 3, 4, 5}},
+      {"a line over the bound", "Scheduled Servers\r\n" + longLine + "\r\n" + longestLine + "\r\nEX1@@@R\n" + longLine,
+       true, false, {{longestLine, "", ""}, {"EX1", "", ""}}, {2, 5}},
+      {"a named pipe", "<fifo>", false, false, {}},
+      {"a folder", "<folder>", false, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TestHome home;
     const auto file = velmo::SchedConfigPath();
-    if (c.text != "<none>") Put(file, c.text);
+    if (c.text == "<fifo>") {
+      std::filesystem::create_directories(file.parent_path());
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else if (c.text == "<folder>") {
+      std::filesystem::create_directories(file);
+    } else if (c.text != "<none>") {
+      Put(file, c.text);
+    }
     SchedConfigContents got;
     got.servers.push_back({});  // a failed read leaves the output alone
     std::string error;
@@ -121,6 +141,9 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
       continue;
     }
     EXPECT_EQ(got.hasTask, c.hasTask);
+    std::vector<int> skipped;
+    for (const auto& k : got.skipped) skipped.push_back(k.line);
+    EXPECT_EQ(skipped, c.skipped);
     if (c.hasTask) EXPECT_EQ(got.task.dayList, "MONDAY");
     ASSERT_EQ(got.servers.size(), c.servers.size());
     for (size_t i = 0; i < c.servers.size(); ++i) {
@@ -156,7 +179,7 @@ TEST(SchedConfig, RewritingTheTaskKeepsServerLinesAndRefusalsWriteNothing) {
   const std::string before = TestHome::Slurp(file);
 
   // Values a line cannot carry are refused and the file stays as it was.
-  for (std::string bad : {"a@@@b", "a\nb", "a\rb"}) {
+  for (std::string bad : std::vector<std::string>{"a@@@b", "a\nb", "a\rb", "Costs@", "@", "a\tb", std::string("a\0b", 3), "a\x1b", "a\x7f"}) {
     SCOPED_TRACE(bad);
     auto t = task;
     t.account = bad;
@@ -168,7 +191,23 @@ TEST(SchedConfig, RewritingTheTaskKeepsServerLinesAndRefusalsWriteNothing) {
     EXPECT_FALSE(velmo::SchedFieldCarries(bad));
     EXPECT_EQ(TestHome::Slurp(file), before);
   }
-  EXPECT_TRUE(velmo::SchedFieldCarries("a@@b, c@"));
+  EXPECT_TRUE(velmo::SchedFieldCarries("@a@@b, c"));
+  EXPECT_TRUE(velmo::SchedFieldCarries("Ünïcode"));
+  // A server named as the job would come back as a task line.
+  auto named = Servers();
+  named[0].serverName = "VelmorcastTask.job";
+  EXPECT_FALSE(velmo::WriteSchedConfig(file, &task, named, &error));
+  EXPECT_EQ(TestHome::Slurp(file), before);
+
+  // A value ending with "@" was read back shifted; the refusal keeps it out,
+  // and a leading "@" round-trips.
+  auto costs = Servers();
+  costs[0].reportName = "@Costs";
+  costs[0].profileName = "@EX1 Profile";
+  ASSERT_TRUE(velmo::WriteSchedConfig(file, &task, costs));
+  SchedConfigContents back;
+  ASSERT_TRUE(velmo::ReadSchedConfig(file, back));
+  EXPECT_EQ(back.servers, costs);
 
   // Header only; no temporary files are left behind.
   ASSERT_TRUE(velmo::WriteSchedConfig(file, nullptr, {}));

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -140,7 +145,7 @@ TEST(Vjobrun, DayRulesDecideForTheDayTheWindowBegan) {
   }
 }
 
-TEST(Vjobrun, WithoutADisplayTheProgramsWindowsDrawOffScreen) {
+TEST(Vjobrun, WithoutADisplayThatAnswersTheProgramsWindowsDrawOffScreen) {
   TestHome home;
   const auto out = home / "platform";
   std::vector<std::pair<const char*, std::optional<std::string>>> saved;
@@ -148,22 +153,49 @@ TEST(Vjobrun, WithoutADisplayTheProgramsWindowsDrawOffScreen) {
     const char* v = std::getenv(name);
     saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
   }
+  // A display that answers: an X server's abstract socket for display 93
+  // and a Wayland socket by full path, each only accepting.
+  auto listening = [](const std::string& name, bool abstract) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + (abstract ? 1 : 0), name.data(), name.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ::listen(fd, 4);
+    return fd;
+  };
+  const int x93 = listening("/tmp/.X11-unix/X93", true);
+  const std::string waylandSocket = (home / "wayland-0").string();
+  const int wayland = listening(waylandSocket, false);
   struct Case {
     const char* display;
+    const char* wayland;
     const char* platform;
     const char* expected;
   };
   const std::vector<Case> cases = {
-      {nullptr, nullptr, "offscreen"}, {"", nullptr, "offscreen"}, {":5", nullptr, ""}, {nullptr, "xcb", "xcb"}};
+      {nullptr, nullptr, nullptr, "offscreen"},
+      {"", nullptr, nullptr, "offscreen"},
+      {"", "", nullptr, "offscreen"},
+      {":94", nullptr, nullptr, "offscreen"},  // names no display that answers
+      {nullptr, "wayland-94", nullptr, "offscreen"},
+      {":93", nullptr, nullptr, ""},
+      {":93.0", "", nullptr, ""},
+      {"", waylandSocket.c_str(), nullptr, ""},
+      {nullptr, nullptr, "xcb", "xcb"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " + (c.platform ? c.platform : "-"));
+    SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " + (c.wayland ? c.wayland : "-") + " " +
+                 (c.platform ? c.platform : "-"));
     Env env("2026-01-01 02:00");
-    ::unsetenv("WAYLAND_DISPLAY");
+    c.wayland ? ::setenv("WAYLAND_DISPLAY", c.wayland, 1) : ::unsetenv("WAYLAND_DISPLAY");
     c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
     c.platform ? ::setenv("QT_QPA_PLATFORM", c.platform, 1) : ::unsetenv("QT_QPA_PLATFORM");
     EXPECT_EQ(Wait(Start(Command("--kind 6 --at 02:00", "echo \"$QT_QPA_PLATFORM\" > '" + out.string() + "'"))), 0);
     EXPECT_EQ(TestHome::Slurp(out), std::string(c.expected) + "\n");
   }
+  ::close(x93);
+  ::close(wayland);
   for (auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
 }
 
@@ -197,6 +229,42 @@ TEST(Vjobrun, ASecondStartWhileTheFirstRunsExitsQuietly) {
   // Once it is over, the next start runs.
   EXPECT_EQ(Wait(Start(Command("--kind 1 --at 02:00", "echo again >> '" + log.string() + "'"))), 0);
   EXPECT_EQ(TestHome::Slurp(log), "start\nend\nagain\n");
+  // Another program's skipped start writes no schedule log.
+  EXPECT_FALSE(std::filesystem::exists(home / "Schedule"));
+}
+
+// The scheduled collector's start skipped for a run still going leaves the
+// trace its own second instance would: the run header, then the entry.
+TEST(Vjobrun, ASkippedStartOfTheScheduledCollectorIsLogged) {
+  TestHome home;
+  Env env("2026-01-01 02:00");
+  const auto log = home / "log";
+  const auto program = home / "VLMRSchedule";
+  {
+    std::ofstream(program) << "#!/bin/sh\necho start >> '" << log.string() << "'; sleep 2\n";
+  }
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  const std::vector<std::string> argv = {Vjobrun(), "--task", "T", "--kind", "1", "--at", "02:00", "--", program.string()};
+  pid_t first = Start(argv);
+  while (TestHome::Slurp(log).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(Wait(Start(argv)), 0);
+  EXPECT_EQ(Wait(first), 0);
+  EXPECT_EQ(TestHome::Slurp(log), "start\n");
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(home / "Schedule" / "VelmorcastSchedLog.log", std::ios::binary);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+  }
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[0], "\r");
+  EXPECT_EQ(lines[1], "Velmorine for Exchange Server\r");
+  EXPECT_EQ(lines[3], "Velmorcast Schedule Error Log.\r");
+  EXPECT_EQ(lines[4].rfind("Date   : ", 0), 0u);
+  EXPECT_EQ(lines[6], "Date  Function Name   Description     Error Number    Error Description\r");
+  const auto at = lines[8].find("     ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(at, 0u);
+  EXPECT_EQ(lines[8].substr(at), "     Schedule_Main... : Application is already running :\r");
 }
 
 TEST(Vjobrun, TheStopAtTheWindowsEndEndsTheWholeRun) {
