@@ -23,7 +23,9 @@ function(velmo_add_com_library name)
 endfunction()
 
 # velmo_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...]):
-# one GoogleTest program under CTest. Window tests run offscreen.
+# one GoogleTest program under CTest. Window tests run offscreen. In the
+# sanitizer build it runs through tests/sanitizer-run.sh, which collects the
+# sanitizer reports of the test and of every program it starts.
 function(velmo_add_test name)
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
@@ -38,7 +40,11 @@ function(velmo_add_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  if(VELMO_SANITIZE)
+    add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sanitizer-run.sh $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     TIMEOUT ${A_TIMEOUT})

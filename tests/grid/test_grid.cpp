@@ -510,14 +510,16 @@ namespace {
 template <class W>
 void WhenShown(std::function<void(W*)> act) {
   auto attempt = std::make_shared<std::function<void(int)>>();
-  *attempt = [act, attempt](int left) {
+  // The attempt refers to itself weakly; the pending timer holds it, so it
+  // is freed once it stops rescheduling.
+  *attempt = [act, self = std::weak_ptr(attempt)](int left) {
     for (QWidget* w : QApplication::topLevelWidgets())
       if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) {
         act(found);
         return;
       }
     if (left > 0) {
-      QTimer::singleShot(10, [attempt, left] { (*attempt)(left - 1); });
+      if (auto again = self.lock()) QTimer::singleShot(10, [again, left] { (*again)(left - 1); });
     } else if (QWidget* modal = QApplication::activeModalWidget()) {
       ADD_FAILURE() << "the expected dialog never showed";
       modal->close();  // fail rather than hang

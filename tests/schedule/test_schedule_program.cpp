@@ -19,6 +19,7 @@
 #include "ComFactory.h"
 #include "IExch55Info.h"
 #include "IJobScheduler.h"
+#include "SanitizerOptions.h"
 #include "ScheduleKit.h"
 
 using namespace velmo;
@@ -168,8 +169,11 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
   ASSERT_FALSE(command.empty()) << TestHome::Slurp(home.CrontabFile());
 
   std::string stdoutText, stderrText;
-  const int rc = RunChild({"/usr/bin/env", "-i", "VELMORCAST_CLOCK=2026-12-09 02:00", "/bin/sh", "-c", command},
-                     stdoutText, stderrText);
+  std::vector<std::string> cron = {"/usr/bin/env", "-i", "VELMORCAST_CLOCK=2026-12-09 02:00"};
+  for (const auto& option : SanitizerOptions()) cron.push_back(option);
+  for (const char* arg : {"/bin/sh", "-c"}) cron.push_back(arg);
+  cron.push_back(command);
+  const int rc = RunChild(cron, stdoutText, stderrText);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(stdoutText, "");
   EXPECT_EQ(stderrText, "");
@@ -404,12 +408,15 @@ TEST(ScheduleProgram, BesideTheMainProgram) {
   fs::create_directories(out);
   WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "CSV", out.string())});
 
+  const std::string program = (home / "VLMRSchedule").string();
+  const std::vector<std::string> options = SanitizerOptions();
+  std::vector<char*> envp;
+  for (const auto& option : options) envp.push_back(const_cast<char*>(option.c_str()));
+  envp.push_back(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
-    const std::string program = (home / "VLMRSchedule").string();
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    char* envp[] = {nullptr};
-    ::execve(argv[0], argv, envp);
+    ::execve(argv[0], argv, envp.data());
     ::_exit(127);
   }
   // A main program starting while the run has the database open cannot

@@ -56,7 +56,9 @@ template <class W>
 inline void WhenModal(std::function<void(W&)> act) {
   auto tries = std::make_shared<int>(0);
   auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act, tries, poll] {
+  // The poll refers to itself weakly; the pending timer holds it, so it is
+  // freed once it stops rescheduling.
+  *poll = [act, tries, self = std::weak_ptr(poll)] {
     if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
       act(*w);
       if (w->isVisible() && qobject_cast<W*>(QApplication::activeModalWidget()) == w) {
@@ -65,9 +67,10 @@ inline void WhenModal(std::function<void(W&)> act) {
       }
       return;
     }
-    if (++*tries < 200) QTimer::singleShot(20, *poll);
+    if (++*tries < 200)
+      if (auto again = self.lock()) QTimer::singleShot(20, [again] { (*again)(); });
   };
-  QTimer::singleShot(0, *poll);
+  QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 class ScheduleTest : public ::testing::Test {

@@ -27,6 +27,8 @@ namespace shelltest {
 class FakeExchWindow : public ExchWindow {
  public:
   explicit FakeExchWindow(std::string server = "EX1") { strServerName = std::move(server); }
+  // Gives back the slot a case registered it in, so no slot outlives it.
+  ~FakeExchWindow() override { CloseExchWindowSlot(this); }
   QWidget* Window() override { return widget; }
   velmo::FlexGrid* Grd1() override { return grid; }
   TreeNodeInfo SelectedNode() override { return node; }
