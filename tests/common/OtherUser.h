@@ -44,8 +44,8 @@ class OtherUser {
     if (::geteuid() != 0) return "cannot run anything as another user here: the tests do not run as root";
     const std::string setpriv = Setpriv();
     if (setpriv.empty()) return "cannot run anything as another user here: there is no setpriv";
-    const std::string probe = Output("'" + setpriv + "' " + Ids() + " /bin/true 2>&1");
-    if (probe != "0:") return "cannot run anything as another user here: setpriv says " + probe;
+    const Result probe = Run("'" + setpriv + "' " + Ids() + " /bin/true 2>&1");
+    if (probe.status != 0) return "cannot run anything as another user here: setpriv says " + probe.output;
     return {};
   }
 
@@ -80,19 +80,22 @@ class OtherUser {
     return {"--reuid=" + std::to_string(kId), "--regid=" + std::to_string(kId), "--clear-groups", program_.string()};
   }
 
-  // What a shell command prints (error stream too when it says 2>&1),
-  // after "<exit status>:".
-  static std::string Output(const std::string& command) {
-    std::string out;
+  // A shell command's exit status (-1 when it did not end normally) and
+  // what it printed (its error stream too when it says 2>&1).
+  struct Result {
     int status = -1;
+    std::string output;
+  };
+  static Result Run(const std::string& command) {
+    Result r;
     if (FILE* p = ::popen(command.c_str(), "r")) {
       char buf[512];
       size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      status = ::pclose(p);
+      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+      const int status = ::pclose(p);
+      if (status != -1 && WIFEXITED(status)) r.status = WEXITSTATUS(status);
     }
-    const int code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return std::to_string(code) + ":" + out;
+    return r;
   }
 
  private:
@@ -107,7 +110,7 @@ class OtherUser {
     std::error_code ec;
     const auto app = std::filesystem::weakly_canonical(TestHome::BuildAppDir(), ec);
     std::vector<std::filesystem::path> libs;
-    std::istringstream lines(Output("ldd '" + program.string() + "' 2>/dev/null"));
+    std::istringstream lines(Run("ldd '" + program.string() + "' 2>/dev/null").output);
     for (std::string line; std::getline(lines, line);) {
       const auto arrow = line.find(" => ");
       const auto address = line.rfind(" (0x");

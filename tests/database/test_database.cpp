@@ -924,13 +924,11 @@ namespace {
 
 // Runs the helper's compaction, as another user when given a copy of the
 // helper made for that user; its output and exit status.
-std::pair<int, std::string> CompactAs(const velmo::test::OtherUser* user, const std::filesystem::path& src,
-                                      const std::filesystem::path& dst) {
+velmo::test::OtherUser::Result CompactAs(const velmo::test::OtherUser* user, const std::filesystem::path& src,
+                                         const std::filesystem::path& dst) {
   std::string cmd = user ? user->Command() : "'" + std::string(DB_HOLDER) + "'";
   cmd += " --compact '" + src.string() + "' '" + dst.string() + "' 2>&1";
-  const std::string out = velmo::test::OtherUser::Output(cmd);
-  const auto colon = out.find(':');
-  return {std::stoi(out.substr(0, colon)), out.substr(colon + 1)};
+  return velmo::test::OtherUser::Run(cmd);
 }
 
 std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
