@@ -3,5 +3,5 @@
 # build/app).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_TESTS=ON -DVELMO_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$(nproc)"

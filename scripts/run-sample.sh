@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the bundled sample organisation on
-# a loopback port, and opens the program against it. The sample directory is
-# stopped when the program ends.
+# Installs what is missing, builds the programs, starts the bundled sample
+# organisation on a loopback port, and opens the program against it. The
+# sample directory is stopped when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/deps.sh
-bash scripts/build.sh
+# Only the programs and what they load; scripts/build.sh builds the tests
+# and benchmarks as well.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target velmo_programs
 
 state=$(mktemp -d /tmp/velmorcast-sample.XXXXXX)
 cleanup() {

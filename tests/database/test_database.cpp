@@ -25,6 +25,7 @@
 
 #include "SqliteRows.h"
 #include "Database.h"
+#include "OtherUser.h"
 #include "TestHome.h"
 
 extern char** environ;
@@ -921,21 +922,13 @@ TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {
 
 namespace {
 
-// Runs the helper's compaction, as another user when asked; its output and
-// exit status.
-std::pair<int, std::string> CompactAs(const std::string& user, const std::filesystem::path& src,
-                                      const std::filesystem::path& dst) {
-  std::string cmd = user.empty() ? "" : "setpriv --reuid=" + user + " --regid=" + user + " --clear-groups ";
-  cmd += std::string(DB_HOLDER) + " --compact '" + src.string() + "' '" + dst.string() + "' 2>&1";
-  std::string out;
-  int status = -1;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = ::pclose(p);
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+// Runs the helper's compaction, as another user when given a copy of the
+// helper made for that user; its output and exit status.
+velmo::test::OtherUser::Result CompactAs(const velmo::test::OtherUser* user, const std::filesystem::path& src,
+                                         const std::filesystem::path& dst) {
+  std::string cmd = user ? user->Command() : "'" + std::string(DB_HOLDER) + "'";
+  cmd += " --compact '" + src.string() + "' '" + dst.string() + "' 2>&1";
+  return velmo::test::OtherUser::Run(cmd);
 }
 
 std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
@@ -948,6 +941,7 @@ std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
 }  // namespace
 
 TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfterAFullDisk) {
+  if (const std::string why = velmo::test::OtherUser::CannotRun(); !why.empty()) GTEST_SKIP() << why;
   AddItems(conn, "main", 300);
   conn.Close();
   auto copy = home / "COMPVELMO.mdb";
@@ -955,7 +949,7 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
   // The copy takes the original's mode and owner.
   ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
   ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
-  auto [ok, okText] = CompactAs("", file, copy);
+  auto [ok, okText] = CompactAs(nullptr, file, copy);
   ASSERT_EQ(ok, 0) << okText;
   struct stat st {};
   ASSERT_EQ(::stat(copy.c_str(), &st), 0);
@@ -974,10 +968,9 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
   ASSERT_EQ(::chmod(mine.c_str(), 0444), 0);
   struct stat before {};
   ::stat(mine.c_str(), &before);
-  auto [ro, roText] = CompactAs("65534", mine, folder / "COMPVELMO.mdb");
-  if (roText.find("setpriv") != std::string::npos || ro < 0) {
-    ADD_FAILURE() << "could not run as nobody: " << roText;
-  } else {
+  {
+    const velmo::test::OtherUser nobody(DB_HOLDER);
+    auto [ro, roText] = CompactAs(&nobody, mine, folder / "COMPVELMO.mdb");
     EXPECT_EQ(ro, 1);
     EXPECT_NE(roText.find("cannot be written"), std::string::npos) << roText;
     EXPECT_NE(roText.find(mine.string()), std::string::npos) << roText;
@@ -1019,7 +1012,7 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
     const std::string block(4096, 'f');
     for (long long left = free - 350 * 1024; left > 0; left -= 4096) filler.write(block.data(), 4096);
   }
-  auto [fullStatus, fullText] = CompactAs("", full, small / "COMPVELMO.mdb");
+  auto [fullStatus, fullText] = CompactAs(nullptr, full, small / "COMPVELMO.mdb");
   EXPECT_EQ(fullStatus, 1);
   EXPECT_EQ(fullText, "Not enough space on disk.\n");
   EXPECT_EQ(FilesIn(small), (std::vector<std::string>{"filler", "velmo.mdb", "velmo.mdb.lock"}));

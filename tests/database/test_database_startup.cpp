@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -16,6 +15,7 @@
 #include "Database.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
+#include "OtherUser.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
 #include "Ui.h"
@@ -235,6 +235,7 @@ TEST_F(StartUpDb, DISABLED_ReadOnlyDatabaseAsItsUserMeetsIt) {
 }
 
 TEST_F(StartUpDb, ReadOnlyDatabaseIsNeitherCompactedNorReplacedAndStillRead) {
+  if (const std::string why = velmo::test::OtherUser::CannotRun(); !why.empty()) GTEST_SKIP() << why;
   Start();
   Stop();
   const fs::path file = home / "velmo.mdb";
@@ -245,22 +246,12 @@ TEST_F(StartUpDb, ReadOnlyDatabaseIsNeitherCompactedNorReplacedAndStillRead) {
   ::stat(file.c_str(), &before);
   const std::string bytes = TestHome::Slurp(file);
 
-  char self[4096] = {};
-  ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string cmd = "VELMO_READ_ONLY_HOME='" + home.dir().string() +
-                          "' setpriv --reuid=65534 --regid=65534 --clear-groups '" + self +
-                          "' --gtest_also_run_disabled_tests "
-                          "--gtest_filter=StartUpDb.DISABLED_ReadOnlyDatabaseAsItsUserMeetsIt 2>&1";
-  std::string out;
-  int status = -1;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = ::pclose(p);
-  }
-  if (out.find("setpriv:") != std::string::npos) GTEST_SKIP() << "cannot run as another user here: " << out;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  // This very test program, run as nobody from a copy that user can reach.
+  const velmo::test::OtherUser nobody(fs::read_symlink("/proc/self/exe"));
+  const auto [status, out] = velmo::test::OtherUser::Run(
+      "VELMO_READ_ONLY_HOME='" + home.dir().string() + "' " + nobody.Command() +
+      " --gtest_also_run_disabled_tests --gtest_filter=StartUpDb.DISABLED_ReadOnlyDatabaseAsItsUserMeetsIt 2>&1");
+  EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
 
   // The same file, as it was, with nothing beside it.

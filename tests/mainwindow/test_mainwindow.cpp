@@ -38,6 +38,7 @@
 #include "DateText.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
+#include "OtherUser.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
 #include "Ui.h"
@@ -383,8 +384,10 @@ TEST_F(MainWindowTest, ApplicationFolderThatCannotHoldTheLockIsNamed) {
 // folder is named with "Permission denied"; a read-only folder that
 // already holds a lock file still keeps a second copy out.
 TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
-  if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
-  const QString program = QString::fromStdString((TestHome::BuildAppDir() / "VELMORC").string());
+  if (const std::string why = velmo::test::OtherUser::CannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const velmo::test::OtherUser nobody(TestHome::BuildAppDir() / "VELMORC");
+  QStringList arguments;
+  for (const auto& a : nobody.Arguments()) arguments << QString::fromStdString(a);
   struct Folder {
     fs::path path;
     explicit Folder(bool withLockFile) {
@@ -404,8 +407,9 @@ TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
     env.insert("VELMORCAST_HOME", QString::fromStdString(folder.string()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HOME", QString::fromStdString(folder.string()));
+    env.insert("LD_LIBRARY_PATH", QString::fromStdString(nobody.dir().string()));
     p.setProcessEnvironment(env);
-    p.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+    p.start(QString::fromStdString(velmo::test::OtherUser::Setpriv()), arguments);
     return p.waitForStarted(10000);
   };
   // Reads the error stream until the text shows up, the program ends or
