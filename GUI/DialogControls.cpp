@@ -1,6 +1,8 @@
 #include "DialogControls.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -68,4 +70,12 @@ QPushButton* MakeButton(QWidget* parent, const std::string& name, const char* ca
   b->setText(caption);
   b->setAutoDefault(false);
   return b;
+}
+
+void ShowWholeNodeTexts(QTreeWidget* tree) {
+  tree->setColumnCount(1);
+  tree->header()->setStretchLastSection(false);
+  tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tree->setTextElideMode(Qt::ElideNone);
+  tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }

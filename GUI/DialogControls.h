@@ -9,6 +9,7 @@
 
 class QLabel;
 class QPushButton;
+class QTreeWidget;
 
 // A rectangle given in twips, the unit the windows are laid out in (15 to
 // a pixel).
@@ -41,3 +42,8 @@ void UpperCaseTypedLetters(QWidget* box);
 // the caption needs (its right edge stays), so the caption is never
 // covered.
 void FitCaption(QWidget* caption, QWidget* besideBox = nullptr);
+
+// Whole node texts in a one-column tree: the column is as wide as its
+// widest text, and a narrow pane scrolls sideways instead of cutting texts
+// short.
+void ShowWholeNodeTexts(QTreeWidget* tree);

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
@@ -29,6 +28,7 @@
 #include "ComError.h"
 #include "ComFactory.h"
 #include "Database.h"
+#include "DialogControls.h"
 #include "Directory.h"
 #include "FlexGrid.h"
 #include "IExch55.h"
@@ -340,14 +340,8 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
   tvwFavorites->setObjectName("tvwFavorites");
   for (QTreeWidget* tree : {tvwServers, tvwFavorites}) {
     tree->setHeaderHidden(true);
-    tree->setColumnCount(1);
     tree->setRootIsDecorated(true);
-    // Whole node texts: the column is as wide as its widest text, and a
-    // narrow pane scrolls sideways instead of cutting texts short.
-    tree->header()->setStretchLastSection(false);
-    tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    tree->setTextElideMode(Qt::ElideNone);
-    tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ShowWholeNodeTexts(tree);
     // Bound now, not at load: the connect step fills the tree before the
     // window is shown.
     BindTreeImages(*tree, gMdifrm ? &gMdifrm->ImgListTvw : nullptr);

@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFrame>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -21,6 +20,7 @@
 #include "ComError.h"
 #include "CustomReportQuery.h"
 #include "Database.h"
+#include "DialogControls.h"
 #include "Directory.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
@@ -148,13 +148,7 @@ frmCustomReport::frmCustomReport(QWidget* parent) : QDialog(parent) {
   tvwServers = new QTreeWidget(pbTreeview);
   tvwServers->setObjectName("tvwServers");
   tvwServers->setHeaderHidden(true);
-  // Whole node texts: the column is as wide as its widest text, and a
-  // narrow panel scrolls sideways instead of cutting texts short.
-  tvwServers->setColumnCount(1);
-  tvwServers->header()->setStretchLastSection(false);
-  tvwServers->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  tvwServers->setTextElideMode(Qt::ElideNone);
-  tvwServers->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  ShowWholeNodeTexts(tvwServers);
   auto* treeFill = new QVBoxLayout(pbTreeview);
   treeFill->setContentsMargins(0, 0, 0, 0);
   treeFill->addWidget(tvwServers);

@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -169,13 +168,7 @@ frmCustomize::frmCustomize(QWidget* parent) : QDialog(parent) {
   tvwObjects = new QTreeWidget(this);
   tvwObjects->setObjectName("tvwObjects");
   tvwObjects->setHeaderHidden(true);
-  // Whole node texts: the column is as wide as its widest text, and the
-  // tree scrolls sideways instead of cutting texts short.
-  tvwObjects->setColumnCount(1);
-  tvwObjects->header()->setStretchLastSection(false);
-  tvwObjects->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  tvwObjects->setTextElideMode(Qt::ElideNone);
-  tvwObjects->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  ShowWholeNodeTexts(tvwObjects);
   tabCustType = new QTabBar(this);
   tabCustType->setObjectName("tabCustType");
   tabCustType->setExpanding(false);

@@ -123,8 +123,8 @@ std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippe
 
 // Writes header, task line (when given) and the server lines, replacing the
 // file atomically. The folder must exist. Refuses (writing nothing) a field
-// that cannot be carried, or a server named as the job or the header. False with the reason on any failure; the old file
-// is then untouched.
+// that cannot be carried, or a server named as the job or the header.
+// False with the reason on any failure; the old file is then untouched.
 bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
                       const std::vector<ScheduledServerEntry>& servers, std::string* error = nullptr);
 
