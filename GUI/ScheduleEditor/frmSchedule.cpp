@@ -489,8 +489,14 @@ void frmSchedule::cmdOperation_Click(int index) {
     input.ShowModal();
     return;
   }
-  // A registration failure of the default task has been reported; the
-  // servers are written all the same.
+  // A settings file that cannot be rewritten is refused before the
+  // default task is registered. A registration failure of that task has
+  // been reported; the servers are written all the same.
+  if (std::string error; !SchedConfigCanBeRewritten(&error)) {
+    WriteErrorLog(velmo::NowText(), "Schedule cmdOperation Config File Write Failure", "75", error);
+    Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
+    return;
+  }
   if (blnIsCancelClicked) SaveScheduledTask(0, nullptr);
   BuildServerEntry();
   if (!WriteServerLines()) return;
