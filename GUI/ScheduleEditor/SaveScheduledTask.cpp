@@ -8,7 +8,11 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "AppFolder.h"
@@ -192,6 +196,29 @@ void Register(int iMode, const velmo::ScheduleTaskEntry& task, const std::string
 
 }  // namespace
 
+bool SchedConfigCanBeRewritten(std::string* reason) {
+  namespace fs = std::filesystem;
+  const fs::path file = velmo::SchedConfigPath();
+  const fs::path folder = file.parent_path();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  std::string why;
+  if (ec) {
+    why = "The folder could not be made: " + ec.message();
+  } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    why = std::string("The folder cannot be written: ") + std::strerror(errno);
+  } else if (fs::symlink_status(file, ec).type() != fs::file_type::not_found) {
+    // The server lines it holds are kept, so it must be read as well. A
+    // link that leads nowhere is there, and cannot be read.
+    velmo::SchedConfigContents contents;
+    if (velmo::ReadSchedConfig(file, contents, &why) && ::access(file.c_str(), W_OK) != 0)
+      why = std::string("The file cannot be written: ") + std::strerror(errno);
+  }
+  if (why.empty()) return true;
+  if (reason) *reason = file.string() + ": " + why;
+  return false;
+}
+
 bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
   const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
   if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -217,6 +244,17 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
     return false;
   }
 
+  // Nothing is registered while the settings file that records the task
+  // cannot be rewritten.
+  const auto path = velmo::SchedConfigPath();
+  std::string error;
+  if (!SchedConfigCanBeRewritten(&error)) {
+    WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", error);
+    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
+    return false;
+  }
+
   try {
     Register(iMode, task, password);
   } catch (const velmo::ComError& e) {
@@ -229,14 +267,15 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
     return false;
   }
 
-  const auto path = velmo::SchedConfigPath();
-  std::string error;
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   if (!velmo::WriteSchedTaskKeepingServers(path, task, &error)) {
+    // The file changed since it was checked: the task stays registered.
+    error = path.string() + ": " + error;
     WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", error);
     if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
-    Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
+    Ui().MsgBox("The scheduled task was registered, but the schedule settings could not be saved.\r\n" + error,
+                velmo::ui::vbExclamation, kProductTitle);
     return false;
   }
   return true;

@@ -26,10 +26,18 @@ std::string AllMonths();
 // null). `when` is the moment of writing (clock time and today's date).
 velmo::ScheduleTaskEntry TaskFromWindow(int iMode, frmScheduleInput* window, const std::tm& when);
 
+// Whether the settings file can be rewritten: absent from a folder that
+// can be written (the folder is made when missing, as the writers do), or
+// a regular file that can be read and written. False otherwise, with the
+// file and the reason.
+bool SchedConfigCanBeRewritten(std::string* reason);
+
 // Registers the task (iMode 1 from the window, 0 the default task) and
 // rewrites the settings file's header and task line, keeping its server
-// lines. A registration failure is logged and shown, and leaves the file
-// as it was; a failed write is logged and shown. False on either.
+// lines. A settings file that cannot be rewritten is refused before
+// anything is registered. A registration failure is logged and shown, and
+// leaves the file as it was; a write that fails after the registration is
+// logged and shown as such. False on any of these.
 bool SaveScheduledTask(int iMode, frmScheduleInput* window);
 
 // The fields of the task line of the settings file, when it has one.

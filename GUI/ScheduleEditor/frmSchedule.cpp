@@ -280,14 +280,27 @@ void frmSchedule::InitScheduleWindow(int mode) {
     }
   } else {
     // A file that is there but cannot be read (a named pipe, a folder, no
-    // access) is 75, a missing one 53.
+    // access) is 75, a missing one 53. Only a missing file is made anew:
+    // one that cannot be read may hold the task and servers of another
+    // account, and is left as it is.
+    const auto path = velmo::SchedConfigPath();
     std::error_code exists;
-    const bool there = std::filesystem::symlink_status(velmo::SchedConfigPath(), exists).type() !=
-                       std::filesystem::file_type::not_found;
-    WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Open Failure", there ? "75" : "53", error);
+    const bool there = std::filesystem::symlink_status(path, exists).type() != std::filesystem::file_type::not_found;
+    WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Open Failure", there ? "75" : "53",
+                  path.string() + ": " + error);
+    if (there) {
+      Ui().MsgBox("The schedule settings file cannot be read and is left as it is.\r\n" + path.string() + ": " +
+                      error,
+                  velmo::ui::vbExclamation, kProductTitle);
+      return;
+    }
     std::error_code ec;
-    std::filesystem::create_directories(velmo::SchedConfigPath().parent_path(), ec);
-    velmo::WriteSchedConfig(velmo::SchedConfigPath(), nullptr, {});
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (!velmo::WriteSchedConfig(path, nullptr, {}, &error)) {
+      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Write Failure", "75", path.string() + ": " + error);
+      Ui().MsgBox("The schedule settings file could not be made.\r\n" + path.string() + ": " + error,
+                  velmo::ui::vbExclamation, kProductTitle);
+    }
   }
 }
 
@@ -489,8 +502,14 @@ void frmSchedule::cmdOperation_Click(int index) {
     input.ShowModal();
     return;
   }
-  // A registration failure of the default task has been reported; the
-  // servers are written all the same.
+  // A settings file that cannot be rewritten is refused before the
+  // default task is registered. A registration failure of that task has
+  // been reported; the servers are written all the same.
+  if (std::string error; !SchedConfigCanBeRewritten(&error)) {
+    WriteErrorLog(velmo::NowText(), "Schedule cmdOperation Config File Write Failure", "75", error);
+    Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
+    return;
+  }
   if (blnIsCancelClicked) SaveScheduledTask(0, nullptr);
   BuildServerEntry();
   if (!WriteServerLines()) return;

@@ -495,7 +495,12 @@ void frmScheduleInput::RefreshSummary() {
 
 void frmScheduleInput::txtRunas_Change() { cmdSetPassword->setEnabled(!txtRunas->text().isEmpty()); }
 
-void frmScheduleInput::cmdAdvanced_Click() { Advanced().ShowModal(); }
+void frmScheduleInput::cmdAdvanced_Click() {
+  Advanced().ShowModal();
+  // However the dialog was left, what it holds is what OK registers (Cancel
+  // undoes nothing), so the summary is taken from it again.
+  RefreshSummary();
+}
 
 void frmScheduleInput::cmdMonths_Click() {
   frmMonths months(this, this);

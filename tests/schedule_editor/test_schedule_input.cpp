@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <sstream>
 
 #include "SaveScheduledTask.h"
 #include "ScheduleDialogs.h"
@@ -397,4 +398,61 @@ TEST_F(ScheduleTest, OptionDialogs) {
   EXPECT_EQ(Prompts(), std::vector<std::string>{"Please enter Run as account in DOMAIN\\USERNAME format."});
   Retype(w.txtRunas, "");
   EXPECT_FALSE(w.cmdSetPassword->isEnabled());
+}
+
+// However "Advanced Schedule Options" is left, Cancel undoes nothing and the
+// summary then shows what OK registers: the times of the crontab lines.
+TEST_F(ScheduleTest, TheSummaryAfterTheAdvancedDialogIsWhatOkRegisters) {
+  const std::string repeated = " Every 10 minutes from 2:00 AM for 1 hour(s) every 1 day(s) starting " + Today() + " ";
+  // The duration stays chosen when the tick is cleared, and is still named.
+  const std::string once = "At 2:00 AM 1 hour(s) every 1 day(s) starting " + Today() + " ";
+  struct Row {
+    std::string name;
+    bool ticked;  // the repetition as the dialog opens; it is toggled there
+    std::function<void(frmAdvanced&)> leave;
+    std::string summary, cronTimes;
+  };
+  const std::vector<Row> rows = {
+      {"Cancel", false, [](frmAdvanced& a) { a.cmdCancel->click(); }, repeated, "0,10,20,30,40,50 2"},
+      {"Esc", false,
+       [](frmAdvanced& a) {
+         ASSERT_TRUE(velmo::test::FocusControl(a.txtEvery));
+         velmo::test::PressKey(Qt::Key_Escape);
+       },
+       repeated, "0,10,20,30,40,50 2"},
+      {"close box", false, [](frmAdvanced& a) { a.close(); }, repeated, "0,10,20,30,40,50 2"},
+      {"Cancel after clearing the tick", true, [](frmAdvanced& a) { a.cmdCancel->click(); }, once, "0 2"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(ConfigFile());  // no task to restore
+    frmScheduleInput w(nullptr);
+    w.Form_Load();
+    w.show();
+    TypeTime(w, "2", "00", "AM");
+    if (r.ticked) {
+      WhenModal<frmAdvanced>([](frmAdvanced& a) {
+        a.chkRepeatTask->click();
+        a.cmdOk->click();
+      });
+      w.cmdAdvanced->click();
+      ASSERT_EQ(w.lblSelected->text().toStdString(), repeated);
+    }
+    WhenModal<frmAdvanced>([&](frmAdvanced& a) {
+      a.chkRepeatTask->click();
+      r.leave(a);
+    });
+    w.cmdAdvanced->click();
+    EXPECT_EQ(w.lblSelected->text().toStdString(), r.summary);
+    if (r.name == "Cancel") Shot(&w, "frmScheduleInput-after-advanced-cancel");
+    ui->clear();
+    w.cmdok->click();
+    ASSERT_EQ(Prompts(), std::vector<std::string>{});
+    std::string times;
+    std::istringstream cron(velmo::test::TestHome::Slurp(home->CrontabFile()));
+    for (std::string line; std::getline(cron, line);)
+      if (line.find("./vjobrun") != std::string::npos)
+        times += (times.empty() ? "" : "; ") + line.substr(0, line.find(' ', line.find(' ') + 1));
+    EXPECT_EQ(times, r.cronTimes);
+  }
 }

@@ -6,6 +6,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QRadioButton>
+#include <sys/stat.h>
 
 #include <functional>
 #include <map>
@@ -261,6 +262,54 @@ TEST_F(ScheduleTest, RegistrationFailuresKeepTheWindowAndTheOldTask) {
   EXPECT_EQ(Count(ErrorLog(), "SaveScheduledTask Registration Failure"), 2u) << ErrorLog();
   for (const std::string& text : {Config(), cron, ErrorLog()})
     EXPECT_EQ(text.find("S3cret-pw"), std::string::npos);
+}
+
+// A settings file that cannot be rewritten is refused before anything is
+// registered; one that becomes so while the task is being registered is
+// reported as such, the task left registered.
+TEST_F(ScheduleTest, TheSettingsFileIsCheckedBeforeTheTaskIsRegistered) {
+  const std::string path = ConfigFile().string();
+  // A crontab program that swaps the settings file for a named pipe while
+  // it installs the table, then does what the stand-in does.
+  const auto swapper = home->dir() / "crontab-swapping";
+  std::ofstream(swapper) << "#!/bin/sh\nif [ \"$1\" = - ]; then rm -f '" << path << "' && mkfifo '" << path
+                         << "'; fi\nexec '" << velmo::test::TestHome::CrontabStandIn().string() << "' \"$@\"\n";
+  std::filesystem::permissions(swapper, std::filesystem::perms::owner_all);
+  struct Row {
+    std::string name;
+    bool swapNow;  // else while registering
+    std::string prompt;
+  };
+  for (const Row& r : std::vector<Row>{
+           {"a named pipe before OK", true,
+            "The schedule settings could not be saved.\r\n" + path + ": The file is not a regular file."},
+           {"a named pipe while registering", false,
+            "The scheduled task was registered, but the schedule settings could not be saved.\r\n" + path +
+                ": The file is not a regular file."}}) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(ConfigFile());
+    std::filesystem::remove(home->CrontabFile());
+    WriteConfig("Scheduled Servers\r\n" + kServers);
+    ui->clear();
+    frmScheduleInput w(nullptr);
+    w.Form_Load();
+    w.show();
+    if (r.swapNow) {
+      std::filesystem::remove(ConfigFile());
+      ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    } else {
+      ::setenv("VELMORCAST_CRONTAB", swapper.c_str(), 1);
+    }
+    w.cmdok->click();
+    ::setenv("VELMORCAST_CRONTAB", velmo::test::TestHome::CrontabStandIn().c_str(), 1);
+    EXPECT_EQ(Prompts(), std::vector<std::string>{r.prompt});
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(std::filesystem::is_fifo(ConfigFile()));
+    EXPECT_NE(ErrorLog().find(path + ": The file is not a regular file.      SaveScheduledTask Config File Write Failure"),
+              std::string::npos);
+    const std::string cron = velmo::test::TestHome::Slurp(home->CrontabFile());
+    EXPECT_EQ(Count(cron, "# BEGIN job-scheduler task VelmorcastTask\n"), r.swapNow ? 0u : 1u) << cron;
+  }
 }
 
 // Proceed, OK in the input window, then Cancel here keeps the server

@@ -6,8 +6,11 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Mdifrm.h"
+#include "OtherUser.h"
 #include "SampleDirectory.h"
 #include "ScheduleKit.h"
 #include "frmSchedule.h"
@@ -61,6 +64,21 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // A server line without its run stamp.
 std::string Unstamped(const std::string& line) { return line.substr(0, line.rfind("@@@")); }
+
+// What stands at a path, seen without opening it for reading unless it is
+// a regular file: kind, inode, a link's target, a file's mode and bytes.
+std::string Standing(const std::filesystem::path& p) {
+  struct stat st {};
+  if (::lstat(p.c_str(), &st) != 0) return "nothing";
+  std::string s = std::to_string(st.st_mode) + " " + std::to_string(st.st_ino);
+  if (S_ISLNK(st.st_mode)) s += " -> " + std::filesystem::read_symlink(p).string();
+  if (S_ISREG(st.st_mode)) {
+    ::chmod(p.c_str(), 0600);
+    s += " " + velmo::test::TestHome::Slurp(p);
+    ::chmod(p.c_str(), st.st_mode & 07777);
+  }
+  return s;
+}
 
 }  // namespace
 
@@ -246,6 +264,80 @@ TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
   EXPECT_EQ(Unstamped(lines[3]), "EX10@@@Default@@@EX1 Profile@@@Export@@@" + w.cboPrinterName->itemText(0).toStdString() +
                                      "@@@HTML@@@/srv/out");
   EXPECT_EQ(lines[3].substr(lines[3].rfind("@@@") + 3).size(), 19u) << "MM_DD_YYYY_HH_MM_SS";
+}
+
+// A settings file that is there but cannot be read (another account's,
+// or not a regular file) is neither replaced when the window opens nor
+// written over by "&OK", whose default task is then not registered either;
+// the file and the reason are shown and logged. Run as root, the case of
+// another account's file runs again as another user.
+TEST_F(ScheduleTest, AnUnreadableSettingsFileIsLeftAsItIs) {
+  namespace fs = std::filesystem;
+  const std::string kept = "Scheduled Servers\r\nEX1@@@Mine@@@@@@Export@@@@@@MDB@@@/srv@@@01_02_2024_03_04_05\r\n";
+  struct Row {
+    std::string name;
+    std::function<void(const fs::path&)> make;
+    std::string reason;
+  };
+  std::vector<Row> rows = {
+      {"named pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, "The file is not a regular file."},
+      {"folder", [](const fs::path& p) { fs::create_directories(p / "inside"); }, "The file is not a regular file."},
+      {"link to nothing", [](const fs::path& p) { fs::create_symlink("gone.cfg", p); },
+       "The file could not be opened: No such file or directory"}};
+  if (::geteuid() != 0)
+    rows.push_back({"file of mode 000",
+                    [&](const fs::path& p) {
+                      std::ofstream(p, std::ios::binary) << kept;
+                      ::chmod(p.c_str(), 0);
+                    },
+                    "The file could not be opened: Permission denied"});
+  const std::string path = ConfigFile().string();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    fs::remove_all(ConfigFile());
+    fs::create_directories(ConfigFile().parent_path());
+    r.make(ConfigFile());
+    const std::string standing = Standing(ConfigFile());
+    ui->clear();
+    {
+      frmSchedule w;
+      w.Form_Load();
+      EXPECT_EQ(Prompts(), std::vector<std::string>{"The schedule settings file cannot be read and is left as it "
+                                                    "is.\r\n" + path + ": " + r.reason});
+      EXPECT_TRUE(Nodes(w).empty());
+      // (Run as another user, the build's folder cannot be written.)
+      if (r.name == "named pipe" && ::access(velmo::test::ShotFolder().c_str(), W_OK) == 0)
+        Shot(&w, "frmSchedule-unreadable-settings");
+    }
+    EXPECT_EQ(Standing(ConfigFile()), standing);
+    EXPECT_NE(ErrorLog().find(path + ": " + r.reason + "      Schedule Form_Load Config File Open Failure"),
+              std::string::npos) << ErrorLog();
+
+    // Readable when the window opened, unreadable by its "&OK".
+    fs::remove_all(ConfigFile());
+    WriteConfig(kept);
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    fs::remove(ConfigFile());
+    r.make(ConfigFile());
+    const std::string again = Standing(ConfigFile());
+    ui->clear();
+    w.blnIsCancelClicked = true;
+    w.cmdOperation[1]->setText("&OK");
+    w.cmdOperation[1]->click();
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"The schedule settings could not be saved.\r\n" + path + ": " + r.reason});
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(Standing(ConfigFile()), again);
+    EXPECT_FALSE(fs::exists(home->CrontabFile())) << "no task registered";
+  }
+  if (::geteuid() != 0 || !velmo::test::OtherUser::CannotRun().empty()) return;
+  // This very test, run as nobody from a copy that user can reach.
+  const velmo::test::OtherUser nobody(fs::read_symlink("/proc/self/exe"));
+  const auto [status, out] = velmo::test::OtherUser::Run(
+      nobody.Command() + " --gtest_filter=ScheduleTest.AnUnreadableSettingsFileIsLeftAsItIs 2>&1");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
 }
 
 // The Schedule command opens a new schedule window each time.
