@@ -47,14 +47,12 @@ const std::string kConnectionPrefix = "Provider=Microsoft.Jet.OLEDB.4.0;Data Sou
 
 std::string ProductCaption() { return std::string(kProductTitle) + " " + kVersionText; }
 
-// Tells the user that a window of another part of the program is not part
-// of this build; true when the seam is there.
-template <class F>
-bool Available(const F& seam, const char* what) {
-  if (seam) return true;
-  Ui().MsgBox(std::string(what) + " is not available in this build.", velmo::ui::vbInformation,
-              kProductTitle);
-  return false;
+// Opens a window through its entry. The program installs every entry when
+// it starts; a test that stands in for some windows leaves the others empty,
+// and an empty entry does nothing.
+template <class F, class... A>
+void Open(const F& seam, A&&... args) {
+  if (seam) seam(std::forward<A>(args)...);
 }
 
 // Sets a flag for the time of one call and puts it back however the call
@@ -276,17 +274,15 @@ void Mdifrm::MDIForm_Activate() {
     }
 
     if (defaults == 0) {
-      if (Available(Seams().showConnectDialog, "The connect dialog")) Seams().showConnectDialog();
+      Open(Seams().showConnectDialog);
     } else if (defaults > 0) {
       strFavoriteORDefaultServer = server;
       iFavoriteORDefaultServer = 0;
       iConnectCount = 1;
-      if (Available(Seams().connectInProgressWindow, "The progress window")) {
+      if (Seams().connectInProgressWindow) {
         Seams().connectInProgressWindow();
-        if (gbConnected && Available(Seams().showConnectedWindow, "The server window"))
-          Seams().showConnectedWindow();
-        if (gbShowConnectDialog && Available(Seams().showConnectDialog, "The connect dialog"))
-          Seams().showConnectDialog();
+        if (gbConnected) Open(Seams().showConnectedWindow);
+        if (gbShowConnectDialog) Open(Seams().showConnectDialog);
       }
     }
   });
@@ -647,7 +643,7 @@ void Mdifrm::RunCommand(const char* name, const std::function<void()>& command) 
 
 void Mdifrm::mnuFilter_Click() {
   if (!NewestExchWindow()) return;
-  if (Available(Seams().showFilterWizard, "The filter wizard")) Seams().showFilterWizard();
+  Open(Seams().showFilterWizard);
 }
 
 void Mdifrm::mnuCustomize_Click() {
@@ -656,7 +652,7 @@ void Mdifrm::mnuCustomize_Click() {
   ExchWindow* current = gfrmCurrent;
   if (!current) return;
   if (!current->frmCustom) {
-    if (!Available(Seams().newCustomize, "The column chooser")) return;
+    if (!Seams().newCustomize) return;
     current->frmCustom = Seams().newCustomize(*current);
     if (!current->frmCustom) return;
   }
@@ -674,7 +670,7 @@ void Mdifrm::ShowModally(QWidget* window) {
 
 void Mdifrm::mnuExport_Click() {
   if (!NewestExchWindow()) return;
-  if (Available(Seams().exportReport, "Export")) Seams().exportReport();
+  Open(Seams().exportReport);
 }
 
 void Mdifrm::mnuPreview_Click() {
@@ -691,11 +687,11 @@ void Mdifrm::mnuExit_Click() { close(); }
 
 void Mdifrm::mnuConnectToServer_Click() {
   iFromCustomReport = 0;
-  if (Available(Seams().showConnectDialog, "The connect dialog")) Seams().showConnectDialog();
+  Open(Seams().showConnectDialog);
 }
 
 void Mdifrm::mnuListAllServers_Click() {
-  if (!Available(Seams().newExchWindow, "The server window")) return;
+  if (!Seams().newExchWindow) return;
   FlagScope<bool> listing(blnFromListServers, true, false);
   WaitCursor hourglass;
   ExchWindow* window = Seams().newExchWindow();
@@ -709,28 +705,28 @@ void Mdifrm::mnuListAllServers_Click() {
 }
 
 void Mdifrm::mnuAddRemoveFav_Click() {
-  if (Available(Seams().showFavourites, "The favourite servers window")) Seams().showFavourites();
+  Open(Seams().showFavourites);
 }
 
 void Mdifrm::mnuCustomReport_Click() {
-  if (!Available(Seams().showConnectDialog, "The connect dialog")) return;
+  if (!Seams().showConnectDialog) return;
   FlagScope<bool> customReport(gbCustomReport, true, false);
   iFromCustomReport = 1;
   Seams().showConnectDialog();
 }
 
 void Mdifrm::mnuSchedule_Click() {
-  if (Available(Seams().showSchedule, "The schedule editor")) Seams().showSchedule();
+  Open(Seams().showSchedule);
 }
 
 void Mdifrm::mnuExportPlus_Click() {
   iFromExportPlusPrintPlus = 0;
-  if (Available(Seams().showExportPlus, "Export Plus")) Seams().showExportPlus();
+  Open(Seams().showExportPlus);
 }
 
 void Mdifrm::mnuPrintPlus_Click() {
   iFromExportPlusPrintPlus = 1;
-  if (Available(Seams().showExportPlus, "Print Plus")) Seams().showExportPlus();
+  Open(Seams().showExportPlus);
 }
 
 void Mdifrm::mnuViewAll_Click(int index) {
@@ -940,7 +936,7 @@ void Mdifrm::mnuLicense_Click() { ShowReadme(1); }
 void Mdifrm::mnuAbout_Click() { ShowReadme(2); }
 
 void Mdifrm::popmnuRefreshServer_Click() {
-  if (!Available(Seams().showConnectDialog, "The connect dialog")) return;
+  if (!Seams().showConnectDialog) return;
   // A dialog closed without an answer must not count as an earlier OK.
   blnClickedOK = false;
   {

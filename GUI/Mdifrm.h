@@ -46,9 +46,9 @@ void FillImgListTab(ImageList& list);
 // task bars ask for. Every window of the program carries it.
 QIcon ProgramIcon();
 
-// The windows of other parts of the program that the main window opens.
-// Each part sets its entry when it is linked in; an empty entry means the
-// window is not part of this build, and the command says so.
+// The windows the main window opens, each through an entry that the window's
+// own module installs when the program starts. Tests stand in for windows by
+// setting these entries; a command whose entry is empty does nothing.
 struct MdifrmSeams {
   // frmConnect, shown modally and unloaded when it returns.
   std::function<void()> showConnectDialog;

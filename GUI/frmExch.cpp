@@ -666,10 +666,7 @@ void frmExch::tvwFavorites_NodeClick(QTreeWidgetItem* node) {
   gMdifrm->strFavoriteORDefaultServer = NodeText(node);
   gMdifrm->iFavoriteORDefaultServer = 1;
   auto& seams = Mdifrm::Seams();
-  if (!seams.connectInProgressWindow) {
-    Ui().MsgBox("The progress window is not available in this build.", velmo::ui::vbInformation, kProductTitle);
-    return;
-  }
+  if (!seams.connectInProgressWindow) return;
   seams.connectInProgressWindow();
   if (gbConnected && seams.showConnectedWindow) seams.showConnectedWindow();
 }

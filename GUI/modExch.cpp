@@ -70,27 +70,6 @@ long CountOpenSlots() {
 
 }  // namespace
 
-// ================================================================ error log
-
-void WriteErrorLog(const std::string& When, const std::string& Context, const std::string& Number,
-                   const std::string& Description) {
-  const std::string blanks(6, ' ');
-  try {
-    velmo::AppendLine(velmo::AppPath("\\VelmorcastErrorLog.log"),
-                      When + blanks + Number + blanks + Description + blanks + Context);
-  } catch (...) {
-    // The line is lost; the caller goes on.
-  }
-}
-
-void LogFailure(const std::string& Context, int32_t Number, const std::string& Description) {
-  WriteErrorLog(velmo::NowText(), Context, velmo::NumberText(Number), Description);
-}
-
-void LogFailure(const std::string& Context, const velmo::ComError& error) {
-  LogFailure(Context, error.Number(), error.Description());
-}
-
 namespace {
 void LogException(const std::string& Context, const std::exception& error) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&error))

@@ -1,11 +1,12 @@
 #pragma once
-// The main program's shared module: the error log, the browse-window slots
-// and the current window, the TabName-to-table mapping, the report query
-// builder, the grid print front end, the grid auto-fit, the folder picker
-// and the browse window's pop-up menu.
+// The main program's shared module: the browse-window slots and the current
+// window, the TabName-to-table mapping, the report query builder, the grid
+// print front end, the grid auto-fit, the folder picker and the browse
+// window's pop-up menu. The error log's writers come with it (ErrorLog.h).
 #include <cstdint>
 #include <string>
 
+#include "ErrorLog.h"
 #include "ExchWindow.h"
 
 enum class PrintJobOutcome : int;  // IVLMRPrinter.h
@@ -15,19 +16,6 @@ namespace velmo {
 class ComError;
 class FlexGrid;
 }  // namespace velmo
-
-// ---------------------------------------------------------------- error log
-
-// Appends one line to "VelmorcastErrorLog.log" in the application folder:
-// When, six blanks, Number, six blanks, Description, six blanks, Context,
-// CR LF. A line that cannot be written is lost; the caller is not told.
-void WriteErrorLog(const std::string& When, const std::string& Context, const std::string& Number,
-                   const std::string& Description);
-
-// WriteErrorLog with the current date and time and the number as signed
-// decimal text.
-void LogFailure(const std::string& Context, int32_t Number, const std::string& Description);
-void LogFailure(const std::string& Context, const velmo::ComError& error);
 
 // ------------------------------------------------------ browse-window slots
 

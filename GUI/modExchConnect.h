@@ -21,7 +21,7 @@
 
 class QWidget;
 
-// ------------------------------------------------------- windows of later parts
+// -------------------------------------------- the windows a connection fills
 
 // The custom report window as the connect step fills it (targets 1 and 2).
 class CustomReportConnectTarget : public CustomReportWindow {
@@ -40,8 +40,8 @@ class CustomReportConnectTarget : public CustomReportWindow {
 };
 
 // The program's single custom report window, made when it does not exist
-// yet. Set by the custom report window's part of the program; while it is
-// empty a connect for a custom report says the window is not available.
+// yet. Installed by the custom report window's module when the program
+// starts; tests stand in for the window through it.
 extern std::function<CustomReportConnectTarget*()> gCustomReportForConnect;
 
 // The Export Plus window as the connect step (target 3) and the progress

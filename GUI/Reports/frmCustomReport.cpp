@@ -461,10 +461,7 @@ void frmCustomReport::cmdShow_Click() {
 
 void frmCustomReport::cmdExport_Click() {
   FlagOn report(gbCustomReport);
-  if (Mdifrm::Seams().exportReport)
-    Mdifrm::Seams().exportReport();
-  else
-    velmo::ui::Ui().MsgBox("Export is not available in this build.", velmo::ui::vbInformation, kProductTitle);
+  if (Mdifrm::Seams().exportReport) Mdifrm::Seams().exportReport();
 }
 
 void frmCustomReport::cmdPreview_Click() {

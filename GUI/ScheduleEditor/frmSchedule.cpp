@@ -441,10 +441,7 @@ void frmSchedule::cmdBrowse_Click() {
 
 void frmSchedule::cmdNewReport_Click() {
   gbCustomReport = true;
-  if (Mdifrm::Seams().showReportDesigner)
-    Mdifrm::Seams().showReportDesigner();
-  else
-    Ui().MsgBox("The report designer is not available in this build.", velmo::ui::vbInformation, kProductTitle);
+  if (Mdifrm::Seams().showReportDesigner) Mdifrm::Seams().showReportDesigner();
   gbCustomReport = false;
   InitScheduleWindow(1);
 }

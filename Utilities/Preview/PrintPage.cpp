@@ -137,7 +137,8 @@ bool CopyGridRangeToGrid(FlexGrid& t, const FlexGrid& s, const PrintControlVaria
     t.HighLight(s.HighLight());
     t.GridLines(s.GridLines());
 
-    const bool caseWithCols = sfc > 0;  // cases 1 and 2
+    // Fixed columns of the source are copied to the same columns.
+    const bool withFixedCols = sfc > 0;
     auto copyCol = [&](int a, int b, bool full) {
       t.ColWidth(b, s.ColWidth(a));
       if (!full) return;
@@ -148,10 +149,12 @@ bool CopyGridRangeToGrid(FlexGrid& t, const FlexGrid& s, const PrintControlVaria
       if (full && s.MergeRow(a)) t.MergeRow(b, true);
       t.RowHeight(b, s.RowHeight(a));
     };
-    const bool full = !(sfr == 0 && sfc > 0);  // case 2 copies widths and heights only
-    if (caseWithCols)
+    // A source with fixed columns but no fixed rows passes on widths and
+    // heights only, without alignment or merging.
+    const bool full = !(sfr == 0 && sfc > 0);
+    if (withFixedCols)
       for (int c = 0; c < fc && c < cols; ++c) copyCol(c, c, full);
-    for (int c = caseWithCols ? fc : 0, sc = colFrom; c < cols; ++c, ++sc) copyCol(sc, c, full);
+    for (int c = withFixedCols ? fc : 0, sc = colFrom; c < cols; ++c, ++sc) copyCol(sc, c, full);
     for (int r = 0; r < fr && r < rows; ++r) copyRow(r, r, full);
     for (int r = fr, sr = rowFrom; r < rows; ++r, ++sr) copyRow(sr, r, full);
 

@@ -1,8 +1,9 @@
 #pragma once
 // The print component's windows: the preview, its two option dialogs and
 // the status window of a print run. Each serves the settings of one
-// component object. Controls carry the names of the original form; control
-// arrays share one name and tell their members by the property "Index".
+// component object. Each control's object name is the name its window's code
+// uses for it; members of a control array share one name and tell themselves
+// apart by the property "Index".
 #include <QDialog>
 #include <QImage>
 #include <memory>

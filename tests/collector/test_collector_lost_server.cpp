@@ -195,8 +195,11 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     if (c.loss == LdapProxy::Loss::Stop && c.entries > 0) {
       // While the call waits for a server that never answers, the rows of
       // the pages it had are in the file.
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      EXPECT_GT(CountRows(dir(), c.table, ours), 0);
+      long seen = 0;
+      while (call.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout &&
+             (seen = CountRows(dir(), c.table, ours)) == 0) {
+      }
+      EXPECT_GT(seen, 0) << "rows seen while the call still waits";
     }
     call.get();
     const double afterLoss = Since(lostAt);

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -632,8 +633,9 @@ TEST_F(Db, CompactsOnlyWhenNobodyHoldsTheFileAndLosesNoRow) {
   engine.CompactDatabase(srcCs, copyCs);
   EXPECT_TRUE(std::filesystem::exists(copy));
   // Until released, opening waits; the move happens in that window.
+  std::atomic<bool> opening{false};
   std::thread mover([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (!opening) std::this_thread::yield();
     std::ofstream(file.string() + "-shm") << "stale index";
     int32_t number = 0;
     std::string text;
@@ -641,6 +643,7 @@ TEST_F(Db, CompactsOnlyWhenNobodyHoldsTheFileAndLosesNoRow) {
     engine.Release();
   });
   Connection reopened;
+  opening = true;
   reopened.Open(Cs());
   mover.join();
   EXPECT_FALSE(std::filesystem::exists(copy));
@@ -749,19 +752,25 @@ TEST(Files, OldFormFileConvertsOnceKeepingEveryRowAndRowIdAndOtherToolsReadIt) {
     raw.Exec("DROP TABLE velmo_converting_VELMORCFavourites");
   }
 
-  // A writer holding the file is waited for.
+  // A writer holding the file is waited for: the conversion does not end
+  // while the writer's transaction is open, and ends once it commits.
   std::atomic<bool> writing{false};
-  std::thread writer([&] {
+  std::promise<void> commit;
+  std::thread writer([&, committing = commit.get_future()] {
     Connection w;
     w.Open(file.string());
     w.BeginTrans();
     w.Execute("insert into Counter values(1)");
     writing = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    committing.wait();
     w.CommitTrans();
   });
-  while (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(ConvertOldTextColumns(conn), 2);
+  while (!writing) std::this_thread::yield();
+  auto converting = std::async(std::launch::async, [&] { return ConvertOldTextColumns(conn); });
+  EXPECT_EQ(converting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the conversion waits for the writer";
+  commit.set_value();
+  EXPECT_EQ(converting.get(), 2);
   writer.join();
   EXPECT_EQ(ConvertOldTextColumns(conn), 0);  // once
   {

@@ -256,24 +256,6 @@ TEST_F(MainWindowTest, DefaultServerConnectsThroughTheProgressWindow) {
   EXPECT_EQ(calls, (std::vector<std::string>{"connect", "connected window"}));
 }
 
-TEST_F(MainWindowTest, WindowsOfLaterPartsSayTheyAreMissing) {
-  Mdifrm* w = Start();
-  EXPECT_TRUE(Shown(*ui, "The connect dialog is not available in this build."));
-  ui->clear();
-  w->mnuSchedule->trigger();
-  w->Button(9)->trigger();
-  w->mnuExportPlus->trigger();
-  w->popmnuPrintPlus->trigger();
-  auto shown = ui->shown();
-  ASSERT_EQ(shown.size(), 4u);
-  EXPECT_EQ(shown[0].prompt, "The schedule editor is not available in this build.");
-  EXPECT_EQ(shown[0].title, "Velmorine for Exchange Server (Velmorcast)");
-  EXPECT_EQ(shown[1].prompt, "The favourite servers window is not available in this build.");
-  EXPECT_EQ(shown[2].prompt, "Export Plus is not available in this build.");
-  EXPECT_EQ(shown[3].prompt, "Print Plus is not available in this build.");
-  EXPECT_EQ(w->iFromExportPlusPrintPlus, 1);
-}
-
 TEST_F(MainWindowTest, OneInstancePerApplicationFolder) {
   ASSERT_TRUE(TakeInstanceLock(lock));
   EXPECT_EQ(InstanceLockFile(), home / "VELMORC.lock");

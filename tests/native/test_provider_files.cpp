@@ -199,7 +199,7 @@ TEST_F(ProviderFiles, DamagedFilesAreReadPastTheirBadLinesEachLoggedOnce) {
        {"2: a line holds a profile name and its home server, separated by TAB",
         "3: a line holds a profile name and its home server, separated by TAB",
         "4: a line holds a profile name and its home server, separated by TAB"}},
-      // A bad mailbox line no longer hides the public store that follows.
+      // A bad mailbox line is skipped alone: the public store after it is read.
       {"stores/EX1.txt",
        "stray\n[Server]\nOrganization=Velmor\nSite=Lakeside\nColour=blue\n[Private]\nBad\tCORP\\bad\tlots\n"
        "Good\tCORP\\good\t2048\t1\t\t\t/dn/good\t1\t0\nLate\t\t\t\t2024-13-01 00:00:00\nWide\t\t\t\t\t\t\t\t\t\tx\n"
@@ -210,7 +210,7 @@ TEST_F(ProviderFiles, DamagedFilesAreReadPastTheirBadLinesEachLoggedOnce) {
         "9: field 5 '2024-13-01 00:00:00' is not a time yyyy-mm-dd hh:mm:ss",
         "10: a line has 9 fields, this one 11", "11: field 4 '99999999999' is not a 32-bit number",
         "15: a line in the unknown section [Extra]"}},
-      // A bad permission line no longer empties the folder's permissions.
+      // A bad permission line is skipped alone: the folder keeps its other permissions.
       {"publicacl/EX1.txt",
        "Marketing\tID_ACL_DEFAULT\tplenty\nMarketing\tID_ACL_ANONYMOUS\t0\nMarketing\t\t1025\n"
        "Marketing\t/dn/good\t0x400\nSupport\tID_ACL_DEFAULT\n",

@@ -173,7 +173,7 @@ TEST_F(PreviewTest, CopyGridRangeToGridCases) {
     const int firstDataCol = k.fixedCols, firstDataRow = k.fixedRows;
     EXPECT_EQ(t->ColWidth(firstDataCol), 2345);
     EXPECT_EQ(t->RowHeight(firstDataRow), 456);
-    // Case 2 copies widths only, no alignment.
+    // Fixed columns without fixed rows pass on widths, not alignment.
     EXPECT_EQ(t->ColAlignment(firstDataCol) == velmo::flexAlignRightCenter, !(k.fixedRows == 0 && k.fixedCols > 0));
   }
 }

@@ -3,7 +3,7 @@
 
 #include "Database.h"
 #include "DateText.h"
-#include "modExch.h"
+#include "ErrorLog.h"
 
 namespace {
 

@@ -1,5 +1,0 @@
-// The shell's log writer, which the schema procedure calls only when it has
-// no open connection; the collector tests always give it one.
-#include <string>
-
-void WriteErrorLog(const std::string&, const std::string&, const std::string&, const std::string&) {}
