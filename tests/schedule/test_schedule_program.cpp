@@ -232,6 +232,7 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
   const std::string openFailure = "     Schedule_Main... : Config File Open Failure : 75:The file is not a regular file.";
   const std::string lookup = "     ConnectToExchangeServer : Binding to server 'DOWN'";
   const std::string skippedEntry = "     Schedule_Main... : Config File Line Skipped : " + file.string() + " : line ";
+  const std::string longName(60000, 'N');
   std::string manyDamaged;
   for (int i = 0; i < 100000; ++i) manyDamaged += "\x01\r\n";
   std::mt19937 random(23);
@@ -268,6 +269,8 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
       {"a line not UTF-8", put("EX\xE9@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n" + down + "\r\n"), {},
        {skippedEntry + "2 : Not UTF-8 Text : EX\\xE9@@@Default@@@", lookup},
        {openFailure, "     ConnectToExchangeServer : Binding to server 'EX"}, 1},
+      {"a server name of 60,000 characters", put(longName + "@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n"), {},
+       {"     ConnectToExchangeServer : Binding to server '" + longName.substr(0, 200) + "...' to get"}, {openFailure}},
       {"CR LF", put(task + "\r\n" + down + "\r\n"), {}, {lookup}, {openFailure}},
       {"LF", put(task + "\n" + down + "\n"), {}, {lookup}, {openFailure}},
       {"DISPLAY empty", put(down + "\r\n"), {"DISPLAY="}, {lookup}, {}},
