@@ -1,6 +1,7 @@
 // The connect dialog.
 #include "frmConnect.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,7 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include "ComError.h"
 #include "Mdifrm.h"
@@ -38,6 +41,23 @@ std::string Env(const char* name) {
   return value ? value : "";
 }
 
+// The login name of a user id in the account database ("" when it has no
+// entry): what names the user when the environment does not.
+std::string AccountName(uid_t uid) {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 4096);
+  for (;;) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+    if (rc == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    return rc == 0 && found && found->pw_name ? found->pw_name : "";
+  }
+}
+
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
   if (QLabel* panel = gMdifrm->Panel(1)) panel->setText(QString::fromStdString(text));
@@ -60,6 +80,7 @@ std::string DefaultConnectUser() {
   }
   std::string name = Env("USERNAME");
   if (name.empty()) name = Env("USER");
+  if (name.empty()) name = AccountName(::getuid());
   return domain + "\\" + name;
 }
 

@@ -84,5 +84,6 @@ void ShowConnectDialogAndUnload();
 
 // The default Connect As user, always "DOMAIN\name": the domain is
 // USERDOMAIN, else (as a local logon's) the short host name in upper case;
-// the name is USERNAME, else the login name in USER.
+// the name is USERNAME, else the login name in USER, else the name the
+// account database gives the process's user id.
 std::string DefaultConnectUser();

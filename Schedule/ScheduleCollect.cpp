@@ -14,6 +14,7 @@
 #include "Directory.h"
 #include "IExch55.h"
 #include "IExch55Info.h"
+#include "SchedConfig.h"
 #include "ScheduleRun.h"
 #include "ServerDataClear.h"
 #include "SiteMatch.h"
@@ -57,7 +58,8 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 bool ConnectToExchangeServer(const std::string& strServerName, const std::string& strUserName,
                              const std::string& strPassword, std::string& strOrganizationName,
                              std::string& strSiteName) {
-  const std::string upper = Upper(strServerName);
+  // The name as the log and the status line show it: escaped and cut.
+  const std::string upper = EscapedSchedText(Upper(strServerName));
   bool found = false;
   SetStatus("Connecting to server '" + upper + "'.");
   ads::DirObjectPtr org;
@@ -245,14 +247,15 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   const std::string& user = strUserName;
   const std::string& password = strPassword;
   const std::string tail = server + "'";
-  LogEntry("     GetAllInfo : Getting information for server -'" + server + "' start.");
+  const std::string shown = EscapedSchedText(server);  // as the log names it
+  LogEntry("     GetAllInfo : Getting information for server -'" + shown + "' start.");
 
   // Another program collecting this server into this database is waited
   // for, within a bound: its holder may be a user's pause.
   exporting::CollectionLock lock;
   exporting::CollectionWait wait;
   wait.started = [&] {
-    LogEntry("     GetAllInfo : Waiting for another program collecting server -'" + server + "'.");
+    LogEntry("     GetAllInfo : Waiting for another program collecting server -'" + shown + "'.");
     SetStatus("Another program is collecting '" + server + "'. Waiting for it to finish.");
   };
   wait.keepWaiting = [] {
@@ -272,7 +275,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
       break;
     default:
       SetStatus("");
-      LogEntry("     GetAllInfo : Getting information for server -'" + server +
+      LogEntry("     GetAllInfo : Getting information for server -'" + shown +
                "' skipped : another program is collecting it.");
       return false;
   }
@@ -327,7 +330,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
     com::CreateObjectRaw("MAPI.Session");
   } catch (const ComError&) {
     mapi = false;
-    LogEntry("     GetAllInfo : Outlook 97 or above/Exchange 5.5 or 2000 not installed in '" + server + "'.");
+    LogEntry("     GetAllInfo : Outlook 97 or above/Exchange 5.5 or 2000 not installed in '" + shown + "'.");
   }
   if (mapi && !strProfileName.empty()) {
     std::shared_ptr<IExch55> reader;
@@ -347,14 +350,14 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
       int32_t hr = reader->GetISResourcesUsingProfile(0, server, strOrganizationName, strSiteName, gstrDBPath,
                                                       strProfileName);
       if (hr < 0)
-        LogEntry("     GetAllInfo : Retrieving Mailboxes Resources Failure from'" + server + "': " +
+        LogEntry("     GetAllInfo : Retrieving Mailboxes Resources Failure from'" + shown + "': " +
                  ErrorText(hr, reader->GetErrorInfo().description));
       SetStatus("Retrieving Server Public Folder Resources Information from '" + tail);
       setPath();
       hr = reader->GetISResourcesUsingProfile(1, server, strOrganizationName, strSiteName, gstrDBPath,
                                               strProfileName);
       if (hr < 0)
-        LogEntry("     GetAllInfo : Retrieving Public Folder Resources Failure from'" + server + "': " +
+        LogEntry("     GetAllInfo : Retrieving Public Folder Resources Failure from'" + shown + "': " +
                  ErrorText(hr, reader->GetErrorInfo().description));
     }
   }
@@ -368,7 +371,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   lock.Release();
   SetCaption(kStatusCaption);
   SetStatus("Schedule Process is completed.");
-  LogEntry("     GetAllInfo : Getting information for server -'" + server + "' end.");
+  LogEntry("     GetAllInfo : Getting information for server -'" + shown + "' end.");
   return true;
 }
 

@@ -182,9 +182,13 @@ int Schedule_Main() {
       LogEntry("     Schedule_Main... : Config File Open Failure : " + ErrorText(number, why));
       SetStatus(why);
     } else {
-      // A damaged line is named once and left out, never taken for a server.
+      // A damaged line is left out, never taken for a server; the first
+      // ones are named, the rest counted in one entry.
       for (const SchedSkippedLine& skipped : config.skipped)
         LogEntry("     Schedule_Main... : Config File Line Skipped : " + SkippedLineText(file, skipped));
+      if (config.skipped.More() > 0)
+        LogEntry("     Schedule_Main... : Config File Line Skipped : " +
+                 SkippedLinesMoreText(file, config.skipped.More()));
       for (const ScheduledServerEntry& line : config.servers) {
         if (line.serverName.empty()) continue;
         std::string organisation, site;

@@ -18,6 +18,7 @@
 #include "OutputNames.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
+#include "SchedConfig.h"
 #include "ScheduleRun.h"
 #include "TextParts.h"
 
@@ -327,10 +328,9 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   grid.ColWidth(0, 0);
   gstrReportTitle = rawLabel + " - '" + server + "'";
   if (exporting && !folderUsable && (format == "MDB" || format == "CSV" || format == "HTML")) {
-    const std::string file = format == "MDB" ? MdbFileName(folder, server, runStamp)
-                                             : OutputFileName(folder, server, label, runStamp,
-                                                              format == "CSV" ? ".csv" : ".html");
-    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string());
+    // No file name was tried: the entry names the folder as the line gives it.
+    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
+             EscapedSchedText(folder) + "'");
   } else if (exporting) {
     if (format == "MDB") {
       ExportToMDBFormat(MdbFileName(folder, server, runStamp), label);

@@ -269,6 +269,9 @@ void frmSchedule::InitScheduleWindow(int mode) {
     for (const auto& skipped : file.skipped)
       WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
                     velmo::SkippedLineText(velmo::SchedConfigPath(), skipped));
+    if (file.skipped.More() > 0)
+      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
+                    velmo::SkippedLinesMoreText(velmo::SchedConfigPath(), file.skipped.More()));
     for (const auto& server : file.servers) {
       const std::vector<std::string> fields = velmo::SplitSchedFields(velmo::FormatServerLine(server));
       auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));

@@ -31,6 +31,35 @@ inline std::vector<std::string> Split(const std::string& s, char sep) {
   return parts;
 }
 
+// The length of the UTF-8 character that starts at s[i] (i < s.size()): 1
+// for an ASCII byte, 2 to 4 for a well-formed sequence, 0 when the bytes
+// there are not UTF-8 (a stray continuation byte, a cut or overlong
+// sequence, a surrogate, a value past U+10FFFF).
+inline size_t Utf8CharLength(std::string_view s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  const size_t extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+  if (extra == 0 || s.size() - i <= extra) return 0;
+  char32_t cp = c & (0x3F >> extra);
+  for (size_t k = 1; k <= extra; ++k) {
+    const auto d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
+inline bool IsUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = Utf8CharLength(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
 inline bool EqualNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));

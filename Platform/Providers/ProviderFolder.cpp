@@ -17,6 +17,7 @@
 #include "ComError.h"
 #include "DateText.h"
 #include "TextFile.h"
+#include "TextParts.h"
 
 namespace velmo::providers {
 
@@ -201,27 +202,30 @@ void BadLines::Report(int line, const std::string& reason) {
     while (cut > 0 && (static_cast<unsigned char>(why[cut]) & 0xC0) == 0x80) --cut;
     why = why.substr(0, cut) + "...";
   }
-  reported_.emplace_back(line, std::move(why));
+  reported_.Add({line, std::move(why)});
 }
 
 BadLines::~BadLines() {
-  std::stable_sort(reported_.begin(), reported_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> lines;
   {
     std::lock_guard g(gLoggedMutex);
     Logged& logged = LoggedFiles()[file_.string()];
     if (!(logged.stamp == stamp_)) logged = Logged{stamp_, {}, false};
+    const std::string more = "'" + file_.string() + "' has more lines that cannot be read; they are not logged";
     for (const auto& [line, why] : reported_) {
       if (logged.capped || !logged.lines.insert(line).second) continue;
       if (static_cast<int>(logged.lines.size()) > kMaxLoggedLines) {
         logged.capped = true;
-        lines.push_back("'" + file_.string() + "' has more lines that cannot be read; they are not logged");
+        lines.push_back(more);
       } else if (line > 0) {
         lines.push_back("Line " + std::to_string(line) + " of '" + file_.string() + "' cannot be read: " + why);
       } else {
         lines.push_back("'" + file_.string() + "' cannot be read: " + why);
       }
+    }
+    if (reported_.More() > 0 && !logged.capped) {
+      logged.capped = true;
+      lines.push_back(more);
     }
   }
   for (const auto& l : lines) WriteLogLine(l, context_);
@@ -236,37 +240,12 @@ namespace {
 
 // Whether a line is text: valid UTF-8 without control characters but TAB.
 const char* NotText(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      if ((c < 0x20 && c != '\t') || c == 0x7F) return "it holds control characters (not a text line)";
-      ++i;
-      continue;
-    }
-    size_t extra;
-    char32_t min;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      min = 0x10000;
-    } else {
-      return "it is not UTF-8 text";
-    }
-    if (i + extra >= s.size()) return "it is not UTF-8 text";
-    char32_t cp = c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-      auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return "it is not UTF-8 text";
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return "it is not UTF-8 text";
-    i += extra + 1;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return "it holds control characters (not a text line)";
+    const size_t n = text::Utf8CharLength(s, i);
+    if (n == 0) return "it is not UTF-8 text";
+    i += n;
   }
   return nullptr;
 }

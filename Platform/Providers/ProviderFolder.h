@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "DamagedLines.h"
+
 namespace velmo::providers {
 
 // VELMORCAST_PROVIDERS when set and not empty, else AppFolder()/"providers".
@@ -69,8 +71,9 @@ std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 // error log "VelmorcastErrorLog.log" in the application folder, in the
 // shared line shape (time, number, description, context), each line of a
 // version of a file once however often that version is read, at most
-// kMaxLoggedLines of them per version (then one line saying so).
-inline constexpr int kMaxLoggedLines = 20;
+// kMaxLoggedLines of them per version (then one line saying so). What an
+// object keeps does not grow with the number of lines reported.
+using velmo::kMaxLoggedLines;
 class BadLines {
  public:
   // context: what was being read ("Account names", ...).
@@ -83,14 +86,18 @@ class BadLines {
   // file as a whole.
   void Report(int line, const std::string& why);
   // How many lines were reported on this object.
-  int Count() const { return static_cast<int>(reported_.size()); }
+  int Count() const { return static_cast<int>(reported_.Count()); }
   const std::filesystem::path& File() const { return file_; }
 
  private:
   std::filesystem::path file_;
   FileStamp stamp_;
   std::string context_;
-  std::vector<std::pair<int, std::string>> reported_;
+  struct Reported {
+    int line = 0;
+    std::string why;
+  };
+  DamagedLines<Reported> reported_;
 };
 
 // One line of a provider file: its number (from 1) and its fields.

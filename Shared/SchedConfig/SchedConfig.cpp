@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "AppFolder.h"
 #include "TextFile.h"
+#include "TextParts.h"
 
 namespace velmo {
 
@@ -73,13 +75,27 @@ void SetErrno(std::string* error, int err, bool notRegular) {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// What keeps a line from being read, from its first bad byte on: a
+// control character or bytes that are not UTF-8 (the file is written as
+// UTF-8, so a name typed in another code page is damage too).
+std::optional<SchedSkippedLine::Why> Damage(std::string_view line) {
+  for (size_t i = 0; i < line.size();) {
+    if (IsControl(static_cast<unsigned char>(line[i]))) return SchedSkippedLine::Why::Control;
+    const size_t n = text::Utf8CharLength(line, i);
+    if (n == 0) return SchedSkippedLine::Why::NotUtf8;
+    i += n;
+  }
+  return std::nullopt;
+}
+
 // The file's lines without their line ends, each at most kSchedMaxLine
 // bytes, read in blocks so that memory stays bounded whatever the file
 // holds; a UTF-8 byte-order mark at the start is dropped. A line that is
-// too long or holds a control character (other than the CR of a CR LF end)
-// is left out and noted in *skipped, with at most the start of its text.
+// too long, holds a control character (other than the CR of a CR LF end)
+// or is not UTF-8 is left out and noted in *skipped, with at most the start
+// of its text.
 bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string>& lines,
-                      std::vector<SchedSkippedLine>* skipped, std::string* error, bool* notRegular) {
+                      DamagedLines<SchedSkippedLine>* skipped, std::string* error, bool* notRegular) {
   int err = 0;
   bool irregular = false;
   const int fd = OpenRegularFile(file, &err, &irregular);
@@ -90,7 +106,7 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
   }
   constexpr size_t kShown = 1024;  // what is kept of a line too long to read
   std::string line;
-  bool tooLong = false, control = false;
+  bool tooLong = false;
   int number = 0;
   bool first = true;
   auto finish = [&] {
@@ -98,21 +114,14 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
     if (!tooLong && !line.empty() && line.back() == '\r') line.pop_back();
     if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     first = false;
-    if (!tooLong)
-      for (unsigned char c : line)
-        if (IsControl(c)) {
-          control = true;
-          break;
-        }
-    if (tooLong || control) {
-      if (skipped)
-        skipped->push_back({number, tooLong ? SchedSkippedLine::Why::TooLong : SchedSkippedLine::Why::Control,
-                            line.substr(0, kShown)});
+    const auto why = tooLong ? std::optional(SchedSkippedLine::Why::TooLong) : Damage(line);
+    if (why) {
+      if (skipped) skipped->Add({number, *why, line.substr(0, kShown)});
     } else {
       lines.push_back(std::move(line));
     }
     line.clear();
-    tooLong = control = false;
+    tooLong = false;
   };
   std::vector<char> buf(65536);
   bool ok = true;
@@ -306,9 +315,7 @@ bool SchedFieldCarries(std::string_view value) {
   // A value ending with "@" would run into the separator after it and be
   // read back with its "@" moved to the start of the next field.
   if (!value.empty() && value.back() == '@') return false;
-  for (unsigned char c : value)
-    if (IsControl(c)) return false;
-  return true;
+  return !Damage(value);
 }
 
 std::string EscapedSchedText(std::string_view text, size_t limit) {
@@ -321,14 +328,13 @@ std::string EscapedSchedText(std::string_view text, size_t limit) {
     std::string piece;
     size_t take = 1;
     if (c >= 0x80) {
-      // A well-formed UTF-8 sequence is shown as it is, any other byte
+      // A well-formed UTF-8 character is shown as it is, any other byte
       // escaped.
-      const size_t want = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-      bool good = want >= 2 && i + want <= text.size();
-      for (size_t k = 1; good && k < want; ++k)
-        good = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-      if (good) take = want;
-      else piece = std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+      take = velmo::text::Utf8CharLength(text, i);
+      if (take == 0) {
+        take = 1;
+        piece = std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+      }
     } else if (IsControl(c)) {
       piece = std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
     }
@@ -346,8 +352,14 @@ std::string EscapedSchedText(std::string_view text, size_t limit) {
 
 std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippedLine& skipped) {
   return file.string() + " : line " + std::to_string(skipped.line) + " : " +
-         (skipped.why == SchedSkippedLine::Why::TooLong ? "Line Too Long" : "Control Characters") + " : " +
-         EscapedSchedText(skipped.text);
+         (skipped.why == SchedSkippedLine::Why::TooLong   ? "Line Too Long"
+          : skipped.why == SchedSkippedLine::Why::NotUtf8 ? "Not UTF-8 Text"
+                                                          : "Control Characters") +
+         " : " + EscapedSchedText(skipped.text);
+}
+
+std::string SkippedLinesMoreText(const std::filesystem::path& file, size_t more) {
+  return file.string() + " : " + std::to_string(more) + " more lines skipped";
 }
 
 bool SchedTaskCarries(const ScheduleTaskEntry& task, std::string* error) {

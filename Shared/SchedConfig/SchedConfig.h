@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "DamagedLines.h"
+
 namespace velmo {
 
 inline constexpr const char* kSchedHeader = "Scheduled Servers";
@@ -60,10 +62,11 @@ struct ScheduledServerEntry {
 // The longest line a reader takes, without its line end.
 inline constexpr size_t kSchedMaxLine = 64 * 1024;
 
-// A line the readers left out: longer than kSchedMaxLine, or holding a
-// control character other than the CR of its CR LF end (a damaged file).
+// A line the readers left out: longer than kSchedMaxLine, holding a
+// control character other than the CR of its CR LF end, or bytes that are
+// not UTF-8 (a damaged file).
 struct SchedSkippedLine {
-  enum class Why { TooLong, Control };
+  enum class Why { TooLong, Control, NotUtf8 };
   int line = 0;      // from 1
   Why why = Why::Control;
   std::string text;  // the start of the line, as it stands
@@ -73,7 +76,7 @@ struct SchedConfigContents {
   bool hasTask = false;  // a well-formed task line was read
   ScheduleTaskEntry task;
   std::vector<ScheduledServerEntry> servers;  // in file order
-  std::vector<SchedSkippedLine> skipped;      // in file order
+  DamagedLines<SchedSkippedLine> skipped;     // the first ones, the rest counted
 };
 
 // AppPath("Schedule\SchedConfig.cfg").
@@ -96,18 +99,19 @@ ScheduledServerEntry ParseServerLine(std::string_view line);
 // Reads the file. Lines may end in CR LF or LF; blank lines and the header
 // are skipped; a line whose field 0 is the job name is the task line (the
 // last well-formed one counts; a malformed one is ignored whole); every
-// other line is a server line. Lines too long or holding control characters
-// are left out and listed in `skipped`; memory stays bounded whatever the
-// file holds. Only a regular file is read, and the open never waits (a
-// named pipe is refused at once, *notRegular then set). False (with the
-// reason) when the file cannot be opened or read.
+// other line is a server line. Lines too long, holding control characters
+// or not UTF-8 are left out and noted in `skipped`; memory stays bounded
+// whatever the file holds, however many lines are damaged. Only a regular
+// file is read, and the open never waits (a named pipe is refused at once,
+// *notRegular then set). False (with the reason) when the file cannot be
+// opened or read.
 bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr,
                      bool* notRegular = nullptr);
 
-// True when the value can stand in a field: no "@@@", no line break or
-// other control character, and no "@" at its end (it would join the
-// separator that follows). A leading "@" is carried: fields are split from
-// the left.
+// True when the value can stand in a field: UTF-8 text without "@@@", a
+// line break or other control character, and no "@" at its end (it would
+// join the separator that follows). A leading "@" is carried: fields are
+// split from the left.
 bool SchedFieldCarries(std::string_view value);
 
 // Every field of the task line carries (as above); false with the reason.
@@ -120,6 +124,8 @@ std::string EscapedSchedText(std::string_view text, size_t limit = 200);
 // How a log names a skipped line: the file, "line N", why, and its text
 // escaped and cut as above.
 std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippedLine& skipped);
+// How a log counts the skipped lines it does not name one by one.
+std::string SkippedLinesMoreText(const std::filesystem::path& file, size_t more);
 
 // Writes header, task line (when given) and the server lines, replacing the
 // file atomically. The folder must exist. Refuses (writing nothing) a field

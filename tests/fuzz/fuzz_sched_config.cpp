@@ -3,8 +3,9 @@
 // task line (at each 0xFF byte); every value the writer takes must come
 // back from the reader unchanged, in its place, and a value the writer
 // refuses must leave the file as it was. The input's raw bytes are also
-// read as a settings file: the reader must take only lines that carry (no
-// control character), none longer than the bound.
+// read as a settings file: the reader must take only lines that carry
+// (UTF-8 without control characters), none longer than the bound, and shows
+// the lines it skips the same way.
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "SchedConfig.h"
+#include "TextParts.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ std::vector<std::string> Pieces(const uint8_t* data, size_t size, size_t want) {
 bool Carries(const std::string& text) {
   for (unsigned char c : text)
     if (c < 0x20 || c == 0x7F) return false;
-  return true;
+  return velmo::text::IsUtf8(text);
 }
 
 }  // namespace

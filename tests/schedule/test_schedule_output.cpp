@@ -155,12 +155,12 @@ TEST_F(ScheduleOutput, FailureEntries) {
       {"Export", "", "HTML", "/nonexistent/folder", " : File Not Written : /nonexistent/folder/EX1_", 5},
       {"Export", "", "MDB", "/nonexistent/folder", "     ExportToMDBFormat : Create Table Failure : -2147467259:", 5},
       // A folder not named in full is refused, never taken from "/" or the
-      // current folder; the MDB file too.
-      {"Export", "", "CSV", "<empty>", " : File Not Written : /EX1_", 5},
-      {"Export", "", "HTML", "<empty>", " : File Not Written : /EX1_", 5},
-      {"Export", "", "MDB", "<empty>", " : File Not Written : /EX1_" + kStamp + ".mdb", 5},
-      {"Export", "", "CSV", "Export", " : File Not Written : Export/EX1_", 5},
-      {"Both", "", "MDB", "Export\\Out", " : File Not Written : Export/Out/EX1_" + kStamp + ".mdb", 5},
+      // current folder; the MDB file too. The entry names it as given.
+      {"Export", "", "CSV", "<empty>", " : File Not Written : Export Folder Not A Full Path : ''", 5},
+      {"Export", "", "HTML", "<empty>", " : File Not Written : Export Folder Not A Full Path : ''", 5},
+      {"Export", "", "MDB", "<empty>", " : File Not Written : Export Folder Not A Full Path : ''", 5},
+      {"Export", "", "CSV", "Export", " : File Not Written : Export Folder Not A Full Path : 'Export'", 5},
+      {"Both", "", "MDB", "Export\\Out", " : File Not Written : Export Folder Not A Full Path : 'Export\\Out'", 5},
       {"Print", "Velmorcast PDF", "", "", " : -2147221164:Class not registered", 5},
   };
   const fs::path cwd = fs::current_path();

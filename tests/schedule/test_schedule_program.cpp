@@ -21,6 +21,7 @@
 #include "IJobScheduler.h"
 #include "SanitizerOptions.h"
 #include "ScheduleKit.h"
+#include "TextParts.h"
 
 using namespace velmo;
 using namespace velmo::test;
@@ -231,6 +232,9 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
   const std::string openFailure = "     Schedule_Main... : Config File Open Failure : 75:The file is not a regular file.";
   const std::string lookup = "     ConnectToExchangeServer : Binding to server 'DOWN'";
   const std::string skippedEntry = "     Schedule_Main... : Config File Line Skipped : " + file.string() + " : line ";
+  const std::string longName(60000, 'N');
+  std::string manyDamaged;
+  for (int i = 0; i < 100000; ++i) manyDamaged += "\x01\r\n";
   std::mt19937 random(23);
   std::string binary(4096, '\0');
   for (char& c : binary) c = static_cast<char>(random() & 0xFF);
@@ -258,6 +262,15 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
          out << "\r\n" << down << "\r\n";
        },
        {}, {skippedEntry + "2 : Line Too Long : xxxx", lookup}, {openFailure}, 1},
+      {"100,000 damaged lines", put(manyDamaged + down + "\r\n"), {},
+       {skippedEntry + "2 : Control Characters : \\x01", skippedEntry + "21 : ",
+        skippedEntry.substr(0, skippedEntry.size() - 5) + "99980 more lines skipped", lookup},
+       {openFailure, skippedEntry + "22 : "}, 20},
+      {"a line not UTF-8", put("EX\xE9@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n" + down + "\r\n"), {},
+       {skippedEntry + "2 : Not UTF-8 Text : EX\\xE9@@@Default@@@", lookup},
+       {openFailure, "     ConnectToExchangeServer : Binding to server 'EX"}, 1},
+      {"a server name of 60,000 characters", put(longName + "@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n"), {},
+       {"     ConnectToExchangeServer : Binding to server '" + longName.substr(0, 200) + "...' to get"}, {openFailure}},
       {"CR LF", put(task + "\r\n" + down + "\r\n"), {}, {lookup}, {openFailure}},
       {"LF", put(task + "\n" + down + "\n"), {}, {lookup}, {openFailure}},
       {"DISPLAY empty", put(down + "\r\n"), {"DISPLAY="}, {lookup}, {}},
@@ -295,9 +308,11 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
       return m.rfind(skippedEntry, 0) == 0;
     });
     EXPECT_EQ(skipped, 2 * c.skipped);
-    // No raw control byte reaches the log, and a skipped line shows at most
-    // 200 characters of its text.
+    // The log stays small and UTF-8, no raw control byte reaches it, and a
+    // skipped line shows at most 200 characters of its text.
     const std::string log = TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log");
+    EXPECT_LT(log.size(), 64u * 1024);
+    EXPECT_TRUE(text::IsUtf8(log));
     for (size_t i = 0; i < log.size(); ++i) {
       const unsigned char b = static_cast<unsigned char>(log[i]);
       if ((b < 0x20 && b != '\r' && b != '\n') || b == 0x7F) {

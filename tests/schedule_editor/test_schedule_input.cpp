@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -266,6 +267,8 @@ TEST_F(ScheduleTest, DefaultAccountIsAcceptedWithOrWithoutTheWindowsVariables) {
       {nullptr, "bob", "user1", computer + "\\bob"},
       {"CORP", nullptr, "user1", "CORP\\user1"},
       {"", "", "user1", computer + "\\user1"},
+      // Without USER too, the name the account database gives this process.
+      {nullptr, nullptr, nullptr, computer + "\\" + ::getpwuid(::getuid())->pw_name},
   };
   const char* const oldUser = std::getenv("USER");
   const std::string savedUser = oldUser ? oldUser : "";
@@ -273,7 +276,7 @@ TEST_F(ScheduleTest, DefaultAccountIsAcceptedWithOrWithoutTheWindowsVariables) {
     SCOPED_TRACE(r.account);
     r.domain ? ::setenv("USERDOMAIN", r.domain, 1) : ::unsetenv("USERDOMAIN");
     r.name ? ::setenv("USERNAME", r.name, 1) : ::unsetenv("USERNAME");
-    ::setenv("USER", r.user, 1);
+    r.user ? ::setenv("USER", r.user, 1) : ::unsetenv("USER");
     EXPECT_EQ(DefaultConnectUser(), r.account);
     std::filesystem::remove(ConfigFile());  // no saved task to restore
     ui->clear();

@@ -84,7 +84,8 @@ std::string Standing(const std::filesystem::path& p) {
 
 // Opening: the lists, the header-only file made when none exists, the
 // servers of an existing file (whole lines, commas and LF ends included)
-// ticked, their options shown when selected, and the profile warning.
+// ticked and its damaged lines left out, their options shown when selected,
+// and the profile warning.
 TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
   {
     frmSchedule w;
@@ -127,7 +128,10 @@ TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
     EXPECT_EQ(Config(), "Scheduled Servers\r\n");
   }
 
+  std::string damaged;  // a name in another code page, 30 times
+  for (int i = 0; i < 30; ++i) damaged += "EX\xE9\n";
   WriteConfig(
+      damaged +
       "Scheduled Servers\n"
       "VelmorcastTask.job@@@CORP\\alice@@@1@@@09:05@@@1@@@@@@0@@@0@@@03/01/2024@@@@@@0@@@0@@@0@@@\n"
       "EX1@@@Mine@@@EX2 Profile@@@Print@@@Velmorcast PDF@@@CSV@@@/srv/Reports, 2024@@@01_02_2024_03_04_05\n"
@@ -138,6 +142,13 @@ TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
   w.Form_Load();
   EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX10:Check", "EX2:Check"}));
   EXPECT_EQ(w.lbHidden->count(), 3);
+  // The damaged lines are left out: the first ones named in the error log,
+  // the rest counted.
+  const std::string log = ErrorLog();
+  size_t named = 0;
+  for (size_t at = log.find(" : line "); at != std::string::npos; at = log.find(" : line ", at + 1)) ++named;
+  EXPECT_EQ(named, 20u) << log;
+  EXPECT_NE(log.find(" : 10 more lines skipped"), std::string::npos) << log;
   EXPECT_FALSE(w.picWar->isHidden());
   EXPECT_EQ(w.cboProfileName->count(), 0);
   EXPECT_EQ(w.lblProfileStatus->text().toStdString(),

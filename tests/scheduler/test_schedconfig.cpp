@@ -85,10 +85,15 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
     bool opens;
     bool hasTask;
     std::vector<std::vector<std::string>> servers;  // expected fields 0, 6, 7
-    std::vector<int> skipped = {};                  // line numbers left out
+    std::vector<int> skipped = {};                  // line numbers left out and named
+    size_t more = 0;                                // left out beyond those
   };
   const std::string longLine(velmo::kSchedMaxLine + 1, 'L');
   const std::string longestLine(velmo::kSchedMaxLine, 'M');
+  std::string manyDamaged = "Scheduled Servers\r\n";
+  for (int i = 0; i < 100000; ++i) manyDamaged += "\x01\r\n";
+  std::vector<int> firstDamaged;
+  for (int i = 2; i < 2 + velmo::kMaxLoggedLines; ++i) firstDamaged.push_back(i);
   const std::vector<Case> cases = {
       {"no folder", "<none>", false, false, {}},
       {"empty file", "", true, false, {}},
@@ -117,6 +122,11 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
        false, {{"EX5", "", ""}}, {2, 3, 4, 5}},
       {"a line over the bound", "Scheduled Servers\r\n" + longLine + "\r\n" + longestLine + "\r\nEX1@@@R\n" + longLine,
        true, false, {{longestLine, "", ""}, {"EX1", "", ""}}, {2, 5}},
+      // Latin-1, overlong, surrogate, cut and stray bytes are not UTF-8.
+      {"not UTF-8", "Caf\xE9@@@R\r\nX\xC0\x80\r\n\xED\xA0\x80\r\nX\xE2\x82\r\n\x80\r\nCaf\xC3\xA9\xF0\x9F\x93\x8A\r\n", true,
+       false, {{"Caf\xC3\xA9\xF0\x9F\x93\x8A", "", ""}}, {1, 2, 3, 4, 5}},
+      {"100,000 damaged lines", manyDamaged + "EX1@@@R\r\n", true, false, {{"EX1", "", ""}}, firstDamaged,
+       100000 - firstDamaged.size()},
       {"a named pipe", "<fifo>", false, false, {}},
       {"a folder", "<folder>", false, false, {}},
   };
@@ -144,6 +154,7 @@ TEST(SchedConfig, DamagedFilesReadAsFarAsTheyCarry) {
     std::vector<int> skipped;
     for (const auto& k : got.skipped) skipped.push_back(k.line);
     EXPECT_EQ(skipped, c.skipped);
+    EXPECT_EQ(got.skipped.More(), c.more);
     if (c.hasTask) EXPECT_EQ(got.task.dayList, "MONDAY");
     ASSERT_EQ(got.servers.size(), c.servers.size());
     for (size_t i = 0; i < c.servers.size(); ++i) {
@@ -179,7 +190,7 @@ TEST(SchedConfig, RewritingTheTaskKeepsServerLinesAndRefusalsWriteNothing) {
   const std::string before = TestHome::Slurp(file);
 
   // Values a line cannot carry are refused and the file stays as it was.
-  for (std::string bad : std::vector<std::string>{"a@@@b", "a\nb", "a\rb", "Costs@", "@", "a\tb", std::string("a\0b", 3), "a\x1b", "a\x7f"}) {
+  for (std::string bad : std::vector<std::string>{"a@@@b", "a\nb", "a\rb", "Costs@", "@", "a\tb", std::string("a\0b", 3), "a\x1b", "a\x7f", "Caf\xE9"}) {
     SCOPED_TRACE(bad);
     auto t = task;
     t.account = bad;
