@@ -3,8 +3,11 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <set>
+
+#include <sys/resource.h>
 
 #include "DateText.h"
 #include "PreviewTestSupport.h"
@@ -169,7 +172,9 @@ TEST_F(PreviewTest, EscAndAnUnwritableFolderLeaveNoFile) {
     CallerSettings(*p, grid.get());
     PrintWithStatus(*p);
     ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage);
+    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" + p->LastJobFile() +
+                                 "\": Not a directory");
+    EXPECT_EQ(p->LastJobError(), "Not a directory");
     EXPECT_EQ(ui_->shown()[0].title, "Velmorine for Exchange Server (Velmorcast)");
     for (const auto& e : std::filesystem::recursive_directory_iterator(home_.dir()))
       EXPECT_NE(e.path().extension(), ".pdf") << e.path();
@@ -258,4 +263,46 @@ TEST_F(PreviewTest, EscDuringAOnePageJobLeavesNoFile) {
   EXPECT_TRUE(PrintFolder().empty());
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Cancelled);
+}
+
+// A disk that fills during the job, made by a file size limit around the
+// job (writes then fail at the limit with EFBIG): whether the limit cuts
+// the document early, in its middle or only its last byte, the job fails
+// with the reason on the message's last line and leaves no file.
+TEST_F(PreviewTest, AFullDiskFailsTheJobWithItsReasonAndLeavesNoFile) {
+  auto grid = ReportGrid(120, 4);
+  auto p = NewPrinter();
+  CallerSettings(*p, grid.get());
+  p->BatchMode(true);
+  PrintWithStatus(*p);
+  ASSERT_EQ(PrintFolder().size(), 1u);
+  const auto whole = static_cast<rlim_t>(std::filesystem::file_size(PrintFolder()[0]));
+  std::filesystem::remove_all(home_ / "Print");
+  const struct {
+    rlim_t limit;
+    const char* named;
+  } cases[] = {{0, ""}, {12288, ""}, {whole / 2, "named.pdf"}, {whole - 1, ""}, {whole - 1, "named.pdf"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.limit) + " " + c.named);
+    velmo::ui::PrinterSettings pdf;
+    pdf.device = velmo::printers::kPdfDevice;
+    if (*c.named) pdf.file = (home_ / "Print" / c.named).string();
+    velmo::printers::SetCurrent(pdf);
+    ui_->clear();
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit cut = before;
+    cut.rlim_cur = c.limit;
+    const auto signalBefore = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &cut);
+    PrintWithStatus(*p);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, signalBefore);
+    EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Failed);
+    EXPECT_EQ(p->LastJobError(), "File too large");
+    EXPECT_TRUE(PrintFolder().empty()) << PrintFolder()[0];
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" + p->LastJobFile() +
+                                 "\": File too large");
+  }
 }
