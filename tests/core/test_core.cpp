@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "AppFolder.h"
@@ -198,5 +199,86 @@ TEST(ComFactory, EveryChangeToTheRegistryFileIsSeenByTheNextCreation) {
     if (step.settle) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     EXPECT_EQ(created(), step.expected);
     EXPECT_EQ(created(), step.expected);  // the second from what was kept
+  }
+}
+
+// A class whose library cannot be used is still "Class not registered",
+// followed by why the loader could not use it.
+TEST(ComFactory, ALibraryThatCannotBeUsedSaysWhy) {
+  test::TestHome home(false);
+  std::ofstream(home / "libText.so") << std::string(200, 'x');
+  const std::string core = com::LibraryOf(reinterpret_cast<const void*>(&com::RegistryFile)).string();
+  const std::string jobs = (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string();
+  const struct {
+    std::string library, className, why;
+  } cases[] = {
+      {(home / "libNone.so").string(), "One", "libNone.so: cannot open shared object file: No such file or directory"},
+      {(home / "libText.so").string(), "One", "libText.so: invalid ELF header"},
+      {core, "One", "undefined symbol: VelmoCreateInstance"},
+      {jobs, "Nope", jobs + " has no class \"Nope\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.library);
+    std::ofstream(com::RegistryFile(), std::ios::trunc) << "X.Thing\t" << c.library << "\t" << c.className << "\n";
+    try {
+      com::CreateObjectRaw("X.Thing");
+      ADD_FAILURE() << "created";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.Number(), com::kClassNotRegistered);
+      EXPECT_EQ(e.Description().rfind("Class not registered: ", 0), 0u) << e.Description();
+      EXPECT_NE(e.Description().find(c.why), std::string::npos) << e.Description();
+    }
+  }
+}
+
+// Writers of the class registry take its lock. While another writer holds
+// it past the 10 s wait, or when the lock file cannot be used, registering
+// and unregistering change nothing and say why, and so does vregsvr, which
+// exits non-zero.
+TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
+  test::TestHome home(false);
+  ASSERT_TRUE(com::RegisterClasses(home / "libA.so", {{"A.One", "One"}}));
+  const auto file = com::RegistryFile();
+  const std::string before = test::TestHome::Slurp(file);
+  const std::filesystem::path lockFile = file.string() + ".lock";
+  const struct {
+    const char* what;
+    bool held;
+    const char* why;
+  } cases[] = {{"held by another writer", true, "stayed locked by another program"},
+               {"lock file unusable", false, "Is a directory"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FileLock other;
+    std::filesystem::remove_all(lockFile);
+    if (c.held)
+      ASSERT_TRUE(other.TryLock(lockFile, FileLock::Mode::Exclusive));
+    else
+      std::filesystem::create_directory(lockFile);
+    // The three wait out the lock side by side.
+    auto attempt = [](std::function<bool()> write) {
+      return std::async(std::launch::async, [write] {
+        const bool ok = write();
+        return std::make_pair(ok, com::LastRegistryFailure());
+      });
+    };
+    auto registering = attempt([&] { return com::RegisterClasses(home / "libB.so", {{"B.One", "One"}}); });
+    auto unregistering = attempt([&] { return com::UnregisterLibrary(home / "libA.so"); });
+    std::string output;
+    FILE* tool = ::popen(((test::TestHome::BuildAppDir() / "vregsvr").string() + " " +
+                          (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string() + " 2>&1")
+                             .c_str(),
+                         "r");
+    ASSERT_NE(tool, nullptr);
+    char buf[512];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, tool)) > 0;) output.append(buf, n);
+    EXPECT_NE(::pclose(tool), 0) << output;
+    EXPECT_NE(output.find(c.why), std::string::npos) << output;
+    for (auto* result : {&registering, &unregistering}) {
+      const auto [ok, why] = result->get();
+      EXPECT_FALSE(ok);
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+    EXPECT_EQ(test::TestHome::Slurp(file), before);
   }
 }
