@@ -202,83 +202,64 @@ TEST(ComFactory, EveryChangeToTheRegistryFileIsSeenByTheNextCreation) {
   }
 }
 
-// A class whose library cannot be used is still "Class not registered",
-// followed by why the loader could not use it.
+// A registered class whose library cannot be used: still "Class not
+// registered", followed by the loader's reason.
 TEST(ComFactory, ALibraryThatCannotBeUsedSaysWhy) {
   test::TestHome home(false);
   std::ofstream(home / "libText.so") << std::string(200, 'x');
-  const std::string core = com::LibraryOf(reinterpret_cast<const void*>(&com::RegistryFile)).string();
   const std::string jobs = (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string();
   const struct {
-    std::string library, className, why;
+    std::string line, why;  // library and class; the end of the description
   } cases[] = {
-      {(home / "libNone.so").string(), "One", "libNone.so: cannot open shared object file: No such file or directory"},
-      {(home / "libText.so").string(), "One", "libText.so: invalid ELF header"},
-      {core, "One", "undefined symbol: VelmoCreateInstance"},
-      {jobs, "Nope", jobs + " has no class \"Nope\""},
+      {(home / "libNone.so\tOne").string(), "libNone.so: cannot open shared object file: No such file or directory"},
+      {(home / "libText.so\tOne").string(), "libText.so: invalid ELF header"},
+      {com::LibraryOf(reinterpret_cast<const void*>(&com::RegistryFile)).string() + "\tOne",
+       ": undefined symbol: VelmoCreateInstance"},
+      {jobs + "\tNope", jobs + " has no class \"Nope\""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.library);
-    std::ofstream(com::RegistryFile(), std::ios::trunc) << "X.Thing\t" << c.library << "\t" << c.className << "\n";
+    std::ofstream(com::RegistryFile(), std::ios::trunc) << "X.Thing\t" << c.line << "\n";
     try {
       com::CreateObjectRaw("X.Thing");
-      ADD_FAILURE() << "created";
+      ADD_FAILURE() << c.line;
     } catch (const ComError& e) {
       EXPECT_EQ(e.Number(), com::kClassNotRegistered);
-      EXPECT_EQ(e.Description().rfind("Class not registered: ", 0), 0u) << e.Description();
-      EXPECT_NE(e.Description().find(c.why), std::string::npos) << e.Description();
+      EXPECT_TRUE(e.Description().starts_with("Class not registered: ") && e.Description().ends_with(c.why))
+          << e.Description();
     }
   }
 }
 
-// Writers of the class registry take its lock. While another writer holds
-// it past the 10 s wait, or when the lock file cannot be used, registering
-// and unregistering change nothing and say why, and so does vregsvr, which
-// exits non-zero.
+// Writers of the class registry need its lock: when another writer holds it
+// past the 10 s wait, or its file cannot be used, registering, unregistering
+// and vregsvr (exiting non-zero) change nothing and say why.
 TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
   test::TestHome home(false);
   ASSERT_TRUE(com::RegisterClasses(home / "libA.so", {{"A.One", "One"}}));
-  const auto file = com::RegistryFile();
-  const std::string before = test::TestHome::Slurp(file);
-  const std::filesystem::path lockFile = file.string() + ".lock";
-  const struct {
-    const char* what;
-    bool held;
-    const char* why;
-  } cases[] = {{"held by another writer", true, "stayed locked by another program"},
-               {"lock file unusable", false, "Is a directory"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  const std::string before = test::TestHome::Slurp(com::RegistryFile());
+  const std::filesystem::path lockFile = com::RegistryFile().string() + ".lock";
+  const std::string vregsvr = (test::TestHome::BuildAppDir() / "vregsvr").string() + " " +
+                              (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string() + " 2>&1";
+  for (const bool held : {true, false}) {
+    const std::string why = held ? "stayed locked by another program" : "Is a directory";
     FileLock other;
     std::filesystem::remove_all(lockFile);
-    if (c.held)
+    if (held)
       ASSERT_TRUE(other.TryLock(lockFile, FileLock::Mode::Exclusive));
     else
       std::filesystem::create_directory(lockFile);
     // The three wait out the lock side by side.
     auto attempt = [](std::function<bool()> write) {
-      return std::async(std::launch::async, [write] {
-        const bool ok = write();
-        return std::make_pair(ok, com::LastRegistryFailure());
-      });
+      return std::async(std::launch::async, [write] { return write() ? "written" : com::LastRegistryFailure(); });
     };
     auto registering = attempt([&] { return com::RegisterClasses(home / "libB.so", {{"B.One", "One"}}); });
     auto unregistering = attempt([&] { return com::UnregisterLibrary(home / "libA.so"); });
-    std::string output;
-    FILE* tool = ::popen(((test::TestHome::BuildAppDir() / "vregsvr").string() + " " +
-                          (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string() + " 2>&1")
-                             .c_str(),
-                         "r");
-    ASSERT_NE(tool, nullptr);
-    char buf[512];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, tool)) > 0;) output.append(buf, n);
-    EXPECT_NE(::pclose(tool), 0) << output;
-    EXPECT_NE(output.find(c.why), std::string::npos) << output;
-    for (auto* result : {&registering, &unregistering}) {
-      const auto [ok, why] = result->get();
-      EXPECT_FALSE(ok);
-      EXPECT_NE(why.find(c.why), std::string::npos) << why;
-    }
-    EXPECT_EQ(test::TestHome::Slurp(file), before);
+    FILE* tool = ::popen(vregsvr.c_str(), "r");
+    std::string output(4096, '\0');
+    output.resize(std::fread(output.data(), 1, output.size(), tool));
+    EXPECT_NE(::pclose(tool), 0);
+    for (const std::string& said : {output, registering.get(), unregistering.get()})
+      EXPECT_NE(said.find(why), std::string::npos) << said;
+    EXPECT_EQ(test::TestHome::Slurp(com::RegistryFile()), before);
   }
 }

@@ -265,34 +265,24 @@ TEST_F(PreviewTest, EscDuringAOnePageJobLeavesNoFile) {
   EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Cancelled);
 }
 
-// A disk that fills during the job, made by a file size limit around the
-// job (writes then fail at the limit with EFBIG): whether the limit cuts
-// the document early, in its middle or only its last byte, the job fails
-// with the reason on the message's last line and leaves no file.
+// A disk that fills during the job, made by a file size limit around it
+// (writes fail at the limit with EFBIG): cut at once, midway or at its last
+// byte, the job fails, leaves no file, and its message ends with the file
+// and the reason.
 TEST_F(PreviewTest, AFullDiskFailsTheJobWithItsReasonAndLeavesNoFile) {
   auto grid = ReportGrid(120, 4);
   auto p = NewPrinter();
   CallerSettings(*p, grid.get());
   p->BatchMode(true);
   PrintWithStatus(*p);
-  ASSERT_EQ(PrintFolder().size(), 1u);
-  const auto whole = static_cast<rlim_t>(std::filesystem::file_size(PrintFolder()[0]));
+  const auto whole = static_cast<rlim_t>(std::filesystem::file_size(PrintFolder().at(0)));
   std::filesystem::remove_all(home_ / "Print");
-  const struct {
-    rlim_t limit;
-    const char* named;
-  } cases[] = {{0, ""}, {12288, ""}, {whole / 2, "named.pdf"}, {whole - 1, ""}, {whole - 1, "named.pdf"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.limit) + " " + c.named);
-    velmo::ui::PrinterSettings pdf;
-    pdf.device = velmo::printers::kPdfDevice;
-    if (*c.named) pdf.file = (home_ / "Print" / c.named).string();
-    velmo::printers::SetCurrent(pdf);
+  for (const rlim_t limit : {rlim_t{0}, rlim_t{12288}, whole / 2, whole - 1}) {
+    SCOPED_TRACE(limit);
     ui_->clear();
     rlimit before{};
     ::getrlimit(RLIMIT_FSIZE, &before);
-    rlimit cut = before;
-    cut.rlim_cur = c.limit;
+    const rlimit cut{limit, before.rlim_max};
     const auto signalBefore = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &cut);
     PrintWithStatus(*p);
@@ -300,9 +290,8 @@ TEST_F(PreviewTest, AFullDiskFailsTheJobWithItsReasonAndLeavesNoFile) {
     std::signal(SIGXFSZ, signalBefore);
     EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Failed);
     EXPECT_EQ(p->LastJobError(), "File too large");
-    EXPECT_TRUE(PrintFolder().empty()) << PrintFolder()[0];
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" + p->LastJobFile() +
-                                 "\": File too large");
+    EXPECT_TRUE(PrintFolder().empty());
+    EXPECT_EQ(Messages(), std::vector<std::string>{StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" +
+                                                   p->LastJobFile() + "\": File too large"});
   }
 }
