@@ -4,12 +4,14 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -42,6 +44,30 @@ namespace db = velmo::db;
 Mdifrm* gMdifrm = nullptr;
 
 namespace {
+
+// The status bar's first panel: it asks for no width of its own and draws
+// its text elided in the middle to the width it is given, the whole text
+// as its tooltip, so a long text ("Printed to" and a deep path) never
+// widens the main window.
+class StatusTextPanel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize sizeHint() const override { return {0, QLabel::sizeHint().height()}; }
+  QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    QFrame::paintEvent(e);
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                          fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()), foregroundRole());
+  }
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ToolTip) setToolTip(text());
+    return QLabel::event(e);
+  }
+};
 
 const std::string kConnectionPrefix = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
 
@@ -535,7 +561,7 @@ void Mdifrm::BuildStatusBar() {
   // Panel 1 stretches and carries progress texts; the progress bar sits
   // between it and the four fixed panels.
   auto makePanel = [this](int i) {
-    auto* panel = new QLabel(sbVELMORC);
+    auto* panel = i == 0 ? new StatusTextPanel(sbVELMORC) : new QLabel(sbVELMORC);
     panel->setObjectName(QString("Panel%1").arg(i + 1));
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);

@@ -446,11 +446,15 @@ std::string BuildReportTitle() {
 namespace {
 PrintJobOutcome gLastPrintOutcome = PrintJobOutcome::None;
 
-// A job that wrote a PDF says where in the main window's status bar.
+// A job that wrote a PDF says where in the main window's status bar; after
+// one that was cancelled or failed the bar no longer names an earlier file.
 void ShowWhereItPrinted(const IVLMRPrinter& printer) {
   gLastPrintOutcome = printer.LastJobOutcome();
-  if (gLastPrintOutcome != PrintJobOutcome::Printed || printer.LastJobFile().empty() || !gMdifrm) return;
-  if (QLabel* panel = gMdifrm->Panel(1)) {
+  QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr;
+  if (!panel) return;
+  if (gLastPrintOutcome == PrintJobOutcome::Cancelled || gLastPrintOutcome == PrintJobOutcome::Failed) {
+    panel->clear();
+  } else if (gLastPrintOutcome == PrintJobOutcome::Printed && !printer.LastJobFile().empty()) {
     panel->setText(QString::fromStdString("Printed to " + printer.LastJobFile()));
     panel->repaint();
   }

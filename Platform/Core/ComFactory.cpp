@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "AppFolder.h"
 #include "InstanceLock.h"
@@ -19,6 +22,9 @@
 namespace velmo::com {
 
 namespace {
+
+// Why this thread's last write of the class registry failed.
+thread_local std::string tRegistryFailure;
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -98,18 +104,24 @@ std::shared_ptr<const std::vector<Registration>> CurrentRegistry(const std::file
   return regs;
 }
 
-bool WriteRegistry(const std::filesystem::path& file, const std::vector<Registration>& regs) {
+bool WriteRegistry(const std::filesystem::path& file, const std::vector<Registration>& regs, std::string& why) {
   auto tmp = file;
   tmp += ".tmp";
   {
     std::ofstream out(tmp, std::ios::trunc);
-    if (!out) return false;
-    out << "# ProgID\tlibrary\tclass\n";
-    for (auto& r : regs) out << r.progId << '\t' << r.library << '\t' << r.className << '\n';
-    if (!out) return false;
+    if (out) {
+      out << "# ProgID\tlibrary\tclass\n";
+      for (auto& r : regs) out << r.progId << '\t' << r.library << '\t' << r.className << '\n';
+      out.flush();
+    }
+    if (!out) {
+      why = "Cannot write \"" + tmp.string() + "\": " + std::strerror(errno);
+      return false;
+    }
   }
   std::error_code ec;
   std::filesystem::rename(tmp, file, ec);
+  if (ec) why = "Cannot write \"" + file.string() + "\": " + ec.message();
   return !ec;
 }
 
@@ -121,17 +133,35 @@ std::string LibraryText(const std::filesystem::path& libraryFile) {
   return lib.string();
 }
 
-// Serialises writers of the registry file across processes.
+// Serialises writers of the registry file across processes: waits up to
+// 10 s for a lock another writer holds; a lock file that cannot be used
+// fails at once. why says what kept the lock from being taken.
 struct RegistryWriteLock {
   FileLock lock;
+  std::string why;
   RegistryWriteLock() {
-    auto f = RegistryFile();
-    f += ".lock";
-    lock.Lock(f, FileLock::Mode::Exclusive, 10000);
+    const std::string file = RegistryFile().string() + ".lock";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      std::error_code error;
+      const FileLock::Outcome outcome = lock.Try(file, FileLock::Mode::Exclusive, error);
+      if (outcome == FileLock::Outcome::Taken) return;
+      if (outcome == FileLock::Outcome::Failed) {
+        why = "Cannot lock \"" + file + "\": " + error.message();
+        return;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        why = "\"" + file + "\" stayed locked by another program for 10 s";
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 };
 
 }  // namespace
+
+std::string LastRegistryFailure() { return tRegistryFailure; }
 
 std::filesystem::path RegistryFile() { return AppFolder() / "VelmorcastClasses.reg"; }
 
@@ -152,7 +182,12 @@ std::vector<Registration> ReadRegistry(const std::filesystem::path& file) {
 
 bool RegisterClasses(const std::filesystem::path& libraryFile,
                      const std::vector<std::pair<std::string, std::string>>& classes) {
+  tRegistryFailure.clear();
   RegistryWriteLock guard;
+  if (!guard.lock.Held()) {
+    tRegistryFailure = guard.why;
+    return false;
+  }
   auto file = RegistryFile();
   auto regs = ReadRegistry(file);
   for (auto& [progId, cls] : classes) {
@@ -161,17 +196,22 @@ bool RegisterClasses(const std::filesystem::path& libraryFile,
                regs.end());
     regs.push_back({progId, LibraryText(libraryFile), cls});
   }
-  return WriteRegistry(file, regs);
+  return WriteRegistry(file, regs, tRegistryFailure);
 }
 
 bool UnregisterLibrary(const std::filesystem::path& libraryFile) {
+  tRegistryFailure.clear();
   RegistryWriteLock guard;
+  if (!guard.lock.Held()) {
+    tRegistryFailure = guard.why;
+    return false;
+  }
   auto file = RegistryFile();
   auto regs = ReadRegistry(file);
   auto text = LibraryText(libraryFile);
   regs.erase(std::remove_if(regs.begin(), regs.end(), [&](const Registration& r) { return r.library == text; }),
              regs.end());
-  return WriteRegistry(file, regs);
+  return WriteRegistry(file, regs, tRegistryFailure);
 }
 
 std::filesystem::path LibraryOf(const void* address) {
@@ -206,6 +246,8 @@ std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId) {
 
   auto file = RegistryFile();
   const auto regs = CurrentRegistry(file);
+  // Why a registered class could not be made: the loader's reason.
+  std::string why;
   for (const auto& r : *regs) {
     if (BaseProgId(r.progId) != key) continue;
     std::filesystem::path lib(r.library);
@@ -222,20 +264,30 @@ std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId) {
       // life of the process, as in-process servers do while their objects
       // may live; dlopen counts repeated loads itself.
       handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL);
-      if (handle) {
-        std::lock_guard g(gMutex);
-        Loaded().emplace(lib.string(), handle);
+      if (!handle) {
+        const char* error = dlerror();
+        why = error ? error : lib.string() + ": cannot be loaded";
+        break;
       }
+      std::lock_guard g(gMutex);
+      Loaded().emplace(lib.string(), handle);
     }
-    if (!handle) break;
     using Make = ComObject* (*)(const char*);
+    dlerror();
     auto make = reinterpret_cast<Make>(dlsym(handle, "VelmoCreateInstance"));
-    if (!make) break;
+    if (!make) {
+      const char* error = dlerror();
+      why = error ? error : lib.string() + ": no VelmoCreateInstance";
+      break;
+    }
     ComObject* o = make(r.className.c_str());
-    if (!o) break;
+    if (!o) {
+      why = lib.string() + " has no class \"" + r.className + "\"";
+      break;
+    }
     return std::shared_ptr<ComObject>(o);
   }
-  throw ComError(kClassNotRegistered, "Class not registered");
+  throw ComError(kClassNotRegistered, why.empty() ? "Class not registered" : "Class not registered: " + why);
 }
 
 }  // namespace velmo::com

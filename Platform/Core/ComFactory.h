@@ -52,6 +52,10 @@ std::vector<Registration> ReadRegistry(const std::filesystem::path& file);
 bool RegisterClasses(const std::filesystem::path& libraryFile,
                      const std::vector<std::pair<std::string, std::string>>& progIdAndClass);
 bool UnregisterLibrary(const std::filesystem::path& libraryFile);
+// Why the last RegisterClasses or UnregisterLibrary of this thread failed
+// ("" after one that succeeded): a lock another program kept past the
+// wait, a lock file or registry file that cannot be used.
+std::string LastRegistryFailure();
 
 // The file of the shared library that holds the given address.
 std::filesystem::path LibraryOf(const void* addressInLibrary);
@@ -61,7 +65,8 @@ void RegisterBuiltin(const std::string& progId, std::function<ComObject*()> make
 void UnregisterBuiltin(const std::string& progId);
 
 // Creates the object; throws ComError(0x80040154, "Class not registered")
-// when the ProgID is unknown or its library or class cannot be found.
+// when the ProgID is unknown, and the same followed by ": " and the
+// loader's reason when its library cannot be loaded or lacks the class.
 std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId);
 
 // Creates the object and asks it for interface I; throws ComError

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "ComFactory.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -25,7 +28,11 @@ int main(int argc, char** argv) {
   }
   int32_t hr = fn();
   if (hr != 0) {
-    std::fprintf(stderr, "vregsvr: failed with 0x%08X\n", static_cast<uint32_t>(hr));
+    // The library writes the registry through the shared factory, which
+    // keeps why the write failed.
+    const std::string why = velmo::com::LastRegistryFailure();
+    std::fprintf(stderr, "vregsvr: failed with 0x%08X%s%s\n", static_cast<uint32_t>(hr), why.empty() ? "" : ": ",
+                 why.c_str());
     return 1;
   }
   return 0;

@@ -1,9 +1,12 @@
 #include "Printers.h"
 
+#include <QIODevice>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPdfWriter>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <algorithm>
 #include <cmath>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "AppFolder.h"
@@ -163,6 +167,68 @@ std::filesystem::path PdfTarget(const ui::PrinterSettings& settings, const std::
   }
 }
 
+// ------------------------------------------------------------------ PdfFile
+
+// The file of a PDF job. The PDF engine ignores failed writes, so every
+// byte it writes goes through here: the first failure (a full disk, a file
+// size limit) is kept with its reason and refuses all later writes, and
+// Complete tells whether the whole document reached the disk.
+class PdfFile : public QIODevice {
+ public:
+  explicit PdfFile(int fd) : fd_(fd) { open(QIODevice::WriteOnly); }
+  ~PdfFile() override { Close(); }
+  bool isSequential() const override { return true; }
+
+  // Writes what is held, syncs the file and checks that it ends with the
+  // PDF trailer; "" when it all reached the disk, else the reason.
+  std::string Complete() {
+    if (!Drain() || ::fsync(fd_) != 0) return std::strerror(error_ ? error_ : errno);
+    char tail[32] = {};
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return std::strerror(errno);
+    const off_t from = std::max<off_t>(0, st.st_size - static_cast<off_t>(sizeof tail));
+    const ssize_t n = ::pread(fd_, tail, sizeof tail, from);
+    std::string_view end(tail, n > 0 ? static_cast<size_t>(n) : 0);
+    while (!end.empty() && (end.back() == '\n' || end.back() == '\r')) end.remove_suffix(1);
+    if (!end.ends_with("%%EOF")) return "The document was not written to its end";
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return std::strerror(errno);
+    return "";
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* data, qint64 size) override {
+    if (error_ || fd_ < 0) return -1;
+    held_.append(data, static_cast<size_t>(size));
+    if (held_.size() >= kChunk && !Drain()) return -1;
+    return size;
+  }
+
+ private:
+  static constexpr size_t kChunk = 64 * 1024;
+  bool Drain() {
+    size_t done = 0;
+    while (!error_ && done < held_.size()) {
+      const ssize_t n = ::write(fd_, held_.data() + done, held_.size() - done);
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else if (n == 0 || errno != EINTR)
+        error_ = n == 0 ? EIO : errno;
+    }
+    held_.clear();
+    return !error_;
+  }
+  int fd_;
+  int error_ = 0;
+  std::string held_;
+};
+
 // ------------------------------------------------------------------ Job
 
 Job::Job(const ui::PrinterSettings& settings) : settings_(settings) {}
@@ -171,21 +237,32 @@ Job::~Job() {
   if (open_) Abort();
 }
 
+bool Job::Fail(const std::string& failure, const std::string& reason) {
+  failure_ = failure;
+  reason_ = reason;
+  return false;
+}
+
+QPagedPaintDevice& Job::Device() {
+  if (pdf_) return *pdf_;
+  return *printer_;
+}
+
 bool Job::Begin(const std::string& documentName, const std::string& title) {
   printer_ = OpenPrinter(settings_);
   printer_->setDocName(QString::fromStdString(documentName));
   if (settings_.device == kPdfDevice) {
     std::error_code ec;
+    int fd = -1;
     if (!settings_.file.empty()) {
       target_ = settings_.file;
       if (target_.has_parent_path()) std::filesystem::create_directories(target_.parent_path(), ec);
       temp_ = PartOf(target_);
-      // The PDF engine opens its file late and reports no failure to write
-      // it: find out now whether the file can be made.
-      if (!std::ofstream(temp_, std::ios::binary | std::ios::trunc)) {
-        failure_ = "Cannot write \"" + temp_.string() + "\"";
+      fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0) {
+        const std::string reason = std::strerror(errno);
         temp_.clear();
-        return false;
+        return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
       }
     } else {
       // A dated name: the temporary file is created exclusively, so a job
@@ -198,18 +275,19 @@ bool Job::Begin(const std::string& documentName, const std::string& title) {
         const std::filesystem::path target = folder / DatedName(stem, n);
         const std::filesystem::path part = PartOf(target);
         if (n > kMaxNumber) {
-          failure_ = "Cannot write \"" + target.string() + "\"";
-          return false;
+          target_ = target;
+          return Fail("Cannot write \"" + target.string() + "\": " + std::strerror(EEXIST), std::strerror(EEXIST));
         }
         if (std::filesystem::exists(target, ec)) continue;
-        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
           if (errno == EEXIST) continue;
-          failure_ = "Cannot write \"" + part.string() + "\": " + std::strerror(errno);
-          return false;
+          const std::string reason = std::strerror(errno);
+          target_ = target;
+          return Fail("Cannot write \"" + target.string() + "\": " + reason, reason);
         }
-        ::close(fd);
         if (std::filesystem::exists(target, ec)) {  // finished meanwhile by another job
+          ::close(fd);
           std::filesystem::remove(part, ec);
           continue;
         }
@@ -218,33 +296,34 @@ bool Job::Begin(const std::string& documentName, const std::string& title) {
         break;
       }
     }
-    printer_->setOutputFileName(QString::fromStdString(temp_.string()));
+    file_ = std::make_unique<PdfFile>(fd);
+    pdf_ = std::make_unique<QPdfWriter>(file_.get());
+    pdf_->setPageLayout(printer_->pageLayout());
+    pdf_->setResolution(printer_->resolution());
+    pdf_->setTitle(QString::fromStdString(documentName));
   } else if (!QPrinterInfo::printerInfo(QString::fromStdString(settings_.device)).isNull()) {
     printer_->setPrinterName(QString::fromStdString(settings_.device));
   } else {
-    failure_ = "No printer named \"" + settings_.device + "\"";
-    return false;
+    return Fail("No printer named \"" + settings_.device + "\"", "No printer named \"" + settings_.device + "\"");
   }
-  if (!painter_.begin(printer_.get())) {
-    failure_ = settings_.device == kPdfDevice ? "Cannot write \"" + temp_.string() + "\""
-                                              : "Cannot open the printer \"" + settings_.device + "\"";
+  if (!painter_.begin(&Device())) {
     std::error_code ec;
     if (!temp_.empty()) std::filesystem::remove(temp_, ec);
-    return false;
+    if (pdf_) return Fail("Cannot write \"" + target_.string() + "\"", "The PDF file could not be started");
+    return Fail("Cannot open the printer \"" + settings_.device + "\"", "The printer could not be opened");
   }
   open_ = true;
   geometry_ = GeometryOf(*printer_);
-  const double scale = printer_->resolution() / 1440.0;
+  const double scale = Device().logicalDpiX() / 1440.0;
   painter_.scale(scale, scale);
   return true;
 }
 
 bool Job::NewPage() {
   if (!open_) return false;
-  if (!printer_->newPage()) {
-    failure_ = "The printer refused a new page";
+  if (!Device().newPage()) {
     Abort();
-    return false;
+    return Fail("The printer refused a new page", "The printer refused a new page");
   }
   return true;
 }
@@ -253,24 +332,24 @@ bool Job::Finish() {
   if (!open_) return false;
   open_ = false;
   const bool ended = painter_.end();
-  if (!ended || printer_->printerState() == QPrinter::Error) {
-    failure_ = "The document could not be ended";
-    std::error_code ec;
+  std::error_code ec;
+  if (!ended || (!pdf_ && printer_->printerState() == QPrinter::Error)) {
     if (!temp_.empty()) std::filesystem::remove(temp_, ec);
-    return false;
+    return Fail("The document could not be ended", "The document could not be ended");
   }
-  if (!temp_.empty()) {
-    std::error_code ec;
-    if (std::filesystem::file_size(temp_, ec) == 0 || ec) {
-      failure_ = "Nothing was written to \"" + temp_.string() + "\"";
+  if (pdf_) {
+    // Renamed into place only when every byte reached the disk: a full disk
+    // otherwise leaves a cut-short file that passes for a printed one.
+    const std::string reason = file_->Complete();
+    if (!reason.empty()) {
       std::filesystem::remove(temp_, ec);
-      return false;
+      return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
     }
     std::filesystem::rename(temp_, target_, ec);
     if (ec) {
-      failure_ = "Cannot write \"" + target_.string() + "\": " + ec.message();
+      const std::string reason = ec.message();
       std::filesystem::remove(temp_, ec);
-      return false;
+      return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
     }
   }
   return true;
@@ -279,8 +358,9 @@ bool Job::Finish() {
 void Job::Abort() {
   if (!open_) return;
   open_ = false;
-  if (temp_.empty()) printer_->abort();
+  if (!pdf_) printer_->abort();
   painter_.end();
+  if (file_) file_->Close();
   std::error_code ec;
   if (!temp_.empty()) std::filesystem::remove(temp_, ec);
 }

@@ -13,8 +13,9 @@
 // title the blank goes too), "_2", "_3"... added rather than overwrite; or
 // to the file named in the set-up dialog. The file is written under a
 // temporary name beside its target, created exclusively so that two
-// programs never share one, and renamed when the job ends well; a failed or
-// cancelled job deletes it.
+// programs never share one, and renamed only when the whole document
+// reached the disk (every write done, the file synced and ending with the
+// PDF trailer); a failed or cancelled job deletes it.
 //
 // Sizes are twips (1/1440 inch). A job's painter draws in twips with the
 // origin at the top left of the printable area.
@@ -26,9 +27,13 @@
 
 #include "Ui.h"
 
+class QPagedPaintDevice;
+class QPdfWriter;
 class QPrinter;
 
 namespace velmo::printers {
+
+class PdfFile;
 
 inline constexpr const char* kPdfDevice = "Velmorcast PDF";
 // The PDF device's margins (the unprintable edge of a real printer).
@@ -85,16 +90,26 @@ class Job {
   void Abort();
   // The PDF file written (or to be written); empty for a print queue.
   const std::filesystem::path& OutputFile() const { return target_; }
-  // What went wrong, for the log.
+  // What went wrong, naming the file or printer: for the message and the
+  // log.
   const std::string& Failure() const { return failure_; }
+  // The reason alone (the system's error text, e.g. "No space left on
+  // device"), so that failures of one cause can be counted together.
+  const std::string& Reason() const { return reason_; }
 
  private:
+  bool Fail(const std::string& failure, const std::string& reason);
+  QPagedPaintDevice& Device();
+
   ui::PrinterSettings settings_;
   std::unique_ptr<QPrinter> printer_;
+  // The PDF device writes through pdf_ into file_, which sees every write.
+  std::unique_ptr<PdfFile> file_;
+  std::unique_ptr<QPdfWriter> pdf_;
   QPainter painter_;
   PageGeometry geometry_;
   std::filesystem::path target_, temp_;
-  std::string failure_;
+  std::string failure_, reason_;
   bool open_ = false;
 };
 

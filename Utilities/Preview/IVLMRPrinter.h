@@ -88,9 +88,13 @@ class IVLMRPrinter {
   virtual void BatchMode(bool /*on*/) {}
   virtual bool BatchMode() const { return false; }
   // How the last job of this object ended (PrintReport, or Print in the
-  // preview), and the PDF file it wrote ("" when it wrote none).
+  // preview); the PDF file it wrote, or after a failure the one it could
+  // not write ("" when there is none: a print queue, nothing started); and
+  // why it failed, the reason alone ("No space left on device"), so that
+  // failures of one cause can be counted together ("" unless it failed).
   virtual PrintJobOutcome LastJobOutcome() const { return PrintJobOutcome::None; }
   virtual std::string LastJobFile() const { return ""; }
+  virtual std::string LastJobError() const { return ""; }
 };
 
 // The process's current printer by device name, as callers choose it

@@ -59,9 +59,11 @@ struct PrintControlVariables {
   // A print job starts as soon as the status window shows (a caller
   // printing many reports in a row).
   bool BatchMode = false;
-  // How the last job ended, and the PDF file it wrote.
+  // How the last job ended, the PDF file it wrote (or failed to write) and
+  // why it failed.
   PrintJobOutcome LastJobOutcome = PrintJobOutcome::None;
   std::string LastJobFile;
+  std::string LastJobError;
 
   // Layout results. PageTable[0] is unused; pages are 1 to PageCount.
   std::vector<PageRange> PageTable{PageRange{}};

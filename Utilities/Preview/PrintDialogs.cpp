@@ -30,8 +30,8 @@ void Centre(QWidget* w) {
 }
 }  // namespace
 
-void ShowPrinterProblem(const PrintControlVariables& v) {
-  velmo::ui::Ui().MsgBox(v.PrinterProblemMessage, velmo::ui::vbInformation, v.ProductName);
+void ShowPrinterProblem(const PrintControlVariables& v, const std::string& why) {
+  velmo::ui::Ui().MsgBox(v.PrinterProblemMessage + why, velmo::ui::vbInformation, v.ProductName);
 }
 
 void ShowPrinterDialog(QWidget* owner, PrintControlVariables& v) {
@@ -193,7 +193,7 @@ void frmPrintStatus::Timer1_Timer() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   bool problem = false;
   PrintJobOutcome outcome = PrintJobOutcome::None;
-  std::string file;
+  std::string file, failure, reason;
   // Asked after each page: lets Esc and a close reach the window.
   auto cancelled = [this] {
     ProgBar_->setValue(ProgBar_->maximum());
@@ -206,12 +206,12 @@ void frmPrintStatus::Timer1_Timer() {
     const velmo::printers::PageGeometry page = velmo::printers::GeometryOf(printer);
     BuildPageTable(v_, page.ScaleWidth, page.ScaleHeight);
     velmo::printers::Job job(printer);
-    std::string failure;
     bool ok = false;
     if (v_.PageCount < 1) {
       // Nothing to print.
     } else if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text, v_.Title2Text)) {
       problem = true;
+      failure = job.Failure();
     } else if (v_.PageLayoutMode == kOnePage && v_.PageCount == 1) {
       lblStatus_->setText("Page 1 of 1 is Printing");
       ProgBar_->setValue(ProgBar_->maximum() / 2);
@@ -234,15 +234,22 @@ void frmPrintStatus::Timer1_Timer() {
     } else if (v_.PageCount >= 1) {
       outcome = problem ? PrintJobOutcome::Failed : PrintJobOutcome::Cancelled;
     }
-  } catch (const std::exception&) {
+    if (problem) {
+      file = job.OutputFile().string();
+      reason = job.Reason().empty() ? failure : job.Reason();
+    }
+  } catch (const std::exception& e) {
     problem = true;
     outcome = PrintJobOutcome::Failed;
+    failure = reason = e.what();
   }
   v_.LastJobOutcome = outcome;
   v_.LastJobFile = file;
+  v_.LastJobError = reason;
   QApplication::restoreOverrideCursor();
   running_ = false;
-  if (problem) ShowPrinterProblem(v_);
+  // The reason stands on a last line of its own under the printer message.
+  if (problem) ShowPrinterProblem(v_, failure);
   accept();
   QCoreApplication::processEvents();
 }

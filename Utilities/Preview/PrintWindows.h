@@ -24,8 +24,9 @@ class QTimer;
 
 namespace vlmrpreview {
 
-// Shows PrinterProblemMessage titled ProductName.
-void ShowPrinterProblem(const PrintControlVariables& v);
+// Shows PrinterProblemMessage titled ProductName, followed by why (a last
+// line of its own, since the message ends with a line break) when given.
+void ShowPrinterProblem(const PrintControlVariables& v, const std::string& why = "");
 
 // The printer set-up dialog over owner: on OK the choice becomes the
 // current printer and PrinterChanged is set; Cancel changes nothing.

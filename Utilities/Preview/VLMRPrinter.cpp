@@ -93,10 +93,12 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
   bool BatchMode() const override { return v_.BatchMode; }
   PrintJobOutcome LastJobOutcome() const override { return v_.LastJobOutcome; }
   std::string LastJobFile() const override { return v_.LastJobFile; }
+  std::string LastJobError() const override { return v_.LastJobError; }
 
   void ShowPreview() override {
     v_.LastJobOutcome = PrintJobOutcome::None;
     v_.LastJobFile.clear();
+    v_.LastJobError.clear();
     try {
       if (!LoadGridMetrics(v_)) return;
       v_.PreviewMode = true;
@@ -113,9 +115,11 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
   void PrintReport() override {
     v_.LastJobOutcome = PrintJobOutcome::None;
     v_.LastJobFile.clear();
+    v_.LastJobError.clear();
     try {
       if (!LoadGridMetrics(v_)) {
         v_.LastJobOutcome = PrintJobOutcome::Failed;
+        v_.LastJobError = kNoSourceGrid;
         return;
       }
       v_.PreviewMode = false;

@@ -417,15 +417,18 @@ void frmPreview::PrintFromPreview() {
       ok = PrintAllPages(job, v_, *GData_, progress, &failure);
       cancelled = !ok && failure.empty();
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     busy_ = false;
     v_.LastJobOutcome = PrintJobOutcome::Failed;
-    v_.LastJobFile.clear();
+    v_.LastJobFile = job.OutputFile().string();
+    v_.LastJobError = e.what();
     throw;
   }
   busy_ = false;
   v_.LastJobOutcome = ok ? PrintJobOutcome::Printed : cancelled ? PrintJobOutcome::Cancelled : PrintJobOutcome::Failed;
-  v_.LastJobFile = ok ? job.OutputFile().string() : std::string();
+  const bool failed = !ok && !cancelled;
+  v_.LastJobFile = ok || failed ? job.OutputFile().string() : std::string();
+  v_.LastJobError = !failed ? "" : !job.Reason().empty() ? job.Reason() : failure.empty() ? "print failed" : failure;
   if (!ok && !cancelled) throw std::runtime_error(failure.empty() ? "print failed" : failure);
 }
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "AppFolder.h"
@@ -198,5 +199,67 @@ TEST(ComFactory, EveryChangeToTheRegistryFileIsSeenByTheNextCreation) {
     if (step.settle) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     EXPECT_EQ(created(), step.expected);
     EXPECT_EQ(created(), step.expected);  // the second from what was kept
+  }
+}
+
+// A registered class whose library cannot be used: still "Class not
+// registered", followed by the loader's reason.
+TEST(ComFactory, ALibraryThatCannotBeUsedSaysWhy) {
+  test::TestHome home(false);
+  std::ofstream(home / "libText.so") << std::string(200, 'x');
+  const std::string jobs = (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string();
+  const struct {
+    std::string line, why;  // library and class; the end of the description
+  } cases[] = {
+      {(home / "libNone.so\tOne").string(), "libNone.so: cannot open shared object file: No such file or directory"},
+      {(home / "libText.so\tOne").string(), "libText.so: invalid ELF header"},
+      {com::LibraryOf(reinterpret_cast<const void*>(&com::RegistryFile)).string() + "\tOne",
+       ": undefined symbol: VelmoCreateInstance"},
+      {jobs + "\tNope", jobs + " has no class \"Nope\""},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(com::RegistryFile(), std::ios::trunc) << "X.Thing\t" << c.line << "\n";
+    try {
+      com::CreateObjectRaw("X.Thing");
+      ADD_FAILURE() << c.line;
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.Number(), com::kClassNotRegistered);
+      EXPECT_TRUE(e.Description().starts_with("Class not registered: ") && e.Description().ends_with(c.why))
+          << e.Description();
+    }
+  }
+}
+
+// Writers of the class registry need its lock: when another writer holds it
+// past the 10 s wait, or its file cannot be used, registering, unregistering
+// and vregsvr (exiting non-zero) change nothing and say why.
+TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
+  test::TestHome home(false);
+  ASSERT_TRUE(com::RegisterClasses(home / "libA.so", {{"A.One", "One"}}));
+  const std::string before = test::TestHome::Slurp(com::RegistryFile());
+  const std::filesystem::path lockFile = com::RegistryFile().string() + ".lock";
+  const std::string vregsvr = (test::TestHome::BuildAppDir() / "vregsvr").string() + " " +
+                              (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string() + " 2>&1";
+  for (const bool held : {true, false}) {
+    const std::string why = held ? "stayed locked by another program" : "Is a directory";
+    FileLock other;
+    std::filesystem::remove_all(lockFile);
+    if (held)
+      ASSERT_TRUE(other.TryLock(lockFile, FileLock::Mode::Exclusive));
+    else
+      std::filesystem::create_directory(lockFile);
+    // The three wait out the lock side by side.
+    auto attempt = [](std::function<bool()> write) {
+      return std::async(std::launch::async, [write] { return write() ? "written" : com::LastRegistryFailure(); });
+    };
+    auto registering = attempt([&] { return com::RegisterClasses(home / "libB.so", {{"B.One", "One"}}); });
+    auto unregistering = attempt([&] { return com::UnregisterLibrary(home / "libA.so"); });
+    FILE* tool = ::popen(vregsvr.c_str(), "r");
+    std::string output(4096, '\0');
+    output.resize(std::fread(output.data(), 1, output.size(), tool));
+    EXPECT_NE(::pclose(tool), 0);
+    for (const std::string& said : {output, registering.get(), unregistering.get()})
+      EXPECT_NE(said.find(why), std::string::npos) << said;
+    EXPECT_EQ(test::TestHome::Slurp(com::RegistryFile()), before);
   }
 }

@@ -36,12 +36,15 @@
 #include "AppFolder.h"
 #include "Database.h"
 #include "DateText.h"
+#include "FlexGrid.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
 #include "OtherUser.h"
 #include "QtTestApp.h"
+#include "RecordingPrinter.h"
 #include "TestHome.h"
 #include "Ui.h"
+#include "WindowShots.h"
 #include "frmExch.h"
 #include "frmReadme.h"
 #include "modExch.h"
@@ -611,6 +614,53 @@ TEST_F(MainWindowTest, ToolbarStatusBarAndImageLists) {
     EXPECT_FALSE(w->ImgListVLMR.Item(k).isNull()) << k;
   for (const auto& k : tvw) EXPECT_FALSE(w->ImgListTvw.Item(k).pixmap(16, 16).isNull()) << k;
   EXPECT_TRUE(w->ImgListTab.Item("Check").isNull());
+}
+
+namespace {
+// A print component whose job ends as the test says.
+struct EndingPrinter : RecordingPrinter {
+  static inline PrintJobOutcome outcome;
+  static inline std::string file;
+  PrintJobOutcome LastJobOutcome() const override { return outcome; }
+  std::string LastJobFile() const override { return file; }
+};
+struct PrintSource : ExportPlusPrintSource {
+  velmo::FlexGrid grid;
+  velmo::FlexGrid* Grd1() override { return &grid; }
+  std::string strPrinterName() override { return velmo::printers::kPdfDevice; }
+};
+}  // namespace
+
+// "Printed to" and a long path: elided in the middle with the whole text as
+// its tooltip, the window as wide as before; a job that was cancelled or
+// failed empties the first panel, one that never ran leaves it.
+TEST_F(MainWindowTest, PrintedToFitsTheStatusBarAndGoesAfterAJobThatDidNotPrint) {
+  Mdifrm* w = Start();
+  w->resize(900, 600);
+  Pump();
+  velmo::com::RegisterBuiltin("VLMRPreview.IVLMRPrinter", [] { return new EndingPrinter; });
+  PrintSource source;
+  gfrmExportPlusPrint = &source;
+  EndingPrinter::file = home.dir().string() + "/Print/" + std::string(300, 'T') + " - 'EX1'.pdf";
+  const std::string printed = "Printed to " + EndingPrinter::file;
+  using O = PrintJobOutcome;
+  for (const auto& [outcome, text] : std::vector<std::pair<O, std::string>>{
+           {O::Printed, printed}, {O::None, printed}, {O::Cancelled, ""}, {O::Printed, printed}, {O::Failed, ""},
+           {O::Printed, printed}}) {
+    EndingPrinter::outcome = outcome;
+    PrintGridReport(1, 2);
+    Pump();
+    EXPECT_EQ(w->Panel(1)->text().toStdString(), text) << static_cast<int>(outcome);
+    EXPECT_EQ(w->width(), 900);
+  }
+  QLabel* panel = w->Panel(1);
+  EXPECT_LT(panel->width(), panel->fontMetrics().horizontalAdvance(panel->text())) << "shown elided";
+  QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), panel->mapToGlobal(QPoint(4, 4)));
+  QApplication::sendEvent(panel, &tip);
+  EXPECT_EQ(panel->toolTip().toStdString(), printed);
+  velmo::test::SaveShot(w, "main_printed_to_long_path");
+  gfrmExportPlusPrint = nullptr;
+  velmo::com::UnregisterBuiltin("VLMRPreview.IVLMRPrinter");
 }
 
 // ---------------------------------------------------------------- commands

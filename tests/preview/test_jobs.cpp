@@ -3,8 +3,11 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <set>
+
+#include <sys/resource.h>
 
 #include "DateText.h"
 #include "PreviewTestSupport.h"
@@ -169,7 +172,9 @@ TEST_F(PreviewTest, EscAndAnUnwritableFolderLeaveNoFile) {
     CallerSettings(*p, grid.get());
     PrintWithStatus(*p);
     ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage);
+    EXPECT_EQ(Messages()[0], StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" + p->LastJobFile() +
+                                 "\": Not a directory");
+    EXPECT_EQ(p->LastJobError(), "Not a directory");
     EXPECT_EQ(ui_->shown()[0].title, "Velmorine for Exchange Server (Velmorcast)");
     for (const auto& e : std::filesystem::recursive_directory_iterator(home_.dir()))
       EXPECT_NE(e.path().extension(), ".pdf") << e.path();
@@ -258,4 +263,35 @@ TEST_F(PreviewTest, EscDuringAOnePageJobLeavesNoFile) {
   EXPECT_TRUE(PrintFolder().empty());
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Cancelled);
+}
+
+// A disk that fills during the job, made by a file size limit around it
+// (writes fail at the limit with EFBIG): cut at once, midway or at its last
+// byte, the job fails, leaves no file, and its message ends with the file
+// and the reason.
+TEST_F(PreviewTest, AFullDiskFailsTheJobWithItsReasonAndLeavesNoFile) {
+  auto grid = ReportGrid(120, 4);
+  auto p = NewPrinter();
+  CallerSettings(*p, grid.get());
+  p->BatchMode(true);
+  PrintWithStatus(*p);
+  const auto whole = static_cast<rlim_t>(std::filesystem::file_size(PrintFolder().at(0)));
+  std::filesystem::remove_all(home_ / "Print");
+  for (const rlim_t limit : {rlim_t{0}, rlim_t{12288}, whole / 2, whole - 1}) {
+    SCOPED_TRACE(limit);
+    ui_->clear();
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const rlimit cut{limit, before.rlim_max};
+    const auto signalBefore = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &cut);
+    PrintWithStatus(*p);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, signalBefore);
+    EXPECT_EQ(p->LastJobOutcome(), PrintJobOutcome::Failed);
+    EXPECT_EQ(p->LastJobError(), "File too large");
+    EXPECT_TRUE(PrintFolder().empty());
+    EXPECT_EQ(Messages(), std::vector<std::string>{StateOf(p.get())->PrinterProblemMessage + "Cannot write \"" +
+                                                   p->LastJobFile() + "\": File too large"});
+  }
 }
