@@ -108,6 +108,8 @@ using SteadyClock = std::chrono::steady_clock;
 // Bound LDAP objects alive: none between operations (see ServerUrl).
 std::atomic<long> gLiveObjects{0};
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Errors
 
@@ -118,6 +120,8 @@ std::string CleanText(std::string text) {
   std::replace(text.begin(), text.end(), '_', ' ');
   return text;
 }
+
+namespace {
 
 ComError MapLdapError(int rc, bool duringBind) {
   switch (rc) {
