@@ -269,6 +269,33 @@ TEST_F(CustomizeTest, ClosingByTheCloseBoxOrAnUnhandledEscapeIsCancel) {
   EXPECT_EQ(Count("select * from VELMORCCustomReports where CustomReportName<>'Default'"), 0);
 }
 
+// A report stored with two rows for one page shows the first; a Save with
+// no change stores that one, whether the page was shown or not.
+TEST_F(CustomizeTest, ASaveWithoutChangeStoresTheColumnsThePageShows) {
+  gbCustomReport = true;
+  for (const bool shown : {false, true}) {
+    SCOPED_TRACE(shown ? "page shown" : "page not shown");
+    gConn->Execute("delete from VELMORCCustomReports where CustomReportName='Twice'");
+    for (const char* value : {"Created", "Directory Name"})
+      gConn->Execute("insert into VELMORCCustomReports values('Container1General','Twice',?)", {db::Value(value)});
+    frmCustomize c(main);
+    c.Form_Load();
+    c.show();
+    Pump();
+    const int at = c.cboCustomReportName->findText("Twice");
+    ASSERT_GE(at, 0);
+    c.cboCustomReportName->setCurrentIndex(at);
+    emit c.cboCustomReportName->activated(at);
+    if (shown) {
+      c.tvwObjects->setCurrentItem(Object(c, "Organization"));
+      EXPECT_EQ(Fields(c, true), std::vector<std::string>{"Created"});
+    }
+    c.cmdSave->click();
+    EXPECT_EQ(ReportRows("Twice"), std::vector<std::string>{"Container1General # Created"});
+  }
+  gbCustomReport = false;
+}
+
 TEST_F(CustomizeTest, AReportWalkedWithoutTicksKeepsEveryRowWhateverItsName) {
   // Rows on several pages, one of them in an order of its own.
   const std::vector<std::pair<std::string, std::string>> stored = {
