@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <list>
 #include <map>
 #include <mutex>
@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "AppFolder.h"
+#include "BadLines.h"
 #include "DateText.h"
 #include "DirPath.h"
 
@@ -535,19 +536,28 @@ struct HostMapCache {
   std::vector<std::pair<std::string, std::string>> entries;  // lower name, URL
 } gHosts;
 
+// What the error log says the host map's lines were read for.
+constexpr const char* kHostMapContext = "Directory servers";
+
 std::string HostMapFile() {
   if (const char* env = std::getenv("VELMORCAST_LDAP_HOSTS"); env && *env) return env;
   return (AppFolder() / "ldaphosts.conf").string();
 }
 
+// Reads the host map again when its version changed. A file that is there
+// but cannot be read, and a line that is not a name and an "ldap://" or
+// "ldaps://" URL, go to the error log (once per version of the file); the
+// names they would map mean "ldap://NAME:389" meanwhile.
 void LoadHostMap(HostMapCache& c, const std::string& file) {
   ++gStats.hostMapChecks;
   c.loaded = true;
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) {
+    const int err = errno;
     c.file = file;
     c.size = -1;
     c.entries.clear();
+    if (err != ENOENT) BadLines(file, FileStamp{}, kHostMapContext).Report(0, std::strerror(err));
     return;
   }
   if (c.file == file && c.size == st.st_size && c.mtimeSec == st.st_mtim.tv_sec &&
@@ -558,13 +568,23 @@ void LoadHostMap(HostMapCache& c, const std::string& file) {
   c.mtimeSec = st.st_mtim.tv_sec;
   c.mtimeNsec = st.st_mtim.tv_nsec;
   c.entries.clear();
-  std::ifstream in(file);
+  std::string bytes, why;
+  FileStamp stamp = StampOf(st);
+  BadLines bad(file, stamp, kHostMapContext);
+  if (!ReadRegularFile(file, bytes, &stamp, &why)) {
+    bad.Report(0, why);
+    return;
+  }
+  std::istringstream in(bytes);
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
     std::istringstream words(line);
     std::string name, url;
-    if (!(words >> name) || name[0] == '#' || !(words >> url)) continue;
-    if (url.rfind("ldap://", 0) != 0 && url.rfind("ldaps://", 0) != 0) continue;
+    if (!(words >> name) || name[0] == '#') continue;
+    if (!(words >> url) || (url.rfind("ldap://", 0) != 0 && url.rfind("ldaps://", 0) != 0)) {
+      bad.Report(number, "it is not a server name and an ldap:// or ldaps:// URL");
+      continue;
+    }
     while (!url.empty() && url.back() == '/') url.pop_back();
     c.entries.emplace_back(Lower(name), url);
   }

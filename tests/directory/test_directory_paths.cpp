@@ -2,12 +2,16 @@
 // everything that is decided before a server is asked.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "DirPath.h"
 #include "Directory.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
+#include "TextFile.h"
 
 using namespace velmo;
 using namespace velmo::ads;
@@ -121,6 +125,29 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   EXPECT_EQ(ServerUrl("BAD"), "ldap://BAD:389");
   EXPECT_EQ(ServerUrl("ONLYNAME"), "ldap://ONLYNAME:389");
   EXPECT_EQ(ServerUrl("EX2:1389"), "ldap://EX2:1389");
+
+  // The lines that map nothing are logged, once for this version of the
+  // file; so is a file that cannot be read.
+  auto log = [&] {
+    std::vector<std::string> lines;
+    ReadLines(home / "VelmorcastErrorLog.log", lines);
+    return lines;
+  };
+  const std::string notUrl = "' cannot be read: it is not a server name and an ldap:// or ldaps:// URL      "
+                             "Directory servers";
+  ASSERT_EQ(log().size(), 2u);
+  for (const auto& [at, line] : {std::pair{0, 5}, std::pair{1, 6}})
+    EXPECT_NE(log()[at].find("      13      Line " + std::to_string(line) + " of '" + hosts.string() + notUrl),
+              std::string::npos)
+        << log()[at];
+  std::filesystem::create_directory(home / "folder.conf");
+  {
+    test::UseSampleDirectory folder(home / "folder.conf");
+    EXPECT_EQ(ServerUrl("EX1"), "ldap://EX1:389");
+  }
+  ASSERT_EQ(log().size(), 3u);
+  EXPECT_NE(log()[2].find("'" + (home / "folder.conf").string() + "' cannot be read: Access is denied.      "),
+            std::string::npos);
 
   // A changed file is read again.
   {
