@@ -1,6 +1,10 @@
 // Paths, names, the host map and the WinNT hook of the directory layer:
 // everything that is decided before a server is asked.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <ldap.h>
+
+#include <atomic>
 
 #include <filesystem>
 #include <fstream>
@@ -30,7 +34,18 @@ void ExpectBadPath(const std::string& path) {
   }
 }
 
+// libldap's ldap_set_option as this program sees it: the option named by
+// gRefusedOption fails, every other call goes on to libldap.
+std::atomic<int> gRefusedOption{0};
+
 }  // namespace
+
+extern "C" int ldap_set_option(LDAP* ld, int option, const void* value) {
+  using SetOption = int (*)(LDAP*, int, const void*);
+  static const auto real = reinterpret_cast<SetOption>(dlsym(RTLD_NEXT, "ldap_set_option"));
+  if (option == gRefusedOption.load()) return LDAP_OPT_ERROR;
+  return real(ld, option, value);
+}
 
 TEST(DirectoryPaths, EveryFormTheCollectorWrites) {
   auto root = ParsePath("LDAP://EX1/RootDSE");
@@ -156,6 +171,21 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   }
   EXPECT_EQ(ServerUrl("EX2"), "ldap://127.0.0.1:4000");
   EXPECT_EQ(ServerUrl("EX1"), "ldap://EX1:389");
+}
+
+// An option the connection relies on that cannot be set fails the connect,
+// before any server is asked.
+TEST(DirectoryConnect, AnOptionThatCannotBeSetFailsTheConnect) {
+  ResetSessions();
+  gRefusedOption = LDAP_OPT_NETWORK_TIMEOUT;
+  try {
+    GetObject("LDAP://127.0.0.1:1/RootDSE");
+    ADD_FAILURE() << "bound";
+  } catch (const ComError& e) {
+    EXPECT_EQ(HexText(e.Number()), "0x80004005");
+    EXPECT_EQ(e.Description(), "Local error (the connection option 'network timeout' could not be set)");
+  }
+  gRefusedOption = 0;
 }
 
 TEST(DirectoryHostMap, ApplicationFolderWhenNoVariable) {
