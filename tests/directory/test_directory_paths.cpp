@@ -5,10 +5,8 @@
 #include <ldap.h>
 
 #include <atomic>
-
 #include <filesystem>
 #include <fstream>
-#include <utility>
 #include <vector>
 
 #include "DirPath.h"
@@ -143,26 +141,19 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
 
   // The lines that map nothing are logged, once for this version of the
   // file; so is a file that cannot be read.
-  auto log = [&] {
-    std::vector<std::string> lines;
-    ReadLines(home / "VelmorcastErrorLog.log", lines);
-    return lines;
-  };
-  const std::string notUrl = "' cannot be read: it is not a server name and an ldap:// or ldaps:// URL      "
-                             "Directory servers";
-  ASSERT_EQ(log().size(), 2u);
-  for (const auto& [at, line] : {std::pair{0, 5}, std::pair{1, 6}})
-    EXPECT_NE(log()[at].find("      13      Line " + std::to_string(line) + " of '" + hosts.string() + notUrl),
-              std::string::npos)
-        << log()[at];
   std::filesystem::create_directory(home / "folder.conf");
   {
     test::UseSampleDirectory folder(home / "folder.conf");
     EXPECT_EQ(ServerUrl("EX1"), "ldap://EX1:389");
   }
-  ASSERT_EQ(log().size(), 3u);
-  EXPECT_NE(log()[2].find("'" + (home / "folder.conf").string() + "' cannot be read: Access is denied.      "),
-            std::string::npos);
+  std::vector<std::string> log;
+  ReadLines(home / "VelmorcastErrorLog.log", log);
+  const std::string context = "      Directory servers";
+  const std::string bad = "' cannot be read: it is not a server name and an ldap:// or ldaps:// URL" + context;
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_TRUE(log[0].ends_with("      13      Line 5 of '" + hosts.string() + bad)) << log[0];
+  EXPECT_TRUE(log[1].ends_with("Line 6 of '" + hosts.string() + bad)) << log[1];
+  EXPECT_TRUE(log[2].ends_with((home / "folder.conf").string() + "' cannot be read: Access is denied." + context));
 
   // A changed file is read again.
   {
@@ -178,14 +169,14 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
 TEST(DirectoryConnect, AnOptionThatCannotBeSetFailsTheConnect) {
   ResetSessions();
   gRefusedOption = LDAP_OPT_NETWORK_TIMEOUT;
+  std::string error = "bound";
   try {
     GetObject("LDAP://127.0.0.1:1/RootDSE");
-    ADD_FAILURE() << "bound";
   } catch (const ComError& e) {
-    EXPECT_EQ(HexText(e.Number()), "0x80004005");
-    EXPECT_EQ(e.Description(), "Local error (the connection option 'network timeout' could not be set)");
+    error = HexText(e.Number()) + " " + e.Description();
   }
   gRefusedOption = 0;
+  EXPECT_EQ(error, "0x80004005 Local error (the connection option 'network timeout' could not be set)");
 }
 
 TEST(DirectoryHostMap, ApplicationFolderWhenNoVariable) {
