@@ -292,6 +292,38 @@ void Exch55Info::EndStoppedCall(velmo::db::WriteJournal& journal, const std::str
                  f.number, f.description);
 }
 
+// ---- The no-throw boundary -------------------------------------------------
+
+void Exch55Info::Guarded(const std::string& method, const std::string& server, const CallItem& item,
+                         std::string* message, const std::function<void(std::string&)>& body) {
+  std::string scratch;
+  std::string& text = message ? *message : scratch;
+  velmo::db::WriteJournal journal;
+  int32_t number = velmo::E_FAIL_;
+  std::string description;
+  try {
+    body(text);
+    return;
+  } catch (const velmo::ComError& e) {
+    number = e.Number();
+    description = e.Description();
+  } catch (const std::exception& e) {
+    description = e.what();
+  } catch (...) {
+    description = "Unspecified error";
+  }
+  try {
+    // What the body left open is closed first: rows it held back reach the
+    // file, and the journal, and go with the rest.
+    CloseRecordset();
+    CloseDBConnection();
+    failure_ = CallFailure{true, false, number, velmo::ads::CleanText(description), false, false};
+    EndStoppedCall(journal, item.kind, item.separator,
+                   method + " - Stopped by an Error on the Server '" + server + "'", text, !text.empty());
+  } catch (...) {
+  }
+}
+
 // ---- Directory -------------------------------------------------------------
 
 namespace {

@@ -9,9 +9,10 @@
 // exception: each step that can fail is tried, logged where the log asks
 // for it, and the method goes on with its next step, except that a server
 // lost part-way (a listing broken off, a read that finds the server not
-// operational) or a write the database refuses ends the call: it reports
-// the failure in its error text, logs it, and deletes the rows it wrote
-// (see CallFailure), so that no page is left looking collected.
+// operational), a write the database refuses or an exception that reaches
+// the method (see Guarded) ends the call: it reports the failure in its
+// error text, logs it, and deletes the rows it wrote (see CallFailure), so
+// that no page is left looking collected.
 //
 // The class is written in two halves that share this declaration:
 //  - set-up, log, recipients, distribution lists, public folders, the
@@ -30,6 +31,7 @@
 // the same credentials as the call's own object binds, or the current logon
 // when the call has none.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -249,6 +251,21 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // delete that fails is logged.
   void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
                       const std::string& context, std::string& message, bool append);
+
+  // ---- The no-throw boundary (Exch55Info.cpp) ---------------------------
+  // The kind text and separator of a public method's error item.
+  struct CallItem {
+    std::string kind;
+    std::string separator;
+  };
+  // Runs the body of a public method with the caller's error text, or a
+  // scratch text when the caller passes none. Nothing the body throws leaves
+  // the method: an exception ends the call as a lost server does, with one
+  // log line naming the method, the server and the exception's text, one
+  // item in the error text (after "_" when the text holds something), and
+  // the rows the call wrote taken back.
+  void Guarded(const std::string& method, const std::string& server, const CallItem& item, std::string* message,
+               const std::function<void(std::string&)>& body);
 
   // ---- Recipients (ExchRecipients.cpp) ----------------------------------
   struct Recipient {

@@ -110,18 +110,6 @@ inline SiteAddressSpace ParseSiteAddressSpace(const std::string& entry) {
   return out;
 }
 
-// Runs the body of a public collecting method with the caller's message
-// text, or a scratch text when the caller passes none; nothing the body
-// throws leaves the method.
-template <class Body>
-void RunGuarded(std::string* message, Body&& body) {
-  std::string scratch;
-  try {
-    body(message ? *message : scratch);
-  } catch (...) {
-  }
-}
-
 // The system's message for the registry return codes a remote read meets.
 inline std::string RegistryErrorText(int32_t code) {
   switch (code) {

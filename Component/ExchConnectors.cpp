@@ -34,7 +34,8 @@ const char* LanguageText(reg::DWORD language) {
 
 void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::string& strUserName,
                                   const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+  const CallItem item{"Connections container@@    ", "  @@   "};
+  Guarded("GetConnectorInfo", strServerName, item, strRetErrorMsg, [&](std::string& err) {
     if (!StartCall("GetConnectorInfo", strServerName + "-" + strUserName + "-", strServerName, strUserName,
                    strPassword, err))
       return;

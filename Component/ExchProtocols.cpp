@@ -99,16 +99,14 @@ std::vector<AuthEntry> AuthEntries(const std::vector<std::string>& packages) {
 
 void Exch55Info::GetProtocolInfo(const std::string& strServerName, const std::string& strUserName,
                                  const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
-    CollectProtocols(false, strServerName, strUserName, strPassword, err);
-  });
+  Guarded("GetProtocolInfo", strServerName, {"Protocols container@@  ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& err) { CollectProtocols(false, strServerName, strUserName, strPassword, err); });
 }
 
 void Exch55Info::GetServerProtocolsInfo(const std::string& strServerName, const std::string& strUserName,
                                         const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
-    CollectProtocols(true, strServerName, strUserName, strPassword, err);
-  });
+  Guarded("GetServerProtocolsInfo", strServerName, {"Servers-Protocols container@@  ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& err) { CollectProtocols(true, strServerName, strUserName, strPassword, err); });
 }
 
 void Exch55Info::CollectProtocols(bool serverLevel, const std::string& strServerName, const std::string& strUserName,

@@ -28,24 +28,22 @@ std::string TopLevelName(const std::string& pathname) {
 void Exch55Info::GetPublicFolderInfo(int16_t iInfoType, const std::string& strServerName,
                                      const std::string& strUserName, const std::string& strPassword, long lWinHwnd,
                                      const std::string& strObjectADsPath, std::string* strRetErrorMsg) {
-  try {
-    std::string scratch;
-    CollectPublicFolderInfo(0, iInfoType, strServerName, strUserName, strPassword, lWinHwnd, strObjectADsPath, "",
-                            strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  Guarded("GetPublicFolderInfo", strServerName, {"Recipients container@@ ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& ret) {
+            CollectPublicFolderInfo(0, iInfoType, strServerName, strUserName, strPassword, lWinHwnd,
+                                    strObjectADsPath, "", ret);
+          });
 }
 
 void Exch55Info::GetPublicFolderInfoUsingProfile(int16_t iInfoType, const std::string& strServerName,
                                                  const std::string& strUserName, const std::string& strPassword,
                                                  const std::string& strProfileName,
                                                  const std::string& strObjectADsPath, std::string* strRetErrorMsg) {
-  try {
-    std::string scratch;
-    CollectPublicFolderInfo(1, iInfoType, strServerName, strUserName, strPassword, 0, strObjectADsPath,
-                            strProfileName, strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  Guarded("GetPublicFolderInfoUsingProfile", strServerName, {"Recipients container@@ ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& ret) {
+            CollectPublicFolderInfo(1, iInfoType, strServerName, strUserName, strPassword, 0, strObjectADsPath,
+                                    strProfileName, ret);
+          });
 }
 
 std::string Exch55Info::FolderRoleName(long rights) {

@@ -41,7 +41,8 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
                                 std::string* strRetErrorMsg) {
   // The provider files (account names) are looked at once for the call.
   velmo::providers::LookupRound round;
-  try {
+  const CallItem item{"Recipients Container@@ ", "  @@   "};
+  Guarded("GetMailboxInfo", strServerName, item, strRetErrorMsg, [&](std::string& ret) {
     if (strObjectADsPath.find("Server Recipients") != std::string::npos) {
       // One call collects every recipient container of the site; when it
       // stops part-way, the rows of the containers done before go too, or
@@ -52,8 +53,6 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
         const std::string site = "LDAP://" + strServerName + "/" + OrgRdn + "/" + SiteRdn;
         GetChildContainers(site, strUserName, strPassword, 1, iInfoType);
         if (Stopped()) {
-          std::string scratch;
-          std::string& ret = strRetErrorMsg ? *strRetErrorMsg : scratch;
           failure_.reported = false;  // the workers' items went to scratch texts
           EndStoppedCall(journal, "Recipients Container@@ ", "  @@   ",
                          "Collecting the Server Recipients of '" + site + "' using credential '" + strUserName + "'",
@@ -62,34 +61,33 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
       }
       return;
     }
-    std::string scratch;
-    GetMailboxCustomRecipInfo("Mailbox", iInfoType, strServerName, strUserName, strPassword, strObjectADsPath,
-                              strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+    GetMailboxCustomRecipInfo("Mailbox", iInfoType, strServerName, strUserName, strPassword, strObjectADsPath, ret);
+  });
 }
 
 void Exch55Info::GetCustomRecipInfo(int16_t iInfoType, const std::string& strServerName,
                                     const std::string& strUserName, const std::string& strPassword,
                                     const std::string& strObjectADsPath, std::string* strRetErrorMsg) {
   velmo::providers::LookupRound round;
-  try {
-    std::string scratch;
-    GetMailboxCustomRecipInfo("CR", iInfoType, strServerName, strUserName, strPassword, strObjectADsPath,
-                              strRetErrorMsg ? *strRetErrorMsg : scratch);
-  } catch (...) {
-  }
+  Guarded("GetCustomRecipInfo", strServerName, {"Recipients Container@@ ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& ret) {
+            GetMailboxCustomRecipInfo("CR", iInfoType, strServerName, strUserName, strPassword, strObjectADsPath,
+                                      ret);
+          });
 }
 
 void Exch55Info::GetObjectsInContainer(const std::string& strServerName, const std::string& strUserName,
                                        const std::string& strPassword) {
-  try {
-    InitializeVariables(strServerName, strUserName, strPassword);
-    // Binds as the current logon: this call only proves that the container
-    // answers.
-    BindPath("LDAP://" + strServerName + "/CN=Recipients," + SiteRdn + "," + OrgRdn, "", "");
-  } catch (...) {
-  }
+  Guarded("GetObjectsInContainer", strServerName, {"Recipients container@@ ", "  @@   "}, nullptr,
+          [&](std::string&) {
+            InitializeVariables(strServerName, strUserName, strPassword);
+            // Binds as the current logon: this call only proves that the
+            // container answers; its failure is not reported.
+            try {
+              BindPath("LDAP://" + strServerName + "/CN=Recipients," + SiteRdn + "," + OrgRdn, "", "");
+            } catch (const velmo::ComError&) {
+            }
+          });
 }
 
 // ---- Mailbox and custom-recipient worker ------------------------------------------
@@ -442,9 +440,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
                            const std::string& strPassword, const std::string& strObjectADsPath,
                            std::string* strRetErrorMsg) {
   velmo::providers::LookupRound round;
-  try {
-    std::string scratch;
-    std::string& ret = strRetErrorMsg ? *strRetErrorMsg : scratch;
+  Guarded("GetDLInfo", strServerName, {"Recipients container@@ ", "  @@   "}, strRetErrorMsg, [&](std::string& ret) {
     std::string user = strUserName;
     auto params = [&] { return std::to_string(iInfoType) + "-" + strServerName + "-" + user + "-"; };
     if (!StartCall("GetDLInfo", params(), strServerName, strUserName, strPassword, ret)) return;
@@ -525,8 +521,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
                      "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",
                      ret, false);
     LogTrace("GetDLInfo End", params());
-  } catch (...) {
-  }
+  });
 }
 
 void Exch55Info::WriteDLGeneral(DirObject& obj, Recordset& rs, const std::string& displayName,

@@ -59,7 +59,7 @@ std::vector<std::string> Exch55Info::ObjectAddresses(DirObject& obj) {
 
 void Exch55Info::GetServerInfo(const std::string& strServerName, const std::string& strUserName,
                                const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
+  Guarded("GetServerInfo", strServerName, {"Server object@@    ", "  @@   "}, strRetErrorMsg, [&](std::string& err) {
     if (!StartCall("GetServerInfo", strServerName + "-" + strUserName + "-", strServerName, strUserName, strPassword,
                    err))
       return;

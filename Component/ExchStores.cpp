@@ -10,16 +10,14 @@
 
 void Exch55Info::GetPrivateISInfo(const std::string& strServerName, const std::string& strUserName,
                                   const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
-    CollectStore(false, strServerName, strUserName, strPassword, err);
-  });
+  Guarded("GetPrivateISInfo", strServerName, {"Private Information Store object@@ ", "  @@   "}, strRetErrorMsg,
+          [&](std::string& err) { CollectStore(false, strServerName, strUserName, strPassword, err); });
 }
 
 void Exch55Info::GetPublicISInfo(const std::string& strServerName, const std::string& strUserName,
                                  const std::string& strPassword, std::string* strRetErrorMsg) {
-  velmo::collector::RunGuarded(strRetErrorMsg, [&](std::string& err) {
-    CollectStore(true, strServerName, strUserName, strPassword, err);
-  });
+  Guarded("GetPublicISInfo", strServerName, {"Public Information Store object@@  ", "  @@ "}, strRetErrorMsg,
+          [&](std::string& err) { CollectStore(true, strServerName, strUserName, strPassword, err); });
 }
 
 void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName, const std::string& strUserName,

@@ -479,18 +479,22 @@ bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
       std::sort(now.begin(), now.end());
       return had == now;
     };
-    // One line per report and page: the page's old line goes first, unless
-    // its ticks are the same, when it stays as it was read.
+    // One line per report and page: the page's old lines go first, but the
+    // first whose ticks are the same, which stays as it was read.
     bool kept = false;
-    for (int i = List1->count() - 1; i >= 0; --i) {
+    for (int i = 0; i < List1->count();) {
       std::string lineReport, lineTab, lineColumns;
       if (!ReadReportLine(List1->item(i)->text().toStdString(), lineReport, lineTab, lineColumns) ||
-          lineReport != combo || lineTab != strTabKey)
+          lineReport != combo || lineTab != strTabKey) {
+        ++i;
         continue;
-      if (!kept && sameTicks(lineColumns))
+      }
+      if (!kept && sameTicks(lineColumns)) {
         kept = true;
-      else
+        ++i;
+      } else {
         delete List1->takeItem(i);
+      }
     }
     if (kept) return true;
     std::string captions;
@@ -502,14 +506,21 @@ bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
   std::string name = nameIn;
   if (chkDefault->isChecked()) name += "-Default";
   if (!gConn) return false;
-  // The rows to write: one per page, the line stored last winning.
+  // The rows to write, one per page: the line the page shows, the first of
+  // the current report's (a report read with two rows for a page shows the
+  // first); for a page without one, the line made last.
   std::vector<std::pair<std::string, std::string>> rows;
+  std::vector<std::string> shownPages;
   for (const auto& line : ReportLines()) {
     std::string lineReport, lineTab, lineColumns;
     if (!ReadReportLine(line, lineReport, lineTab, lineColumns) || lineTab.empty()) continue;
+    if (std::find(shownPages.begin(), shownPages.end(), lineTab) != shownPages.end()) continue;
+    if (lineReport == combo) shownPages.push_back(lineTab);
     auto same = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == lineTab; });
-    if (same != rows.end()) rows.erase(same);
-    rows.emplace_back(lineTab, lineColumns);
+    if (same != rows.end())
+      same->second = lineColumns;
+    else
+      rows.emplace_back(lineTab, lineColumns);
   }
   bool inTransaction = false;
   try {

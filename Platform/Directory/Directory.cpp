@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <list>
 #include <map>
 #include <mutex>
@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "AppFolder.h"
+#include "BadLines.h"
 #include "DateText.h"
 #include "DirPath.h"
 
@@ -108,6 +109,8 @@ using SteadyClock = std::chrono::steady_clock;
 // Bound LDAP objects alive: none between operations (see ServerUrl).
 std::atomic<long> gLiveObjects{0};
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Errors
 
@@ -117,6 +120,26 @@ std::string CleanText(std::string text) {
   for (size_t pos; (pos = text.find("@@")) != std::string::npos;) text.replace(pos, 2, "@");
   std::replace(text.begin(), text.end(), '_', ' ');
   return text;
+}
+
+namespace {
+
+ComError MapLdapError(int rc, bool duringBind);
+
+// The failure of a request, with the server's diagnostic text, when it sent
+// one, after the description: "Access is denied. (no write access)".
+ComError MapLdapError(int rc, bool duringBind, const std::string& diagnostic) {
+  ComError e = MapLdapError(rc, duringBind);
+  if (diagnostic.empty()) return e;
+  return ComError(e.Number(), e.Description() + " (" + CleanText(diagnostic) + ")");
+}
+
+// The server's diagnostic text of a parsed result, freed.
+std::string TakeDiagnostic(char*& text) {
+  std::string out = text ? text : "";
+  if (text) ldap_memfree(text);
+  text = nullptr;
+  return out;
 }
 
 ComError MapLdapError(int rc, bool duringBind) {
@@ -162,9 +185,9 @@ struct Cancelled : ComError {
   Cancelled() : ComError(E_CANCELLED, "The operation was canceled by the user.") {}
 };
 
-[[noreturn]] void ThrowLdap(int rc, bool duringBind = false) {
+[[noreturn]] void ThrowLdap(int rc, const std::string& diagnostic = "") {
   if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) throw ConnectionLost();
-  throw MapLdapError(rc, duringBind);
+  throw MapLdapError(rc, false, diagnostic);
 }
 
 [[noreturn]] void ThrowNotFound() {
@@ -271,6 +294,9 @@ struct PendingConnect {
   LDAP* ld = nullptr;     // the bound connection, when done and it worked
   int rc = LDAP_SUCCESS;  // the libldap result when done
   int fd = -1;            // the socket while it is open
+  // On failure, the server's text of the refused bind, or the option that
+  // could not be set.
+  std::string diagnostic;
 };
 using PendingPtr = std::shared_ptr<PendingConnect>;
 
@@ -321,9 +347,10 @@ void OnSocketClose(LDAP* ld, Sockbuf*, ldap_conncb*) {
 ldap_conncb gSocketCallbacks{OnSocketOpen, OnSocketClose, nullptr};
 
 // Opens and binds one connection; runs on the connect thread. The result
-// code, with *out set only on success.
+// code, with *out set only on success; on failure *diagnostic may say more
+// (the server's text, or the option that could not be set).
 int OpenAndBind(const PendingPtr& job, const std::string& url, const std::string& user, const std::string& password,
-                SteadyClock::time_point deadline, int requestSeconds, LDAP** out) {
+                SteadyClock::time_point deadline, int requestSeconds, LDAP** out, std::string* diagnostic) {
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, url.c_str());
   if (rc != LDAP_SUCCESS || !ld) return rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : rc;
@@ -341,17 +368,32 @@ int OpenAndBind(const PendingPtr& job, const std::string& url, const std::string
     Unbind(ld);
   };
   int version = LDAP_VERSION3;
-  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
-  // An asynchronous connect makes libldap bound the TLS handshake too.
-  ldap_set_option(ld, LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON);
-  timeval connectTv = ToTimeval(deadline - SteadyClock::now());
+  const auto connectLeft = deadline - SteadyClock::now();
+  timeval connectTv = connectLeft > SteadyClock::duration::zero() ? ToTimeval(connectLeft) : timeval{0, 0};
   if (connectTv.tv_sec == 0 && connectTv.tv_usec == 0) connectTv.tv_usec = 1;
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &connectTv);
   timeval requestTv{requestSeconds, 0};
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &requestTv);
-  ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &gSocketCallbacks);
+  // Each option is one the connection relies on (an asynchronous connect
+  // makes libldap bound the TLS handshake too): one that cannot be set
+  // fails the connect.
+  const struct {
+    int option;
+    const void* value;
+    const char* name;
+  } options[] = {
+      {LDAP_OPT_PROTOCOL_VERSION, &version, "protocol version"},
+      {LDAP_OPT_REFERRALS, LDAP_OPT_OFF, "referrals"},
+      {LDAP_OPT_RESTART, LDAP_OPT_ON, "restart"},
+      {LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON, "asynchronous connect"},
+      {LDAP_OPT_NETWORK_TIMEOUT, &connectTv, "network timeout"},
+      {LDAP_OPT_TIMEOUT, &requestTv, "request timeout"},
+      {LDAP_OPT_CONNECT_CB, &gSocketCallbacks, "connect callbacks"},
+  };
+  for (const auto& o : options) {
+    if (ldap_set_option(ld, o.option, o.value) == LDAP_OPT_SUCCESS) continue;
+    *diagnostic = std::string("the connection option '") + o.name + "' could not be set";
+    release();
+    return LDAP_LOCAL_ERROR;
+  }
 
   // The current logon is an anonymous bind (see Directory.h).
   berval cred{};
@@ -399,8 +441,11 @@ int OpenAndBind(const PendingPtr& job, const std::string& url, const std::string
       rc = err == LDAP_SUCCESS ? LDAP_SERVER_DOWN : err;
     } else {
       int err = LDAP_SUCCESS;
-      rc = ldap_parse_result(ld, res, &err, nullptr, nullptr, nullptr, nullptr, 1);
+      char* text = nullptr;
+      rc = ldap_parse_result(ld, res, &err, nullptr, &text, nullptr, nullptr, 1);
+      const std::string said = TakeDiagnostic(text);
       if (rc == LDAP_SUCCESS) rc = err;
+      if (rc != LDAP_SUCCESS) *diagnostic = said;
     }
   }
   if (rc != LDAP_SUCCESS) {
@@ -425,7 +470,8 @@ void ConnectThread(PendingPtr job, std::string url, std::string user, std::strin
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   LDAP* ld = nullptr;
-  const int rc = OpenAndBind(job, url, user, password, deadline, requestSeconds, &ld);
+  std::string diagnostic;
+  const int rc = OpenAndBind(job, url, user, password, deadline, requestSeconds, &ld, &diagnostic);
   {
     std::unique_lock lock(job->mu);
     job->fd = -1;
@@ -436,6 +482,7 @@ void ConnectThread(PendingPtr job, std::string url, std::string user, std::strin
     } else {
       job->ld = ld;
       job->rc = rc;
+      job->diagnostic = std::move(diagnostic);
     }
     job->done = true;
     job->cv.notify_all();
@@ -513,7 +560,8 @@ LDAP* ConnectAndBind(const std::string& url, const std::string& user, const std:
   }
   LDAP* ld = job->ld;
   job->ld = nullptr;
-  if (job->rc != LDAP_SUCCESS || !ld) throw MapLdapError(job->rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : job->rc, true);
+  if (job->rc != LDAP_SUCCESS || !ld)
+    throw MapLdapError(job->rc == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : job->rc, true, job->diagnostic);
   return ld;
 }
 
@@ -531,19 +579,28 @@ struct HostMapCache {
   std::vector<std::pair<std::string, std::string>> entries;  // lower name, URL
 } gHosts;
 
+// What the error log says the host map's lines were read for.
+constexpr const char* kHostMapContext = "Directory servers";
+
 std::string HostMapFile() {
   if (const char* env = std::getenv("VELMORCAST_LDAP_HOSTS"); env && *env) return env;
   return (AppFolder() / "ldaphosts.conf").string();
 }
 
+// Reads the host map again when its version changed. A file that is there
+// but cannot be read, and a line that is not a name and an "ldap://" or
+// "ldaps://" URL, go to the error log (once per version of the file); the
+// names they would map mean "ldap://NAME:389" meanwhile.
 void LoadHostMap(HostMapCache& c, const std::string& file) {
   ++gStats.hostMapChecks;
   c.loaded = true;
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) {
+    const int err = errno;
     c.file = file;
     c.size = -1;
     c.entries.clear();
+    if (err != ENOENT) BadLines(file, FileStamp{}, kHostMapContext).Report(0, std::strerror(err));
     return;
   }
   if (c.file == file && c.size == st.st_size && c.mtimeSec == st.st_mtim.tv_sec &&
@@ -554,13 +611,23 @@ void LoadHostMap(HostMapCache& c, const std::string& file) {
   c.mtimeSec = st.st_mtim.tv_sec;
   c.mtimeNsec = st.st_mtim.tv_nsec;
   c.entries.clear();
-  std::ifstream in(file);
+  std::string bytes, why;
+  FileStamp stamp = StampOf(st);
+  BadLines bad(file, stamp, kHostMapContext);
+  if (!ReadRegularFile(file, bytes, &stamp, &why)) {
+    bad.Report(0, why);
+    return;
+  }
+  std::istringstream in(bytes);
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
     std::istringstream words(line);
     std::string name, url;
-    if (!(words >> name) || name[0] == '#' || !(words >> url)) continue;
-    if (url.rfind("ldap://", 0) != 0 && url.rfind("ldaps://", 0) != 0) continue;
+    if (!(words >> name) || name[0] == '#') continue;
+    if (!(words >> url) || (url.rfind("ldap://", 0) != 0 && url.rfind("ldaps://", 0) != 0)) {
+      bad.Report(number, "it is not a server name and an ldap:// or ldaps:// URL");
+      continue;
+    }
     while (!url.empty() && url.back() == '/') url.pop_back();
     c.entries.emplace_back(Lower(name), url);
   }
@@ -743,6 +810,14 @@ const char* const kStandardAttrs[] = {"*", "createTimestamp", "modifyTimestamp",
 const std::vector<std::string> kStandardRequested = {"createtimestamp", "modifytimestamp",
                                                      "structuralobjectclass"};
 
+// A message of libldap, freed when it goes.
+struct MessageFree {
+  void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
+
+// The entry of a search entry message. An entry that does not decode
+// throws: a part of it would read as an entry without those attributes.
 EntryPtr ReadEntryMessage(LDAP* ld, LDAPMessage* msg, const std::vector<std::string>& requested, bool allUser,
                           bool allOperational) {
   auto e = std::make_shared<Entry>();
@@ -751,9 +826,10 @@ EntryPtr ReadEntryMessage(LDAP* ld, LDAPMessage* msg, const std::vector<std::str
   e->allOperational = allOperational;
   BerElement* ber = nullptr;
   berval dn{};
-  if (ldap_get_dn_ber(ld, msg, &ber, &dn) != LDAP_SUCCESS) {
+  int rc = ldap_get_dn_ber(ld, msg, &ber, &dn);
+  if (rc != LDAP_SUCCESS) {
     if (ber) ber_free(ber, 0);
-    return e;
+    throw MapLdapError(rc, false);
   }
   e->dn.assign(dn.bv_val, dn.bv_len);
   e->blob.reserve(1024);
@@ -761,7 +837,7 @@ EntryPtr ReadEntryMessage(LDAP* ld, LDAPMessage* msg, const std::vector<std::str
   e->spans.reserve(40);
   berval name{};
   BerVarray vals = nullptr;
-  for (int rc = ldap_get_attribute_ber(ld, msg, ber, &name, &vals); rc == LDAP_SUCCESS && name.bv_val;
+  for (rc = ldap_get_attribute_ber(ld, msg, ber, &name, &vals); rc == LDAP_SUCCESS && name.bv_val;
        rc = ldap_get_attribute_ber(ld, msg, ber, &name, &vals)) {
     e->AddAttr(std::string_view(name.bv_val, name.bv_len));
     if (vals) {
@@ -772,6 +848,7 @@ EntryPtr ReadEntryMessage(LDAP* ld, LDAPMessage* msg, const std::vector<std::str
   }
   if (vals) ber_memfree(vals);
   ber_free(ber, 0);
+  if (rc != LDAP_SUCCESS) throw MapLdapError(rc, false);
   return e;
 }
 
@@ -979,9 +1056,9 @@ class Session {
   // Turns a failed request into an error; a timeout also gives up the
   // connection, whose state is then unknown.
   [[noreturn]] void Fail(int rc) { Fail(rc, ld_); }
-  [[noreturn]] void Fail(int rc, LDAP* ld) {
+  [[noreturn]] void Fail(int rc, LDAP* ld, const std::string& diagnostic = "") {
     if (rc == LDAP_TIMEOUT && ld == ld_) Drop();
-    ThrowLdap(rc);
+    ThrowLdap(rc, diagnostic);
   }
 
   EntryPtr ReadLocked(const std::string& dn, const std::vector<std::string>& names, bool rootDse) {
@@ -1011,21 +1088,17 @@ class Session {
     int rc = ldap_search_ext(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attrs.data()),
                              0, nullptr, nullptr, &limit, LDAP_NO_LIMIT, &msgid);
     if (rc != LDAP_SUCCESS) Fail(rc, ld);
-    LDAPMessage* res = Await(ld, msgid, LDAP_MSG_ALL, deadline);
+    MessagePtr res(Await(ld, msgid, LDAP_MSG_ALL, deadline));
     int err = LDAP_SUCCESS;
-    rc = ldap_parse_result(ld, res, &err, nullptr, nullptr, nullptr, nullptr, 0);
+    char* text = nullptr;
+    rc = ldap_parse_result(ld, res.get(), &err, nullptr, &text, nullptr, nullptr, 0);
+    const std::string diagnostic = TakeDiagnostic(text);
     if (rc == LDAP_SUCCESS) rc = err;
-    if (rc != LDAP_SUCCESS) {
-      ldap_msgfree(res);
-      Fail(rc, ld);
-    }
-    LDAPMessage* msg = ldap_first_entry(ld, res);
-    if (!msg) {
-      ldap_msgfree(res);
-      throw ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
-    }
+    if (rc != LDAP_SUCCESS) Fail(rc, ld, diagnostic);
+    LDAPMessage* msg = ldap_first_entry(ld, res.get());
+    if (!msg) throw ComError(E_NO_SUCH_OBJECT, "There is no such object on the server.");
     EntryPtr e = ReadEntryMessage(ld, msg, requested, allUser, allOps);
-    ldap_msgfree(res);
+    res.reset();
     PaceHook();
     return e;
   }
@@ -1263,31 +1336,39 @@ class Session {
     // Entries are taken one by one as they arrive, so reading them
     // overlaps with the server sending the rest of the page.
     for (;;) {
-      LDAPMessage* msg = Await(ld, msgid, LDAP_MSG_ONE, deadline);
-      const int type = ldap_msgtype(msg);
+      MessagePtr msg(Await(ld, msgid, LDAP_MSG_ONE, deadline));
+      const int type = ldap_msgtype(msg.get());
       if (type == LDAP_RES_SEARCH_ENTRY) {
-        EntryPtr e = ReadEntryMessage(ld, msg, kStandardRequested, true, false);
-        ldap_msgfree(msg);
+        // An entry that does not decode fails the walk (the rest of the
+        // page given up): a list without it would look whole.
+        EntryPtr e;
+        try {
+          e = ReadEntryMessage(ld, msg.get(), kStandardRequested, true, false);
+        } catch (const ComError&) {
+          ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+          throw;
+        }
         if (HasClass(*e, classes)) out.push_back(std::move(e));  // the server also matches subclasses
         continue;
       }
-      if (type != LDAP_RES_SEARCH_RESULT) {  // references and anything else
-        ldap_msgfree(msg);
-        continue;
-      }
+      if (type != LDAP_RES_SEARCH_RESULT) continue;  // references and anything else
       int err = LDAP_SUCCESS;
       LDAPControl** returned = nullptr;
-      int rc = ldap_parse_result(ld, msg, &err, nullptr, nullptr, nullptr, &returned, 1);
+      char* text = nullptr;
+      int rc = ldap_parse_result(ld, msg.release(), &err, nullptr, &text, nullptr, &returned, 1);
+      const std::string diagnostic = TakeDiagnostic(text);
       if (rc == LDAP_SUCCESS && err != LDAP_SUCCESS) rc = err;
       if (rc == LDAP_SUCCESS && paged) {
+        // A page control that does not parse fails the walk too: taken for
+        // the last page, it would end the list short.
         if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
           ber_int_t estimate = 0;
-          ldap_parse_pageresponse_control(ld, c, &estimate, &cookie);
+          rc = ldap_parse_pageresponse_control(ld, c, &estimate, &cookie);
         }
       }
       if (returned) ldap_controls_free(returned);
       // A limit hit part-way is an error, never a short list.
-      if (rc != LDAP_SUCCESS) Fail(rc, ld);
+      if (rc != LDAP_SUCCESS) Fail(rc, ld, diagnostic);
       if (cookie.bv_val && cookie.bv_len > 0) cookieText.assign(cookie.bv_val, cookie.bv_len);
       return;
     }

@@ -260,6 +260,10 @@ struct DirStats {
 DirStats Stats();
 void ResetStats();
 
+// A description made fit for a bind-error text, whose items are split at
+// "_" and "@@": each "@@" becomes "@" and each "_" a blank.
+std::string CleanText(std::string text);
+
 // The URL a server name resolves to through the host map
 // ("ldap://EX1:389" when unmapped).
 std::string ServerUrl(const std::string& server);

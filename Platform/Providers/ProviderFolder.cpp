@@ -1,22 +1,14 @@
 #include "ProviderFolder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <set>
 #include <system_error>
 
 #include "AppFolder.h"
-#include "ComError.h"
-#include "DateText.h"
-#include "TextFile.h"
 #include "TextParts.h"
 
 namespace velmo::providers {
@@ -54,16 +46,6 @@ std::string UpperAscii(std::string_view s) {
 }
 
 namespace {
-
-FileStamp StampFrom(const struct stat& st) {
-  FileStamp s;
-  s.device = static_cast<uint64_t>(st.st_dev);
-  s.inode = static_cast<uint64_t>(st.st_ino);
-  s.size = static_cast<uint64_t>(st.st_size);
-  s.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  s.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  return s;
-}
 
 // The file below `folder` (components matched without regard to case) and
 // what stat says of it: the exact name costs one stat per component, another
@@ -115,120 +97,6 @@ std::optional<std::filesystem::path> FindFileNoCase(const std::filesystem::path&
 
 std::optional<std::filesystem::path> FindProviderFile(std::string_view relative) {
   return FindFileNoCase(ProviderFolder(), relative);
-}
-
-std::optional<FileStamp> StampOf(const std::filesystem::path& file) {
-  struct stat st;
-  if (::stat(file.c_str(), &st) != 0) return std::nullopt;
-  return StampFrom(st);
-}
-
-bool ReadProviderFile(const std::filesystem::path& file, std::string& bytes, FileStamp* stamp, std::string* error) {
-  bytes.clear();
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why;
-    return false;
-  };
-  // Anything but a regular file is refused unopened (or, swapped in
-  // meanwhile, at once after an open that does not wait).
-  int err = 0;
-  bool notRegular = false;
-  const int fd = OpenRegularFile(file, &err, &notRegular);
-  if (fd < 0) return fail(notRegular || err == EACCES || err == EPERM ? kAccessDenied : std::strerror(err));
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const std::string why = std::strerror(errno);
-    ::close(fd);
-    return fail(why);
-  }
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      std::string why = std::strerror(errno);
-      ::close(fd);
-      bytes.clear();
-      return fail(why);
-    }
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  if (stamp) *stamp = StampFrom(st);
-  return true;
-}
-
-// ---- bad lines ------------------------------------------------------------
-
-namespace {
-
-// What was logged of each file: the version and its logged lines.
-struct Logged {
-  FileStamp stamp;
-  std::set<int> lines;
-  bool capped = false;
-};
-std::mutex gLoggedMutex;
-std::map<std::string, Logged>& LoggedFiles() {
-  static std::map<std::string, Logged> files;
-  return files;
-}
-
-constexpr int32_t kInvalidData = 13;  // "The data is invalid."
-
-void WriteLogLine(const std::string& description, const std::string& context) {
-  const std::string sep(6, ' ');
-  try {
-    AppendLine(AppPath("\\VelmorcastErrorLog.log"),
-               NowText() + sep + NumberText(kInvalidData) + sep + description + sep + context);
-  } catch (...) {
-    // The line is lost; the reader goes on.
-  }
-}
-
-}  // namespace
-
-BadLines::BadLines(std::filesystem::path file, FileStamp stamp, std::string context)
-    : file_(std::move(file)), stamp_(stamp), context_(std::move(context)) {}
-
-void BadLines::Report(int line, const std::string& reason) {
-  // A reason quotes the field it could not read: a long one is cut, at a
-  // character boundary.
-  std::string why = reason;
-  if (why.size() > 200) {
-    size_t cut = 200;
-    while (cut > 0 && (static_cast<unsigned char>(why[cut]) & 0xC0) == 0x80) --cut;
-    why = why.substr(0, cut) + "...";
-  }
-  reported_.Add({line, std::move(why)});
-}
-
-BadLines::~BadLines() {
-  std::vector<std::string> lines;
-  {
-    std::lock_guard g(gLoggedMutex);
-    Logged& logged = LoggedFiles()[file_.string()];
-    if (!(logged.stamp == stamp_)) logged = Logged{stamp_, {}, false};
-    const std::string more = "'" + file_.string() + "' has more lines that cannot be read; they are not logged";
-    for (const auto& [line, why] : reported_) {
-      if (logged.capped || !logged.lines.insert(line).second) continue;
-      if (static_cast<int>(logged.lines.size()) > kMaxLoggedLines) {
-        logged.capped = true;
-        lines.push_back(more);
-      } else if (line > 0) {
-        lines.push_back("Line " + std::to_string(line) + " of '" + file_.string() + "' cannot be read: " + why);
-      } else {
-        lines.push_back("'" + file_.string() + "' cannot be read: " + why);
-      }
-    }
-    if (reported_.More() > 0 && !logged.capped) {
-      logged.capped = true;
-      lines.push_back(more);
-    }
-  }
-  for (const auto& l : lines) WriteLogLine(l, context_);
 }
 
 const std::string& Record::Field(size_t i) const {
@@ -316,7 +184,7 @@ std::vector<Section> ParseSections(std::string_view text, BadLines* bad) {
 bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records) {
   records.clear();
   std::string bytes;
-  if (!ReadProviderFile(file, bytes)) return false;
+  if (!ReadRegularFile(file, bytes)) return false;
   records = ParseRecords(bytes);
   return true;
 }
@@ -324,7 +192,7 @@ bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records
 bool ReadSections(const std::filesystem::path& file, std::vector<Section>& sections) {
   sections.clear();
   std::string bytes;
-  if (!ReadProviderFile(file, bytes)) return false;
+  if (!ReadRegularFile(file, bytes)) return false;
   sections = ParseSections(bytes);
   return true;
 }
@@ -368,7 +236,7 @@ std::shared_ptr<const void> ParsedFiles::Get(std::string_view relative, const Pa
   // The file found last time, looked at once; found again (a scan when its
   // letter case differs) only when it is gone or the folder changed.
   if (it != entries_.end() && it->second.folder == folder && ::stat(it->second.file.c_str(), &st) == 0) {
-    if (it->second.settled && it->second.stamp == StampFrom(st)) return it->second.value;
+    if (it->second.settled && it->second.stamp == StampOf(st)) return it->second.value;
   } else {
     auto found = Locate(folder, relative, st);
     if (!found) {
@@ -385,7 +253,7 @@ std::shared_ptr<const void> ParsedFiles::Get(std::string_view relative, const Pa
       it = entries_.emplace(key, Entry{folder, *found, FileStamp{}, nullptr}).first;
     }
     it->second.folder = folder;
-    if (it->second.value && it->second.settled && it->second.stamp == StampFrom(st)) return it->second.value;
+    if (it->second.value && it->second.settled && it->second.stamp == StampOf(st)) return it->second.value;
   }
   return Load(it->second, st, parse);
 }
@@ -399,7 +267,7 @@ std::shared_ptr<const void> ParsedFiles::Load(Entry& entry, const struct stat& s
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
   constexpr int64_t kSettle = 2'000'000'000;  // ns
-  if (ReadProviderFile(file, bytes, &stamp, &why)) {
+  if (ReadRegularFile(file, bytes, &stamp, &why)) {
     entry.settled = readAt - std::max(stamp.modified, stamp.changed) > kSettle;
     entry.stamp = stamp;
     BadLines bad(file, stamp, context_);
@@ -407,7 +275,7 @@ std::shared_ptr<const void> ParsedFiles::Load(Entry& entry, const struct stat& s
   } else {
     // A refused or unreadable file serves nothing; it is logged once per
     // version, as its bad lines would be.
-    entry.stamp = StampFrom(st);
+    entry.stamp = StampOf(st);
     entry.settled = readAt - std::max(entry.stamp.modified, entry.stamp.changed) > kSettle;
     BadLines(file, entry.stamp, context_).Report(0, why);
   }

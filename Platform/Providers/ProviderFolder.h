@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "DamagedLines.h"
+#include "BadLines.h"
 
 namespace velmo::providers {
 
@@ -41,64 +41,13 @@ std::optional<std::filesystem::path> FindFileNoCase(const std::filesystem::path&
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string UpperAscii(std::string_view s);
 
-// One version of a file: a file rewritten, replaced or touched gets another
-// stamp, so a reader that keeps a parsed file reads it again.
-struct FileStamp {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  uint64_t size = 0;
-  int64_t modified = 0;  // nanoseconds
-  int64_t changed = 0;   // nanoseconds
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The text every refused provider file gives, as the system's own "access
-// denied" reads.
-inline constexpr const char* kAccessDenied = "Access is denied.";
-
-// Reads a whole provider file. Only a regular file is read: a named pipe, a
-// device, a socket or a folder is refused before it is opened (opening a
-// named pipe waits for a writer, for good) with kAccessDenied. False, with
-// *error saying why, when the file is refused or cannot be read; *stamp is
-// the version that was read.
-bool ReadProviderFile(const std::filesystem::path& file, std::string& bytes, FileStamp* stamp = nullptr,
-                      std::string* error = nullptr);
-
-// The version of a file as it is now (one stat); nullopt when there is none.
-std::optional<FileStamp> StampOf(const std::filesystem::path& file);
-
-// The lines of a provider file a reader cannot read go to the program's
-// error log "VelmorcastErrorLog.log" in the application folder, in the
-// shared line shape (time, number, description, context), each line of a
-// version of a file once however often that version is read, at most
-// kMaxLoggedLines of them per version (then one line saying so). What an
-// object keeps does not grow with the number of lines reported.
+// Shared with every reader of the program's files (BadLines.h).
+using velmo::BadLines;
+using velmo::FileStamp;
+using velmo::kAccessDenied;
 using velmo::kMaxLoggedLines;
-class BadLines {
- public:
-  // context: what was being read ("Account names", ...).
-  BadLines(std::filesystem::path file, FileStamp stamp, std::string context);
-  // Writes what was reported, in line order.
-  ~BadLines();
-  BadLines(const BadLines&) = delete;
-  BadLines& operator=(const BadLines&) = delete;
-  // Reports line `line` (from 1) of the file with the reason; 0 for the
-  // file as a whole.
-  void Report(int line, const std::string& why);
-  // How many lines were reported on this object.
-  int Count() const { return static_cast<int>(reported_.Count()); }
-  const std::filesystem::path& File() const { return file_; }
-
- private:
-  std::filesystem::path file_;
-  FileStamp stamp_;
-  std::string context_;
-  struct Reported {
-    int line = 0;
-    std::string why;
-  };
-  DamagedLines<Reported> reported_;
-};
+using velmo::ReadRegularFile;
+using velmo::StampOf;
 
 // One line of a provider file: its number (from 1) and its fields.
 struct Record {

@@ -565,7 +565,7 @@ LONG LoadHive(const std::filesystem::path& file, std::shared_ptr<Hive>& out, std
   std::string bytes, why;
   providers::FileStamp stamp;
   // Only a regular file is read: a named pipe would block the reader.
-  if (!providers::ReadProviderFile(file, bytes, &stamp, &why)) {
+  if (!providers::ReadRegularFile(file, bytes, &stamp, &why)) {
     if (error) *error = why;
     return ERROR_ACCESS_DENIED;
   }
@@ -644,7 +644,7 @@ LONG HiveFor(const std::filesystem::path& file, std::shared_ptr<const Hive>& out
   providers::FileStamp stamp;
   CachedHive cached;
   size_t line = 0;
-  if (!providers::ReadProviderFile(file, bytes, &stamp, &why)) {
+  if (!providers::ReadRegularFile(file, bytes, &stamp, &why)) {
     cached.rc = ERROR_ACCESS_DENIED;
     if (!now) return cached.rc;  // gone meanwhile: nothing to keep
     stamp = *now;

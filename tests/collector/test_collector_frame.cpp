@@ -1,10 +1,19 @@
 // The collector's frame without a directory: set-up failures, the trace
 // and failure lines, the log file's place, the bind-failure message through
-// the UI seam, and the site-match rule.
+// the UI seam, an exception that reaches a method, and the site-match rule.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
 #include "CollectorKit.h"
+#include "Directory.h"
 #include "SiteMatch.h"
 
 using namespace collector_test;
@@ -124,6 +133,62 @@ TEST_F(Unreachable, LogFileNameDefaultsAndScheduleFolderRule) {
   std::filesystem::create_directories(kit_.home().dir() / "Schedule");
   s->GetMailboxInfo(0, "NOWHERE", "", "", "x");
   EXPECT_EQ(kit_.LogLines("Schedule\\VelmorcastSchedLog.log").size(), 6u);
+}
+
+// A server that takes connections and never answers, and a wait hook that
+// throws while the bind waits: every method's body throws, and each call
+// ends with one log line (method, server, the exception's text) and one
+// item in its error text.
+TEST(Guard, AnExceptionEndsEveryMethodWithOneLogLineAndOneItem) {
+  Kit kit;
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), len), 0);
+  ASSERT_EQ(::listen(listener, 32), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::ofstream(kit.home().dir() / "hosts") << "SILENT ldap://127.0.0.1:" << ntohs(a.sin_port) << "\n";
+  SetEnv("VELMORCAST_LDAP_HOSTS", (kit.home().dir() / "hosts").string());
+  velmo::ads::SetWaitHook([]() -> bool { throw std::runtime_error("The wait was broken off."); });
+
+  auto c = kit.NewCollector();
+  const char* s = "SILENT";
+  const std::string p = "o=Velmor/ou=Lakeside/cn=Recipients";
+  using E = std::string*;
+  const std::function<void(E)> calls[] = {
+      [&](E e) { c->GetMailboxInfo(0, s, "", "", p, e); },
+      [&](E e) { c->GetCustomRecipInfo(0, s, "", "", p, e); },
+      [&](E e) { c->GetDLInfo(0, s, "", "", p, e); },
+      [&](E e) { c->GetPublicFolderInfo(0, s, "", "", 0, p, e); },
+      [&](E e) { c->GetPublicFolderInfoUsingProfile(0, s, "", "", "P", p, e); },
+      [&](E e) { c->GetProtocolInfo(s, "", "", e); },
+      [&](E e) { c->GetServerProtocolsInfo(s, "", "", e); },
+      [&](E e) { c->GetPrivateISInfo(s, "", "", e); },
+      [&](E e) { c->GetPublicISInfo(s, "", "", e); },
+      [&](E e) { c->GetServerInfo(s, "", "", e); },
+      [&](E e) { c->GetConnectorInfo(s, "", "", e); },
+      [&](E e) { c->GetObjectsInContainer(s, "", ""); },  // no error text
+  };
+  const std::string text = "The wait was broken off.";
+  const std::string line = "      -2147467259      " + text + "      ";
+  const std::string context = " - Stopped by an Error on the Server 'SILENT'";
+  std::vector<std::string> stopped;  // the context of each line
+  for (const auto& call : calls) {
+    std::string err;
+    call(&err);
+    EXPECT_TRUE(&call == &calls[11] ? err.empty() : err.find(" -2147467259  @@ ") != std::string::npos &&
+                                                         err.ends_with(" " + text))
+        << err;
+    stopped.clear();
+    for (const auto& l : kit.LogLines())
+      if (l.find(line) != std::string::npos && l.ends_with(context)) stopped.push_back(Kit::Context(l));
+    EXPECT_EQ(stopped.size(), static_cast<size_t>(&call - calls + 1));
+  }
+  EXPECT_EQ(stopped.front(), "GetMailboxInfo" + context);
+  EXPECT_EQ(stopped.back(), "GetObjectsInContainer" + context);
+  velmo::ads::SetWaitHook(nullptr);
+  ::unsetenv("VELMORCAST_LDAP_HOSTS");
+  ::close(listener);
 }
 
 TEST(SiteMatch, ComputerNameMustBeTheServerExactly) {

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "Directory.h"
@@ -409,6 +410,25 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     // More rows than the refusing table took before.
     EXPECT_GT(whole.back(), c.acceptRows);
   }
+}
+
+// An exception part-way through a page (here the wait hook's, thrown while
+// the call waits for a stopped server) ends the call as a lost server does:
+// none of its rows is left.
+TEST_F(LargeServer, AnExceptionPartWayTakesBackTheRowsOfTheCall) {
+  FreshInventory(dir());
+  WriteEarlierRows(dir(), "MailboxGeneral", kBulk);
+  velmo::ads::SetWaitHook([] {
+    if (proxy_->Lost()) throw std::runtime_error("The wait was broken off.");
+    return true;
+  });
+  std::string err;
+  proxy_->Arm(700, LdapProxy::Loss::Stop);
+  kit_.NewCollector()->GetMailboxInfo(0, "EX1", "", "", kBulk, &err);
+  velmo::ads::SetWaitHook(nullptr);
+  EXPECT_EQ(err, "Recipients Container@@ -2147467259  @@   The wait was broken off.");
+  EXPECT_EQ(CountRows(dir(), "MailboxGeneral", "[Display Name] not like 'Earlier%'"), 0);
+  EXPECT_EQ(CountRows(dir(), "MailboxGeneral", "[Display Name] like 'Earlier%'"), 2);
 }
 
 // The browse window shows the lost server as it shows bind errors, shows no

@@ -18,6 +18,9 @@
 // (they wait in the server's socket) while new connections are served as
 // usual; Resume() hands them over. So one client's call waits at a chosen
 // moment while another client carries on.
+//
+// Alter() changes the server's messages on their way: a damaged control or
+// entry at a chosen place.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,11 +28,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -114,6 +119,14 @@ class LdapProxy {
     std::lock_guard<std::mutex> lock(m_);
     for (auto& c : conns_) c.held = false;
     Wake();
+  }
+  // Each whole message from the server goes through alter(op, message)
+  // before it is handed over; it may change bytes, not the length. An empty
+  // function changes nothing.
+  using Alteration = std::function<void(uint8_t op, std::vector<uint8_t>& message)>;
+  void Alter(Alteration alter) {
+    std::lock_guard<std::mutex> lock(m_);
+    alter_ = std::move(alter);
   }
   // Search entries handed over since Arm.
   long Passed() {
@@ -229,6 +242,11 @@ class LdapProxy {
       uint8_t op = 0;
       size_t len = WholeMessage(c.fromServer, op);
       if (len == 0) break;
+      if (alter_) {
+        std::vector<uint8_t> message(c.fromServer.begin(), c.fromServer.begin() + static_cast<long>(len));
+        alter_(op, message);
+        if (message.size() == len) std::copy(message.begin(), message.end(), c.fromServer.begin());
+      }
       if (!SendAll(c.client, c.fromServer.data(), len)) {
         Close(c);
         return;
@@ -293,6 +311,7 @@ class LdapProxy {
   bool armed_ = false, lost_ = false, heal_ = false;
   long limit_ = 0, passed_ = 0;
   Loss loss_ = Loss::Kill;
+  Alteration alter_;
 };
 
 }  // namespace velmo::test

@@ -469,8 +469,10 @@ TEST_F(Directory, BindFailuresCarryTheirNumbers) {
   EXPECT_EQ(ExpectError(Hr(0x8007052E), [] { OpenDSObject("LDAP://EX1", kAdmin, "wrong", 0); }),
             "Logon failure: unknown user name or bad password.");
   ExpectError(Hr(0x8007052E), [] { OpenDSObject("LDAP://EX1", "dc=CORP,cn=nobody", "x", 0); });
+  // The server's own text follows the description.
   EXPECT_EQ(ExpectError(Hr(0x80070056), [] { OpenDSObject("LDAP://EX1", kAdmin, "", 0); }),
-            "The specified network password is not correct.");
+            "The specified network password is not correct. (unauthenticated bind (DN with no password) "
+            "disallowed)");
   EXPECT_EQ(ExpectError(Hr(0x80072030), [] { GetObject("LDAP://EX1/cn=Nobody," + kRecipients); }),
             "There is no such object on the server.");
   ExpectError(Hr(0x80072030), [] { GetObject("LDAP://EX1/o=Elsewhere"); });

@@ -1,13 +1,19 @@
 // Paths, names, the host map and the WinNT hook of the directory layer:
 // everything that is decided before a server is asked.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <ldap.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "DirPath.h"
 #include "Directory.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
+#include "TextFile.h"
 
 using namespace velmo;
 using namespace velmo::ads;
@@ -26,7 +32,18 @@ void ExpectBadPath(const std::string& path) {
   }
 }
 
+// libldap's ldap_set_option as this program sees it: the option named by
+// gRefusedOption fails, every other call goes on to libldap.
+std::atomic<int> gRefusedOption{0};
+
 }  // namespace
+
+extern "C" int ldap_set_option(LDAP* ld, int option, const void* value) {
+  using SetOption = int (*)(LDAP*, int, const void*);
+  static const auto real = reinterpret_cast<SetOption>(dlsym(RTLD_NEXT, "ldap_set_option"));
+  if (option == gRefusedOption.load()) return LDAP_OPT_ERROR;
+  return real(ld, option, value);
+}
 
 TEST(DirectoryPaths, EveryFormTheCollectorWrites) {
   auto root = ParsePath("LDAP://EX1/RootDSE");
@@ -122,6 +139,22 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   EXPECT_EQ(ServerUrl("ONLYNAME"), "ldap://ONLYNAME:389");
   EXPECT_EQ(ServerUrl("EX2:1389"), "ldap://EX2:1389");
 
+  // The lines that map nothing are logged, once for this version of the
+  // file; so is a file that cannot be read.
+  std::filesystem::create_directory(home / "folder.conf");
+  {
+    test::UseSampleDirectory folder(home / "folder.conf");
+    EXPECT_EQ(ServerUrl("EX1"), "ldap://EX1:389");
+  }
+  std::vector<std::string> log;
+  ReadLines(home / "VelmorcastErrorLog.log", log);
+  const std::string context = "      Directory servers";
+  const std::string bad = "' cannot be read: it is not a server name and an ldap:// or ldaps:// URL" + context;
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_TRUE(log[0].ends_with("      13      Line 5 of '" + hosts.string() + bad)) << log[0];
+  EXPECT_TRUE(log[1].ends_with("Line 6 of '" + hosts.string() + bad)) << log[1];
+  EXPECT_TRUE(log[2].ends_with((home / "folder.conf").string() + "' cannot be read: Access is denied." + context));
+
   // A changed file is read again.
   {
     std::ofstream out(hosts);
@@ -129,6 +162,21 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   }
   EXPECT_EQ(ServerUrl("EX2"), "ldap://127.0.0.1:4000");
   EXPECT_EQ(ServerUrl("EX1"), "ldap://EX1:389");
+}
+
+// An option the connection relies on that cannot be set fails the connect,
+// before any server is asked.
+TEST(DirectoryConnect, AnOptionThatCannotBeSetFailsTheConnect) {
+  ResetSessions();
+  gRefusedOption = LDAP_OPT_NETWORK_TIMEOUT;
+  std::string error = "bound";
+  try {
+    GetObject("LDAP://127.0.0.1:1/RootDSE");
+  } catch (const ComError& e) {
+    error = HexText(e.Number()) + " " + e.Description();
+  }
+  gRefusedOption = 0;
+  EXPECT_EQ(error, "0x80004005 Local error (the connection option 'network timeout' could not be set)");
 }
 
 TEST(DirectoryHostMap, ApplicationFolderWhenNoVariable) {

@@ -12,10 +12,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Directory.h"
+#include "LdapProxy.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
 
@@ -90,6 +93,74 @@ TEST_F(Servers, SizeLimitIsAnErrorNeverAShortList) {
   // A filter that stays within the limit is answered.
   recipients->SetFilter({"groupOfNames"});
   EXPECT_EQ(recipients->Children().size(), 3u);
+}
+
+namespace {
+
+// BER: where the contents of the element at `at` begin, and where it ends.
+size_t Contents(const std::vector<uint8_t>& m, size_t at) { return at + 2 + (m[at + 1] < 0x80 ? 0 : m[at + 1] & 0x7f); }
+size_t Next(const std::vector<uint8_t>& m, size_t at) {
+  size_t len = m[at + 1] < 0x80 ? m[at + 1] : 0;
+  for (size_t i = 2; i < Contents(m, at) - at; ++i) len = (len << 8) | m[at + i];
+  return Contents(m, at) + len;
+}
+// The element at `at` given a length past the end of the message.
+void Overlong(std::vector<uint8_t>& m, size_t at) {
+  for (size_t i = at + 1; i < Contents(m, at); ++i) m[i] = m[at + 1] < 0x80 ? 0x84 : 0xff;
+}
+
+}  // namespace
+
+// A page control or an entry that does not decode fails a listing instead
+// of ending it short; the server's own text of a failure follows the
+// description (a cookie it refuses, a name that is no DN).
+TEST_F(Servers, DamagedAnswersFailAndTheServersTextFollowsTheDescription) {
+  test::PrivateSlapd slapd;
+  test::LdapProxy proxy(slapd.port());
+  test::TestHome home(false);
+  test::UseSampleDirectory use(proxy.WriteHostsFile(home.dir()));
+  SetPageSize(2);
+  const std::string oid = "1.2.840.113556.1.4.319";  // paged results
+  auto pageControl = [&](std::vector<uint8_t>& m) {  // its value's contents, past the criticality
+    size_t at = std::search(m.begin(), m.end(), oid.begin(), oid.end()) - m.begin() + oid.size();
+    return Contents(m, m[at] == 0x01 ? Next(m, at) : at);
+  };
+  struct Case {
+    uint8_t op;  // the first message of this kind is damaged
+    std::function<void(std::vector<uint8_t>&)> damage;
+    std::string error;
+  } const cases[] = {
+      {0x65, [&](auto& m) { Overlong(m, pageControl(m)); }, "0x80004005 Decoding error"},
+      // The first attribute of an entry, past the message id and the name.
+      {0x64, [](auto& m) { Overlong(m, Contents(m, Next(m, Contents(m, Next(m, Contents(m, 0)))))); },
+       "0x80004005 Decoding error"},
+      {0x65, [](auto& m) { m.back() ^= 0xff; },  // the cookie's last byte
+       "0x8007003A The specified server cannot perform the requested operation. (paged results cookie is invalid)"},
+  };
+  for (const auto& c : cases) {
+    ResetSessions();
+    auto recipients = GetObject(kRecipients);
+    ASSERT_GT(recipients->Children().size(), 2u);  // the root DSE is read by now
+    bool done = false;
+    proxy.Alter([&](uint8_t op, std::vector<uint8_t>& m) {
+      if (op == c.op && !std::exchange(done, true)) c.damage(m);
+    });
+    std::string error = "a list came back";
+    try {
+      recipients->Children();
+    } catch (const ComError& e) {
+      error = HexText(e.Number()) + " " + e.Description();
+    }
+    EXPECT_EQ(error, c.error);
+    proxy.Alter(nullptr);
+  }
+  std::string read = "bound";
+  try {
+    GetObject("LDAP://EX1/o=Velmor/nosuchtype=x");
+  } catch (const ComError& e) {
+    read = e.Description();
+  }
+  EXPECT_EQ(read, "An invalid directory pathname was passed. (invalid DN)");
 }
 
 TEST_F(Servers, DroppedConnectionIsReconnectedOnce) {

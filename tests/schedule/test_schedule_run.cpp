@@ -250,7 +250,7 @@ TEST_F(ScheduleRun, ServerRefusingAnonymousBinds) {
       ASSERT_EQ(messages.size(), 1u);
       EXPECT_EQ(messages[0],
                 "     ConnectToExchangeServer : Binding to server 'EX1' to get Organization/Site Name Failure : "
-                "-2147016663:Inappropriate authentication.");
+                "-2147016663:Inappropriate authentication. (anonymous bind disallowed)");
       EXPECT_TRUE(RecordingCollector::calls.empty());
     } else {
       EXPECT_FALSE(AnyStartsWith(messages, "     ConnectToExchangeServer")) << messages[0];
