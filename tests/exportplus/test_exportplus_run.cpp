@@ -4,14 +4,17 @@
 // reader), unique output names, Server Recipients by home server, the
 // public-folder profile, failures listed, cancel in each phase, and Print
 // Plus through a recording print component and through the real one on the
-// PDF device.
+// PDF device, on full and read-only folders.
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <regex>
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +24,10 @@
 #include <sstream>
 
 #include "ExportPlusKit.h"
+#include "OutputFailures.h"
+#include "QtUi.h"
 #include "RecordingPrinter.h"
+#include "SmallFileSystem.h"
 #include "frmAutoFormat.h"
 
 using namespace exportplus_test;
@@ -561,4 +567,154 @@ TEST_F(ExportPlusRunTest, PrintPlusToPdfNamesEachFileAndStopsOnEsc) {
   const auto kept = titles();
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(window->iCancelClicked, 0);
+}
+
+namespace {
+
+// The lines of a message (CR LF between them).
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0;;) {
+    const size_t end = text.find("\r\n", at);
+    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) return lines;
+    at = end + 2;
+  }
+}
+
+// The box the program shows for a text (the windowed seam's own), saved as
+// a picture: its height and the height of its screen, in pixels.
+std::pair<int, int> ShownBoxHeight(const std::string& text, const std::string& shot) {
+  std::pair<int, int> heights{-1, -1};
+  QTimer poll;
+  poll.setInterval(0);
+  const auto start = std::chrono::steady_clock::now();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll.stop();
+    heights = {box->frameGeometry().height(), box->screen()->availableGeometry().height()};
+    velmo::test::SaveShot(box, shot);
+    box->button(QMessageBox::Ok)->click();
+  });
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) poll.stop();  // tells a hang
+  });
+  poll.start();
+  velmo::QtUi().MsgBox(text, velmo::ui::vbInformation, "Velmorine for Exchange Server (Velmorcast)");
+  return heights;
+}
+
+}  // namespace
+
+// Outputs that cannot be written, on a full or read-only folder or a
+// read-only Print folder: one error-log line each with its section, file
+// and reason, and one closing box that counts each reason once and lists
+// 15 files, small enough for the screen. A failed print job shows no box
+// of its own.
+TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen) {
+  const fs::path printFolder = home / "Print";
+  struct Case {
+    const char* name;
+    short mode;
+    fs::path folder;
+    bool full;             // else read-only: from the start, or (Export Plus) once its check passed
+    const char* reason;    // "" for the print component's own
+    const char* context;
+  };
+  const char* exportFailed = "frmExportPlus FillGridAndExport Export Failed ";
+  const Case cases[] = {
+      {"csv_full_folder", 0, out, true, "No space left on device", exportFailed},
+      {"csv_read_only_folder", 0, out, false, "Read-only file system", exportFailed},
+      {"print_read_only_folder", 1, printFolder, false, "", "frmExportPlus FillGridAndExport Print Failed "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    velmo::test::SmallFileSystem disk(c.folder);
+    if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+    if (c.full) disk.Fill();
+    if (!c.full && c.mode == 1) ASSERT_TRUE(disk.MakeReadOnly());
+    // Export Plus checks its folder first: it turns read-only as the
+    // output starts.
+    struct OnOutput : QObject {
+      std::function<void()> act;
+      bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o == gfrmAutoFormat && gfrmAutoFormat->iEPInfo == 2) act();
+        return false;
+      }
+    } onOutput;
+    onOutput.act = [&] {
+      if (!c.full && c.mode == 0) EXPECT_TRUE(disk.MakeReadOnly());
+    };
+    qApp->installEventFilter(&onOutput);
+    Open(c.mode);
+    Connect("EX1");
+    window->optFormat[1]->click();
+    window->txtPath->setText(QString::fromStdString(out.string()));
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    const size_t logged = ErrorLog().size();
+    ui->clear();
+    window->cmdExport->click();
+    Pump();
+    qApp->removeEventFilter(&onOutput);
+
+    // One box, on the screen; nothing left in the folder.
+    ASSERT_FALSE(Prompts().empty());
+    EXPECT_EQ(Prompts().size(), 1u) << Prompts()[0];
+    const auto [height, screen] = ShownBoxHeight(Prompts().back(), std::string("exportplus_failed_") + c.name);
+    EXPECT_GT(height, 0);
+    EXPECT_LE(height, screen);
+    std::cout << c.name << ": closing box " << height << " px high on a " << screen << " px screen\n";
+    for (const auto& e : fs::directory_iterator(c.folder))
+      EXPECT_EQ(e.path().filename(), "filler") << e.path();
+
+    [&] {
+      // The error log: "<section> : <file> : <reason>" per output.
+      const std::regex entry("      -?\\d+      (.+) : (.+) : (.+)      " + std::string(c.context) + "$");
+      std::vector<fs::path> files;
+      std::set<std::string> reasons;
+      std::istringstream log(ErrorLog().substr(logged));
+      for (std::string line; std::getline(log, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::smatch m;
+        if (!std::regex_search(line, m, entry)) continue;
+        std::string section = m[1].str();
+        std::replace(section.begin(), section.end(), '/', '_');
+        files.emplace_back(m[2].str());
+        EXPECT_EQ(files.back().parent_path(), c.folder) << line;
+        EXPECT_NE(files.back().filename().string().find(section), std::string::npos) << line;
+        reasons.insert(m[3].str());
+      }
+      const size_t n = files.size();
+      ASSERT_GT(n, velmo::exporting::kListedFailures);
+      ASSERT_EQ(reasons.size(), 1u);
+      const std::string reason = *reasons.begin();
+      if (*c.reason) EXPECT_EQ(reason, c.reason);
+      std::cout << c.name << ": " << n << " outputs failed\n";
+
+      // The box: the reason counted, the folder, 15 names, the rest
+      // counted.
+      const auto lines = LinesOf(Prompts().back());
+      ASSERT_EQ(lines.size(), 20u) << Prompts().back();
+      EXPECT_EQ(lines[0], "Exported with errors. These outputs could not be written:");
+      EXPECT_EQ(lines[1].rfind(reason.substr(0, 40), 0), 0u) << lines[1];
+      EXPECT_TRUE(lines[1].ends_with(" (" + std::to_string(n) + " outputs)")) << lines[1];
+      EXPECT_EQ(lines[3], "Folder: " + c.folder.string());
+      for (size_t i = 0; i < 15; ++i) EXPECT_EQ(lines[4 + i], files[i].filename().string());
+      EXPECT_EQ(lines[19], "... and " + std::to_string(n - 15) + " more (see VelmorcastErrorLog.log)");
+    }();
+    delete window;
+    window = nullptr;
+  }
+  // Many long reasons, long names in many folders: still on the screen.
+  std::vector<velmo::exporting::OutputFailure> many;
+  std::string words;
+  for (int i = 0; i < 40; ++i) {
+    words += "word" + std::to_string(i) + " ";
+    many.push_back({"Section " + std::to_string(i), "/exports " + std::to_string(i) + "/" + words + ".csv", words});
+  }
+  const std::string text = velmo::exporting::FailureSummary("Exported with errors.", many, "VelmorcastErrorLog.log");
+  const auto [height, screen] = ShownBoxHeight(text, "exportplus_failed_many_reasons");
+  EXPECT_LE(height, screen) << text;
+  std::cout << "many reasons: closing box " << height << " px high on a " << screen << " px screen\n";
 }
