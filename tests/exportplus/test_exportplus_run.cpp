@@ -4,11 +4,12 @@
 // reader), unique output names, Server Recipients by home server, the
 // public-folder profile, failures listed, cancel in each phase, and Print
 // Plus through a recording print component and through the real one on the
-// PDF device, on full and read-only folders.
+// PDF device, on full and read-only folders, stopped by Esc.
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
@@ -717,4 +718,82 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
   const auto [height, screen] = ShownBoxHeight(text, "exportplus_failed_many_reasons");
   EXPECT_LE(height, screen) << text;
   std::cout << "many reasons: closing box " << height << " px high on a " << screen << " px screen\n";
+}
+
+// Esc stops a Print Plus run whichever window holds the keyboard: the
+// progress window between two jobs; a job's status window as soon as it
+// holds it; or that window as its job ends, before it is gone. The first
+// job's file stays; the second job leaves none, and no job starts after.
+TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
+  enum class At { BetweenJobs, StatusWindowShown, StatusWindowClosing };
+  const fs::path printed = home / "Print";
+  const std::pair<At, const char*> moments[] = {{At::BetweenJobs, "between jobs"},
+                                                {At::StatusWindowShown, "in a status window just shown"},
+                                                {At::StatusWindowClosing, "in a status window as its job ends"}};
+  for (const auto& [at, moment] : moments) {
+    SCOPED_TRACE(moment);
+    fs::remove_all(printed);
+    int shown = 0, ended = 0;
+    bool pressed = false;
+    QWidget* second = nullptr;  // the second job's status window while it lives
+    struct StatusWatch : QObject {
+      std::function<void(QWidget*, QEvent::Type)> on;
+      bool eventFilter(QObject* o, QEvent* e) override {
+        if (o->isWidgetType() && o->objectName() == "frmPrintStatus") on(static_cast<QWidget*>(o), e->type());
+        return false;
+      }
+    } watch;
+    watch.on = [&](QWidget* w, QEvent::Type type) {
+      if (type == QEvent::Show && ++shown == 2) second = w;
+      if (type != QEvent::Hide) return;
+      ++ended;
+      if (w != second) return;
+      second = nullptr;
+      if (at != At::StatusWindowClosing) return;
+      // A key that reaches the window after it hid: the window system
+      // sends it to the window it was pressed in.
+      QMetaObject::invokeMethod(
+          w,
+          [w, &pressed] {
+            pressed = true;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(w, &press);
+          },
+          Qt::QueuedConnection);
+    };
+    // The moment the second job's window holds the keyboard.
+    const auto activated = QObject::connect(qApp, &QGuiApplication::focusWindowChanged, [&](QWindow* focus) {
+      if (at != At::StatusWindowShown || pressed || !second || focus != second->windowHandle()) return;
+      pressed = true;
+      velmo::test::PressKey(Qt::Key_Escape);
+    });
+    QTimer between;
+    between.setInterval(0);
+    QObject::connect(&between, &QTimer::timeout, [&] {
+      if (at != At::BetweenJobs || pressed || ended < 1 || !gfrmAutoFormat ||
+          QApplication::activeModalWidget() != gfrmAutoFormat)
+        return;
+      pressed = true;
+      ASSERT_TRUE(velmo::test::FocusControl(gfrmAutoFormat->cmdCancel));
+      velmo::test::PressKey(Qt::Key_Escape);
+    });
+    qApp->installEventFilter(&watch);
+    between.start();
+    Open(1);
+    Connect("EX1");
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    ui->clear();
+    window->cmdExport->click();
+    Pump();
+    between.stop();
+    QObject::disconnect(activated);
+    qApp->removeEventFilter(&watch);
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(shown, at == At::BetweenJobs ? 1 : 2);
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"Information Print process for ExportPlus canceled in the middle."});
+    EXPECT_EQ(FilesStarting(printed, "").size(), 1u);
+    EXPECT_EQ(FilesStarting(printed, "Velmorcast_").size(), 1u);
+    delete window;
+    window = nullptr;
+  }
 }
