@@ -135,8 +135,13 @@ std::string PrintJobFailureReason(const std::vector<std::string>& shown) {
   if (lines.empty()) return "The print job failed without a message.";
   // The printer-problem text ends in its advice, lines starting "*"; a
   // reason of the job's own comes after them.
-  if (lines.back()[0] == '*') return lines.front();
-  return lines.back();
+  const std::string& last = lines.back();
+  if (last[0] == '*') return lines.front();
+  // One that names its file ('Cannot write "<file>": <why>') is counted by
+  // the why alone.
+  const size_t quoted = last.rfind("\": ");
+  if (quoted != std::string::npos && last.find('"') < quoted) return last.substr(quoted + 3);
+  return last;
 }
 
 std::string PrintJobFile(const ui::PrinterSettings& printer, const std::string& title) {

@@ -59,9 +59,10 @@ class KeptMessages {
 };
 
 // The reason of a failed print job, from the messages it showed: the last
-// line of the last one when that line is the job's own reason, else the
-// message's first line (the print component's printer-problem text says
-// no more than that); a job that showed nothing failed without a word.
+// line of the last one when that line is the job's own reason (without the
+// file it names, so that one cause counts once), else the message's first
+// line (the print component's printer-problem text says no more than
+// that); a job that showed nothing failed without a word.
 std::string PrintJobFailureReason(const std::vector<std::string>& shown);
 
 // The file a print job with this title writes on the printer when that is

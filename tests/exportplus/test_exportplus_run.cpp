@@ -678,6 +678,19 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
   }
 }
 
+// A failed job's reason as Print Plus and the scheduled run count it: the
+// cause a job gives on the last line of its message, without the file it
+// names, else the printer-problem text's first line.
+TEST(PrintJobFailure, ReasonIsTheCauseWithoutItsFile) {
+  const std::string problem = "P cannot print.\r\nTry one or more of the following:\r\n\r\n*Reinstall.\r\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{problem}, "P cannot print."},
+      {{problem + "Cannot write \"/a/V 1 \"x\".pdf\": No space left on device"}, "No space left on device"},
+      {{"Please assign the source grid"}, "Please assign the source grid"},
+      {{}, "The print job failed without a message."}};
+  for (const auto& [shown, reason] : cases) EXPECT_EQ(velmo::exporting::PrintJobFailureReason(shown), reason);
+}
+
 // Esc stops a Print Plus run whichever window holds the keyboard: the
 // progress window between two jobs; a job's status window the moment it
 // holds it; that window as its job ends, before it is gone. The first
