@@ -236,8 +236,12 @@ void frmAutoFormat::cmdCancel_Click() {
 
 void frmAutoFormat::keyPressEvent(QKeyEvent* event) {
   // The window closes itself when its operation ends; Escape does not
-  // end an operation half way.
+  // end an operation half way, except a Print Plus run: between its jobs
+  // this window holds the keyboard, and Esc stops the run before the next
+  // job as Esc in a job's status window does, without the Cancel question.
   if (event->key() == Qt::Key_Escape) {
+    if (running_ && iEPInfo == 2 && gfrmExportPlus && gfrmExportPlus->cmdExportCaption() == "&Print")
+      gfrmExportPlus->iCancelClicked = 1;
     event->accept();
     return;
   }

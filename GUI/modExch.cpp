@@ -445,11 +445,14 @@ std::string BuildReportTitle() {
 
 namespace {
 PrintJobOutcome gLastPrintOutcome = PrintJobOutcome::None;
+std::string gLastPrintFile, gLastPrintError;
 
 // A job that wrote a PDF says where in the main window's status bar; after
 // one that was cancelled or failed the bar no longer names an earlier file.
 void ShowWhereItPrinted(const IVLMRPrinter& printer) {
   gLastPrintOutcome = printer.LastJobOutcome();
+  gLastPrintFile = printer.LastJobFile();
+  gLastPrintError = printer.LastJobError();
   QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr;
   if (!panel) return;
   if (gLastPrintOutcome == PrintJobOutcome::Cancelled || gLastPrintOutcome == PrintJobOutcome::Failed) {
@@ -462,9 +465,13 @@ void ShowWhereItPrinted(const IVLMRPrinter& printer) {
 }  // namespace
 
 PrintJobOutcome LastPrintOutcome() { return gLastPrintOutcome; }
+std::string LastPrintFile() { return gLastPrintFile; }
+std::string LastPrintError() { return gLastPrintError; }
 
 void PrintGridReport(int iMode, int iSource) {
   gLastPrintOutcome = PrintJobOutcome::None;
+  gLastPrintFile.clear();
+  gLastPrintError.clear();
   velmo::FlexGrid* grid = nullptr;
   if (iSource == 0) {
     SetCurrentExchWindow();

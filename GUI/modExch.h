@@ -85,8 +85,12 @@ extern ExportPlusPrintSource* gfrmExportPlusPrint;
 // Print Plus (source 2) prints in batch mode. A job that wrote a PDF shows
 // "Printed to " and its path in the main window's first status panel.
 void PrintGridReport(int iMode, int iSource);
-// How the last PrintGridReport's job ended (None when none ran).
+// How the last PrintGridReport's job ended (None when none ran), the file
+// it wrote or could not write ("" for a print queue) and, when it failed,
+// the system's reason ("" when the print component gave none).
 PrintJobOutcome LastPrintOutcome();
+std::string LastPrintFile();
+std::string LastPrintError();
 
 // The report title built for sources 0 and 1 (what PrintGridReport puts in
 // gstrReportTitle); "" when the window it is taken from is missing.

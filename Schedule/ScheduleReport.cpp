@@ -15,6 +15,7 @@
 #include "FlexGrid.h"
 #include "GridFit.h"
 #include "IVLMRPrinter.h"
+#include "OutputFailures.h"
 #include "OutputNames.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
@@ -224,14 +225,18 @@ void AutoSizeGrid(velmo::FlexGrid& grid) {
 
 int GetRowSpan(int row, const std::string& value) { return exporting::GetRowSpan(*frmStatus->Grd1, row, value); }
 
-bool ExportToCSVFormat(const std::string& file) {
-  std::string reason;
-  return exporting::WriteGridCsv(*frmStatus->Grd1, gstrReportTitle, NativePath(file), reason);
+bool ExportToCSVFormat(const std::string& file, std::string* reason) {
+  std::string why;
+  const bool ok = exporting::WriteGridCsv(*frmStatus->Grd1, gstrReportTitle, NativePath(file), why);
+  if (reason) *reason = why;
+  return ok;
 }
 
-bool ExportToHTMLFormat(const std::string& file) {
-  std::string reason;
-  return exporting::WriteGridHtml(*frmStatus->Grd1, gstrReportTitle, NativePath(file), reason);
+bool ExportToHTMLFormat(const std::string& file, std::string* reason) {
+  std::string why;
+  const bool ok = exporting::WriteGridHtml(*frmStatus->Grd1, gstrReportTitle, NativePath(file), why);
+  if (reason) *reason = why;
+  return ok;
 }
 
 bool ExportToMDBFormat(const std::string& file, const std::string& label) {
@@ -253,7 +258,8 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   }
   gOutput.mdbFailed = true;
   const int32_t number = result == exporting::TableWrite::TableExists ? db::kDbSyntaxOrExists : E_FAIL_;
-  LogEntry("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason));
+  LogEntry("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label + " : " +
+           NativePath(file).string());
   return false;
 }
 
@@ -278,8 +284,22 @@ bool PrintReportGrid(int printFlag, const std::string& printerName, const std::s
       CurrentPrinterName() = printerName;
       // One section of many: no idle second before each job.
       component->BatchMode(true);
-      component->PrintReport();
-      return true;
+      // What the job shows goes into the section's one entry.
+      std::vector<std::string> shown;
+      {
+        exporting::KeptMessages kept;
+        component->PrintReport();
+        shown = kept.Texts();
+      }
+      const PrintJobOutcome outcome = component->LastJobOutcome();
+      if (outcome == PrintJobOutcome::Printed || outcome == PrintJobOutcome::Cancelled ||
+          (outcome == PrintJobOutcome::None && shown.empty()))
+        return true;
+      const std::string file =
+          exporting::PrintJobFile(printers::Current(), gstrReportTitle, component->LastJobFile());
+      LogEntry("     ProcessReportOutput : " + label + " : Not Printed : " + (file.empty() ? printerName : file) +
+               " : " + exporting::PrintJobFailureReason(shown, component->LastJobError()));
+      return false;
     }
   LogEntry("     ProcessReportOutput : " + label + " : Printer Not Found : " + printerName);
   return false;
@@ -327,6 +347,10 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   AutoSizeGrid(grid);
   grid.ColWidth(0, 0);
   gstrReportTitle = rawLabel + " - '" + server + "'";
+  auto notWritten = [&](const std::string& file, const std::string& reason) {
+    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string() + " : " +
+             reason);
+  };
   if (exporting && !folderUsable && (format == "MDB" || format == "CSV" || format == "HTML")) {
     // No file name was tried: the entry names the folder as the line gives it.
     LogEntry("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
@@ -336,8 +360,9 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
       ExportToMDBFormat(MdbFileName(folder, server, runStamp), label);
     } else if (format == "CSV" || format == "HTML") {
       const std::string file = OutputFileName(folder, server, label, runStamp, format == "CSV" ? ".csv" : ".html");
-      const bool ok = format == "CSV" ? ExportToCSVFormat(file) : ExportToHTMLFormat(file);
-      if (!ok) LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string());
+      std::string reason;
+      if (!(format == "CSV" ? ExportToCSVFormat(file, &reason) : ExportToHTMLFormat(file, &reason)))
+        notWritten(file, reason);
     }
   }
   if (printing) PrintReportGrid(1, printer, label);

@@ -128,13 +128,16 @@ std::string OutputFileName(const std::string& folder, const std::string& server,
                            const std::string& runStamp, const std::string& extension);
 std::string MdbFileName(const std::string& folder, const std::string& server, const std::string& runStamp);
 
-// The writers over the status grid; each false when nothing was written.
+// The writers over the status grid; each false when nothing was written,
+// with the reason when one is asked for.
 bool ExportToMDBFormat(const std::string& file, const std::string& label);
-bool ExportToCSVFormat(const std::string& file);
-bool ExportToHTMLFormat(const std::string& file);
+bool ExportToCSVFormat(const std::string& file, std::string* reason = nullptr);
+bool ExportToHTMLFormat(const std::string& file, std::string* reason = nullptr);
 int GetRowSpan(int row, const std::string& value);
 // Prints the status grid on the printer of that exact name; false (after
-// its entry) when the component or the printer is missing.
+// its entry) when the component or the printer is missing or the job
+// failed. A failed job's entry names the section, the file (or printer)
+// and the reason, and is the only entry the job leaves.
 bool PrintReportGrid(int printFlag, const std::string& printerName, const std::string& label);
 void AutoSizeGrid(velmo::FlexGrid& grid);
 

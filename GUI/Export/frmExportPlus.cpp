@@ -619,9 +619,8 @@ void frmExportPlus::cmdExport_Click() {
       Inform(print ? "Information Print process for ExportPlus canceled in the middle."
                    : "Information Export process for ExportPlus canceled in the middle.");
     } else if (!failures_.empty()) {
-      std::string message = "Exported with errors. These outputs could not be written:";
-      for (const auto& line : failures_) message += kCrLf + line;
-      Inform(message);
+      Inform(velmo::exporting::FailureSummary("Exported with errors. These outputs could not be written:", failures_,
+                                              "VelmorcastErrorLog.log"));
     } else {
       Inform("Exported successfully.");
     }

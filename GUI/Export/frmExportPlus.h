@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CollectionLock.h"
+#include "OutputFailures.h"
 #include "modExchConnect.h"
 
 class ImageList;
@@ -84,8 +85,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   std::string strMailboxResourcesProfile;
   std::string strPFResourcesProfile;
   short iInitialPass = 0;
-  // The failures of the last output run, one line each.
-  const std::vector<std::string>& OutputFailures() const { return failures_; }
+  // The outputs the last output run could not write or print.
+  const std::vector<velmo::exporting::OutputFailure>& OutputFailures() const { return failures_; }
 
   // The data table of a TabName.
   static std::string GetTableName(const std::string& strTabName);
@@ -120,12 +121,14 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void ClearFieldTree();
   bool PathIsUsable(const std::string& path) const;
   // Loads one output's rows into Grd1 and writes or prints them; a failure
-  // is added to failures_.
+  // is logged and added to failures_.
   void FillGridAndExport(const std::string& strServerName, const std::string& strReportOption,
                          const std::string& strReportFormat, const std::string& strReportPath,
                          const std::string& strReportTime, const std::string& statement,
                          const std::vector<velmo::db::Value>& params, const std::string& label);
   void AddBindErrors(const std::string& text);
+  // One error-log line for the output, and its place in the closing list.
+  void NoteFailure(const char* context, velmo::exporting::OutputFailure failure);
   // Takes the lock of the server's collection before anything of it is
   // deleted; while another program collects it the progress window waits,
   // and its Cancel gives up (false: nothing is deleted or collected).
@@ -134,7 +137,7 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
 
   velmo::FlexGrid* grd1_ = nullptr;
   std::vector<std::string> workList_;
-  std::vector<std::string> failures_;
+  std::vector<velmo::exporting::OutputFailure> failures_;
   std::vector<std::string> usedOutputNames_;
   std::string printerName_;
   std::string strBindErrors_;

@@ -78,29 +78,12 @@ bool IsRecipientGroup(const std::string& group) {
          group == "Custom Recipients";
 }
 
-// A user-interface seam that keeps the messages shown while one printout
-// runs, so that Print Plus lists them with its other failures; every other
-// question goes to the program's own seam.
-class CollectingUi : public velmo::ui::UiSeam {
- public:
-  explicit CollectingUi(velmo::ui::UiSeam& inner) : inner_(inner) {}
-  int MsgBox(const std::string& prompt, int buttons, const std::string&) override {
-    messages.push_back(prompt);
-    return velmo::ui::DefaultAnswer(buttons);
-  }
-  bool InputBox(const std::string& p, const std::string& t, std::string& v) override { return inner_.InputBox(p, t, v); }
-  std::string BrowseForFolder(long id) override { return inner_.BrowseForFolder(id); }
-  bool ChooseProfile(const std::vector<std::string>& profiles, long id, std::string& chosen) override {
-    return inner_.ChooseProfile(profiles, id, chosen);
-  }
-  bool Unattended() const override { return inner_.Unattended(); }
-  std::vector<std::string> messages;
-
- private:
-  velmo::ui::UiSeam& inner_;
-};
-
 }  // namespace
+
+void frmExportPlus::NoteFailure(const char* context, velmo::exporting::OutputFailure failure) {
+  LogFailure(context, velmo::E_FAIL_, velmo::exporting::FailureText(failure));
+  failures_.push_back(std::move(failure));
+}
 
 void frmExportPlus::AddBindErrors(const std::string& text) {
   if (text.empty()) return;
@@ -373,7 +356,7 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
     rows = velmo::exporting::RecordsetGridRows(rs);
     rs.Close();
   } catch (const std::exception& e) {
-    failures_.push_back(label + ": " + e.what());
+    NoteFailure("frmExportPlus FillGridAndExport RecordsetObjectOpen Failed ", {label, "", e.what()});
     return;
   }
   if (rows.size() <= 1) {
@@ -391,28 +374,23 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
   if (strReportOption == "Export") {
     const std::filesystem::path folder = velmo::NativePath(strReportPath);
     std::string reason;
-    std::string what;
+    std::string file;
     if (strReportFormat == "MDB") {
-      const std::string file = (folder / (strServerName + "_" + strReportTime + ".mdb")).string();
+      file = (folder / (strServerName + "_" + strReportTime + ".mdb")).string();
       const std::string table =
           exportplus::UniqueName(usedOutputNames_, exportplus::TableNameOfLabel(label));
       reason = exportplus::WriteDatabaseTable(file, table);
-      what = file + ", table " + table;
     } else if (strReportFormat == "CSV" || strReportFormat == "HTML") {
       std::string part = label;
       for (char& c : part)
         if (c == '/') c = '_';
       part = exportplus::UniqueName(usedOutputNames_, part);
-      const std::string file =
-          (folder / (strServerName + "_" + part + "_" + strReportTime + (strReportFormat == "CSV" ? ".csv" : ".html")))
-              .string();
+      const std::string name =
+          strServerName + "_" + part + "_" + strReportTime + (strReportFormat == "CSV" ? ".csv" : ".html");
+      file = (folder / name).string();
       reason = strReportFormat == "CSV" ? exportplus::WriteCsv(file) : exportplus::WriteHtml(file);
-      what = file;
     }
-    if (!reason.empty()) {
-      LogFailure("frmExportPlus FillGridAndExport Export Failed ", velmo::E_FAIL_, what + ": " + reason);
-      failures_.push_back(what + ": " + reason);
-    }
+    if (!reason.empty()) NoteFailure("frmExportPlus FillGridAndExport Export Failed ", {label, file, reason});
   } else if (print) {
     bool known = false;
     try {
@@ -421,16 +399,27 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       known = false;
     }
     if (!known) {
-      failures_.push_back(label + ": the printer '" + printerName_ + "' is not installed.");
+      NoteFailure("frmExportPlus FillGridAndExport Print Failed ",
+                  {label, "", "The printer '" + printerName_ + "' is not installed."});
     } else {
-      auto collecting = std::make_shared<CollectingUi>(Ui());
-      auto previous = velmo::ui::SetUi(collecting);
-      PrintGridReport(1, 2);
-      velmo::ui::SetUi(previous);
+      // What the job would say in a box of its own is counted into the
+      // run's closing message instead.
+      std::vector<std::string> shown;
+      {
+        velmo::exporting::KeptMessages kept;
+        PrintGridReport(1, 2);
+        shown = kept.Texts();
+      }
+      const PrintJobOutcome outcome = LastPrintOutcome();
       // Esc or a close of the job's status window stops the run as the
       // progress window's Cancel does, without its question.
-      if (LastPrintOutcome() == PrintJobOutcome::Cancelled) iCancelClicked = 1;
-      for (const auto& m : collecting->messages) failures_.push_back(label + ": " + m);
+      if (outcome == PrintJobOutcome::Cancelled) iCancelClicked = 1;
+      namespace ex = velmo::exporting;
+      if (outcome == PrintJobOutcome::Failed ||
+          (!shown.empty() && outcome != PrintJobOutcome::Printed && outcome != PrintJobOutcome::Cancelled))
+        NoteFailure("frmExportPlus FillGridAndExport Print Failed ",
+                    {label, ex::PrintJobFile(velmo::printers::Current(), gstrReportTitle, LastPrintFile()),
+                     ex::PrintJobFailureReason(shown, LastPrintError())});
     }
   }
   gstrReportTitle.clear();

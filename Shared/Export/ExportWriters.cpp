@@ -39,7 +39,7 @@ class AtomicTextFile {
     // Never written in place: a folder that cannot take the temporary
     // file fails the export rather than risk a half-written target.
     file_.setDirectWriteFallback(false);
-    if (!file_.open(QIODevice::WriteOnly)) failed_ = true;
+    if (!file_.open(QIODevice::WriteOnly)) Fail();
     buffer_.reserve(kFlushBytes + 4096);
   }
   void Line(std::string_view text) {
@@ -51,8 +51,12 @@ class AtomicTextFile {
   void Put(std::string_view text) { buffer_.append(text); }
   bool Commit(std::string& reason) {
     if (!failed_) Flush();
+    // The device's own buffer is written out here, so that a write that
+    // fails says why: left to the commit, a full disk's failure loses its
+    // reason, and a small file's even passes as written (empty).
+    if (!failed_ && !file_.flush()) Fail();
     if (failed_ || !file_.commit()) {
-      reason = file_.errorString().toStdString();
+      reason = failed_ ? reason_ : file_.errorString().toStdString();
       if (reason.empty() || reason == "Unknown error") reason = "The file could not be written.";
       file_.cancelWriting();
       return false;
@@ -61,17 +65,22 @@ class AtomicTextFile {
   }
 
  private:
+  void Fail() {
+    if (!failed_) reason_ = file_.errorString().toStdString();
+    failed_ = true;
+  }
   void Flush() {
     if (failed_ || buffer_.empty()) {
       buffer_.clear();
       return;
     }
     if (file_.write(buffer_.data(), static_cast<qint64>(buffer_.size())) != static_cast<qint64>(buffer_.size()))
-      failed_ = true;
+      Fail();
     buffer_.clear();
   }
   QSaveFile file_;
   std::string buffer_;
+  std::string reason_;  // why the first failing step failed
   bool failed_ = false;
 };
 

@@ -12,6 +12,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <filesystem>
+#include <system_error>
+
 #include "PrintGeneralFucntions.h"
 #include "PrintPage.h"
 #include "PrintWindows.h"
@@ -269,9 +272,7 @@ void frmPrintStatus::reject() {
     cancel_ = true;
     return;
   }
-  if (jobPending_) v_.LastJobOutcome = PrintJobOutcome::Cancelled;
-  jobPending_ = false;
-  Timer1_->stop();
+  StopPendingOrEndedJob();
   QDialog::reject();
 }
 
@@ -281,10 +282,25 @@ void frmPrintStatus::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
-  if (jobPending_) v_.LastJobOutcome = PrintJobOutcome::Cancelled;
+  StopPendingOrEndedJob();
+  QDialog::closeEvent(e);
+}
+
+// A job that has not started prints nothing. One that has just ended, its
+// window not yet gone (it lets events run as it closes), counts as stopped
+// too, as the user still saw it printing: its PDF file is deleted (pages
+// already sent to a print queue cannot be called back).
+void frmPrintStatus::StopPendingOrEndedJob() {
+  if (jobPending_) {
+    v_.LastJobOutcome = PrintJobOutcome::Cancelled;
+  } else if (v_.LastJobOutcome == PrintJobOutcome::Printed) {
+    std::error_code ec;
+    if (!v_.LastJobFile.empty()) std::filesystem::remove(v_.LastJobFile, ec);
+    v_.LastJobFile.clear();
+    v_.LastJobOutcome = PrintJobOutcome::Cancelled;
+  }
   jobPending_ = false;
   Timer1_->stop();
-  QDialog::closeEvent(e);
 }
 
 }  // namespace vlmrpreview

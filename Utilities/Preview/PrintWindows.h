@@ -66,7 +66,9 @@ class frmPageSettings : public QDialog {
 
 // "Printer Status": prints every page one second after it shows (at once
 // in batch mode); Esc or a close before then prints nothing, after it ends
-// the job after the current page. The outcome goes to LastJobOutcome.
+// the job after the current page, and once the job has ended, while the
+// window closes, deletes the file it wrote. The outcome goes to
+// LastJobOutcome.
 class frmPrintStatus : public QDialog {
   Q_OBJECT
  public:
@@ -82,6 +84,7 @@ class frmPrintStatus : public QDialog {
 
  private:
   void Timer1_Timer();
+  void StopPendingOrEndedJob();
   PrintControlVariables& v_;
   QLabel* lblStatus_;
   QProgressBar* ProgBar_;

@@ -1,7 +1,8 @@
 #pragma once
 // Typing as a user does: a control is given the focus in its shown,
 // active window, and each key goes to whatever widget holds the focus
-// (QApplication::focusWidget()), never straight to an inner child.
+// (QApplication::focusWidget(), else the active window), never straight to
+// an inner child.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
@@ -35,9 +36,11 @@ inline int KeyOf(QChar c) {
   return c.unicode() < 128 ? c.unicode() : 0;
 }
 
-// One key pressed and released at the focus widget.
+// One key pressed and released at the focus widget, or at the active
+// window itself when none of its controls holds the focus.
 inline void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {}) {
   QWidget* focus = QApplication::focusWidget();
+  if (!focus) focus = QApplication::activeWindow();
   if (!focus) return;
   QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
   QCoreApplication::sendEvent(focus, &press);

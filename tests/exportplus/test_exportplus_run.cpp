@@ -4,14 +4,18 @@
 // reader), unique output names, Server Recipients by home server, the
 // public-folder profile, failures listed, cancel in each phase, and Print
 // Plus through a recording print component and through the real one on the
-// PDF device.
+// PDF device, on full and read-only folders, stopped by Esc.
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <regex>
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +25,9 @@
 #include <sstream>
 
 #include "ExportPlusKit.h"
+#include "QtUi.h"
 #include "RecordingPrinter.h"
+#include "SmallFileSystem.h"
 #include "frmAutoFormat.h"
 
 using namespace exportplus_test;
@@ -561,4 +567,186 @@ TEST_F(ExportPlusRunTest, PrintPlusToPdfNamesEachFileAndStopsOnEsc) {
   const auto kept = titles();
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(window->iCancelClicked, 0);
+}
+
+namespace {
+
+// Hands every event of the application's objects to a function.
+struct EventWatch : QObject {
+  std::function<void(QObject*, QEvent::Type)> on;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    on(o, e->type());
+    return false;
+  }
+};
+
+// The box the windowed seam shows for a text, saved as a picture: its
+// height and its screen's, in pixels.
+std::pair<int, int> ShownBoxHeight(const std::string& text, const std::string& shot) {
+  std::pair<int, int> heights{-1, -1};
+  QTimer poll;
+  const auto start = std::chrono::steady_clock::now();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) return;  // else a hang
+    poll.stop();
+    if (!box) return;
+    heights = {box->frameGeometry().height(), box->screen()->availableGeometry().height()};
+    velmo::test::SaveShot(box, shot);
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(0);
+  velmo::QtUi().MsgBox(text, velmo::ui::vbInformation, "Velmorine for Exchange Server (Velmorcast)");
+  std::cout << shot << ": " << heights.first << " px high on a " << heights.second << " px screen\n";
+  return heights;
+}
+
+}  // namespace
+
+// Outputs that cannot be written (a full or read-only folder, a read-only
+// Print folder): one error-log line each with section, file and reason,
+// and one closing box that counts the reason, names the folder and lists
+// 15 files, within the screen. A failed print job shows no box of its own.
+TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen) {
+  const struct {
+    const char* name;
+    short mode;
+    fs::path folder;
+    bool full;           // else read-only: from the start, or once Export Plus checked it
+    std::string reason;  // "" for the print component's own
+  } cases[] = {{"csv_full_folder", 0, out, true, "No space left on device"},
+               {"csv_read_only_folder", 0, out, false, "Read-only file system"},
+               {"print_read_only_folder", 1, home / "Print", false, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    velmo::test::SmallFileSystem disk(c.folder);
+    if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+    if (c.full) disk.Fill();
+    if (!c.full && c.mode == 1) ASSERT_TRUE(disk.MakeReadOnly());
+    EventWatch output;
+    output.on = [&](QObject* o, QEvent::Type type) {
+      if (type == QEvent::Show && o == gfrmAutoFormat && gfrmAutoFormat->iEPInfo == 2 && !c.full && c.mode == 0)
+        EXPECT_TRUE(disk.MakeReadOnly());
+    };
+    qApp->installEventFilter(&output);
+    Open(c.mode);
+    Connect("EX1");
+    window->optFormat[1]->click();
+    window->txtPath->setText(QString::fromStdString(out.string()));
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    const size_t logged = ErrorLog().size();
+    ui->clear();
+    window->cmdExport->click();
+    qApp->removeEventFilter(&output);
+    ASSERT_EQ(Prompts().size(), 1u);
+    const auto [height, screen] = ShownBoxHeight(Prompts()[0], std::string("exportplus_failed_") + c.name);
+    EXPECT_LE(height, screen);
+    EXPECT_EQ(FilesStarting(c.folder, "").size(), c.full ? 1u : 0u);  // the filler only
+
+    [&] {
+      const std::regex entry("      -?\\d+      (.+) : (.+) : (.+)      frmExportPlus FillGridAndExport " +
+                             std::string(c.mode ? "Print" : "Export") + " Failed \r?$");
+      std::vector<fs::path> files;
+      std::set<std::string> reasons;
+      std::istringstream log(ErrorLog().substr(logged));
+      for (std::string line; std::getline(log, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, entry)) continue;
+        files.emplace_back(m[2].str());
+        std::string section = m[1].str();
+        std::replace(section.begin(), section.end(), '/', '_');
+        EXPECT_EQ(files.back().parent_path(), c.folder) << line;
+        EXPECT_NE(files.back().filename().string().find(section), std::string::npos) << line;
+        reasons.insert(m[3].str());
+      }
+      const size_t n = files.size();
+      ASSERT_GT(n, 15u);
+      ASSERT_EQ(reasons.size(), 1u);
+      const std::string reason = *reasons.begin();
+      if (!c.reason.empty()) EXPECT_EQ(reason, c.reason);
+      const QStringList lines = QString::fromStdString(Prompts()[0]).split("\r\n");
+      ASSERT_EQ(lines.size(), 20) << Prompts()[0];
+      EXPECT_EQ(lines[0], "Exported with errors. These outputs could not be written:");
+      EXPECT_TRUE(lines[1].startsWith(QString::fromStdString(reason.substr(0, 40)))) << Prompts()[0];
+      EXPECT_TRUE(lines[1].endsWith(QString(" (%1 outputs)").arg(n))) << Prompts()[0];
+      EXPECT_EQ(lines[3].toStdString(), "Folder: " + c.folder.string());
+      for (int i = 0; i < 15; ++i) EXPECT_EQ(lines[4 + i].toStdString(), files[i].filename().string());
+      EXPECT_EQ(lines[19], QString("... and %1 more (see VelmorcastErrorLog.log)").arg(n - 15));
+    }();
+    delete window;
+    window = nullptr;
+  }
+}
+
+// A failed job's reason as Print Plus and the scheduled run count it: the
+// cause a job gives on the last line of its message, without the file it
+// names, else the printer-problem text's first line.
+TEST(PrintJobFailure, ReasonIsTheCauseWithoutItsFile) {
+  const std::string problem = "P cannot print.\r\nTry one or more of the following:\r\n\r\n*Reinstall.\r\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{problem}, "P cannot print."},
+      {{problem + "Cannot write \"/a/V 1 \"x\".pdf\": No space left on device"}, "No space left on device"},
+      {{"Please assign the source grid"}, "Please assign the source grid"},
+      {{}, "The print job failed without a message."}};
+  for (const auto& [shown, reason] : cases) EXPECT_EQ(velmo::exporting::PrintJobFailureReason(shown), reason);
+}
+
+// Esc stops a Print Plus run whichever window holds the keyboard: the
+// progress window between two jobs; a job's status window the moment it
+// holds it; that window as its job ends, before it is gone. The first
+// job's file stays, the second job's does not, and no job starts after.
+TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
+  enum At { BetweenJobs, StatusWindowShown, StatusWindowClosing };
+  for (const At at : {BetweenJobs, StatusWindowShown, StatusWindowClosing}) {
+    SCOPED_TRACE(at);
+    fs::remove_all(home / "Print");
+    int shown = 0, ended = 0;
+    bool pressed = false;
+    QWidget* second = nullptr;  // the second job's status window while it shows
+    auto escAt = [&](QWidget* w) {
+      pressed = true;
+      if (w) {  // a key the window system sends to the window it was pressed in
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &press);
+      } else {
+        velmo::test::PressKey(Qt::Key_Escape);
+      }
+    };
+    EventWatch status;
+    status.on = [&](QObject* o, QEvent::Type type) {
+      if (o->objectName() != "frmPrintStatus" || !o->isWidgetType()) return;
+      auto* w = static_cast<QWidget*>(o);
+      if (type == QEvent::Show && ++shown == 2) second = w;
+      if (type != QEvent::Hide) return;
+      ++ended;
+      if (w != second) return;
+      second = nullptr;
+      if (at == StatusWindowClosing) QMetaObject::invokeMethod(w, [&, w] { escAt(w); }, Qt::QueuedConnection);
+    };
+    const auto activated = QObject::connect(qApp, &QGuiApplication::focusWindowChanged, [&](QWindow* focus) {
+      if (at == StatusWindowShown && !pressed && second && focus == second->windowHandle()) escAt(nullptr);
+    });
+    QTimer between;
+    QObject::connect(&between, &QTimer::timeout, [&] {
+      if (at != BetweenJobs || pressed || ended < 1 || QApplication::activeModalWidget() != gfrmAutoFormat) return;
+      ASSERT_TRUE(velmo::test::FocusControl(gfrmAutoFormat->cmdCancel));
+      escAt(nullptr);
+    });
+    qApp->installEventFilter(&status);
+    between.start(0);
+    Open(1);
+    Connect("EX1");
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    ui->clear();
+    window->cmdExport->click();
+    between.stop();
+    QObject::disconnect(activated);
+    qApp->removeEventFilter(&status);
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(shown, at == BetweenJobs ? 1 : 2);
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"Information Print process for ExportPlus canceled in the middle."});
+    EXPECT_EQ(FilesStarting(home / "Print", "").size(), 1u);
+    delete window;
+    window = nullptr;
+  }
 }

@@ -11,6 +11,8 @@
 #include "ExportWriters.h"
 #include "RecordingPrinter.h"
 #include "ScheduleKit.h"
+#include "SmallFileSystem.h"
+#include "Ui.h"
 
 using namespace velmo;
 using namespace velmo::test;
@@ -194,6 +196,45 @@ TEST_F(ScheduleOutput, FailureEntries) {
         }
   }
   fs::current_path(cwd);
+}
+
+// On a full or read-only folder, and printing to a read-only Print
+// folder, each section that fails leaves one entry naming it, its file and
+// the reason, and nothing else (no entry for a box the job would show).
+TEST_F(ScheduleOutput, EachFailedSectionIsOneEntryWithItsReason) {
+  const struct {
+    std::string operation, format, kind, reason;  // reason "": the component's or the engine's
+    bool full;
+  } cases[] = {{"Export", "CSV", " : File Not Written : ", "No space left on device", true},
+               {"Export", "HTML", " : File Not Written : ", "Read-only file system", false},
+               {"Export", "MDB", "     ExportToMDBFormat : Create Table Failure : ", "", false},
+               {"Print", "", " : Not Printed : ", "", false}};
+  sr::InstallUnattendedUi();
+  UninstallRecordingPrinter();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.operation + " " + c.format);
+    const fs::path folder = c.operation == "Print" ? home / "Print" : out;
+    velmo::test::SmallFileSystem disk(folder);
+    if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+    ASSERT_TRUE(c.full ? (disk.Fill(), true) : disk.MakeReadOnly());
+    Run(c.operation, "Velmorcast PDF", c.format);
+    const auto messages = LogMessages(home.dir());
+    EXPECT_EQ(messages.size(), 6u) << Joined(messages);  // with the statement that fails
+    for (const std::string label : {"Recipients MailboxesGeneral", "Sales MailboxesGeneral", "Sales MailboxesGeneral_2",
+                                    "Server Recipients MailboxesGeneral", "Recipients MailboxesPhone/Notes"}) {
+      int entries = 0;
+      for (const auto& m : messages) {
+        if (m.find(" : " + label + " : ") == std::string::npos) continue;
+        ++entries;
+        EXPECT_NE(m.find(c.kind), std::string::npos) << m;
+        EXPECT_NE(m.find(" : " + folder.string() + "/"), std::string::npos) << m;
+        if (!c.reason.empty()) EXPECT_TRUE(m.ends_with(" : " + c.reason)) << m;
+      }
+      EXPECT_EQ(entries, 1) << label << " in\n" << Joined(messages);
+    }
+  }
+  InstallRecordingPrinter();
+  velmo::ui::SetUi(nullptr);
 }
 
 TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
