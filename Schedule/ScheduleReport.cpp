@@ -246,8 +246,14 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   std::error_code ec;
   if (!gOutput.mdbStarted) {
     // What a run cut off before left under the temporary name is not this
-    // run's.
-    fs::remove(building, ec);
+    // run's, and neither is its journal: left beside a new file of that
+    // name, the database engine would roll the new file back with the old
+    // file's pages.
+    for (const char* suffix : {"", "-journal"}) {
+      fs::path stale = building;
+      stale += suffix;
+      fs::remove(stale, ec);
+    }
     gOutput.mdbStarted = true;
   }
   const exporting::TableWrite result =
