@@ -233,7 +233,9 @@ std::chrono::milliseconds CollectionWaitLimit() {
   if (const char* text = std::getenv("VELMORCAST_COLLECT_WAIT_SECONDS"); text && *text) {
     char* end = nullptr;
     const double seconds = std::strtod(text, &end);
-    if (end && !*end && seconds >= 0) return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    // At most a day, so that a huge value (or "inf") stays a long wait.
+    if (end && !*end && seconds >= 0)
+      return std::chrono::milliseconds(static_cast<long long>(std::min(seconds, 86400.0) * 1000));
   }
   return std::chrono::minutes(10);
 }

@@ -91,7 +91,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
                 const std::string& strOrganizationName, const std::string& strSiteName,
                 const std::string& strProfileName);
 // The longest wait for another program's collection of a server: ten
-// minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set.
+// minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set (at most a day).
 std::chrono::milliseconds CollectionWaitLimit();
 
 // Report and output of one server line.

@@ -98,6 +98,18 @@ TEST_F(ScheduleRun, HeaderEntriesAndSecondInstance) {
   EXPECT_NE(lines[17].find("     Schedule_Main... : Application is already running :"), std::string::npos);
 }
 
+// The wait for another program's collection: ten minutes unless set, at
+// most a day.
+TEST(ScheduleCollect, WaitBoundIsClampedToADay) {
+  const long long day = 86400000, tenMinutes = 600000;
+  for (const auto& [text, limit] : {std::pair{"", tenMinutes}, {"0.25", 250LL}, {"86400", day}, {"inf", day},
+                                    {"1e30", day}, {"-1", tenMinutes}, {"x", tenMinutes}}) {
+    ::setenv("VELMORCAST_COLLECT_WAIT_SECONDS", text, 1);
+    EXPECT_EQ(sr::CollectionWaitLimit().count(), limit) << text;
+  }
+  ::unsetenv("VELMORCAST_COLLECT_WAIT_SECONDS");
+}
+
 TEST_F(ScheduleRun, SettingsLines) {
   UseSampleDirectory sample;
   UseRecordingCollector collector;
