@@ -263,13 +263,15 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   };
   wait.limit = CollectionWaitLimit();
   std::string why;
-  bool firstTime = false;
-  switch (lock.Take(gstrDBPath, server, &wait, &why, &firstTime)) {
+  switch (lock.Take(gstrDBPath, server, &wait, &why)) {
     case exporting::CollectionLock::Outcome::Unguarded:
-      if (firstTime)
-        LogEntry("     GetAllInfo : Collection Lock File Failure : " +
-                 exporting::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
-      break;
+      // Without any lock another program's collection could add up with
+      // this one: the server is left as it is.
+      SetStatus("");
+      LogEntry("     GetAllInfo : Getting information for server -'" + server +
+               "' skipped : Collection Lock File Failure : " +
+               exporting::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+      return false;
     case exporting::CollectionLock::Outcome::Taken:
       break;
     default:
