@@ -235,7 +235,9 @@ std::chrono::milliseconds CollectionWaitLimit() {
   if (const char* text = std::getenv("VELMORCAST_COLLECT_WAIT_SECONDS"); text && *text) {
     char* end = nullptr;
     const double seconds = std::strtod(text, &end);
-    if (end && !*end && seconds >= 0) return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    // At most a day, so that a huge value (or "inf") stays a long wait.
+    if (end && !*end && seconds >= 0)
+      return std::chrono::milliseconds(static_cast<long long>(std::min(seconds, 86400.0) * 1000));
   }
   return std::chrono::minutes(10);
 }
@@ -264,13 +266,15 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   };
   wait.limit = CollectionWaitLimit();
   std::string why;
-  bool firstTime = false;
-  switch (lock.Take(gstrDBPath, server, &wait, &why, &firstTime)) {
+  switch (lock.Take(gstrDBPath, server, &wait, &why)) {
     case exporting::CollectionLock::Outcome::Unguarded:
-      if (firstTime)
-        LogEntry("     GetAllInfo : Collection Lock File Failure : " +
-                 exporting::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
-      break;
+      // Without any lock another program's collection could add up with
+      // this one: the server is left as it is.
+      SetStatus("");
+      LogEntry("     GetAllInfo : Getting information for server -'" + server +
+               "' skipped : Collection Lock File Failure : " +
+               exporting::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+      return false;
     case exporting::CollectionLock::Outcome::Taken:
       break;
     default:

@@ -139,10 +139,17 @@ int Schedule_Main() {
   HeaderWritten();
   FileLock instance;
   std::error_code lockError;
-  if (instance.Try(AppPath("Schedule\\VLMRSchedule.lock"), FileLock::Mode::Exclusive, lockError) ==
-      FileLock::Outcome::Held) {
-    LogEntry("     Schedule_Main... : Application is already running :");
-    return 0;
+  const auto instanceLockFile = AppPath("Schedule\\VLMRSchedule.lock");
+  switch (instance.Try(instanceLockFile, FileLock::Mode::Exclusive, lockError)) {
+    case FileLock::Outcome::Held:
+      LogEntry("     Schedule_Main... : Application is already running :");
+      return 0;
+    case FileLock::Outcome::Failed:
+      // Without the lock another run could be going: end as a second one.
+      LogEntry(scheduler::LockFileFailureEntry(instanceLockFile.string(), lockError.message()));
+      return 0;
+    case FileLock::Outcome::Taken:
+      break;
   }
   UseTaskCredentials();
 

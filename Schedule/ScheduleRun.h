@@ -86,12 +86,13 @@ void GetChildContainerInfo(const std::string& strParentPath, const std::string& 
 void DeleteExistingRecords(const std::string& strServerName);
 // Clears and collects the server; false when it was skipped because
 // another program kept collecting it into the same database past the
-// bound (its rows are then left as they are).
+// bound, or because no lock at all could be taken on the lock file (its
+// rows are then left as they are).
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
                 const std::string& strProfileName);
 // The longest wait for another program's collection of a server: ten
-// minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set.
+// minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set (at most a day).
 std::chrono::milliseconds CollectionWaitLimit();
 
 // Report and output of one server line.

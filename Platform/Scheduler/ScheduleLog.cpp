@@ -32,4 +32,13 @@ void LogAlreadyRunning() {
   AppendScheduleLog(NowText() + "     Schedule_Main... : Application is already running :");
 }
 
+std::string LockFileFailureEntry(const std::string& lockFile, const std::string& reason) {
+  return "     Schedule_Main... : Lock File Failure : " + lockFile + " : " + reason;
+}
+
+void LogLockFileFailure(const std::string& lockFile, const std::string& reason) {
+  AppendScheduleLog(ScheduleLogHeader());
+  AppendScheduleLog(NowText() + LockFileFailureEntry(lockFile, reason));
+}
+
 }  // namespace velmo::scheduler

@@ -12,10 +12,8 @@
 //
 // VELMORCAST_CLOCK ("YYYY-MM-DD HH:MM[:SS]", local time) sets the clock for
 // tests; it then runs on from that moment at the real pace.
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -33,6 +31,7 @@
 
 #include "AppFolder.h"
 #include "DisplayProbe.h"
+#include "InstanceLock.h"
 #include "ScheduleLog.h"
 #include "TaskRules.h"
 
@@ -142,19 +141,26 @@ int main(int argc, char** argv) {
   if (!Due(rules, Now(), stopAt)) return 0;
 
   // The lock lives as long as the run: the child inherits it, so it holds
-  // even when this program is gone.
+  // even when this program is gone. A start that can take no lock at all
+  // ends as a skipped one does, saying why: it could run beside another.
   const auto lockFile = velmo::AppFolder() / (rules.task + ".lock");
-  int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0600);
-  if (lock < 0) {
-    std::fprintf(stderr, "vjobrun: cannot open %s: %s\n", lockFile.c_str(), std::strerror(errno));
-    return 1;
-  }
-  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    // The previous run is still going. The scheduled collector's skipped
-    // start leaves the trace its own second instance would.
-    const std::string name = program[0];
-    if (name.substr(name.find_last_of('/') + 1) == "VLMRSchedule") sch::LogAlreadyRunning();
-    return 0;
+  const std::string name = program[0];
+  const bool scheduledCollector = name.substr(name.find_last_of('/') + 1) == "VLMRSchedule";
+  velmo::FileLock lock;
+  std::error_code lockError;
+  switch (lock.Try(lockFile, velmo::FileLock::Mode::Exclusive, lockError)) {
+    case velmo::FileLock::Outcome::Held:
+      // The previous run is still going. The scheduled collector's skipped
+      // start leaves the trace its own second instance would.
+      if (scheduledCollector) sch::LogAlreadyRunning();
+      return 0;
+    case velmo::FileLock::Outcome::Failed:
+      std::fprintf(stderr, "vjobrun: cannot lock %s: %s\n", lockFile.c_str(), lockError.message().c_str());
+      if (scheduledCollector) sch::LogLockFileFailure(lockFile.string(), lockError.message());
+      return 1;
+    case velmo::FileLock::Outcome::Taken:
+      lock.PassToChildren();
+      break;
   }
 
   // Cron starts jobs without a display, and a display named may be empty

@@ -12,10 +12,17 @@
 // database compares server names). It lives on a companion file beside the
 // database, "<database>.collect.lock", never on the database itself: one
 // byte of that file per server, locked with an open-file-description lock,
-// so it goes with the holder when that process ends however it ends.
+// so it goes with the holder when that process ends however it ends. A
+// program that cannot lock a byte (the file belongs to another user and may
+// only be read, or a folder has its name) takes an exclusive flock of the
+// whole file instead, and then holds every server of the database: all
+// programs take turns. Because flock and byte locks do not see each other,
+// every holder of a byte also holds a shared flock of the file. A missing
+// lock file is created, never through a dangling link (see OpenLockFile).
 // Within one process the lock is re-entrant: a holder's nested take (a
 // window collecting while another of the same program waits on the
-// directory) is granted at once.
+// directory) is granted at once, and while the process holds the whole
+// file any server is.
 //
 // Never wait for it inside a write transaction of the database: the holder
 // could then never write its rows and finish.
@@ -41,7 +48,7 @@ class CollectionLock {
  public:
   enum class Outcome {
     Taken,      // held now (or already held by this process)
-    Unguarded,  // the lock file cannot be made or locked: go on without it
+    Unguarded,  // no lock at all can be taken on the lock file (`why` says why)
     Busy,       // another program collects the server (a take without wait)
     GivenUp,    // keepWaiting said to stop
     TimedOut,   // still collected by another program after the limit
@@ -55,7 +62,7 @@ class CollectionLock {
   // Takes the lock of the server in the database file (a path with "\" or
   // "/" separators). Without a wait it tries once. Unguarded comes with the
   // reason in `why`; `firstTime` tells whether this process has not been
-  // told of that lock file before, so that callers log it once.
+  // told of that lock file before, so that callers may log it once.
   Outcome Take(const std::string& databasePath, const std::string& serverName, const CollectionWait* wait,
                std::string* why = nullptr, bool* firstTime = nullptr);
   // Gives the lock back (nothing when not held); the last of a process's

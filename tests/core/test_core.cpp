@@ -61,17 +61,31 @@ TEST(TextFile, AppendCreatesAndKeepsCrLf) {
   EXPECT_FALSE(AppendLine(home / "no" / "such" / "folder.txt", "x"));
 }
 
+// On a lock file made when missing, a folder, and a link (the file it names
+// is locked); a link to nothing is never followed.
 TEST(FileLock, SharedAndExclusive) {
+  namespace fs = std::filesystem;
   test::TestHome home(false);
-  auto f = home / "x.lock";
-  FileLock a, b, c;
-  ASSERT_TRUE(a.TryLock(f, FileLock::Mode::Shared));
-  EXPECT_TRUE(b.TryLock(f, FileLock::Mode::Shared));
-  EXPECT_FALSE(c.TryLock(f, FileLock::Mode::Exclusive));
-  a.Unlock();
-  b.Unlock();
-  EXPECT_TRUE(c.TryLock(f, FileLock::Mode::Exclusive));
-  EXPECT_FALSE(a.TryLock(f, FileLock::Mode::Shared));
+  fs::create_directory(home / "folder");
+  std::ofstream(home / "file").put('x');
+  fs::create_symlink(home / "file", home / "link");
+  for (const auto& [f, same] : {std::pair{home / "x.lock", home / "x.lock"}, {home / "folder", home / "folder"},
+                                {home / "link", home / "file"}}) {
+    FileLock a, b, c;
+    ASSERT_TRUE(a.TryLock(f, FileLock::Mode::Shared)) << f;
+    EXPECT_TRUE(b.TryLock(same, FileLock::Mode::Shared));
+    EXPECT_FALSE(c.TryLock(same, FileLock::Mode::Exclusive));
+    a.Unlock();
+    b.Unlock();
+    EXPECT_TRUE(c.TryLock(f, FileLock::Mode::Exclusive));
+    EXPECT_FALSE(a.TryLock(same, FileLock::Mode::Shared));
+  }
+  fs::create_symlink(home / "gone", home / "dangling");
+  FileLock lock;
+  std::error_code error;
+  EXPECT_EQ(lock.Try(home / "dangling", FileLock::Mode::Exclusive, error), FileLock::Outcome::Failed);
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+  EXPECT_FALSE(fs::exists(home / "gone"));
 }
 
 TEST(Ui, DefaultsScriptAndUnattendedAnswers) {

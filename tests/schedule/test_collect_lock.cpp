@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,7 @@
 #include "IExch55Info.h"
 #include "LdapProxy.h"
 #include "MainWindowKit.h"
+#include "OtherUser.h"
 #include "ServerDataClear.h"
 #include "UserInput.h"
 #include "WindowShots.h"
@@ -46,6 +48,7 @@ extern char** environ;
 using velmo::exporting::CollectionLock;
 using velmo::exporting::CollectionWait;
 using Outcome = CollectionLock::Outcome;
+using velmo::test::OtherUser;
 namespace fs = std::filesystem;
 namespace db = velmo::db;
 
@@ -109,19 +112,30 @@ int WaitChild(pid_t pid, double seconds) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The command line running the user's copy of a program as that user.
+std::vector<std::string> AsNobody(const OtherUser& user) {
+  std::vector<std::string> argv = {OtherUser::Setpriv()};
+  for (const auto& a : user.Arguments()) argv.push_back(a);
+  return argv;
+}
+
 // Another program taking the collection lock of a server: this test
 // program run again for its holder test alone. It keeps what it took until
 // the object goes.
 class OtherProgram {
  public:
-  OtherProgram(const std::string& database, const std::string& server) {
+  // As another user when given one (a copy of this program).
+  OtherProgram(const std::string& database, const std::string& server, const OtherUser* as = nullptr) {
     ready_ = fs::temp_directory_path() / ("velmo-holder-" + std::to_string(::getpid()) + "-" + std::to_string(++n_));
     fs::remove(ready_);
     int p[2];
     if (::pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    pid_ = Spawn({"/proc/self/exe", "--gtest_filter=CollectionLockHolder.*"},
-                 {"VELMO_HOLD_DB=" + database, "VELMO_HOLD_SERVER=" + server, "VELMO_HOLD_READY=" + ready_.string()},
-                 p[0], true);
+    std::vector<std::string> argv = as ? AsNobody(*as) : std::vector<std::string>{"/proc/self/exe"};
+    argv.push_back("--gtest_filter=CollectionLockHolder.*");
+    std::vector<std::string> env = {"VELMO_HOLD_DB=" + database, "VELMO_HOLD_SERVER=" + server,
+                                    "VELMO_HOLD_READY=" + ready_.string()};
+    if (as) env.push_back("LD_LIBRARY_PATH=" + as->dir().string());
+    pid_ = Spawn(argv, env, p[0], true);
     ::close(p[0]);
     input_ = p[1];
     const auto start = Clock::now();
@@ -316,6 +330,38 @@ TEST(CollectionLock, OneHolderPerDatabaseFileAndServerAcrossPrograms) {
     EXPECT_EQ(lock.Take(nowhere, "EX2", nullptr, &why, &firstTime), Outcome::Unguarded);
     EXPECT_FALSE(firstTime);
   }
+}
+
+// A folder as the lock file is locked whole: within the holding program
+// any server is granted, another program gets none. Another user's lock
+// file that may only be read is locked whole by a program of that user
+// ("nobody"): it and a holder of a server's byte exclude each other
+// whatever their servers.
+TEST(CollectionLock, TheWholeFilesHolderAndAServersHolderExcludeEachOther) {
+  velmo::test::TestHome home(false);
+  const std::string database = (home / "velmo.mdb").string();
+  fs::create_directory(database + ".collect.lock");
+  {
+    CollectionLock one, two;
+    ASSERT_EQ(one.Take(database, "EX1", nullptr), Outcome::Taken);
+    EXPECT_EQ(two.Take(database, "EX2", nullptr), Outcome::Taken);
+    EXPECT_EQ(OtherProgram(database, "EX3").outcome(), Outcome::Busy);
+  }
+  fs::remove(database + ".collect.lock");
+  if (const std::string why = OtherUser::CannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const OtherUser nobody(fs::read_symlink("/proc/self/exe"));
+  std::ofstream(database + ".collect.lock").put('\n');
+  fs::permissions(database + ".collect.lock", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  {
+    OtherProgram whole(database, "EX1", &nobody);
+    ASSERT_EQ(whole.outcome(), Outcome::Taken);
+    EXPECT_EQ(CollectionLock().Take(database, "EX2", nullptr), Outcome::Busy);
+  }
+  CollectionLock byte;
+  ASSERT_EQ(byte.Take(database, "EX1", nullptr), Outcome::Taken);
+  EXPECT_EQ(OtherProgram(database, "EX2", &nobody).outcome(), Outcome::Busy);
+  byte.Release();
+  EXPECT_EQ(OtherProgram(database, "EX2", &nobody).outcome(), Outcome::Taken);
 }
 
 namespace {
@@ -593,41 +639,78 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
 // The scheduled run waits a bounded time for another program's collection
 // of a server (the bound shortened here), logs once that it waits, then
 // skips that server, keeping its rows and making no report of it, and goes
-// on with the next; a lock file that cannot be made is logged once and the
-// run collects without it.
-TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundAndGoesOnWithoutALockFile) {
+// on with the next. A lock file it can lock no byte of (a folder; a file of
+// root's it may only read, the run as "nobody") is locked whole and the run
+// collects as it would alone. Where no lock can be taken at all (a link to
+// nothing, never followed) it skips every server, saying why.
+TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundOrWithoutAnyLock) {
+  enum class LockFile { Missing, Folder, RootsReadOnly, LinkToNothing };
   struct Case {
     const char* what;
-    bool holdEX1;
-    bool lockFileIsAFolder;
+    LockFile lockFile;
+    bool asNobody, holdEX1;
     std::vector<std::string> entries;  // the run's own entries, in order
   };
-  const std::string start = "     GetAllInfo : Getting information for server -'";
-  const std::vector<Case> cases = {
-      {"EX1 collected by another program past the bound", true, false,
-       {start + "EX1' start.", kRunWaits, start + "EX1' skipped : another program is collecting it.",
-        start + "EX2' start.", start + "EX2' end."}},
-      {"no lock file can be made", false, true,
-       {start + "EX1' start.",
-        "     GetAllInfo : Collection Lock File Failure : " + (home / "velmo.mdb.collect.lock").string() +
-            " : Is a directory",
-        start + "EX1' end.", start + "EX2' start.", start + "EX2' end."}},
+  const fs::path lockFile = home / "velmo.mdb.collect.lock", outside = home.dir().string() + "-elsewhere";
+  const auto entry = [](const char* server, const std::string& what) {
+    return "     GetAllInfo : Getting information for server -'" + std::string(server) + "' " + what;
   };
+  const std::string noLock = "skipped : Collection Lock File Failure : " + lockFile.string() + " : No such file or directory";
+  const std::vector<std::string> bothCollected = {entry("EX1", "start."), entry("EX1", "end."), entry("EX2", "start."),
+                                                  entry("EX2", "end.")};
+  const std::vector<Case> cases = {
+      {"EX1 collected by another program past the bound", LockFile::Missing, false, true,
+       {entry("EX1", "start."), kRunWaits, entry("EX1", "skipped : another program is collecting it."),
+        entry("EX2", "start."), entry("EX2", "end.")}},
+      {"a folder as the lock file", LockFile::Folder, true, false, bothCollected},
+      {"a lock file of root's, read only", LockFile::RootsReadOnly, true, false, bothCollected},
+      {"a link to nothing", LockFile::LinkToNothing, false, false,
+       {entry("EX1", "start."), entry("EX1", noLock), entry("EX2", "start."), entry("EX2", noLock)}},
+  };
+  const std::string noNobody = OtherUser::CannotRun();
+  std::unique_ptr<OtherUser> nobody;
+  if (noNobody.empty()) nobody = std::make_unique<OtherUser>(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule");
+  fs::create_directory(outside);
+  const auto rows = [&](const char* server) {
+    long n = 0;
+    for (const char* table : {"MailboxGeneral", "MailboxPerm", "DLGeneral", "ContainerInfo", "ProtocolGeneral"})
+      n += Scalar(std::string("select count(*) from ") + table + " where ServerName=?", {db::Value(server)});
+    return n;
+  };
+  std::map<std::string, long> solo;  // the rows of a collection alone
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.asNobody && !nobody) {
+      std::cout << "not tried: " << noNobody << "\n";
+      continue;
+    }
     for (const char* s : {"EX1", "EX2"}) velmo::exporting::ClearServerRows(*gConn, s);
     Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
            {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
     fs::remove(SchedLog());
     fs::remove_all(home / "out");
-    fs::remove_all(home / "velmo.mdb.collect.lock");
-    if (c.lockFileIsAFolder) fs::create_directory(home / "velmo.mdb.collect.lock");
+    fs::remove_all(lockFile);
     WriteSettings(home.dir(), {"EX1", "EX2"}, home / "out");
+    std::vector<std::string> program = {(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()};
+    std::vector<std::string> env = {"VELMORCAST_COLLECT_WAIT_SECONDS=1"};
+    if (c.asNobody) {
+      for (const auto& e : fs::recursive_directory_iterator(home.dir()))
+        ASSERT_EQ(::lchown(e.path().c_str(), OtherUser::kId, OtherUser::kId), 0) << e.path();
+      ASSERT_EQ(::chown(home.dir().c_str(), OtherUser::kId, OtherUser::kId), 0);
+      program = AsNobody(*nobody);
+      env.insert(env.end(), {"LD_LIBRARY_PATH=" + nobody->dir().string(), "HOME=" + home.dir().string()});
+    }
+    if (c.lockFile == LockFile::Folder) fs::create_directory(lockFile);
+    if (c.lockFile == LockFile::RootsReadOnly) {
+      std::ofstream(lockFile).put('\n');
+      fs::permissions(lockFile, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    if (c.lockFile == LockFile::LinkToNothing) fs::create_symlink(outside / "velmo.mdb.collect.lock", lockFile);
 
     CollectionLock held;
     if (c.holdEX1) ASSERT_EQ(held.Take(gstrDBPath, "EX1", nullptr), Outcome::Taken);
     const auto t0 = Clock::now();
-    EXPECT_EQ(WaitChild(StartScheduledRun({"VELMORCAST_COLLECT_WAIT_SECONDS=1"}), 120), 0);
+    EXPECT_EQ(WaitChild(Spawn(program, env), 120), 0);
     EXPECT_LT(Since(t0), 60);
     held.Release();
 
@@ -639,16 +722,20 @@ TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundAndGoesO
       if (at != std::string::npos && at > 0) own.push_back(line.substr(at));
     }
     EXPECT_EQ(own, c.entries);
-    const long kept = Scalar("select count(*) from MailboxGeneral where ServerName='EX1' and [Display Name]='Kept Row'");
-    EXPECT_EQ(kept, c.holdEX1 ? 1 : 0);
-    EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where ServerName='EX1'") > 1, !c.holdEX1);
-    EXPECT_GT(Scalar("select count(*) from MailboxGeneral where ServerName='EX2'"), 0);
-    bool ex1Report = false, ex2Report = false;
-    for (const auto& e : fs::directory_iterator(home / "out")) {
-      ex1Report |= e.path().filename().string().rfind("EX1_", 0) == 0;
-      ex2Report |= e.path().filename().string().rfind("EX2_", 0) == 0;
+    EXPECT_TRUE(fs::is_empty(outside));
+    // A server collected has the rows of a collection alone and its
+    // report; one skipped keeps its rows (EX1 its one row) and has none.
+    for (const char* server : {"EX1", "EX2"}) {
+      const bool collected = std::find(own.begin(), own.end(), entry(server, "end.")) != own.end();
+      if (!collected) EXPECT_EQ(rows(server), std::string(server) == "EX1" ? 1 : 0) << server;
+      if (collected && solo.count(server)) EXPECT_EQ(rows(server), solo[server]) << server;
+      if (collected) solo.emplace(server, rows(server));
+      bool report = false;
+      for (const auto& e : fs::directory_iterator(home / "out"))
+        report |= e.path().filename().string().rfind(std::string(server) + "_", 0) == 0;
+      EXPECT_EQ(report, collected) << server;
     }
-    EXPECT_EQ(ex1Report, !c.holdEX1);
-    EXPECT_TRUE(ex2Report);
   }
+  if (nobody) EXPECT_GT(solo["EX1"], 1);
+  fs::remove_all(outside);
 }

@@ -96,6 +96,30 @@ TEST_F(ScheduleRun, HeaderEntriesAndSecondInstance) {
   ASSERT_EQ(lines.size(), 18u);
   EXPECT_EQ(lines[10], "Velmorine for Exchange Server");
   EXPECT_NE(lines[17].find("     Schedule_Main... : Application is already running :"), std::string::npos);
+
+  // A link to nothing is never followed: the run says why and ends.
+  other.Unlock();
+  const fs::path lockFile = home / "Schedule" / "VLMRSchedule.lock";
+  fs::remove(lockFile);
+  fs::create_symlink(home / "gone", lockFile);
+  sr::Schedule_Main();
+  lines = LogLines(home.dir());
+  ASSERT_EQ(lines.size(), 27u);
+  EXPECT_NE(lines[26].find("     Schedule_Main... : Lock File Failure : " + lockFile.string() + " : No such file or directory"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(home / "gone"));
+}
+
+// The wait for another program's collection: ten minutes unless set, at
+// most a day.
+TEST(ScheduleCollect, WaitBoundIsClampedToADay) {
+  const long long day = 86400000, tenMinutes = 600000;
+  for (const auto& [text, limit] : {std::pair{"", tenMinutes}, {"0.25", 250LL}, {"86400", day}, {"inf", day},
+                                    {"1e30", day}, {"-1", tenMinutes}, {"x", tenMinutes}}) {
+    ::setenv("VELMORCAST_COLLECT_WAIT_SECONDS", text, 1);
+    EXPECT_EQ(sr::CollectionWaitLimit().count(), limit) << text;
+  }
+  ::unsetenv("VELMORCAST_COLLECT_WAIT_SECONDS");
 }
 
 TEST_F(ScheduleRun, SettingsLines) {

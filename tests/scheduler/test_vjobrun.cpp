@@ -267,6 +267,28 @@ TEST(Vjobrun, ASkippedStartOfTheScheduledCollectorIsLogged) {
   EXPECT_EQ(lines[8].substr(at), "     Schedule_Main... : Application is already running :\r");
 }
 
+// A folder as the task's lock file is locked all the same; a link to
+// nothing is never followed: the start runs nothing and says why.
+TEST(Vjobrun, ATaskLockFileThatIsAFolderOrALinkToNothing) {
+  namespace fs = std::filesystem;
+  TestHome home;
+  Env env("2026-01-01 02:00");
+  const auto lock = home / "T.lock", ran = home / "ran", program = home / "VLMRSchedule";
+  std::ofstream(program) << "#!/bin/sh\necho ran >> '" << ran.string() << "'\n";
+  fs::permissions(program, fs::perms::owner_all);
+  const std::vector<std::string> argv = {Vjobrun(), "--task", "T", "--kind", "1", "--at", "02:00", "--", program.string()};
+  fs::create_directory(lock);
+  EXPECT_EQ(Wait(Start(argv)), 0);
+  fs::remove(lock);
+  fs::create_symlink(home / "gone", lock);
+  EXPECT_EQ(Wait(Start(argv)), 1);
+  EXPECT_EQ(TestHome::Slurp(ran), "ran\n");
+  EXPECT_FALSE(fs::exists(home / "gone"));
+  EXPECT_NE(TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log")
+                .find("     Schedule_Main... : Lock File Failure : " + lock.string() + " : No such file or directory\r\n"),
+            std::string::npos);
+}
+
 TEST(Vjobrun, TheStopAtTheWindowsEndEndsTheWholeRun) {
   TestHome home;
   const auto log = home / "log";
