@@ -245,7 +245,8 @@ TEST(ComFactory, ALibraryThatCannotBeUsedSaysWhy) {
 }
 
 // Writers of the class registry need its lock: when another writer holds it
-// past the 10 s wait, or its file cannot be used, registering, unregistering
+// past the 10 s wait, or its file cannot be used (a link to nothing, which
+// is never followed to create a file), registering, unregistering
 // and vregsvr (exiting non-zero) change nothing and say why.
 TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
   test::TestHome home(false);
@@ -255,13 +256,13 @@ TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
   const std::string vregsvr = (test::TestHome::BuildAppDir() / "vregsvr").string() + " " +
                               (test::TestHome::BuildAppDir() / "libKORVSchedule.so").string() + " 2>&1";
   for (const bool held : {true, false}) {
-    const std::string why = held ? "stayed locked by another program" : "Is a directory";
+    const std::string why = held ? "stayed locked by another program" : "No such file or directory";
     FileLock other;
     std::filesystem::remove_all(lockFile);
     if (held)
       ASSERT_TRUE(other.TryLock(lockFile, FileLock::Mode::Exclusive));
     else
-      std::filesystem::create_directory(lockFile);
+      std::filesystem::create_symlink(home / "nowhere", lockFile);  // never created through
     // The three wait out the lock side by side.
     auto attempt = [](std::function<bool()> write) {
       return std::async(std::launch::async, [write] { return write() ? "written" : com::LastRegistryFailure(); });
