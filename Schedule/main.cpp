@@ -14,12 +14,14 @@ int main(int argc, char** argv) {
   // The status window uses a display only when the display's own set-up
   // answers within a bound; otherwise (none named, or one gone, stopped,
   // refusing this user or without its Qt plugin) it draws off screen
-  // instead of hanging or aborting the run. A platform named in the
-  // environment is kept while a display is usable.
+  // instead of hanging or aborting the run, and the run says why. A
+  // platform named in the environment is kept while a display is usable.
   const velmo::DisplayChoice display = velmo::ChooseDisplay(velmo::QtPlatformPluginFolders());
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (display.platform == "offscreen" || !(platform && *platform))
     setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
+  if (!display.why.empty())
+    velmo::schedule::LogEntryAfterHeader("     VLMRSchedule : Display Not Used : " + display.why);
   QApplication app(argc, argv);
   velmo::schedule::InstallUnattendedUi();
   // While the directory layer waits on a server the status window still
