@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +30,7 @@ class DisplayStandIn {
   // An X server on a free display number: the local (abstract) socket, or
   // TCP port 6000 + number on 127.0.0.1. XSetUp without a cookie refuses.
   DisplayStandIn(Answer answer, bool tcp, const std::string& cookie = "") {
-    for (number = 2000 + ::getpid() % 40000; number < 60000; ++number) {
+    for (number = 2000 + std::random_device()() % 50000; number < 60000; ++number) {
       const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
       sockaddr_in in{AF_INET, htons(static_cast<uint16_t>(6000 + number)), {htonl(INADDR_LOOPBACK)}, {}};
       sockaddr_un un{AF_UNIX, {}};

@@ -87,7 +87,6 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
   const DisplayStandIn granting(Answer::XSetUp, false, cookie);
   const DisplayStandIn refusing(Answer::XSetUp, false);
   const DisplayStandIn silentPort(Answer::Silent, true);
-  const std::string gone = ":" + std::to_string(DisplayStandIn(Answer::Silent, false).number);
   std::filesystem::create_directories(home / "run");
   const DisplayStandIn compositor(home / "run" / "wayland-1", Answer::WaylandRoundTrip);
   const DisplayStandIn silentCompositor(home / "run" / "wayland-2", Answer::Silent);
@@ -111,7 +110,6 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
       {granting.name, "", false, true, "offscreen", "DISPLAY '" + granting.name + "' : " + refused},
       {refusing.name, "", true, true, "offscreen", "DISPLAY '" + refusing.name + "' : " + refused},
       {silentPort.name, "", true, true, "offscreen", silentX},
-      {gone, "", true, true, "offscreen", "DISPLAY '" + gone + "' : nothing accepts connections at /tmp/.X11-unix/X"},
       {"no-display", "", true, true, "offscreen", "DISPLAY 'no-display' : not a display name"},
       {granting.name, "", true, false, "offscreen", "DISPLAY '" + granting.name + "' : Qt has no X11 (xcb) platform plugin"},
       {"", "wayland-1", false, true, "wayland", ""},
@@ -127,9 +125,11 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
     test::DisplayVariables::Set("DISPLAY", c.display.c_str());
     test::DisplayVariables::Set("WAYLAND_DISPLAY", c.wayland.c_str());
     test::DisplayVariables::Set("XAUTHORITY", c.cookieFile ? (home / "Xauthority").c_str() : nullptr);
+    // Silent displays are given a short bound, the others the program's.
+    const bool silent = c.why.find("did not answer") != std::string::npos;
     const auto start = std::chrono::steady_clock::now();
-    const DisplayChoice choice =
-        ChooseDisplay({home / (c.plugins ? "platforms" : "none")}, std::chrono::milliseconds(300));
+    const DisplayChoice choice = ChooseDisplay({home / (c.plugins ? "platforms" : "none")},
+                                               silent ? std::chrono::milliseconds(300) : kDisplayBound);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(choice.platform, c.platform);
     if (c.why.empty()) EXPECT_EQ(choice.why, "");
