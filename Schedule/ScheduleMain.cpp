@@ -60,35 +60,52 @@ std::string ErrorText(int32_t number, const std::string& description) {
 }
 
 namespace {
-// Qt's messages from before the run header (the application object is made
-// first) wait for it, so that every entry follows the header of its run.
-std::mutex gQtMu;
+// Entries from before the run header (the display is chosen and the
+// application object made first) wait for it, so that every entry follows
+// the header of its run.
+std::mutex gEarlyMu;
 bool gHeaderWritten = false;
-std::vector<std::string> gEarlyQtMessages;
+std::vector<std::string> gEarlyEntries;
 
-void HeaderWritten() {
-  std::vector<std::string> early;
-  {
-    std::lock_guard lock(gQtMu);
-    gHeaderWritten = true;
-    early.swap(gEarlyQtMessages);
-  }
-  for (const auto& m : early) WriteScheduleLog(m);
+// Writes the run header, then what waited for it; `again` false writes
+// it only when none was written yet.
+void WriteRunHeader(bool again) {
+  std::lock_guard lock(gEarlyMu);
+  if (gHeaderWritten && !again) return;
+  WriteScheduleLog(ScheduleLogHeader());
+  gHeaderWritten = true;
+  for (const auto& m : gEarlyEntries) WriteScheduleLog(m);
+  gEarlyEntries.clear();
 }
 }  // namespace
 
+void LogEntryAfterHeader(const std::string& message) {
+  const std::string entry = NowText() + Blanked(message);
+  {
+    std::lock_guard lock(gEarlyMu);
+    if (!gHeaderWritten) {
+      gEarlyEntries.push_back(entry);
+      return;
+    }
+  }
+  WriteScheduleLog(entry);
+}
+
 void InstallQtMessageHandler() {
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type == QtDebugMsg || type == QtInfoMsg) return;
-    const std::string entry = NowText() + "     VLMRSchedule : Qt : " + Blanked(text.toStdString());
-    {
-      std::lock_guard lock(gQtMu);
-      if (!gHeaderWritten) {
-        gEarlyQtMessages.push_back(entry);
-        return;
-      }
+    // The program raises no Qt messages of its own; Qt's warnings come from
+    // its platform layer (no runtime folder under cron, a window drawn off
+    // screen) and say nothing about the run.
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
+    const std::string message = "     VLMRSchedule : Qt : " + text.toStdString();
+    // Qt ends the program after a fatal message: it is written now, after
+    // the run's header.
+    if (type == QtFatalMsg) {
+      WriteRunHeader(false);
+      WriteScheduleLog(NowText() + Blanked(message));
+      return;
     }
-    WriteScheduleLog(entry);
+    LogEntryAfterHeader(message);
   });
 }
 
@@ -135,8 +152,7 @@ void SetCaption(const std::string& text) {
 
 int Schedule_Main() {
   // 1, 2: header, then one run at a time.
-  WriteScheduleLog(ScheduleLogHeader());
-  HeaderWritten();
+  WriteRunHeader(true);
   FileLock instance;
   std::error_code lockError;
   const auto instanceLockFile = AppPath("Schedule\\VLMRSchedule.lock");

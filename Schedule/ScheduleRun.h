@@ -56,8 +56,12 @@ void LogEntry(const std::string& message);
 // "number:description" of an error.
 std::string ErrorText(int32_t number, const std::string& description);
 
-// Routes Qt's own messages: warnings and worse to the schedule log as
-// "     VLMRSchedule : Qt : " + text, debug and info nowhere.
+// Writes the entry now when the run header has been written, else right
+// after it.
+void LogEntryAfterHeader(const std::string& message);
+// Routes Qt's own messages: critical and fatal ones to the schedule log as
+// "     VLMRSchedule : Qt : " + text (a fatal one at once, after a run
+// header), the rest nowhere.
 void InstallQtMessageHandler();
 // The UI seam of the run: every box answered by its default and logged as
 // "     VLMRSchedule : Message : " + text (line breaks as blanks).

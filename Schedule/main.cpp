@@ -11,9 +11,17 @@ int main(int argc, char** argv) {
   // Qt's messages go to the schedule log from the very start, never to
   // standard output or error (cron mails whatever a job prints).
   velmo::schedule::InstallQtMessageHandler();
-  // Without a display that answers (none named, an empty name, or one that
-  // is gone) the status window draws off screen instead of aborting the run.
-  if (!velmo::DisplayAnswers()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The status window uses a display only when the display's own set-up
+  // answers within a bound; otherwise (none named, or one gone, stopped,
+  // refusing this user or without its Qt plugin) it draws off screen
+  // instead of hanging or aborting the run, and the run says why. A
+  // platform named in the environment is kept while a display is usable.
+  const velmo::DisplayChoice display = velmo::ChooseDisplay(velmo::QtPlatformPluginFolders());
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (display.platform == "offscreen" || !(platform && *platform))
+    setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
+  if (!display.why.empty())
+    velmo::schedule::LogEntryAfterHeader("     VLMRSchedule : Display Not Used : " + display.why);
   QApplication app(argc, argv);
   velmo::schedule::InstallUnattendedUi();
   // While the directory layer waits on a server the status window still

@@ -6,8 +6,8 @@
 // previous run is alive), runs the program as its child and, when the task
 // stops at the end of its window, gives it SIGTERM then and SIGKILL 30
 // seconds later. A start that cron delays past its minute still runs.
-// Without a display that answers (as cron starts it) the program's windows
-// draw off screen. A start skipped for a run still going is written to the
+// Without a display whose set-up answers (as cron starts it) the program's
+// windows draw off screen. A start skipped for a run still going is written to the
 // schedule log when the program is the scheduled collector.
 //
 // VELMORCAST_CLOCK ("YYYY-MM-DD HH:MM[:SS]", local time) sets the clock for
@@ -163,11 +163,13 @@ int main(int argc, char** argv) {
       break;
   }
 
-  // Cron starts jobs without a display, and a display named may be empty
-  // or gone; the scheduled program's status window then draws off screen
-  // instead of failing to start.
+  // Cron starts jobs without a display, and a display named may be empty,
+  // gone, stopped or refusing this user; the program's windows then draw
+  // off screen instead of failing to start, and otherwise use the display
+  // whose set-up answered.
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (!(platform && *platform) && !velmo::DisplayAnswers()) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!(platform && *platform))
+    ::setenv("QT_QPA_PLATFORM", velmo::ChooseDisplay(velmo::QtPlatformPluginFolders()).platform.c_str(), 1);
 
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 

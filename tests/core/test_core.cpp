@@ -10,6 +10,8 @@
 #include "AppFolder.h"
 #include "ComFactory.h"
 #include "DateText.h"
+#include "DisplayProbe.h"
+#include "DisplayStandIns.h"
 #include "InstanceLock.h"
 #include "TestHome.h"
 #include "TextFile.h"
@@ -86,6 +88,68 @@ TEST(FileLock, SharedAndExclusive) {
   EXPECT_EQ(lock.Try(home / "dangling", FileLock::Mode::Exclusive, error), FileLock::Outcome::Failed);
   EXPECT_EQ(error, std::errc::no_such_file_or_directory);
   EXPECT_FALSE(fs::exists(home / "gone"));
+}
+
+// A display is used only when its own set-up answers in time and Qt has
+// its plugin; otherwise windows draw off screen, and each display named says
+// why it is not used.
+TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
+  using test::DisplayStandIn;
+  using Answer = DisplayStandIn::Answer;
+  test::TestHome home(false);
+  test::DisplayVariables restore;
+  const std::string cookie = "0123456789abcdef";
+  const DisplayStandIn granting(Answer::XSetUp, false, cookie);
+  const DisplayStandIn refusing(Answer::XSetUp, false);
+  const DisplayStandIn silentPort(Answer::Silent, true);
+  std::filesystem::create_directories(home / "run");
+  const DisplayStandIn compositor(home / "run" / "wayland-1", Answer::WaylandRoundTrip);
+  const DisplayStandIn silentCompositor(home / "run" / "wayland-2", Answer::Silent);
+  ASSERT_FALSE(granting.name.empty() || refusing.name.empty() || silentPort.name.empty());
+  std::filesystem::create_directories(home / "platforms");
+  for (const char* plugin : {"libqxcb.so", "libqwayland-generic.so"}) std::ofstream(home / "platforms" / plugin);
+  test::WriteXauthority(home / "Xauthority", granting.number, cookie);
+  test::DisplayVariables::Set("XDG_RUNTIME_DIR", (home / "run").c_str());
+  test::DisplayVariables::Set("HOME", nullptr);
+
+  const std::string refused = "the X server refused the connection: Authorization required, but no authorization";
+  const std::string silentX = "DISPLAY '" + silentPort.name + "' : the X server did not answer within 0.3 s";
+  const std::string silentW = "WAYLAND_DISPLAY 'wayland-2' : the compositor did not answer within 0.3 s";
+  struct Case {
+    std::string display, wayland;
+    bool cookieFile, plugins;
+    std::string platform, why;  // why: how it begins
+  };
+  const Case cases[] = {
+      {granting.name, "", true, true, "xcb", ""},
+      {granting.name, "", false, true, "offscreen", "DISPLAY '" + granting.name + "' : " + refused},
+      {refusing.name, "", true, true, "offscreen", "DISPLAY '" + refusing.name + "' : " + refused},
+      {silentPort.name, "", true, true, "offscreen", silentX},
+      {"no-display", "", true, true, "offscreen", "DISPLAY 'no-display' : not a display name"},
+      {granting.name, "", true, false, "offscreen", "DISPLAY '" + granting.name + "' : Qt has no X11 (xcb) platform plugin"},
+      {"", "wayland-1", false, true, "wayland", ""},
+      {"", compositor.name, false, true, "wayland", ""},
+      {"", "wayland-2", false, true, "offscreen", silentW},
+      {"", "wayland-1", false, false, "offscreen", "WAYLAND_DISPLAY 'wayland-1' : Qt has no Wayland platform plugin"},
+      {silentPort.name, "wayland-1", false, true, "wayland", ""},
+      {silentPort.name, "wayland-2", false, true, "offscreen", silentX + "; " + silentW},
+      {"", "", true, true, "offscreen", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.display + " " + c.wayland + (c.cookieFile ? " cookie" : "") + (c.plugins ? " plugins" : ""));
+    test::DisplayVariables::Set("DISPLAY", c.display.c_str());
+    test::DisplayVariables::Set("WAYLAND_DISPLAY", c.wayland.c_str());
+    test::DisplayVariables::Set("XAUTHORITY", c.cookieFile ? (home / "Xauthority").c_str() : nullptr);
+    // Silent displays are given a short bound, the others the program's.
+    const bool silent = c.why.find("did not answer") != std::string::npos;
+    const auto start = std::chrono::steady_clock::now();
+    const DisplayChoice choice = ChooseDisplay({home / (c.plugins ? "platforms" : "none")},
+                                               silent ? std::chrono::milliseconds(300) : kDisplayBound);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(choice.platform, c.platform);
+    if (c.why.empty()) EXPECT_EQ(choice.why, "");
+    else EXPECT_EQ(choice.why.rfind(c.why, 0), 0u) << choice.why;
+  }
 }
 
 TEST(Ui, DefaultsScriptAndUnattendedAnswers) {

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "ComFactory.h"
+#include "DisplayStandIns.h"
 #include "IExch55Info.h"
 #include "IJobScheduler.h"
 #include "SanitizerOptions.h"
@@ -68,7 +69,7 @@ struct Timed {
   int status = -1;     // exit code, or 128 + signal
   double seconds = 0;
   long peakKb = 0;     // largest resident size
-  std::string err;     // what it wrote to standard error
+  std::string printed;  // what it wrote to standard output or error
 };
 
 Timed RunTimed(const std::vector<std::string>& argv, double limit) {
@@ -78,6 +79,8 @@ Timed RunTimed(const std::vector<std::string>& argv, double limit) {
   const auto start = std::chrono::steady_clock::now();
   t.pid = ::fork();
   if (t.pid == 0) {
+    ::setpgid(0, 0);
+    ::dup2(pe[1], 1);
     ::dup2(pe[1], 2);
     ::close(pe[0]);
     std::vector<char*> a;
@@ -91,7 +94,7 @@ Timed RunTimed(const std::vector<std::string>& argv, double limit) {
   for (;;) {
     char buf[4096];
     ssize_t n;
-    while ((n = ::read(pe[0], buf, sizeof buf)) > 0) t.err.append(buf, static_cast<size_t>(n));
+    while ((n = ::read(pe[0], buf, sizeof buf)) > 0) t.printed.append(buf, static_cast<size_t>(n));
     int status = 0;
     rusage usage{};
     if (::wait4(t.pid, &status, WNOHANG, &usage) == t.pid) {
@@ -109,9 +112,11 @@ Timed RunTimed(const std::vector<std::string>& argv, double limit) {
   return t;
 }
 
+// Ends a child still running, with what it started (vjobrun passes the
+// signal on to the program's own group).
 void Reap(Timed& t) {
   if (t.ended || t.pid <= 0) return;
-  ::kill(t.pid, SIGKILL);
+  ::kill(-t.pid, SIGTERM);
   ::waitpid(t.pid, nullptr, 0);
   t.ended = true;
 }
@@ -169,50 +174,79 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
   }
   ASSERT_FALSE(command.empty()) << TestHome::Slurp(home.CrontabFile());
 
-  std::string stdoutText, stderrText;
-  std::vector<std::string> cron = {"/usr/bin/env", "-i", "VELMORCAST_CLOCK=2026-12-09 02:00"};
-  for (const auto& option : SanitizerOptions()) cron.push_back(option);
-  for (const char* arg : {"/bin/sh", "-c"}) cron.push_back(arg);
-  cron.push_back(command);
-  const int rc = RunChild(cron, stdoutText, stderrText);
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(stdoutText, "");
-  EXPECT_EQ(stderrText, "");
+  // The displays the run meets (stand-ins): none, an X server that accepts
+  // and stays silent, one that refuses the connection set-up, a Wayland
+  // socket that stays silent. Each run returns with its outputs, draws off
+  // screen and says why in one entry when a display was named.
+  using Answer = DisplayStandIn::Answer;
+  const DisplayStandIn silentX(Answer::Silent, false);
+  const DisplayStandIn refusingX(Answer::XSetUp, true);
+  fs::create_directories(home / "run");
+  const DisplayStandIn silentWayland(home / "run" / "wayland-5", Answer::Silent);
+  struct Case {
+    std::vector<std::string> env;
+    std::string why;  // how the entry's reason begins
+  };
+  const std::string notUsed = "     VLMRSchedule : Display Not Used : ";
+  const Case cases[] = {
+      {{}, ""},
+      {{"DISPLAY=" + silentX.name}, "DISPLAY '" + silentX.name + "' : the X server did not answer within 2 s"},
+      {{"DISPLAY=" + refusingX.name}, "DISPLAY '" + refusingX.name + "' : the X server refused the connection: "},
+      {{"XDG_RUNTIME_DIR=" + (home / "run").string(), "WAYLAND_DISPLAY=wayland-5"}, "WAYLAND_DISPLAY 'wayland-5' : "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env.empty() ? "no display" : c.env.back());
+    fs::remove_all(out);
+    fs::create_directories(out);
+    fs::remove(home / "Schedule" / "VelmorcastSchedLog.log");
+    std::vector<std::string> cron = {"/usr/bin/env", "-i", "VELMORCAST_CLOCK=2026-12-09 02:00"};
+    for (const auto& option : SanitizerOptions()) cron.push_back(option);
+    cron.insert(cron.end(), c.env.begin(), c.env.end());
+    for (const char* arg : {"/bin/sh", "-c"}) cron.push_back(arg);
+    cron.push_back(command);
+    Timed run = RunTimed(cron, 60);
+    Reap(run);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.printed, "");
 
-  // Every entry of this program is a collection's start or end: no
-  // failure and no message box (Qt's own notes of an empty environment
-  // may be there).
-  const auto lines = LogLines(home.dir());
-  ASSERT_GE(lines.size(), 8u);
-  EXPECT_EQ(lines[1], "Velmorine for Exchange Server");  // the header comes first
-  for (const auto& m : LogMessages(home.dir())) {
-    const bool own = m.rfind("     GetAllInfo", 0) == 0 || m.rfind("     ConnectToExchangeServer", 0) == 0 ||
-                     m.rfind("     Schedule_Main", 0) == 0 || m.rfind("     GetChildContainerInfo", 0) == 0 ||
-                     m.rfind("     ProcessReportOutput", 0) == 0 || m.rfind("     DisplayInfo", 0) == 0 ||
-                     m.rfind("     ExportToMDBFormat", 0) == 0 || m.rfind("     DeleteExistingRecords", 0) == 0 ||
-                     m.rfind("     VLMRSchedule : Message", 0) == 0;
-    if (own) EXPECT_NE(m.find("Getting information for server -'"), std::string::npos) << m;
+    // Every entry of this program is a collection's start or end, or the
+    // display's: no failure, no message box, none of Qt's warnings.
+    const auto lines = LogLines(home.dir());
+    EXPECT_GE(lines.size(), 8u);
+    EXPECT_EQ(lines.size() > 1 ? lines[1] : "", "Velmorine for Exchange Server");  // the header comes first
+    const auto messages = LogMessages(home.dir());
+    for (const auto& m : messages) {
+      const bool own = m.rfind("     GetAllInfo", 0) == 0 || m.rfind("     ConnectToExchangeServer", 0) == 0 ||
+                       m.rfind("     Schedule_Main", 0) == 0 || m.rfind("     GetChildContainerInfo", 0) == 0 ||
+                       m.rfind("     ProcessReportOutput", 0) == 0 || m.rfind("     DisplayInfo", 0) == 0 ||
+                       m.rfind("     ExportToMDBFormat", 0) == 0 || m.rfind("     DeleteExistingRecords", 0) == 0 ||
+                       m.rfind("     VLMRSchedule", 0) == 0;
+      if (own && m.rfind(notUsed, 0) != 0) EXPECT_NE(m.find("Getting information for server -'"), std::string::npos) << m;
+    }
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(notUsed, 0) == 0; }),
+              c.why.empty() ? 0 : 1);
+    if (!c.why.empty()) EXPECT_TRUE(AnyStartsWith(messages, notUsed + c.why)) << c.why;
+    // Both servers' rows, EX1's restricted container read as the run-as
+    // account.
+    EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX1'").empty());
+    EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX10'").empty());
+    EXPECT_FALSE(InventoryRows(home.dir(), "CRGeneral", "[Object Path] like '%cn=Restricted'").empty());
+    EXPECT_FALSE(InventoryRows(home.dir(), "ServerPrivateISResources", "ServerName='EX1'").empty());
+    // The expected files, among them.
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(out)) files.insert(e.path().filename().string());
+    for (const std::string f :
+         {"EX1_Recipients MailboxesGeneral_", "EX1_Server Recipients MailboxesGeneral_",
+          "EX1_Restricted Custom RecipientsGeneral_", "EX1_Recipients MailboxesPhone_Notes_", "EX1_Velmor General_",
+          "EX1_Message Transfer Agent General_", "EX10_Recipients MailboxesGeneral_", "EX10_Archive General_",
+          // The site's configuration and Hilltop's other one.
+          "EX10_Configuration General_2_"})
+      EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const std::string& n) { return n.rfind(f, 0) == 0; }))
+          << f;
+    const std::string csv = TestHome::Slurp(out / ("EX1_Server Recipients MailboxesGeneral_" + stamp + ".csv"));
+    EXPECT_NE(csv.find("Server Recipients MailboxesGeneral - 'EX1'"), std::string::npos);
+    EXPECT_NE(csv.find("Sean O'Neil"), std::string::npos);
   }
-  // Both servers' rows, EX1's restricted container read as the run-as
-  // account.
-  EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX1'").empty());
-  EXPECT_FALSE(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX10'").empty());
-  EXPECT_FALSE(InventoryRows(home.dir(), "CRGeneral", "[Object Path] like '%cn=Restricted'").empty());
-  EXPECT_FALSE(InventoryRows(home.dir(), "ServerPrivateISResources", "ServerName='EX1'").empty());
-  // The expected files, among them.
-  std::set<std::string> files;
-  for (const auto& e : fs::directory_iterator(out)) files.insert(e.path().filename().string());
-  for (const std::string f :
-       {"EX1_Recipients MailboxesGeneral_", "EX1_Server Recipients MailboxesGeneral_",
-        "EX1_Restricted Custom RecipientsGeneral_", "EX1_Recipients MailboxesPhone_Notes_", "EX1_Velmor General_",
-        "EX1_Message Transfer Agent General_", "EX10_Recipients MailboxesGeneral_", "EX10_Archive General_",
-        // The site's configuration and Hilltop's other one.
-        "EX10_Configuration General_2_"})
-    EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const std::string& n) { return n.rfind(f, 0) == 0; }))
-        << f;
-  const std::string csv = TestHome::Slurp(out / ("EX1_Server Recipients MailboxesGeneral_" + stamp + ".csv"));
-  EXPECT_NE(csv.find("Server Recipients MailboxesGeneral - 'EX1'"), std::string::npos);
-  EXPECT_NE(csv.find("Sean O'Neil"), std::string::npos);
 }
 
 // The settings file as cron's run meets it, damaged or odd, and the display
@@ -235,6 +269,8 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
   const std::string longName(60000, 'N');
   std::string manyDamaged;
   for (int i = 0; i < 100000; ++i) manyDamaged += "\x01\r\n";
+  const DisplayStandIn granting(DisplayStandIn::Answer::XSetUp, false, "0123456789abcdef");
+  WriteXauthority(home / "Xauthority", granting.number, "0123456789abcdef");
   std::mt19937 random(23);
   std::string binary(4096, '\0');
   for (char& c : binary) c = static_cast<char>(random() & 0xFF);
@@ -245,6 +281,7 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
     std::vector<std::string> entries;      // each starts one entry of the run
     std::vector<std::string> notEntries;   // no entry starts so
     int skipped = 0;                       // "Config File Line Skipped" entries
+    int status = 0;
   };
   auto put = [&](const std::string& text) {
     return [&, text] { std::ofstream(file, std::ios::binary) << "Scheduled Servers\r\n" << text; };
@@ -276,6 +313,15 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
       {"DISPLAY empty", put(down + "\r\n"), {"DISPLAY="}, {lookup}, {}},
       {"DISPLAY naming no display", put(down + "\r\n"), {"DISPLAY=:93"}, {lookup}, {}},
       {"WAYLAND_DISPLAY empty", put(down + "\r\n"), {"WAYLAND_DISPLAY="}, {lookup}, {}},
+      // Qt gives up on a platform named in the environment: its last words
+      // follow a run header before the program ends.
+      {"platform Qt does not have",
+       put(down + "\r\n"),
+       {"DISPLAY=" + granting.name, "XAUTHORITY=" + (home / "Xauthority").string(), "QT_QPA_PLATFORM=none"},
+       {"     VLMRSchedule : Qt : This application failed to start"},
+       {lookup},
+       0,
+       128 + SIGABRT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,11 +336,13 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
     Timed second = RunTimed(argv, 15);
     Reap(first);
     Reap(second);
-    EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(first.status, c.status);
+    EXPECT_EQ(first.printed, "");
     EXPECT_LT(first.seconds, 10);
     EXPECT_LT(first.peakKb, 100 * 1024);
-    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.status, c.status);
+    const auto lines = LogLines(home.dir());
+    EXPECT_EQ(lines.size() > 1 ? lines[1] : "", "Velmorine for Exchange Server");
     std::printf("%s: %.2f s, peak %.1f MB\n", c.name.c_str(), first.seconds, first.peakKb / 1024.0);
     const auto messages = LogMessages(home.dir());
     EXPECT_FALSE(AnyStartsWith(messages, "     Schedule_Main... : Application is already running"));

@@ -3,19 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstddef>
-#include <cstring>
 #include <fstream>
-#include <optional>
 #include <thread>
 
 #include "CronTable.h"
+#include "DisplayStandIns.h"
 #include "TestHome.h"
 
 namespace sch = velmo::scheduler;
@@ -146,28 +142,26 @@ TEST(Vjobrun, DayRulesDecideForTheDayTheWindowBegan) {
 }
 
 TEST(Vjobrun, WithoutADisplayThatAnswersTheProgramsWindowsDrawOffScreen) {
+  using velmo::test::DisplayStandIn;
+  using Answer = DisplayStandIn::Answer;
   TestHome home;
+  velmo::test::DisplayVariables restore;
   const auto out = home / "platform";
-  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* v = std::getenv(name);
-    saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-  }
-  // A display that answers: an X server's abstract socket for display 93
-  // and a Wayland socket by full path, each only accepting.
-  auto listening = [](const std::string& name, bool abstract) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + (abstract ? 1 : 0), name.data(), name.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
-    ::listen(fd, 4);
-    return fd;
-  };
-  const int x93 = listening("/tmp/.X11-unix/X93", true);
-  const std::string waylandSocket = (home / "wayland-0").string();
-  const int wayland = listening(waylandSocket, false);
+  // Stand-ins: X servers that stay silent or grant the cookie of
+  // XAUTHORITY, Wayland sockets by full path that answer or stay silent,
+  // and Qt's plugins for both.
+  const std::string cookie = "0123456789abcdef";
+  const DisplayStandIn silentX(Answer::Silent, false);
+  const DisplayStandIn granting(Answer::XSetUp, false, cookie);
+  const DisplayStandIn compositor(home / "wayland-0", Answer::WaylandRoundTrip);
+  const DisplayStandIn silentCompositor(home / "wayland-1", Answer::Silent);
+  velmo::test::WriteXauthority(home / "Xauthority", granting.number, cookie);
+  std::filesystem::create_directories(home / "platforms");
+  for (const char* plugin : {"libqxcb.so", "libqwayland-generic.so"}) std::ofstream(home / "platforms" / plugin);
+  ::setenv("XAUTHORITY", (home / "Xauthority").c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM_PLUGIN_PATH", (home / "platforms").c_str(), 1);
+  const std::string gone = ":" + std::to_string(DisplayStandIn(Answer::Silent, false).number);
+  const std::string screen = granting.name + ".0";
   struct Case {
     const char* display;
     const char* wayland;
@@ -178,25 +172,24 @@ TEST(Vjobrun, WithoutADisplayThatAnswersTheProgramsWindowsDrawOffScreen) {
       {nullptr, nullptr, nullptr, "offscreen"},
       {"", nullptr, nullptr, "offscreen"},
       {"", "", nullptr, "offscreen"},
-      {":94", nullptr, nullptr, "offscreen"},  // names no display that answers
+      {gone.c_str(), nullptr, nullptr, "offscreen"},  // names no display that answers
       {nullptr, "wayland-94", nullptr, "offscreen"},
-      {":93", nullptr, nullptr, ""},
-      {":93.0", "", nullptr, ""},
-      {"", waylandSocket.c_str(), nullptr, ""},
+      {silentX.name.c_str(), nullptr, nullptr, "offscreen"},  // accepts, never answers
+      {nullptr, silentCompositor.name.c_str(), nullptr, "offscreen"},
+      {granting.name.c_str(), nullptr, nullptr, "xcb"},
+      {screen.c_str(), "", nullptr, "xcb"},
+      {"", compositor.name.c_str(), nullptr, "wayland"},
       {nullptr, nullptr, "xcb", "xcb"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " + (c.wayland ? c.wayland : "-") + " " +
                  (c.platform ? c.platform : "-"));
     Env env("2026-01-01 02:00");
-    c.wayland ? ::setenv("WAYLAND_DISPLAY", c.wayland, 1) : ::unsetenv("WAYLAND_DISPLAY");
-    c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
-    c.platform ? ::setenv("QT_QPA_PLATFORM", c.platform, 1) : ::unsetenv("QT_QPA_PLATFORM");
+    velmo::test::DisplayVariables::Set("WAYLAND_DISPLAY", c.wayland);
+    velmo::test::DisplayVariables::Set("DISPLAY", c.display);
+    velmo::test::DisplayVariables::Set("QT_QPA_PLATFORM", c.platform);
     EXPECT_EQ(Wait(Start(Command("--kind 6 --at 02:00", "echo \"$QT_QPA_PLATFORM\" > '" + out.string() + "'"))), 0);
     EXPECT_EQ(TestHome::Slurp(out), std::string(c.expected) + "\n");
   }
-  ::close(x93);
-  ::close(wayland);
-  for (auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
 }
 
 TEST(Vjobrun, BadRulesAreRefusedAndNothingRuns) {
