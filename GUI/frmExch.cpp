@@ -37,6 +37,7 @@
 #include "RecordsetGrid.h"
 #include "TextParts.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "modExch.h"
 #include "modExchConnect.h"
 #include "modExchTree.h"
@@ -174,8 +175,6 @@ std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpp
 
 using velmo::text::Trim;
 
-bool HaveApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
-
 // Lets the window repaint between the steps of a long operation; the
 // user's clicks and keys wait until it is over.
 void KeepPainted() {
@@ -183,20 +182,7 @@ void KeepPainted() {
 }
 
 // The hourglass for the time of one operation.
-class Hourglass {
- public:
-  Hourglass() : on_(HaveApplication()) {
-    if (on_) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~Hourglass() {
-    if (on_) QApplication::restoreOverrideCursor();
-  }
-  Hourglass(const Hourglass&) = delete;
-  Hourglass& operator=(const Hourglass&) = delete;
-
- private:
-  bool on_;
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 void SetStatusText(const std::string& text) {
   if (!gMdifrm) return;

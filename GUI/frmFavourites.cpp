@@ -18,6 +18,7 @@
 #include "Mdifrm.h"
 #include "DialogControls.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmChooseComputers.h"
 #include "frmExch.h"
 #include "modExch.h"
@@ -246,8 +247,7 @@ void frmFavourites::cmdAdd_Click() {
       return;
     }
 
-  bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   SetMainStatus("Connecting to server '" + name + "'");
   try {
     velmo::ads::GetObject("LDAP://" + name + "/RootDSE");
@@ -255,14 +255,13 @@ void frmFavourites::cmdAdd_Click() {
     txtComputerName->clear();
   } catch (const velmo::ComError& e) {
     // The message is answered with the ordinary pointer.
-    if (hourglass) QApplication::restoreOverrideCursor();
-    hourglass = false;
+    hourglass.Release();
     Ui().MsgBox("Unable to connect to '" + Upper(name) + "'.\r\n" + e.Description() + "\r\n\r\n" +
                     "Please enter valid server.",
                 velmo::ui::vbInformation, kProductTitle);
   }
   SetMainStatus("Done");
-  if (hourglass) QApplication::restoreOverrideCursor();
+  hourglass.Release();
   txtComputerName->setFocus();
 }
 

@@ -25,6 +25,7 @@
 #include "FlexGrid.h"
 #include "Mdifrm.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmConnect.h"
 #include "frmCustomize.h"
 #include "modExch.h"
@@ -66,11 +67,7 @@ class FlagOn {
   bool& flag_;
 };
 
-class Hourglass {
- public:
-  Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Hourglass() { QApplication::restoreOverrideCursor(); }
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 int Px(int twips) { return (twips + 7) / 15; }
 

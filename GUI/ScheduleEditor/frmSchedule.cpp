@@ -28,6 +28,7 @@
 #include "Profiles.h"
 #include "SaveScheduledTask.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmAutoFormat.h"
 #include "frmScheduleInput.h"
 #include "modExch.h"
@@ -384,8 +385,7 @@ void frmSchedule::cmdAddServer_Click() {
   for (; *it; ++it)
     if ((*it)->text(0).toStdString() == name) return;
 
-  const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   SetMainStatus("Connecting to server '" + name + "'");
   try {
     velmo::ads::GetObject("LDAP://" + name + "/RootDSE");
@@ -404,7 +404,7 @@ void frmSchedule::cmdAddServer_Click() {
     BuildServerEntry();
     cboServerName->setEditText("");
   } catch (const velmo::ComError& e) {
-    if (hourglass) QApplication::restoreOverrideCursor();
+    hourglass.Release();
     SetMainStatus("Done");
     Ui().MsgBox("Unable to connect to '" + QString::fromStdString(name).toUpper().toStdString() + "'.\r\n" +
                     e.Description() + "\r\n\r\nPlease enter valid server.",
@@ -412,7 +412,6 @@ void frmSchedule::cmdAddServer_Click() {
     return;
   }
   SetMainStatus("Done");
-  if (hourglass) QApplication::restoreOverrideCursor();
 }
 
 void frmSchedule::cmdRemove_Click() {

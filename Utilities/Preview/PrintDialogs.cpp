@@ -16,6 +16,7 @@
 #include "PrintPage.h"
 #include "PrintWindows.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 
 namespace vlmrpreview {
 
@@ -190,7 +191,7 @@ void frmPrintStatus::Timer1_Timer() {
   Timer1_->stop();
   jobPending_ = false;
   running_ = true;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   bool problem = false;
   PrintJobOutcome outcome = PrintJobOutcome::None;
   std::string file;
@@ -240,7 +241,7 @@ void frmPrintStatus::Timer1_Timer() {
   }
   v_.LastJobOutcome = outcome;
   v_.LastJobFile = file;
-  QApplication::restoreOverrideCursor();
+  hourglass.Release();
   running_ = false;
   if (problem) ShowPrinterProblem(v_);
   accept();

@@ -17,6 +17,7 @@
 #include "PrintPage.h"
 #include "PrintWindows.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 
 namespace vlmrpreview {
 
@@ -26,10 +27,7 @@ constexpr int kTw = velmo::kTwipsPerPixel;
 constexpr int Px(int twips) { return twips / kTw; }
 
 // The hourglass for the length of a command.
-struct Hourglass {
-  Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Hourglass() { QApplication::restoreOverrideCursor(); }
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 // pbData: paints the composed page, stretched into the fitted rectangle or
 // at its own size.
