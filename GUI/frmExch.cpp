@@ -35,6 +35,7 @@
 #include "IExch55Info.h"
 #include "Mdifrm.h"
 #include "RecordsetGrid.h"
+#include "SplitterBar.h"
 #include "TextParts.h"
 #include "Ui.h"
 #include "WaitCursor.h"
@@ -262,38 +263,6 @@ void LogError(const std::string& context, const std::exception& e) {
     LogFailure(context, velmo::E_FAIL_, e.what());
 }
 
-// The splitter bar: dragged with the mouse, it tells the window on which
-// control it was dropped and where.
-class SplitterBar : public QWidget {
- public:
-  explicit SplitterBar(frmExch* owner) : QWidget(owner), owner_(owner) {
-    setCursor(Qt::SplitHCursor);
-    setAutoFillBackground(true);
-  }
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) dragging_ = true;
-  }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (!dragging_ || event->button() != Qt::LeftButton) return;
-    dragging_ = false;
-    const QPoint inOwner = mapTo(owner_, event->position().toPoint());
-    QWidget* target = owner_->childAt(inOwner);
-    // The drop lands on the nearest control the window handles.
-    while (target && target != owner_ && target != owner_->tvwServers && target != owner_->tvwFavorites &&
-           target != owner_->sstabObject && target != owner_->tabProp && target != owner_->tabType &&
-           target != owner_->pbGrd && target != owner_->Grd1())
-      target = target->parentWidget();
-    if (!target || target == owner_) return;
-    owner_->SplitterDropped(target, target->mapFrom(owner_, inOwner).x());
-  }
-
- private:
-  frmExch* owner_;
-  bool dragging_ = false;
-};
-
 constexpr int kSplitterWidth = 5;
 constexpr int kTreePaneWidth = 240;
 // The window's designed size, and the least it can be made while its tree,
@@ -335,7 +304,14 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
   sstabObject->addTab(tvwServers, "Exchange Servers");
   sstabObject->addTab(tvwFavorites, "Favorite Servers");
 
-  pbSep = new SplitterBar(this);
+  // The drop lands on the nearest control the window handles.
+  pbSep = new SplitterBar(
+      this,
+      [this](QWidget* w) {
+        return w == tvwServers || w == tvwFavorites || w == sstabObject || w == tabProp || w == tabType ||
+               w == pbGrd || w == Grd1();
+      },
+      [this](QWidget* target, int x) { SplitterDropped(target, x); });
   pbSep->setObjectName("pbSep");
   pbSep->resize(kSplitterWidth, height());
 

@@ -24,6 +24,7 @@
 #include "Directory.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
+#include "SplitterBar.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "frmConnect.h"
@@ -76,36 +77,6 @@ constexpr int kInnerHeight = 7725;
 constexpr int kSplitterWidth = 3;  // 50 twips
 constexpr int kMinPanel = 20;      // 300 twips: no panel narrower
 
-// The splitter bar: dragged with the mouse, it tells the window on which
-// control it was dropped and where.
-class SplitterBar : public QWidget {
- public:
-  explicit SplitterBar(frmCustomReport* owner) : QWidget(owner), owner_(owner) {
-    setCursor(Qt::SplitHCursor);
-    setAutoFillBackground(true);
-  }
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) dragging_ = true;
-  }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (!dragging_ || event->button() != Qt::LeftButton) return;
-    dragging_ = false;
-    const QPoint inOwner = mapTo(owner_, event->position().toPoint());
-    QWidget* target = owner_->childAt(inOwner);
-    while (target && target != owner_ && target != owner_->tvwServers && target != owner_->pbGrd &&
-           target != owner_->grd1())
-      target = target->parentWidget();
-    if (!target || target == owner_) return;
-    owner_->SplitterDropped(target, target->mapFrom(owner_, inOwner).x());
-  }
-
- private:
-  frmCustomReport* owner_;
-  bool dragging_ = false;
-};
-
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
@@ -150,7 +121,9 @@ frmCustomReport::frmCustomReport(QWidget* parent) : QDialog(parent) {
   treeFill->setContentsMargins(0, 0, 0, 0);
   treeFill->addWidget(tvwServers);
 
-  pbSep = new SplitterBar(this);
+  pbSep = new SplitterBar(
+      this, [this](QWidget* w) { return w == tvwServers || w == pbGrd || w == grd1(); },
+      [this](QWidget* target, int x) { SplitterDropped(target, x); });
   pbSep->setObjectName("pbSep");
   pbSep->setGeometry(Px(2400), 0, kSplitterWidth, Px(2535));
 
