@@ -37,6 +37,7 @@
 #include "RecordsetGrid.h"
 #include "SplitterBar.h"
 #include "TextParts.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "modExch.h"
@@ -172,7 +173,7 @@ bool PropertyStrip(int32_t kind, const std::string& type, std::string& prefix, c
 
 // ------------------------------------------------------------------- helpers
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 using velmo::text::Trim;
 
@@ -414,12 +415,13 @@ void frmExch::Form_Load() {
   const bool listing = gMdifrm && gMdifrm->blnFromListServers;
   if (!listing && tvwServers->topLevelItemCount() == 0) {
     try {
-      BuildTree(*tvwServers, 0, strOrganizationName, strSiteName, Upper(strServerName), strUserName, strPassword);
+      BuildTree(*tvwServers, 0, strOrganizationName, strSiteName, UpperUnicode(strServerName), strUserName,
+                strPassword);
     } catch (const std::exception& e) {
       LogError("Exch_Form_Load BuildTree Failed", e);
     }
   }
-  setWindowTitle(QString::fromStdString(Upper(strServerName) + " - " + strOrganizationName));
+  setWindowTitle(QString::fromStdString(UpperUnicode(strServerName) + " - " + strOrganizationName));
 
   rebuilding_ = true;
   tabProp->setTabData(0, QString("Container1General"));

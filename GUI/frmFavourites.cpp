@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "Mdifrm.h"
+#include "TextPartsUnicode.h"
 #include "DialogControls.h"
 #include "Ui.h"
 #include "WaitCursor.h"
@@ -38,7 +39,7 @@ void SetMainStatus(const std::string& text) {
   }
 }
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 // A connection of its own to the inventory database, made from the shared
 // connection's connection string.
@@ -248,7 +249,7 @@ void frmFavourites::cmdAdd_Click() {
   } catch (const velmo::ComError& e) {
     // The message is answered with the ordinary pointer.
     hourglass.Release();
-    Ui().MsgBox("Unable to connect to '" + Upper(name) + "'.\r\n" + e.Description() + "\r\n\r\n" +
+    Ui().MsgBox("Unable to connect to '" + UpperUnicode(name) + "'.\r\n" + e.Description() + "\r\n\r\n" +
                     "Please enter valid server.",
                 velmo::ui::vbInformation, kProductTitle);
   }

@@ -18,6 +18,7 @@
 #include "Directory.h"
 #include "Mdifrm.h"
 #include "SiteMatch.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "WinNTDomains.h"
@@ -45,7 +46,7 @@ const char* const kCrLf = "\r\n";
 // The browse window made by the last successful connect for target 0.
 ExchWindow* gLastConnected = nullptr;
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 std::string Trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t");
@@ -322,7 +323,7 @@ bool ConnectToExchangeServer(short Mode, const std::string& Server, const std::s
   }
 
   ConnectScope scope;
-  const std::string upper = Upper(Server);
+  const std::string upper = UpperUnicode(Server);
 
   // The server's root DSE proves that it answers.
   try {

@@ -17,15 +17,11 @@
 #include "ScheduleRun.h"
 #include "ServerDataClear.h"
 #include "SiteMatch.h"
+#include "TextParts.h"
 
 namespace velmo::schedule {
 
 namespace {
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
-
 ads::DirObjectPtr Bind(const std::string& path, const std::string& user, const std::string& password) {
   return user.empty() ? ads::GetObject(path) : ads::OpenDSObject(path, user, password, 0);
 }
@@ -57,7 +53,7 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 bool ConnectToExchangeServer(const std::string& strServerName, const std::string& strUserName,
                              const std::string& strPassword, std::string& strOrganizationName,
                              std::string& strSiteName) {
-  const std::string upper = Upper(strServerName);
+  const std::string upper = text::UpperAscii(strServerName);
   bool found = false;
   SetStatus("Connecting to server '" + upper + "'.");
   ads::DirObjectPtr org;

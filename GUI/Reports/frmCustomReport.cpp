@@ -41,15 +41,8 @@ namespace db = velmo::db;
 
 frmCustomReport* gInstance = nullptr;
 
-std::string FoldCase(std::string s) {
-  for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
-}
-
-std::string Upper(std::string s) {
-  for (auto& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  return s;
-}
+using velmo::text::LowerAscii;
+using velmo::text::UpperAscii;
 
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
@@ -210,7 +203,7 @@ void frmCustomReport::Form_Load() {
 void frmCustomReport::AddServerTree() {
   FlagOn quiet(quiet_);
   try {
-    BuildTree(*tvwServers, 1, strCROrganizationName, strCRSiteName, Upper(strCRServerName), strCRUserName,
+    BuildTree(*tvwServers, 1, strCROrganizationName, strCRSiteName, UpperAscii(strCRServerName), strCRUserName,
               strCRPassword);
   } catch (const std::exception& e) {
     LogError("Form_Load BuildTree Failed", e);
@@ -246,7 +239,7 @@ void frmCustomReport::Form_Activate() {
   if (!gMdifrm || gMdifrm->iFromCustomReport != 2) return;
   // The last connected server's tree, when the tree does not show it.
   for (const auto& text : ServerNodeTexts())
-    if (text == Upper(strCRServerName)) return;
+    if (text == UpperAscii(strCRServerName)) return;
   if (strCRServerName.empty()) return;
   AddServerTree();
 }
@@ -726,7 +719,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
     std::vector<uint32_t> aliasBucket(aliases.size());
     for (size_t i = 0; i < aliases.size(); ++i)
       aliasBucket[i] =
-          bucketOf.try_emplace(FoldCase(aliases[i]), static_cast<uint32_t>(bucketOf.size())).first->second;
+          bucketOf.try_emplace(LowerAscii(aliases[i]), static_cast<uint32_t>(bucketOf.size())).first->second;
     const size_t buckets = bucketOf.size();
     struct Page {
       size_t count = 0;                 // cells per row
@@ -751,7 +744,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
         for (long n = 0; !rs.Eof(); rs.MoveNext(), ++n) {
           if (n % 5000 == 0) KeepPainted();
           // A row of no listed recipient would never be shown.
-          auto found = bucketOf.find(FoldCase(Trim(fields[0L].Text())));
+          auto found = bucketOf.find(LowerAscii(Trim(fields[0L].Text())));
           if (found == bucketOf.end()) continue;
           page.rowBucket.push_back(found->second);
           for (size_t j = 0; j < page.count; ++j) {

@@ -27,6 +27,7 @@
 #include "Printers.h"
 #include "Profiles.h"
 #include "SaveScheduledTask.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "frmAutoFormat.h"
@@ -406,7 +407,7 @@ void frmSchedule::cmdAddServer_Click() {
   } catch (const velmo::ComError& e) {
     hourglass.Release();
     SetMainStatus("Done");
-    Ui().MsgBox("Unable to connect to '" + QString::fromStdString(name).toUpper().toStdString() + "'.\r\n" +
+    Ui().MsgBox("Unable to connect to '" + velmo::text::UpperUnicode(name) + "'.\r\n" +
                     e.Description() + "\r\n\r\nPlease enter valid server.",
                 velmo::ui::vbInformation, kProductTitle);
     return;

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TextParts.h"
+
 namespace velmo::providers {
 
 // VELMORCAST_PROVIDERS when set and not empty, else AppFolder()/"providers".
@@ -36,8 +38,8 @@ std::optional<std::filesystem::path> FindFileNoCase(const std::filesystem::path&
                                                     std::string_view relative);
 
 // ASCII letters compared without regard to case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string UpperAscii(std::string_view s);
+inline bool EqualsNoCase(std::string_view a, std::string_view b) { return text::EqualNoCase(a, b); }
+using text::UpperAscii;
 
 // One version of a file: a file rewritten, replaced or touched gets another
 // stamp, so a reader that keeps a parsed file reads it again.
