@@ -63,7 +63,7 @@ class FlagOn {
 
 using Hourglass = velmo::ui::WaitCursor;
 
-int Px(int twips) { return (twips + 7) / 15; }
+constexpr auto Px = velmo::TwipsToPx;
 
 constexpr int kInnerWidth = 11880;
 constexpr int kInnerHeight = 7725;

@@ -21,7 +21,7 @@
 namespace vlmrpreview {
 
 namespace {
-constexpr int Px(int twips) { return twips / velmo::kTwipsPerPixel; }
+constexpr auto Px = velmo::TwipsToPx;
 
 void Centre(QWidget* w) {
   if (const QScreen* s = QGuiApplication::primaryScreen()) {

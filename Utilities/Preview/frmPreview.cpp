@@ -24,7 +24,7 @@ namespace vlmrpreview {
 namespace {
 
 constexpr int kTw = velmo::kTwipsPerPixel;
-constexpr int Px(int twips) { return twips / kTw; }
+constexpr auto Px = velmo::TwipsToPx;
 
 // The hourglass for the length of a command.
 using Hourglass = velmo::ui::WaitCursor;
