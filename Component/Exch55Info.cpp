@@ -462,12 +462,7 @@ bool Exch55Info::ReadList(DirObject& obj, const std::string& name, std::vector<s
   }
 }
 
-namespace {
-std::string LowerAscii(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-}  // namespace
+using velmo::text::LowerAscii;
 
 bool Exch55Info::ReadBool(DirObject& obj, const std::string& name, bool& flag) {
   std::string text;

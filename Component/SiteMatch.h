@@ -8,17 +8,15 @@
 // substring would take whichever of EX1 and EX10 the directory lists first.
 #include <string_view>
 
+#include "TextParts.h"
+
 namespace velmo {
 
 inline bool ComputerIsServer(std::string_view computerName, std::string_view serverName) {
   constexpr std::string_view prefix = "cn=";
   if (serverName.empty() || computerName.size() != prefix.size() + serverName.size()) return false;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (lower(computerName[i]) != prefix[i]) return false;
-  for (size_t i = 0; i < serverName.size(); ++i)
-    if (lower(computerName[prefix.size() + i]) != lower(serverName[i])) return false;
-  return true;
+  return text::StartsWithNoCase(computerName, prefix) &&
+         text::EqualNoCase(computerName.substr(prefix.size()), serverName);
 }
 
 }  // namespace velmo

@@ -33,6 +33,7 @@
 #include "DateText.h"
 #include "DefaultColumnSets.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmReadme.h"
 #include "frmSplash.h"
 #include "modExch.h"
@@ -97,11 +98,7 @@ class FlagScope {
 };
 
 // The hourglass for the time of one call.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
+using WaitCursor = velmo::ui::WaitCursor;
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "ComFactory.h"
 #include "Directory.h"
 #include "IExch55.h"
+#include "WaitCursor.h"
 #include "frmFavourites.h"
 #include "modExch.h"
 
@@ -151,8 +152,7 @@ void frmChooseComputers::tvwEnterprise_Expand(QTreeWidgetItem* node) {
   if (node->childCount() >= 2 || node->childCount() == 0 || node->child(0)->text(0) != kPlaceholder) return;
 
   tvwEnterprise->setUpdatesEnabled(false);
-  const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
 
   delete node->takeChild(0);
   const std::string domain = node->text(0).toStdString();
@@ -174,7 +174,7 @@ void frmChooseComputers::tvwEnterprise_Expand(QTreeWidgetItem* node) {
     LogFailure("ChooseComputers_Expand Exch55ObjectCreation Failed", e);
   }
 
-  if (hourglass) QApplication::restoreOverrideCursor();
+  hourglass.Release();
   tvwEnterprise->setUpdatesEnabled(true);
 }
 

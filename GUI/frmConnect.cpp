@@ -20,6 +20,7 @@
 
 #include "ComError.h"
 #include "Mdifrm.h"
+#include "TextParts.h"
 #include "DialogControls.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
@@ -73,9 +74,7 @@ std::string DefaultConnectUser() {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) == 0) {
       domain = host;
-      domain = domain.substr(0, domain.find('.'));
-      for (char& c : domain)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      domain = velmo::text::UpperAscii(domain.substr(0, domain.find('.')));
     }
   }
   std::string name = Env("USERNAME");

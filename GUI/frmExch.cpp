@@ -35,8 +35,11 @@
 #include "IExch55Info.h"
 #include "Mdifrm.h"
 #include "RecordsetGrid.h"
+#include "SplitterBar.h"
 #include "TextParts.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "modExch.h"
 #include "modExchConnect.h"
 #include "modExchTree.h"
@@ -170,11 +173,9 @@ bool PropertyStrip(int32_t kind, const std::string& type, std::string& prefix, c
 
 // ------------------------------------------------------------------- helpers
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 using velmo::text::Trim;
-
-bool HaveApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
 // Lets the window repaint between the steps of a long operation; the
 // user's clicks and keys wait until it is over.
@@ -183,20 +184,7 @@ void KeepPainted() {
 }
 
 // The hourglass for the time of one operation.
-class Hourglass {
- public:
-  Hourglass() : on_(HaveApplication()) {
-    if (on_) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~Hourglass() {
-    if (on_) QApplication::restoreOverrideCursor();
-  }
-  Hourglass(const Hourglass&) = delete;
-  Hourglass& operator=(const Hourglass&) = delete;
-
- private:
-  bool on_;
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 void SetStatusText(const std::string& text) {
   if (!gMdifrm) return;
@@ -276,38 +264,6 @@ void LogError(const std::string& context, const std::exception& e) {
     LogFailure(context, velmo::E_FAIL_, e.what());
 }
 
-// The splitter bar: dragged with the mouse, it tells the window on which
-// control it was dropped and where.
-class SplitterBar : public QWidget {
- public:
-  explicit SplitterBar(frmExch* owner) : QWidget(owner), owner_(owner) {
-    setCursor(Qt::SplitHCursor);
-    setAutoFillBackground(true);
-  }
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) dragging_ = true;
-  }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (!dragging_ || event->button() != Qt::LeftButton) return;
-    dragging_ = false;
-    const QPoint inOwner = mapTo(owner_, event->position().toPoint());
-    QWidget* target = owner_->childAt(inOwner);
-    // The drop lands on the nearest control the window handles.
-    while (target && target != owner_ && target != owner_->tvwServers && target != owner_->tvwFavorites &&
-           target != owner_->sstabObject && target != owner_->tabProp && target != owner_->tabType &&
-           target != owner_->pbGrd && target != owner_->Grd1())
-      target = target->parentWidget();
-    if (!target || target == owner_) return;
-    owner_->SplitterDropped(target, target->mapFrom(owner_, inOwner).x());
-  }
-
- private:
-  frmExch* owner_;
-  bool dragging_ = false;
-};
-
 constexpr int kSplitterWidth = 5;
 constexpr int kTreePaneWidth = 240;
 // The window's designed size, and the least it can be made while its tree,
@@ -349,7 +305,14 @@ frmExch::frmExch(QWidget* parent) : QWidget(parent) {
   sstabObject->addTab(tvwServers, "Exchange Servers");
   sstabObject->addTab(tvwFavorites, "Favorite Servers");
 
-  pbSep = new SplitterBar(this);
+  // The drop lands on the nearest control the window handles.
+  pbSep = new SplitterBar(
+      this,
+      [this](QWidget* w) {
+        return w == tvwServers || w == tvwFavorites || w == sstabObject || w == tabProp || w == tabType ||
+               w == pbGrd || w == Grd1();
+      },
+      [this](QWidget* target, int x) { SplitterDropped(target, x); });
   pbSep->setObjectName("pbSep");
   pbSep->resize(kSplitterWidth, height());
 
@@ -452,12 +415,13 @@ void frmExch::Form_Load() {
   const bool listing = gMdifrm && gMdifrm->blnFromListServers;
   if (!listing && tvwServers->topLevelItemCount() == 0) {
     try {
-      BuildTree(*tvwServers, 0, strOrganizationName, strSiteName, Upper(strServerName), strUserName, strPassword);
+      BuildTree(*tvwServers, 0, strOrganizationName, strSiteName, UpperUnicode(strServerName), strUserName,
+                strPassword);
     } catch (const std::exception& e) {
       LogError("Exch_Form_Load BuildTree Failed", e);
     }
   }
-  setWindowTitle(QString::fromStdString(Upper(strServerName) + " - " + strOrganizationName));
+  setWindowTitle(QString::fromStdString(UpperUnicode(strServerName) + " - " + strOrganizationName));
 
   rebuilding_ = true;
   tabProp->setTabData(0, QString("Container1General"));

@@ -16,8 +16,10 @@
 #include "Database.h"
 #include "Directory.h"
 #include "Mdifrm.h"
+#include "TextPartsUnicode.h"
 #include "DialogControls.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmChooseComputers.h"
 #include "frmExch.h"
 #include "modExch.h"
@@ -37,7 +39,7 @@ void SetMainStatus(const std::string& text) {
   }
 }
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 // A connection of its own to the inventory database, made from the shared
 // connection's connection string.
@@ -82,63 +84,55 @@ void SaveFavouriteServers(const std::vector<std::string>& servers) {
     return false;
   };
 
-  conn->BeginTrans();
-  try {
-    std::vector<std::string> haveRow;  // servers that keep or get a favourite row
-    {
-      db::Recordset rs;
-      rs.Open("select * from VELMORCFavourites", *conn, db::adOpenKeyset, db::adLockOptimistic);
-      if (rs.RecordCount() > 0)
-        for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-          const std::string name = rs["ServerName"].Text();
-          const bool favourite = rs["IsFavouriteSrv"].Text() == "Yes";
-          const bool isDefault = rs["IsDefaultSrv"].Text() == "Yes";
-          if (favourite && !listed(name)) {
-            // Taken off the list: the default server keeps its row.
-            if (isDefault) {
-              rs["IsFavouriteSrv"] = db::Value("No");
-              rs.Update();
-            } else {
-              rs.Delete();
-            }
-          } else if (favourite) {
-            haveRow.push_back(name);
-          }
-        }
-      rs.Close();
-    }
-
-    for (const std::string& server : servers) {
-      bool done = false;
-      for (const auto& h : haveRow) done = done || h == server;
-      if (done) continue;
-      db::Recordset rs;
-      rs.Open("select * from VELMORCFavourites where ServerName=?", *conn, {server}, db::adOpenKeyset,
-              db::adLockOptimistic);
-      bool flagged = false;
-      if (rs.RecordCount() > 0)
-        for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
-          if (rs["ServerName"].Text() == server) {
-            rs["IsFavouriteSrv"] = db::Value("Yes");
+  db::Transaction transaction(*conn);
+  std::vector<std::string> haveRow;  // servers that keep or get a favourite row
+  {
+    db::Recordset rs;
+    rs.Open("select * from VELMORCFavourites", *conn, db::adOpenKeyset, db::adLockOptimistic);
+    if (rs.RecordCount() > 0)
+      for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+        const std::string name = rs["ServerName"].Text();
+        const bool favourite = rs["IsFavouriteSrv"].Text() == "Yes";
+        const bool isDefault = rs["IsDefaultSrv"].Text() == "Yes";
+        if (favourite && !listed(name)) {
+          // Taken off the list: the default server keeps its row.
+          if (isDefault) {
+            rs["IsFavouriteSrv"] = db::Value("No");
             rs.Update();
-            flagged = true;
-            break;
+          } else {
+            rs.Delete();
           }
-      if (!flagged) {
-        rs.AddNew({server, "No", "Yes"});
-        rs.Update();
+        } else if (favourite) {
+          haveRow.push_back(name);
+        }
       }
-      rs.Close();
-      haveRow.push_back(server);
-    }
-    conn->CommitTrans();
-  } catch (...) {
-    try {
-      conn->RollbackTrans();
-    } catch (...) {
-    }
-    throw;
+    rs.Close();
   }
+
+  for (const std::string& server : servers) {
+    bool done = false;
+    for (const auto& h : haveRow) done = done || h == server;
+    if (done) continue;
+    db::Recordset rs;
+    rs.Open("select * from VELMORCFavourites where ServerName=?", *conn, {server}, db::adOpenKeyset,
+            db::adLockOptimistic);
+    bool flagged = false;
+    if (rs.RecordCount() > 0)
+      for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+        if (rs["ServerName"].Text() == server) {
+          rs["IsFavouriteSrv"] = db::Value("Yes");
+          rs.Update();
+          flagged = true;
+          break;
+        }
+    if (!flagged) {
+      rs.AddNew({server, "No", "Yes"});
+      rs.Update();
+    }
+    rs.Close();
+    haveRow.push_back(server);
+  }
+  transaction.Commit();
 }
 
 frmFavourites::frmFavourites(QWidget* parent) : QDialog(parent) {
@@ -246,8 +240,7 @@ void frmFavourites::cmdAdd_Click() {
       return;
     }
 
-  bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   SetMainStatus("Connecting to server '" + name + "'");
   try {
     velmo::ads::GetObject("LDAP://" + name + "/RootDSE");
@@ -255,14 +248,13 @@ void frmFavourites::cmdAdd_Click() {
     txtComputerName->clear();
   } catch (const velmo::ComError& e) {
     // The message is answered with the ordinary pointer.
-    if (hourglass) QApplication::restoreOverrideCursor();
-    hourglass = false;
-    Ui().MsgBox("Unable to connect to '" + Upper(name) + "'.\r\n" + e.Description() + "\r\n\r\n" +
+    hourglass.Release();
+    Ui().MsgBox("Unable to connect to '" + UpperUnicode(name) + "'.\r\n" + e.Description() + "\r\n\r\n" +
                     "Please enter valid server.",
                 velmo::ui::vbInformation, kProductTitle);
   }
   SetMainStatus("Done");
-  if (hourglass) QApplication::restoreOverrideCursor();
+  hourglass.Release();
   txtComputerName->setFocus();
 }
 

@@ -12,13 +12,13 @@
 #include <string>
 
 #include "AppFolder.h"
+#include "FlexGrid.h"
 #include "frmSplash.h"
 #include "modGlobals.h"
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-int Px(int twips) { return twips / kTwipsPerPixel; }
+constexpr auto Px = velmo::TwipsToPx;
 
 // A line of the text files: UTF-8 when it is valid UTF-8, else 8-bit text
 // in the Windows Western code page the files were written in.

@@ -27,6 +27,7 @@
 #include "Printers.h"
 #include "TextFile.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "modGlobals.h"
 
 ExportPlusPrintSource* gfrmExportPlusPrint = nullptr;
@@ -40,20 +41,7 @@ using velmo::text::Split;
 bool Contains(const std::string& text, const char* literal) { return text.find(literal) != std::string::npos; }
 
 // The hourglass while an operation runs (only where there is a screen).
-class WaitCursor {
- public:
-  WaitCursor() : on_(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-    if (on_) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~WaitCursor() { Release(); }
-  void Release() {
-    if (on_) QApplication::restoreOverrideCursor();
-    on_ = false;
-  }
-
- private:
-  bool on_;
-};
+using WaitCursor = velmo::ui::WaitCursor;
 
 // Open browse windows, oldest first; the last is the newest.
 std::vector<ExchWindow*>& OpenOrder() {

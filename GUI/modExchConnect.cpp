@@ -18,7 +18,9 @@
 #include "Directory.h"
 #include "Mdifrm.h"
 #include "SiteMatch.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "WinNTDomains.h"
 #include "frmAutoFormat.h"
 #include "frmConnect.h"
@@ -44,7 +46,7 @@ const char* const kCrLf = "\r\n";
 // The browse window made by the last successful connect for target 0.
 ExchWindow* gLastConnected = nullptr;
 
-std::string Upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+using velmo::text::UpperUnicode;
 
 std::string Trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t");
@@ -114,38 +116,20 @@ void LogError(const std::string& context, int32_t number, const std::string& des
 }
 
 // The hourglass for the time of the connect, and an empty status line at
-// the end of it.
+// the end of it (written before the hourglass goes).
 class ConnectScope {
  public:
-  ConnectScope() : cursor_(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-    if (cursor_) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~ConnectScope() {
-    SetProgressStatus("");
-    if (cursor_) QApplication::restoreOverrideCursor();
-  }
-  ConnectScope(const ConnectScope&) = delete;
-  ConnectScope& operator=(const ConnectScope&) = delete;
+  ~ConnectScope() { SetProgressStatus(""); }
 
  private:
-  bool cursor_;
+  velmo::ui::WaitCursor cursor_;
 };
 
 // The ordinary pointer while a message of the connect step waits for its
 // answer (the hourglass comes back afterwards).
-class NormalPointer {
+class NormalPointer : public velmo::ui::WaitCursor {
  public:
-  NormalPointer() : on_(qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::overrideCursor()) {
-    if (on_) QApplication::setOverrideCursor(Qt::ArrowCursor);
-  }
-  ~NormalPointer() {
-    if (on_) QApplication::restoreOverrideCursor();
-  }
-  NormalPointer(const NormalPointer&) = delete;
-  NormalPointer& operator=(const NormalPointer&) = delete;
-
- private:
-  bool on_;
+  NormalPointer() : WaitCursor(Qt::ArrowCursor, AnyShown()) {}
 };
 
 ads::DirObjectPtr Bind(const std::string& path, const std::string& user, const std::string& password) {
@@ -339,7 +323,7 @@ bool ConnectToExchangeServer(short Mode, const std::string& Server, const std::s
   }
 
   ConnectScope scope;
-  const std::string upper = Upper(Server);
+  const std::string upper = UpperUnicode(Server);
 
   // The server's root DSE proves that it answers.
   try {

@@ -8,6 +8,7 @@
 #include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
 #include "TextFile.h"
+#include "TextParts.h"
 
 namespace velmorccom {
 
@@ -16,13 +17,8 @@ namespace {
 using velmo::db::Value;
 
 bool IsOneOf(const std::string& table, std::initializer_list<const char*> names) {
-  for (const char* n : names) {
-    if (table.size() != std::char_traits<char>::length(n)) continue;
-    bool same = true;
-    for (size_t i = 0; i < table.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(table[i])) == std::tolower(static_cast<unsigned char>(n[i]));
-    if (same) return true;
-  }
+  for (const char* n : names)
+    if (velmo::text::EqualNoCase(table, n)) return true;
   return false;
 }
 

@@ -18,15 +18,11 @@
 #include "ScheduleRun.h"
 #include "ServerDataClear.h"
 #include "SiteMatch.h"
+#include "TextParts.h"
 
 namespace velmo::schedule {
 
 namespace {
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
-
 ads::DirObjectPtr Bind(const std::string& path, const std::string& user, const std::string& password) {
   return user.empty() ? ads::GetObject(path) : ads::OpenDSObject(path, user, password, 0);
 }
@@ -59,7 +55,7 @@ bool ConnectToExchangeServer(const std::string& strServerName, const std::string
                              const std::string& strPassword, std::string& strOrganizationName,
                              std::string& strSiteName) {
   // The name as the log and the status line show it: escaped and cut.
-  const std::string upper = EscapedSchedText(Upper(strServerName));
+  const std::string upper = EscapedSchedText(text::UpperAscii(strServerName));
   bool found = false;
   SetStatus("Connecting to server '" + upper + "'.");
   ads::DirObjectPtr org;

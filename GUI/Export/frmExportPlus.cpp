@@ -34,6 +34,7 @@
 #include "Mdifrm.h"
 #include "Printers.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmAutoFormat.h"
 #include "modExch.h"
 #include "modExchTree.h"
@@ -46,22 +47,7 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-class Hourglass {
- public:
-  Hourglass() : on_(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-    if (on_) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~Hourglass() { Release(); }
-  void Release() {
-    if (on_) QApplication::restoreOverrideCursor();
-    on_ = false;
-  }
-  Hourglass(const Hourglass&) = delete;
-  Hourglass& operator=(const Hourglass&) = delete;
-
- private:
-  bool on_;
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 void Inform(const std::string& text) { Ui().MsgBox(text, velmo::ui::vbInformation, kProductTitle); }
 

@@ -19,6 +19,7 @@
 #include "IVLMRPrinter.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
+#include "TextParts.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
 #include "frmExportPlus.h"
@@ -35,13 +36,7 @@ constexpr const char* kCrLf = "\r\n";
 
 void Yield() { QCoreApplication::processEvents(); }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
-}
+using velmo::text::StartsWithNoCase;
 
 // The collector member and page that fill a data table.
 enum class Member { None, Mailbox, DL, PFProfile, PF, CR };

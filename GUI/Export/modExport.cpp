@@ -10,6 +10,7 @@
 #include "Mdifrm.h"
 #include "TextParts.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmAutoFormat.h"
 #include "modExch.h"
 #include "modGlobals.h"
@@ -22,17 +23,7 @@ std::string gstrExportFile;
 namespace {
 
 // The wait pointer while a file is written.
-class Hourglass {
- public:
-  Hourglass() {
-    if (qApp) QApplication::setOverrideCursor(Qt::WaitCursor);
-  }
-  ~Hourglass() {
-    if (qApp) QApplication::restoreOverrideCursor();
-  }
-  Hourglass(const Hourglass&) = delete;
-  Hourglass& operator=(const Hourglass&) = delete;
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 bool Interactive(const std::string& mode) { return mode == "0"; }
 

@@ -24,7 +24,9 @@
 #include "Directory.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
+#include "SplitterBar.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmConnect.h"
 #include "frmCustomize.h"
 #include "modExch.h"
@@ -39,15 +41,8 @@ namespace db = velmo::db;
 
 frmCustomReport* gInstance = nullptr;
 
-std::string FoldCase(std::string s) {
-  for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
-}
-
-std::string Upper(std::string s) {
-  for (auto& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  return s;
-}
+using velmo::text::LowerAscii;
+using velmo::text::UpperAscii;
 
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
@@ -66,48 +61,14 @@ class FlagOn {
   bool& flag_;
 };
 
-class Hourglass {
- public:
-  Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Hourglass() { QApplication::restoreOverrideCursor(); }
-};
+using Hourglass = velmo::ui::WaitCursor;
 
-int Px(int twips) { return (twips + 7) / 15; }
+constexpr auto Px = velmo::TwipsToPx;
 
 constexpr int kInnerWidth = 11880;
 constexpr int kInnerHeight = 7725;
 constexpr int kSplitterWidth = 3;  // 50 twips
 constexpr int kMinPanel = 20;      // 300 twips: no panel narrower
-
-// The splitter bar: dragged with the mouse, it tells the window on which
-// control it was dropped and where.
-class SplitterBar : public QWidget {
- public:
-  explicit SplitterBar(frmCustomReport* owner) : QWidget(owner), owner_(owner) {
-    setCursor(Qt::SplitHCursor);
-    setAutoFillBackground(true);
-  }
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) dragging_ = true;
-  }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (!dragging_ || event->button() != Qt::LeftButton) return;
-    dragging_ = false;
-    const QPoint inOwner = mapTo(owner_, event->position().toPoint());
-    QWidget* target = owner_->childAt(inOwner);
-    while (target && target != owner_ && target != owner_->tvwServers && target != owner_->pbGrd &&
-           target != owner_->grd1())
-      target = target->parentWidget();
-    if (!target || target == owner_) return;
-    owner_->SplitterDropped(target, target->mapFrom(owner_, inOwner).x());
-  }
-
- private:
-  frmCustomReport* owner_;
-  bool dragging_ = false;
-};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -153,7 +114,9 @@ frmCustomReport::frmCustomReport(QWidget* parent) : QDialog(parent) {
   treeFill->setContentsMargins(0, 0, 0, 0);
   treeFill->addWidget(tvwServers);
 
-  pbSep = new SplitterBar(this);
+  pbSep = new SplitterBar(
+      this, [this](QWidget* w) { return w == tvwServers || w == pbGrd || w == grd1(); },
+      [this](QWidget* target, int x) { SplitterDropped(target, x); });
   pbSep->setObjectName("pbSep");
   pbSep->setGeometry(Px(2400), 0, kSplitterWidth, Px(2535));
 
@@ -240,7 +203,7 @@ void frmCustomReport::Form_Load() {
 void frmCustomReport::AddServerTree() {
   FlagOn quiet(quiet_);
   try {
-    BuildTree(*tvwServers, 1, strCROrganizationName, strCRSiteName, Upper(strCRServerName), strCRUserName,
+    BuildTree(*tvwServers, 1, strCROrganizationName, strCRSiteName, UpperAscii(strCRServerName), strCRUserName,
               strCRPassword);
   } catch (const std::exception& e) {
     LogError("Form_Load BuildTree Failed", e);
@@ -276,7 +239,7 @@ void frmCustomReport::Form_Activate() {
   if (!gMdifrm || gMdifrm->iFromCustomReport != 2) return;
   // The last connected server's tree, when the tree does not show it.
   for (const auto& text : ServerNodeTexts())
-    if (text == Upper(strCRServerName)) return;
+    if (text == UpperAscii(strCRServerName)) return;
   if (strCRServerName.empty()) return;
   AddServerTree();
 }
@@ -756,7 +719,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
     std::vector<uint32_t> aliasBucket(aliases.size());
     for (size_t i = 0; i < aliases.size(); ++i)
       aliasBucket[i] =
-          bucketOf.try_emplace(FoldCase(aliases[i]), static_cast<uint32_t>(bucketOf.size())).first->second;
+          bucketOf.try_emplace(LowerAscii(aliases[i]), static_cast<uint32_t>(bucketOf.size())).first->second;
     const size_t buckets = bucketOf.size();
     struct Page {
       size_t count = 0;                 // cells per row
@@ -781,7 +744,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
         for (long n = 0; !rs.Eof(); rs.MoveNext(), ++n) {
           if (n % 5000 == 0) KeepPainted();
           // A row of no listed recipient would never be shown.
-          auto found = bucketOf.find(FoldCase(Trim(fields[0L].Text())));
+          auto found = bucketOf.find(LowerAscii(Trim(fields[0L].Text())));
           if (found == bucketOf.end()) continue;
           page.rowBucket.push_back(found->second);
           for (size_t j = 0; j < page.count; ++j) {

@@ -522,22 +522,14 @@ bool frmCustomize::SaveFieldSelection(const std::string& nameIn) {
     else
       rows.emplace_back(lineTab, lineColumns);
   }
-  bool inTransaction = false;
   try {
-    gConn->BeginTrans();
-    inTransaction = true;
+    db::Transaction transaction(*gConn);
     gConn->Execute("delete from VELMORCCustomReports where CustomReportName=?", {db::Value(name)});
     for (const auto& [tab, value] : rows)
       gConn->Execute("insert into VELMORCCustomReports values(?,?,?)",
                      {db::Value(tab), db::Value(name), db::Value(value)});
-    gConn->CommitTrans();
+    transaction.Commit();
   } catch (const std::exception& e) {
-    if (inTransaction) {
-      try {
-        gConn->RollbackTrans();
-      } catch (const std::exception&) {
-      }
-    }
     LogError("SaveFieldSelection Save Failed", e);
     velmo::ui::Ui().MsgBox("Custom Report " + name + " could not be saved.\r\n" + Description(e),
                            velmo::ui::vbInformation, kProductTitle);
@@ -619,24 +611,16 @@ void frmCustomize::cmdOk_Click() {
   for (const auto& c : TickedFields()) columns += (columns.empty() ? "" : ",") + c;
   // The old choice goes only together with the new one being written.
   const char* step = "cmdOk_Click Delete Failed";
-  bool inTransaction = false;
   try {
-    gConn->BeginTrans();
-    inTransaction = true;
+    db::Transaction transaction(*gConn);
     gConn->Execute("delete from VELMORCFilterCustomize where ServerName=? and TabName=? and QueryType='1'",
                    {db::Value(server), db::Value(tab)});
     step = "cmdOk_Click Insert Failed";
     if (!columns.empty())
       gConn->Execute("insert into VELMORCFilterCustomize values(?,?,'1','',?)",
                      {db::Value(server), db::Value(tab), db::Value(columns)});
-    gConn->CommitTrans();
+    transaction.Commit();
   } catch (const std::exception& e) {
-    if (inTransaction) {
-      try {
-        gConn->RollbackTrans();
-      } catch (const std::exception&) {
-      }
-    }
     LogError(step, e);
   }
   win->DisplayInfo(GetQuery(1));

@@ -368,23 +368,15 @@ void frmFilterWizard::cmdOk_Click() {
 
   // The old row goes only together with the new one being written.
   const char* step = "cmdOk_Click Delete Failed";
-  bool inTransaction = false;
   try {
-    gConn->BeginTrans();
-    inTransaction = true;
+    db::Transaction transaction(*gConn);
     gConn->Execute("delete from VELMORCFilterCustomize where ServerName=? and TabName=? and QueryType='0'",
                    {db::Value(server), db::Value(tabName)});
     step = "cmdOk_Click RecordsetObjectOpen Failed";
     gConn->Execute("insert into VELMORCFilterCustomize values(?,?,'0',?,'')",
                    {db::Value(server), db::Value(tabName), db::Value(filterValue)});
-    gConn->CommitTrans();
+    transaction.Commit();
   } catch (const std::exception& e) {
-    if (inTransaction) {
-      try {
-        gConn->RollbackTrans();
-      } catch (const std::exception&) {
-      }
-    }
     LogError(step, e);
   }
 

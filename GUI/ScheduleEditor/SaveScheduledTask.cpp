@@ -23,6 +23,7 @@
 #include "ScheduleDates.h"
 #include "ScheduleDialogs.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmConnect.h"
 #include "frmScheduleInput.h"
 #include "modExch.h"
@@ -220,14 +221,7 @@ bool SchedConfigCanBeRewritten(std::string* reason) {
 }
 
 bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
-  const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
-  struct Restore {
-    bool on;
-    ~Restore() {
-      if (on) QApplication::restoreOverrideCursor();
-    }
-  } restore{hourglass};
+  velmo::ui::WaitCursor hourglass;
 
   if (iMode == 0 && window) window->strPassword.clear();
   const velmo::ScheduleTaskEntry task = TaskFromWindow(iMode, window, velmo::LocalTime(velmo::Clock::now()));
@@ -239,7 +233,7 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
   std::string refused;
   if (!velmo::SchedTaskCarries(task, &refused)) {
     WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", refused);
-    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    hourglass.Release();
     Ui().MsgBox("The schedule settings could not be saved.\r\n" + refused, velmo::ui::vbExclamation, kProductTitle);
     return false;
   }
@@ -250,7 +244,7 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
   std::string error;
   if (!SchedConfigCanBeRewritten(&error)) {
     WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", error);
-    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    hourglass.Release();
     Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
     return false;
   }
@@ -261,7 +255,7 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
     // The first call that failed ends the registration; the settings file
     // stays as it was.
     LogFailure("SaveScheduledTask Registration Failure", e);
-    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    hourglass.Release();
     Ui().MsgBox("The scheduled task could not be registered.\r\n" + e.Description(), velmo::ui::vbExclamation,
                 kProductTitle);
     return false;
@@ -273,7 +267,7 @@ bool SaveScheduledTask(int iMode, frmScheduleInput* window) {
     // The file changed since it was checked: the task stays registered.
     error = path.string() + ": " + error;
     WriteErrorLog(velmo::NowText(), "SaveScheduledTask Config File Write Failure", "75", error);
-    if (hourglass) QApplication::restoreOverrideCursor(), restore.on = false;
+    hourglass.Release();
     Ui().MsgBox("The scheduled task was registered, but the schedule settings could not be saved.\r\n" + error,
                 velmo::ui::vbExclamation, kProductTitle);
     return false;

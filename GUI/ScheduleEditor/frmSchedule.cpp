@@ -27,7 +27,9 @@
 #include "Printers.h"
 #include "Profiles.h"
 #include "SaveScheduledTask.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 #include "frmAutoFormat.h"
 #include "frmScheduleInput.h"
 #include "modExch.h"
@@ -387,8 +389,7 @@ void frmSchedule::cmdAddServer_Click() {
   for (; *it; ++it)
     if ((*it)->text(0).toStdString() == name) return;
 
-  const bool hourglass = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-  if (hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   SetMainStatus("Connecting to server '" + name + "'");
   try {
     velmo::ads::GetObject("LDAP://" + name + "/RootDSE");
@@ -407,15 +408,14 @@ void frmSchedule::cmdAddServer_Click() {
     BuildServerEntry();
     cboServerName->setEditText("");
   } catch (const velmo::ComError& e) {
-    if (hourglass) QApplication::restoreOverrideCursor();
+    hourglass.Release();
     SetMainStatus("Done");
-    Ui().MsgBox("Unable to connect to '" + QString::fromStdString(name).toUpper().toStdString() + "'.\r\n" +
+    Ui().MsgBox("Unable to connect to '" + velmo::text::UpperUnicode(name) + "'.\r\n" +
                     e.Description() + "\r\n\r\nPlease enter valid server.",
                 velmo::ui::vbInformation, kProductTitle);
     return;
   }
   SetMainStatus("Done");
-  if (hourglass) QApplication::restoreOverrideCursor();
 }
 
 void frmSchedule::cmdRemove_Click() {

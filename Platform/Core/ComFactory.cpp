@@ -18,6 +18,7 @@
 
 #include "AppFolder.h"
 #include "InstanceLock.h"
+#include "TextParts.h"
 
 namespace velmo::com {
 
@@ -26,15 +27,10 @@ namespace {
 // Why this thread's last write of the class registry failed.
 thread_local std::string tRegistryFailure;
 
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // "VELMORCCom.Exch55.1" -> "velmorccom.exch55": a trailing numeric component
 // is a version.
 std::string BaseProgId(const std::string& progId) {
-  std::string p = Lower(progId);
+  std::string p = text::LowerAscii(progId);
   auto dot = p.rfind('.');
   if (dot != std::string::npos && dot + 1 < p.size() &&
       std::all_of(p.begin() + dot + 1, p.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
@@ -192,7 +188,7 @@ bool RegisterClasses(const std::filesystem::path& libraryFile,
   auto regs = ReadRegistry(file);
   for (auto& [progId, cls] : classes) {
     regs.erase(std::remove_if(regs.begin(), regs.end(),
-                              [&](const Registration& r) { return Lower(r.progId) == Lower(progId); }),
+                              [&](const Registration& r) { return text::EqualNoCase(r.progId, progId); }),
                regs.end());
     regs.push_back({progId, LibraryText(libraryFile), cls});
   }

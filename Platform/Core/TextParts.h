@@ -1,6 +1,6 @@
 #pragma once
 // Small text rules the modules share: blanks trimmed, lists split at one
-// separator, names compared without regard to the case of A to Z.
+// separator, names compared and cased by the letters A to Z alone.
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -60,10 +60,32 @@ inline bool IsUtf8(std::string_view s) {
   return true;
 }
 
-inline bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+// Case by the letters A to Z alone, as the engine's NOCASE compares text:
+// every other byte (those of UTF-8 characters too) stays as it is, and the
+// result does not depend on the locale. For names the program, the engine
+// or a file format defines. TextPartsUnicode.h holds the Unicode rules.
+constexpr char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+inline std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+inline std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = UpperAscii(c);
+  return out;
+}
+
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace velmo::text

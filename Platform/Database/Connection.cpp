@@ -12,6 +12,7 @@
 
 #include "AppFolder.h"
 #include "DbInternal.h"
+#include "TextParts.h"
 
 namespace velmo::db {
 
@@ -29,11 +30,6 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Splits "key = value; key = value" into pairs; false when the text does
 // not look like a connection string (no known key).
 bool ParseConnectionString(const std::string& text, std::string& provider, std::string& source) {
@@ -44,7 +40,7 @@ bool ParseConnectionString(const std::string& text, std::string& provider, std::
     std::string part = text.substr(at, semi == std::string::npos ? std::string::npos : semi - at);
     size_t eq = part.find('=');
     if (eq != std::string::npos) {
-      std::string key = Lower(Trim(part.substr(0, eq)));
+      std::string key = text::LowerAscii(Trim(part.substr(0, eq)));
       std::string value = Trim(part.substr(eq + 1));
       if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);

@@ -125,6 +125,33 @@ class Connection {
   std::shared_ptr<Impl> impl_;
 };
 
+// A transaction for the life of a scope: begun when made (throwing as
+// BeginTrans does), kept by Commit(). Left without Commit() (by an
+// exception, a failing Commit() or a return) it is rolled back, and a
+// rollback that fails is ignored, so the caller sees the first failure.
+class Transaction {
+ public:
+  explicit Transaction(Connection& conn) : conn_(conn) { conn_.BeginTrans(); }
+  ~Transaction() {
+    if (committed_) return;
+    try {
+      conn_.RollbackTrans();
+    } catch (...) {
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  void Commit() {
+    conn_.CommitTrans();
+    committed_ = true;
+  }
+
+ private:
+  Connection& conn_;
+  bool committed_ = false;
+};
+
 // A connection of the calling thread to a database file, opened on first
 // use and kept for the thread's later calls, for a caller that writes a few
 // rows per call (the permission rows of one directory object) and would

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "DbInternal.h"
+#include "TextParts.h"
 
 namespace velmo::db::detail {
 
@@ -83,7 +84,7 @@ std::vector<Token> Tokenize(std::string_view s) {
 bool WordIs(std::string_view s, const Token& t, std::string_view w) {
   if (t.kind != Kind::Word || t.e - t.b != w.size()) return false;
   for (size_t i = 0; i < w.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[t.b + i])) != w[i]) return false;
+    if (text::LowerAscii(s[t.b + i]) != w[i]) return false;
   return true;
 }
 
@@ -282,11 +283,7 @@ std::string ReplaceCollation(std::string_view sql, std::string_view from, std::s
     if (!WordIs(sql, t[k], "collate")) continue;
     size_t name = NextSig(t, k + 1);
     if (name >= t.size() || (t[name].kind != Kind::Word && t[name].kind != Kind::Ident)) continue;
-    std::string n = Unquote(sql, t[name]);
-    bool same = n.size() == from.size();
-    for (size_t i = 0; same && i < n.size(); ++i)
-      same = std::tolower(static_cast<unsigned char>(n[i])) == std::tolower(static_cast<unsigned char>(from[i]));
-    if (same) edits.push_back({t[name].b, t[name].e, std::string(to)});
+    if (text::EqualNoCase(Unquote(sql, t[name]), from)) edits.push_back({t[name].b, t[name].e, std::string(to)});
   }
   return Apply(sql, edits);
 }

@@ -11,7 +11,7 @@ namespace {
   throw ComError(E_ADS_BAD_PATHNAME, "An invalid directory pathname was passed.");
 }
 
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using text::LowerAscii;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -115,19 +115,6 @@ void CheckServer(std::string_view server) {
 }
 
 }  // namespace
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerChar(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
-  return true;
-}
 
 ParsedPath ParsePath(const std::string& path) {
   ParsedPath out;
@@ -235,7 +222,7 @@ std::string NormalizeDn(std::string_view dn) {
   while (i < n) {
     while (i < n && dn[i] == ' ') ++i;
     while (i < n && dn[i] != '=' && dn[i] != ',') {
-      if (dn[i] != ' ') out += LowerChar(dn[i]);
+      if (dn[i] != ' ') out += LowerAscii(dn[i]);
       ++i;
     }
     if (i < n && dn[i] == '=') {
@@ -255,11 +242,11 @@ std::string NormalizeDn(std::string_view dn) {
             c = dn[i + 1];
             i += 2;
           }
-          out += LowerChar(c);
+          out += LowerAscii(c);
           keep = out.size();
           continue;
         }
-        out += LowerChar(c);
+        out += LowerAscii(c);
         if (c != ' ') keep = out.size();
         ++i;
       }

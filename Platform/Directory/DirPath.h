@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TextParts.h"
+
 namespace velmo::ads::detail {
 
 struct ParsedPath {
@@ -39,8 +41,9 @@ std::string DisplayRdn(std::string_view rdn);
 // "/" written "\/" (for paths built from DNs).
 std::string EscapeSlash(std::string_view text);
 
-// The ASCII lower-case form of a text.
-std::string Lower(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// The ASCII lower-case form of a text, and texts equal but for the case
+// of A to Z.
+inline std::string Lower(std::string_view s) { return text::LowerAscii(s); }
+inline bool EqualsNoCase(std::string_view a, std::string_view b) { return text::EqualNoCase(a, b); }
 
 }  // namespace velmo::ads::detail

@@ -28,8 +28,6 @@ constexpr int kTextPadPx = 2;
 [[noreturn]] void OutOfRange() { throw ComError(kSubscriptOutOfRange, "Subscript out of range"); }
 [[noreturn]] void InvalidValue() { throw ComError(kInvalidPropertyValue, "Invalid property value"); }
 
-int TwipsToPx(int twips) { return twips <= 0 ? 0 : (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-
 // A decimal number with optional sign, fraction and exponent, blanks around
 // it allowed: what the generic sort and the general alignment treat as a
 // number.

@@ -31,6 +31,10 @@ namespace velmo {
 // Screen twips per pixel, the unit of ColWidth, RowHeight and Width.
 inline constexpr int kTwipsPerPixel = 15;
 
+// Twips as whole pixels, rounded to the nearest; nothing is less than none.
+// For the grid's sizes and for windows laid out in twips.
+constexpr int TwipsToPx(int twips) { return twips <= 0 ? 0 : (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
 // ColAlignment values.
 enum FlexAlignment : int {
   flexAlignLeftTop = 0,

@@ -15,8 +15,6 @@ namespace velmo::providers {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
@@ -29,20 +27,6 @@ std::string Trim(std::string_view s) {
 std::filesystem::path ProviderFolder() {
   if (const char* p = std::getenv("VELMORCAST_PROVIDERS"); p && *p) return std::filesystem::path(p);
   return AppFolder() / "providers";
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
 }
 
 namespace {

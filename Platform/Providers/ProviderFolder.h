@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "BadLines.h"
+#include "TextParts.h"
 
 namespace velmo::providers {
 
@@ -38,8 +39,8 @@ std::optional<std::filesystem::path> FindFileNoCase(const std::filesystem::path&
                                                     std::string_view relative);
 
 // ASCII letters compared without regard to case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string UpperAscii(std::string_view s);
+inline bool EqualsNoCase(std::string_view a, std::string_view b) { return text::EqualNoCase(a, b); }
+using text::UpperAscii;
 
 // Shared with every reader of the program's files (BadLines.h).
 using velmo::BadLines;

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "ProviderFolder.h"
+#include "TextParts.h"
 
 namespace velmo::reg {
 namespace {
@@ -27,20 +28,10 @@ struct Value {
   bool removed = false;  // while parsing: taken out again by "name"=-
 };
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
-std::string Folded(std::string_view name) {
-  std::string out(name);
-  for (auto& c : out) c = FoldAscii(c);
-  return out;
-}
+// Key and value names match without regard to the case of A to Z; the
+// lookup maps are keyed by the name in capitals.
+using text::EqualNoCase;
+using text::UpperAscii;
 
 // A key: its subkeys and values in stored order, each also found by its
 // folded name in constant time, whatever the number of siblings (a key of
@@ -72,21 +63,21 @@ struct Hive {
 
 size_t SubkeyAt(const Key& key, std::string_view name) {
   if (key.subkeys.size() > kIndexFrom) {
-    auto it = key.subkeyAt.find(Folded(name));
+    auto it = key.subkeyAt.find(UpperAscii(name));
     return it == key.subkeyAt.end() ? kNone : it->second;
   }
   for (size_t i = 0; i < key.subkeys.size(); ++i)
-    if (key.subkeys[i] && SameName(key.subkeys[i]->name, name)) return i;
+    if (key.subkeys[i] && EqualNoCase(key.subkeys[i]->name, name)) return i;
   return kNone;
 }
 
 size_t ValueAt(const Key& key, std::string_view name) {
   if (key.values.size() > kIndexFrom) {
-    auto it = key.valueAt.find(Folded(name));
+    auto it = key.valueAt.find(UpperAscii(name));
     return it == key.valueAt.end() ? kNone : it->second;
   }
   for (size_t i = 0; i < key.values.size(); ++i)
-    if (!key.values[i].removed && SameName(key.values[i].name, name)) return i;
+    if (!key.values[i].removed && EqualNoCase(key.values[i].name, name)) return i;
   return kNone;
 }
 
@@ -95,11 +86,11 @@ void Reindex(Key& key) {
   key.subkeyAt.clear();
   if (key.subkeys.size() > kIndexFrom)
     for (size_t i = 0; i < key.subkeys.size(); ++i)
-      if (key.subkeys[i]) key.subkeyAt.emplace(Folded(key.subkeys[i]->name), i);
+      if (key.subkeys[i]) key.subkeyAt.emplace(UpperAscii(key.subkeys[i]->name), i);
   key.valueAt.clear();
   if (key.values.size() > kIndexFrom)
     for (size_t i = 0; i < key.values.size(); ++i)
-      if (!key.values[i].removed) key.valueAt.emplace(Folded(key.values[i].name), i);
+      if (!key.values[i].removed) key.valueAt.emplace(UpperAscii(key.values[i].name), i);
 }
 
 const Key* FindSubkey(const Key& key, std::string_view name) {
@@ -215,7 +206,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
 }
 
 int HexDigit(char c) {
@@ -307,7 +298,7 @@ class Parser {
     }
     inSection_ = true;
     current_ = nullptr;
-    if (components.empty() || !SameName(components[0], "HKEY_LOCAL_MACHINE")) return true;
+    if (components.empty() || !EqualNoCase(components[0], "HKEY_LOCAL_MACHINE")) return true;
     if (components.size() - 1 > kMaxDepth) {
       why = "key nested deeper than the registry's limit of " + std::to_string(kMaxDepth) + " levels";
       return false;
@@ -320,7 +311,7 @@ class Parser {
         size_t at = SubkeyAt(*parent, components.back());
         if (at != kNone) {
           parent->subkeys[at] = nullptr;
-          parent->subkeyAt.erase(Folded(components.back()));
+          parent->subkeyAt.erase(UpperAscii(components.back()));
           Touch(parent);
         }
       }
@@ -335,7 +326,7 @@ class Parser {
   Key& SubkeyFor(Key& key, std::string_view name) {
     if (key.subkeys.size() > kIndexFrom) {
       // One look at the index finds the key or makes room for it.
-      auto [it, added] = key.subkeyAt.try_emplace(Folded(name), key.subkeys.size());
+      auto [it, added] = key.subkeyAt.try_emplace(UpperAscii(name), key.subkeys.size());
       if (!added) return *key.subkeys[it->second];
     } else if (size_t at = SubkeyAt(key, name); at != kNone) {
       return *key.subkeys[at];
@@ -498,7 +489,7 @@ class Parser {
     if (key.values.size() == kIndexFrom + 1)
       Reindex(key);
     else if (key.values.size() > kIndexFrom)
-      key.valueAt.emplace(Folded(name), key.values.size() - 1);
+      key.valueAt.emplace(UpperAscii(name), key.values.size() - 1);
   }
 
   // Marked now, taken out when the file is read (Compact), so that removing
@@ -507,7 +498,7 @@ class Parser {
     size_t at = ValueAt(*current_, name);
     if (at == kNone) return;
     current_->values[at].removed = true;
-    current_->valueAt.erase(Folded(name));
+    current_->valueAt.erase(UpperAscii(name));
     Touch(current_);
   }
 
@@ -675,7 +666,7 @@ bool FindSnapshot(std::string_view server, std::filesystem::path& out) {
   std::filesystem::directory_iterator it(SnapshotFolder(), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
-    if (SameName(name, wanted)) {
+    if (EqualNoCase(name, wanted)) {
       out = it->path();
       return true;
     }

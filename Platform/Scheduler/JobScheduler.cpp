@@ -11,6 +11,7 @@
 #include "IJobScheduler.h"
 #include "TaskCredentials.h"
 #include "TaskRules.h"
+#include "TextParts.h"
 
 namespace velmo::scheduler {
 
@@ -43,11 +44,8 @@ std::string Arg(const std::string& a) {
 std::string ProgramName(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() > 4) {
-    std::string tail = name.substr(name.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (tail == ".exe") name.resize(name.size() - 4);
-  }
+  if (name.size() > 4 && text::EqualNoCase(std::string_view(name).substr(name.size() - 4), ".exe"))
+    name.resize(name.size() - 4);
   return name;
 }
 

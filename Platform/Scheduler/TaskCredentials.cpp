@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AppFolder.h"
+#include "TextParts.h"
 
 namespace velmo::scheduler {
 
@@ -22,12 +23,6 @@ void SetText(std::string* out, const std::string& text) {
 }
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-bool SameAccount(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
@@ -108,7 +103,7 @@ bool UpdateTaskCredentials(const std::string& taskName, const std::string& accou
   if (!password.empty()) return WriteTaskCredentials(taskName, account, password, error);
   std::string storedAccount, storedPassword;
   if (ReadTaskCredentials(taskName, storedAccount, storedPassword) == CredentialsRead::Ok &&
-      SameAccount(storedAccount, account))
+      text::EqualNoCase(storedAccount, account))
     return true;
   return RemoveTaskCredentials(taskName, error);
 }

@@ -1,5 +1,7 @@
 #include "TaskRules.h"
 
+#include "TextParts.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -31,11 +33,6 @@ std::vector<std::string> SplitOn(const std::string& text, char sep) {
   return out;
 }
 
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::optional<long> Number(const std::string& s) {
   if (s.empty() || s.size() > 9) return std::nullopt;
   for (char c : s)
@@ -48,7 +45,7 @@ std::optional<unsigned> NameList(const std::string& text, const char* const* nam
   for (const auto& piece : SplitOn(text, '|')) {
     if (piece.empty()) continue;
     int i = 0;
-    while (i < count && Upper(piece) != names[i]) ++i;
+    while (i < count && text::UpperAscii(piece) != names[i]) ++i;
     if (i == count) return std::nullopt;
     bits |= 1u << i;
   }

@@ -15,6 +15,7 @@
 
 #include "AppFolder.h"
 #include "InstanceLock.h"
+#include "TextPartsUnicode.h"
 
 namespace velmo::exporting {
 
@@ -41,10 +42,6 @@ std::mutex gMu;
 std::map<std::string, Holding> gHeld;
 std::map<std::string, WholeFile> gWhole;
 std::set<std::string> gToldUnguarded;
-
-std::string Folded(const std::string& server) {
-  return QString::fromUtf8(server.data(), static_cast<qsizetype>(server.size())).toCaseFolded().toStdString();
-}
 
 // The server's byte of the companion file: a 64-bit FNV-1a hash of its
 // folded name, kept within the range a lock may start at.
@@ -110,7 +107,7 @@ CollectionLock::Outcome CollectionLock::Take(const std::string& databasePath, co
                                              const CollectionWait* wait, std::string* why, bool* firstTime) {
   Release();
   const std::filesystem::path file = CompanionFile(databasePath);
-  const std::string folded = Folded(serverName);
+  const std::string folded = text::FoldUnicode(serverName);
   const std::string key = file.string() + '\n' + folded;
   const off_t at = ServerByte(folded);
 

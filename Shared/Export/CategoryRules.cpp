@@ -12,13 +12,13 @@ namespace velmo::exporting {
 
 namespace {
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+using text::LowerAscii;
 
 bool Has(std::string_view text, std::string_view word) {
   if (word.size() > text.size()) return false;
   for (size_t i = 0; i + word.size() <= text.size(); ++i) {
     size_t k = 0;
-    while (k < word.size() && Lower(text[i + k]) == Lower(word[k])) ++k;
+    while (k < word.size() && LowerAscii(text[i + k]) == LowerAscii(word[k])) ++k;
     if (k == word.size()) return true;
   }
   return false;
@@ -104,7 +104,7 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 bool TableStartsWith(std::string_view table, std::string_view word) {
   if (table.size() < word.size()) return false;
   for (size_t i = 0; i < word.size(); ++i)
-    if (Lower(table[i]) != Lower(word[i])) return false;
+    if (LowerAscii(table[i]) != LowerAscii(word[i])) return false;
   return true;
 }
 

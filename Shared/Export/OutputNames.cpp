@@ -1,18 +1,14 @@
 // Unique output names of a run.
 #include "OutputNames.h"
 
-#include <QString>
+#include "TextPartsUnicode.h"
 
 namespace velmo::exporting {
 
-namespace {
-std::string Folded(const std::string& name) { return QString::fromStdString(name).toCaseFolded().toStdString(); }
-}  // namespace
-
 std::string OutputNames::Unique(const std::string& name) {
   std::string chosen = name;
-  for (int n = 2; used_.count(Folded(chosen)); ++n) chosen = name + "_" + std::to_string(n);
-  used_.insert(Folded(chosen));
+  for (int n = 2; used_.count(text::FoldUnicode(chosen)); ++n) chosen = name + "_" + std::to_string(n);
+  used_.insert(text::FoldUnicode(chosen));
   return chosen;
 }
 

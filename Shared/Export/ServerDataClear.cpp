@@ -6,18 +6,11 @@
 
 #include "ComError.h"
 #include "Database.h"
+#include "TextParts.h"
 
 namespace velmo::exporting {
 
 namespace {
-
-bool SameAscii(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && !b[i];
-}
 
 struct TableInfo {
   std::string name;
@@ -40,7 +33,7 @@ std::vector<TableInfo> ListTables(velmo::db::Connection& conn) {
     velmo::db::Recordset rs;
     rs.Open("select name from pragma_table_info(?)", conn, {velmo::db::Value(t.name)});
     for (; !rs.Eof(); rs.MoveNext())
-      if (SameAscii(rs[0L].Text(), "ServerName")) t.hasServerName = true;
+      if (text::EqualNoCase(rs[0L].Text(), "ServerName")) t.hasServerName = true;
     rs.Close();
   }
   return tables;

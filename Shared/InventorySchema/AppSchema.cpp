@@ -6,6 +6,7 @@
 #include "Database.h"
 #include "DateText.h"
 #include "ErrorLog.h"
+#include "TextParts.h"
 
 namespace {
 
@@ -337,21 +338,13 @@ std::vector<std::string> BuildStatements() {
   return list;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 }  // namespace
 
 const std::vector<AppTable>& AppTables() { return kTables; }
 
 const AppTable* FindAppTable(const std::string& name) {
   for (const auto& t : kTables)
-    if (SameName(t.name, name)) return &t;
+    if (velmo::text::EqualNoCase(t.name, name)) return &t;
   return nullptr;
 }
 

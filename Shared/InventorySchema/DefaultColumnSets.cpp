@@ -1,6 +1,8 @@
 // The built-in column sets of the report "Default".
 #include "DefaultColumnSets.h"
 
+#include <optional>
+
 #include "Database.h"
 #include "DateText.h"
 #include "ErrorLog.h"
@@ -303,10 +305,9 @@ void WriteCustomFieldNamesToDB(velmo::db::Connection* conn) {
     return;
   }
   // One transaction for the 141 rows; a failing row does not stop the rest.
-  bool inTrans = false;
+  std::optional<velmo::db::Transaction> transaction;
   try {
-    conn->BeginTrans();
-    inTrans = true;
+    transaction.emplace(*conn);
   } catch (const std::exception&) {
   }
   for (const auto& row : kDefaults) {
@@ -316,15 +317,12 @@ void WriteCustomFieldNamesToDB(velmo::db::Connection* conn) {
     } catch (const std::exception&) {
     }
   }
-  if (inTrans) {
+  if (transaction) {
     try {
-      conn->CommitTrans();
+      transaction->Commit();
     } catch (const velmo::ComError& e) {
+      // Rolled back when the transaction goes, after the failure is logged.
       LogFailure("WriteCustomFieldNamesToDB CommitTrans Failed", e);
-      try {
-        conn->RollbackTrans();
-      } catch (const std::exception&) {
-      }
     }
   }
 }

@@ -19,11 +19,12 @@
 #include "PrintPage.h"
 #include "PrintWindows.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 
 namespace vlmrpreview {
 
 namespace {
-constexpr int Px(int twips) { return twips / velmo::kTwipsPerPixel; }
+constexpr auto Px = velmo::TwipsToPx;
 
 void Centre(QWidget* w) {
   if (const QScreen* s = QGuiApplication::primaryScreen()) {
@@ -193,7 +194,7 @@ void frmPrintStatus::Timer1_Timer() {
   Timer1_->stop();
   jobPending_ = false;
   running_ = true;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  velmo::ui::WaitCursor hourglass;
   bool problem = false;
   PrintJobOutcome outcome = PrintJobOutcome::None;
   std::string file, failure, reason;
@@ -249,7 +250,7 @@ void frmPrintStatus::Timer1_Timer() {
   v_.LastJobOutcome = outcome;
   v_.LastJobFile = file;
   v_.LastJobError = reason;
-  QApplication::restoreOverrideCursor();
+  hourglass.Release();
   running_ = false;
   // The reason stands on a last line of its own under the printer message.
   if (problem) ShowPrinterProblem(v_, failure);

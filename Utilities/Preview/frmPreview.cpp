@@ -17,19 +17,17 @@
 #include "PrintPage.h"
 #include "PrintWindows.h"
 #include "Ui.h"
+#include "WaitCursor.h"
 
 namespace vlmrpreview {
 
 namespace {
 
 constexpr int kTw = velmo::kTwipsPerPixel;
-constexpr int Px(int twips) { return twips / kTw; }
+constexpr auto Px = velmo::TwipsToPx;
 
 // The hourglass for the length of a command.
-struct Hourglass {
-  Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Hourglass() { QApplication::restoreOverrideCursor(); }
-};
+using Hourglass = velmo::ui::WaitCursor;
 
 // pbData: paints the composed page, stretched into the fitted rectangle or
 // at its own size.

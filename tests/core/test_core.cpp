@@ -15,6 +15,8 @@
 #include "InstanceLock.h"
 #include "TestHome.h"
 #include "TextFile.h"
+#include "TextParts.h"
+#include "TextPartsUnicode.h"
 #include "Ui.h"
 
 using namespace velmo;
@@ -49,6 +51,31 @@ TEST(DateText, GeneralShortAndTimeForms) {
   t.tm_mday = 31;
   t.tm_hour = 23;
   EXPECT_EQ(GeneralDate(t), "12/31/2024 11:05:09 PM");
+}
+
+// Names the engine compares with NOCASE keep every letter beyond A to Z as
+// it is; names a person types fold by Unicode's rules.
+TEST(TextCase, AsciiRulesTouchOnlyAToZAndUnicodeRulesFoldEveryLetter) {
+  struct Row {
+    const char* text;
+    const char* lowerAscii;
+    const char* upperAscii;
+    const char* foldUnicode;
+    const char* upperUnicode;
+  };
+  for (const Row& r : {Row{"Ex1-a_Z", "ex1-a_z", "EX1-A_Z", "ex1-a_z", "EX1-A_Z"},
+                       Row{"Émile", "Émile", "ÉMILE", "émile", "ÉMILE"},
+                       Row{"Straße", "straße", "STRAßE", "straße", "STRASSE"}}) {
+    EXPECT_EQ(text::LowerAscii(r.text), r.lowerAscii) << r.text;
+    EXPECT_EQ(text::UpperAscii(r.text), r.upperAscii) << r.text;
+    EXPECT_EQ(text::FoldUnicode(r.text), r.foldUnicode) << r.text;
+    EXPECT_EQ(text::UpperUnicode(r.text), r.upperUnicode) << r.text;
+  }
+  EXPECT_TRUE(text::EqualNoCase("ServerName", "SERVERNAME"));
+  EXPECT_FALSE(text::EqualNoCase("Émile", "émile"));
+  EXPECT_FALSE(text::EqualNoCase("cn=EX1", "cn=EX10"));
+  EXPECT_TRUE(text::StartsWithNoCase("CN=EX1", "cn="));
+  EXPECT_FALSE(text::StartsWithNoCase("cn", "cn="));
 }
 
 TEST(TextFile, AppendCreatesAndKeepsCrLf) {

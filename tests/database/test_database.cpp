@@ -502,6 +502,34 @@ TEST_F(Db, TransactionsTakeInTheBufferedRows) {
   EXPECT_EQ(CountOf("select * from Items where Source='nested'"), 0);
 }
 
+// A scope's transaction is kept only by Commit() and rolls back its own
+// level when left otherwise; a rollback that fails after a failed Commit()
+// leaves the caller with the Commit()'s error.
+TEST_F(Db, ScopedTransactionKeepsOnlyWhatItCommits) {
+  conn.BeginTrans();
+  {
+    Transaction kept(conn);
+    conn.Execute("insert into Items values('kept', '1')");
+    kept.Commit();
+  }
+  ErrorOf([&] {
+    Transaction dropped(conn);
+    conn.Execute("insert into Items values('dropped', '2')");
+    conn.Execute("insert into NoSuchTable values(1)");
+  });
+  EXPECT_TRUE(conn.InTransaction());
+  conn.CommitTrans();
+  EXPECT_EQ(CountOf("select * from Items where Source='kept'"), 1);
+  EXPECT_EQ(CountOf("select * from Items where Source='dropped'"), 0);
+
+  EXPECT_EQ(ErrorOf([&] {
+              Transaction t(conn);
+              conn.Close();
+              t.Commit();
+            }).Number(),
+            kDbClosed);
+}
+
 TEST_F(Db, ValuesAreBoundOrQuoted) {
   EXPECT_EQ(SqlQuote("O'Neil"), "'O''Neil'");
   EXPECT_EQ(SqlQuote("''"), "''''''");

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
@@ -296,6 +297,19 @@ TEST_F(ReportWindowTest, ExpansionBindsAsTheConnectAndTheSplitterKeepsEachPanelU
         EXPECT_EQ(w.pbGrd->width(), 20);
         w.SplitterDropped(w.tvwServers, -5000);
         EXPECT_EQ(w.pbTreeview->width(), 20);
+
+        // Dragged with the mouse and dropped on the tree's rows, the bar
+        // counts it a drop on the tree, at the x the pointer had in it.
+        auto mouse = [&](QEvent::Type type, QPoint inWindow) {
+          const QPointF at = w.pbSep->mapFrom(&w, inWindow);
+          QMouseEvent e(type, at, w.pbSep->mapToGlobal(at), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+          QApplication::sendEvent(w.pbSep, &e);
+        };
+        w.SplitterDropped(w.tvwServers, 100);
+        mouse(QEvent::MouseButtonPress, w.pbSep->geometry().center());
+        mouse(QEvent::MouseButtonRelease, w.tvwServers->mapTo(&w, QPoint(60, 40)));
+        EXPECT_EQ(w.pbTreeview->width(), 60);
       },
       "CORP\\Administrator", "secret");
 }
