@@ -151,7 +151,7 @@ void SetCaption(const std::string& text) {
 }
 
 int Schedule_Main() {
-  // 1, 2: header, then one run at a time.
+  // The run's header, then one run at a time.
   WriteRunHeader(true);
   FileLock instance;
   std::error_code lockError;
@@ -169,7 +169,7 @@ int Schedule_Main() {
   }
   UseTaskCredentials();
 
-  // 3, 4
+  // The status window.
   gstrDBPath = AppFolderText() + "\\velmo.mdb";
   StatusWindow window;
   frmStatus = &window;
@@ -177,7 +177,7 @@ int Schedule_Main() {
   window.show();
   SetStatus("Checking Database connection...");
 
-  // 5, 6
+  // The inventory database.
   bool opened = false;
   try {
     gConn = std::make_unique<db::Connection>();
@@ -194,7 +194,7 @@ int Schedule_Main() {
     SetStatus(e.Description());
   }
 
-  // 7: the server lines in file order.
+  // The server lines in file order.
   if (opened) {
     SchedConfigContents config;
     std::string why;
@@ -229,7 +229,7 @@ int Schedule_Main() {
     }
   }
 
-  // 8, 9
+  // The database closed; the status window goes with this function.
   try {
     if (gConn && gConn->State() == db::adStateOpen) gConn->Close();
     gConn.reset();
