@@ -3,6 +3,7 @@
 // empty environment in an application folder laid out as installed.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -411,10 +412,10 @@ TEST(ScheduleProgram, ARunKilledWhileItWritesItsDatabaseLeavesTheLastOne) {
   };
   const std::string tablesBefore = tables();
 
-  // The next run, killed once its temporary database exists and has been
-  // written to for a moment (often in the middle of a table, leaving the
-  // engine's journal of that write behind: the run after it must not roll
-  // its own new file back with it).
+  // The next run, killed while it writes a table into its temporary
+  // database (its journal is there), leaving the engine's journal of that
+  // write behind: the run after it must not roll its own new file back
+  // with it.
   const pid_t child = ::fork();
   if (child == 0) {
     char* envp[] = {nullptr};
@@ -427,17 +428,16 @@ TEST(ScheduleProgram, ARunKilledWhileItWritesItsDatabaseLeavesTheLastOne) {
   journal += "-journal";
   bool seen = false;
   int status = 0;
-  for (int i = 0; i < 60000 && !seen; ++i) {
+  while (!seen) {
     if (::waitpid(child, &status, WNOHANG) == child) break;
-    seen = fs::exists(building);
-    if (!seen) ::usleep(2000);
+    seen = fs::exists(journal);
+    if (!seen) ::sched_yield();
   }
   if (seen) {
-    ::usleep(100000);
     ::kill(child, SIGKILL);
     ::waitpid(child, &status, 0);
   }
-  ASSERT_TRUE(seen) << "no temporary database was seen";
+  ASSERT_TRUE(seen) << "no write into the temporary database was seen";
   ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
   EXPECT_EQ(TestHome::Slurp(mdb), last) << "the last complete file changed";
   EXPECT_EQ(tables(), tablesBefore);
