@@ -20,6 +20,7 @@
 #include "frmAutoFormat.h"
 #include "frmSplash.h"
 #include "modGlobals.h"
+#include "QtNotices.h"
 
 using velmo::ui::Ui;
 
@@ -85,6 +86,7 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
 }
 
 int Main(int argc, char** argv) {
+  velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   QApplication::setApplicationName("VELMORC");
   // The windows are laid out in twips for an 8-point dialog font; a larger

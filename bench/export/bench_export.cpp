@@ -18,6 +18,7 @@
 
 #include "ExportWriters.h"
 #include "FlexGrid.h"
+#include "QtNotices.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -51,6 +52,7 @@ double Shell(const fs::path& db, const std::string& commands) {
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   constexpr int kRows = 100000, kCols = 20;
   if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) {

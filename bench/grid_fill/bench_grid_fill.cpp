@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FlexGrid.h"
+#include "QtNotices.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   constexpr int kRows = 100000, kCols = 20;
   using Clock = std::chrono::steady_clock;

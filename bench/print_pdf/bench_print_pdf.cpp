@@ -18,6 +18,7 @@
 #include "PrintPage.h"
 #include "PrintWindows.h"
 #include "Printers.h"
+#include "QtNotices.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   char home[] = "/tmp/bench_print_pdf_XXXXXX";
   if (!::mkdtemp(home)) return 1;
   setenv("VELMORCAST_HOME", home, 1);
+  velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   velmo::ui::PrinterSettings pdf;
   pdf.device = velmo::printers::kPdfDevice;

@@ -47,6 +47,7 @@
 #include "modExch.h"
 #include "modExchTree.h"
 #include "modGlobals.h"
+#include "QtNotices.h"
 
 namespace db = velmo::db;
 
@@ -188,6 +189,7 @@ int main(int argc, char** argv) {
   const long mailboxes = argc > 1 ? std::atol(argv[1]) : 20000;
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   velmo::test::TestHome home;

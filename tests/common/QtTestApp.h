@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "QtNotices.h"
+
 namespace velmo::test {
 
 // The program's one QApplication, made on first use under the given
@@ -17,6 +19,7 @@ inline QApplication& TestApp(const char* programName) {
   static int argc = 1;
   static char* argv[] = {name.data(), nullptr};
   static QApplication* app = [] {
+    velmo::DropPlatformPluginWarnings();
     auto* a = new QApplication(argc, argv);
     a->setQuitOnLastWindowClosed(false);
     return a;

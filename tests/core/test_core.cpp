@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include "DisplayProbe.h"
 #include "DisplayStandIns.h"
 #include "InstanceLock.h"
+#include "QtNotices.h"
 #include "TestHome.h"
 #include "TextFile.h"
 #include "TextParts.h"
@@ -368,4 +371,23 @@ TEST(ComFactory, RegistryWritesWithoutTheLockFailAndSayWhy) {
       EXPECT_NE(said.find(why), std::string::npos) << said;
     EXPECT_EQ(test::TestHome::Slurp(com::RegistryFile()), before);
   }
+}
+
+// The platform plugins' warnings about what they cannot do for a window are
+// dropped; every other message, a critical one of the same text too, reaches
+// the handler installed before, once even when dropping is installed twice.
+TEST(QtNotices, PlatformPluginWarningsAreDroppedAndTheRestPassedOn) {
+  static std::vector<std::string> seen;
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+    seen.push_back(text.toStdString());
+  });
+  velmo::DropPlatformPluginWarnings();
+  velmo::DropPlatformPluginWarnings();
+  qWarning("This plugin does not support propagateSizeHints()");
+  qWarning("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'");
+  qWarning("A warning of the program");
+  qCritical("This plugin does not support propagateSizeHints()");
+  qInstallMessageHandler(nullptr);
+  EXPECT_EQ(seen, (std::vector<std::string>{"A warning of the program",
+                                            "This plugin does not support propagateSizeHints()"}));
 }
