@@ -21,6 +21,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -190,12 +191,16 @@ class LdapProxy {
       ::close(fd);
       return;
     }
+    // Messages go on at once, not held back for the peer's acknowledgement.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Conn c;
     c.client = fd;
     if (lost_) {
       c.frozen = true;  // accepted, never answered
     } else {
       c.server = ::socket(AF_INET, SOCK_STREAM, 0);
+      ::setsockopt(c.server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
