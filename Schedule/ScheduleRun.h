@@ -19,6 +19,9 @@ class FlexGrid;
 namespace db {
 class Connection;
 }
+namespace exporting {
+class CollectionLock;
+}
 }  // namespace velmo
 
 namespace velmo::schedule {
@@ -86,10 +89,13 @@ void GetChildContainerInfo(const std::string& strParentPath, const std::string& 
 void DeleteExistingRecords(const std::string& strServerName);
 // Clears and collects the server; false when it was skipped because
 // another program kept collecting it into the same database past the
-// bound (its rows are then left as they are).
+// bound (its rows are then left as they are). The server's collection
+// lock is taken into `held`, which the caller keeps until the server's
+// report is written (its sections read these rows); without one the lock
+// is given back on return.
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
-                const std::string& strProfileName);
+                const std::string& strProfileName, exporting::CollectionLock* held = nullptr);
 // The longest wait for another program's collection of a server: ten
 // minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set.
 std::chrono::milliseconds CollectionWaitLimit();

@@ -126,6 +126,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
                          const std::string& strReportTime, const std::string& statement,
                          const std::vector<velmo::db::Value>& params, const std::string& label);
   void AddBindErrors(const std::string& text);
+  // The bind errors the retrieval gathered, in one message (none: nothing).
+  void ShowRetrievalBindErrors();
   // Takes the lock of the server's collection before anything of it is
   // deleted; while another program collects it the progress window waits,
   // and its Cancel gives up (false: nothing is deleted or collected).
@@ -138,7 +140,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   std::vector<std::string> usedOutputNames_;
   std::string printerName_;
   std::string strBindErrors_;
-  // Held from before the clearing to after the last collector call.
+  // Held from before the clearing to after the last output: another
+  // program clearing the server meanwhile would empty the outputs.
   std::unique_ptr<velmo::exporting::CollectionLock> collectionLock_;
   long hwnd_ = 0;
 };

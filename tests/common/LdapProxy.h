@@ -17,7 +17,10 @@
 // Hold() keeps the answers of the connections open now from the program
 // (they wait in the server's socket) while new connections are served as
 // usual; Resume() hands them over. So one client's call waits at a chosen
-// moment while another client carries on.
+// moment while another client carries on. HoldRange holds the connections
+// by the order they were accepted in (Accepted() counts them), those
+// accepted later within the range included: the connections of one
+// program started between two counts.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -111,8 +114,20 @@ class LdapProxy {
     for (auto& c : conns_) c.held = true;
     Wake();
   }
+  void HoldRange(long first, long last) {
+    std::lock_guard<std::mutex> lock(m_);
+    holdFirst_ = first;
+    holdLast_ = last;
+    for (auto& c : conns_) c.held = c.held || (c.index >= first && c.index < last);
+    Wake();
+  }
+  long Accepted() {
+    std::lock_guard<std::mutex> lock(m_);
+    return accepted_;
+  }
   void Resume() {
     std::lock_guard<std::mutex> lock(m_);
+    holdFirst_ = holdLast_ = 0;
     for (auto& c : conns_) c.held = false;
     Wake();
   }
@@ -129,6 +144,7 @@ class LdapProxy {
     std::vector<uint8_t> fromServer;  // bytes of a message not complete yet
     bool frozen = false;
     bool held = false;  // the server's answers are not read for now
+    long index = 0;     // accepted as the index-th, from 0
   };
 
   void Wake() {
@@ -196,6 +212,8 @@ class LdapProxy {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Conn c;
     c.client = fd;
+    c.index = accepted_++;
+    c.held = c.index >= holdFirst_ && c.index < holdLast_;
     if (lost_) {
       c.frozen = true;  // accepted, never answered
     } else {
@@ -297,6 +315,7 @@ class LdapProxy {
   std::vector<Conn> conns_;  // touched by the proxy's thread only, under m_ where shared
   bool armed_ = false, lost_ = false, heal_ = false;
   long limit_ = 0, passed_ = 0;
+  long accepted_ = 0, holdFirst_ = 0, holdLast_ = 0;
   Loss loss_ = Loss::Kill;
 };
 

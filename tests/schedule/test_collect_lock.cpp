@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@
 #include "LdapProxy.h"
 #include "MainWindowKit.h"
 #include "ServerDataClear.h"
+#include "SqliteRows.h"
 #include "UserInput.h"
 #include "WindowShots.h"
 #include "frmAutoFormat.h"
@@ -165,14 +167,35 @@ std::vector<std::string> FailureLines(const fs::path& file) {
 }
 
 // Settings with the header, the task line and these server lines.
-void WriteSettings(const fs::path& home, const std::vector<std::string>& servers, const fs::path& out) {
+void WriteSettings(const fs::path& home, const std::vector<std::string>& servers, const fs::path& out,
+                   const std::string& format = "CSV") {
   fs::create_directories(home / "Schedule");
   fs::create_directories(out);
   std::ofstream file(home / "Schedule" / "SchedConfig.cfg", std::ios::binary);
   file << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
           "12/09/2026@@@@@@0@@@0@@@0@@@\r\n";
   for (const auto& s : servers)
-    file << s << "@@@Default@@@@@@Export@@@@@@CSV@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+    file << s << "@@@Default@@@@@@Export@@@@@@" << format << "@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+}
+
+// Each table of the databases written into a folder, with its rows.
+std::map<std::string, long> TablesIn(const fs::path& folder) {
+  std::map<std::string, long> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    if (e.path().extension() != ".mdb") continue;
+    sqlite3* h = nullptr;
+    sqlite3_open_v2(e.path().c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+    for (const auto& name : velmo::test::SqliteRows(h, "select name from sqlite_master where type='table'"))
+      out[name] = std::stol(velmo::test::SqliteRows(h, "select count(*) from [" + name + "]").at(0));
+    sqlite3_close(h);
+  }
+  return out;
+}
+std::string Counted(const std::map<std::string, long>& tables) {
+  long rows = 0;
+  for (const auto& [name, n] : tables) rows += n;
+  return std::to_string(tables.size()) + " tables, " + std::to_string(rows) + " rows";
 }
 
 long Scalar(const std::string& sql, const std::vector<db::Value>& params = {}) {
@@ -348,6 +371,25 @@ class CollectLockTest : public velmo::test::MainWindowTest {
     return Spawn({(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()}, extra);
   }
 
+  // Export Plus connected to EX1 (its pages as ticked at first), writing
+  // into out.
+  std::unique_ptr<frmExportPlus> OpenExportPlus(const fs::path& out) {
+    main->iFromExportPlusPrintPlus = 0;
+    auto w = std::make_unique<frmExportPlus>(main);
+    w->Form_Load();
+    w->show();
+    velmo::test::PumpEvents();
+    EXPECT_TRUE(velmo::test::FocusControl(w->cboServerName));
+    w->cboServerName->lineEdit()->selectAll();
+    velmo::test::PressKey(Qt::Key_Delete);
+    velmo::test::TypeText("EX1");
+    velmo::test::PressKey(Qt::Key_Return);
+    velmo::test::PumpEvents();
+    EXPECT_TRUE(w->cmdExport->isEnabled());
+    w->txtPath->setText(QString::fromStdString(out.string()));
+    return w;
+  }
+
   frmExch* OpenBrowse() {
     auto* w = new frmExch();
     EXPECT_GT(OpenExchWindowSlot(w), 0);
@@ -503,6 +545,147 @@ TEST_F(CollectLockRace, TwoProgramsCollectingOneServerTakeTurnsAndLeaveTheRowsOf
             << permissions[1] << "\n";
 }
 
+// Two programs clear, collect and write out EX1 of one database at once: a
+// scheduled run beside Export Plus, each way round, and two scheduled runs
+// of two application folders on one database file. The first one's calls
+// are held until the second waits for it, then the second one's until the
+// first has ended: the second clears EX1 while the first writes out unless
+// the lock is held through the outputs. Every program's output (the tables
+// of its database and their rows) equals the one it writes alone.
+TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlone) {
+  int port = 0;
+  std::ifstream(velmo::test::SampleLdapDir() / "port") >> port;
+  velmo::test::LdapProxy proxy(port);
+  velmo::test::UseSampleDirectory hosts(proxy.WriteHostsFile(home.dir()));
+  velmo::ads::ResetSessions();
+  const fs::path second = home / "second";
+  fs::create_directories(second);
+  fs::copy_file(home / "VelmorcastClasses.reg", second / "VelmorcastClasses.reg");
+  fs::create_symlink(gstrDBPath, second / "velmo.mdb");
+
+  struct Program {
+    const char* name;
+    fs::path folder, out;  // application folder (a scheduled run's) and output folder
+    bool exportPlus;
+    std::map<std::string, long> alone;
+    pid_t pid = -1;
+    int exit = -1;
+    long first = 0, last = 0;  // its connections, in the proxy's count
+  };
+  Program run{"scheduled run", home.dir(), home / "run-out", false};
+  Program other{"scheduled run of another folder", second, second / "run-out", false};
+  Program exportPlus{"Export Plus", {}, home / "exportplus-out", true};
+  std::unique_ptr<frmExportPlus> window;
+  auto start = [&](Program& p) {
+    p.first = proxy.Accepted();
+    p.last = std::numeric_limits<long>::max();
+    p.pid = Spawn({(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()},
+                  {"VELMORCAST_HOME=" + p.folder.string()});
+  };
+  auto ended = [&](Program& p) {
+    int status = 0;
+    if (p.pid > 0 && ::waitpid(p.pid, &status, WNOHANG) == p.pid) {
+      p.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      p.pid = -1;
+    }
+    return p.pid < 0;
+  };
+  auto holdsTheLock = [&](const Program& p) {
+    CollectionLock probe;
+    return p.exportPlus ? gfrmAutoFormat && gfrmAutoFormat->iEPInfo == 1
+                        : probe.Take(gstrDBPath, "EX1", nullptr) == Outcome::Busy;
+  };
+  auto waits = [&](const Program& p) {
+    return p.exportPlus ? gfrmAutoFormat && gfrmAutoFormat->lblStatus->text().endsWith("Cancel stops waiting.")
+                        : HasLine(p.folder / "Schedule" / "VelmorcastSchedLog.log", kRunWaits);
+  };
+  auto prepare = [&](Program& p) {
+    fs::remove_all(p.out);
+    if (!p.exportPlus) {
+      fs::remove(p.folder / "Schedule" / "VelmorcastSchedLog.log");
+      return WriteSettings(p.folder, {"EX1"}, p.out, "MDB");
+    }
+    velmo::ads::ResetSessions();
+    p.first = proxy.Accepted();
+    window = OpenExportPlus(p.out);
+    p.last = proxy.Accepted();
+  };
+  // Export Plus's Export clicked, or events let run, until every program
+  // has ended; the tick steers them meanwhile.
+  auto toTheEnd = [&](const std::function<void()>& tick, const std::vector<Program*>& programs) {
+    const auto t0 = Clock::now();
+    WithTicks(
+        [&] {
+          tick();
+          if (Since(t0) > 120) proxy.Resume();  // a failing test still ends
+        },
+        [&] {
+          if (window) {
+            window->cmdExport->click();
+            proxy.Resume();  // Export Plus has ended
+          }
+          for (Program* p : programs)
+            while (!ended(*p) && Since(t0) < 300) {
+              QCoreApplication::processEvents();
+              ::usleep(10000);
+            }
+        });
+  };
+  for (Program* p : {&run, &exportPlus}) {
+    prepare(*p);
+    if (!p->exportPlus) start(*p);
+    toTheEnd([] {}, {p});
+    p->alone = TablesIn(p->out);
+    EXPECT_FALSE(p->alone.empty()) << p->name;
+  }
+  other.alone = run.alone;
+
+  const std::vector<std::pair<Program*, Program*>> orders = {{&run, &exportPlus}, {&exportPlus, &run}, {&run, &other}};
+  for (const auto& order : orders) {
+    Program* first = order.first;
+    Program* then = order.second;
+    const std::string what = std::string(first->name) + " first, then " + then->name;
+    SCOPED_TRACE(what);
+    window.reset();
+    prepare(*first);
+    prepare(*then);
+    int step = 0;
+    auto holdFirstStartThen = [&] {
+      if (!first->exportPlus) first->last = proxy.Accepted();
+      proxy.HoldRange(first->first, first->last);
+      if (!then->exportPlus) start(*then);
+      step = 1;
+    };
+    if (!first->exportPlus) {
+      start(*first);
+      for (const auto t0 = Clock::now(); !holdsTheLock(*first) && Since(t0) < 60;) ::usleep(2000);
+      holdFirstStartThen();
+    }
+    toTheEnd(
+        [&] {
+          if (step == 0 && holdsTheLock(*first)) holdFirstStartThen();
+          if (step == 1 && waits(*then)) {
+            proxy.Resume();
+            proxy.HoldRange(then->first, then->last);
+            step = 2;
+          } else if (step == 2 && !first->exportPlus && ended(*first)) {
+            proxy.Resume();
+            step = 3;
+          }
+        },
+        {first, then});
+    EXPECT_EQ(step, first->exportPlus ? 2 : 3);
+    std::cout << what << ":";
+    for (Program* p : {first, then}) {
+      if (!p->exportPlus) EXPECT_EQ(p->exit, 0) << p->name;
+      const auto tables = TablesIn(p->out);
+      EXPECT_EQ(tables, p->alone) << p->name;
+      std::cout << " " << p->name << " " << Counted(tables) << " (alone " << Counted(p->alone) << ");";
+    }
+    std::cout << "\n";
+  }
+}
+
 // A window waiting for another program's collection says so, keeps
 // painting, and ends its wait without collecting (or deleting) anything on
 // Escape (browse window) or Cancel (Export Plus's progress window).
@@ -537,19 +720,7 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
        [] { return gfrmAutoFormat ? gfrmAutoFormat->lblStatus->text() : QString(); },
        [] { gfrmAutoFormat->cmdCancel->click(); },
        [&] {
-         main->iFromExportPlusPrintPlus = 0;
-         exportPlus = std::make_unique<frmExportPlus>(main);
-         exportPlus->Form_Load();
-         exportPlus->show();
-         velmo::test::PumpEvents();
-         ASSERT_TRUE(velmo::test::FocusControl(exportPlus->cboServerName));
-         exportPlus->cboServerName->lineEdit()->selectAll();
-         velmo::test::PressKey(Qt::Key_Delete);
-         velmo::test::TypeText("EX1");
-         velmo::test::PressKey(Qt::Key_Return);
-         velmo::test::PumpEvents();
-         ASSERT_TRUE(exportPlus->cmdExport->isEnabled());
-         exportPlus->txtPath->setText(QString::fromStdString((home / "out").string()));
+         exportPlus = OpenExportPlus(home / "out");
          exportPlus->cmdExport->click();
        },
        "exportplus_waits_for_another_collection"},
