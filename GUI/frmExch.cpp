@@ -240,35 +240,6 @@ class EscapeWatch : public QObject {
   }
 };
 
-// Takes the lock of the server's collection into the inventory. While
-// another program collects that server the window waits, painted, with
-// the reason in the status text, until that program is done (true) or the
-// user presses Escape (false). A lock file that cannot be made is logged
-// once and the window goes on without it.
-bool TakeCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
-  namespace ex = velmo::exporting;
-  std::string why;
-  bool firstTime = false;
-  auto outcome = lock.Take(gstrDBPath, server, nullptr, &why, &firstTime);
-  if (outcome == ex::CollectionLock::Outcome::Busy) {
-    QString before;
-    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
-    SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
-    EscapeWatch escape;
-    ex::CollectionWait wait;
-    wait.keepWaiting = [&escape] {
-      QCoreApplication::processEvents();
-      return !escape.pressed;
-    };
-    outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
-    SetStatusText(before.toStdString());
-  }
-  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
-    LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
-               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
-  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
-}
-
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
     LogFailure(context, *com);
@@ -316,6 +287,32 @@ constexpr QSize kPreferredSize(720, 440);
 constexpr QSize kMinimumSize(420, 260);
 
 }  // namespace
+
+// The wait for another program's collection: painted, the reason in the
+// status text, Escape gives it up.
+bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
+  namespace ex = velmo::exporting;
+  std::string why;
+  bool firstTime = false;
+  auto outcome = lock.Take(gstrDBPath, server, nullptr, &why, &firstTime);
+  if (outcome == ex::CollectionLock::Outcome::Busy) {
+    QString before;
+    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
+    SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
+    EscapeWatch escape;
+    ex::CollectionWait wait;
+    wait.keepWaiting = [&escape] {
+      QCoreApplication::processEvents();
+      return !escape.pressed;
+    };
+    outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
+    SetStatusText(before.toStdString());
+  }
+  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
+    LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
+               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
+}
 
 // ------------------------------------------------------------------- window
 
@@ -841,7 +838,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
     // database holds.
     velmo::exporting::CollectionLock lock;
     long found = -1;
-    if (TakeCollectionLock(lock, strServerName)) {
+    if (WaitForCollectionLock(lock, strServerName)) {
       try {
         if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
         db::Recordset rs;

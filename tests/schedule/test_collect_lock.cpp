@@ -28,6 +28,7 @@
 
 #include "CollectionLock.h"
 #include "ComFactory.h"
+#include "DatabaseMaintenance.h"
 #include "Directory.h"
 #include "IExch55Info.h"
 #include "LdapProxy.h"
@@ -688,7 +689,8 @@ TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlo
 
 // A window waiting for another program's collection says so, keeps
 // painting, and ends its wait without collecting (or deleting) anything on
-// Escape (browse window) or Cancel (Export Plus's progress window).
+// Escape (browse window, the main window's Refresh) or Cancel (Export
+// Plus's progress window).
 TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
   Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
          {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
@@ -714,6 +716,9 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
          ASSERT_TRUE(velmo::test::FocusControl(browse->tvwServers));
          browse->tvwServers_NodeClick(FindTreeNode(*browse->tvwServers, kLakeRecipients));
        },
+       ""},
+      {"Refresh, Escape", "Another program is collecting 'EX1'. Waiting for it to finish; Esc stops waiting.",
+       [&] { return StatusText(); }, [] { velmo::test::PressKey(Qt::Key_Escape); }, [] { RefreshServer("EX1"); },
        ""},
       {"Export Plus, Cancel",
        "Another program is collecting 'EX1'. Waiting for it to finish; Cancel stops waiting.",
