@@ -289,7 +289,7 @@ constexpr QSize kMinimumSize(420, 260);
 }  // namespace
 
 // The wait for another program's collection: painted, the reason in the
-// status text, Escape gives it up.
+// status text, Escape gives it up (the status text then says so).
 bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
   namespace ex = velmo::exporting;
   std::string why;
@@ -306,7 +306,8 @@ bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::st
       return !escape.pressed;
     };
     outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
-    SetStatusText(before.toStdString());
+    SetStatusText(outcome == ex::CollectionLock::Outcome::GivenUp ? std::string(kStoppedWaitingText)
+                                                                  : before.toStdString());
   }
   if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
     LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
@@ -792,6 +793,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
   busy_ = true;
   Hourglass hourglass;
   QTreeWidgetItem* node = tvwServers->currentItem();
+  bool stoppedWaiting = false;  // the user gave up the wait for another program
 
   try {
     setUpdatesEnabled(false);
@@ -834,11 +836,12 @@ void frmExch::GetAllInfo(int iFromWhere) {
 
     // Another program collecting this server is waited for before the
     // look-up, which then finds the rows it wrote. Escape ends the wait:
-    // nothing is looked up or collected, and the grid shows what the
-    // database holds.
+    // nothing is looked up or collected, the grid shows what the database
+    // holds, and the status text says that the wait was given up.
     velmo::exporting::CollectionLock lock;
     long found = -1;
-    if (WaitForCollectionLock(lock, strServerName)) {
+    stoppedWaiting = !WaitForCollectionLock(lock, strServerName);
+    if (!stoppedWaiting) {
       try {
         if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
         db::Recordset rs;
@@ -873,7 +876,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
     }
   }
 
-  SetStatusText("");
+  SetStatusText(stoppedWaiting ? kStoppedWaitingText : "");
   busy_ = false;
 }
 

@@ -154,7 +154,7 @@ class frmExch : public QWidget, public ExchWindow {
 // browse window and the main window's Refresh. While another program
 // collects that server the main window waits, painted, with the reason in
 // its status text, until that program is done (true) or the user presses
-// Escape (false). A lock
+// Escape (false; the status text then says the wait was given up). A lock
 // file that cannot be made is logged once and the caller goes on without
 // it (true).
 bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server);

@@ -130,7 +130,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void ShowRetrievalBindErrors();
   // Takes the lock of the server's collection before anything of it is
   // deleted; while another program collects it the progress window waits,
-  // and its Cancel gives up (false: nothing is deleted or collected).
+  // and its Cancel gives up (false: nothing is deleted or collected, and a
+  // message says so).
   bool TakeCollectionLock();
   const ImageList* Images() const;
 

@@ -129,7 +129,9 @@ bool frmExportPlus::TakeCollectionLock() {
     LogFailure("frmExportPlus cmdExport CollectionLockFile Failed ", velmo::E_FAIL_,
                ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
   iCancelClicked = 0;
-  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
+  if (outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded) return true;
+  Ui().MsgBox(kStoppedWaitingText, velmo::ui::vbInformation, kProductTitle);
+  return false;
 }
 
 void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::string& strUserName,

@@ -690,7 +690,7 @@ TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlo
 // A window waiting for another program's collection says so, keeps
 // painting, and ends its wait without collecting (or deleting) anything on
 // Escape (browse window, the main window's Refresh) or Cancel (Export
-// Plus's progress window).
+// Plus's progress window), saying that it stopped waiting.
 TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
   Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
          {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
@@ -704,6 +704,8 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
     std::function<void()> stop;       // the user's way out
     std::function<void()> start;      // the command that waits
     std::string shot;
+    std::string statusAfter = kStoppedWaitingText;
+    std::vector<std::string> prompts = {};
   };
   frmExch* browse = nullptr;
   std::unique_ptr<frmExportPlus> exportPlus;
@@ -728,11 +730,12 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
          exportPlus = OpenExportPlus(home / "out");
          exportPlus->cmdExport->click();
        },
-       "exportplus_waits_for_another_collection"},
+       "exportplus_waits_for_another_collection", "", {kStoppedWaitingText}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ui->clear();
+    main->Panel(1)->clear();
     QString seen;
     int waitingTicks = 0;
     double stoppedAt = -1;
@@ -756,12 +759,13 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
     ASSERT_TRUE(other) << "the wait did not end";
     EXPECT_EQ(seen.toStdString(), c.waitText);
     EXPECT_LT(Since(t0) - stoppedAt, 2.0);  // the wait ended at once
-    EXPECT_EQ(StatusText(), "");
-    // Nothing collected, nothing deleted, nothing to tell.
+    // Nothing collected, nothing deleted, and the user is told so.
+    EXPECT_EQ(StatusText().toStdString(), c.statusAfter);
+    if (!c.statusAfter.empty()) velmo::test::SaveShot(main, "main_window_after_a_wait_given_up");
+    EXPECT_EQ(Prompts(), c.prompts);
     EXPECT_EQ(LinesWith(ErrorLogFile(), "Start"), 0) << velmo::test::TestHome::Slurp(ErrorLogFile());
     EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where ServerName='EX1'"), 1);
     EXPECT_EQ(Scalar("select count(*) from ContainerInfo where ServerName='EX1'"), 0);
-    EXPECT_EQ(Prompts(), std::vector<std::string>{});
   }
   exportPlus.reset();
 }
