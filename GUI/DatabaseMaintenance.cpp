@@ -5,10 +5,12 @@
 #include <system_error>
 
 #include "AppFolder.h"
+#include "CollectionLock.h"
 #include "Database.h"
 #include "modExch.h"
 #include "modGlobals.h"
 #include "ServerDataClear.h"
+#include "frmExch.h"
 
 namespace {
 
@@ -67,6 +69,12 @@ void ConvertOldDatabase(velmo::db::Connection& conn) {
 }
 
 void RefreshServer(const std::string& strServerName) {
+  // Another program collecting the server is waited for before anything of
+  // it is deleted, and the lock is kept until the browse window has
+  // collected again: no other program clears or collects the server in
+  // between.
+  velmo::exporting::CollectionLock lock;
+  if (!WaitForCollectionLock(lock, strServerName)) return;
   if (gConn) {
     const auto cleared = velmo::exporting::ClearServerRows(*gConn, strServerName);
     if (!cleared.ok)

@@ -27,5 +27,8 @@ void ConvertOldDatabase(velmo::db::Connection& conn);
 // Deletes every row of the server from every table but the kept ones
 // (favourites, column sets, the engine's own), including that server's
 // saved filters and column choices, then has the current browse window
-// collect its selected node again.
+// collect its selected node again. The server's collection lock is held
+// from before the deleting to the end of that collection; while another
+// program collects the server it is waited for, and Escape gives the wait
+// up with nothing deleted.
 void RefreshServer(const std::string& strServerName);

@@ -228,35 +228,6 @@ class EscapeWatch : public QObject {
   }
 };
 
-// Takes the lock of the server's collection into the inventory. While
-// another program collects that server the window waits, painted, with
-// the reason in the status text, until that program is done (true) or the
-// user presses Escape (false). A lock file that cannot be made is logged
-// once and the window goes on without it.
-bool TakeCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
-  namespace ex = velmo::exporting;
-  std::string why;
-  bool firstTime = false;
-  auto outcome = lock.Take(gstrDBPath, server, nullptr, &why, &firstTime);
-  if (outcome == ex::CollectionLock::Outcome::Busy) {
-    QString before;
-    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
-    SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
-    EscapeWatch escape;
-    ex::CollectionWait wait;
-    wait.keepWaiting = [&escape] {
-      QCoreApplication::processEvents();
-      return !escape.pressed;
-    };
-    outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
-    SetStatusText(before.toStdString());
-  }
-  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
-    LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
-               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
-  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
-}
-
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
     LogFailure(context, *com);
@@ -272,6 +243,33 @@ constexpr QSize kPreferredSize(720, 440);
 constexpr QSize kMinimumSize(420, 260);
 
 }  // namespace
+
+// The wait for another program's collection: painted, the reason in the
+// status text, Escape gives it up (the status text then says so).
+bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server) {
+  namespace ex = velmo::exporting;
+  std::string why;
+  bool firstTime = false;
+  auto outcome = lock.Take(gstrDBPath, server, nullptr, &why, &firstTime);
+  if (outcome == ex::CollectionLock::Outcome::Busy) {
+    QString before;
+    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
+    SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
+    EscapeWatch escape;
+    ex::CollectionWait wait;
+    wait.keepWaiting = [&escape] {
+      QCoreApplication::processEvents();
+      return !escape.pressed;
+    };
+    outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
+    SetStatusText(outcome == ex::CollectionLock::Outcome::GivenUp ? std::string(kStoppedWaitingText)
+                                                                  : before.toStdString());
+  }
+  if (outcome == ex::CollectionLock::Outcome::Unguarded && firstTime)
+    LogFailure("GetAllInfo CollectionLockFile Failed", velmo::E_FAIL_,
+               ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
+  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
+}
 
 // ------------------------------------------------------------------- window
 
@@ -756,6 +754,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
   busy_ = true;
   Hourglass hourglass;
   QTreeWidgetItem* node = tvwServers->currentItem();
+  bool stoppedWaiting = false;  // the user gave up the wait for another program
 
   try {
     setUpdatesEnabled(false);
@@ -798,11 +797,12 @@ void frmExch::GetAllInfo(int iFromWhere) {
 
     // Another program collecting this server is waited for before the
     // look-up, which then finds the rows it wrote. Escape ends the wait:
-    // nothing is looked up or collected, and the grid shows what the
-    // database holds.
+    // nothing is looked up or collected, the grid shows what the database
+    // holds, and the status text says that the wait was given up.
     velmo::exporting::CollectionLock lock;
     long found = -1;
-    if (TakeCollectionLock(lock, strServerName)) {
+    stoppedWaiting = !WaitForCollectionLock(lock, strServerName);
+    if (!stoppedWaiting) {
       try {
         if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
         db::Recordset rs;
@@ -837,7 +837,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
     }
   }
 
-  SetStatusText("");
+  SetStatusText(stoppedWaiting ? kStoppedWaitingText : "");
   busy_ = false;
 }
 

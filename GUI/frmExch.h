@@ -25,6 +25,9 @@ class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 class _Exch55Info;
+namespace velmo::exporting {
+class CollectionLock;
+}
 
 // What the selected tree node stands for.
 enum NodeKind : int32_t {
@@ -146,3 +149,12 @@ class frmExch : public QWidget, public ExchWindow {
   short sortedCol_ = 0;       // the grid column last sorted
   short placeholderCount_ = 0;
 };
+
+// Takes the lock of the server's collection into the inventory, for the
+// browse window and the main window's Refresh. While another program
+// collects that server the main window waits, painted, with the reason in
+// its status text, until that program is done (true) or the user presses
+// Escape (false; the status text then says the wait was given up). A lock
+// file that cannot be made is logged once and the caller goes on without
+// it (true).
+bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::string& server);

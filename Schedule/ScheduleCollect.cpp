@@ -240,7 +240,7 @@ std::chrono::milliseconds CollectionWaitLimit() {
 
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
-                const std::string& strProfileName) {
+                const std::string& strProfileName, exporting::CollectionLock* held) {
   const std::string& server = strServerName;
   const std::string& user = strUserName;
   const std::string& password = strPassword;
@@ -250,7 +250,8 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
 
   // Another program collecting this server into this database is waited
   // for, within a bound: its holder may be a user's pause.
-  exporting::CollectionLock lock;
+  exporting::CollectionLock own;
+  exporting::CollectionLock& lock = held ? *held : own;
   exporting::CollectionWait wait;
   wait.started = [&] {
     LogEntry("     GetAllInfo : Waiting for another program collecting server -'" + shown + "'.");
@@ -368,7 +369,6 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   run("Retrieving Connections Information from '",
       [&](_Exch55Info& c) { c.GetConnectorInfo(server, user, password, &msg); });
   collector.reset();
-  lock.Release();
   SetCaption(kStatusCaption);
   SetStatus("Schedule Process is completed.");
   LogEntry("     GetAllInfo : Getting information for server -'" + shown + "' end.");

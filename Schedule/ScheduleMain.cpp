@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "AppFolder.h"
+#include "CollectionLock.h"
 #include "ComError.h"
 #include "Database.h"
 #include "DateText.h"
@@ -220,10 +221,14 @@ int Schedule_Main() {
         ResetContainerList(line.serverName, organisation, site);
         GetChildContainerInfo(base, line.serverName, organisation, site, "", "");
         // A server skipped for another program's collection gets no report
-        // from its half-written rows.
-        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName)) continue;
+        // from its half-written rows. The collection lock is held through
+        // the report: another program clearing the server now would empty
+        // the sections still to be written.
+        exporting::CollectionLock lock;
+        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName, &lock)) continue;
         DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation, line.printerName,
                     line.exportFormat, line.outputFolder, line.runStamp);
+        lock.Release();
         QApplication::processEvents();
       }
     }

@@ -19,6 +19,9 @@ class FlexGrid;
 namespace db {
 class Connection;
 }
+namespace exporting {
+class CollectionLock;
+}
 }  // namespace velmo
 
 namespace velmo::schedule {
@@ -91,10 +94,13 @@ void DeleteExistingRecords(const std::string& strServerName);
 // Clears and collects the server; false when it was skipped because
 // another program kept collecting it into the same database past the
 // bound, or because no lock at all could be taken on the lock file (its
-// rows are then left as they are).
+// rows are then left as they are). The server's collection lock is taken
+// into `held`, which the caller keeps until the server's report is written
+// (its sections read these rows); without one the lock is given back on
+// return.
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
-                const std::string& strProfileName);
+                const std::string& strProfileName, exporting::CollectionLock* held = nullptr);
 // The longest wait for another program's collection of a server: ten
 // minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set (at most a day).
 std::chrono::milliseconds CollectionWaitLimit();

@@ -590,10 +590,10 @@ void frmExportPlus::cmdExport_Click() {
     progress.iEPInfo = 1;
     progress.ShowModal();
   }
-  collectionLock_.reset();
   hourglass.Release();
 
   if (iCancelClicked == 1) {
+    collectionLock_.reset();
     Inform("Information Retrival process for ExportPlus canceled in the middle.");
   } else {
     {
@@ -601,6 +601,10 @@ void frmExportPlus::cmdExport_Click() {
       progress.iEPInfo = 2;
       progress.ShowModal();
     }
+    // The last output is written: another program may clear and collect
+    // the server now, while the messages wait for the user.
+    collectionLock_.reset();
+    ShowRetrievalBindErrors();
     if (iCancelClicked == 1) {
       Inform(print ? "Information Print process for ExportPlus canceled in the middle."
                    : "Information Export process for ExportPlus canceled in the middle.");

@@ -129,9 +129,12 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void AddBindErrors(const std::string& text);
   // One error-log line for the output, and its place in the closing list.
   void NoteFailure(const char* context, velmo::exporting::OutputFailure failure);
+  // The bind errors the retrieval gathered, in one message (none: nothing).
+  void ShowRetrievalBindErrors();
   // Takes the lock of the server's collection before anything of it is
   // deleted; while another program collects it the progress window waits,
-  // and its Cancel gives up (false: nothing is deleted or collected).
+  // and its Cancel gives up (false: nothing is deleted or collected, and a
+  // message says so).
   bool TakeCollectionLock();
   const ImageList* Images() const;
 
@@ -141,7 +144,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   std::vector<std::string> usedOutputNames_;
   std::string printerName_;
   std::string strBindErrors_;
-  // Held from before the clearing to after the last collector call.
+  // Held from before the clearing to after the last output: another
+  // program clearing the server meanwhile would empty the outputs.
   std::unique_ptr<velmo::exporting::CollectionLock> collectionLock_;
   long hwnd_ = 0;
 };

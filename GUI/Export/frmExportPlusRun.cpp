@@ -107,7 +107,9 @@ bool frmExportPlus::TakeCollectionLock() {
     LogFailure("frmExportPlus cmdExport CollectionLockFile Failed ", velmo::E_FAIL_,
                ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
   iCancelClicked = 0;
-  return outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded;
+  if (outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded) return true;
+  Ui().MsgBox(kStoppedWaitingText, velmo::ui::vbInformation, kProductTitle);
+  return false;
 }
 
 void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::string& strUserName,
@@ -258,11 +260,12 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   serverWide("Retrieving Connections Information from '",
              [&](std::string& e) { info->GetConnectorInfo(S, U, P, &e); });
   info.reset();
-  // The server's collection is over: another program may collect it now,
-  // while the closing message waits for the user.
-  if (collectionLock_) collectionLock_->Release();
+  // The lock stays: the outputs read these rows. The bind errors are shown
+  // once the outputs are written, so no message holds the lock.
+}
 
-  if (iCancelClicked == 1 || strBindErrors_.empty()) return;
+void frmExportPlus::ShowRetrievalBindErrors() {
+  if (strBindErrors_.empty()) return;
   std::string message = std::string("Error occured while binding to the following item(s) : ") + kCrLf + kCrLf;
   bool any = false;
   for (const std::string& item : SplitBindErrorList(strBindErrors_)) {

@@ -5,7 +5,9 @@
 // with another program doing the same for that server in the same database
 // file: the rows of both collections would add up. Each collecting program
 // therefore holds this lock from before its clearing (or its "already
-// collected?" look-up) until after its last collector call of that server.
+// collected?" look-up) until after its last collector call of that server,
+// and a program that writes outputs from those rows until its last output:
+// another program's clearing would empty the outputs still to be written.
 //
 // The lock belongs to the database file (by its real path, so two names of
 // one file share it) and the server (without regard to case, as the

@@ -17,13 +17,17 @@
 // Hold() keeps the answers of the connections open now from the program
 // (they wait in the server's socket) while new connections are served as
 // usual; Resume() hands them over. So one client's call waits at a chosen
-// moment while another client carries on.
+// moment while another client carries on. HoldRange holds the connections
+// by the order they were accepted in (Accepted() counts them), those
+// accepted later within the range included: the connections of one
+// program started between two counts.
 //
 // Alter() changes the server's messages on their way: a damaged control or
 // entry at a chosen place.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -115,8 +119,20 @@ class LdapProxy {
     for (auto& c : conns_) c.held = true;
     Wake();
   }
+  void HoldRange(long first, long last) {
+    std::lock_guard<std::mutex> lock(m_);
+    holdFirst_ = first;
+    holdLast_ = last;
+    for (auto& c : conns_) c.held = c.held || (c.index >= first && c.index < last);
+    Wake();
+  }
+  long Accepted() {
+    std::lock_guard<std::mutex> lock(m_);
+    return accepted_;
+  }
   void Resume() {
     std::lock_guard<std::mutex> lock(m_);
+    holdFirst_ = holdLast_ = 0;
     for (auto& c : conns_) c.held = false;
     Wake();
   }
@@ -141,6 +157,7 @@ class LdapProxy {
     std::vector<uint8_t> fromServer;  // bytes of a message not complete yet
     bool frozen = false;
     bool held = false;  // the server's answers are not read for now
+    long index = 0;     // accepted as the index-th, from 0
   };
 
   void Wake() {
@@ -203,12 +220,18 @@ class LdapProxy {
       ::close(fd);
       return;
     }
+    // Messages go on at once, not held back for the peer's acknowledgement.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Conn c;
     c.client = fd;
+    c.index = accepted_++;
+    c.held = c.index >= holdFirst_ && c.index < holdLast_;
     if (lost_) {
       c.frozen = true;  // accepted, never answered
     } else {
       c.server = ::socket(AF_INET, SOCK_STREAM, 0);
+      ::setsockopt(c.server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -310,6 +333,7 @@ class LdapProxy {
   std::vector<Conn> conns_;  // touched by the proxy's thread only, under m_ where shared
   bool armed_ = false, lost_ = false, heal_ = false;
   long limit_ = 0, passed_ = 0;
+  long accepted_ = 0, holdFirst_ = 0, holdLast_ = 0;
   Loss loss_ = Loss::Kill;
   Alteration alter_;
 };

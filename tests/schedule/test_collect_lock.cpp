@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,12 +29,14 @@
 
 #include "CollectionLock.h"
 #include "ComFactory.h"
+#include "DatabaseMaintenance.h"
 #include "Directory.h"
 #include "IExch55Info.h"
 #include "LdapProxy.h"
 #include "MainWindowKit.h"
 #include "OtherUser.h"
 #include "ServerDataClear.h"
+#include "SqliteRows.h"
 #include "UserInput.h"
 #include "WindowShots.h"
 #include "frmAutoFormat.h"
@@ -179,14 +182,35 @@ std::vector<std::string> FailureLines(const fs::path& file) {
 }
 
 // Settings with the header, the task line and these server lines.
-void WriteSettings(const fs::path& home, const std::vector<std::string>& servers, const fs::path& out) {
+void WriteSettings(const fs::path& home, const std::vector<std::string>& servers, const fs::path& out,
+                   const std::string& format = "CSV") {
   fs::create_directories(home / "Schedule");
   fs::create_directories(out);
   std::ofstream file(home / "Schedule" / "SchedConfig.cfg", std::ios::binary);
   file << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
           "12/09/2026@@@@@@0@@@0@@@0@@@\r\n";
   for (const auto& s : servers)
-    file << s << "@@@Default@@@@@@Export@@@@@@CSV@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+    file << s << "@@@Default@@@@@@Export@@@@@@" << format << "@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+}
+
+// Each table of the databases written into a folder, with its rows.
+std::map<std::string, long> TablesIn(const fs::path& folder) {
+  std::map<std::string, long> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    if (e.path().extension() != ".mdb") continue;
+    sqlite3* h = nullptr;
+    sqlite3_open_v2(e.path().c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+    for (const auto& name : velmo::test::SqliteRows(h, "select name from sqlite_master where type='table'"))
+      out[name] = std::stol(velmo::test::SqliteRows(h, "select count(*) from [" + name + "]").at(0));
+    sqlite3_close(h);
+  }
+  return out;
+}
+std::string Counted(const std::map<std::string, long>& tables) {
+  long rows = 0;
+  for (const auto& [name, n] : tables) rows += n;
+  return std::to_string(tables.size()) + " tables, " + std::to_string(rows) + " rows";
 }
 
 long Scalar(const std::string& sql, const std::vector<db::Value>& params = {}) {
@@ -394,6 +418,25 @@ class CollectLockTest : public velmo::test::MainWindowTest {
     return Spawn({(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()}, extra);
   }
 
+  // Export Plus connected to EX1 (its pages as ticked at first), writing
+  // into out.
+  std::unique_ptr<frmExportPlus> OpenExportPlus(const fs::path& out) {
+    main->iFromExportPlusPrintPlus = 0;
+    auto w = std::make_unique<frmExportPlus>(main);
+    w->Form_Load();
+    w->show();
+    velmo::test::PumpEvents();
+    EXPECT_TRUE(velmo::test::FocusControl(w->cboServerName));
+    w->cboServerName->lineEdit()->selectAll();
+    velmo::test::PressKey(Qt::Key_Delete);
+    velmo::test::TypeText("EX1");
+    velmo::test::PressKey(Qt::Key_Return);
+    velmo::test::PumpEvents();
+    EXPECT_TRUE(w->cmdExport->isEnabled());
+    w->txtPath->setText(QString::fromStdString(out.string()));
+    return w;
+  }
+
   frmExch* OpenBrowse() {
     auto* w = new frmExch();
     EXPECT_GT(OpenExchWindowSlot(w), 0);
@@ -549,9 +592,151 @@ TEST_F(CollectLockRace, TwoProgramsCollectingOneServerTakeTurnsAndLeaveTheRowsOf
             << permissions[1] << "\n";
 }
 
+// Two programs clear, collect and write out EX1 of one database at once: a
+// scheduled run beside Export Plus, each way round, and two scheduled runs
+// of two application folders on one database file. The first one's calls
+// are held until the second waits for it, then the second one's until the
+// first has ended: the second clears EX1 while the first writes out unless
+// the lock is held through the outputs. Every program's output (the tables
+// of its database and their rows) equals the one it writes alone.
+TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlone) {
+  int port = 0;
+  std::ifstream(velmo::test::SampleLdapDir() / "port") >> port;
+  velmo::test::LdapProxy proxy(port);
+  velmo::test::UseSampleDirectory hosts(proxy.WriteHostsFile(home.dir()));
+  velmo::ads::ResetSessions();
+  const fs::path second = home / "second";
+  fs::create_directories(second);
+  fs::copy_file(home / "VelmorcastClasses.reg", second / "VelmorcastClasses.reg");
+  fs::create_symlink(gstrDBPath, second / "velmo.mdb");
+
+  struct Program {
+    const char* name;
+    fs::path folder, out;  // application folder (a scheduled run's) and output folder
+    bool exportPlus;
+    std::map<std::string, long> alone;
+    pid_t pid = -1;
+    int exit = -1;
+    long first = 0, last = 0;  // its connections, in the proxy's count
+  };
+  Program run{"scheduled run", home.dir(), home / "run-out", false};
+  Program other{"scheduled run of another folder", second, second / "run-out", false};
+  Program exportPlus{"Export Plus", {}, home / "exportplus-out", true};
+  std::unique_ptr<frmExportPlus> window;
+  auto start = [&](Program& p) {
+    p.first = proxy.Accepted();
+    p.last = std::numeric_limits<long>::max();
+    p.pid = Spawn({(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()},
+                  {"VELMORCAST_HOME=" + p.folder.string()});
+  };
+  auto ended = [&](Program& p) {
+    int status = 0;
+    if (p.pid > 0 && ::waitpid(p.pid, &status, WNOHANG) == p.pid) {
+      p.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      p.pid = -1;
+    }
+    return p.pid < 0;
+  };
+  auto holdsTheLock = [&](const Program& p) {
+    CollectionLock probe;
+    return p.exportPlus ? gfrmAutoFormat && gfrmAutoFormat->iEPInfo == 1
+                        : probe.Take(gstrDBPath, "EX1", nullptr) == Outcome::Busy;
+  };
+  auto waits = [&](const Program& p) {
+    return p.exportPlus ? gfrmAutoFormat && gfrmAutoFormat->lblStatus->text().endsWith("Cancel stops waiting.")
+                        : HasLine(p.folder / "Schedule" / "VelmorcastSchedLog.log", kRunWaits);
+  };
+  auto prepare = [&](Program& p) {
+    fs::remove_all(p.out);
+    if (!p.exportPlus) {
+      fs::remove(p.folder / "Schedule" / "VelmorcastSchedLog.log");
+      return WriteSettings(p.folder, {"EX1"}, p.out, "MDB");
+    }
+    velmo::ads::ResetSessions();
+    p.first = proxy.Accepted();
+    window = OpenExportPlus(p.out);
+    p.last = proxy.Accepted();
+  };
+  // Export Plus's Export clicked, or events let run, until every program
+  // has ended; the tick steers them meanwhile.
+  auto toTheEnd = [&](const std::function<void()>& tick, const std::vector<Program*>& programs) {
+    const auto t0 = Clock::now();
+    WithTicks(
+        [&] {
+          tick();
+          if (Since(t0) > 120) proxy.Resume();  // a failing test still ends
+        },
+        [&] {
+          if (window) {
+            window->cmdExport->click();
+            proxy.Resume();  // Export Plus has ended
+          }
+          for (Program* p : programs)
+            while (!ended(*p) && Since(t0) < 300) {
+              QCoreApplication::processEvents();
+              ::usleep(10000);
+            }
+        });
+  };
+  for (Program* p : {&run, &exportPlus}) {
+    prepare(*p);
+    if (!p->exportPlus) start(*p);
+    toTheEnd([] {}, {p});
+    p->alone = TablesIn(p->out);
+    EXPECT_FALSE(p->alone.empty()) << p->name;
+  }
+  other.alone = run.alone;
+
+  const std::vector<std::pair<Program*, Program*>> orders = {{&run, &exportPlus}, {&exportPlus, &run}, {&run, &other}};
+  for (const auto& order : orders) {
+    Program* first = order.first;
+    Program* then = order.second;
+    const std::string what = std::string(first->name) + " first, then " + then->name;
+    SCOPED_TRACE(what);
+    window.reset();
+    prepare(*first);
+    prepare(*then);
+    int step = 0;
+    auto holdFirstStartThen = [&] {
+      if (!first->exportPlus) first->last = proxy.Accepted();
+      proxy.HoldRange(first->first, first->last);
+      if (!then->exportPlus) start(*then);
+      step = 1;
+    };
+    if (!first->exportPlus) {
+      start(*first);
+      for (const auto t0 = Clock::now(); !holdsTheLock(*first) && Since(t0) < 60;) ::usleep(2000);
+      holdFirstStartThen();
+    }
+    toTheEnd(
+        [&] {
+          if (step == 0 && holdsTheLock(*first)) holdFirstStartThen();
+          if (step == 1 && waits(*then)) {
+            proxy.Resume();
+            proxy.HoldRange(then->first, then->last);
+            step = 2;
+          } else if (step == 2 && !first->exportPlus && ended(*first)) {
+            proxy.Resume();
+            step = 3;
+          }
+        },
+        {first, then});
+    EXPECT_EQ(step, first->exportPlus ? 2 : 3);
+    std::cout << what << ":";
+    for (Program* p : {first, then}) {
+      if (!p->exportPlus) EXPECT_EQ(p->exit, 0) << p->name;
+      const auto tables = TablesIn(p->out);
+      EXPECT_EQ(tables, p->alone) << p->name;
+      std::cout << " " << p->name << " " << Counted(tables) << " (alone " << Counted(p->alone) << ");";
+    }
+    std::cout << "\n";
+  }
+}
+
 // A window waiting for another program's collection says so, keeps
 // painting, and ends its wait without collecting (or deleting) anything on
-// Escape (browse window) or Cancel (Export Plus's progress window).
+// Escape (browse window, the main window's Refresh) or Cancel (Export
+// Plus's progress window), saying that it stopped waiting.
 TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
   Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name"},
          {db::Value("EX1"), db::Value(kLakeRecipients), db::Value("Kept Row")});
@@ -565,6 +750,8 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
     std::function<void()> stop;       // the user's way out
     std::function<void()> start;      // the command that waits
     std::string shot;
+    std::string statusAfter = kStoppedWaitingText;
+    std::vector<std::string> prompts = {};
   };
   frmExch* browse = nullptr;
   std::unique_ptr<frmExportPlus> exportPlus;
@@ -578,31 +765,23 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
          browse->tvwServers_NodeClick(FindTreeNode(*browse->tvwServers, kLakeRecipients));
        },
        ""},
+      {"Refresh, Escape", "Another program is collecting 'EX1'. Waiting for it to finish; Esc stops waiting.",
+       [&] { return StatusText(); }, [] { velmo::test::PressKey(Qt::Key_Escape); }, [] { RefreshServer("EX1"); },
+       ""},
       {"Export Plus, Cancel",
        "Another program is collecting 'EX1'. Waiting for it to finish; Cancel stops waiting.",
        [] { return gfrmAutoFormat ? gfrmAutoFormat->lblStatus->text() : QString(); },
        [] { gfrmAutoFormat->cmdCancel->click(); },
        [&] {
-         main->iFromExportPlusPrintPlus = 0;
-         exportPlus = std::make_unique<frmExportPlus>(main);
-         exportPlus->Form_Load();
-         exportPlus->show();
-         velmo::test::PumpEvents();
-         ASSERT_TRUE(velmo::test::FocusControl(exportPlus->cboServerName));
-         exportPlus->cboServerName->lineEdit()->selectAll();
-         velmo::test::PressKey(Qt::Key_Delete);
-         velmo::test::TypeText("EX1");
-         velmo::test::PressKey(Qt::Key_Return);
-         velmo::test::PumpEvents();
-         ASSERT_TRUE(exportPlus->cmdExport->isEnabled());
-         exportPlus->txtPath->setText(QString::fromStdString((home / "out").string()));
+         exportPlus = OpenExportPlus(home / "out");
          exportPlus->cmdExport->click();
        },
-       "exportplus_waits_for_another_collection"},
+       "exportplus_waits_for_another_collection", "", {kStoppedWaitingText}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ui->clear();
+    main->Panel(1)->clear();
     QString seen;
     int waitingTicks = 0;
     double stoppedAt = -1;
@@ -626,12 +805,13 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
     ASSERT_TRUE(other) << "the wait did not end";
     EXPECT_EQ(seen.toStdString(), c.waitText);
     EXPECT_LT(Since(t0) - stoppedAt, 2.0);  // the wait ended at once
-    EXPECT_EQ(StatusText(), "");
-    // Nothing collected, nothing deleted, nothing to tell.
+    // Nothing collected, nothing deleted, and the user is told so.
+    EXPECT_EQ(StatusText().toStdString(), c.statusAfter);
+    if (!c.statusAfter.empty()) velmo::test::SaveShot(main, "main_window_after_a_wait_given_up");
+    EXPECT_EQ(Prompts(), c.prompts);
     EXPECT_EQ(LinesWith(ErrorLogFile(), "Start"), 0) << velmo::test::TestHome::Slurp(ErrorLogFile());
     EXPECT_EQ(Scalar("select count(*) from MailboxGeneral where ServerName='EX1'"), 1);
     EXPECT_EQ(Scalar("select count(*) from ContainerInfo where ServerName='EX1'"), 0);
-    EXPECT_EQ(Prompts(), std::vector<std::string>{});
   }
   exportPlus.reset();
 }
