@@ -299,25 +299,20 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
   std::string scratch;
   std::string& text = message ? *message : scratch;
   velmo::db::WriteJournal journal;
-  int32_t number = velmo::E_FAIL_;
-  std::string description;
+  std::exception_ptr thrown;
   try {
     body(text);
     return;
-  } catch (const velmo::ComError& e) {
-    number = e.Number();
-    description = e.Description();
-  } catch (const std::exception& e) {
-    description = e.what();
   } catch (...) {
-    description = "Unspecified error";
+    thrown = std::current_exception();
   }
   try {
+    const velmo::ComError e = velmo::AsComError(thrown);
     // What the body left open is closed first: rows it held back reach the
     // file, and the journal, and go with the rest.
     CloseRecordset();
     CloseDBConnection();
-    failure_ = CallFailure{true, false, number, velmo::ads::CleanText(description), false, false};
+    failure_ = CallFailure{true, false, e.Number(), velmo::ads::CleanText(e.Description()), false, false};
     EndStoppedCall(journal, item.kind, item.separator,
                    method + " - Stopped by an Error on the Server '" + server + "'", text, !text.empty());
   } catch (...) {

@@ -202,15 +202,7 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
   if (visitFailure) {
     // A recipient whose writing failed unexpectedly ends the call like a
     // broken listing: its page is not whole.
-    try {
-      std::rethrow_exception(visitFailure);
-    } catch (const velmo::ComError& e) {
-      NoteListingFailure(e, false);
-    } catch (const std::exception& e) {
-      NoteListingFailure(velmo::ComError(velmo::Hr(0x80004005), e.what()), false);
-    } catch (...) {
-      NoteListingFailure(velmo::ComError(velmo::Hr(0x80004005), "Unspecified error"), false);
-    }
+    NoteListingFailure(velmo::AsComError(visitFailure), false);
   }
 
   CloseRecordset();

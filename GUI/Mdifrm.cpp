@@ -645,22 +645,17 @@ void Mdifrm::FillWindowList() {
 // ------------------------------------------------------------------ commands
 
 void Mdifrm::RunCommand(const char* name, const std::function<void()>& command) {
-  std::string context = std::string(name) + " Failed";
-  int32_t number = velmo::E_FAIL_;
-  std::string description;
+  std::exception_ptr failure;
   try {
     command();
     return;
-  } catch (const velmo::ComError& e) {
-    number = e.Number();
-    description = e.Description();
-  } catch (const std::exception& e) {
-    description = e.what();
   } catch (...) {
-    description = "Unknown error";
+    failure = std::current_exception();
   }
-  LogFailure(context, number, description);
-  Ui().MsgBox("The command could not be completed : \r\n" + velmo::NumberText(number) + "\r\n" + description,
+  const velmo::ComError e = velmo::AsComError(failure, "Unknown error");
+  LogFailure(std::string(name) + " Failed", e);
+  Ui().MsgBox("The command could not be completed : \r\n" + velmo::NumberText(e.Number()) + "\r\n" +
+                  e.Description(),
               velmo::ui::vbExclamation, kProductTitle);
 }
 

@@ -4,6 +4,18 @@
 
 namespace velmo {
 
+ComError AsComError(std::exception_ptr error, const char* unknown) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ComError& e) {
+    return e;
+  } catch (const std::exception& e) {
+    return ComError(E_FAIL_, e.what());
+  } catch (...) {
+    return ComError(E_FAIL_, unknown);
+  }
+}
+
 std::string NumberText(int32_t number) { return std::to_string(number); }
 
 std::string HexText(int32_t number) {

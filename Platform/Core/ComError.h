@@ -2,6 +2,7 @@
 // Failures of the platform layers carry a signed HRESULT and a description,
 // the two things callers test and log.
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +26,11 @@ constexpr int32_t Hr(uint32_t v) { return static_cast<int32_t>(v); }
 // Well-known numbers.
 inline constexpr int32_t E_FAIL_ = Hr(0x80004005);
 inline constexpr int32_t REGDB_E_CLASSNOTREG_ = Hr(0x80040154);
+
+// Any exception as a ComError: a ComError as it is, another standard
+// exception with E_FAIL and its text, anything else with E_FAIL and
+// `unknown`.
+ComError AsComError(std::exception_ptr error, const char* unknown = "Unspecified error");
 
 // The number as signed decimal text, as error logs write it ("-2147467259").
 std::string NumberText(int32_t number);
