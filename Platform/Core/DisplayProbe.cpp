@@ -1,7 +1,5 @@
 #include "DisplayProbe.h"
 
-#include <QCoreApplication>
-#include <QString>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -368,8 +366,16 @@ DisplayChoice ChooseDisplay(const std::vector<fs::path>& pluginFolders, std::chr
 std::vector<fs::path> QtPlatformPluginFolders() {
   std::vector<fs::path> folders;
   if (const std::string own = Env("QT_QPA_PLATFORM_PLUGIN_PATH"); !own.empty()) folders.emplace_back(own);
-  for (const QString& folder : QCoreApplication::libraryPaths())
-    folders.push_back(fs::path(folder.toStdString()) / "platforms");
+  // Found without asking Qt, whose application object does not exist yet
+  // when the display is chosen: the folders of QT_PLUGIN_PATH and the plugin
+  // folder of the Qt the program was built with.
+  const std::string pluginPath = Env("QT_PLUGIN_PATH");
+  for (size_t at = 0; at <= pluginPath.size();) {
+    const size_t colon = std::min(pluginPath.find(':', at), pluginPath.size());
+    if (colon > at) folders.push_back(fs::path(pluginPath.substr(at, colon - at)) / "platforms");
+    at = colon + 1;
+  }
+  folders.push_back(fs::path(VELMO_QT_PLUGIN_DIR) / "platforms");
   std::error_code ec;
   if (const fs::path program = fs::read_symlink("/proc/self/exe", ec); !ec)
     folders.push_back(program.parent_path() / "platforms");

@@ -32,7 +32,8 @@ DisplayChoice ChooseDisplay(const std::vector<std::filesystem::path>& pluginFold
                             std::chrono::milliseconds bound = kDisplayBound);
 
 // The folders Qt loads its platform plugins from: QT_QPA_PLATFORM_PLUGIN_PATH
-// and "platforms" in each of Qt's plugin folders and the program's folder.
+// and "platforms" in each folder of QT_PLUGIN_PATH, in Qt's own plugin
+// folder and in the program's folder. Needs no application object.
 std::vector<std::filesystem::path> QtPlatformPluginFolders();
 
 }  // namespace velmo
