@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,6 +68,36 @@ class OtherUser {
 
   const std::filesystem::path& dir() const { return dir_; }
   const std::filesystem::path& program() const { return program_; }
+
+  // Copies the components of the build that the class registry `registry`
+  // names, with the application folder's libraries they load, beside the
+  // program, and points the registry at the copies: the other user's
+  // program creates them by ProgID although the build lies in a folder
+  // only its owner can enter.
+  void PlaceComponents(const std::filesystem::path& registry) const {
+    std::error_code ec;
+    const auto app = std::filesystem::weakly_canonical(TestHome::BuildAppDir(), ec);
+    std::ifstream in(registry);
+    std::string text, line;
+    while (std::getline(in, line)) {
+      const auto t1 = line.find('\t');
+      const auto t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+      if (line.empty() || line[0] == '#' || t2 == std::string::npos) {
+        text += line + "\n";
+        continue;
+      }
+      const std::filesystem::path lib = line.substr(t1 + 1, t2 - t1 - 1);
+      if (std::filesystem::weakly_canonical(lib, ec).parent_path() != app) {
+        text += line + "\n";
+        continue;
+      }
+      Place(lib, dir_ / lib.filename());
+      for (const auto& dep : AppLibrariesOf(lib)) Place(dep, dir_ / dep.filename());
+      text += line.substr(0, t1 + 1) + (dir_ / lib.filename()).string() + line.substr(t2) + "\n";
+    }
+    in.close();
+    std::ofstream(registry, std::ios::trunc) << text;
+  }
 
   // The copy started as the other user, for a shell: arguments (quoted as
   // needed) follow.

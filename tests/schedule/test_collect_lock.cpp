@@ -874,6 +874,18 @@ TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundOrWithou
     std::vector<std::string> program = {(velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string()};
     std::vector<std::string> env = {"VELMORCAST_COLLECT_WAIT_SECONDS=1"};
     if (c.asNobody) {
+      // What the run reads from the build and the sources, which another
+      // user cannot enter when they lie in a private folder, it reads from
+      // copies in its own folder.
+      nobody->PlaceComponents(home / "VelmorcastClasses.reg");
+      for (const char* name : {"VELMORCAST_LDAP_HOSTS", "VELMORCAST_PROVIDERS"}) {
+        const char* from = std::getenv(name);
+        ASSERT_NE(from, nullptr) << name;
+        const fs::path copy = home / (std::string(name) + ".copy");
+        fs::remove_all(copy);
+        fs::copy(from, copy, fs::copy_options::recursive);
+        env.push_back(std::string(name) + "=" + copy.string());
+      }
       for (const auto& e : fs::recursive_directory_iterator(home.dir()))
         ASSERT_EQ(::lchown(e.path().c_str(), OtherUser::kId, OtherUser::kId), 0) << e.path();
       ASSERT_EQ(::chown(home.dir().c_str(), OtherUser::kId, OtherUser::kId), 0);

@@ -317,7 +317,7 @@ TEST_F(ScheduleTest, AnUnreadableSettingsFileIsLeftAsItIs) {
                                                     "is.\r\n" + path + ": " + r.reason});
       EXPECT_TRUE(Nodes(w).empty());
       // (Run as another user, the build's folder cannot be written.)
-      if (r.name == "named pipe" && ::access(velmo::test::ShotFolder().c_str(), W_OK) == 0)
+      if (r.name == "named pipe" && ::access(VELMO_BINARY_DIR, W_OK) == 0)
         Shot(&w, "frmSchedule-unreadable-settings");
     }
     EXPECT_EQ(Standing(ConfigFile()), standing);
