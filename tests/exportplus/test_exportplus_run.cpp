@@ -686,12 +686,14 @@ TEST(PrintJobFailure, ReasonIsTheCauseWithoutItsFile) {
 }
 
 // Esc stops a Print Plus run whichever window holds the keyboard: the
-// progress window between two jobs; a job's status window the moment it
-// holds it; that window as its job ends, before it is gone. The first
-// job's file stays, the second job's does not, and no job starts after.
+// progress window between two jobs, or while the second job's status
+// window shows (that window does not take the keyboard); a job's status
+// window the moment it holds it; that window as its job ends, before it is
+// gone. The first job's file stays, the second job's does not, and no job
+// starts after.
 TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
-  enum At { BetweenJobs, StatusWindowShown, StatusWindowClosing };
-  for (const At at : {BetweenJobs, StatusWindowShown, StatusWindowClosing}) {
+  enum At { BetweenJobs, ProgressWindowDuringJob, StatusWindowShown, StatusWindowClosing };
+  for (const At at : {BetweenJobs, ProgressWindowDuringJob, StatusWindowShown, StatusWindowClosing}) {
     SCOPED_TRACE(at);
     fs::remove_all(home / "Print");
     int shown = 0, ended = 0;
@@ -710,7 +712,12 @@ TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
     status.on = [&](QObject* o, QEvent::Type type) {
       if (o->objectName() != "frmPrintStatus" || !o->isWidgetType()) return;
       auto* w = static_cast<QWidget*>(o);
-      if (type == QEvent::Show && ++shown == 2) second = w;
+      if (type == QEvent::Show && ++shown == 2) {
+        second = w;
+        QWidget* progress = gfrmAutoFormat->focusWidget() ? gfrmAutoFormat->focusWidget() : gfrmAutoFormat;
+        if (at == ProgressWindowDuringJob)
+          QMetaObject::invokeMethod(w, [&, progress] { escAt(progress); }, Qt::QueuedConnection);
+      }
       if (type != QEvent::Hide) return;
       ++ended;
       if (w != second) return;
