@@ -23,8 +23,10 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "ExportPlusKit.h"
+#include "FlexGrid.h"
 #include "QtUi.h"
 #include "PrintStatusWatch.h"
 #include "RecordingPrinter.h"
@@ -750,4 +752,25 @@ TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
     delete window;
     window = nullptr;
   }
+}
+
+// Two Print Plus runs from one window, nothing changed between them, lay
+// out every output alike: each output's grid has the same column widths
+// in both runs (an earlier output's widths do not carry over), and so the
+// same pages.
+TEST_F(ExportPlusRunTest, PrintPlusRunsOfOneWindowLayOutTheSamePages) {
+  InstallRecordingPrinter();
+  Open(1);
+  Connect("EX1");
+  std::map<std::string, std::vector<int>> widths;
+  RecordingPrinter::onOutput = [&](const std::string&) {
+    std::vector<int>& w = widths[gstrReportTitle];
+    for (int c = 0; c < RecordingPrinter::grid->Cols(); ++c) w.push_back(RecordingPrinter::grid->ColWidth(c));
+  };
+  window->cmdExport->click();
+  const auto first = std::exchange(widths, {});
+  window->cmdExport->click();
+  UninstallRecordingPrinter();
+  ASSERT_GT(first.size(), 100u);
+  EXPECT_EQ(widths, first);
 }
