@@ -117,7 +117,8 @@ TEST_F(PrintPlusKeysTest, OneEscFromTheDisplayStopsTheRun) {
     const bool stop = !Prompts().empty() &&
                       Prompts().back() == "Information Print process for ExportPlus canceled in the middle.";
     stopped += stop;
-    std::cout << "press " << i << " at " << delay << " ms, keyboard at '" << velmo::test::TestHome::Slurp(where).substr(0, 40)
+    const std::string focus = velmo::test::TestHome::Slurp(where).substr(0, 40);
+    std::cout << "press " << i << " at " << delay << " ms, keyboard at '" << focus
               << "': " << (stop ? "stopped" : "not stopped") << std::endl;
   }
   std::cout << stopped << " of " << presses << " presses stopped the run (seed " << seed << ")\n";
