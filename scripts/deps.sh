@@ -12,6 +12,7 @@ packages=(
   cron
   clang
   poppler-utils
+  xvfb xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

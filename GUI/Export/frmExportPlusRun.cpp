@@ -347,8 +347,12 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
     rs.Open(statement, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
     const int count = static_cast<int>(rs.GetFields().Count());
     grd1_->Clear();
-    grd1_->ColWidth(0, 0);
     grd1_->Cols(count + 1);
+    // Every output is laid out from its own rows alone: the widths that an
+    // earlier output's texts gave these columns, in this run or the one
+    // before, start again from the default before the fit.
+    for (int c = 0; c <= count; ++c) grd1_->ColWidth(c, -1);
+    grd1_->ColWidth(0, 0);
     grd1_->MergeCells(velmo::flexMergeRestrictColumns);
     for (int i = 0; i < count; ++i) grd1_->MergeCol(i, true);
     rows = velmo::exporting::RecordsetGridRows(rs);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -177,6 +178,35 @@ frmPrintStatus::frmPrintStatus(PrintControlVariables& v, QWidget* parent) : QDia
   v_.PrintFontName = "Times New Roman";
   jobPending_ = true;
   Centre(this);
+  if (v_.BatchMode) {
+    // One job of many lives for a moment: the keyboard stays with the
+    // window the batch runs under (a key cannot fall between two jobs'
+    // windows), and Run shows this one without modality, so that window
+    // is not blocked: Esc pressed there is delivered while this job prints
+    // and stops it as Esc here does.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+    if (parent) parent->window()->installEventFilter(this);
+  }
+}
+
+void frmPrintStatus::Run() {
+  if (!v_.BatchMode) {
+    exec();
+    return;
+  }
+  QEventLoop loop;
+  connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+  show();
+  loop.exec(QEventLoop::DialogExec);
+}
+
+bool frmPrintStatus::eventFilter(QObject* watched, QEvent* e) {
+  // Only while this window shows: once it has gone, the key is the other
+  // window's own (it stops the batch before its next job).
+  if (isVisible() && e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape)
+    reject();
+  return QDialog::eventFilter(watched, e);
 }
 
 frmPrintStatus::~frmPrintStatus() {

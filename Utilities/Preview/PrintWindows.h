@@ -68,19 +68,24 @@ class frmPageSettings : public QDialog {
 // in batch mode); Esc or a close before then prints nothing, after it ends
 // the job after the current page, and once the job has ended, while the
 // window closes, deletes the file it wrote. The outcome goes to
-// LastJobOutcome.
+// LastJobOutcome. In batch mode the window neither takes the keyboard nor
+// blocks its parent's window, and Esc pressed there acts as Esc here.
 class frmPrintStatus : public QDialog {
   Q_OBJECT
  public:
   frmPrintStatus(PrintControlVariables& v, QWidget* parent);
   ~frmPrintStatus() override;
   bool JobPending() const { return jobPending_; }
+  // Shows the window and returns once it has closed: modal for a single
+  // job, for a job of a batch not (see the constructor).
+  void Run();
 
  protected:
   void showEvent(QShowEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void reject() override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void Timer1_Timer();

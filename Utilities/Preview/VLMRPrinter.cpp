@@ -127,8 +127,10 @@ class VLMRPrinter : public velmo::com::ComObject, public IVLMRPrinter {
       v_.PrintFontName = "Times New Roman";
       v_.PageNumberPosition = "Bottom Right";
       if (HaveWindows()) {
-        frmPrintStatus window(v_, QApplication::activeWindow());
-        window.exec();
+        // A batch's jobs show over the modal window the batch runs under.
+        QWidget* over = v_.BatchMode ? QApplication::activeModalWidget() : nullptr;
+        frmPrintStatus window(v_, over ? over : QApplication::activeWindow());
+        window.Run();
       }
       if (v_.HeaderPresent) v_.HeaderSource = nullptr;
     } catch (...) {

@@ -23,8 +23,10 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "ExportPlusKit.h"
+#include "FlexGrid.h"
 #include "QtUi.h"
 #include "PrintStatusWatch.h"
 #include "RecordingPrinter.h"
@@ -686,12 +688,14 @@ TEST(PrintJobFailure, ReasonIsTheCauseWithoutItsFile) {
 }
 
 // Esc stops a Print Plus run whichever window holds the keyboard: the
-// progress window between two jobs; a job's status window the moment it
-// holds it; that window as its job ends, before it is gone. The first
-// job's file stays, the second job's does not, and no job starts after.
+// progress window between two jobs, or while the second job's status
+// window shows (that window does not take the keyboard); a job's status
+// window the moment it holds it; that window as its job ends, before it is
+// gone. The first job's file stays, the second job's does not, and no job
+// starts after.
 TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
-  enum At { BetweenJobs, StatusWindowShown, StatusWindowClosing };
-  for (const At at : {BetweenJobs, StatusWindowShown, StatusWindowClosing}) {
+  enum At { BetweenJobs, ProgressWindowDuringJob, StatusWindowShown, StatusWindowClosing };
+  for (const At at : {BetweenJobs, ProgressWindowDuringJob, StatusWindowShown, StatusWindowClosing}) {
     SCOPED_TRACE(at);
     fs::remove_all(home / "Print");
     int shown = 0, ended = 0;
@@ -710,7 +714,12 @@ TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
     status.on = [&](QObject* o, QEvent::Type type) {
       if (o->objectName() != "frmPrintStatus" || !o->isWidgetType()) return;
       auto* w = static_cast<QWidget*>(o);
-      if (type == QEvent::Show && ++shown == 2) second = w;
+      if (type == QEvent::Show && ++shown == 2) {
+        second = w;
+        QWidget* progress = gfrmAutoFormat->focusWidget() ? gfrmAutoFormat->focusWidget() : gfrmAutoFormat;
+        if (at == ProgressWindowDuringJob)
+          QMetaObject::invokeMethod(w, [&, progress] { escAt(progress); }, Qt::QueuedConnection);
+      }
       if (type != QEvent::Hide) return;
       ++ended;
       if (w != second) return;
@@ -743,4 +752,25 @@ TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
     delete window;
     window = nullptr;
   }
+}
+
+// Two Print Plus runs from one window, nothing changed between them, lay
+// out every output alike: each output's grid has the same column widths
+// in both runs (an earlier output's widths do not carry over), and so the
+// same pages.
+TEST_F(ExportPlusRunTest, PrintPlusRunsOfOneWindowLayOutTheSamePages) {
+  InstallRecordingPrinter();
+  Open(1);
+  Connect("EX1");
+  std::map<std::string, std::vector<int>> widths;
+  RecordingPrinter::onOutput = [&](const std::string&) {
+    std::vector<int>& w = widths[gstrReportTitle];
+    for (int c = 0; c < RecordingPrinter::grid->Cols(); ++c) w.push_back(RecordingPrinter::grid->ColWidth(c));
+  };
+  window->cmdExport->click();
+  const auto first = std::exchange(widths, {});
+  window->cmdExport->click();
+  UninstallRecordingPrinter();
+  ASSERT_GT(first.size(), 100u);
+  EXPECT_EQ(widths, first);
 }
