@@ -163,6 +163,24 @@ TEST_F(ScheduleRun, SettingsLines) {
   }
 }
 
+// An error no step handles ends the run with one entry giving its text.
+TEST_F(ScheduleRun, AnErrorEndingTheRunIsLogged) {
+  UseSampleDirectory sample;
+  struct OutOfMemory : RecordingCollector {
+    void GetServerInfo(const std::string&, const std::string&, const std::string&, std::string*) override {
+      throw std::bad_alloc();
+    }
+  };
+  com::RegisterBuiltin("VELMO.Exch55Info", [] { return new OutOfMemory; });
+  WriteSettings(home.dir(), {ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")});
+  EXPECT_EQ(sr::Schedule_Main(), 1);
+  com::UnregisterBuiltin("VELMO.Exch55Info");
+  const auto messages = LogMessages(home.dir());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "     Schedule_Main... : Run Ended By An Error : -2147467259:std::bad_alloc");
+  EXPECT_EQ(sr::frmStatus, nullptr);
+}
+
 // ----------------------------------------------------- lookup and walk
 
 TEST_F(ScheduleRun, LookupAndContainerWalk) {
