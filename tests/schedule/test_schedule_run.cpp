@@ -146,17 +146,19 @@ TEST_F(ScheduleRun, SettingsLines) {
     RecordingCollector::calls.clear();
     sr::Schedule_Main();
     std::vector<std::string> entries;
-    int starts = 0;
+    int starts = 0, reportsNotFound = 0;
     for (const auto& m : LogMessages(home.dir())) {
       if (m.find("GetAllInfo : Getting information for server -'EX2' start.") != std::string::npos) ++starts;
+      else if (m == "     DisplayInfo : Custom Report Not Found : 'None'") ++reportsNotFound;
       else if (m.rfind("     GetAllInfo", 0) != 0) entries.push_back(m);
     }
     EXPECT_EQ(starts, c.collections) << c.lines.size();
+    EXPECT_EQ(reportsNotFound, c.collections);
     ASSERT_EQ(entries.size(), c.expectedStarts.size()) << (entries.empty() ? "" : entries[0]);
     for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].rfind(c.expectedStarts[i], 0), 0u) << entries[i];
-    // Each collection: its start and end entries, and the missing mail
-    // client's (no information-store files here).
-    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 3u * c.collections);
+    // Each collection: its start and end entries, the missing mail
+    // client's (no information-store files here) and the missing report's.
+    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 4u * c.collections);
     const long serverCalls = std::count(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
                                         std::string("Server(EX2,,)"));
     EXPECT_EQ(serverCalls, c.collections);
