@@ -151,7 +151,7 @@ void SetCaption(const std::string& text) {
   if (frmStatus) frmStatus->setWindowTitle(QString::fromStdString(text));
 }
 
-int Schedule_Main() {
+int Schedule_Main() try {
   // The run's header, then one run at a time.
   WriteRunHeader(true);
   FileLock instance;
@@ -244,6 +244,14 @@ int Schedule_Main() {
   }
   frmStatus = nullptr;
   return 0;
+} catch (...) {
+  // An error no step handled (memory running out) ends the run, saying so:
+  // the status window and the lock are gone with the function's frame.
+  const ComError e = AsComError(std::current_exception());
+  frmStatus = nullptr;
+  gConn.reset();
+  LogEntry("     Schedule_Main... : Run Ended By An Error : " + ErrorText(e.Number(), e.Description()));
+  return 1;
 }
 
 }  // namespace velmo::schedule

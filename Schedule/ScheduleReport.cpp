@@ -2,9 +2,11 @@
 // their export or printout.
 #include <QApplication>
 #include <QLabel>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <thread>
 
 #include "AppFolder.h"
 #include "CategoryRules.h"
@@ -15,12 +17,14 @@
 #include "FlexGrid.h"
 #include "GridFit.h"
 #include "IVLMRPrinter.h"
+#include "InstanceLock.h"
 #include "OutputFailures.h"
 #include "OutputNames.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
 #include "SchedConfig.h"
 #include "ScheduleRun.h"
+#include "TextFile.h"
 #include "TextParts.h"
 
 namespace velmo::schedule {
@@ -38,6 +42,9 @@ struct ServerOutput {
   bool mdbStarted = false;  // the temporary database of this run was begun
   bool mdbWritten = false;  // a table of this run is in the temporary database
   bool mdbFailed = false;   // a table of this run could not be written
+  bool mdbBusy = false;     // another program writes the file: nothing is written
+  FileLock mdbWriter;       // held from the removal of leftovers to the rename
+  std::string unguarded;    // why no lock at all could be taken on it
 };
 ServerOutput gOutput;
 
@@ -56,6 +63,50 @@ fs::path MdbBuildPath(const fs::path& target) {
   fs::path p = target;
   p += ".new";
   return p;
+}
+
+// Two runs writing one database name (two application folders with the
+// same line) would remove each other's temporary file. A writer holds an
+// exclusive lock on a lock file of its own beside the output from the
+// removal of a cut-off run's leftovers to the rename, waiting for another
+// writer within the collection wait's bound. The lock file stays: one
+// removed while another writer waits on it would exclude no one. False when
+// another program kept writing the file (logged); where no lock can be
+// taken at all the run writes without one, as before, and says so once it
+// wrote (a folder where nothing can be made fails with its own entries).
+bool TakeMdbWriter(const fs::path& target) {
+  if (gOutput.mdbWriter.Held() || !gOutput.unguarded.empty()) return true;
+  if (gOutput.mdbBusy) return false;
+  fs::path lockFile = target;
+  lockFile += ".writer.lock";
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = CollectionWaitLimit();
+  bool told = false;
+  while (true) {
+    std::error_code error;
+    switch (gOutput.mdbWriter.Try(lockFile, FileLock::Mode::Exclusive, error)) {
+      case FileLock::Outcome::Taken:
+        return true;
+      case FileLock::Outcome::Failed:
+        gOutput.unguarded = lockFile.string() + " : " + error.message();
+        return true;
+      case FileLock::Outcome::Held:
+        break;
+    }
+    if (std::chrono::steady_clock::now() - start >= limit) {
+      gOutput.mdbBusy = true;
+      SetStatus("");
+      LogEntry("     ExportToMDBFormat : File Not Written : " + target.string() +
+               " : another program is writing the file");
+      return false;
+    }
+    if (!told) {
+      told = true;
+      SetStatus("Another program is writing '" + target.string() + "'. Waiting for it to finish.");
+    }
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 }  // namespace
 
@@ -140,6 +191,8 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   const fs::path target = NativePath(MdbFileName(folder, server, runStamp));
   const fs::path building = MdbBuildPath(target);
   std::error_code ec;
+  // Another program writes this file: it is left to that program.
+  if (!TakeMdbWriter(target)) return;
   if (gOutput.mdbWritten) {
     // Every section was tried and a table was written: this run's database
     // replaces the last one whole.
@@ -148,18 +201,19 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
       LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
       std::error_code ignored;
       fs::remove(building, ignored);
+    } else if (const std::string reason = SyncFolderOf(target); !reason.empty()) {
+      LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, reason));
     }
+    if (!gOutput.unguarded.empty())
+      LogEntry("     ExportToMDBFormat : Writer Lock File Failure : " + gOutput.unguarded + " : written without it");
   } else {
     fs::remove(building, ec);
     // A run whose report had no rows at all leaves no database of an
     // earlier run looking like its own; after failures the old file stays.
     if (!gOutput.mdbFailed) fs::remove(target, ec);
   }
-  // The companion lock file of the temporary name is of no further use.
-  fs::path buildingLock = building;
-  buildingLock += ".lock";
-  fs::remove(buildingLock, ec);
   gOutput.mdbStarted = gOutput.mdbWritten = false;
+  gOutput.mdbWriter.Unlock();
 }
 
 void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
@@ -178,6 +232,12 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
     rs.Close();
   } catch (const ComError& e) {
     LogEntry("     DisplayInfo : Recordset Object Open Failure : " + ErrorText(e.Number(), e.Description()));
+    return;
+  }
+  if (rows.empty()) {
+    // A report the database does not hold makes no section: the line's
+    // outputs of earlier runs stay as they are, and the log says why.
+    LogEntry("     DisplayInfo : Custom Report Not Found : '" + EscapedSchedText(reportName) + "'");
     return;
   }
   std::map<std::string, bool> homeServer;  // by table
@@ -244,6 +304,7 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   const std::string table = exporting::ExportPlusTableName(label);
   std::string reason;
   std::error_code ec;
+  if (!TakeMdbWriter(NativePath(file))) return false;
   if (!gOutput.mdbStarted) {
     // What a run cut off before left under the temporary name is not this
     // run's, and neither is its journal: left beside a new file of that

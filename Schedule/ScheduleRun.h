@@ -74,7 +74,8 @@ void InstallUnattendedUi();
 // current logon; logs a refused file or an account without a bind name.
 void UseTaskCredentials();
 
-// The whole run; returns the process exit code (0).
+// The whole run; returns the process exit code: 0, or 1 after an error that
+// no step handled ended it (one entry says which).
 int Schedule_Main();
 
 // Status label and window caption, repainted at once.

@@ -11,6 +11,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
@@ -126,16 +130,56 @@ Socket ConnectLocal(const std::string& path, bool abstract, std::string& why) {
   return s;
 }
 
+// The host's addresses, looked up within what is left of the bound. The
+// lookup itself cannot be bounded, so it runs on a thread of its own that
+// is left to finish alone when the time is up; it then frees its answer.
+addrinfo* LookUpHost(const std::string& host, int port, Exchange& x) {
+  struct Lookup {
+    std::mutex mu;
+    std::condition_variable done;
+    bool finished = false, abandoned = false;
+    int rc = 0;
+    addrinfo* found = nullptr;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, host, service = std::to_string(port)] {
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_STREAM;
+      addrinfo* found = nullptr;
+      const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+      std::lock_guard lock(lookup->mu);
+      if (lookup->abandoned) {
+        if (rc == 0) ::freeaddrinfo(found);
+        return;
+      }
+      lookup->rc = rc;
+      lookup->found = found;
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error& e) {
+    x.why = "the host " + host + " could not be looked up: " + e.what();
+    return nullptr;
+  }
+  std::unique_lock lock(lookup->mu);
+  if (!lookup->done.wait_until(lock, x.deadline, [&] { return lookup->finished; })) {
+    lookup->abandoned = true;
+    x.why = "the host " + host + " was not looked up within " + x.bound;
+    return nullptr;
+  }
+  if (lookup->rc != 0) {
+    x.why = "the host " + host + " is not known: " + ::gai_strerror(lookup->rc);
+    return nullptr;
+  }
+  return lookup->found;
+}
+
 // A connected non-blocking TCP socket; the peer's address for the
 // authorisation lookup.
 Socket ConnectTcp(const std::string& host, int port, Exchange& x, sockaddr_storage& peer) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0) {
-    x.why = "the host " + host + " is not known: " + ::gai_strerror(rc);
-    return Socket();
-  }
+  addrinfo* found = LookUpHost(host, port, x);
+  if (!found) return Socket();
   Socket s;
   const std::string where = "nothing accepts connections at " + host + " port " + std::to_string(port);
   x.why = where;
@@ -165,16 +209,34 @@ Socket ConnectTcp(const std::string& host, int port, Exchange& x, sockaddr_stora
 // The X server's families of the authorisation file.
 constexpr uint16_t kFamilyInternet = 0, kFamilyInternet6 = 6, kFamilyLocal = 256, kFamilyWild = 65535;
 
-// The MIT-MAGIC-COOKIE-1 of XAUTHORITY (else ~/.Xauthority) for the
-// display's number and the connection's family and address; empty when
-// there is none.
-std::string MagicCookie(uint16_t family, const std::string& address, const std::string& number) {
+// The authorisation file: XAUTHORITY, else ~/.Xauthority; empty when
+// neither is named.
+std::string AuthorityFile() {
   std::string file = Env("XAUTHORITY");
   if (file.empty()) {
     const std::string home = Env("HOME");
     if (home.empty()) return "";
     file = home + "/.Xauthority";
   }
+  return file;
+}
+
+// Qt's X connection reads the authorisation file with no bound: a named
+// pipe (or a device) in its place would hold the program before it starts.
+// False, saying so, when the file is there and is not a regular file.
+bool AuthorityFileUsable(Exchange& x) {
+  const std::string file = AuthorityFile();
+  std::error_code ec;
+  const fs::file_status status = file.empty() ? fs::file_status() : fs::status(file, ec);
+  if (ec || !fs::exists(status) || fs::is_regular_file(status)) return true;
+  return x.Fail("the authorisation file '" + file + "' is not a regular file");
+}
+
+// The MIT-MAGIC-COOKIE-1 of the authorisation file for the display's
+// number and the connection's family and address; empty when there is none.
+std::string MagicCookie(uint16_t family, const std::string& address, const std::string& number) {
+  const std::string file = AuthorityFile();
+  if (file.empty()) return "";
   const int fd = OpenRegularFile(file);
   if (fd < 0) return "";
   std::string data;
@@ -240,6 +302,7 @@ bool X11Usable(const std::string& display, Exchange& x) {
   if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos ||
       std::stol(number) > 65535 - 6000)
     return x.Fail("not a display name");
+  if (!AuthorityFileUsable(x)) return false;
 
   Socket s;
   uint16_t family = kFamilyLocal;
@@ -279,12 +342,19 @@ bool X11Usable(const std::string& display, Exchange& x) {
   const std::string peer = "the X server";
   unsigned char reply[8];
   if (!x.Send(s.fd(), request, peer) || !x.Receive(s.fd(), reply, sizeof reply, peer)) return false;
-  if (reply[0] == 1) return true;
+  uint16_t words = 0;
+  std::memcpy(&words, reply + 6, 2);
+  if (reply[0] == 1) {
+    // The set-up is finished only with the additional data its header
+    // announces (in 4-byte units): Qt would wait for the rest unbounded.
+    std::string rest(words * 4u, '\0');
+    if (!rest.empty() && !x.Receive(s.fd(), rest.data(), rest.size(), peer))
+      return x.Fail("the X server's set-up answer stopped short: " + x.why);
+    return true;
+  }
   if (reply[0] > 2) return x.Fail("the X server's answer is not understood");
   // Failed (0: the reason's length, then the reason) or Authenticate (2:
   // the reason fills the additional data).
-  uint16_t words = 0;
-  std::memcpy(&words, reply + 6, 2);
   const size_t size = std::min<size_t>(reply[0] == 0 ? reply[1] : words * 4u, words * 4u);
   std::string reason(std::min<size_t>(size, 256), '\0');
   if (!reason.empty() && !x.Receive(s.fd(), reason.data(), reason.size(), peer)) reason.clear();

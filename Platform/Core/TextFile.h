@@ -20,6 +20,12 @@ bool AppendLine(const std::filesystem::path& file, const std::string& text);
 // (0 when the file is not a regular file) and *notRegular set accordingly.
 int OpenRegularFile(const std::filesystem::path& file, int* err = nullptr, bool* notRegular = nullptr);
 
+// Syncs the folder holding `file`, after a file was renamed into place
+// there, so that the new name survives a power cut as the synced contents
+// do. "" when done (or when the folder's file system has no such sync),
+// else the reason.
+std::string SyncFolderOf(const std::filesystem::path& file);
+
 // Reads a text file's lines (CR LF or LF); false when it cannot be opened.
 // A last line without a line end is kept.
 bool ReadLines(const std::filesystem::path& file, std::vector<std::string>& lines);

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "AppFolder.h"
+#include "TextFile.h"
 #include "DateText.h"
 
 namespace velmo::printers {
@@ -258,7 +259,11 @@ bool Job::Begin(const std::string& documentName, const std::string& title) {
       target_ = settings_.file;
       if (target_.has_parent_path()) std::filesystem::create_directories(target_.parent_path(), ec);
       temp_ = PartOf(target_);
-      fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      // Made afresh, never through a link: a cut-off job's leftover under
+      // that name (a link included) is removed and the file created again.
+      constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+      fd = ::open(temp_.c_str(), kCreate, 0644);
+      if (fd < 0 && errno == EEXIST && ::unlink(temp_.c_str()) == 0) fd = ::open(temp_.c_str(), kCreate, 0644);
       if (fd < 0) {
         const std::string reason = std::strerror(errno);
         temp_.clear();
@@ -351,6 +356,8 @@ bool Job::Finish() {
       std::filesystem::remove(temp_, ec);
       return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
     }
+    if (const std::string reason = SyncFolderOf(target_); !reason.empty())
+      return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
   }
   return true;
 }

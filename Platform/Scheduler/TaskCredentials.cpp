@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AppFolder.h"
+#include "TextFile.h"
 #include "TextParts.h"
 
 namespace velmo::scheduler {
@@ -84,6 +85,11 @@ bool WriteTaskCredentials(const std::string& taskName, const std::string& accoun
   if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
     ok = false;
     why = Errno("The credentials file could not be saved");
+  } else if (ok) {
+    if (const std::string reason = SyncFolderOf(target); !reason.empty()) {
+      SetText(error, "The credentials file could not be saved: " + reason);
+      return false;
+    }
   }
   if (!ok) {
     ::unlink(tmp.c_str());

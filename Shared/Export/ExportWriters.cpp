@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "ComError.h"
+#include "TextFile.h"
 #include "Database.h"
 #include "DateText.h"
 #include "FlexGrid.h"
@@ -318,6 +319,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
         RemoveDatabaseFile(target);
         return TableWrite::Failed;
       }
+      if (reason = SyncFolderOf(file); !reason.empty()) return TableWrite::Failed;
     }
     return TableWrite::Written;
   } catch (const velmo::ComError& e) {

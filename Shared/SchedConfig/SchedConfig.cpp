@@ -205,6 +205,11 @@ bool ReplaceFile(const std::filesystem::path& file, const std::string& text, std
   if (ok && ::rename(name.data(), file.c_str()) != 0) {
     ok = false;
     savedErrno = errno;
+  } else if (ok) {
+    if (const std::string reason = SyncFolderOf(file); !reason.empty()) {
+      SetError(error, "The file could not be written: " + reason);
+      return false;
+    }
   }
   if (!ok) {
     ::unlink(name.data());

@@ -1,8 +1,9 @@
 #pragma once
 // Stand-ins for displays, each served by a thread of the test: a socket
 // that accepts and stays silent, an X server that answers the connection
-// set-up (success only for its MIT-MAGIC-COOKIE-1, else a refusal), and a
-// Wayland compositor that answers a first round trip.
+// set-up (success only for its MIT-MAGIC-COOKIE-1, else a refusal; any
+// request with the cookie "*"), one that sends only the head of a success
+// and a Wayland compositor that answers a first round trip.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -25,7 +26,7 @@ namespace velmo::test {
 
 class DisplayStandIn {
  public:
-  enum class Answer { Silent, XSetUp, WaylandRoundTrip };
+  enum class Answer { Silent, XSetUp, XHalfSetUp, WaylandRoundTrip };
 
   // An X server on a free display number: the local (abstract) socket, or
   // TCP port 6000 + number on 127.0.0.1. XSetUp without a cookie refuses.
@@ -77,10 +78,17 @@ class DisplayStandIn {
       std::vector<int> held;  // silent: accepted and never answered
       for (pollfd p[2] = {{stop, POLLIN, 0}, {listener, POLLIN, 0}}; ::poll(p, 2, -1) > 0 && !p[0].revents;) {
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (answer == Answer::Silent) held.push_back(fd);
-        else if (answer == Answer::XSetUp) AnswerSetUp(fd, cookie);
-        else AnswerRoundTrip(fd);
-        if (answer != Answer::Silent) ::close(fd);
+        if (answer == Answer::Silent || answer == Answer::XHalfSetUp) held.push_back(fd);
+        if (answer == Answer::XHalfSetUp) {
+          // Success, 400 bytes announced, none sent.
+          const uint16_t head[4] = {1, 11, 0, 100};
+          (void)!::write(fd, head, sizeof head);
+        } else if (answer == Answer::XSetUp) {
+          AnswerSetUp(fd, cookie);
+        } else if (answer == Answer::WaylandRoundTrip) {
+          AnswerRoundTrip(fd);
+        }
+        if (answer != Answer::Silent && answer != Answer::XHalfSetUp) ::close(fd);
       }
       for (int fd : held) ::close(fd);
     });
@@ -105,8 +113,8 @@ class DisplayStandIn {
     std::memcpy(&dataSize, head + 8, 2);
     std::string rest((nameSize + 3u) / 4 * 4 + (dataSize + 3u) / 4 * 4, '\0');
     if (!ReadAll(fd, rest.data(), rest.size())) return;
-    const bool granted = !cookie.empty() && rest.substr(0, nameSize) == "MIT-MAGIC-COOKIE-1" &&
-                         rest.substr((nameSize + 3u) / 4 * 4, dataSize) == cookie;
+    const bool granted = cookie == "*" || (!cookie.empty() && rest.substr(0, nameSize) == "MIT-MAGIC-COOKIE-1" &&
+                                           rest.substr((nameSize + 3u) / 4 * 4, dataSize) == cookie);
     const std::string reason = granted ? "" : "Authorization required, but no authorization protocol specified";
     std::string reply(8, '\0');
     reply[0] = granted ? 1 : 0;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QtGlobal>
 
@@ -132,6 +133,8 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
   const DisplayStandIn granting(Answer::XSetUp, false, cookie);
   const DisplayStandIn refusing(Answer::XSetUp, false);
   const DisplayStandIn silentPort(Answer::Silent, true);
+  const DisplayStandIn half(Answer::XHalfSetUp, false), anyone(Answer::XSetUp, true, "*");
+  ::mkfifo((home / "fifo").c_str(), 0600);
   std::filesystem::create_directories(home / "run");
   const DisplayStandIn compositor(home / "run" / "wayland-1", Answer::WaylandRoundTrip);
   const DisplayStandIn silentCompositor(home / "run" / "wayland-2", Answer::Silent);
@@ -147,7 +150,8 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
   const std::string silentW = "WAYLAND_DISPLAY 'wayland-2' : the compositor did not answer within 0.3 s";
   struct Case {
     std::string display, wayland;
-    bool cookieFile, plugins;
+    int cookieFile;  // 1: the file, 2: a named pipe in its place
+    bool plugins;
     std::string platform, why;  // why: how it begins
   };
   const Case cases[] = {
@@ -155,6 +159,11 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
       {granting.name, "", false, true, "offscreen", "DISPLAY '" + granting.name + "' : " + refused},
       {refusing.name, "", true, true, "offscreen", "DISPLAY '" + refusing.name + "' : " + refused},
       {silentPort.name, "", true, true, "offscreen", silentX},
+      {half.name, "", true, true, "offscreen", "DISPLAY '" + half.name + "' : the X server's set-up answer stopped "
+                                               "short: the X server did not answer within 0.3 s"},
+      {anyone.name, "", false, true, "xcb", ""},
+      {anyone.name, "", 2, true, "offscreen", "DISPLAY '" + anyone.name + "' : the authorisation file '" +
+                                               (home / "fifo").string() + "' is not a regular file"},
       {"no-display", "", true, true, "offscreen", "DISPLAY 'no-display' : not a display name"},
       {granting.name, "", true, false, "offscreen", "DISPLAY '" + granting.name + "' : Qt has no X11 (xcb) platform plugin"},
       {"", "wayland-1", false, true, "wayland", ""},
@@ -169,7 +178,8 @@ TEST(DisplayProbe, ADisplayIsUsedOnlyWhenItsSetUpAnswers) {
     SCOPED_TRACE(c.display + " " + c.wayland + (c.cookieFile ? " cookie" : "") + (c.plugins ? " plugins" : ""));
     test::DisplayVariables::Set("DISPLAY", c.display.c_str());
     test::DisplayVariables::Set("WAYLAND_DISPLAY", c.wayland.c_str());
-    test::DisplayVariables::Set("XAUTHORITY", c.cookieFile ? (home / "Xauthority").c_str() : nullptr);
+    test::DisplayVariables::Set("XAUTHORITY", c.cookieFile == 2 ? (home / "fifo").c_str()
+                                              : c.cookieFile ? (home / "Xauthority").c_str() : nullptr);
     // Silent displays are given a short bound, the others the program's.
     const bool silent = c.why.find("did not answer") != std::string::npos;
     const auto start = std::chrono::steady_clock::now();

@@ -1,8 +1,19 @@
 // The scheduled report's output: files per format, printing, the failure
 // entries, unique labels and what a second run leaves.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -10,6 +21,9 @@
 #include "AppFolder.h"
 #include "ExportWriters.h"
 #include "PrintStatusWatch.h"
+#include "Printers.h"
+#include "SchedConfig.h"
+#include "TaskCredentials.h"
 #include "RecordingPrinter.h"
 #include "ScheduleKit.h"
 #include "SmallFileSystem.h"
@@ -19,6 +33,20 @@ using namespace velmo;
 using namespace velmo::test;
 namespace sr = velmo::schedule;
 namespace fs = std::filesystem;
+
+// Every folder this program syncs: fsync as the libraries call it.
+static std::mutex gSyncedMu;
+static std::vector<fs::path> gSyncedFolders;
+extern "C" int fsync(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::error_code ec;
+    const fs::path folder = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    std::lock_guard lock(gSyncedMu);
+    gSyncedFolders.push_back(folder);
+  }
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -30,7 +58,9 @@ class ScheduleOutput : public ::testing::Test {
   void SetUp() override {
     TestApp("test_schedule_output");
     CreateInventory(home.dir());
-    out = home / "out";
+    // Started as the second writer of another test: its folder.
+    const char* other = std::getenv("VELMO_TEST_WRITER_OUT");
+    out = other ? fs::path(other) : home / "out";
     fs::create_directories(out);
     sr::gstrDBPath = AppFolderText() + "\\velmo.mdb";
     sr::gConn = std::make_unique<db::Connection>();
@@ -275,14 +305,119 @@ TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
                        "values('EX1','" + R + "/cn=Sales','Bob','bob','EX1')");
     sr::gConn->Execute("update MailboxGeneral set [Display Name]='Cy' where [Alias Name]='cy'");
   }
-  // The database was built under a temporary name; nothing of it is left.
+  // The database was built under a temporary name; nothing of it is left
+  // but lock files.
   for (const auto& e : fs::directory_iterator(out))
-    EXPECT_EQ(e.path().string().find(".new"), std::string::npos) << e.path();
+    if (e.path().extension() != ".lock") EXPECT_EQ(e.path().string().find(".new"), std::string::npos) << e.path();
   // A report without rows leaves no database of an earlier run behind.
   sr::gConn->Execute("delete from MailboxGeneral");
   sr::gConn->Execute("delete from MailboxOrgnPhoneNotes");
   Run("Export", "", "MDB");
   EXPECT_TRUE(Files().empty());
+}
+
+// A report the database does not hold is one entry; the line's earlier
+// outputs stay.
+TEST_F(ScheduleOutput, AReportNotFoundKeepsTheLinesOutputs) {
+  for (const std::string format : {"CSV", "MDB"}) {
+    Run("Export", "", format);
+    const auto before = Files();
+    ASSERT_FALSE(before.empty());
+    fs::remove_all(home / "Schedule");
+    sr::DisplayInfo("EX1", "V", "L", "Gone", "Export", "", format, out.string(), kStamp);
+    EXPECT_EQ(Files(), before) << format;
+    const auto messages = LogMessages(home.dir());
+    ASSERT_EQ(messages.size(), 1u) << Joined(messages);
+    EXPECT_EQ(messages[0], "     DisplayInfo : Custom Report Not Found : 'Gone'");
+  }
+}
+
+// A file renamed into place is followed by a sync of its folder; the
+// temporary file of a PDF printed to a named file is never made through a
+// link.
+TEST_F(ScheduleOutput, RenamedFilesAreFollowedByASyncOfTheirFolder) {
+  fs::create_directories(home / "Schedule");
+  fs::create_symlink(out / "victim", out / ".named.pdf.part");
+  struct Case {
+    fs::path folder;
+    std::function<bool()> write;
+  } cases[] = {
+      {out, [&] { return Run("Export", "", "MDB"), true; }},
+      {home / "Schedule", [&] { return WriteSchedConfig(home / "Schedule" / "SchedConfig.cfg", nullptr, {}); }},
+      {home.dir(), [] { return scheduler::WriteTaskCredentials("VelmorcastTask", "CORP\\Admin", "secret"); }},
+      {out, [&] {
+         const ui::PrinterSettings pdf{printers::kPdfDevice, (out / "named.pdf").string()};
+         printers::Job job(pdf);
+         return job.Begin("named") && job.Finish();
+       }},
+  };
+  for (const Case& c : cases) {
+    gSyncedFolders.clear();
+    EXPECT_TRUE(c.write()) << c.folder;
+    std::lock_guard lock(gSyncedMu);
+    EXPECT_NE(std::find(gSyncedFolders.begin(), gSyncedFolders.end(), fs::canonical(c.folder)), gSyncedFolders.end())
+        << c.folder;
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(out / "victim")));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "named.pdf")));
+}
+
+// Run as a program of its own by the next test: the same line's database
+// output, from another application folder, into that test's folder.
+TEST_F(ScheduleOutput, SecondWriterOfOneDatabaseName) {
+  const char* log = std::getenv("VELMO_TEST_WRITER_LOG");
+  if (!log) GTEST_SKIP() << "started by another test as a program of its own";
+  Run("Export", "", "MDB");
+  std::ofstream(log) << Joined(LogMessages(home.dir()));
+}
+
+// Two programs writing one database name, the second started while the
+// first is in the middle of its file: the file ends whole, and a writer
+// that gave up waiting says so.
+TEST_F(ScheduleOutput, TwoWritersOfOneDatabaseNameLeaveOneWholeFile) {
+  const fs::path mdb = out / ("EX1_" + kStamp + ".mdb"), log = home / "second.log";
+  fs::path building = mdb;
+  building += ".new";
+  for (const std::string waitSeconds : {"120", "0.2"}) {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    fs::remove(log);
+    std::vector<std::string> vars = {"VELMO_TEST_WRITER_OUT=" + out.string(), "VELMO_TEST_WRITER_LOG=" + log.string(),
+                                     "VELMORCAST_COLLECT_WAIT_SECONDS=" + waitSeconds,
+                                     "--gtest_filter=ScheduleOutput.SecondWriterOfOneDatabaseName"};
+    std::vector<char*> argv = {const_cast<char*>("/proc/self/exe"), vars.back().data(), nullptr}, env;
+    for (char** e = environ; *e; ++e) env.push_back(*e);
+    for (int i = 0; i < 3; ++i) env.push_back(vars[i].data());
+    env.push_back(nullptr);
+    pid_t second = -1;
+    int status = 0;
+    // After the first table of this run: the second writer starts and runs
+    // until it ends or a few seconds passed (then it waits for this one).
+    QTimer middle;
+    QObject::connect(&middle, &QTimer::timeout, [&] {
+      if (second >= 0 || !fs::exists(building)) return;
+      if ((second = ::fork()) == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), 1);
+        ::execve(argv[0], argv.data(), env.data());
+        ::_exit(127);
+      }
+      for (int i = 0; i < 500 && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+    });
+    middle.start(0);
+    Run("Export", "", "MDB");
+    middle.stop();
+    ASSERT_GT(second, 0);
+    for (int i = 0; i < 12000 && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << waitSeconds;
+    for (const char* t : {"RecipientsMailboxesGeneral", "SalesMailboxesGeneral", "SalesMailboxesGeneral_2",
+                          "ServerRecipientsMailboxesGeneral", "RecipientsMailboxesPhoneNotes"})
+      EXPECT_TRUE(exporting::DatabaseHasTable(mdb, t)) << waitSeconds << " " << t;
+    const std::string gaveUp = "ExportToMDBFormat : File Not Written : " + mdb.string() +
+                               " : another program is writing the file";
+    EXPECT_EQ(TestHome::Slurp(log).find(gaveUp) != std::string::npos, waitSeconds == "0.2")
+        << TestHome::Slurp(log);
+    EXPECT_EQ(Joined(LogMessages(home.dir())).find("ExportToMDBFormat"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -177,11 +177,16 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
 
   // The displays the run meets (stand-ins): none, an X server that accepts
   // and stays silent, one that refuses the connection set-up, a Wayland
-  // socket that stays silent. Each run returns with its outputs, draws off
+  // socket that stays silent, an X server sending half its answer, one
+  // granting anyone with a named pipe as the authorisation file (Qt would
+  // wait on either for ever). Each run returns with its outputs, draws off
   // screen and says why in one entry when a display was named.
   using Answer = DisplayStandIn::Answer;
   const DisplayStandIn silentX(Answer::Silent, false);
   const DisplayStandIn refusingX(Answer::XSetUp, true);
+  const DisplayStandIn halfX(Answer::XHalfSetUp, false), anyoneX(Answer::XSetUp, true, "*");
+  const fs::path fifo = home / "xauthority-pipe";
+  ::mkfifo(fifo.c_str(), 0600);
   fs::create_directories(home / "run");
   const DisplayStandIn silentWayland(home / "run" / "wayland-5", Answer::Silent);
   struct Case {
@@ -194,6 +199,9 @@ TEST(ScheduleProgram, RunsAsCronStartsIt) {
       {{"DISPLAY=" + silentX.name}, "DISPLAY '" + silentX.name + "' : the X server did not answer within 2 s"},
       {{"DISPLAY=" + refusingX.name}, "DISPLAY '" + refusingX.name + "' : the X server refused the connection: "},
       {{"XDG_RUNTIME_DIR=" + (home / "run").string(), "WAYLAND_DISPLAY=wayland-5"}, "WAYLAND_DISPLAY 'wayland-5' : "},
+      {{"DISPLAY=" + halfX.name}, "DISPLAY '" + halfX.name + "' : the X server's set-up answer stopped short: "},
+      {{"XAUTHORITY=" + fifo.string(), "DISPLAY=" + anyoneX.name},
+       "DISPLAY '" + anyoneX.name + "' : the authorisation file '" + fifo.string() + "' is not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.env.empty() ? "no display" : c.env.back());

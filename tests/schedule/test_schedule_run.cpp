@@ -146,21 +146,41 @@ TEST_F(ScheduleRun, SettingsLines) {
     RecordingCollector::calls.clear();
     sr::Schedule_Main();
     std::vector<std::string> entries;
-    int starts = 0;
+    int starts = 0, reportsNotFound = 0;
     for (const auto& m : LogMessages(home.dir())) {
       if (m.find("GetAllInfo : Getting information for server -'EX2' start.") != std::string::npos) ++starts;
+      else if (m == "     DisplayInfo : Custom Report Not Found : 'None'") ++reportsNotFound;
       else if (m.rfind("     GetAllInfo", 0) != 0) entries.push_back(m);
     }
     EXPECT_EQ(starts, c.collections) << c.lines.size();
+    EXPECT_EQ(reportsNotFound, c.collections);
     ASSERT_EQ(entries.size(), c.expectedStarts.size()) << (entries.empty() ? "" : entries[0]);
     for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].rfind(c.expectedStarts[i], 0), 0u) << entries[i];
-    // Each collection: its start and end entries, and the missing mail
-    // client's (no information-store files here).
-    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 3u * c.collections);
+    // Each collection: its start and end entries, the missing mail
+    // client's (no information-store files here) and the missing report's.
+    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 4u * c.collections);
     const long serverCalls = std::count(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
                                         std::string("Server(EX2,,)"));
     EXPECT_EQ(serverCalls, c.collections);
   }
+}
+
+// An error no step handles ends the run with one entry giving its text.
+TEST_F(ScheduleRun, AnErrorEndingTheRunIsLogged) {
+  UseSampleDirectory sample;
+  struct OutOfMemory : RecordingCollector {
+    void GetServerInfo(const std::string&, const std::string&, const std::string&, std::string*) override {
+      throw std::bad_alloc();
+    }
+  };
+  com::RegisterBuiltin("VELMO.Exch55Info", [] { return new OutOfMemory; });
+  WriteSettings(home.dir(), {ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")});
+  EXPECT_EQ(sr::Schedule_Main(), 1);
+  com::UnregisterBuiltin("VELMO.Exch55Info");
+  const auto messages = LogMessages(home.dir());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "     Schedule_Main... : Run Ended By An Error : -2147467259:std::bad_alloc");
+  EXPECT_EQ(sr::frmStatus, nullptr);
 }
 
 // ----------------------------------------------------- lookup and walk
