@@ -21,6 +21,7 @@
 #include "RecordsetGrid.h"
 #include "SchedConfig.h"
 #include "ScheduleRun.h"
+#include "StopSignals.h"
 #include "TextParts.h"
 
 namespace velmo::schedule {
@@ -140,7 +141,10 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   const fs::path target = NativePath(MdbFileName(folder, server, runStamp));
   const fs::path building = MdbBuildPath(target);
   std::error_code ec;
-  if (gOutput.mdbWritten) {
+  // A run stopped by a signal drops the database it was building and
+  // keeps the last complete one, as a run cut off would.
+  const bool stopped = StopSignal() != 0;
+  if (gOutput.mdbWritten && !stopped) {
     // Every section was tried and a table was written: this run's database
     // replaces the last one whole.
     fs::rename(building, target, ec);
@@ -153,7 +157,7 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
     fs::remove(building, ec);
     // A run whose report had no rows at all leaves no database of an
     // earlier run looking like its own; after failures the old file stays.
-    if (!gOutput.mdbFailed) fs::remove(target, ec);
+    if (!gOutput.mdbFailed && !stopped) fs::remove(target, ec);
   }
   // The companion lock file of the temporary name is of no further use.
   fs::path buildingLock = building;
@@ -182,12 +186,17 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
   }
   std::map<std::string, bool> homeServer;  // by table
   for (const auto& [tabName, columnSet] : rows) {
+    if (StopSignal() != 0) break;
     const std::string table = exporting::CategoryTableName(tabName);
     if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
     for (const ReportSection& section :
-         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table]))
+         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table])) {
+      // A stop signal ends the output between two sections: the files
+      // written so far are whole and stay.
+      if (StopSignal() != 0) break;
       ProcessReportOutput(server, organisation, site, reportName, operation, printer, format, folder, runStamp,
                           section.statement, section.label);
+    }
   }
   EndServerOutput(server, operation, format, folder, runStamp);
 }
