@@ -1030,6 +1030,9 @@ TEST_F(CollectLockRace, ARunStoppedBySignalLeavesWholePagesAndFinishedOutputs) {
       empty += now == 0;
     }
     if (c.collecting) EXPECT_GT(empty, 0);
+    std::cout << c.what << ": status " << status << ", " << Since(sent) << " s after the signal, " << empty << " of "
+              << whole.size() << " pages empty, " << LinesOfFiles(out).size() << " of " << report.size()
+              << " files\n";
     // What was written before the signal stays whole; the database being
     // built goes, the last complete one stays.
     if (c.format == std::string("MDB")) {
