@@ -71,14 +71,17 @@ void Exch55Info::LogTrace(const std::string& context, const std::string& paramet
 }
 
 void Exch55Info::LogFailure(const std::string& context, int32_t number, const std::string& description) {
+  if (CallGivenUp()) return;
   WriteErrorLog(velmo::NowText(), context, velmo::NumberText(number), description);
 }
 
 void Exch55Info::LogFalse(const std::string& procedure) {
+  if (CallGivenUp()) return;
   WriteErrorLog(velmo::NowText(), procedure, "FALSE", "InitializeVariables Function Call Failure");
 }
 
 void Exch55Info::ShowMessage(const std::string& prompt, int buttons, const std::string& title) {
+  if (CallGivenUp()) return;
   try {
     velmo::ui::Ui().MsgBox(prompt, buttons, title);
   } catch (...) {
@@ -248,8 +251,11 @@ void Exch55Info::AddRow(Recordset& rs, const Row& values) {
 // ---- A call cut short ------------------------------------------------------
 
 void Exch55Info::NoteDirectoryFailure(const velmo::ComError& e) {
-  if (e.Number() == velmo::ads::E_SERVER_NOT_OPERATIONAL) NoteListingFailure(e, false);
+  if (e.Number() == velmo::ads::E_SERVER_NOT_OPERATIONAL || e.Number() == velmo::ads::E_CANCELLED)
+    NoteListingFailure(e, false);
 }
+
+bool Exch55Info::CallGivenUp() const { return callDepth_ > 0 && velmo::ads::WaitsGivenUp() != givenUpAtStart_; }
 
 void Exch55Info::StopWhenServerLost(const velmo::ComError& e) {
   if (failure_.set) return;
@@ -298,10 +304,27 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
                          std::string* message, const std::function<void(std::string&)>& body) {
   std::string scratch;
   std::string& text = message ? *message : scratch;
+  struct Depth {
+    Exch55Info& self;
+    explicit Depth(Exch55Info& s) : self(s) {
+      if (self.callDepth_++ == 0) self.givenUpAtStart_ = velmo::ads::WaitsGivenUp();
+    }
+    ~Depth() { --self.callDepth_; }
+  } depth(*this);
   velmo::db::WriteJournal journal;
   std::exception_ptr thrown;
   try {
     body(text);
+    if (!CallGivenUp()) return;
+    // The caller gave a wait of this call up (it is stopping): the call
+    // ends as a lost server's does, whatever its steps made of the error
+    // on their way, and nothing it wrote stays. The caller says why.
+    CloseRecordset();
+    CloseDBConnection();
+    if (!failure_.set)
+      failure_ = CallFailure{true, false, velmo::ads::E_CANCELLED, "The operation was canceled by the user.", true,
+                             false};
+    EndStoppedCall(journal, item.kind, item.separator, method, text, !text.empty());
     return;
   } catch (...) {
     thrown = std::current_exception();

@@ -234,8 +234,15 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   };
   CallFailure failure_;
   bool Stopped() const { return failure_.set; }
+  // True once the caller's wait hook gave up a wait of the running call
+  // (the caller is stopping): the call stops, writes no failure line and
+  // shows no message, and Guarded takes its rows back.
+  bool CallGivenUp() const;
+  int callDepth_ = 0;               // public methods running (Guarded)
+  uint64_t givenUpAtStart_ = 0;     // WaitsGivenUp() when the outermost began
   // A directory failure that means the server is gone (not operational,
-  // timed out) stops the call; any other is the object's own matter.
+  // timed out), or a wait the caller gave up, stops the call; any other is
+  // the object's own matter.
   void NoteDirectoryFailure(const velmo::ComError& e);
   // The same for a bind whose item and line the caller has already given.
   void StopWhenServerLost(const velmo::ComError& e);

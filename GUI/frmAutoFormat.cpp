@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "Mdifrm.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "frmConnect.h"
 #include "modExchConnect.h"
@@ -264,7 +265,7 @@ bool DirectoryWaitHook() {
                              QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
   QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   progress = gfrmAutoFormat;
-  return !(progress && progress->ConnectCancelled());
+  return !(progress && progress->ConnectCancelled()) && velmo::StopSignal() == 0;
 }
 
 void ConnectInProgressWindow() {

@@ -88,5 +88,5 @@ void ConnectInProgressWindow();
 // user-interface thread it lets pending events run, so windows repaint and
 // posted work is done; user input reaches only the open progress window
 // (its Cancel) and waits for the others. False, to give the wait up, once
-// Cancel gave the running connect up. On any other thread it does nothing.
+// Cancel gave the running connect up or a stop signal came. On any other thread it does nothing.
 bool DirectoryWaitHook();

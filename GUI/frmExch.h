@@ -117,6 +117,8 @@ class frmExch : public QWidget, public ExchWindow {
 
   // The node kind of a tree node, or -1 when it has none.
   static int ClassifyNode(const QTreeWidgetItem* node);
+  // True while GetAllInfo runs (a page is being looked up or collected).
+  bool Busy() const { return busy_; }
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QFont>
 #include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QThread>
 
 #include <algorithm>
@@ -21,6 +23,8 @@
 #include "frmSplash.h"
 #include "modGlobals.h"
 #include "QtNotices.h"
+#include "StopSignals.h"
+#include "frmExch.h"
 
 using velmo::ui::Ui;
 
@@ -85,6 +89,45 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
   }
 }
 
+namespace {
+// Closes the program for a stop request once nothing is collecting: a
+// modal window is closed first, then the main window as File > Exit
+// closes it; true when the main window is closed.
+bool CloseForStop() {
+  for (ExchWindow* w : gfrmExchWindows)
+    if (auto* browse = dynamic_cast<frmExch*>(w); browse && browse->Busy()) return false;
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+    return false;
+  }
+  if (gMdifrm && gMdifrm->isVisible()) gMdifrm->mnuExit_Click();
+  if (gMdifrm && gMdifrm->isVisible()) return false;
+  QCoreApplication::exit(128 + velmo::StopSignal());
+  return true;
+}
+}  // namespace
+
+void WatchStopSignals() {
+  velmo::InstallStopSignals();
+  if (velmo::StopSignalFd() < 0) return;
+  auto* notifier = new QSocketNotifier(velmo::StopSignalFd(), QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
+    notifier->setEnabled(false);
+    // Nobody is there to answer a box any more: its text goes to the
+    // standard error stream and its default is taken.
+    velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
+      std::fprintf(stderr, "%s\n", what.c_str());
+      std::fflush(stderr);
+    }));
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+      if (CloseForStop()) timer->stop();
+    });
+    timer->start();
+  });
+}
+
 int Main(int argc, char** argv) {
   velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
@@ -108,6 +151,7 @@ int Main(int argc, char** argv) {
   }
   // Directory calls let events run while they wait on a server.
   velmo::ads::SetWaitHook(DirectoryWaitHook);
+  WatchStopSignals();
 
   velmo::FileLock instanceLock;
   StartUpResult started = StartUp(instanceLock);

@@ -12,6 +12,13 @@ class Mdifrm;
 // start-up and then the message loop until the main window closes.
 int Main(int argc, char** argv);
 
+// SIGTERM, SIGINT and SIGHUP (the session ending) become a stop request:
+// the directory wait under way is given up (the collector call takes its
+// rows back), message boxes are answered by their defaults without being
+// shown, and once no browse window is collecting the main window closes as
+// File > Exit does and the message loop ends with 128 + the signal's number.
+void WatchStopSignals();
+
 // The lock file that marks a running instance in this application folder.
 std::filesystem::path InstanceLockFile();
 

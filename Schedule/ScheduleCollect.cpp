@@ -17,6 +17,7 @@
 #include "SchedConfig.h"
 #include "ScheduleRun.h"
 #include "ServerDataClear.h"
+#include "StopSignals.h"
 #include "SiteMatch.h"
 #include "TextParts.h"
 
@@ -259,7 +260,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   };
   wait.keepWaiting = [] {
     QApplication::processEvents();
-    return true;
+    return StopSignal() == 0;
   };
   wait.limit = CollectionWaitLimit();
   std::string why;
@@ -291,11 +292,13 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   }
   std::string msg;
   // Each call: its status text, then the call with the bind-error text
-  // emptied (it is never read here).
+  // emptied (it is never read here). Once a stop signal came no call is
+  // made: the wait hook gave up the call under way, which took its rows
+  // back.
   auto run = [&](const std::string& status, const std::function<void(_Exch55Info&)>& call) {
     SetStatus(status + tail);
     msg.clear();
-    if (collector) call(*collector);
+    if (collector && StopSignal() == 0) call(*collector);
     QApplication::processEvents();
   };
 
@@ -333,7 +336,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
     mapi = false;
     LogEntry("     GetAllInfo : Outlook 97 or above/Exchange 5.5 or 2000 not installed in '" + shown + "'.");
   }
-  if (mapi && !strProfileName.empty()) {
+  if (mapi && !strProfileName.empty() && StopSignal() == 0) {
     std::shared_ptr<IExch55> reader;
     try {
       reader = com::CreateObject<IExch55>("VELMORCCOM.Exch55");

@@ -14,6 +14,7 @@
 #include "FlexGrid.h"
 #include "InstanceLock.h"
 #include "SchedConfig.h"
+#include "StopSignals.h"
 #include "ScheduleLog.h"
 #include "ScheduleRun.h"
 #include "TaskCredentials.h"
@@ -54,7 +55,20 @@ void WriteScheduleLog(const std::string& message) { scheduler::AppendScheduleLog
 
 std::string ScheduleLogHeader() { return scheduler::ScheduleLogHeader(); }
 
-void LogEntry(const std::string& message) { WriteScheduleLog(NowText() + message); }
+// Once a stop signal came, the run's only further entry is the one that
+// says so (LogStopped): what failed on the way out failed because the run
+// gave it up.
+void LogEntry(const std::string& message) {
+  if (StopSignal() != 0) return;
+  WriteScheduleLog(NowText() + message);
+}
+
+void LogStopped(const std::string& server) {
+  const std::string why = "stopped : signal " + StopSignalName(StopSignal());
+  WriteScheduleLog(NowText() + (server.empty() ? "     Schedule_Main... : Run " + why
+                                               : "     GetAllInfo : Getting information for server -'" +
+                                                     EscapedSchedText(server) + "' " + why));
+}
 
 std::string ErrorText(int32_t number, const std::string& description) {
   return NumberText(number) + ":" + description;
@@ -196,6 +210,7 @@ int Schedule_Main() try {
   }
 
   // The server lines in file order.
+  bool stopLogged = false;
   if (opened) {
     SchedConfigContents config;
     std::string why;
@@ -213,10 +228,12 @@ int Schedule_Main() try {
       if (config.skipped.More() > 0)
         LogEntry("     Schedule_Main... : Config File Line Skipped : " +
                  SkippedLinesMoreText(file, config.skipped.More()));
-      for (const ScheduledServerEntry& line : config.servers) {
-        if (line.serverName.empty()) continue;
+      // A stop signal ends the line under way at its next step (the
+      // collector's call taken back, the output being written dropped) and
+      // no later line runs.
+      auto process = [&](const ScheduledServerEntry& line) {
         std::string organisation, site;
-        if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) continue;
+        if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) return;
         const std::string base = "LDAP://" + line.serverName + "/o=" + organisation + "/ou=" + site;
         ResetContainerList(line.serverName, organisation, site);
         GetChildContainerInfo(base, line.serverName, organisation, site, "", "");
@@ -225,11 +242,21 @@ int Schedule_Main() try {
         // the report: another program clearing the server now would empty
         // the sections still to be written.
         exporting::CollectionLock lock;
-        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName, &lock)) continue;
+        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName, &lock)) return;
+        if (StopSignal() != 0) return;
         DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation, line.printerName,
                     line.exportFormat, line.outputFolder, line.runStamp);
         lock.Release();
         QApplication::processEvents();
+      };
+      for (const ScheduledServerEntry& line : config.servers) {
+        if (line.serverName.empty()) continue;
+        if (StopSignal() == 0) process(line);
+        if (StopSignal() != 0) {
+          LogStopped(line.serverName);
+          stopLogged = true;
+          break;
+        }
       }
     }
   }
@@ -243,6 +270,10 @@ int Schedule_Main() try {
     LogEntry("     Schedule_Main... : Connection Object Close Failure : " + ErrorText(e.Number(), e.Description()));
   }
   frmStatus = nullptr;
+  if (const int signal = StopSignal(); signal != 0) {
+    if (!stopLogged) LogStopped("");
+    return 128 + signal;
+  }
   return 0;
 } catch (...) {
   // An error no step handled (memory running out) ends the run, saying so:

@@ -24,6 +24,7 @@
 #include "RecordsetGrid.h"
 #include "SchedConfig.h"
 #include "ScheduleRun.h"
+#include "StopSignals.h"
 #include "TextFile.h"
 #include "TextParts.h"
 
@@ -93,6 +94,8 @@ bool TakeMdbWriter(const fs::path& target) {
       case FileLock::Outcome::Held:
         break;
     }
+    // A run being stopped does not wait: it writes nothing more.
+    if (StopSignal() != 0) return false;
     if (std::chrono::steady_clock::now() - start >= limit) {
       gOutput.mdbBusy = true;
       SetStatus("");
@@ -193,7 +196,10 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   std::error_code ec;
   // Another program writes this file: it is left to that program.
   if (!TakeMdbWriter(target)) return;
-  if (gOutput.mdbWritten) {
+  // A run stopped by a signal drops the database it was building and
+  // keeps the last complete one, as a run cut off would.
+  const bool stopped = StopSignal() != 0;
+  if (gOutput.mdbWritten && !stopped) {
     // Every section was tried and a table was written: this run's database
     // replaces the last one whole.
     fs::rename(building, target, ec);
@@ -210,7 +216,7 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
     fs::remove(building, ec);
     // A run whose report had no rows at all leaves no database of an
     // earlier run looking like its own; after failures the old file stays.
-    if (!gOutput.mdbFailed) fs::remove(target, ec);
+    if (!gOutput.mdbFailed && !stopped) fs::remove(target, ec);
   }
   gOutput.mdbStarted = gOutput.mdbWritten = false;
   gOutput.mdbWriter.Unlock();
@@ -242,12 +248,17 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
   }
   std::map<std::string, bool> homeServer;  // by table
   for (const auto& [tabName, columnSet] : rows) {
+    if (StopSignal() != 0) break;
     const std::string table = exporting::CategoryTableName(tabName);
     if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
     for (const ReportSection& section :
-         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table]))
+         SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table])) {
+      // A stop signal ends the output between two sections: the files
+      // written so far are whole and stay.
+      if (StopSignal() != 0) break;
       ProcessReportOutput(server, organisation, site, reportName, operation, printer, format, folder, runStamp,
                           section.statement, section.label);
+    }
   }
   EndServerOutput(server, operation, format, folder, runStamp);
 }

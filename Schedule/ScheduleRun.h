@@ -54,8 +54,12 @@ extern std::string gstrReportTitle;
 void WriteScheduleLog(const std::string& message);
 // The run header's text (it begins with CR LF).
 std::string ScheduleLogHeader();
-// An entry: the current date and time followed by the message.
+// An entry: the current date and time followed by the message; nothing
+// once a stop signal came.
 void LogEntry(const std::string& message);
+// The one entry of a run ended by a stop signal, naming the server line
+// under way ("" before any).
+void LogStopped(const std::string& server);
 // "number:description" of an error.
 std::string ErrorText(int32_t number, const std::string& description);
 
@@ -74,8 +78,9 @@ void InstallUnattendedUi();
 // current logon; logs a refused file or an account without a bind name.
 void UseTaskCredentials();
 
-// The whole run; returns the process exit code: 0, or 1 after an error that
-// no step handled ended it (one entry says which).
+// The whole run; returns the process exit code: 0, 1 after an error that
+// no step handled ended it (one entry says which), or 128 + the signal's
+// number when a stop signal ended it.
 int Schedule_Main();
 
 // Status label and window caption, repainted at once.

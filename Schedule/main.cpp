@@ -6,8 +6,14 @@
 #include "Directory.h"
 #include "DisplayProbe.h"
 #include "ScheduleRun.h"
+#include "StopSignals.h"
 
 int main(int argc, char** argv) {
+  // SIGTERM (a task's window ending, a shutdown), SIGINT and SIGHUP become
+  // a stop request: the collector call under way is given up through the
+  // wait hook and taken back, the output being written is dropped, one
+  // entry says so and the run ends with 128 + the signal's number.
+  velmo::InstallStopSignals();
   // Qt's messages go to the schedule log from the very start, never to
   // standard output or error (cron mails whatever a job prints).
   velmo::schedule::InstallQtMessageHandler();
@@ -25,10 +31,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   velmo::schedule::InstallUnattendedUi();
   // While the directory layer waits on a server the status window still
-  // repaints.
+  // repaints; a stop request gives the wait up.
   velmo::ads::SetWaitHook([] {
     QCoreApplication::processEvents();
-    return true;
+    return velmo::StopSignal() == 0;
   });
   return velmo::schedule::Schedule_Main();
 }

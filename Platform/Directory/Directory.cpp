@@ -180,9 +180,12 @@ struct ConnectionLost : ComError {
   ConnectionLost() : ComError(E_SERVER_NOT_OPERATIONAL, "The server is not operational.") {}
 };
 
+// Waits the hook gave up on this thread.
+thread_local uint64_t tGivenUp = 0;
+
 // The wait hook asked to give a wait up.
 struct Cancelled : ComError {
-  Cancelled() : ComError(E_CANCELLED, "The operation was canceled by the user.") {}
+  Cancelled() : ComError(E_CANCELLED, "The operation was canceled by the user.") { ++tGivenUp; }
 };
 
 [[noreturn]] void ThrowLdap(int rc, const std::string& diagnostic = "") {
@@ -1826,6 +1829,8 @@ void ResetSessions() {
   std::lock_guard lock(gSessions.mu);
   gSessions.sessions.clear();
 }
+
+uint64_t WaitsGivenUp() { return tGivenUp; }
 
 void SetWaitHook(WaitHook hook) {
   std::lock_guard lock(gHook.mu);

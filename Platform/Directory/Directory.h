@@ -240,6 +240,10 @@ void ResetSessions();
 // the hook makes waits without it. An empty function removes the hook.
 using WaitHook = std::function<bool()>;
 void SetWaitHook(WaitHook hook);
+// How many waits the hook has given up on this thread so far. Work that
+// catches directory errors on its way compares two readings to learn that
+// it was given up somewhere inside.
+uint64_t WaitsGivenUp();
 
 // Entries asked for per page of an enumeration (default 1000), as ADSI's
 // page-size search preference.

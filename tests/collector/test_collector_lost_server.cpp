@@ -568,3 +568,41 @@ TEST(WriteJournal, NotesTheRowsOfEveryConnectionOnItsThreadAndTakesBackOnlyThose
   a.Close();
   b.Close();
 }
+
+// A call whose wait the caller's hook gives up three quarters of the way
+// (the server answering no more, the program stopping) ends as a lost
+// server's call does: none of its rows stay, the earlier ones do, its error
+// text says so, and it logs nothing but its traces (the caller says why it
+// stopped).
+TEST_F(LargeServer, ACallGivenUpByTheWaitHookLeavesNoRowOfIt) {
+  using Call = std::function<void(_Exch55Info&, std::string&)>;
+  const std::pair<const char*, Call> cases[] = {
+      {"MailboxDLEmailAddr", [](_Exch55Info& c, std::string& e) { c.GetMailboxInfo(3, "EX1", "", "", kBulk, &e); }},
+      {"ServerObjectsPerm", [](_Exch55Info& c, std::string& e) { c.GetServerInfo("EX1", "", "", &e); }},
+      {"DLGeneral", [](_Exch55Info& c, std::string& e) { c.GetDLInfo(0, "EX1", "", "", kBulk, &e); }},
+  };
+  const std::string ours = "ServerName = 'EX1' and ifnull([Display Name], '') not like 'Earlier%'";
+  for (const auto& [table, call] : cases) {
+    SCOPED_TRACE(table);
+    long whole = 0;
+    for (bool givenUp : {false, true}) {
+      FreshInventory(dir());
+      WriteEarlierRows(dir(), table, kBulk);
+      const auto linesBefore = kit_.LogLines().size();
+      Heal();
+      proxy_->Arm(givenUp ? whole * 3 / 4 : 1L << 40, LdapProxy::Loss::Stop);
+      velmo::ads::SetWaitHook([&] { return !proxy_->Lost(); });
+      std::string err;
+      call(*kit_.NewCollector(), err);
+      velmo::ads::SetWaitHook(nullptr);
+      if (!givenUp) whole = proxy_->Passed();
+      EXPECT_EQ(CountRows(dir(), table, ours) == 0, givenUp);
+      EXPECT_EQ(CountRows(dir(), table, "[Display Name] like 'Earlier%'"), 2);
+      EXPECT_EQ(err.find("-2147023673") != std::string::npos, givenUp) << err;
+      const auto lines = kit_.LogLines();
+      for (auto l = lines.begin() + static_cast<long>(linesBefore); l != lines.end(); ++l)
+        EXPECT_NE(l->find("Parameters"), std::string::npos) << *l;  // traces only
+    }
+  }
+  Heal();
+}

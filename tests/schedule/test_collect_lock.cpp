@@ -4,6 +4,7 @@
 // around it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@
 #include "LdapProxy.h"
 #include "MainWindowKit.h"
 #include "OtherUser.h"
+#include "AppSchema.h"
 #include "ServerDataClear.h"
 #include "SqliteRows.h"
 #include "UserInput.h"
@@ -42,6 +44,7 @@
 #include "frmAutoFormat.h"
 #include "frmExch.h"
 #include "frmExportPlus.h"
+#include "modStartup.h"
 #include "modExch.h"
 #include "modExchTree.h"
 #include "modGlobals.h"
@@ -930,4 +933,152 @@ TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundOrWithou
   }
   if (nobody) EXPECT_GT(solo["EX1"], 1);
   fs::remove_all(outside);
+}
+
+namespace {
+// Rows of a server by data table and object path (a table without paths
+// as one page).
+std::map<std::string, long> Pages(const std::string& server) {
+  std::map<std::string, long> out;
+  for (const auto& t : AppTables()) {
+    if (t.columns.empty() || t.columns[0].name != "ServerName" || t.name.rfind("VELMORC", 0) == 0) continue;
+    const bool paths = std::any_of(t.columns.begin(), t.columns.end(), [](auto& c) { return c.name == "Object Path"; });
+    db::Recordset rs;
+    rs.Open("select " + std::string(paths ? "[Object Path]" : "''") + ", count(*) from [" + t.name +
+                "] where ServerName=? group by 1",
+            *gConn, {db::Value(server)}, db::adOpenKeyset, db::adLockReadOnly);
+    for (; !rs.Eof(); rs.MoveNext()) out[t.name + " | " + rs[0L].Text()] = std::stol(rs[1L].Val().Text());
+    rs.Close();
+  }
+  return out;
+}
+std::map<std::string, long> LinesOfFiles(const fs::path& folder) {
+  std::map<std::string, long> out;
+  for (const auto& e : fs::directory_iterator(folder)) out[e.path().filename().string()] = LinesWith(e.path(), "");
+  return out;
+}
+}  // namespace
+
+// A scheduled run given SIGTERM, by this test or by vjobrun at the end of
+// the task's window, while a collector call is held and while it writes
+// its outputs: exit 143 soon after the signal, one entry saying so as its
+// last, every page either whole or empty, the outputs finished kept whole
+// and the database being built dropped with the last one kept.
+TEST_F(CollectLockRace, ARunStoppedBySignalLeavesWholePagesAndFinishedOutputs) {
+  const double room = std::getenv("ASAN_OPTIONS") ? 4 : 1;
+  const std::string stopped = "     GetAllInfo : Getting information for server -'EX1' stopped : signal SIGTERM";
+  const fs::path out = home / "out", mdb = out / "EX1_12_09_2026_02_00_00.mdb";
+  const fs::path app = velmo::test::TestHome::BuildAppDir();
+  // A run alone: its pages and its report.
+  velmo::exporting::ClearServerRows(*gConn, "EX1");
+  WriteSettings(home.dir(), {"EX1"}, out);
+  ASSERT_EQ(WaitChild(StartScheduledRun(), 300 * room), 0);
+  const std::map<std::string, long> whole = Pages("EX1"), report = LinesOfFiles(out);
+  ASSERT_GT(report.size(), 20u);
+
+  struct Case {
+    const char* what;
+    bool collecting, byVjobrun;
+    const char* format;
+  };
+  for (const Case& c : {Case{"collecting", true, false, "CSV"}, Case{"collecting, window end", true, true, "CSV"},
+                        Case{"writing its database", false, false, "MDB"},
+                        Case{"writing files, vjobrun stopped", false, true, "CSV"}}) {
+    SCOPED_TRACE(c.what);
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    fs::remove(SchedLog());
+    fs::remove_all(out);
+    WriteSettings(home.dir(), {"EX1"}, out, c.format);
+    if (c.format == std::string("MDB")) std::ofstream(mdb) << "the last complete database";
+    const long first = proxy_->Accepted();
+    // vjobrun's window (02:00, one minute) ends 40 s after its clock's start.
+    const pid_t pid = c.byVjobrun ? Spawn({(app / "vjobrun").string(), "--task", "T", "--kind", "1", "--at", "02:00",
+                                           "--duration", "1", "--stop", "--", (app / "VLMRSchedule").string()},
+                                          {"VELMORCAST_CLOCK=2026-01-01 02:00:20"})
+                                  : StartScheduledRun();
+    const auto t0 = Clock::now();
+    // Held in a collector call once rows were written, or stopped once an
+    // output is being written.
+    bool reached = false;
+    while (!reached && Since(t0) < 35 * room) {
+      reached = c.collecting ? Scalar("select count(*) from MailboxGeneral where ServerName='EX1'") > 0
+                : c.format == std::string("MDB") ? fs::exists(mdb.string() + ".new")
+                                                 : !fs::is_empty(out);
+      if (!reached) ::usleep(1000);
+    }
+    ASSERT_TRUE(reached);
+    if (c.collecting) proxy_->HoldRange(first, std::numeric_limits<long>::max());
+    auto sent = Clock::now();
+    if (c.byVjobrun && c.collecting)
+      sent = t0 + std::chrono::seconds(40);
+    else
+      ::kill(pid, SIGTERM);
+    const int status = WaitChild(pid, 60 * room + 40);
+    proxy_->Resume();
+    EXPECT_EQ(status, 143);
+    EXPECT_LT(Since(sent), 5 * room);
+    EXPECT_EQ(FailureLines(SchedLog()), std::vector<std::string>{});
+    EXPECT_EQ(LinesWith(SchedLog(), "stopped"), 1);
+    const std::string log = velmo::test::TestHome::Slurp(SchedLog());
+    EXPECT_EQ(log.substr(log.rfind("     ")), stopped + "\r\n");  // the last entry
+    EXPECT_EQ(HasLine(SchedLog(), "' end."), !c.collecting);
+    long empty = 0;
+    const auto pages = Pages("EX1");
+    for (const auto& [page, rows] : whole) {
+      const long now = pages.count(page) ? pages.at(page) : 0;
+      EXPECT_TRUE(now == rows || now == 0) << page << ": " << now << " of " << rows;
+      empty += now == 0;
+    }
+    if (c.collecting) EXPECT_GT(empty, 0);
+    std::cout << c.what << ": status " << status << ", " << Since(sent) << " s after the signal, " << empty << " of "
+              << whole.size() << " pages empty, " << LinesOfFiles(out).size() << " of " << report.size()
+              << " files\n";
+    // What was written before the signal stays whole; the database being
+    // built goes, the last complete one stays.
+    if (c.format == std::string("MDB")) {
+      EXPECT_EQ(velmo::test::TestHome::Slurp(mdb), "the last complete database");
+      fs::remove(mdb);
+    }
+    const auto files = LinesOfFiles(out);
+    for (const auto& [name, lines] : files) EXPECT_EQ(lines, report.count(name) ? report.at(name) : -1) << name;
+    EXPECT_LT(files.size(), report.size());
+  }
+}
+
+// The main program given SIGTERM (the session ending) while a browse
+// window collects the permissions page of cn=Bulk, the server answering no
+// more part way: none of the call's rows stay and the main window closes.
+// Run in a program of its own, which the signal leaves stopping.
+TEST_F(CollectLockRace, TheMainProgramStoppedBySignalLeavesNoPartlyFilledPage) {
+  if (!std::getenv("VELMO_STOP_CHILD")) {
+    const pid_t child = Spawn({"/proc/self/exe", "--gtest_filter=CollectLockRace.TheMainProgramStopped*"},
+                              {"VELMO_STOP_CHILD=1"});
+    EXPECT_EQ(WaitChild(child, 300), 0);
+    return;
+  }
+  WatchStopSignals();
+  velmo::exporting::ClearServerRows(*gConn, "EX1");
+  frmExch* w = OpenBrowse();
+  FindTreeNode(*w->tvwServers, kLakeRecipients)->setExpanded(true);
+  w->tvwServers_NodeClick(FindTreeNode(*w->tvwServers, kBulk));
+  w->ClickTypeTab(1);
+  proxy_->Arm(700, velmo::test::LdapProxy::Loss::Stop);
+  bool raised = false;
+  WithTicks(
+      [&] {
+        if (!raised && proxy_->Lost()) ::raise(SIGTERM);
+        raised = raised || proxy_->Lost();
+      },
+      [&] { w->ClickPropTab(4); });
+  proxy_->Heal();
+  ASSERT_TRUE(raised);
+  const auto t0 = Clock::now();
+  while (main->isVisible() && Since(t0) < 30) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(main->isVisible());
+  db::Connection conn;
+  conn.Open(gstrDBPath);
+  db::Recordset rs;
+  rs.Open("select count(*) from MailboxPerm where [Object Path]=?", conn, {db::Value(kBulk)}, db::adOpenKeyset,
+          db::adLockReadOnly);
+  EXPECT_EQ(rs[0L].Text(), "0");
 }
