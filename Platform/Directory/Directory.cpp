@@ -590,7 +590,8 @@ std::string HostMapFile() {
 // Reads the host map again when its version changed. A file that is there
 // but cannot be read, and a line that is not a name and an "ldap://" or
 // "ldaps://" URL, go to the error log (once per version of the file); the
-// names they would map mean "ldap://NAME:389" meanwhile.
+// names they would map mean "ldap://NAME:389" meanwhile. A line with more
+// words after its URL is logged too, and its name and URL still map.
 void LoadHostMap(HostMapCache& c, const std::string& file) {
   ++gStats.hostMapChecks;
   c.loaded = true;
@@ -628,6 +629,9 @@ void LoadHostMap(HostMapCache& c, const std::string& file) {
       bad.Report(number, "it is not a server name and an ldap:// or ldaps:// URL");
       continue;
     }
+    // The name and URL still map; what follows them is logged as damage.
+    if (std::string more; words >> more)
+      bad.Report(number, "it holds more than a server name and an ldap:// or ldaps:// URL: '" + more + "'");
     while (!url.empty() && url.back() == '/') url.pop_back();
     c.entries.emplace_back(Lower(name), url);
   }
