@@ -61,7 +61,7 @@ std::vector<QTreeWidgetItem*> NodesInOrder(QTreeWidget& tree) {
   return nodes;
 }
 
-// Sizes in pixels (the design's twips divided by 15).
+// Sizes in pixels (the layout in twips divided by 15).
 constexpr int kWidth = 640;
 constexpr int kHeight = 500;
 constexpr int kTreeTop = 104;
