@@ -1761,11 +1761,6 @@ void SetCurrentLogon(const std::string& user, const std::string& password) {
   gLogonPassword = user.empty() ? std::string() : password;
 }
 
-bool CurrentLogonSet() {
-  std::lock_guard lock(gLogonMu);
-  return !gLogonUser.empty();
-}
-
 bool AccountBindName(const std::string& account, std::string& dn) {
   auto blank = [](const std::string& t) { return t.find_first_not_of(" \t") == std::string::npos; };
   const auto slash = account.find('\\');
