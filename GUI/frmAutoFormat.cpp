@@ -23,7 +23,7 @@ using velmo::ui::Ui;
 frmAutoFormat* gfrmAutoFormat = nullptr;
 
 namespace {
-// Sizes in pixels (the design's twips divided by 15).
+// Sizes in pixels (the layout in twips divided by 15).
 constexpr int kWidth = 400;
 constexpr int kHeight = 104;
 constexpr int kCancelTop = 64;

@@ -35,7 +35,7 @@ frmConnect* gfrmConnect = nullptr;
 
 namespace {
 
-// Design positions are in twips; 15 twips make a pixel.
+// The layout's positions are in twips; 15 twips make a pixel.
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);

@@ -237,7 +237,7 @@ void LogError(const std::string& context, const std::exception& e) {
 
 constexpr int kSplitterWidth = 5;
 constexpr int kTreePaneWidth = 240;
-// The window's designed size, and the least it can be made while its tree,
+// The size the window opens at, and the least it can be made while its tree,
 // tabs and grid stay usable.
 constexpr QSize kPreferredSize(720, 440);
 constexpr QSize kMinimumSize(420, 260);

@@ -100,7 +100,8 @@ class frmExch : public QWidget, public ExchWindow {
   // The id passed as lWinHwnd to the collector and the native access class.
   long WindowHandle() const { return hwnd_; }
 
-  // The designed size and the least size that keeps the panes usable.
+  // The size the window opens at and the least size that keeps the panes
+  // usable.
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
@@ -132,7 +133,6 @@ class frmExch : public QWidget, public ExchWindow {
   void CollectForContainer(_Exch55Info& info, const std::string& table, const std::string& path,
                            std::string& strRetErrorMsg);
   void CollectStoreResources(long lMode);
-  void PlaceTree(QTreeWidget* tree);
   void FitTreePane();
   void LayoutRightSide(int left, bool setWidths);
   void Form_Unload();

@@ -20,8 +20,9 @@ namespace {
 
 constexpr auto Px = velmo::TwipsToPx;
 
-// A line of the text files: UTF-8 when it is valid UTF-8, else 8-bit text
-// in the Windows Western code page the files were written in.
+// A line of Readme.txt or License.txt: UTF-8 when it is valid UTF-8 (the
+// files shipped are ASCII); a file an administrator replaced with one saved
+// as 8-bit text is read as Windows-1252, so its accented letters show.
 QString LineText(const std::string& bytes) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 
+#include "FlexGrid.h"
 #include "Mdifrm.h"
 #include "modExchTree.h"
 
@@ -75,8 +76,6 @@ const Section kCatalogue[] = {
     {12, "", "", "Server", kGeneralPermissions},
 };
 
-constexpr int kTwipsPerPixel = 15;
-
 }  // namespace
 
 std::vector<CatalogueNode> CatalogueFor(int kind) {
@@ -145,6 +144,6 @@ void FillFieldTree(QTreeWidget& tvwFields, const QTreeWidget& tvwObjects, QLabel
     lblProfileInfo.setText(kProfileHint);
     lblProfileInfo.show();
     tvwFields.resize(tvwFields.width(),
-                     tvwObjects.height() - lblProfileInfo.height() - 100 / kTwipsPerPixel);
+                     tvwObjects.height() - lblProfileInfo.height() - 100 / velmo::kTwipsPerPixel);
   }
 }

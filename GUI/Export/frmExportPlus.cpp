@@ -15,8 +15,11 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -58,7 +61,7 @@ std::vector<QTreeWidgetItem*> NodesInOrder(QTreeWidget& tree) {
   return nodes;
 }
 
-// Sizes in pixels (the design's twips divided by 15).
+// Sizes in pixels (the layout in twips divided by 15).
 constexpr int kWidth = 640;
 constexpr int kHeight = 500;
 constexpr int kTreeTop = 104;
@@ -504,18 +507,22 @@ void frmExportPlus::SyncList1() {
 
 // ================================================================ export
 
-bool frmExportPlus::PathIsUsable(const std::string& text) const {
+std::string frmExportPlus::FolderProblem(const std::string& text) const {
   namespace fs = std::filesystem;
   // Trailing separators name the same folder ("/a/new/" is "/a/new").
   std::string folder = text;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const fs::path path(folder);
-  if (!path.is_absolute()) return false;
-  std::error_code ec;
-  auto writableFolder = [&](const fs::path& p) {
-    return fs::is_directory(p, ec) && ::access(p.c_str(), W_OK | X_OK) == 0;
+  if (!path.is_absolute()) return "not a full path (one starts with \"/\")";
+  auto writableFolder = [](const fs::path& p) -> std::string {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+    if (::access(p.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+    return "";
   };
-  if (fs::exists(path, ec)) return writableFolder(path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 || errno != ENOENT) return writableFolder(path);
   // A folder that does not exist yet is made, one level, by the output run.
   return writableFolder(path.parent_path());
 }
@@ -531,8 +538,9 @@ void frmExportPlus::cmdExport_Click() {
       Inform("Please specify the path to store the report.");
       return;
     }
-    if (!PathIsUsable(path)) {
-      Inform("Please specify valid path to store the report.");
+    if (const std::string why = FolderProblem(path); !why.empty()) {
+      LogFailure("frmExportPlus cmdExport Export Folder Failed ", velmo::E_FAIL_, path + " : " + why);
+      Inform("Please specify valid path to store the report." + std::string(kCrLf) + path + " : " + why);
       return;
     }
   } else {

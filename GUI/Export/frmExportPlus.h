@@ -119,7 +119,9 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void NodeClick(QTreeWidgetItem* node);
   void SaveDisplayedTicks();
   void ClearFieldTree();
-  bool PathIsUsable(const std::string& path) const;
+  // "" when the run can write into the folder a path names (making it,
+  // one level, when it is missing); else the system's reason it cannot.
+  std::string FolderProblem(const std::string& path) const;
   // Loads one output's rows into Grd1 and writes or prints them; a failure
   // is logged and added to failures_.
   void FillGridAndExport(const std::string& strServerName, const std::string& strReportOption,

@@ -107,7 +107,6 @@ class frmCustomReport : public QDialog, public CustomReportConnectTarget {
 
  private:
   struct Context;
-  void FillPanels();
   void AddServerTree();
   void KeepPainted();
   std::vector<struct ReportDefinitionRow> DefinitionRows(const std::string& strType, bool& builtInForm,

@@ -126,7 +126,7 @@ std::vector<std::string> TypePages(const std::string& type) {
   return {};
 }
 
-// The designed size of the window, in twips.
+// The window's size in twips.
 constexpr int kWidth = 9720;
 constexpr int kHeight = 6600;
 

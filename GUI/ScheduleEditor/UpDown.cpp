@@ -73,15 +73,3 @@ bool RefusedByDigitRule(const QKeyEvent& event) {
   return c.unicode() >= 32 && c.unicode() != 127;
 }
 
-namespace {
-class DigitFilter : public QObject {
- public:
-  using QObject::QObject;
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::KeyPress && RefusedByDigitRule(*static_cast<QKeyEvent*>(event))) return true;
-    return QObject::eventFilter(watched, event);
-  }
-};
-}  // namespace
-
-void DigitsOnly(QWidget* box) { box->installEventFilter(new DigitFilter(box)); }

@@ -18,18 +18,13 @@ class UpDown : public QWidget {
   int Value() const { return value_; }
   // A value outside the range is ignored, as the control refuses it.
   void SetValue(int value);
-  int Min() const { return min_; }
   int Max() const { return max_; }
   void SetRange(int min, int max);
   void SetWrap(bool wrap) { wrap_ = wrap; }
-  bool Wrap() const { return wrap_; }
 
   // The user's clicks on the arrows.
   void ClickUp();
   void ClickDown();
-
-  QToolButton* upButton() const { return up_; }
-  QToolButton* downButton() const { return down_; }
 
  signals:
   void Change();
@@ -49,9 +44,7 @@ class UpDown : public QWidget {
   bool wrap_ = false;
 };
 
-// Lets only the digits 0 to 9 and Backspace be typed into a text box;
-// every other character (and pasting by keys) is swallowed. Keys that
-// type nothing (arrows, Tab, Enter, Esc) pass.
-void DigitsOnly(QWidget* box);
-// True when the key event would type a character the digit rule refuses.
+// True when the key event would type a character the digit rule refuses:
+// only the digits 0 to 9 and Backspace may be typed, and nothing pasted by
+// keys; keys that type nothing (arrows, Tab, Enter, Esc) pass.
 bool RefusedByDigitRule(const class QKeyEvent& event);

@@ -44,7 +44,11 @@ bool ReadRegularFile(const std::filesystem::path& file, std::string& bytes, File
   int err = 0;
   bool notRegular = false;
   const int fd = OpenRegularFile(file, &err, &notRegular);
-  if (fd < 0) return fail(notRegular || err == EACCES || err == EPERM ? kAccessDenied : std::strerror(err));
+  if (fd < 0) {
+    struct stat st;
+    if (notRegular && ::stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return fail(std::strerror(EISDIR));
+    return fail(notRegular || err == EACCES || err == EPERM ? kAccessDenied : std::strerror(err));
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     const std::string why = std::strerror(errno);

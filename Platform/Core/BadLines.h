@@ -36,9 +36,10 @@ FileStamp StampOf(const struct stat& st);
 // reads.
 inline constexpr const char* kAccessDenied = "Access is denied.";
 
-// Reads a whole file. Only a regular file is read: a named pipe, a device, a
-// socket or a folder is refused before it is opened (opening a named pipe
-// waits for a writer, for good) with kAccessDenied. False, with *error
+// Reads a whole file. Only a regular file is read: a named pipe, a device or
+// a socket is refused before it is opened (opening a named pipe waits for a
+// writer, for good) with kAccessDenied, a folder as the system says ("Is a
+// directory"). False, with *error
 // saying why, when the file is refused or cannot be read; *stamp is the
 // version that was read.
 bool ReadRegularFile(const std::filesystem::path& file, std::string& bytes, FileStamp* stamp = nullptr,

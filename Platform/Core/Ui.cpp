@@ -38,28 +38,6 @@ bool UiSeam::PrinterSetup(PrinterSettings&, long) { return false; }
 
 std::string UiSeam::SaveFileName(SaveFileRequest&, long) { return {}; }
 
-std::string ScriptedUi::SaveFileName(SaveFileRequest& request, long) {
-  std::lock_guard g(m_);
-  std::string filters;
-  for (auto& f : request.filters) filters += (filters.empty() ? "" : "|") + f;
-  shown_.push_back({"SaveFile", request.folder, filters, request.filterIndex});
-  if (saveAnswers_.empty()) return {};
-  auto [index, path] = saveAnswers_.front();
-  saveAnswers_.pop_front();
-  if (!path.empty()) request.filterIndex = index;
-  return path;
-}
-
-bool ScriptedUi::PrinterSetup(PrinterSettings& settings, long) {
-  std::lock_guard g(m_);
-  shown_.push_back({"PrinterSetup", settings.device, "", 0});
-  if (setupAnswers_.empty()) return false;
-  auto [ok, chosen] = setupAnswers_.front();
-  setupAnswers_.pop_front();
-  if (ok) settings = chosen;
-  return ok;
-}
-
 int UnattendedUi::MsgBox(const std::string& prompt, int buttons, const std::string& title) {
   if (sink_) sink_(prompt);
   // A question nobody can answer takes its safe way out: No or Cancel where
@@ -81,46 +59,6 @@ std::string UnattendedUi::BrowseForFolder(long) { return {}; }
 bool UnattendedUi::ChooseProfile(const std::vector<std::string>&, long, std::string&) {
   if (sink_) sink_("A mail profile must be chosen, but the run is unattended.");
   return false;
-}
-
-int ScriptedUi::MsgBox(const std::string& prompt, int buttons, const std::string& title) {
-  std::lock_guard g(m_);
-  shown_.push_back({"MsgBox", prompt, title, buttons});
-  if (msgAnswers_.empty()) return DefaultAnswer(buttons);
-  int a = msgAnswers_.front();
-  msgAnswers_.pop_front();
-  return a;
-}
-
-bool ScriptedUi::InputBox(const std::string& prompt, const std::string& title, std::string& value) {
-  std::lock_guard g(m_);
-  shown_.push_back({"InputBox", prompt, title, 0});
-  if (inputAnswers_.empty()) return true;
-  auto [ok, v] = inputAnswers_.front();
-  inputAnswers_.pop_front();
-  if (ok) value = v;
-  return ok;
-}
-
-std::string ScriptedUi::BrowseForFolder(long) {
-  std::lock_guard g(m_);
-  shown_.push_back({"BrowseForFolder", "", "", 0});
-  if (folderAnswers_.empty()) return {};
-  auto v = folderAnswers_.front();
-  folderAnswers_.pop_front();
-  return v;
-}
-
-bool ScriptedUi::ChooseProfile(const std::vector<std::string>& profiles, long, std::string& chosen) {
-  std::lock_guard g(m_);
-  std::string list;
-  for (auto& p : profiles) list += (list.empty() ? "" : "\n") + p;
-  shown_.push_back({"ChooseProfile", list, "", 0});
-  if (profileAnswers_.empty()) return false;
-  auto [ok, v] = profileAnswers_.front();
-  profileAnswers_.pop_front();
-  if (ok) chosen = v;
-  return ok;
 }
 
 namespace {

@@ -3,7 +3,6 @@
 // boxes, the folder picker and the mail-profile chooser. The main program
 // installs a windowed implementation; an unattended run answers every box
 // with its default and logs it; tests answer from a script.
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -104,52 +103,6 @@ class UnattendedUi : public UiSeam {
 
  private:
   Sink sink_;
-};
-
-// Answers from a script, for tests: each box takes the next queued answer
-// (or its default when the queue is empty) and is recorded.
-class ScriptedUi : public UiSeam {
- public:
-  struct Shown {
-    std::string kind;  // "MsgBox", "InputBox", "BrowseForFolder", "ChooseProfile"
-    std::string prompt;
-    std::string title;
-    int buttons = 0;
-  };
-  void QueueMsgBox(int answer) { std::lock_guard g(m_); msgAnswers_.push_back(answer); }
-  void QueueInput(std::string value, bool ok = true) { std::lock_guard g(m_); inputAnswers_.push_back({ok, std::move(value)}); }
-  void QueueFolder(std::string path) { std::lock_guard g(m_); folderAnswers_.push_back(std::move(path)); }
-  void QueueProfile(std::string profile, bool ok = true) { std::lock_guard g(m_); profileAnswers_.push_back({ok, std::move(profile)}); }
-  // The set-up dialog's answer: OK with these settings, or Cancel.
-  void QueuePrinterSetup(PrinterSettings chosen, bool ok = true) { std::lock_guard g(m_); setupAnswers_.push_back({ok, std::move(chosen)}); }
-  // The save dialog's answer: a path and the filter chosen ("" = Cancel).
-  void QueueSaveFile(std::string path, int filterIndex) { std::lock_guard g(m_); saveAnswers_.push_back({filterIndex, std::move(path)}); }
-  std::vector<Shown> shown() const { std::lock_guard g(m_); return shown_; }
-  void clear() { std::lock_guard g(m_); shown_.clear(); }
-
-  int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
-  bool InputBox(const std::string& prompt, const std::string& title, std::string& value) override;
-  std::string BrowseForFolder(long ownerWindowId) override;
-  bool ChooseProfile(const std::vector<std::string>& profiles, long ownerWindowId,
-                     std::string& chosen) override;
-  bool Unattended() const override { return false; }
-  // The next queued answer; Cancel when none is queued. Recorded as shown
-  // with the kind "PrinterSetup" and the device it opened on as prompt.
-  bool PrinterSetup(PrinterSettings& settings, long ownerWindowId) override;
-  // The next queued answer; Cancel when none is queued. Recorded as shown
-  // with the kind "SaveFile", the folder as prompt, the filters joined by
-  // "|" as title and the filter index offered as buttons.
-  std::string SaveFileName(SaveFileRequest& request, long ownerWindowId) override;
-
- private:
-  mutable std::mutex m_;
-  std::deque<std::pair<int, std::string>> saveAnswers_;
-  std::deque<std::pair<bool, PrinterSettings>> setupAnswers_;
-  std::deque<int> msgAnswers_;
-  std::deque<std::pair<bool, std::string>> inputAnswers_;
-  std::deque<std::string> folderAnswers_;
-  std::deque<std::pair<bool, std::string>> profileAnswers_;
-  std::vector<Shown> shown_;
 };
 
 // Window handles passed between components are ids, resolved here; never a

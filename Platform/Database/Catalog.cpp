@@ -170,7 +170,7 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
   std::error_code ec;
   if (src.empty() || !std::filesystem::is_regular_file(src, ec))
     Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
-  // Like the engine it stands in for, compaction never overwrites.
+  // Compaction never overwrites: an existing target file is refused.
   if (dst.empty() || std::filesystem::exists(dst, ec)) Throw(kDbFileExists, "Database already exists.");
   // A file this user may not write is left as it is: its copy would be the
   // user's own, writable file in its place.

@@ -7,8 +7,10 @@
 #include <SQLiteCpp/Exception.h>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "AppFolder.h"
 #include "DbInternal.h"
@@ -242,15 +244,23 @@ void Connection::OpenPath(std::filesystem::path path, bool exportFile) {
     Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; it is not a file.");
 
   // The shared lock keeps compaction away while this connection lives; a
-  // compaction in progress is waited for, briefly.
-  auto lockFile = LockFileOf(path);
-  if (!exportFile && !m.lock.Lock(lockFile, velmo::FileLock::Mode::Shared, kLockWaitMs)) {
-    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-      Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; cannot create its lock file '" + lockFile.string() +
-                               "': " + std::strerror(errno) + ".");
-    ::close(fd);
-    Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; file already in use.");
+  // compaction in progress is waited for, briefly. A lock file that cannot
+  // be used (a link to nothing, a folder this user cannot write a missing
+  // one into) fails at once with its reason; none is ever made through a
+  // link.
+  if (!exportFile) {
+    const auto lockFile = LockFileOf(path);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMs);
+    for (std::error_code why;;) {
+      const auto outcome = m.lock.Try(lockFile, velmo::FileLock::Mode::Shared, why);
+      if (outcome == velmo::FileLock::Outcome::Taken) break;
+      if (outcome == velmo::FileLock::Outcome::Failed)
+        Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; its lock file '" + lockFile.string() +
+                                 "' cannot be used: " + std::strerror(why.value()) + ".");
+      if (std::chrono::steady_clock::now() >= deadline)
+        Throw(kDbCannotOpen, "Could not use '" + path.string() + "'; file already in use.");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   try {
     m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);

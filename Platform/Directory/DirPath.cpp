@@ -173,23 +173,6 @@ ParsedPath ParsePath(const std::string& path) {
   return out;
 }
 
-std::vector<std::string> SplitDn(std::string_view dn) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t i = 0; i <= dn.size(); ++i) {
-    if (i < dn.size() && dn[i] == '\\') {
-      ++i;
-      continue;
-    }
-    if (i == dn.size() || dn[i] == ',') {
-      std::string_view rdn = Trim(dn.substr(start, i - start));
-      if (!rdn.empty()) out.emplace_back(rdn);
-      start = i + 1;
-    }
-  }
-  return out;
-}
-
 std::string FirstRdn(std::string_view dn) {
   for (size_t i = 0; i < dn.size(); ++i) {
     if (dn[i] == '\\') {

@@ -21,10 +21,6 @@ struct ParsedPath {
 // Throws ComError 0x80005000 when the text is not a usable path.
 ParsedPath ParsePath(const std::string& path);
 
-// The RDNs of a DN, split at every comma that is not escaped; each RDN
-// keeps its own text (escapes included), blanks around it removed.
-std::vector<std::string> SplitDn(std::string_view dn);
-
 // The first RDN of a DN and the rest ("" when the DN has one RDN).
 std::string FirstRdn(std::string_view dn);
 std::string ParentDn(std::string_view dn);

@@ -593,7 +593,8 @@ std::string HostMapFile() {
 // Reads the host map again when its version changed. A file that is there
 // but cannot be read, and a line that is not a name and an "ldap://" or
 // "ldaps://" URL, go to the error log (once per version of the file); the
-// names they would map mean "ldap://NAME:389" meanwhile.
+// names they would map mean "ldap://NAME:389" meanwhile. A line with more
+// words after its URL is logged too, and its name and URL still map.
 void LoadHostMap(HostMapCache& c, const std::string& file) {
   ++gStats.hostMapChecks;
   c.loaded = true;
@@ -631,6 +632,9 @@ void LoadHostMap(HostMapCache& c, const std::string& file) {
       bad.Report(number, "it is not a server name and an ldap:// or ldaps:// URL");
       continue;
     }
+    // The name and URL still map; what follows them is logged as damage.
+    if (std::string more; words >> more)
+      bad.Report(number, "it holds more than a server name and an ldap:// or ldaps:// URL: '" + more + "'");
     while (!url.empty() && url.back() == '/') url.pop_back();
     c.entries.emplace_back(Lower(name), url);
   }
@@ -1758,11 +1762,6 @@ void SetCurrentLogon(const std::string& user, const std::string& password) {
   std::lock_guard lock(gLogonMu);
   gLogonUser = user;
   gLogonPassword = user.empty() ? std::string() : password;
-}
-
-bool CurrentLogonSet() {
-  std::lock_guard lock(gLogonMu);
-  return !gLogonUser.empty();
 }
 
 bool AccountBindName(const std::string& account, std::string& dn) {

@@ -112,7 +112,6 @@ class DirValue {
   static DirValue FromList(std::vector<DirValue> items);
 
   Kind kind() const { return kind_; }
-  bool IsEmpty() const { return kind_ == Kind::Empty; }
   bool IsText() const { return kind_ == Kind::Text; }
   bool IsBytes() const { return kind_ == Kind::Bytes; }
   bool IsList() const { return kind_ == Kind::List; }
@@ -213,7 +212,6 @@ DirObjectPtr OpenDSObject(const std::string& path, const std::string& user,
 // unattended run sets it to its run-as account's bind name so that the
 // calls it makes with empty credentials read as that account.
 void SetCurrentLogon(const std::string& user, const std::string& password);
-bool CurrentLogonSet();
 
 // The bind name of a Windows account written "DOMAIN\name":
 // "dc=DOMAIN,cn=name" (text after a second "\" is dropped). False, dn

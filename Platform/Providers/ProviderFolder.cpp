@@ -165,22 +165,6 @@ std::vector<Section> ParseSections(std::string_view text, BadLines* bad) {
   return sections;
 }
 
-bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records) {
-  records.clear();
-  std::string bytes;
-  if (!ReadRegularFile(file, bytes)) return false;
-  records = ParseRecords(bytes);
-  return true;
-}
-
-bool ReadSections(const std::filesystem::path& file, std::vector<Section>& sections) {
-  sections.clear();
-  std::string bytes;
-  if (!ReadRegularFile(file, bytes)) return false;
-  sections = ParseSections(bytes);
-  return true;
-}
-
 namespace {
 std::atomic<uint64_t> gNextRound{1};
 thread_local uint64_t tRound = 0;

@@ -74,9 +74,6 @@ struct Section {
 std::vector<Record> ParseRecords(std::string_view text, BadLines* bad = nullptr);
 std::vector<Section> ParseSections(std::string_view text, BadLines* bad = nullptr);
 
-// Reads and splits a provider file. False when it cannot be read.
-bool ReadRecords(const std::filesystem::path& file, std::vector<Record>& records);
-bool ReadSections(const std::filesystem::path& file, std::vector<Section>& sections);
 // The section of that name (without regard to case), or nullptr.
 const Section* FindSection(const std::vector<Section>& sections, std::string_view name);
 

@@ -69,21 +69,28 @@ std::string FailureSummary(const std::string& heading, const std::vector<OutputF
   if (reasons.size() > kListedReasons)
     line("... and " + std::to_string(reasons.size() - kListedReasons) + " other reasons");
 
-  // Files that share their folder are listed by name under it.
-  std::string folder;
-  bool oneFolder = true, anyFile = false;
+  // Files that share their folder are listed by name under it; outputs
+  // that were all to go into one file (the tables of a run's database)
+  // are listed by section under that file.
+  std::string folder, file;
+  bool oneFolder = true, oneFile = true, anyFile = false;
   for (const OutputFailure& f : failures) {
     if (f.file.empty()) continue;
     const std::string parent = std::filesystem::path(f.file).parent_path().string();
-    if (!anyFile) folder = parent;
+    if (!anyFile) folder = parent, file = f.file;
     oneFolder = oneFolder && parent == folder;
+    oneFile = oneFile && f.file == file;
     anyFile = true;
   }
+  const bool bySection = anyFile && oneFile && failures.size() > 1;
   text += kCrLf;
-  if (anyFile && oneFolder) text += kCrLf + ("Folder: " + Shortened(folder, kSummaryReasonChars));
+  if (bySection)
+    text += kCrLf + ("File: " + Shortened(file, kSummaryReasonChars));
+  else if (anyFile && oneFolder)
+    text += kCrLf + ("Folder: " + Shortened(folder, kSummaryReasonChars));
   for (size_t i = 0; i < failures.size() && i < kListedFailures; ++i) {
     const OutputFailure& f = failures[i];
-    if (f.file.empty())
+    if (f.file.empty() || bySection)
       line(f.section);
     else
       line(oneFolder ? std::filesystem::path(f.file).filename().string() : f.file);

@@ -37,7 +37,9 @@ inline constexpr size_t kSummaryLineChars = 90;
 // The closing text of a run with failures: the heading; each reason once
 // with the number of outputs it hit ("<reason> (N outputs)"); the folder the listed files were to go
 // to (when they share one); at most kListedFailures files (or sections,
-// for outputs without a file); then "... and N more (see <log>)".
+// for outputs without a file); then "... and N more (see <log>)". When the
+// outputs were all to go into one file (a database's tables), that file is
+// named once and the sections are listed instead.
 std::string FailureSummary(const std::string& heading, const std::vector<OutputFailure>& failures,
                            const std::string& logName);
 

@@ -307,7 +307,7 @@ const std::vector<AppTable> kTables = {
       {"Directory Name", "char(255)"}, {"Services", "char(255)"}, {"Category", "char(255)"},
       {"Logging level", "char(255)"}}}};
 
-// The application tables' statements, as they have always been written.
+// The statements that create the application tables.
 const char* const kAppStatements[] = {
     "create table VELMORCFavourites(ServerName text(255),IsDefaultSrv char(3),IsFavouriteSrv char(3))",
     "create table VELMORCCustomReports(TabName text(255), CustomReportName char(255), CustomReportValue char(255))",

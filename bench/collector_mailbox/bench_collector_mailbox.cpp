@@ -28,7 +28,8 @@
 // mailbox between sizes shows whether memory stays flat.
 //
 // Target: pages 0, 5, 6 and 7 within 1.5 times ldapsearch, the permissions
-// page (2) within 3 times; memory flat as
+// page (2) within 1.3 times its floor (its rows through SQLite alone, one
+// commit per mailbox); memory flat as
 // the container grows. Exits 1 when a target page misses its ratio or a
 // page wrote no row.
 //
@@ -324,19 +325,23 @@ int main(int argc, char** argv) {
         }
         const long rows = RowCount(db, kTables[page]) - rowsBefore;
         const double ratio = best / ldapBest;
-        const bool target = page == 0 || page == 2 || page == 5 || page == 6 || page == 7;
-        const double limit = page == 2 ? 3.0 : 1.5;
+        const bool target = page == 0 || page == 5 || page == 6 || page == 7;
         std::printf("%d %-20s %9.3fs %7.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best,
                     bestCpu, ldapBest, ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
-                    target ? (ratio <= limit ? "  target met" : "  TARGET MISSED") : "");
+                    target ? (ratio <= 1.5 ? "  target met" : "  TARGET MISSED") : "");
+        bool missed = target && ratio > 1.5;
         if (page == 2) {
+          // The permissions page is held to its floor, not to ldapsearch.
           const double alone = SqliteAlone(db, container.size, path);
+          const double overFloor = alone > 0 ? best / alone : 1e9;
+          missed = overFloor > 1.3;
           std::printf("  %-20s %9.3fs %8s %10s %7.2f   (the page's rows through SQLite alone, one transaction per "
-                      "mailbox)\n",
-                      "SQLite alone", alone, "", "", alone / ldapBest);
+                      "mailbox; the page takes %.2f times that)%s\n",
+                      "SQLite alone", alone, "", "", alone / ldapBest, overFloor,
+                      missed ? "  TARGET MISSED" : "  target met");
         }
         if (rows == 0) ok = false;
-        if (target && ratio > limit && container.size == mailboxes) ok = false;
+        if (missed && container.size == mailboxes) ok = false;
       }
       const long hwm = Memory("VmHWM:");
       std::printf("peak memory added by this container: %ld KiB (process peak %ld KiB, now %ld KiB)\n",

@@ -34,6 +34,7 @@
 #include "Mdifrm.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "UserInput.h"
 #include "frmExportPlus.h"

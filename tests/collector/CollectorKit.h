@@ -18,6 +18,7 @@
 #include "InventoryKit.h"
 #include "TestHome.h"
 #include "TextFile.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 namespace collector_test {

@@ -26,6 +26,7 @@
 #include "SampleDirectory.h"
 #include "TestHome.h"
 #include "TextFile.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 namespace config_test {

@@ -10,6 +10,7 @@
 
 #include "AppSchema.h"
 #include "Database.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 namespace velmo::test {

@@ -19,6 +19,7 @@
 #include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "modGlobals.h"
 

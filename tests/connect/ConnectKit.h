@@ -24,6 +24,7 @@
 #include "QtTestApp.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "UserInput.h"
 #include "frmConnect.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "modExchConnect.h"
 

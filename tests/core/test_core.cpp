@@ -21,6 +21,7 @@
 #include "TextFile.h"
 #include "TextParts.h"
 #include "TextPartsUnicode.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 using namespace velmo;

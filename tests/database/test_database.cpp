@@ -111,6 +111,25 @@ TEST_F(Db, OpensByEveryFormOfConnectionText) {
   EXPECT_EQ(ErrorOf([&] { conn.Open(Cs()); }).Number(), kDbAlreadyOpen);
 }
 
+// A lock file that cannot be used fails the open at once with its own
+// reason; nothing is made where a link to nothing points.
+TEST_F(Db, AnUnusableLockFileSaysWhyAndNothingIsMadeThroughALink) {
+  const auto other = home / "other.mdb", lock = home / "other.mdb.lock", nowhere = home / "nowhere.lock";
+  CreateDatabaseFile(other);
+  const std::pair<std::filesystem::path, std::string> cases[] = {
+      {nowhere, "No such file or directory"}, {lock, "Too many levels of symbolic links"}};
+  for (const auto& [target, reason] : cases) {
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(target, lock);
+    Connection c;
+    const ComError e = ErrorOf([&] { c.Open(other.string()); });
+    EXPECT_EQ(e.Number(), kDbCannotOpen);
+    EXPECT_EQ(e.Description(), "Could not use '" + other.string() + "'; its lock file '" + lock.string() +
+                                   "' cannot be used: " + reason + ".");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(nowhere)));
+  }
+}
+
 TEST_F(Db, TakesJetTypeWordsDeleteStarAndBrackets) {
   conn.Execute(
       "create table MailboxGeneral(ServerName char(255),[Object Path] Memo,[Display Name] CHAR(3),"

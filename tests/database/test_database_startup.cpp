@@ -18,6 +18,7 @@
 #include "OtherUser.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "modGlobals.h"
 #include "modStartup.h"

@@ -128,7 +128,7 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   {
     std::ofstream out(hosts);
     out << "# sample servers\n\nEX1 ldap://127.0.0.1:3890/\nex10   ldaps://mail.example:636\nBAD http://x\n"
-        << "ONLYNAME\n";
+        << "ONLYNAME\nEX3 ldap://127.0.0.1:3893 extra words\n";
   }
   test::UseSampleDirectory use(hosts);
   EXPECT_EQ(ServerUrl("EX1"), "ldap://127.0.0.1:3890");
@@ -138,6 +138,7 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   EXPECT_EQ(ServerUrl("BAD"), "ldap://BAD:389");
   EXPECT_EQ(ServerUrl("ONLYNAME"), "ldap://ONLYNAME:389");
   EXPECT_EQ(ServerUrl("EX2:1389"), "ldap://EX2:1389");
+  EXPECT_EQ(ServerUrl("EX3"), "ldap://127.0.0.1:3893");  // still used, and logged
 
   // The lines that map nothing are logged, once for this version of the
   // file; so is a file that cannot be read.
@@ -150,10 +151,14 @@ TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   ReadLines(home / "VelmorcastErrorLog.log", log);
   const std::string context = "      Directory servers";
   const std::string bad = "' cannot be read: it is not a server name and an ldap:// or ldaps:// URL" + context;
-  ASSERT_EQ(log.size(), 3u);
+  ASSERT_EQ(log.size(), 4u);
   EXPECT_TRUE(log[0].ends_with("      13      Line 5 of '" + hosts.string() + bad)) << log[0];
   EXPECT_TRUE(log[1].ends_with("Line 6 of '" + hosts.string() + bad)) << log[1];
-  EXPECT_TRUE(log[2].ends_with((home / "folder.conf").string() + "' cannot be read: Access is denied." + context));
+  EXPECT_TRUE(log[2].ends_with("Line 7 of '" + hosts.string() +
+                               "' cannot be read: it holds more than a server name and an ldap:// or ldaps:// "
+                               "URL: 'extra'" + context)) << log[2];
+  EXPECT_TRUE(log[3].ends_with((home / "folder.conf").string() + "' cannot be read: Is a directory" + context))
+      << log[3];
 
   // A changed file is read again.
   {

@@ -23,6 +23,7 @@
 #include "Mdifrm.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "modExch.h"
 #include "modExport.h"

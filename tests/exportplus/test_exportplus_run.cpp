@@ -602,7 +602,8 @@ std::pair<int, int> ShownBoxHeight(const std::string& text, const std::string& s
 // Outputs that cannot be written (a full or read-only folder, a read-only
 // Print folder): one error-log line each with section, file and reason,
 // and one closing box that counts the reason, names the folder and lists
-// 15 files, within the screen. A failed print job shows no box of its own.
+// 15 files (the run's database file and 15 of its tables), within the
+// screen. A failed print job shows no box of its own.
 TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen) {
   const struct {
     const char* name;
@@ -610,8 +611,10 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
     fs::path folder;
     bool full;           // else read-only: from the start, or once Export Plus checked it
     std::string reason;  // "" for the print component's own
+    int format = 1;      // CSV; 0 a database
   } cases[] = {{"csv_full_folder", 0, out, true, "No space left on device"},
                {"csv_read_only_folder", 0, out, false, "Read-only file system"},
+               {"mdb_read_only_folder", 0, out, false, "", 0},
                {"print_read_only_folder", 1, home / "Print", false, ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -627,7 +630,7 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
     qApp->installEventFilter(&output);
     Open(c.mode);
     Connect("EX1");
-    window->optFormat[1]->click();
+    window->optFormat[c.format]->click();
     window->txtPath->setText(QString::fromStdString(out.string()));
     window->cboPrinterName->setCurrentText("Velmorcast PDF");
     const size_t logged = ErrorLog().size();
@@ -643,16 +646,19 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
       const std::regex entry("      -?\\d+      (.+) : (.+) : (.+)      frmExportPlus FillGridAndExport " +
                              std::string(c.mode ? "Print" : "Export") + " Failed \r?$");
       std::vector<fs::path> files;
+      std::vector<std::string> sections;
       std::set<std::string> reasons;
       std::istringstream log(ErrorLog().substr(logged));
       for (std::string line; std::getline(log, line);) {
         std::smatch m;
         if (!std::regex_search(line, m, entry)) continue;
         files.emplace_back(m[2].str());
+        sections.push_back(m[1].str());
         std::string section = m[1].str();
         std::replace(section.begin(), section.end(), '/', '_');
         EXPECT_EQ(files.back().parent_path(), c.folder) << line;
-        EXPECT_NE(files.back().filename().string().find(section), std::string::npos) << line;
+        if (c.format == 0) EXPECT_EQ(files.back(), files.front()) << line;
+        if (c.format != 0) EXPECT_NE(files.back().filename().string().find(section), std::string::npos) << line;
         reasons.insert(m[3].str());
       }
       const size_t n = files.size();
@@ -665,8 +671,13 @@ TEST_F(ExportPlusRunTest, FailedOutputsAreCountedByReasonInABoxThatFitsTheScreen
       EXPECT_EQ(lines[0], "Exported with errors. These outputs could not be written:");
       EXPECT_TRUE(lines[1].startsWith(QString::fromStdString(reason.substr(0, 40)))) << Prompts()[0];
       EXPECT_TRUE(lines[1].endsWith(QString(" (%1 outputs)").arg(n))) << Prompts()[0];
-      EXPECT_EQ(lines[3].toStdString(), "Folder: " + c.folder.string());
-      for (int i = 0; i < 15; ++i) EXPECT_EQ(lines[4 + i].toStdString(), files[i].filename().string());
+      if (c.format == 0) {
+        EXPECT_EQ(lines[3].toStdString(), "File: " + files[0].string());
+        for (int i = 0; i < 15; ++i) EXPECT_EQ(lines[4 + i].toStdString(), sections[i]);
+      } else {
+        EXPECT_EQ(lines[3].toStdString(), "Folder: " + c.folder.string());
+        for (int i = 0; i < 15; ++i) EXPECT_EQ(lines[4 + i].toStdString(), files[i].filename().string());
+      }
       EXPECT_EQ(lines[19], QString("... and %1 more (see VelmorcastErrorLog.log)").arg(n - 15));
     }();
     delete window;

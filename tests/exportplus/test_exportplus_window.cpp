@@ -17,6 +17,7 @@
 #include "ExportPlusCatalogue.h"
 #include "ExportPlusKit.h"
 #include "ExportPlusWorkList.h"
+#include "SmallFileSystem.h"
 #include "WindowShots.h"
 #include "frmAutoFormat.h"
 #include "frmExch.h"
@@ -423,26 +424,35 @@ TEST_F(ExportPlusTest, NothingIsDeletedUnlessTheRunCanGoAhead) {
   Connect("EX1");
   const std::filesystem::path regular = home / "regular.txt";
   std::ofstream(regular) << "x";
+  // A refused folder is named with the system's reason, in the box and
+  // the error log.
+  velmo::test::SmallFileSystem readOnly(home / "ro");
+  const bool mounted = readOnly.Mounted() && readOnly.MakeReadOnly();
+  const std::string valid = "Please specify valid path to store the report.";
   struct Case {
     std::string path;
     std::string message;
+    std::string reason;
   };
   const Case cases[] = {
-      {"", "Please specify the path to store the report."},
-      {"Reports", "Please specify valid path to store the report."},
-      {"C:\\Reports", "Please specify valid path to store the report."},
-      {(regular / "Export").string(), "Please specify valid path to store the report."},
-      {(home / "missing" / "deeper").string(), "Please specify valid path to store the report."},
-      {(home / "missing" / "deeper").string() + "/", "Please specify valid path to store the report."},
+      {"", "Please specify the path to store the report.", ""},
+      {"Reports", valid, "not a full path (one starts with \"/\")"},
+      {"C:\\Reports", valid, "not a full path (one starts with \"/\")"},
+      {(regular / "Export").string(), valid, "Not a directory"},
+      {(home / "missing" / "deeper").string(), valid, "No such file or directory"},
+      {(home / "missing" / "deeper").string() + "/", valid, "No such file or directory"},
+      {mounted ? (home / "ro").string() : "", mounted ? valid : "", "Read-only file system"},
+      {mounted ? (home / "ro" / "new").string() : "", mounted ? valid : "", "Read-only file system"},
       // Accepted (trailing separators name the same folder): the run goes
       // on to make the collector, which is missing here.
-      {(home / "new").string() + "/", ""},
-      {(home / "newer").string() + "//", ""},
-      {(home / "Export").string() + "/", ""},
+      {(home / "new").string() + "/", "", ""},
+      {(home / "newer").string() + "//", "", ""},
+      {(home / "Export").string() + "/", "", ""},
   };
   // With no collector an accepted path ends at the collector's message.
   velmo::com::RegisterBuiltin("VELMO.Exch55Info", []() -> velmo::com::ComObject* { return nullptr; });
   for (const Case& c : cases) {
+    if (c.path.empty() && c.message.empty()) continue;  // no read-only folder here
     SCOPED_TRACE(c.path);
     ASSERT_TRUE(velmo::test::FocusControl(window->txtPath));
     window->txtPath->selectAll();
@@ -450,13 +460,16 @@ TEST_F(ExportPlusTest, NothingIsDeletedUnlessTheRunCanGoAhead) {
     velmo::test::TypeText(c.path);
     EXPECT_EQ(window->txtPath->text().toStdString(), c.path);
     ui->clear();
+    const std::string logged = ErrorLog();
     window->cmdExport->click();
     const auto prompts = Prompts();
     ASSERT_EQ(prompts.size(), 1u);
+    const std::string named = c.path + " : " + c.reason;
     if (c.message.empty())
       EXPECT_EQ(prompts[0].find("path to store the report"), std::string::npos) << prompts[0];
     else
-      EXPECT_EQ(prompts[0], c.message);
+      EXPECT_EQ(prompts[0], c.message + (c.reason.empty() ? "" : "\r\n" + named));
+    if (!c.reason.empty()) EXPECT_NE(ErrorLog().find(named, logged.size()), std::string::npos) << ErrorLog();
     EXPECT_TRUE(rowsKept());
   }
   velmo::com::UnregisterBuiltin("VELMO.Exch55Info");

@@ -43,6 +43,7 @@
 #include "QtTestApp.h"
 #include "RecordingPrinter.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "WindowShots.h"
 #include "frmExch.h"
@@ -859,8 +860,8 @@ TEST_F(MainWindowTest, WindowCommandsAndHelp) {
   EXPECT_NE(ui->shown()[0].prompt.find("not found"), std::string::npos);
 }
 
-// Browse windows open wholly inside the client area at their designed
-// size, each one title bar down and right from the one before; Cascade,
+// Browse windows open wholly inside the client area at the size they
+// open at, each one title bar down and right from the one before; Cascade,
 // Tile and the cascade after a close never make one smaller than its
 // minimum; each carries the program's icon; the site tree shows whole
 // node texts and scrolls sideways when its pane is narrow.
@@ -904,7 +905,7 @@ TEST_F(MainWindowTest, BrowseWindowsOpenInsideTheClientAreaAndKeepAUsableSize) {
 
   open(1);
   ASSERT_NE(sub(windows[0]), nullptr);
-  EXPECT_EQ(windows[0]->size(), windows[0]->sizeHint()) << "the designed size";
+  EXPECT_EQ(windows[0]->size(), windows[0]->sizeHint()) << "the size it opens at";
   EXPECT_GE(windows[0]->minimumWidth(), 400);
   EXPECT_GE(windows[0]->minimumHeight(), 250);
   EXPECT_EQ(sub(windows[0])->pos(), QPoint(0, 0));
@@ -945,7 +946,7 @@ TEST_F(MainWindowTest, BrowseWindowsOpenInsideTheClientAreaAndKeepAUsableSize) {
   QMdiSubWindow* active = area->activeSubWindow();
   w->mnuSubWindow[0]->trigger();
   usable("cascade");
-  for (frmExch* e : windows) EXPECT_EQ(e->size(), e->sizeHint()) << "cascade gives the designed size when there is room";
+  for (frmExch* e : windows) EXPECT_EQ(e->size(), e->sizeHint()) << "cascade gives the size it opens at when there is room";
   EXPECT_EQ(area->activeSubWindow(), active);
   EXPECT_EQ(area->subWindowList(QMdiArea::StackingOrder).back(), active) << "the active window stays on top";
   for (int arrangement : {1, 2}) {

@@ -1,5 +1,6 @@
 // GetPermissions: DACL entries into permission rows.
 #include "NativeTestSupport.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 using namespace native_test;

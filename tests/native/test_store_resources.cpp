@@ -2,6 +2,7 @@
 #include "Exch55.h"
 #include "InfoStore.h"
 #include "NativeTestSupport.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 using namespace native_test;

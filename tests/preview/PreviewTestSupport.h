@@ -24,6 +24,7 @@
 #include "Printers.h"
 #include "QtTestApp.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 
 namespace previewtest {

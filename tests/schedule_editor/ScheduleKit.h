@@ -28,6 +28,7 @@
 #include "QtTestApp.h"
 #include "SchedConfig.h"
 #include "TestHome.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "UpDown.h"
 #include "UserInput.h"

@@ -17,6 +17,7 @@
 #include "FlexGrid.h"
 #include "TestHome.h"
 #include "TextFile.h"
+#include "ScriptedUi.h"
 #include "Ui.h"
 #include "modExch.h"
 #include "modGlobals.h"
