@@ -209,8 +209,9 @@ bool TableHasColumn(const std::string& table, const std::string& column) {
 std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,
                            const std::string& runStamp, const std::string& extension) {
   std::string name = server + "_" + label + "_" + runStamp + extension;
+  // Neither separator of a path may split the name.
   for (char& c : name)
-    if (c == '/') c = '_';
+    if (c == '/' || c == '\\') c = '_';
   return folder + "\\" + name;
 }
 
