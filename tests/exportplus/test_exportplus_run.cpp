@@ -244,14 +244,16 @@ TEST_F(ExportPlusRunTest, DatabaseRunHoldsOneTableAPageAndServerRecipientsByHome
 }
 
 // A container whose name the directory writes with escapes: its node,
-// its pages' files and tables carry the name a person reads.
+// its pages' files and tables carry the name a person reads ("\" written
+// "_" in file names).
 TEST_F(ExportPlusRunTest, EscapedContainerNamesItsFilesAndTablesDecoded) {
   using velmo::test::kOddName;
   velmo::test::PrivateSlapd odd(velmo::test::OddNamesOption());
   velmo::test::UseSampleDirectory useOdd(odd.hostsFile());
   Run("EX1", 1);
   EXPECT_EQ(NodeText(Node(kLakeside + "/" + velmo::test::kOddRdn)), kOddName);
-  EXPECT_EQ(FilesStarting(out, "EX1_" + kOddName + " ").size(), 1u);
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  EXPECT_EQ(FilesStarting(out, "EX1_Odd \"Names\", <\u00c5l> _x Custom RecipientsGeneral_").size(), 1u);
   fs::remove_all(out);
   Run("EX1", 0);
   const auto files = FilesStarting(out, "EX1_");
