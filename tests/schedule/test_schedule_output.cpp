@@ -262,10 +262,12 @@ TEST_F(ScheduleOutput, MissingExportFolderIsMadeOneLevelOnly) {
     const auto messages = LogMessages(home.dir());
     const auto made = std::count_if(messages.begin(), messages.end(), [&](auto& m) { return m.starts_with(entry); });
     EXPECT_EQ(made, c.reason.empty() ? 0 : 1) << c.folder << "\n" << Joined(messages);
-    if (c.reason.empty())
+    if (c.reason.empty()) {
+      ASSERT_TRUE(fs::is_directory(c.folder)) << c.folder;
       EXPECT_EQ(std::distance(fs::directory_iterator(c.folder), {}), c.format == "MDB" ? 1 : 5) << c.folder;
-    else
+    } else {
       EXPECT_TRUE(AnyStartsWith(messages, entry + c.folder.string() + " : " + c.reason)) << Joined(messages);
+    }
   }
 }
 
