@@ -436,17 +436,16 @@ TEST_F(ScheduleRun, RealCollectorRowsEqualDirectCallsOthersUntouched) {
 
 // A container whose name the directory writes with escapes: its section
 // is found by the path as written, and exported and printed under the name
-// a person reads ("\\" written "_" in the file name).
+// a person reads ("\" written "_" in the file name), into a folder the
+// run makes.
 TEST_F(ScheduleRun, EscapedContainerSectionsAreWrittenUnderTheDecodedName) {
   PrivateSlapd odd(OddNamesOption());
   UseSampleDirectory sample(odd.hostsFile());
-  {
-    db::Connection c;
-    c.Open((home / "velmo.mdb").string());
-    c.Execute("insert into VELMORCCustomReports values('Container2General','Odd','Directory Name')");
-  }
+  db::Connection c;
+  c.Open((home / "velmo.mdb").string());
+  c.Execute("insert into VELMORCCustomReports values('Container2General','Odd','Directory Name')");
+  c.Close();
   const fs::path out = home / "out";
-  fs::create_directories(out);
   WriteSettings(home.dir(), {ServerLine("EX1", "Odd", "", "Both", "Velmorcast PDF", "CSV", out.string())});
   sr::Schedule_Main();
   EXPECT_FALSE(AnyStartsWith(LogMessages(home.dir()), "     ProcessReportOutput"));
