@@ -566,9 +566,7 @@ void frmExch::tvwServers_Expand(QTreeWidgetItem* node) {
     container->SetFilter({"Container"});
     placeholderCount_ = 1;
     for (const auto& child : container->Children()) {
-      std::string text = child->Name();
-      for (auto at = text.find("cn="); at != std::string::npos; at = text.find("cn=", at)) text.erase(at, 3);
-      QTreeWidgetItem* added = AddTreeNode(*tvwServers, node, key + "/cn=" + text, text, "Recipients");
+      QTreeWidgetItem* added = AddContainerNode(*tvwServers, node, key, child->Name());
       const std::string counter = std::to_string(placeholderCount_);
       AddTreeNode(*tvwServers, added, "cn=Childnodetext" + counter + "," + key, "Childnodetext" + counter,
                   "Recipients");

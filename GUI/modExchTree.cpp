@@ -63,6 +63,12 @@ QTreeWidgetItem* AddTreeNode(QTreeWidget& tree, QTreeWidgetItem* parent, const s
   return node;
 }
 
+QTreeWidgetItem* AddContainerNode(QTreeWidget& tree, QTreeWidgetItem* parent, const std::string& parentKey,
+                                  const std::string& childName) {
+  const std::string name = WithoutCn(childName);
+  return AddTreeNode(tree, parent, parentKey + "/cn=" + name, velmo::ads::NameShown(name), "Recipients");
+}
+
 std::string NodeKey(const QTreeWidgetItem* node) {
   return node ? node->data(0, kNodeKeyRole).toString().toStdString() : std::string();
 }
@@ -125,8 +131,7 @@ void BuildTree(QTreeWidget& tree, short Mode, const std::string& Org, const std:
   for (const auto& child : container->Children()) {
     const std::string name = child->Name();
     if (name == "cn=Configuration") continue;
-    const std::string text = WithoutCn(name);
-    QTreeWidgetItem* node = AddChild(tree, site, "cn=" + text, text, "Recipients");
+    QTreeWidgetItem* node = AddContainerNode(tree, site, NodeKey(site), name);
     // Placeholder numbers go on past any already used in this tree (a
     // second server's branch in the custom report window's tree).
     while (FindTreeNode(tree, "Childnodetext" + std::to_string(n))) ++n;

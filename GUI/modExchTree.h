@@ -33,6 +33,14 @@ void BindTreeImages(QTreeWidget& tree, const ImageList* images);
 QTreeWidgetItem* AddTreeNode(QTreeWidget& tree, QTreeWidgetItem* parent, const std::string& key,
                              const std::string& text, const std::string& image);
 
+// Adds the node of a container read from the directory, named childName
+// (its relative name, "cn=Sales"), as the last child of parent: its key is
+// parentKey + "/cn=" + the name without "cn=" exactly as the server wrote
+// it, so it names the entry; its text is that name as a person reads it
+// (velmo::ads::NameShown: "Odd \22Name\22" shows as "Odd "Name"").
+QTreeWidgetItem* AddContainerNode(QTreeWidget& tree, QTreeWidgetItem* parent, const std::string& parentKey,
+                                  const std::string& childName);
+
 std::string NodeKey(const QTreeWidgetItem* node);
 std::string NodeImage(const QTreeWidgetItem* node);
 std::string NodeText(const QTreeWidgetItem* node);

@@ -173,7 +173,9 @@ void GetChildContainerInfo(const std::string& strParentPath, const std::string& 
     ReplaceAll(relative, prefix, "");
     const auto cn = relative.rfind("cn=");
     gstrContainerPaths.push_back(relative);
-    gstrContainerNames.push_back(cn == std::string::npos ? relative : relative.substr(cn + 3));
+    // The name labels the container's sections and names their files as a
+    // person reads it; the path keeps the server's escapes.
+    gstrContainerNames.push_back(ads::NameShown(cn == std::string::npos ? relative : relative.substr(cn + 3)));
     try {
       Bind(childPath, strUserName, strPassword);
     } catch (const ComError& e) {

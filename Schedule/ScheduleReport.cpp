@@ -46,6 +46,7 @@ struct ServerOutput {
   bool mdbBusy = false;     // another program writes the file: nothing is written
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
+  bool folderTried = false;  // the export folder was looked for, and made when missing
 };
 ServerOutput gOutput;
 
@@ -55,6 +56,21 @@ ServerOutput gOutput;
 bool FolderUsable(const std::string& folder) {
   const fs::path p = NativePath(folder);
   return !p.empty() && p.is_absolute();
+}
+
+// A missing export folder is made as Export Plus makes it: the folder
+// itself only, never its parents, so a path whose parent is gone (a share
+// not mounted) is not rebuilt on the local disk. Tried once a server line,
+// before its first file: a folder that cannot be made is one entry, and
+// each section then logs its own failure.
+void MakeExportFolder(const std::string& folder) {
+  if (gOutput.folderTried) return;
+  gOutput.folderTried = true;
+  const fs::path p = NativePath(folder);
+  std::error_code ec;
+  if (fs::is_directory(p, ec)) return;
+  fs::create_directory(p, ec);
+  if (ec) LogEntry("     DisplayInfo : Export Folder Not Made : " + p.string() + " : " + ec.message());
 }
 
 // The database of a server line is built under this name beside the real
@@ -280,8 +296,9 @@ bool TableHasColumn(const std::string& table, const std::string& column) {
 std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,
                            const std::string& runStamp, const std::string& extension) {
   std::string name = server + "_" + label + "_" + runStamp + extension;
+  // Neither separator of a path may split the name.
   for (char& c : name)
-    if (c == '/') c = '_';
+    if (c == '/' || c == '\\') c = '_';
   return folder + "\\" + name;
 }
 
@@ -434,6 +451,7 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     LogEntry("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
              EscapedSchedText(folder) + "'");
   } else if (exporting) {
+    if (format == "MDB" || format == "CSV" || format == "HTML") MakeExportFolder(folder);
     if (format == "MDB") {
       ExportToMDBFormat(MdbFileName(folder, server, runStamp), label);
     } else if (format == "CSV" || format == "HTML") {

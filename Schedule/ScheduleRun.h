@@ -140,7 +140,7 @@ bool TableHasColumn(const std::string& table, const std::string& column);
 std::string PageWord(const std::string& tabName);
 
 // The output file of a section: folder, then server + "_" + label + "_" +
-// stamp + extension with "/" turned into "_" in that file name only.
+// stamp + extension with "/" and "\" turned into "_" in that file name only.
 std::string OutputFileName(const std::string& folder, const std::string& server, const std::string& label,
                            const std::string& runStamp, const std::string& extension);
 std::string MdbFileName(const std::string& folder, const std::string& server, const std::string& runStamp);

@@ -3,7 +3,7 @@
 # a free loopback port. It never touches a system slapd: everything lives in
 # the folder DIR given on the command line.
 #
-#   sample-slapd.sh start DIR [--large N] [--no-anonymous] [--sizelimit N] [--port P]
+#   sample-slapd.sh start DIR [--large N] [--no-anonymous] [--sizelimit N] [--port P] [--add FILE]
 #       Writes DIR/slapd.conf, loads the data into DIR/db, starts
 #       /usr/sbin/slapd -h ldap://127.0.0.1:PORT/, waits until it answers,
 #       writes DIR/ldaphosts.conf (EX1, EX2 and EX10 mapped to that URL) and
@@ -14,6 +14,7 @@
 #         --no-anonymous   refuses anonymous binds
 #         --sizelimit N    answers at most N entries per search
 #         --port P         listens on P instead of a free port
+#         --add FILE       loads the entries of the LDIF file FILE too
 #   sample-slapd.sh restart DIR
 #       Stops the instance of DIR and starts it again on the same port with
 #       the data it has (connections to it are dropped).
@@ -28,7 +29,7 @@ SLAPD=${SLAPD:-/usr/sbin/slapd}
 SLAPADD=${SLAPADD:-/usr/sbin/slapadd}
 
 usage() {
-  sed -n '2,24p' "$0" >&2
+  sed -n '2,25p' "$0" >&2
   exit 2
 }
 
@@ -112,13 +113,14 @@ dir=$(cd "$dir" && pwd)
 
 case "$cmd" in
   start)
-    large="" anonymous="" sizelimit="unlimited" port=""
+    large="" anonymous="" sizelimit="unlimited" port="" extra=""
     while [ $# -gt 0 ]; do
       case "$1" in
         --large) large=${2:?}; shift 2 ;;
         --no-anonymous) anonymous="disallow bind_anon"; shift ;;
         --sizelimit) sizelimit=${2:?}; shift 2 ;;
         --port) port=${2:?}; shift 2 ;;
+        --add) extra=${2:?}; shift 2 ;;
         *) usage ;;
       esac
     done
@@ -135,6 +137,10 @@ case "$cmd" in
     fi
     "$SLAPADD" -q -f "$dir/slapd.conf" -b "o=Velmor" -l "$org_ldif" >"$dir/slapadd.log" 2>&1 ||
       { cat "$dir/slapadd.log" >&2; exit 1; }
+    if [ -n "$extra" ]; then
+      "$SLAPADD" -q -f "$dir/slapd.conf" -b "o=Velmor" -l "$extra" >>"$dir/slapadd.log" 2>&1 ||
+        { cat "$dir/slapadd.log" >&2; exit 1; }
+    fi
     for logon in administrator:Administrator jsmith:jsmith admin:admin; do
       "$SLAPADD" -q -f "$dir/slapd.conf" -b "cn=${logon#*:}" -l "$sample/logon-${logon%%:*}.ldif" \
         >>"$dir/slapadd.log" 2>&1 || { cat "$dir/slapadd.log" >&2; exit 1; }

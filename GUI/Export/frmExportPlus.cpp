@@ -397,11 +397,7 @@ void frmExportPlus::tvwObjects_Expand(QTreeWidgetItem* node) {
   try {
     auto container = velmo::ads::GetObject("LDAP://" + strEPServerName + "/" + key);
     container->SetFilter({"Container"});
-    for (const auto& child : container->Children()) {
-      std::string text = child->Name();
-      for (auto at = text.find("cn="); at != std::string::npos; at = text.find("cn=", at)) text.erase(at, 3);
-      AddTreeNode(*tvwObjects_, node, key + "/cn=" + text, text, "Recipients");
-    }
+    for (const auto& child : container->Children()) AddContainerNode(*tvwObjects_, node, key, child->Name());
   } catch (const std::exception&) {
     // A container that cannot be read shows no children; nothing is said.
   }

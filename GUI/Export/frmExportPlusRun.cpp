@@ -383,9 +383,10 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
           exportplus::UniqueName(usedOutputNames_, exportplus::TableNameOfLabel(label));
       reason = exportplus::WriteDatabaseTable(file, table);
     } else if (strReportFormat == "CSV" || strReportFormat == "HTML") {
+      // Neither separator of a path may split the name.
       std::string part = label;
       for (char& c : part)
-        if (c == '/') c = '_';
+        if (c == '/' || c == '\\') c = '_';
       part = exportplus::UniqueName(usedOutputNames_, part);
       const std::string name =
           strServerName + "_" + part + "_" + strReportTime + (strReportFormat == "CSV" ? ".csv" : ".html");

@@ -346,9 +346,7 @@ void frmCustomReport::tvwServers_Expand(QTreeWidgetItem* node) {
     container->SetFilter({"Container"});
     int k = 1;
     for (const auto& child : container->Children()) {
-      std::string text = child->Name();
-      for (auto at = text.find("cn="); at != std::string::npos; at = text.find("cn=", at)) text.erase(at, 3);
-      QTreeWidgetItem* added = AddTreeNode(*tvwServers, node, key + "/cn=" + text, text, "Recipients");
+      QTreeWidgetItem* added = AddContainerNode(*tvwServers, node, key, child->Name());
       AddTreeNode(*tvwServers, added, key + "/cn=Childnodetext" + std::to_string(k), "Childnodetext" + std::to_string(k),
                   "Recipients");
       ++k;

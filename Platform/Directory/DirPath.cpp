@@ -266,3 +266,36 @@ std::string EscapeSlash(std::string_view text) {
 }
 
 }  // namespace velmo::ads::detail
+
+namespace velmo::ads {
+
+std::string NameShown(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] != '\\') {
+      out += name[i];
+      continue;
+    }
+    if (i + 1 == name.size()) return std::string(name);  // a dangling escape
+    const int h1 = detail::HexValue(name[i + 1]);
+    const int h2 = i + 2 < name.size() ? detail::HexValue(name[i + 2]) : -1;
+    if (h1 >= 0 && h2 >= 0) {
+      out += static_cast<char>(h1 * 16 + h2);
+      i += 2;
+    } else {
+      out += name[++i];
+    }
+  }
+  for (size_t i = 0; i < out.size();) {
+    const size_t n = text::Utf8CharLength(out, i);
+    if (n == 0) return std::string(name);
+    const auto c = static_cast<unsigned char>(out[i]);
+    const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(out[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1) return std::string(name);
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace velmo::ads

@@ -71,6 +71,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ComError.h"
@@ -265,6 +266,14 @@ void ResetStats();
 // A description made fit for a bind-error text, whose items are split at
 // "_" and "@@": each "@@" becomes "@" and each "_" a blank.
 std::string CleanText(std::string text);
+
+// A relative name's value as a person reads it: the escapes the server
+// writes in names ("\22" for a quote, "\2C" or "\," for a comma, "\/"
+// for a slash, hex pairs forming UTF-8) decoded. The text is returned as
+// given when the decoded one would not be valid UTF-8 or would hold a
+// control character. Only for showing and naming: paths and keys use the
+// name as the server wrote it.
+std::string NameShown(std::string_view name);
 
 // The URL a server name resolves to through the host map
 // ("ldap://EX1:389" when unmapped).

@@ -12,6 +12,7 @@
 
 #include "BrowseKit.h"
 #include "ComError.h"
+#include "Directory.h"
 #include "SampleDirectory.h"
 #include "TestHome.h"
 #include "modExchTree.h"
@@ -131,4 +132,19 @@ TEST_F(SiteTreeTest, RecipientContainersAreReadWithTheConnectAsCredentials) {
   QTreeWidget anonymous;
   BuildTree(anonymous, 0, "Velmor", "Lakeside", "EX1", "", "secret");
   EXPECT_EQ(Rows(anonymous).size(), 13u);
+}
+
+// A container whose name the directory writes with escapes shows the name
+// a person reads; its key keeps the directory's form, which binds.
+TEST_F(SiteTreeTest, EscapedContainerNameIsShownDecodedAndKeyedAsWritten) {
+  velmo::test::PrivateSlapd odd(velmo::test::OddNamesOption());
+  velmo::test::UseSampleDirectory useOdd(odd.hostsFile());
+  for (short mode : {0, 1, 3}) {
+    QTreeWidget t;
+    BuildTree(t, mode, "Velmor", "Lakeside", "EX1", "", "");
+    const QTreeWidgetItem* node = FindTreeNode(t, "o=Velmor/ou=Lakeside/" + velmo::test::kOddRdn);
+    ASSERT_NE(node, nullptr) << mode;
+    EXPECT_EQ(NodeText(node), velmo::test::kOddName) << mode;
+  }
+  EXPECT_NO_THROW(velmo::ads::GetObject("LDAP://EX1/o=Velmor/ou=Lakeside/" + velmo::test::kOddRdn));
 }

@@ -31,6 +31,15 @@ inline std::filesystem::path SampleSlapdScript() {
   return std::filesystem::path(VELMO_SOURCE_DIR) / "scripts" / "sample-slapd.sh";
 }
 
+// A recipient container of the Lakeside site whose name needs escaping in
+// a directory name, for PrivateSlapd(OddNamesOption()): its name as a
+// person reads it, and its relative name as slapd writes it.
+inline const std::string kOddName = "Odd \"Names\", <\u00c5l> \\x";
+inline const std::string kOddRdn = "cn=Odd \\22Names\\22\\2C \\3C\u00c5l\\3E \\5Cx";
+inline std::string OddNamesOption() {
+  return "--add '" + (std::filesystem::path(VELMO_SOURCE_DIR) / "tests" / "common" / "odd-names.ldif").string() + "'";
+}
+
 // Sets VELMORCAST_LDAP_HOSTS to a host map for the life of the object
 // (the shared instance's map by default) and restores the old value.
 class UseSampleDirectory {

@@ -122,6 +122,25 @@ TEST(DirectoryPaths, NamesAndCacheKeys) {
   EXPECT_NE(NormalizeDn("cn=EX1,o=X"), NormalizeDn("cn=EX10,o=X"));
 }
 
+// A name as a person reads it: the server's escapes decoded, unless the
+// result is not UTF-8 or holds a control character.
+TEST(DirectoryPaths, NamesShownWithEscapesDecoded) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Odd Names \\22&\\3Cx\\3E", "Odd Names \"&<x>"},
+      {"Smith\\2C John", "Smith, John"},
+      {"Smith\\, John", "Smith, John"},
+      {"Sales\\/Europe \\5C \\5c", "Sales/Europe \\ \\"},
+      {"\\C3\\85l \\e2\\82\\ac \u00c5", "\u00c5l \u20ac \u00c5"},  // UTF-8 in hex pairs and as is
+      {"Plain", "Plain"},
+      {"Cut \\C3", "Cut \\C3"},            // not UTF-8: as written
+      {"Line\\0ABreak", "Line\\0ABreak"},  // a control character
+      {"Del\\7F", "Del\\7F"},
+      {"C1 \\C2\\85", "C1 \\C2\\85"},
+      {"Dangling\\", "Dangling\\"},
+  };
+  for (const auto& [written, shown] : cases) EXPECT_EQ(NameShown(written), shown) << written;
+}
+
 TEST(DirectoryHostMap, NamesMapWithoutRegardToCase) {
   test::TestHome home(false);
   std::filesystem::path hosts = home / "hosts.conf";

@@ -245,6 +245,25 @@ TEST_F(ExportPlusRunTest, DatabaseRunHoldsOneTableAPageAndServerRecipientsByHome
             1);
 }
 
+// A container whose name the directory writes with escapes: its node,
+// its pages' files and tables carry the name a person reads ("\" written
+// "_" in file names).
+TEST_F(ExportPlusRunTest, EscapedContainerNamesItsFilesAndTablesDecoded) {
+  using velmo::test::kOddName;
+  velmo::test::PrivateSlapd odd(velmo::test::OddNamesOption());
+  velmo::test::UseSampleDirectory useOdd(odd.hostsFile());
+  Run("EX1", 1);
+  EXPECT_EQ(NodeText(Node(kLakeside + "/" + velmo::test::kOddRdn)), kOddName);
+  EXPECT_EQ(Prompts().back(), "Exported successfully.");
+  EXPECT_EQ(FilesStarting(out, "EX1_Odd \"Names\", <\u00c5l> _x Custom RecipientsGeneral_").size(), 1u);
+  fs::remove_all(out);
+  Run("EX1", 0);
+  const auto files = FilesStarting(out, "EX1_");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string tables = Shell(files[0], "select name from sqlite_master where type='table'");
+  EXPECT_NE(tables.find("Odd\"Names\",<\u00c5l>\\x"), std::string::npos) << tables;
+}
+
 TEST_F(ExportPlusRunTest, ProfilePagesAreCollectedOnlyWithTheirProfile) {
   Open(0);
   Connect("EX1");

@@ -268,6 +268,21 @@ TEST_F(ScheduleOutput, EachFailedSectionIsOneEntryWithItsReason) {
   velmo::ui::SetUi(nullptr);
 }
 
+// A missing export folder is made, the folder alone, before the first
+// file; one that cannot be made is one entry, then each section's own.
+TEST_F(ScheduleOutput, MissingExportFolderIsMadeOneLevelOnly) {
+  const std::string entry = "     DisplayInfo : Export Folder Not Made : ";
+  for (const fs::path& folder : {out / "new", out / "gone" / "new"}) {
+    Run("Export", "", "CSV", folder.string());
+    const auto messages = LogMessages(home.dir());
+    const bool made = folder.parent_path() == out;
+    EXPECT_EQ(fs::is_directory(folder) ? std::distance(fs::directory_iterator(folder), {}) : 0, made ? 5 : 0);
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [&](auto& m) { return m.starts_with(entry); }),
+              made ? 0 : 1) << Joined(messages);
+    if (!made) EXPECT_TRUE(AnyStartsWith(messages, entry + folder.string() + " : No such file or directory"));
+  }
+}
+
 TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
   for (const std::string format : {"CSV", "HTML", "MDB"}) {
     fs::remove_all(out);

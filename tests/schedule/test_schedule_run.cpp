@@ -454,6 +454,29 @@ TEST_F(ScheduleRun, RealCollectorRowsEqualDirectCallsOthersUntouched) {
     if (table != "VELMORCFavourites") EXPECT_EQ(scheduled.at(table), n) << table;
 }
 
+// A container whose name the directory writes with escapes: its section
+// is found by the path as written, and exported and printed under the name
+// a person reads ("\" written "_" in the file name), into a folder the
+// run makes.
+TEST_F(ScheduleRun, EscapedContainerSectionsAreWrittenUnderTheDecodedName) {
+  PrivateSlapd odd(OddNamesOption());
+  UseSampleDirectory sample(odd.hostsFile());
+  db::Connection c;
+  c.Open((home / "velmo.mdb").string());
+  c.Execute("insert into VELMORCCustomReports values('Container2General','Odd','Directory Name')");
+  c.Close();
+  const fs::path out = home / "out";
+  WriteSettings(home.dir(), {ServerLine("EX1", "Odd", "", "Both", "Velmorcast PDF", "CSV", out.string())});
+  sr::Schedule_Main();
+  EXPECT_FALSE(AnyStartsWith(LogMessages(home.dir()), "     ProcessReportOutput"));
+  const std::string csv = TestHome::Slurp(out / "EX1_Odd \"Names\", <\u00c5l> _x General_12_09_2026_02_00_00.csv");
+  EXPECT_NE(csv.find("\"Odd \"\"Names\"\", <\u00c5l> \\x General - 'EX1'\"\r\n"), std::string::npos) << csv;
+  int pdfs = 0;
+  for (const auto& e : fs::directory_iterator(home / "Print"))
+    pdfs += e.path().filename().string().ends_with(" " + kOddName + " General - 'EX1'.pdf");
+  EXPECT_EQ(pdfs, 1);
+}
+
 // ---------------------------------------------------------------- report
 
 TEST_F(ScheduleRun, ReportSections) {
