@@ -30,6 +30,7 @@
 #include "QtUi.h"
 #include "PrintStatusWatch.h"
 #include "RecordingPrinter.h"
+#include "SanitizerOptions.h"
 #include "SmallFileSystem.h"
 #include "frmAutoFormat.h"
 
@@ -603,7 +604,7 @@ std::pair<int, int> ShownBoxHeight(const std::string& text, const std::string& s
   const auto start = std::chrono::steady_clock::now();
   QObject::connect(&poll, &QTimer::timeout, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) return;  // else a hang
+    if (!box && std::chrono::steady_clock::now() - start < velmo::test::HangBound(std::chrono::seconds(5))) return;  // else a hang
     poll.stop();
     if (!box) return;
     heights = {box->frameGeometry().height(), box->screen()->availableGeometry().height()};

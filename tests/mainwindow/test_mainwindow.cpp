@@ -42,6 +42,7 @@
 #include "OtherUser.h"
 #include "QtTestApp.h"
 #include "RecordingPrinter.h"
+#include "SanitizerOptions.h"
 #include "TestHome.h"
 #include "ScriptedUi.h"
 #include "Ui.h"
@@ -54,6 +55,7 @@
 
 namespace fs = std::filesystem;
 namespace db = velmo::db;
+using velmo::test::HangBound;
 using velmo::test::TestHome;
 using velmo::ui::ScriptedUi;
 
@@ -283,7 +285,7 @@ TEST_F(MainWindowTest, OneInstancePerApplicationFolder) {
   env.insert("QT_QPA_PLATFORM", "offscreen");
   refused.setProcessEnvironment(env);
   refused.start(program, {});
-  ASSERT_TRUE(refused.waitForFinished(20000));
+  ASSERT_TRUE(refused.waitForFinished(HangBound(20000)));
   EXPECT_EQ(refused.exitCode(), 0);
   EXPECT_NE(refused.readAllStandardError().toStdString().find("Application is already opened."),
             std::string::npos);
@@ -297,8 +299,8 @@ TEST_F(MainWindowTest, OneInstancePerApplicationFolder) {
   env.insert("VELMORCAST_HOME", QString::fromStdString(other.dir().string()));
   started.setProcessEnvironment(env);
   started.start(program, {});
-  ASSERT_TRUE(started.waitForStarted(10000));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  ASSERT_TRUE(started.waitForStarted(HangBound(10000)));
+  auto deadline = std::chrono::steady_clock::now() + HangBound(std::chrono::seconds(30));
   while (!fs::is_directory(other / "Export") && std::chrono::steady_clock::now() < deadline &&
          started.state() == QProcess::Running)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -306,7 +308,7 @@ TEST_F(MainWindowTest, OneInstancePerApplicationFolder) {
   EXPECT_TRUE(fs::exists(other / "velmo.mdb"));
   EXPECT_EQ(started.state(), QProcess::Running);
   started.kill();
-  started.waitForFinished(10000);
+  started.waitForFinished(HangBound(10000));
 }
 
 // A folder where the lock file cannot be made is not a running copy: the
@@ -350,9 +352,9 @@ TEST_F(MainWindowTest, ApplicationFolderThatCannotHoldTheLockIsNamed) {
   env.insert("QT_QPA_PLATFORM", "offscreen");
   started.setProcessEnvironment(env);
   started.start(QString::fromStdString((TestHome::BuildAppDir() / "VELMORC").string()), {});
-  ASSERT_TRUE(started.waitForStarted(10000));
+  ASSERT_TRUE(started.waitForStarted(HangBound(10000)));
   std::string err;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto deadline = std::chrono::steady_clock::now() + HangBound(std::chrono::seconds(30));
   while (err.find("Error occured while creating database") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline && started.state() == QProcess::Running) {
     started.waitForReadyRead(200);
@@ -362,7 +364,7 @@ TEST_F(MainWindowTest, ApplicationFolderThatCannotHoldTheLockIsNamed) {
   EXPECT_EQ(err.find("Application is already opened."), std::string::npos) << err;
   EXPECT_EQ(started.state(), QProcess::Running);
   started.kill();
-  started.waitForFinished(10000);
+  started.waitForFinished(HangBound(10000));
 }
 
 // The same as a user who may not write the folder (root honours no
@@ -396,13 +398,13 @@ TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
     env.insert("LD_LIBRARY_PATH", QString::fromStdString(nobody.dir().string()));
     p.setProcessEnvironment(env);
     p.start(QString::fromStdString(velmo::test::OtherUser::Setpriv()), arguments);
-    return p.waitForStarted(10000);
+    return p.waitForStarted(HangBound(10000));
   };
   // Reads the error stream until the text shows up, the program ends or
   // time runs out.
   const auto readUntil = [](QProcess& p, const std::string& text) {
     std::string err;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + HangBound(std::chrono::seconds(30));
     while (err.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
       if (p.state() != QProcess::Running && !p.bytesAvailable()) break;
       p.waitForReadyRead(200);
@@ -421,7 +423,7 @@ TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
   EXPECT_EQ(err.find("Application is already opened."), std::string::npos) << err;
   EXPECT_EQ(first.state(), QProcess::Running);
   first.kill();
-  first.waitForFinished(10000);
+  first.waitForFinished(HangBound(10000));
 
   Folder locked(true);
   QProcess running, second;
@@ -429,13 +431,13 @@ TEST_F(MainWindowTest, ReadOnlyApplicationFolderForAnotherUser) {
   err = readUntil(running, "Error occured while creating database");
   EXPECT_EQ(err.find("cannot hold the lock"), std::string::npos) << "a read-only lock file still locks: " << err;
   ASSERT_TRUE(start(second, locked.path));
-  EXPECT_TRUE(second.waitForFinished(20000));
+  EXPECT_TRUE(second.waitForFinished(HangBound(20000)));
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_NE(second.readAllStandardError().toStdString().find("Application is already opened."), std::string::npos);
   EXPECT_EQ(running.state(), QProcess::Running);
   for (QProcess* p : {&running, &second}) {
     p->kill();
-    p->waitForFinished(10000);
+    p->waitForFinished(HangBound(10000));
   }
 }
 

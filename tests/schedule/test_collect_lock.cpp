@@ -37,6 +37,7 @@
 #include "MainWindowKit.h"
 #include "OtherUser.h"
 #include "AppSchema.h"
+#include "SanitizerOptions.h"
 #include "ServerDataClear.h"
 #include "SqliteRows.h"
 #include "UserInput.h"
@@ -107,7 +108,7 @@ int WaitChild(pid_t pid, double seconds) {
   const auto start = Clock::now();
   int status = 0;
   while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (Since(start) > seconds) {
+    if (Since(start) > velmo::test::HangBound(seconds)) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       return -1;
@@ -145,7 +146,7 @@ class OtherProgram {
     ::close(p[0]);
     input_ = p[1];
     const auto start = Clock::now();
-    while (!fs::exists(ready_) && Since(start) < 20) ::usleep(2000);
+    while (!fs::exists(ready_) && Since(start) < velmo::test::HangBound(20)) ::usleep(2000);
     std::ifstream(ready_) >> outcome_;
   }
   ~OtherProgram() {
@@ -521,7 +522,7 @@ TEST_F(CollectLockRace, TwoProgramsCollectingOneServerTakeTurnsAndLeaveTheRowsOf
     // Past this the held call goes on anyway, so that a test that fails
     // still ends.
     auto giveUp = [&] {
-      if (!released && Since(t0) > 60) {
+      if (!released && Since(t0) > velmo::test::HangBound(60)) {
         released = true;
         proxy_->Resume();
       }
@@ -544,7 +545,7 @@ TEST_F(CollectLockRace, TwoProgramsCollectingOneServerTakeTurnsAndLeaveTheRowsOf
       run = StartScheduledRun();
       // Once the run holds the lock its collection is held.
       bool held = false;
-      while (!held && Since(t0) < 60) {
+      while (!held && Since(t0) < velmo::test::HangBound(60)) {
         if (HasLine(SchedLog(), "Getting information for server -'EX1' start.")) {
           CollectionLock probe;
           held = probe.Take(gstrDBPath, "EX1", nullptr) == Outcome::Busy;
@@ -667,7 +668,7 @@ TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlo
     WithTicks(
         [&] {
           tick();
-          if (Since(t0) > 120) proxy.Resume();  // a failing test still ends
+          if (Since(t0) > velmo::test::HangBound(120)) proxy.Resume();  // a failing test still ends
         },
         [&] {
           if (window) {
@@ -675,7 +676,7 @@ TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlo
             proxy.Resume();  // Export Plus has ended
           }
           for (Program* p : programs)
-            while (!ended(*p) && Since(t0) < 300) {
+            while (!ended(*p) && Since(t0) < velmo::test::HangBound(300)) {
               QCoreApplication::processEvents();
               ::usleep(10000);
             }
@@ -708,7 +709,7 @@ TEST_F(CollectLockTest, OutputsWrittenBesideAnotherCollectionEqualThoseOfARunAlo
     };
     if (!first->exportPlus) {
       start(*first);
-      for (const auto t0 = Clock::now(); !holdsTheLock(*first) && Since(t0) < 60;) ::usleep(2000);
+      for (const auto t0 = Clock::now(); !holdsTheLock(*first) && Since(t0) < velmo::test::HangBound(60);) ::usleep(2000);
       holdFirstStartThen();
     }
     toTheEnd(
@@ -799,7 +800,7 @@ TEST_F(CollectLockTest, AWaitingWindowSaysWhyAndStopsWaitingOnEscapeOrCancel) {
             if (!c.shot.empty()) velmo::test::SaveShot(gfrmAutoFormat, c.shot);
             stoppedAt = Since(t0);
             c.stop();
-          } else if (Since(t0) > 30) {
+          } else if (Since(t0) > velmo::test::HangBound(30)) {
             stoppedAt = Since(t0);
             other.reset();
           }
