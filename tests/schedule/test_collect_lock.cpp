@@ -955,7 +955,9 @@ std::map<std::string, long> Pages(const std::string& server) {
 }
 std::map<std::string, long> LinesOfFiles(const fs::path& folder) {
   std::map<std::string, long> out;
-  for (const auto& e : fs::directory_iterator(folder)) out[e.path().filename().string()] = LinesWith(e.path(), "");
+  // The writer's lock file beside a database output stays: it is no output.
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().extension() != ".lock") out[e.path().filename().string()] = LinesWith(e.path(), "");
   return out;
 }
 }  // namespace
