@@ -264,6 +264,14 @@ void ResetStats();
 // "_" and "@@": each "@@" becomes "@" and each "_" a blank.
 std::string CleanText(std::string text);
 
+// The advice that follows the description of a failed bind of a server:
+// two line breaks, then the text; "" for a failure it has no advice for.
+std::string ServerBindHint(int32_t number);
+// What the user is told when a server cannot be bound:
+// "Error occured while binding to the server '<server>' : ", then the
+// number, the description with its advice, each on a line of its own.
+std::string ServerBindFailureText(const std::string& server, int32_t number, const std::string& description);
+
 // The URL a server name resolves to through the host map
 // ("ldap://EX1:389" when unmapped).
 std::string ServerUrl(const std::string& server);
