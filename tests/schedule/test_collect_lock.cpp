@@ -957,6 +957,7 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
     for (const auto& e : fs::directory_iterator(out)) n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
     return n;
   };
+  const auto collected = rows();
   const std::string classes = velmo::test::TestHome::Slurp(registry);
   std::ofstream(home / "stopped-ldaphosts.conf") << "EX1 ldap://127.0.0.1:1\n";
   std::ofstream(text) << "not a library\n";
@@ -991,6 +992,7 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (rows() != collected) ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);  // lost in an earlier case
     std::unique_ptr<velmo::test::UseSampleDirectory> stopped;
     if (c.fault == Stopped) stopped = std::make_unique<velmo::test::UseSampleDirectory>(home / "stopped-ldaphosts.conf");
     velmo::ads::ResetSessions();
