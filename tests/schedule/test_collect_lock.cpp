@@ -954,7 +954,8 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
   };
   const auto files = [&] {
     std::map<std::string, std::string> n;
-    for (const auto& e : fs::directory_iterator(out)) n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
+    for (const auto& e : fs::directory_iterator(out))
+      n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
     return n;
   };
   const auto collected = rows();
@@ -994,7 +995,8 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
     SCOPED_TRACE(c.what);
     if (rows() != collected) ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);  // lost in an earlier case
     std::unique_ptr<velmo::test::UseSampleDirectory> stopped;
-    if (c.fault == Stopped) stopped = std::make_unique<velmo::test::UseSampleDirectory>(home / "stopped-ldaphosts.conf");
+    if (c.fault == Stopped)
+      stopped = std::make_unique<velmo::test::UseSampleDirectory>(home / "stopped-ldaphosts.conf");
     velmo::ads::ResetSessions();
     if (c.fault == Unusable) {
       std::string changed = classes;
