@@ -88,25 +88,7 @@ void Exch55Info::ShowMessage(const std::string& prompt, int buttons, const std::
   }
 }
 
-std::string Exch55Info::GetErrorHint(int32_t errorNumber) {
-  const std::string lead = std::string(kCrLf) + kCrLf;
-  switch (static_cast<uint32_t>(errorNumber)) {
-    case 0x80072029u:
-      return lead + "Please ensure Basic (Clear Text) is enabled at the Site/Server level.";
-    case 0x8007203Au:
-    case 0x8007003Au:
-      return lead + "Please ensure LDAP protocol is enabled at the Site/Server level or the server is operational.";
-    case 0x8007052Eu:
-      return lead +
-             "Please ensure Anonymous Access is enabled or the currently logged on user/supplied credential is "
-             "visible in that exchange server.";
-    case 0x80005000u:
-      return lead + "Please ensure Windows NT Challenge/Response is enabled at the Site/Server level." + kCrLf +
-             "OR Please try in different user credential using Connect As option.";
-    default:
-      return "";
-  }
-}
+std::string Exch55Info::GetErrorHint(int32_t errorNumber) { return velmo::ads::ServerBindHint(errorNumber); }
 
 // ---- Set-up --------------------------------------------------------------
 
@@ -127,8 +109,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
     LogFailure("InitializeVariables - Binding to the Server '" + path + "' using credential '" + strUserName + "'",
                e.Number(), e.Description());
     BindErrorHint = GetErrorHint(e.Number());
-    ShowMessage("Error occured while binding to the server '" + strServerName + "' : " + kCrLf +
-                    velmo::NumberText(e.Number()) + kCrLf + e.Description() + BindErrorHint,
+    ShowMessage(velmo::ads::ServerBindFailureText(strServerName, e.Number(), e.Description()),
                 velmo::ui::vbInformation + velmo::ui::vbOKOnly, kTitle);
     LogTrace("InitializeVariables End", params);
     return false;

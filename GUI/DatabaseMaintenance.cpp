@@ -6,7 +6,12 @@
 
 #include "AppFolder.h"
 #include "CollectionLock.h"
+#include "ComFactory.h"
 #include "Database.h"
+#include "Directory.h"
+#include "IExch55Info.h"
+#include "Ui.h"
+#include "WaitCursor.h"
 #include "modExch.h"
 #include "modGlobals.h"
 #include "ServerDataClear.h"
@@ -69,6 +74,33 @@ void ConvertOldDatabase(velmo::db::Connection& conn) {
 }
 
 void RefreshServer(const std::string& strServerName) {
+  using velmo::ui::Ui;
+  namespace ui = velmo::ui;
+  SetCurrentExchWindow();
+  // Nothing of the server is deleted unless it can be collected again: the
+  // collector must be there, and the server must answer the bind the
+  // collector starts every collection with, as the browse window's user.
+  try {
+    velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+  } catch (const velmo::ComError& e) {
+    LogFailure("RefreshServer CollectorObjectCreation Failed", e);
+    Ui().MsgBox(e.Description(), ui::vbInformation, kProductTitle);
+    return;
+  }
+  {
+    ui::WaitCursor hourglass;
+    try {
+      velmo::ads::OpenDSObject("LDAP://" + strServerName, gfrmCurrent ? gfrmCurrent->strUserName : "",
+                               gfrmCurrent ? gfrmCurrent->strPassword : "", 0);
+    } catch (const velmo::ComError& e) {
+      hourglass.Release();
+      LogFailure("RefreshServer Server Bind Failed", e);
+      Ui().MsgBox(velmo::ads::ServerBindFailureText(strServerName, e.Number(), e.Description()),
+                  ui::vbInformation + ui::vbOKOnly, kProductTitle);
+      return;
+    }
+  }
+
   // Another program collecting the server is waited for before anything of
   // it is deleted, and the lock is kept until the browse window has
   // collected again: no other program clears or collects the server in
@@ -76,14 +108,20 @@ void RefreshServer(const std::string& strServerName) {
   velmo::exporting::CollectionLock lock;
   if (!WaitForCollectionLock(lock, strServerName)) return;
   if (gConn) {
+    // A clearing that fails takes its deletes back; collecting on top of
+    // the rows it kept would count every object twice.
     const auto cleared = velmo::exporting::ClearServerRows(*gConn, strServerName);
-    if (!cleared.ok)
+    if (!cleared.ok) {
       LogFailure(cleared.failedStep == "Catalog"
                      ? "RefreshServer DeleteExistingRecords : Catalog Object Creation Failure :"
                      : "RefreshServer DeleteExistingRecords : Delete Failure : " + cleared.failedStep,
                  cleared.number, cleared.description);
+      Ui().MsgBox("The earlier information of '" + strServerName + "' could not be deleted.\r\n" +
+                      cleared.failedStep + ": " + cleared.description,
+                  ui::vbInformation, kProductTitle);
+      return;
+    }
   }
 
-  SetCurrentExchWindow();
   if (gfrmCurrent) gfrmCurrent->GetAllInfo(0);
 }

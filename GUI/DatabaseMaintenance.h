@@ -30,5 +30,8 @@ void ConvertOldDatabase(velmo::db::Connection& conn);
 // collect its selected node again. The server's collection lock is held
 // from before the deleting to the end of that collection; while another
 // program collects the server it is waited for, and Escape gives the wait
-// up with nothing deleted.
+// up with nothing deleted. Nothing is deleted either, and the user is told
+// why, when the collector cannot be created or the server does not answer
+// a bind as the browse window's user; a deleting that fails is taken back
+// and nothing is collected.
 void RefreshServer(const std::string& strServerName);

@@ -25,6 +25,8 @@ class ExchWindow {
 
   int iFrmID = 0;              // its slot in gfrmExchWindows
   std::string strServerName;
+  std::string strUserName;  // Connect As user, "" for the current logon
+  std::string strPassword;
   QWidget* frmCustom = nullptr;  // its own column chooser, made on first use
 
   virtual velmo::FlexGrid* Grd1() = 0;

@@ -52,11 +52,10 @@ class frmExch : public QWidget, public ExchWindow {
   explicit frmExch(QWidget* parent = nullptr);
   ~frmExch() override;
 
-  // --- Public fields (iFrmID, strServerName and frmCustom are ExchWindow's)
+  // --- Public fields (iFrmID, strServerName, strUserName, strPassword and
+  // frmCustom are ExchWindow's)
   std::string strOrganizationName;
   std::string strSiteName;
-  std::string strUserName;  // Connect As user, "" for the current logon
-  std::string strPassword;
 
   // --- Controls
   QWidget* pbTreeview = nullptr;    // left pane, holds sstabObject

@@ -186,16 +186,17 @@ void GetChildContainerInfo(const std::string& strParentPath, const std::string& 
   }
 }
 
-void DeleteExistingRecords(const std::string& strServerName) {
-  if (!gConn) return;
+bool DeleteExistingRecords(const std::string& strServerName) {
+  if (!gConn) return true;
   const exporting::ClearResult result = exporting::ClearServerRows(*gConn, strServerName);
-  if (result.ok) return;
+  if (result.ok) return true;
   if (result.failedStep == "Catalog")
     LogEntry("     DeleteExistingRecords : Catalog Object Creation Failure : " +
              ErrorText(result.number, result.description));
   else
     LogEntry("     DeleteExistingRecords : Delete Failure : " + result.failedStep + " : " +
              ErrorText(result.number, result.description));
+  return false;
 }
 
 namespace {
@@ -283,14 +284,24 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
                "' skipped : another program is collecting it.");
       return false;
   }
-  DeleteExistingRecords(server);
 
+  // The server's rows go only when they can be collected again, and a
+  // clearing that failed (its deletes taken back) is not collected on top
+  // of: either way the server keeps its rows and its last outputs.
   std::shared_ptr<_Exch55Info> collector;
   try {
     collector = com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
     collector->ErrorLogFileName(kScheduleLog);
-  } catch (const ComError&) {
-    collector.reset();  // every collector call below is skipped
+  } catch (const ComError& e) {
+    SetStatus("");
+    LogEntry("     GetAllInfo : Getting information for server -'" + shown +
+             "' skipped : Collector Object Creation Failure : " + ErrorText(e.Number(), e.Description()));
+    return false;
+  }
+  // A run being stopped keeps the rows it has not begun to replace.
+  if (StopSignal() != 0 || !DeleteExistingRecords(server)) {
+    SetStatus("");
+    return false;
   }
   std::string msg;
   // Each call: its status text, then the call with the bind-error text
@@ -300,7 +311,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   auto run = [&](const std::string& status, const std::function<void(_Exch55Info&)>& call) {
     SetStatus(status + tail);
     msg.clear();
-    if (collector && StopSignal() == 0) call(*collector);
+    if (StopSignal() == 0) call(*collector);
     QApplication::processEvents();
   };
 

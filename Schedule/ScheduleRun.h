@@ -96,11 +96,15 @@ void ResetContainerList(const std::string& server, const std::string& organisati
 void GetChildContainerInfo(const std::string& strParentPath, const std::string& strServerName,
                            const std::string& strOrganizationName, const std::string& strSiteName,
                            const std::string& strUserName, const std::string& strPassword);
-void DeleteExistingRecords(const std::string& strServerName);
+// Deletes the server's rows; false, logged and with nothing deleted, when
+// that failed.
+bool DeleteExistingRecords(const std::string& strServerName);
 // Clears and collects the server; false when it was skipped because
 // another program kept collecting it into the same database past the
-// bound, or because no lock at all could be taken on the lock file (its
-// rows are then left as they are). The server's collection lock is taken
+// bound, because no lock at all could be taken on the lock file, because
+// the collector could not be created or because its rows could not be
+// deleted (its rows are then left as they are, and the caller makes no
+// report of it). The server's collection lock is taken
 // into `held`, which the caller keeps until the server's report is written
 // (its sections read these rows); without one the lock is given back on
 // return.

@@ -583,6 +583,7 @@ void frmExportPlus::cmdExport_Click() {
   if (!exportplus::ClearServer(strEPServerName, reason)) {
     collectionLock_.reset();
     hourglass.Release();
+    LogFailure("frmExportPlus cmdExport ClearServerData Failed ", velmo::E_FAIL_, reason);
     Inform("The earlier information of '" + strEPServerName + "' could not be deleted." + kCrLf + reason);
     return;
   }

@@ -122,6 +122,31 @@ std::string CleanText(std::string text) {
   return text;
 }
 
+std::string ServerBindHint(int32_t number) {
+  const std::string lead = "\r\n\r\n";
+  switch (static_cast<uint32_t>(number)) {
+    case 0x80072029u:
+      return lead + "Please ensure Basic (Clear Text) is enabled at the Site/Server level.";
+    case 0x8007203Au:
+    case 0x8007003Au:
+      return lead + "Please ensure LDAP protocol is enabled at the Site/Server level or the server is operational.";
+    case 0x8007052Eu:
+      return lead +
+             "Please ensure Anonymous Access is enabled or the currently logged on user/supplied credential is "
+             "visible in that exchange server.";
+    case 0x80005000u:
+      return lead + "Please ensure Windows NT Challenge/Response is enabled at the Site/Server level.\r\n" +
+             "OR Please try in different user credential using Connect As option.";
+    default:
+      return "";
+  }
+}
+
+std::string ServerBindFailureText(const std::string& server, int32_t number, const std::string& description) {
+  return "Error occured while binding to the server '" + server + "' : \r\n" + NumberText(number) + "\r\n" +
+         description + ServerBindHint(number);
+}
+
 namespace {
 
 ComError MapLdapError(int rc, bool duringBind);

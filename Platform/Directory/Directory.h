@@ -274,6 +274,13 @@ std::string CleanText(std::string text);
 // control character. Only for showing and naming: paths and keys use the
 // name as the server wrote it.
 std::string NameShown(std::string_view name);
+// The advice that follows the description of a failed bind of a server:
+// two line breaks, then the text; "" for a failure it has no advice for.
+std::string ServerBindHint(int32_t number);
+// What the user is told when a server cannot be bound:
+// "Error occured while binding to the server '<server>' : ", then the
+// number, the description with its advice, each on a line of its own.
+std::string ServerBindFailureText(const std::string& server, int32_t number, const std::string& description);
 
 // The URL a server name resolves to through the host map
 // ("ldap://EX1:389" when unmapped).

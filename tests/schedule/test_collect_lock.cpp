@@ -1085,3 +1085,101 @@ TEST_F(CollectLockRace, TheMainProgramStoppedBySignalLeavesNoPartlyFilledPage) {
           db::adLockReadOnly);
   EXPECT_EQ(rs[0L].Text(), "0");
 }
+
+// A server that cannot be collected again keeps what it has: Refresh, the
+// scheduled run and Export Plus of EX1 with the directory stopped, with the
+// collector's library unusable (a text file) and with a clearing that
+// fails (a trigger refusing the delete) leave every row and the outputs of
+// an earlier run as they were, and say why in one message or entry.
+TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs) {
+  const fs::path out = home / "out", registry = home / "VelmorcastClasses.reg", text = home / "libVELMO.so";
+  WriteSettings(home.dir(), {"EX1"}, out);
+  ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);
+  frmExch* browse = OpenBrowse();
+  std::unique_ptr<frmExportPlus> exportPlus = OpenExportPlus(out);
+  const auto rows = [&] {
+    std::map<std::string, long> n;
+    db::Recordset rs;
+    rs.Open("select name from sqlite_master where type='table'", *gConn);
+    for (; !rs.Eof(); rs.MoveNext()) n[rs[0L].Text()] = 0;
+    rs.Close();
+    for (auto& [table, count] : n) count = Scalar("select count(*) from [" + table + "]");
+    return n;
+  };
+  const auto files = [&] {
+    std::map<std::string, std::string> n;
+    for (const auto& e : fs::directory_iterator(out))
+      n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
+    return n;
+  };
+  const auto collected = rows();
+  const std::string classes = velmo::test::TestHome::Slurp(registry);
+  std::ofstream(home / "stopped-ldaphosts.conf") << "EX1 ldap://127.0.0.1:1\n";
+  std::ofstream(text) << "not a library\n";
+  enum Fault { Stopped, Unusable, Undeletable };
+  struct Case {
+    const char* what;
+    Fault fault;
+    std::function<void()> run;
+    std::vector<std::string> said;  // in the message or the log
+  };
+  const auto refresh = [] { RefreshServer("EX1"); };
+  const auto scheduled = [&] { EXPECT_EQ(WaitChild(StartScheduledRun(), 300), 0); };
+  const auto exportClick = [&] { exportPlus->cmdExport->click(); };
+  const std::string notRegistered = "Class not registered: " + text.string(), kept = "MailboxGeneral is kept";
+  const std::string notDeleted = "The earlier information of 'EX1' could not be deleted.\r\nMailboxGeneral: ";
+  const std::vector<Case> cases = {
+      {"Refresh, directory stopped", Stopped, refresh,
+       {"Error occured while binding to the server 'EX1' : \r\n-2147016646\r\n",
+        "\r\n\r\nPlease ensure LDAP protocol is enabled at the Site/Server level or the server is operational."}},
+      {"Refresh, library unusable", Unusable, refresh, {notRegistered}},
+      {"Refresh, clearing fails", Undeletable, refresh, {notDeleted, kept}},
+      {"scheduled run, directory stopped", Stopped, scheduled,
+       {"ConnectToExchangeServer : Binding to server 'EX1' to get Organization/Site Name Failure : -2147016646"}},
+      {"scheduled run, library unusable", Unusable, scheduled,
+       {"     GetAllInfo : Getting information for server -'EX1' skipped : Collector Object Creation Failure : "
+        "-2147221164:" + notRegistered}},
+      {"scheduled run, clearing fails", Undeletable, scheduled,
+       {"     DeleteExistingRecords : Delete Failure : MailboxGeneral : ", kept}},
+      {"Export Plus, directory stopped", Stopped, exportClick, {"Unable to connect to 'EX1'.\r\n"}},
+      {"Export Plus, library unusable", Unusable, exportClick, {notRegistered}},
+      {"Export Plus, clearing fails", Undeletable, exportClick, {notDeleted, kept}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (rows() != collected) ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);  // lost in an earlier case
+    std::unique_ptr<velmo::test::UseSampleDirectory> stopped;
+    if (c.fault == Stopped)
+      stopped = std::make_unique<velmo::test::UseSampleDirectory>(home / "stopped-ldaphosts.conf");
+    velmo::ads::ResetSessions();
+    if (c.fault == Unusable) {
+      std::string changed = classes;
+      ASSERT_NE(changed.find("VELMO.Exch55Info\t"), std::string::npos);
+      const auto at = changed.find("VELMO.Exch55Info\t") + 17;
+      changed.replace(at, changed.find('\t', at) - at, text.string());
+      std::ofstream(registry) << changed;
+    }
+    if (c.fault == Undeletable)
+      gConn->Execute("create trigger KeepEX1 before delete on MailboxGeneral begin select raise(abort, '" + kept +
+                     "'); end");
+    ui->clear();
+    fs::remove(SchedLog());
+    const auto rowsBefore = rows();
+    const auto filesBefore = files();
+    const long logBefore = LinesWith(ErrorLogFile(), "");
+    c.run();
+    EXPECT_EQ(rows(), rowsBefore);
+    EXPECT_EQ(files(), filesBefore);
+    std::string said = velmo::test::TestHome::Slurp(SchedLog());
+    for (const auto& p : Prompts()) said += p;
+    for (const auto& s : c.said) EXPECT_NE(said.find(s), std::string::npos) << s << " in\n" << said;
+    if (std::string(c.what).rfind("scheduled", 0) != 0) {  // a window: one message, one log line
+      EXPECT_EQ(Prompts().size(), 1u);
+      EXPECT_EQ(LinesWith(ErrorLogFile(), "") - logBefore, 1) << velmo::test::TestHome::Slurp(ErrorLogFile());
+    }
+    std::ofstream(registry) << classes;
+    if (c.fault == Undeletable) gConn->Execute("drop trigger KeepEX1");
+  }
+  exportPlus.reset();
+  browse->Window()->close();
+}
