@@ -26,6 +26,15 @@ inline constexpr int kHangRoom = 5;
 inline constexpr int kHangRoom = 1;
 #endif
 
+// How many times more memory a program of this build holds at its peak:
+// the sanitizer build shadows every byte and keeps freed blocks in
+// quarantine for a while.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr long kMemoryRoom = 2;
+#else
+inline constexpr long kMemoryRoom = 1;
+#endif
+
 // A bound that only tells a return from a hang (seconds, milliseconds or
 // a duration), with that room.
 template <class Bound>
