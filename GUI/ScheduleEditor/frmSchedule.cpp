@@ -43,6 +43,22 @@ namespace {
 
 constexpr const char* kRoot = "Scheduled Servers";
 constexpr int kFieldsRole = Qt::UserRole + 1;
+// A server node and its entry in lbHidden carry the same number, so that
+// two lines of one server (two reports) stay two entries of their own.
+constexpr int kEntryRole = Qt::UserRole + 3;
+
+QListWidgetItem* NewEntry(const std::vector<std::string>& fields, int entry) {
+  QStringList list;
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    list << QString::fromStdString(fields[i]);
+    line += (i ? velmo::kSchedFieldSep : "") + fields[i];
+  }
+  auto* item = new QListWidgetItem(QString::fromStdString(line));
+  item->setData(kFieldsRole, list);
+  item->setData(kEntryRole, entry);
+  return item;
+}
 
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
@@ -170,9 +186,10 @@ void frmSchedule::SetNodeImage(QTreeWidgetItem* node, const std::string& image) 
   node->setIcon(0, Images().Item(image));
 }
 
-QTreeWidgetItem* frmSchedule::AddServerNode(const std::string& name, const std::string& image) {
+QTreeWidgetItem* frmSchedule::AddServerNode(const std::string& name, const std::string& image, int entry) {
   auto* node = new QTreeWidgetItem(objRootNode);
   node->setText(0, QString::fromStdString(name));
+  node->setData(0, kEntryRole, entry);
   SetNodeImage(node, image);
   return node;
 }
@@ -275,13 +292,8 @@ void frmSchedule::InitScheduleWindow(int mode) {
       WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
                     velmo::SkippedLinesMoreText(velmo::SchedConfigPath(), file.skipped.More()));
     for (const auto& server : file.servers) {
-      const std::vector<std::string> fields = velmo::SplitSchedFields(velmo::FormatServerLine(server));
-      auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
-      QStringList list;
-      for (const auto& f : fields) list << QString::fromStdString(f);
-      item->setData(kFieldsRole, list);
-      lbHidden->addItem(item);
-      AddServerNode(server.serverName, "Check");
+      lbHidden->addItem(NewEntry(velmo::SplitSchedFields(velmo::FormatServerLine(server)), ++lastEntry_));
+      AddServerNode(server.serverName, "Check", lastEntry_);
     }
   } else {
     // A file that is there but cannot be read (a named pipe, a folder, no
@@ -315,17 +327,19 @@ void frmSchedule::cboServerName_Change() {
   cmdRemove->setEnabled(any);
 }
 
-int frmSchedule::FindEntry(const std::string& server) const {
-  for (int i = 0; i < lbHidden->count(); ++i) {
-    const QStringList fields = lbHidden->item(i)->data(kFieldsRole).toStringList();
-    if (!fields.isEmpty() && fields[0].toStdString() == server) return i;
-  }
+int frmSchedule::FindEntry(const QTreeWidgetItem* node) const {
+  return FindEntry(node ? node->data(0, kEntryRole).toInt() : 0);
+}
+
+int frmSchedule::FindEntry(int entry) const {
+  if (entry == 0) return -1;
+  for (int i = 0; i < lbHidden->count(); ++i)
+    if (lbHidden->item(i)->data(kEntryRole).toInt() == entry) return i;
   return -1;
 }
 
 void frmSchedule::SaveCurrentEntry() {
-  if (strCurrentServer.empty() || strCurrentServer == kRoot) return;
-  if (const int at = FindEntry(strCurrentServer); at >= 0) delete lbHidden->takeItem(at);
+  if (strCurrentServer.empty() || strCurrentServer == kRoot || currentEntry_ == 0) return;
   std::string operation;
   if (chkExport->isChecked() && chkPrint->isChecked())
     operation = "Both";
@@ -342,18 +356,24 @@ void frmSchedule::SaveCurrentEntry() {
                                            format,
                                            txtPath->text().toStdString(),
                                            RunStamp(std::chrono::system_clock::now())};
-  auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
-  QStringList list;
-  for (const auto& f : fields) list << QString::fromStdString(f);
-  item->setData(kFieldsRole, list);
-  lbHidden->addItem(item);
+  if (const int at = FindEntry(currentEntry_); at >= 0) {
+    // An entry the controls show as it was read stays as it was, its
+    // stamp included.
+    QStringList kept = lbHidden->item(at)->data(kFieldsRole).toStringList();
+    while (kept.size() < 8) kept << QString();
+    bool same = true;
+    for (size_t k = 0; k < 7 && same; ++k) same = kept[static_cast<int>(k)].toStdString() == fields[k];
+    if (same) return;
+    delete lbHidden->takeItem(at);
+  }
+  lbHidden->addItem(NewEntry(fields, currentEntry_));
 }
 
 void frmSchedule::BuildServerEntry() {
   SaveCurrentEntry();
   QTreeWidgetItem* node = tvwSchedServers->currentItem();
   if (!node || node == objRootNode || node->text(0) == kRoot || lbHidden->count() == 0) return;
-  const int at = FindEntry(node->text(0).toStdString());
+  const int at = FindEntry(node);
   if (at < 0) return;
   QStringList f = lbHidden->item(at)->data(kFieldsRole).toStringList();
   while (f.size() < 8) f << QString();
@@ -396,9 +416,10 @@ void frmSchedule::cmdAddServer_Click() {
     // The options of the server shown until now are kept before the new
     // server's defaults replace them on screen.
     SaveCurrentEntry();
-    QTreeWidgetItem* node = AddServerNode(name, "Check");
+    QTreeWidgetItem* node = AddServerNode(name, "Check", ++lastEntry_);
     tvwSchedServers->setCurrentItem(node);
     strCurrentServer = name;
+    currentEntry_ = lastEntry_;
     if (cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
     if (cboProfileName->count() > 0) cboProfileName->setCurrentIndex(0);
     chkExport->setChecked(true);
@@ -433,6 +454,7 @@ void frmSchedule::tvwSchedServers_Click() {
   }
   BuildServerEntry();
   strCurrentServer = node->text(0).toStdString();
+  currentEntry_ = node->data(0, kEntryRole).toInt();
 }
 
 void frmSchedule::cmdBrowse_Click() {
@@ -460,7 +482,7 @@ bool frmSchedule::WriteServerLines() {
   for (int i = 0; ok && i < objRootNode->childCount(); ++i) {
     QTreeWidgetItem* node = objRootNode->child(i);
     if (NodeImage(node) != "Check") continue;
-    const int at = FindEntry(node->text(0).toStdString());
+    const int at = FindEntry(node);
     if (at < 0) continue;
     std::vector<std::string> fields;
     for (const QString& f : lbHidden->item(at)->data(kFieldsRole).toStringList()) fields.push_back(f.toStdString());

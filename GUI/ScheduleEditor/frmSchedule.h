@@ -85,11 +85,17 @@ class frmSchedule : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QTreeWidgetItem* AddServerNode(const std::string& name, const std::string& image);
+  // A server node showing the entry numbered `entry` of lbHidden.
+  QTreeWidgetItem* AddServerNode(const std::string& name, const std::string& image, int entry);
   void SetNodeImage(QTreeWidgetItem* node, const std::string& image);
-  // Saves the option controls into the entry of strCurrentServer.
+  // Saves the option controls into the entry of strCurrentServer's node;
+  // an entry they show unchanged is kept as it was read.
   void SaveCurrentEntry();
-  int FindEntry(const std::string& server) const;
+  // The row in lbHidden of the node's own entry, or -1.
+  int FindEntry(const QTreeWidgetItem* node) const;
+  int FindEntry(int entry) const;
+  int lastEntry_ = 0;     // the number given to the newest entry
+  int currentEntry_ = 0;  // the entry of strCurrentServer's node, 0 for none
   bool WriteServerLines();
 };
 

@@ -277,6 +277,41 @@ TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
   EXPECT_EQ(lines[3].substr(lines[3].rfind("@@@") + 3).size(), 19u) << "MM_DD_YYYY_HH_MM_SS";
 }
 
+// Several lines of one server (one report each) are entries of their own:
+// saved unchanged, or each shown and ticked again, they are written back
+// as they were read, in their order.
+TEST_F(ScheduleTest, LinesOfOneServerAreWrittenBackAsRead) {
+  const std::vector<std::string> servers = {
+      "EX1@@@Default@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@MDB@@@/srv/a@@@01_02_2024_03_04_05",
+      "EX1@@@Mine@@@EX2 Profile@@@Both@@@Velmorcast PDF@@@CSV@@@/srv/b@@@02_02_2024_03_04_05",
+      "EX10@@@Mine@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@HTML@@@/srv/c@@@03_02_2024_03_04_05",
+      "EX1@@@Default@@@EX10 Profile@@@Both@@@Velmorcast PDF@@@HTML@@@/srv/d@@@04_02_2024_03_04_05",
+      "EX1@@@Mine@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@MDB@@@/srv/e@@@05_02_2024_03_04_05"};
+  for (const bool shown : {false, true}) {
+    SCOPED_TRACE(shown);
+    std::string text = "Scheduled Servers\r\n";
+    for (const auto& line : servers) text += line + "\r\n";
+    WriteConfig(text);
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    for (int i = 0; shown && i < w.objRootNode->childCount(); ++i) {
+      QTreeWidgetItem* node = w.objRootNode->child(i);
+      ClickNode(w.tvwSchedServers, node);
+      EXPECT_EQ(w.txtPath->text().toStdString(), "/srv/" + std::string(1, char('a' + i)));
+      ClickNode(w.tvwSchedServers, node);
+    }
+    WhenModal<frmScheduleInput>([](frmScheduleInput& input) { input.cmdCancel->click(); });
+    w.cmdOperation[1]->click();
+    w.cmdOperation[1]->click();
+    EXPECT_FALSE(w.isVisible());
+    std::vector<std::string> written;
+    for (const auto& line : Lines(Config()))
+      if (line.rfind("EX1", 0) == 0) written.push_back(line);
+    EXPECT_EQ(written, servers);
+  }
+}
+
 // A settings file that is there but cannot be read (another account's,
 // or not a regular file) is neither replaced when the window opens nor
 // written over by "&OK", whose default task is then not registered either;
