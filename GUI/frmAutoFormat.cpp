@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "Mdifrm.h"
+#include "OutputFailures.h"
 #include "StopSignals.h"
 #include "Ui.h"
 #include "frmConnect.h"
@@ -228,8 +229,10 @@ void frmAutoFormat::cmdCancel_Click() {
     cmdCancel->setEnabled(false);
     return;
   }
-  const int answer =
-      Ui().MsgBox(cancelQuestion_, velmo::ui::vbYesNo + velmo::ui::vbQuestion, kProductTitle);
+  // Asked also while a print job runs, whose own messages are kept for the
+  // run's closing message: this one the user waits for.
+  const int answer = velmo::exporting::KeptMessages::Ask(cancelQuestion_, velmo::ui::vbYesNo + velmo::ui::vbQuestion,
+                                                         kProductTitle);
   if (answer != velmo::ui::vbYes) return;
   if (gfrmExportPlus) gfrmExportPlus->iCancelClicked = 1;
   hide();

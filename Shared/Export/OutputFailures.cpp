@@ -134,6 +134,12 @@ KeptMessages::~KeptMessages() { ui::SetUi(previous_); }
 
 const std::vector<std::string>& KeptMessages::Texts() const { return seam_->texts; }
 
+int KeptMessages::Ask(const std::string& prompt, int buttons, const std::string& title) {
+  ui::UiSeam* shown = &ui::Ui();
+  while (auto* kept = dynamic_cast<Seam*>(shown)) shown = kept->inner.get();
+  return shown->MsgBox(prompt, buttons, title);
+}
+
 // ------------------------------------------------------------ print jobs
 
 std::string PrintJobFailureReason(const std::vector<std::string>& shown, const std::string& jobError) {

@@ -53,6 +53,11 @@ class KeptMessages {
   KeptMessages(const KeptMessages&) = delete;
   KeptMessages& operator=(const KeptMessages&) = delete;
   const std::vector<std::string>& Texts() const;
+  // A question the user asked for with a control of a window that stays
+  // usable while a batch runs (the progress window's Cancel): it is shown
+  // by the seam below every KeptMessages alive, never kept and answered by
+  // default, since the user waits for it.
+  static int Ask(const std::string& prompt, int buttons, const std::string& title);
 
  private:
   class Seam;

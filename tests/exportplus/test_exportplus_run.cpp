@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
 
@@ -780,6 +781,51 @@ TEST_F(ExportPlusRunTest, EscStopsPrintPlusWhereverItIsPressed) {
     EXPECT_EQ(shown, at == BetweenJobs ? 1 : 2);
     EXPECT_EQ(Prompts(), std::vector<std::string>{"Information Print process for ExportPlus canceled in the middle."});
     EXPECT_EQ(FilesStarting(home / "Print", "").size(), 1u);
+    delete window;
+    window = nullptr;
+  }
+}
+
+// A mouse click on the progress window's Cancel while a job prints asks
+// "Cancel Printing ?" (the job's own messages are kept for the closing
+// message, that question is not): No lets the run go on to its end, Yes
+// stops it once the job under way has printed.
+TEST_F(ExportPlusRunTest, CancelClickedWhileAJobPrintsAsksItsQuestion) {
+  size_t all = 0;
+  for (const int answer : {velmo::ui::vbNo, velmo::ui::vbYes}) {
+    SCOPED_TRACE(answer);
+    fs::remove_all(home / "Print");
+    bool clicked = false;
+    velmo::test::PrintStatusWatch watch;
+    watch.onShow = [&](QWidget* w) {
+      if (clicked || watch.delays.size() != 2) return;
+      auto* poll = new QTimer(w);
+      poll->setInterval(0);
+      QObject::connect(poll, &QTimer::timeout, w, [&, w, poll] {
+        if (w->findChild<QLabel*>("lblStatus")->text() == "Loading Please Wait ....") return;
+        poll->stop();
+        clicked = true;
+        QTest::mouseClick(gfrmAutoFormat->cmdCancel, Qt::LeftButton);
+      });
+      poll->start();
+    };
+    Open(1);
+    Connect("EX1");
+    window->cboPrinterName->setCurrentText("Velmorcast PDF");
+    ui->clear();
+    ui->QueueMsgBox(answer);
+    window->cmdExport->click();
+    EXPECT_TRUE(clicked);
+    const size_t printed = FilesStarting(home / "Print", "").size();
+    if (answer == velmo::ui::vbNo) {
+      EXPECT_EQ(Prompts(), (std::vector<std::string>{"Cancel Printing ?", "Exported successfully."}));
+      all = printed;
+      EXPECT_GT(all, 2u);
+    } else {
+      EXPECT_EQ(Prompts(), (std::vector<std::string>{"Cancel Printing ?",
+                                                     "Information Print process for ExportPlus canceled in the middle."}));
+      EXPECT_EQ(printed, 2u);
+    }
     delete window;
     window = nullptr;
   }
