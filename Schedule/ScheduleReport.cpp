@@ -223,8 +223,8 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
       LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
       std::error_code ignored;
       fs::remove(building, ignored);
-    } else if (const std::string reason = SyncFolderOf(target); !reason.empty()) {
-      LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, reason));
+    } else {
+      SyncFolderOf(target);
     }
     if (!gOutput.unguarded.empty())
       LogEntry("     ExportToMDBFormat : Writer Lock File Failure : " + gOutput.unguarded + " : written without it");

@@ -21,16 +21,13 @@ bool AppendLine(const std::filesystem::path& file, const std::string& text) {
   return n == static_cast<ssize_t>(line.size());
 }
 
-std::string SyncFolderOf(const std::filesystem::path& file) {
+void SyncFolderOf(const std::filesystem::path& file) {
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  int error = ::fsync(fd) == 0 ? 0 : errno;
+  if (fd < 0) return;
+  ::fsync(fd);
   ::close(fd);
-  // Some file systems cannot sync a folder: nothing more can be done there.
-  if (error == EINVAL || error == EROFS) error = 0;
-  return error ? std::strerror(error) : "";
 }
 
 int OpenRegularFile(const std::filesystem::path& file, int* err, bool* notRegular) {

@@ -22,9 +22,10 @@ int OpenRegularFile(const std::filesystem::path& file, int* err = nullptr, bool*
 
 // Syncs the folder holding `file`, after a file was renamed into place
 // there, so that the new name survives a power cut as the synced contents
-// do. "" when done (or when the folder's file system has no such sync),
-// else the reason.
-std::string SyncFolderOf(const std::filesystem::path& file);
+// do. The write itself is done by then: a folder that cannot be opened (a
+// drop box this user may write but not read) or synced is no failure of
+// it, as SQLite treats its own folder syncs, and nothing is reported.
+void SyncFolderOf(const std::filesystem::path& file);
 
 // Reads a text file's lines (CR LF or LF); false when it cannot be opened.
 // A last line without a line end is kept.

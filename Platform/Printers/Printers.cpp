@@ -356,8 +356,7 @@ bool Job::Finish() {
       std::filesystem::remove(temp_, ec);
       return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
     }
-    if (const std::string reason = SyncFolderOf(target_); !reason.empty())
-      return Fail("Cannot write \"" + target_.string() + "\": " + reason, reason);
+    SyncFolderOf(target_);
   }
   return true;
 }

@@ -86,10 +86,7 @@ bool WriteTaskCredentials(const std::string& taskName, const std::string& accoun
     ok = false;
     why = Errno("The credentials file could not be saved");
   } else if (ok) {
-    if (const std::string reason = SyncFolderOf(target); !reason.empty()) {
-      SetText(error, "The credentials file could not be saved: " + reason);
-      return false;
-    }
+    SyncFolderOf(target);
   }
   if (!ok) {
     ::unlink(tmp.c_str());

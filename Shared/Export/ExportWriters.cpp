@@ -319,7 +319,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
         RemoveDatabaseFile(target);
         return TableWrite::Failed;
       }
-      if (reason = SyncFolderOf(file); !reason.empty()) return TableWrite::Failed;
+      SyncFolderOf(file);
     }
     return TableWrite::Written;
   } catch (const velmo::ComError& e) {

@@ -206,10 +206,7 @@ bool ReplaceFile(const std::filesystem::path& file, const std::string& text, std
     ok = false;
     savedErrno = errno;
   } else if (ok) {
-    if (const std::string reason = SyncFolderOf(file); !reason.empty()) {
-      SetError(error, "The file could not be written: " + reason);
-      return false;
-    }
+    SyncFolderOf(file);
   }
   if (!ok) {
     ::unlink(name.data());

@@ -2,6 +2,7 @@
 // entries, unique labels and what a second run leaves.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -49,6 +50,28 @@ extern "C" int fsync(int fd) {
 }
 
 namespace {
+
+// While it lives, this thread meets file modes as a user other than root
+// does: its rights past them (reading and writing any file, entering any
+// folder) are out of its effective set, and come back at the end.
+class ModesApply {
+ public:
+  ModesApply() {
+    ok_ = ::syscall(SYS_capget, &header_, saved_) == 0;
+    __user_cap_data_struct dropped[2] = {saved_[0], saved_[1]};
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) dropped[cap / 32].effective &= ~(1u << (cap % 32));
+    ok_ = ok_ && ::syscall(SYS_capset, &header_, dropped) == 0;
+  }
+  ~ModesApply() {
+    if (ok_) ::syscall(SYS_capset, &header_, saved_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool ok_ = false;
+};
 
 const std::string kStamp = "12_09_2026_02_00_00";
 const std::string R = "o=V/ou=L/cn=Recipients";
@@ -347,7 +370,9 @@ TEST_F(ScheduleOutput, AReportNotFoundKeepsTheLinesOutputs) {
   }
 }
 
-// A file renamed into place is followed by a sync of its folder; the
+// A file renamed into place is followed by a sync of its folder; a folder
+// this user may write but not read (a drop box, mode 0333) cannot be
+// synced, and the file is written all the same, without a failure. The
 // temporary file of a PDF printed to a named file is never made through a
 // link.
 TEST_F(ScheduleOutput, RenamedFilesAreFollowedByASyncOfTheirFolder) {
@@ -366,13 +391,29 @@ TEST_F(ScheduleOutput, RenamedFilesAreFollowedByASyncOfTheirFolder) {
          return job.Begin("named") && job.Finish();
        }},
   };
-  for (const Case& c : cases) {
-    gSyncedFolders.clear();
-    EXPECT_TRUE(c.write()) << c.folder;
-    std::lock_guard lock(gSyncedMu);
-    EXPECT_NE(std::find(gSyncedFolders.begin(), gSyncedFolders.end(), fs::canonical(c.folder)), gSyncedFolders.end())
-        << c.folder;
-  }
+  for (const bool dropBox : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.folder.string() + (dropBox ? " as a drop box" : ""));
+      gSyncedFolders.clear();
+      const fs::perms mode = fs::status(c.folder).permissions();
+      bool written = false;
+      if (dropBox) {
+        fs::permissions(c.folder, fs::perms(0333));
+        ModesApply modes;
+        ASSERT_TRUE(modes.ok());
+        written = c.write();
+      } else {
+        written = c.write();
+      }
+      fs::permissions(c.folder, mode);
+      EXPECT_TRUE(written);
+      std::lock_guard lock(gSyncedMu);
+      EXPECT_EQ(std::find(gSyncedFolders.begin(), gSyncedFolders.end(), fs::canonical(c.folder)) !=
+                    gSyncedFolders.end(),
+                !dropBox);
+    }
+  EXPECT_EQ(Joined(LogMessages(home.dir())).find("Failure"), std::string::npos) << Joined(LogMessages(home.dir()));
+  EXPECT_TRUE(fs::exists(out / ("EX1_" + kStamp + ".mdb")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(out / "victim")));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "named.pdf")));
 }
