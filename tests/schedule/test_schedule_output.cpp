@@ -26,6 +26,7 @@
 #include "SchedConfig.h"
 #include "TaskCredentials.h"
 #include "RecordingPrinter.h"
+#include "SanitizerOptions.h"
 #include "ScheduleKit.h"
 #include "SmallFileSystem.h"
 #include "Ui.h"
@@ -448,7 +449,8 @@ TEST_F(ScheduleOutput, TwoWritersOfOneDatabaseNameLeaveOneWholeFile) {
     pid_t second = -1;
     int status = 0;
     // After the first table of this run: the second writer starts and runs
-    // until it ends or a few seconds passed (then it waits for this one).
+    // until it ends or a few seconds passed (then it waits for this one;
+    // the sanitizer build takes longer to get there).
     QTimer middle;
     QObject::connect(&middle, &QTimer::timeout, [&] {
       if (second >= 0 || !fs::exists(building)) return;
@@ -457,13 +459,13 @@ TEST_F(ScheduleOutput, TwoWritersOfOneDatabaseNameLeaveOneWholeFile) {
         ::execve(argv[0], argv.data(), env.data());
         ::_exit(127);
       }
-      for (int i = 0; i < 500 && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+      for (int i = 0; i < HangBound(500) && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
     });
     middle.start(0);
     Run("Export", "", "MDB");
     middle.stop();
     ASSERT_GT(second, 0);
-    for (int i = 0; i < 12000 && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+    for (int i = 0; i < HangBound(12000) && ::waitpid(second, &status, WNOHANG) == 0; ++i) ::usleep(10000);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << waitSeconds;
     for (const char* t : {"RecipientsMailboxesGeneral", "SalesMailboxesGeneral", "SalesMailboxesGeneral_2",
                           "ServerRecipientsMailboxesGeneral", "RecipientsMailboxesPhoneNotes"})
