@@ -2,6 +2,8 @@
 // without a display and with almost no environment.
 #include <QApplication>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "Directory.h"
 #include "DisplayProbe.h"
@@ -22,13 +24,25 @@ int main(int argc, char** argv) {
   // refusing this user or without its Qt plugin) it draws off screen
   // instead of hanging or aborting the run, and the run says why. A
   // platform named in the environment is kept while a display is usable.
+  //
+  // The choice reaches Qt as its "-platform" argument, which Qt takes over
+  // QT_QPA_PLATFORM, and the environment is left as it is: the host-name
+  // lookup of a display that did not answer in time may still run on a
+  // thread of its own, and changing the environment beside it is a race.
   const velmo::DisplayChoice display = velmo::ChooseDisplay(velmo::QtPlatformPluginFolders());
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (display.platform == "offscreen" || !(platform && *platform))
-    setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
+  std::vector<char*> args(argv, argv + argc);
+  char platformFlag[] = "-platform";
+  std::string chosen = display.platform;
+  if (display.platform == "offscreen" || !(platform && *platform)) {
+    args.push_back(platformFlag);
+    args.push_back(chosen.data());
+  }
+  args.push_back(nullptr);
+  int count = static_cast<int>(args.size()) - 1;
   if (!display.why.empty())
     velmo::schedule::LogEntryAfterHeader("     VLMRSchedule : Display Not Used : " + display.why);
-  QApplication app(argc, argv);
+  QApplication app(count, args.data());
   velmo::schedule::InstallUnattendedUi();
   // While the directory layer waits on a server the status window still
   // repaints; a stop request gives the wait up.

@@ -5,6 +5,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -133,6 +135,9 @@ Socket ConnectLocal(const std::string& path, bool abstract, std::string& why) {
 // The host's addresses, looked up within what is left of the bound. The
 // lookup itself cannot be bounded, so it runs on a thread of its own that
 // is left to finish alone when the time is up; it then frees its answer.
+// That thread takes no signal: one meant for the program (a stop request,
+// the end of the child vjobrun waits for with the signal blocked) must not
+// be delivered to it and handled by default there.
 addrinfo* LookUpHost(const std::string& host, int port, Exchange& x) {
   struct Lookup {
     std::mutex mu;
@@ -142,6 +147,9 @@ addrinfo* LookUpHost(const std::string& host, int port, Exchange& x) {
     addrinfo* found = nullptr;
   };
   auto lookup = std::make_shared<Lookup>();
+  sigset_t all, before;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &before);
   try {
     std::thread([lookup, host, service = std::to_string(port)] {
       addrinfo hints{};
@@ -159,9 +167,11 @@ addrinfo* LookUpHost(const std::string& host, int port, Exchange& x) {
       lookup->done.notify_all();
     }).detach();
   } catch (const std::system_error& e) {
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     x.why = "the host " + host + " could not be looked up: " + e.what();
     return nullptr;
   }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   std::unique_lock lock(lookup->mu);
   if (!lookup->done.wait_until(lock, x.deadline, [&] { return lookup->finished; })) {
     lookup->abandoned = true;

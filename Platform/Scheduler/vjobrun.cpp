@@ -166,10 +166,19 @@ int main(int argc, char** argv) {
   // Cron starts jobs without a display, and a display named may be empty,
   // gone, stopped or refusing this user; the program's windows then draw
   // off screen instead of failing to start, and otherwise use the display
-  // whose set-up answered.
+  // whose set-up answered. The choice goes into the program's environment
+  // only, never this one's: the host-name lookup of a display that did not
+  // answer in time may still run on a thread of its own, and changing the
+  // environment beside it is a race.
   const char* platform = std::getenv("QT_QPA_PLATFORM");
+  std::string chosen;
   if (!(platform && *platform))
-    ::setenv("QT_QPA_PLATFORM", velmo::ChooseDisplay(velmo::QtPlatformPluginFolders()).platform.c_str(), 1);
+    chosen = "QT_QPA_PLATFORM=" + velmo::ChooseDisplay(velmo::QtPlatformPluginFolders()).platform;
+  std::vector<char*> childEnvironment;
+  for (char** e = environ; *e; ++e)
+    if (chosen.empty() || std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) childEnvironment.push_back(*e);
+  if (!chosen.empty()) childEnvironment.push_back(chosen.data());
+  childEnvironment.push_back(nullptr);
 
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
@@ -184,7 +193,7 @@ int main(int argc, char** argv) {
   posix_spawnattr_setpgroup(&attr, 0);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   pid_t child = -1;
-  int rc = ::posix_spawnp(&child, program[0], nullptr, &attr, program, environ);
+  int rc = ::posix_spawnp(&child, program[0], nullptr, &attr, program, childEnvironment.data());
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
     std::fprintf(stderr, "vjobrun: cannot start %s: %s\n", program[0], std::strerror(rc));
