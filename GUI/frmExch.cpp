@@ -548,33 +548,10 @@ void frmExch::Grd1_DblClick() {
 }
 
 void frmExch::tvwServers_Expand(QTreeWidgetItem* node) {
-  if (!node || node->childCount() == 0) return;
-  if (NodeText(node->child(0)).find("Childnodetext") == std::string::npos) return;
-  // Selecting a placeholder expands its container; the selection moves up
-  // to the container as the placeholder goes.
-  if (tvwServers->currentItem() == node->child(0)) tvwServers->setCurrentItem(node);
-  delete node->takeChild(0);
-
-  Hourglass hourglass;
-  const std::string key = NodeKey(node);
-  const std::string path = "LDAP://" + strServerName + "/" + key;
-  try {
-    // The window's own credentials: a container that only they may read
-    // must not go missing.
-    auto container = strUserName.empty() ? velmo::ads::GetObject(path)
-                                          : velmo::ads::OpenDSObject(path, strUserName, strPassword, 0);
-    container->SetFilter({"Container"});
-    placeholderCount_ = 1;
-    for (const auto& child : container->Children()) {
-      QTreeWidgetItem* added = AddContainerNode(*tvwServers, node, key, child->Name());
-      const std::string counter = std::to_string(placeholderCount_);
-      AddTreeNode(*tvwServers, added, "cn=Childnodetext" + counter + "," + key, "Childnodetext" + counter,
-                  "Recipients");
-      ++placeholderCount_;
-    }
-  } catch (const std::exception&) {
-    // The node keeps the children read so far; nothing is shown.
-  }
+  // The window's own credentials: a container that only they may read
+  // must not go missing.
+  ExpandContainerNode(*tvwServers, node, strServerName, strUserName, strPassword,
+                      [](const std::string& key, int n) { return "cn=Childnodetext" + std::to_string(n) + "," + key; });
 }
 
 void frmExch::sstabObject_Click(int previousTab) {

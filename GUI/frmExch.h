@@ -148,7 +148,6 @@ class frmExch : public QWidget, public ExchWindow {
   bool rebuilding_ = false;   // tab strips are being refilled
   short sortOrder_ = 0;       // 1 ascending, 2 descending, 0 before the first sort
   short sortedCol_ = 0;       // the grid column last sorted
-  short placeholderCount_ = 0;
 };
 
 // Takes the lock of the server's collection into the inventory, for the

@@ -10,6 +10,7 @@
 #include "ComError.h"
 #include "Directory.h"
 #include "Mdifrm.h"
+#include "WaitCursor.h"
 #include "frmExch.h"
 #include "modExch.h"
 #include "modGlobals.h"
@@ -67,6 +68,34 @@ QTreeWidgetItem* AddContainerNode(QTreeWidget& tree, QTreeWidgetItem* parent, co
                                   const std::string& childName) {
   const std::string name = WithoutCn(childName);
   return AddTreeNode(tree, parent, parentKey + "/cn=" + name, velmo::ads::NameShown(name), "Recipients");
+}
+
+bool AwaitsExpansion(const QTreeWidgetItem* node) {
+  return node && node->childCount() > 0 && NodeText(node->child(0)).find("Childnodetext") != std::string::npos;
+}
+
+void ExpandContainerNode(QTreeWidget& tree, QTreeWidgetItem* node, const std::string& server,
+                         const std::string& user, const std::string& password,
+                         const PlaceholderKey& placeholderKey) {
+  if (!AwaitsExpansion(node)) return;
+  if (tree.currentItem() == node->child(0)) tree.setCurrentItem(node);
+  delete node->takeChild(0);
+  velmo::ui::WaitCursor hourglass;
+  const std::string key = NodeKey(node);
+  const std::string path = "LDAP://" + server + "/" + key;
+  try {
+    auto container = user.empty() ? velmo::ads::GetObject(path) : velmo::ads::OpenDSObject(path, user, password, 0);
+    container->SetFilter({"Container"});
+    int n = 1;
+    for (const auto& child : container->Children()) {
+      QTreeWidgetItem* added = AddContainerNode(tree, node, key, child->Name());
+      if (placeholderKey)
+        AddTreeNode(tree, added, placeholderKey(key, n), "Childnodetext" + std::to_string(n), "Recipients");
+      ++n;
+    }
+  } catch (const std::exception&) {
+    // The node keeps the children read so far.
+  }
 }
 
 std::string NodeKey(const QTreeWidgetItem* node) {

@@ -11,6 +11,7 @@
 // node's own relative name, so a key reads as the directory path from the
 // organisation down (o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1).
 // The browse window recognises node kinds by these texts, keys and images.
+#include <functional>
 #include <string>
 
 class ImageList;
@@ -40,6 +41,29 @@ QTreeWidgetItem* AddTreeNode(QTreeWidget& tree, QTreeWidgetItem* parent, const s
 // (velmo::ads::NameShown: "Odd \22Name\22" shows as "Odd "Name"").
 QTreeWidgetItem* AddContainerNode(QTreeWidget& tree, QTreeWidgetItem* parent, const std::string& parentKey,
                                   const std::string& childName);
+
+// The key of the placeholder under the n-th container added by an
+// expansion (n from 1, in the directory's order), from the expanded node's
+// key.
+using PlaceholderKey = std::function<std::string(const std::string& nodeKey, int n)>;
+
+// True while the node's first child is the placeholder of a container
+// whose sub-containers were not read yet (its text holds "Childnodetext").
+bool AwaitsExpansion(const QTreeWidgetItem* node);
+
+// A container node's first expansion, as the browse window, the custom
+// report window and the Export Plus window list sub-containers. Nothing is
+// done unless the node awaits it (above). The placeholder goes (a selection on it moves up to the
+// node); the directory object "LDAP://" + server + "/" + the node's key is
+// bound with user and password (the current logon when user is empty,
+// which is how the window connected) and each of its containers is added
+// with AddContainerNode, with a placeholder "Childnodetext" + n keyed by
+// placeholderKey, or none when placeholderKey is empty (a node that cannot
+// be expanded further), under the wait cursor. A container that cannot be
+// bound or listed keeps the nodes added so far, and nothing is said.
+void ExpandContainerNode(QTreeWidget& tree, QTreeWidgetItem* node, const std::string& server,
+                         const std::string& user, const std::string& password,
+                         const PlaceholderKey& placeholderKey);
 
 std::string NodeKey(const QTreeWidgetItem* node);
 std::string NodeImage(const QTreeWidgetItem* node);

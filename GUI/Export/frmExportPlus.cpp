@@ -387,20 +387,9 @@ void frmExportPlus::cmdBrowse_Click() {
 // ============================================================ object tree
 
 void frmExportPlus::tvwObjects_Expand(QTreeWidgetItem* node) {
-  if (!node || node->childCount() == 0) return;
-  if (NodeText(node->child(0)).find("Childnodetext") == std::string::npos) return;
-  if (tvwObjects_->currentItem() == node->child(0)) tvwObjects_->setCurrentItem(node);
-  delete node->takeChild(0);
-
-  Hourglass hourglass;
-  const std::string key = NodeKey(node);
-  try {
-    auto container = velmo::ads::GetObject("LDAP://" + strEPServerName + "/" + key);
-    container->SetFilter({"Container"});
-    for (const auto& child : container->Children()) AddContainerNode(*tvwObjects_, node, key, child->Name());
-  } catch (const std::exception&) {
-    // A container that cannot be read shows no children; nothing is said.
-  }
+  // As the window connected, built its tree and collects: as the current
+  // logon. Its sub-containers cannot be expanded further.
+  ExpandContainerNode(*tvwObjects_, node, strEPServerName, "", "", {});
 }
 
 void frmExportPlus::SaveDisplayedTicks() {

@@ -330,30 +330,13 @@ void frmCustomReport::tvwServers_NodeClick(QTreeWidgetItem* node) {
 }
 
 void frmCustomReport::tvwServers_Expand(QTreeWidgetItem* node) {
-  if (!node || node->childCount() == 0) return;
-  if (NodeText(node->child(0)).find("Childnodetext") == std::string::npos) return;
+  if (!AwaitsExpansion(node)) return;
+  // The selection moving off the placeholder as it goes runs no report.
   FlagOn quiet(quiet_);
-  if (tvwServers->currentItem() == node->child(0)) tvwServers->setCurrentItem(node);
-  delete node->takeChild(0);
-  Hourglass hourglass;
-  const std::string key = NodeKey(node);
-  const std::string path = "LDAP://" + strCRServerName + "/" + key;
-  try {
-    // The connect's credentials: a container only they may read must not
-    // go missing.
-    auto container = strCRUserName.empty() ? velmo::ads::GetObject(path)
-                                           : velmo::ads::OpenDSObject(path, strCRUserName, strCRPassword, 0);
-    container->SetFilter({"Container"});
-    int k = 1;
-    for (const auto& child : container->Children()) {
-      QTreeWidgetItem* added = AddContainerNode(*tvwServers, node, key, child->Name());
-      AddTreeNode(*tvwServers, added, key + "/cn=Childnodetext" + std::to_string(k), "Childnodetext" + std::to_string(k),
-                  "Recipients");
-      ++k;
-    }
-  } catch (const std::exception&) {
-    // The node keeps the children read so far.
-  }
+  // The connect's credentials: a container only they may read must not
+  // go missing.
+  ExpandContainerNode(*tvwServers, node, strCRServerName, strCRUserName, strCRPassword,
+                      [](const std::string& key, int n) { return key + "/cn=Childnodetext" + std::to_string(n); });
 }
 
 // ------------------------------------------------------------------ grid
