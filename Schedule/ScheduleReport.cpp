@@ -125,7 +125,7 @@ bool TakeMdbWriter(const fs::path& target) {
       gOutput.mdbBusy = true;
       SetStatus("");
       LogOutputFailure("     ExportToMDBFormat : File Not Written : " + target.string() +
-               " : another program is writing the file");
+                       " : another program is writing the file");
       return false;
     }
     if (!told) {
@@ -363,8 +363,8 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   }
   gOutput.mdbFailed = true;
   const int32_t number = result == exporting::TableWrite::TableExists ? db::kDbSyntaxOrExists : E_FAIL_;
-  LogOutputFailure("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label + " : " +
-           NativePath(file).string());
+  LogOutputFailure("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label +
+                   " : " + NativePath(file).string());
   return false;
 }
 
@@ -402,8 +402,9 @@ bool PrintReportGrid(int printFlag, const std::string& printerName, const std::s
         return true;
       const std::string file =
           exporting::PrintJobFile(printers::Current(), gstrReportTitle, component->LastJobFile());
-      LogOutputFailure("     ProcessReportOutput : " + label + " : Not Printed : " + (file.empty() ? printerName : file) +
-               " : " + exporting::PrintJobFailureReason(shown, component->LastJobError()));
+      LogOutputFailure("     ProcessReportOutput : " + label + " : Not Printed : " +
+                       (file.empty() ? printerName : file) + " : " +
+                       exporting::PrintJobFailureReason(shown, component->LastJobError()));
       return false;
     }
   LogOutputFailure("     ProcessReportOutput : " + label + " : Printer Not Found : " + printerName);
@@ -453,13 +454,13 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   grid.ColWidth(0, 0);
   gstrReportTitle = rawLabel + " - '" + server + "'";
   auto notWritten = [&](const std::string& file, const std::string& reason) {
-    LogOutputFailure("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string() + " : " +
-             reason);
+    LogOutputFailure("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string() +
+                     " : " + reason);
   };
   if (exporting && !folderUsable && (format == "MDB" || format == "CSV" || format == "HTML")) {
     // No file name was tried: the entry names the folder as the line gives it.
     LogOutputFailure("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
-             EscapedSchedText(folder) + "'");
+                     EscapedSchedText(folder) + "'");
   } else if (exporting) {
     if (format == "MDB" || format == "CSV" || format == "HTML") MakeExportFolder(folder);
     if (format == "MDB") {
