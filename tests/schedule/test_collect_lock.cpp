@@ -1218,22 +1218,17 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
   long entries = 0;
   bool refused = false;
   const auto refuse = [&](uint8_t op, std::vector<uint8_t>& m) {
-    if (op == 0x64) ++entries;
-    if (op != 0x65) return;
     auto contents = [&](size_t at) { return at + 2 + ((m[at + 1] & 0x80) ? (m[at + 1] & 0x7f) : 0); };
-    const size_t done = contents(contents(0) + 2 + m[contents(0) + 1]);  // past the message id
-    if (entries >= 1000 && !refused && m[done] == 0x0a && m[done + 1] == 0x01) {
-      m[done + 2] = 50;
-      refused = true;
-    }
-    entries = 0;
+    const size_t done = op == 0x65 ? contents(contents(0) + 2 + m[contents(0) + 1]) : 0;  // past the message id
+    if (done && entries >= 1000 && m[done] == 0x0a && !std::exchange(refused, true)) m[done + 2] = 50;
+    entries = op == 0x64 ? entries + 1 : op == 0x65 ? 0 : entries;
   };
   struct Case {
     const char* what;
     Fault fault;
     bool exportPlus;
-    int status;          // of the scheduled run
-    std::string said;    // in the log or a message
+    int status;        // of the scheduled run
+    std::string said;  // in the log or a message
   };
   const std::string lost = "-2147016646:The server is not operational.";
   const Case cases[] = {
@@ -1264,9 +1259,7 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
     const auto before = files("EX1"), before2 = files("EX2");
     std::string said;
     if (c.exportPlus) {
-      std::unique_ptr<frmExportPlus> w = OpenExportPlus(home / "export-plus");
-      w->cmdExport->click();
-      w.reset();
+      OpenExportPlus(home / "export-plus")->cmdExport->click();
     } else {
       ::sleep(1);  // a file written again differs by its time stamp
       EXPECT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), c.status);
