@@ -173,6 +173,7 @@ void SetCaption(const std::string& text) {
 
 int Schedule_Main() try {
   // The run's header, then one run at a time.
+  gStopLogged = false;
   WriteRunHeader(true);
   // A file of the program's own the run cannot read (the directory host
   // map, a provider file) is told in the run's log, beside the failures it
@@ -229,7 +230,6 @@ int Schedule_Main() try {
 
   // The server lines in file order. `done` stays true only while every
   // line did all its work.
-  gStopLogged = false;
   bool done = opened;
   if (opened) {
     SchedConfigContents config;
@@ -252,8 +252,7 @@ int Schedule_Main() try {
       if (config.skipped.Count() > 0) done = false;
       // A stop signal ends the line under way at its next step (the
       // collector's call taken back, the output being written dropped) and
-      // no later line runs.
-      // True when the line did all its work.
+      // no later line runs. True when the line did all its work.
       auto process = [&](const ScheduledServerEntry& line) {
         std::string organisation, site;
         if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) return false;
