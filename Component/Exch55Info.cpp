@@ -47,7 +47,15 @@ Exch55Info::~Exch55Info() {
 
 void* Exch55Info::QueryInterface(std::string_view iid) {
   if (iid == _Exch55Info::IID) return static_cast<_Exch55Info*>(this);
+  if (iid == _Exch55InfoOutcome::IID) return static_cast<_Exch55InfoOutcome*>(this);
   return nullptr;
+}
+
+bool Exch55Info::CollectionCut(int32_t& number, std::string& description) const {
+  if (!cut_.set) return false;
+  number = cut_.number;
+  description = cut_.description;
+  return true;
 }
 
 std::string Exch55Info::ErrorLogFileName() const { return ErrorLogFileName_; }
@@ -106,6 +114,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
   try {
     root = BindPath(path, strUserName, strPassword);
   } catch (const velmo::ComError& e) {
+    NoteServerLost(e.Number(), e.Description());
     LogFailure("InitializeVariables - Binding to the Server '" + path + "' using credential '" + strUserName + "'",
                e.Number(), e.Description());
     BindErrorHint = GetErrorHint(e.Number());
@@ -119,6 +128,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
   try {
     OrgRdn = "o=" + root->Get("o").Text();
   } catch (const velmo::ComError& e) {
+    NoteServerLost(e.Number(), e.Description());
     LogFailure("InitializeVariables - Retrieving Organization Name", e.Number(), e.Description());
     LogTrace("InitializeVariables End", params);
     return false;
@@ -127,12 +137,13 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
 
   // Site search: organisation -> sites -> cn=Configuration -> cn=Servers ->
   // the computer that is this server. A container that cannot be listed is
-  // passed over.
-  auto children = [](DirObject& parent, const char* cls) {
+  // passed over, unless the server went away meanwhile.
+  auto children = [this](DirObject& parent, const char* cls) {
     try {
       parent.SetFilter({cls});
       return parent.Children();
-    } catch (const velmo::ComError&) {
+    } catch (const velmo::ComError& e) {
+      NoteServerLost(e.Number(), e.Description());
       return std::vector<DirObjectPtr>{};
     }
   };
@@ -244,7 +255,15 @@ void Exch55Info::StopWhenServerLost(const velmo::ComError& e) {
   if (failure_.set) failure_.logged = failure_.reported = true;
 }
 
+void Exch55Info::NoteServerLost(int32_t number, const std::string& description) {
+  if (cut_.set || (number != velmo::ads::E_SERVER_NOT_OPERATIONAL && number != velmo::ads::E_CANCELLED)) return;
+  cut_.set = true;
+  cut_.number = number;
+  cut_.description = description;
+}
+
 void Exch55Info::NoteListingFailure(const velmo::ComError& e, bool logged) {
+  NoteServerLost(e.Number(), e.Description());
   if (failure_.set) return;
   failure_ = CallFailure{true, false, e.Number(), e.Description(), logged, false};
 }
@@ -305,6 +324,7 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
     if (!failure_.set)
       failure_ = CallFailure{true, false, velmo::ads::E_CANCELLED, "The operation was canceled by the user.", true,
                              false};
+    NoteServerLost(velmo::ads::E_CANCELLED, "The operation was canceled by the user.");
     EndStoppedCall(journal, item.kind, item.separator, method, text, !text.empty());
     return;
   } catch (...) {
@@ -317,6 +337,7 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
     CloseRecordset();
     CloseDBConnection();
     failure_ = CallFailure{true, false, e.Number(), velmo::ads::CleanText(e.Description()), false, false};
+    NoteServerLost(failure_.number, failure_.description);
     EndStoppedCall(journal, item.kind, item.separator,
                    method + " - Stopped by an Error on the Server '" + server + "'", text, !text.empty());
   } catch (...) {

@@ -49,7 +49,7 @@ namespace velmo::acct {
 class IAcctMgmt;
 }
 
-class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
+class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exch55InfoOutcome {
  public:
   Exch55Info();
   ~Exch55Info() override;
@@ -89,6 +89,9 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
                                        std::string* strRetErrorMsg = nullptr) override;
   std::string ErrorLogFileName() const override;
   void ErrorLogFileName(const std::string& vNewValue) override;
+
+  // _Exch55InfoOutcome
+  bool CollectionCut(int32_t& number, std::string& description) const override;
 
   // Counters of directory work, for the benchmark: binds made, binds served
   // from a just-enumerated container, and name lookups of attribute values.
@@ -233,6 +236,14 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
     bool reported = false;  // its item is in the caller's error text
   };
   CallFailure failure_;
+  // The first server loss of any call of this object (_Exch55InfoOutcome).
+  struct {
+    bool set = false;
+    int32_t number = 0;
+    std::string description;
+  } cut_;
+  // Notes a failure that means the server was lost or the wait given up.
+  void NoteServerLost(int32_t number, const std::string& description);
   bool Stopped() const { return failure_.set; }
   // True once the caller's wait hook gave up a wait of the running call
   // (the caller is stopping): the call stops, writes no failure line and

@@ -85,3 +85,21 @@ class _Exch55Info {
   virtual std::string ErrorLogFileName() const = 0;
   virtual void ErrorLogFileName(const std::string& vNewValue) = 0;
 };
+
+// What a collector object's calls left undone, asked of the same object
+// (QueryInterface) as _Exch55Info. A caller that writes reports from the
+// rows asks it once its calls are done: rows of a server lost part-way are
+// not the server's whole inventory.
+class _Exch55InfoOutcome {
+ public:
+  static constexpr const char* IID = "_Exch55InfoOutcome";
+
+  virtual ~_Exch55InfoOutcome() = default;
+
+  // True once a call of this object found the server lost (not
+  // operational, timed out) or had a wait given up by its caller, so that
+  // it, and possibly later calls, collected less than asked; number and
+  // description are those of the first such failure. A refusal of one
+  // object (no access, no such object) is no such failure.
+  virtual bool CollectionCut(int32_t& number, std::string& description) const = 0;
+};

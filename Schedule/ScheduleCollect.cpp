@@ -244,7 +244,7 @@ std::chrono::milliseconds CollectionWaitLimit() {
 
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
-                const std::string& strProfileName, exporting::CollectionLock* held) {
+                const std::string& strProfileName, exporting::CollectionLock* held, std::string* unfinished) {
   const std::string& server = strServerName;
   const std::string& user = strUserName;
   const std::string& password = strPassword;
@@ -288,9 +288,17 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   // The server's rows go only when they can be collected again, and a
   // clearing that failed (its deletes taken back) is not collected on top
   // of: either way the server keeps its rows and its last outputs.
+  if (unfinished) unfinished->clear();
   std::shared_ptr<_Exch55Info> collector;
+  std::shared_ptr<_Exch55InfoOutcome> outcome;  // what its calls left undone
   try {
-    collector = com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
+    const std::shared_ptr<com::ComObject> object = com::CreateObjectRaw("VELMO.Exch55Info");
+    if (void* p = object->QueryInterface(_Exch55Info::IID))
+      collector = std::shared_ptr<_Exch55Info>(object, static_cast<_Exch55Info*>(p));
+    else
+      throw ComError(com::kNoInterface, "No such interface supported");
+    if (void* p = object->QueryInterface(_Exch55InfoOutcome::IID))
+      outcome = std::shared_ptr<_Exch55InfoOutcome>(object, static_cast<_Exch55InfoOutcome*>(p));
     collector->ErrorLogFileName(kScheduleLog);
   } catch (const ComError& e) {
     SetStatus("");
@@ -384,6 +392,13 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
       [&](_Exch55Info& c) { c.GetServerProtocolsInfo(server, user, password, &msg); });
   run("Retrieving Connections Information from '",
       [&](_Exch55Info& c) { c.GetConnectorInfo(server, user, password, &msg); });
+  // A server lost part-way left pages empty or missing: its rows are no
+  // whole inventory to report from.
+  int32_t number = 0;
+  std::string description;
+  if (outcome && unfinished && outcome->CollectionCut(number, description))
+    *unfinished = ErrorText(number, description);
+  outcome.reset();
   collector.reset();
   SetCaption(kStatusCaption);
   SetStatus("Schedule Process is completed.");

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "AppFolder.h"
+#include "BadLines.h"
 #include "CollectionLock.h"
 #include "ComError.h"
 #include "Database.h"
@@ -63,7 +64,12 @@ void LogEntry(const std::string& message) {
   WriteScheduleLog(NowText() + message);
 }
 
+namespace {
+bool gStopLogged = false;  // the run's stop entry is written
+}  // namespace
+
 void LogStopped(const std::string& server) {
+  gStopLogged = true;
   const std::string why = "stopped : signal " + StopSignalName(StopSignal());
   WriteScheduleLog(NowText() + (server.empty() ? "     Schedule_Main... : Run " + why
                                                : "     GetAllInfo : Getting information for server -'" +
@@ -167,7 +173,19 @@ void SetCaption(const std::string& text) {
 
 int Schedule_Main() try {
   // The run's header, then one run at a time.
+  gStopLogged = false;
   WriteRunHeader(true);
+  // A file of the program's own the run cannot read (the directory host
+  // map, a provider file) is told in the run's log, beside the failures it
+  // causes.
+  struct OwnFilesLogged {
+    OwnFilesLogged() {
+      SetBadLinesLog([](const std::string& description, const std::string& context) {
+        LogEntry("     VLMRSchedule : " + context + " : " + Blanked(description));
+      });
+    }
+    ~OwnFilesLogged() { SetBadLinesLog(nullptr); }
+  } ownFiles;
   FileLock instance;
   std::error_code lockError;
   const auto instanceLockFile = AppPath("Schedule\\VLMRSchedule.lock");
@@ -176,9 +194,10 @@ int Schedule_Main() try {
       LogEntry("     Schedule_Main... : Application is already running :");
       return 0;
     case FileLock::Outcome::Failed:
-      // Without the lock another run could be going: end as a second one.
+      // Without the lock another run could be going: end as a second one,
+      // which did none of the run's work.
       LogEntry(scheduler::LockFileFailureEntry(instanceLockFile.string(), lockError.message()));
-      return 0;
+      return 1;
     case FileLock::Outcome::Taken:
       break;
   }
@@ -209,8 +228,9 @@ int Schedule_Main() try {
     SetStatus(e.Description());
   }
 
-  // The server lines in file order.
-  bool stopLogged = false;
+  // The server lines in file order. `done` stays true only while every
+  // line did all its work.
+  bool done = opened;
   if (opened) {
     SchedConfigContents config;
     std::string why;
@@ -220,6 +240,7 @@ int Schedule_Main() try {
       if (why.empty()) why = number == 53 ? "File not found" : "Path/File access error";
       LogEntry("     Schedule_Main... : Config File Open Failure : " + ErrorText(number, why));
       SetStatus(why);
+      done = false;
     } else {
       // A damaged line is left out, never taken for a server; the first
       // ones are named, the rest counted in one entry.
@@ -228,12 +249,13 @@ int Schedule_Main() try {
       if (config.skipped.More() > 0)
         LogEntry("     Schedule_Main... : Config File Line Skipped : " +
                  SkippedLinesMoreText(file, config.skipped.More()));
+      if (config.skipped.Count() > 0) done = false;
       // A stop signal ends the line under way at its next step (the
       // collector's call taken back, the output being written dropped) and
-      // no later line runs.
+      // no later line runs. True when the line did all its work.
       auto process = [&](const ScheduledServerEntry& line) {
         std::string organisation, site;
-        if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) return;
+        if (!ConnectToExchangeServer(line.serverName, "", "", organisation, site)) return false;
         const std::string base = "LDAP://" + line.serverName + "/o=" + organisation + "/ou=" + site;
         ResetContainerList(line.serverName, organisation, site);
         GetChildContainerInfo(base, line.serverName, organisation, site, "", "");
@@ -242,19 +264,29 @@ int Schedule_Main() try {
         // the report: another program clearing the server now would empty
         // the sections still to be written.
         exporting::CollectionLock lock;
-        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName, &lock)) return;
-        if (StopSignal() != 0) return;
-        DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation, line.printerName,
-                    line.exportFormat, line.outputFolder, line.runStamp);
+        std::string unfinished;
+        if (!GetAllInfo(line.serverName, "", "", organisation, site, line.profileName, &lock, &unfinished))
+          return false;
+        if (StopSignal() != 0) return false;
+        // A server lost part-way would replace the last whole outputs with
+        // a partial report, and remove those whose sections it left empty:
+        // the line's outputs stay as they are.
+        if (!unfinished.empty()) {
+          LogEntry("     DisplayInfo : Outputs of server -'" + EscapedSchedText(line.serverName) +
+                   "' kept : the collection did not finish : " + unfinished);
+          return false;
+        }
+        const bool written = DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation,
+                                         line.printerName, line.exportFormat, line.outputFolder, line.runStamp);
         lock.Release();
         QApplication::processEvents();
+        return written;
       };
       for (const ScheduledServerEntry& line : config.servers) {
         if (line.serverName.empty()) continue;
-        if (StopSignal() == 0) process(line);
+        if (StopSignal() == 0 && !process(line)) done = false;
         if (StopSignal() != 0) {
           LogStopped(line.serverName);
-          stopLogged = true;
           break;
         }
       }
@@ -271,16 +303,21 @@ int Schedule_Main() try {
   }
   frmStatus = nullptr;
   if (const int signal = StopSignal(); signal != 0) {
-    if (!stopLogged) LogStopped("");
+    if (!gStopLogged) LogStopped("");
     return 128 + signal;
   }
-  return 0;
+  return done ? 0 : 1;
 } catch (...) {
   // An error no step handled (memory running out) ends the run, saying so:
-  // the status window and the lock are gone with the function's frame.
+  // the status window and the lock are gone with the function's frame. A
+  // run being stopped ends as stopped, with its one entry.
   const ComError e = AsComError(std::current_exception());
   frmStatus = nullptr;
   gConn.reset();
+  if (const int signal = StopSignal(); signal != 0) {
+    if (!gStopLogged) LogStopped("");
+    return 128 + signal;
+  }
   LogEntry("     Schedule_Main... : Run Ended By An Error : " + ErrorText(e.Number(), e.Description()));
   return 1;
 }

@@ -47,8 +47,15 @@ struct ServerOutput {
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
   bool folderTried = false;  // the export folder was looked for, and made when missing
+  bool failed = false;       // something of the line's output was not written
 };
 ServerOutput gOutput;
+
+// An entry telling of output the line did not write.
+void LogOutputFailure(const std::string& message) {
+  gOutput.failed = true;
+  LogEntry(message);
+}
 
 // Files are written only inside a folder named in full: an empty or
 // relative one would put them at the root or wherever the run happens to
@@ -70,7 +77,9 @@ void MakeExportFolder(const std::string& folder) {
   std::error_code ec;
   if (fs::is_directory(p, ec)) return;
   fs::create_directory(p, ec);
-  if (ec) LogEntry("     DisplayInfo : Export Folder Not Made : " + p.string() + " : " + ec.message());
+  // What stands in the folder's place is no folder.
+  if (ec == std::errc::file_exists && !fs::is_directory(p)) ec = std::make_error_code(std::errc::not_a_directory);
+  if (ec) LogOutputFailure("     DisplayInfo : Export Folder Not Made : " + p.string() + " : " + ec.message());
 }
 
 // The database of a server line is built under this name beside the real
@@ -115,8 +124,8 @@ bool TakeMdbWriter(const fs::path& target) {
     if (std::chrono::steady_clock::now() - start >= limit) {
       gOutput.mdbBusy = true;
       SetStatus("");
-      LogEntry("     ExportToMDBFormat : File Not Written : " + target.string() +
-               " : another program is writing the file");
+      LogOutputFailure("     ExportToMDBFormat : File Not Written : " + target.string() +
+                       " : another program is writing the file");
       return false;
     }
     if (!told) {
@@ -220,7 +229,7 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
     // replaces the last one whole.
     fs::rename(building, target, ec);
     if (ec) {
-      LogEntry("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
+      LogOutputFailure("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
       std::error_code ignored;
       fs::remove(building, ignored);
     } else {
@@ -238,7 +247,7 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   gOutput.mdbWriter.Unlock();
 }
 
-void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
+bool DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
                  const std::string& reportName, const std::string& operation, const std::string& printer,
                  const std::string& format, const std::string& folder, const std::string& runStamp) {
   BeginServerOutput();
@@ -253,14 +262,14 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
     }
     rs.Close();
   } catch (const ComError& e) {
-    LogEntry("     DisplayInfo : Recordset Object Open Failure : " + ErrorText(e.Number(), e.Description()));
-    return;
+    LogOutputFailure("     DisplayInfo : Recordset Object Open Failure : " + ErrorText(e.Number(), e.Description()));
+    return false;
   }
   if (rows.empty()) {
     // A report the database does not hold makes no section: the line's
     // outputs of earlier runs stay as they are, and the log says why.
-    LogEntry("     DisplayInfo : Custom Report Not Found : '" + EscapedSchedText(reportName) + "'");
-    return;
+    LogOutputFailure("     DisplayInfo : Custom Report Not Found : '" + EscapedSchedText(reportName) + "'");
+    return false;
   }
   std::map<std::string, bool> homeServer;  // by table
   for (const auto& [tabName, columnSet] : rows) {
@@ -277,6 +286,7 @@ void DisplayInfo(const std::string& server, const std::string& organisation, con
     }
   }
   EndServerOutput(server, operation, format, folder, runStamp);
+  return !gOutput.failed;
 }
 
 bool TableHasColumn(const std::string& table, const std::string& column) {
@@ -353,8 +363,8 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   }
   gOutput.mdbFailed = true;
   const int32_t number = result == exporting::TableWrite::TableExists ? db::kDbSyntaxOrExists : E_FAIL_;
-  LogEntry("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label + " : " +
-           NativePath(file).string());
+  LogOutputFailure("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label +
+                   " : " + NativePath(file).string());
   return false;
 }
 
@@ -363,7 +373,7 @@ bool PrintReportGrid(int printFlag, const std::string& printerName, const std::s
   try {
     component = com::CreateObject<IVLMRPrinter>("VLMRPreview.IVLMRPrinter");
   } catch (const ComError& e) {
-    LogEntry("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    LogOutputFailure("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
     return false;
   }
   component->ProductName(kProductTitle);
@@ -392,11 +402,12 @@ bool PrintReportGrid(int printFlag, const std::string& printerName, const std::s
         return true;
       const std::string file =
           exporting::PrintJobFile(printers::Current(), gstrReportTitle, component->LastJobFile());
-      LogEntry("     ProcessReportOutput : " + label + " : Not Printed : " + (file.empty() ? printerName : file) +
-               " : " + exporting::PrintJobFailureReason(shown, component->LastJobError()));
+      LogOutputFailure("     ProcessReportOutput : " + label + " : Not Printed : " +
+                       (file.empty() ? printerName : file) + " : " +
+                       exporting::PrintJobFailureReason(shown, component->LastJobError()));
       return false;
     }
-  LogEntry("     ProcessReportOutput : " + label + " : Printer Not Found : " + printerName);
+  LogOutputFailure("     ProcessReportOutput : " + label + " : Printer Not Found : " + printerName);
   return false;
 }
 
@@ -424,7 +435,7 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     grid.SetData(exporting::RecordsetGridRows(rs));
     rs.Close();
   } catch (const ComError& e) {
-    LogEntry("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    LogOutputFailure("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
     gstrReportTitle.clear();
     return;
   }
@@ -443,13 +454,13 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   grid.ColWidth(0, 0);
   gstrReportTitle = rawLabel + " - '" + server + "'";
   auto notWritten = [&](const std::string& file, const std::string& reason) {
-    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string() + " : " +
-             reason);
+    LogOutputFailure("     ProcessReportOutput : " + label + " : File Not Written : " + NativePath(file).string() +
+                     " : " + reason);
   };
   if (exporting && !folderUsable && (format == "MDB" || format == "CSV" || format == "HTML")) {
     // No file name was tried: the entry names the folder as the line gives it.
-    LogEntry("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
-             EscapedSchedText(folder) + "'");
+    LogOutputFailure("     ProcessReportOutput : " + label + " : File Not Written : Export Folder Not A Full Path : '" +
+                     EscapedSchedText(folder) + "'");
   } else if (exporting) {
     if (format == "MDB" || format == "CSV" || format == "HTML") MakeExportFolder(folder);
     if (format == "MDB") {

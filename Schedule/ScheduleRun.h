@@ -78,9 +78,11 @@ void InstallUnattendedUi();
 // current logon; logs a refused file or an account without a bind name.
 void UseTaskCredentials();
 
-// The whole run; returns the process exit code: 0, 1 after an error that
-// no step handled ended it (one entry says which), or 128 + the signal's
-// number when a stop signal ended it.
+// The whole run; returns the process exit code: 0 when every server line
+// did all its work, 1 when one did not (its server skipped or lost, an
+// output not written: entries say why), when the database or the settings
+// file could not be opened or an error no step handled ended the run, or
+// 128 + the signal's number when a stop signal ended it.
 int Schedule_Main();
 
 // Status label and window caption, repainted at once.
@@ -107,16 +109,21 @@ bool DeleteExistingRecords(const std::string& strServerName);
 // report of it). The server's collection lock is taken
 // into `held`, which the caller keeps until the server's report is written
 // (its sections read these rows); without one the lock is given back on
-// return.
+// return. True with `unfinished` set to "number:description" when the
+// collector found the server lost part-way: the rows are then not the
+// server's whole inventory.
 bool GetAllInfo(const std::string& strServerName, const std::string& strUserName, const std::string& strPassword,
                 const std::string& strOrganizationName, const std::string& strSiteName,
-                const std::string& strProfileName, exporting::CollectionLock* held = nullptr);
+                const std::string& strProfileName, exporting::CollectionLock* held = nullptr,
+                std::string* unfinished = nullptr);
 // The longest wait for another program's collection of a server: ten
 // minutes, or VELMORCAST_COLLECT_WAIT_SECONDS when set (at most a day).
 std::chrono::milliseconds CollectionWaitLimit();
 
-// Report and output of one server line.
-void DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
+// Report and output of one server line; false when a section or the
+// line's database could not be written, or the report was not found (the
+// entries say why).
+bool DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
                  const std::string& reportName, const std::string& operation, const std::string& printer,
                  const std::string& format, const std::string& folder, const std::string& runStamp);
 void ProcessReportOutput(const std::string& server, const std::string& organisation, const std::string& site,

@@ -602,9 +602,23 @@ void frmExportPlus::cmdExport_Click() {
     if (iCancelClicked == 1) {
       Inform(print ? "Information Print process for ExportPlus canceled in the middle."
                    : "Information Export process for ExportPlus canceled in the middle.");
-    } else if (!failures_.empty()) {
-      Inform(velmo::exporting::FailureSummary("Exported with errors. These outputs could not be written:", failures_,
-                                              "VelmorcastErrorLog.log"));
+    } else if (!collectionCut_.empty() || !failures_.empty()) {
+      // Outputs of a collection the server broke off hold only what came
+      // before: they are no whole export.
+      std::string text;
+      if (!collectionCut_.empty()) {
+        LogFailure("frmExportPlus cmdExport Collection Not Finished ", velmo::E_FAIL_,
+                   strEPServerName + " : " + collectionCut_);
+        text = "Exported with errors. The export is incomplete: the collection of '" + strEPServerName +
+               "' did not finish." + kCrLf + collectionCut_;
+      }
+      if (!failures_.empty())
+        text += (text.empty() ? std::string() : std::string(kCrLf) + kCrLf) +
+                velmo::exporting::FailureSummary(text.empty()
+                                                     ? "Exported with errors. These outputs could not be written:"
+                                                     : "These outputs could not be written:",
+                                                 failures_, "VelmorcastErrorLog.log");
+      Inform(text);
     } else {
       Inform("Exported successfully.");
     }

@@ -146,6 +146,9 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   std::vector<std::string> usedOutputNames_;
   std::string printerName_;
   std::string strBindErrors_;
+  // The collector found the server lost part-way through the retrieval:
+  // "number:description" of that failure ("" when it was not).
+  std::string collectionCut_;
   // Held from before the clearing to after the last output: another
   // program clearing the server meanwhile would empty the outputs.
   std::unique_ptr<velmo::exporting::CollectionLock> collectionLock_;

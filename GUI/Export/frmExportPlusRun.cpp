@@ -119,11 +119,18 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   const std::string& U = strUserName;
   const std::string& P = strPassword;
   strBindErrors_.clear();
+  collectionCut_.clear();
 
   std::shared_ptr<_Exch55Info> info;
+  std::shared_ptr<_Exch55InfoOutcome> outcome;  // what its calls left undone
   try {
-    info = velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info");
-    info->ErrorLogFileName("VelmorcastErrorLog.log");
+    const std::shared_ptr<velmo::com::ComObject> object = velmo::com::CreateObjectRaw("VELMO.Exch55Info");
+    if (void* p = object->QueryInterface(_Exch55Info::IID)) {
+      info = std::shared_ptr<_Exch55Info>(object, static_cast<_Exch55Info*>(p));
+      info->ErrorLogFileName("VelmorcastErrorLog.log");
+    }
+    if (void* p = object->QueryInterface(_Exch55InfoOutcome::IID))
+      outcome = std::shared_ptr<_Exch55InfoOutcome>(object, static_cast<_Exch55InfoOutcome*>(p));
   } catch (const std::exception&) {
     info.reset();
   }
@@ -259,6 +266,11 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
              [&](std::string& e) { info->GetServerProtocolsInfo(S, U, P, &e); });
   serverWide("Retrieving Connections Information from '",
              [&](std::string& e) { info->GetConnectorInfo(S, U, P, &e); });
+  int32_t number = 0;
+  std::string description;
+  if (outcome && outcome->CollectionCut(number, description))
+    collectionCut_ = velmo::NumberText(number) + ":" + description;
+  outcome.reset();
   info.reset();
   // The lock stays: the outputs read these rows. The bind errors are shown
   // once the outputs are written, so no message holds the lock.

@@ -92,7 +92,17 @@ std::map<std::string, Logged>& LoggedFiles() {
 
 constexpr int32_t kInvalidData = 13;  // "The data is invalid."
 
+std::mutex gLogMutex;
+BadLinesLog gLog;
+
 void WriteLogLine(const std::string& description, const std::string& context) {
+  {
+    std::lock_guard g(gLogMutex);
+    if (gLog) {
+      gLog(description, context);
+      return;
+    }
+  }
   const std::string sep(6, ' ');
   try {
     AppendLine(AppPath("\\VelmorcastErrorLog.log"),
@@ -103,6 +113,11 @@ void WriteLogLine(const std::string& description, const std::string& context) {
 }
 
 }  // namespace
+
+void SetBadLinesLog(BadLinesLog log) {
+  std::lock_guard g(gLogMutex);
+  gLog = std::move(log);
+}
 
 BadLines::BadLines(std::filesystem::path file, FileStamp stamp, std::string context)
     : file_(std::move(file)), stamp_(stamp), context_(std::move(context)) {}

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,6 +52,12 @@ bool ReadRegularFile(const std::filesystem::path& file, std::string& bytes, File
 // file once however often that version is read, at most kMaxLoggedLines of
 // them per version (then one line saying so). What an object keeps does not
 // grow with the number of lines reported.
+// Where the lines go instead of the error log: the program's own log
+// (the scheduled run's), given each line's description and context; an
+// empty function sends them to the error log again.
+using BadLinesLog = std::function<void(const std::string& description, const std::string& context)>;
+void SetBadLinesLog(BadLinesLog log);
+
 class BadLines {
  public:
   // context: what was being read ("Account names", ...).

@@ -906,7 +906,10 @@ TEST_F(CollectLockTest, TheScheduledRunSkipsAServerCollectedPastTheBoundOrWithou
     CollectionLock held;
     if (c.holdEX1) ASSERT_EQ(held.Take(gstrDBPath, "EX1", nullptr), Outcome::Taken);
     const auto t0 = Clock::now();
-    EXPECT_EQ(WaitChild(Spawn(program, env), 120), 0);
+    // A server skipped is work not done: the run ends with 1.
+    const bool skipped = std::any_of(c.entries.begin(), c.entries.end(),
+                                     [](const std::string& e) { return e.find("' skipped : ") != std::string::npos; });
+    EXPECT_EQ(WaitChild(Spawn(program, env), 120), skipped ? 1 : 0);
     EXPECT_LT(Since(t0), 60);
     held.Release();
 
@@ -1123,7 +1126,8 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
     std::vector<std::string> said;  // in the message or the log
   };
   const auto refresh = [] { RefreshServer("EX1"); };
-  const auto scheduled = [&] { EXPECT_EQ(WaitChild(StartScheduledRun(), 300), 0); };
+  // The scheduled run did not do its work: it ends with 1.
+  const auto scheduled = [&] { EXPECT_EQ(WaitChild(StartScheduledRun(), 300), 1); };
   const auto exportClick = [&] { exportPlus->cmdExport->click(); };
   const std::string notRegistered = "Class not registered: " + text.string(), kept = "MailboxGeneral is kept";
   const std::string notDeleted = "The earlier information of 'EX1' could not be deleted.\r\nMailboxGeneral: ";
@@ -1181,4 +1185,94 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
   }
   exportPlus.reset();
   browse->Window()->close();
+}
+
+// A scheduled run of EX1 then EX2 (EX2 not behind the proxy) writes a
+// line's outputs only from a whole collection and its status says whether
+// every line did all its work: with EX1's directory killed part-way, the
+// collector not made or the clearing refused, EX1's outputs of the last run
+// stay byte for byte, one entry says why and the run ends with 1. A
+// listing refused to the run's account (the first page of cn=Bulk answered
+// "insufficient access") is no lost server: the outputs are written and
+// the run ends with 0. Export Plus with the directory killed part-way says
+// its export is incomplete.
+TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSaysSo) {
+  const fs::path out = home / "out", registry = home / "VelmorcastClasses.reg", text = home / "libVELMO.so";
+  const fs::path hosts = home / "split-ldaphosts.conf";
+  std::ofstream(hosts) << "EX1 ldap://127.0.0.1:" << proxy_->port() << "\nEX2 " << slapd_->url() << "\n";
+  velmo::test::UseSampleDirectory split(hosts);
+  WriteSettings(home.dir(), {"EX1", "EX2"}, out);
+  const auto files = [&](const std::string& server) {
+    std::map<std::string, std::string> n;
+    for (const auto& e : fs::directory_iterator(out))
+      if (e.path().filename().string().rfind(server + "_", 0) == 0)
+        n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
+    return n;
+  };
+  std::ofstream(text) << "not a library\n";
+  const std::string classes = velmo::test::TestHome::Slurp(registry);
+  enum Fault { Refused, Killed, Unusable, Undeletable };
+  // The result code of the first listing done after a page of 1,000
+  // entries becomes "insufficient access" (50).
+  long entries = 0;
+  bool refused = false;
+  const auto refuse = [&](uint8_t op, std::vector<uint8_t>& m) {
+    auto contents = [&](size_t at) { return at + 2 + ((m[at + 1] & 0x80) ? (m[at + 1] & 0x7f) : 0); };
+    const size_t done = op == 0x65 ? contents(contents(0) + 2 + m[contents(0) + 1]) : 0;  // past the message id
+    if (done && entries >= 1000 && m[done] == 0x0a && !std::exchange(refused, true)) m[done + 2] = 50;
+    entries = op == 0x64 ? entries + 1 : op == 0x65 ? 0 : entries;
+  };
+  struct Case {
+    const char* what;
+    Fault fault;
+    bool exportPlus;
+    int status;        // of the scheduled run
+    std::string said;  // in the log or a message
+  };
+  const std::string lost = "-2147016646:The server is not operational.";
+  const Case cases[] = {
+      {"a listing refused to the account", Refused, false, 0, "      -2147024891      Access is denied.      "},
+      {"directory killed part-way", Killed, false, 1,
+       "     DisplayInfo : Outputs of server -'EX1' kept : the collection did not finish : " + lost},
+      {"collector not made", Unusable, false, 1,
+       "     GetAllInfo : Getting information for server -'EX1' skipped : Collector Object Creation Failure : "},
+      {"clearing refused", Undeletable, false, 1, "     DeleteExistingRecords : Delete Failure : MailboxGeneral : "},
+      {"Export Plus, directory killed part-way", Killed, true, 0,
+       "Exported with errors. The export is incomplete: the collection of 'EX1' did not finish.\r\n" + lost},
+  };
+  ASSERT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), 0) << velmo::test::TestHome::Slurp(SchedLog());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.fault == Unusable) {
+      std::string changed = classes;
+      const auto at = changed.find("VELMO.Exch55Info\t") + 17;
+      changed.replace(at, changed.find('\t', at) - at, text.string());
+      std::ofstream(registry) << changed;
+    }
+    if (c.fault == Undeletable)
+      gConn->Execute("create trigger KeepEX1 before delete on MailboxGeneral begin select raise(abort, 'kept'); end");
+    if (c.fault == Killed) proxy_->Arm(200, velmo::test::LdapProxy::Loss::Kill);
+    if (c.fault == Refused) proxy_->Alter(refuse);
+    ui->clear();
+    fs::remove(SchedLog());
+    const auto before = files("EX1"), before2 = files("EX2");
+    std::string said;
+    if (c.exportPlus) {
+      OpenExportPlus(home / "export-plus")->cmdExport->click();
+    } else {
+      ::sleep(1);  // a file written again differs by its time stamp
+      EXPECT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), c.status);
+      EXPECT_EQ(files("EX1") == before, c.fault != Refused);
+      // The next line goes on: EX2 written again when only EX1's directory was lost.
+      if (c.fault == Killed) EXPECT_NE(files("EX2"), before2);
+      said = velmo::test::TestHome::Slurp(SchedLog());
+    }
+    for (const auto& p : Prompts()) said += p + "\n";
+    EXPECT_NE(said.find(c.said), std::string::npos) << said.substr(0, 20000);
+    EXPECT_EQ(said.find("Exported successfully."), std::string::npos);
+    proxy_->Heal();
+    proxy_->Alter(nullptr);
+    std::ofstream(registry) << classes;
+    if (c.fault == Undeletable) gConn->Execute("drop trigger KeepEX1");
+  }
 }

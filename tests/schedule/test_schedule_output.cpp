@@ -293,17 +293,28 @@ TEST_F(ScheduleOutput, EachFailedSectionIsOneEntryWithItsReason) {
 }
 
 // A missing export folder is made, the folder alone, before the first
-// file; one that cannot be made is one entry, then each section's own.
+// file; one that cannot be made (its parent missing, a file of its name)
+// is one entry with the reason, then each section's own, and the line's
+// output is not done.
 TEST_F(ScheduleOutput, MissingExportFolderIsMadeOneLevelOnly) {
   const std::string entry = "     DisplayInfo : Export Folder Not Made : ";
-  for (const fs::path& folder : {out / "new", out / "gone" / "new"}) {
-    Run("Export", "", "CSV", folder.string());
+  std::ofstream(out / "file") << "a file";
+  sr::gConn->Execute("delete from VELMORCCustomReports where TabName='Nothing Known'");  // a section that fails
+  struct Case {
+    fs::path folder;
+    std::string reason;  // "" when it is made
+  };
+  for (const Case& c : {Case{out / "new", ""}, Case{out / "gone" / "new", "No such file or directory"},
+                        Case{out / "file", "Not a directory"}}) {
+    fs::remove_all(home / "Schedule");
+    const bool done = sr::DisplayInfo("EX1", "V", "L", "R", "Export", "", "CSV", c.folder.string(), kStamp);
     const auto messages = LogMessages(home.dir());
-    const bool made = folder.parent_path() == out;
-    EXPECT_EQ(fs::is_directory(folder) ? std::distance(fs::directory_iterator(folder), {}) : 0, made ? 5 : 0);
+    const bool made = c.reason.empty();
+    EXPECT_EQ(done, made);
+    EXPECT_EQ(fs::is_directory(c.folder) ? std::distance(fs::directory_iterator(c.folder), {}) : 0, made ? 5 : 0);
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [&](auto& m) { return m.starts_with(entry); }),
               made ? 0 : 1) << Joined(messages);
-    if (!made) EXPECT_TRUE(AnyStartsWith(messages, entry + folder.string() + " : No such file or directory"));
+    if (!made) EXPECT_TRUE(AnyStartsWith(messages, entry + c.folder.string() + " : " + c.reason)) << Joined(messages);
   }
 }
 

@@ -291,7 +291,7 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
     std::vector<std::string> entries;      // each starts one entry of the run
     std::vector<std::string> notEntries;   // no entry starts so
     int skipped = 0;                       // "Config File Line Skipped" entries
-    int status = 0;
+    int status = 1;                        // each run meets a failure: its work is not done
   };
   auto put = [&](const std::string& text) {
     return [&, text] { std::ofstream(file, std::ios::binary) << "Scheduled Servers\r\n" << text; };

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
 
 #include <map>
 #include <regex>
@@ -16,6 +20,7 @@
 #include "Directory.h"
 #include "InstanceLock.h"
 #include "RecordingPrinter.h"
+#include "StopSignals.h"
 #include "ScheduleKit.h"
 
 using namespace velmo;
@@ -200,22 +205,49 @@ TEST_F(ScheduleRun, SettingsLines) {
   }
 }
 
-// An error no step handles ends the run with one entry giving its text.
+// An error no step handles ends the run with one entry giving its text,
+// status 1; once a stop signal came, with the stop entry and 128 + the
+// signal (run in a program of its own, which the signal leaves stopping).
 TEST_F(ScheduleRun, AnErrorEndingTheRunIsLogged) {
+  const bool stopped = std::getenv("VELMO_STOP_CHILD") != nullptr;
+  if (!stopped) {
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const int status = std::system(("VELMO_STOP_CHILD=1 '" + self +
+                                    "' --gtest_filter=ScheduleRun.AnErrorEndingTheRunIsLogged >/dev/null 2>&1")
+                                       .c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the stopped run's test failed";
+  } else {
+    InstallStopSignals();
+  }
   UseSampleDirectory sample;
   struct OutOfMemory : RecordingCollector {
     void GetServerInfo(const std::string&, const std::string&, const std::string&, std::string*) override {
+      if (std::getenv("VELMO_STOP_CHILD")) ::raise(SIGTERM);
       throw std::bad_alloc();
     }
   };
   com::RegisterBuiltin("VELMO.Exch55Info", [] { return new OutOfMemory; });
   WriteSettings(home.dir(), {ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")});
-  EXPECT_EQ(sr::Schedule_Main(), 1);
+  EXPECT_EQ(sr::Schedule_Main(), stopped ? 128 + SIGTERM : 1);
   com::UnregisterBuiltin("VELMO.Exch55Info");
   const auto messages = LogMessages(home.dir());
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back(), "     Schedule_Main... : Run Ended By An Error : -2147467259:std::bad_alloc");
+  EXPECT_EQ(messages.back(), stopped ? "     Schedule_Main... : Run stopped : signal SIGTERM"
+                                     : "     Schedule_Main... : Run Ended By An Error : -2147467259:std::bad_alloc");
   EXPECT_EQ(sr::frmStatus, nullptr);
+}
+
+// A file of the program's own that the run cannot read is told in the
+// run's log, not the main program's: the host map a folder.
+TEST_F(ScheduleRun, AnOwnFileThatCannotBeReadIsInTheRunsLog) {
+  const fs::path folder = home / "hosts-folder";
+  fs::create_directories(folder);
+  UseSampleDirectory hosts(folder);
+  WriteSettings(home.dir(), {ServerLine("EX1", "Default", "", "Export", "", "CSV", (home / "out").string())});
+  EXPECT_EQ(sr::Schedule_Main(), 1);
+  EXPECT_TRUE(AnyStartsWith(LogMessages(home.dir()), "     VLMRSchedule : Directory servers : '" + folder.string() +
+                                                         "' cannot be read: Is a directory"));
+  EXPECT_FALSE(fs::exists(home / "VelmorcastErrorLog.log")) << TestHome::Slurp(home / "VelmorcastErrorLog.log");
 }
 
 // ----------------------------------------------------- lookup and walk
