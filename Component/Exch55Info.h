@@ -40,6 +40,7 @@
 
 #include "ComFactory.h"
 #include "Database.h"
+#include "PageWrite.h"
 #include "WriteJournal.h"
 #include "Directory.h"
 #include "IExch55Info.h"
@@ -256,6 +257,13 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // into message (assigned, or appended after "_"), its log line under
   // context when none was written yet, and the journal's rows deleted; a
   // delete that fails is logged.
+  // Writes the rows of a call's page, held back while the directory was
+  // read (PageWrite), in one transaction, unless the call stopped or was
+  // given up (then they are dropped); a write the file refuses stops the
+  // call, so its end takes back what the call wrote before.
+  void WritePage(velmo::db::PageWrite& page);
+  // The inventory database the collector writes.
+  static std::string CollectorDatabase();
   void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
                       const std::string& context, std::string& message, bool append);
 

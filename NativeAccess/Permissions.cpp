@@ -59,8 +59,10 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
 
   // One connection per database file and thread serves every call: the
   // permissions page calls once per directory object, and an open per call
-  // cost more than the rows. The rows of each call are still written in a
-  // transaction of their own when the recordset closes.
+  // cost more than the rows. The rows of each call are handed over when the
+  // recordset closes: to the page of rows the caller holds open on this
+  // thread (the collector's container page, written whole at its end), or
+  // else written in a transaction of their own.
   velmo::db::Connection* conn = nullptr;
   velmo::db::Recordset rs;
   auto addRow = [&](const std::string& account, const std::string& roles) {

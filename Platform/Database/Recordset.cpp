@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "DbInternal.h"
+#include "PageWrite.h"
 #include "WriteJournal.h"
 
 namespace velmo::db {
@@ -129,6 +130,7 @@ struct Recordset::Impl {
   std::vector<std::vector<Value>> pending;
   std::vector<long> pendingRow;
   detail::Stmt insertStmt;
+  std::string insertText;
   std::vector<int> insertFields;
   // Rows written before the first read: shown by it even when the
   // statement's condition leaves them out.
@@ -541,6 +543,7 @@ struct Recordset::Impl {
                                     : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
                                           ") VALUES (" + marks + ")";
     insertStmt = ci->PrepareCached(text);
+    insertText = std::move(text);
   }
 
   // Writes the buffered rows in one short transaction, or inside the
@@ -549,7 +552,9 @@ struct Recordset::Impl {
   // other failure (a full disk, a file locked past the wait, a read-only
   // file) fails the whole flush and ends this recordset's writing: its rows
   // and every row added later count as not written, and later adds fail at
-  // once, so a failure costs one attempt and not one per row.
+  // once, so a failure costs one attempt and not one per row. Rows of a
+  // recordset that was not read go to the thread's page of the file when
+  // one is held open (PageWrite), and reach the file with it.
   void Flush() {
     if (pending.empty()) return;
     if (writeFailed) {
@@ -564,6 +569,12 @@ struct Recordset::Impl {
     std::string firstMsg;
     try {
       if (!insertStmt) PrepareInsert();
+      if (!loaded && own && detail::HoldForPage(ci->path, shape.table, insertText, pending, insertFields)) {
+        if (atAdded) lastAdded = std::move(pending.back());
+        pending.clear();
+        pendingRow.clear();
+        return;
+      }
       if (own) ci->ExecCached("BEGIN IMMEDIATE");
       sqlite3_stmt* s = insertStmt.get();
       for (size_t r = 0; r < pending.size(); ++r) {
