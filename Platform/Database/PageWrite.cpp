@@ -195,15 +195,17 @@ struct PageWrite::Impl {
       Forget();
       detail::Throw(number, why + " " + std::to_string(count) + " added rows were not written.");
     }
-    std::map<std::string, std::vector<int64_t>> written;  // row ids by table
+    // Row ids by table, as runs of consecutive ids (a page's rows get one
+    // run per table), so noting them costs no memory per row here.
+    std::map<std::string, std::vector<std::pair<int64_t, int64_t>>> written;
     std::chrono::steady_clock::time_point locked;
     try {
-      Connection conn;
-      conn.Open(file.string());
-      Connection::Impl& ci = conn.impl();
+      // The thread's kept connection: its cache still holds the table's
+      // pages from the page before.
+      Connection::Impl& ci = ThreadConnection(file.string()).impl();
       std::vector<detail::Stmt> statements;
       for (const auto& s : shapes) statements.push_back(ci.PrepareCached(s.sql));
-      std::vector<std::vector<int64_t>*> ids;
+      std::vector<std::vector<std::pair<int64_t, int64_t>>*> ids;
       for (const auto& s : shapes) ids.push_back(&written[s.table]);
       detail::ExecSimple(ci.h, "BEGIN IMMEDIATE", ci.path);
       locked = std::chrono::steady_clock::now();
@@ -229,7 +231,12 @@ struct PageWrite::Impl {
             detail::ThrowCode(rc, msg, ci.path);
           }
           sqlite3_reset(s);
-          ids[shape]->push_back(sqlite3_last_insert_rowid(ci.h));
+          const int64_t id = sqlite3_last_insert_rowid(ci.h);
+          auto& runs = *ids[shape];
+          if (!runs.empty() && runs.back().second + 1 == id)
+            runs.back().second = id;
+          else
+            runs.emplace_back(id, id);
         });
         for (auto& st : statements) sqlite3_clear_bindings(st.get());
         detail::ExecSimple(ci.h, "COMMIT", ci.path);
@@ -250,12 +257,26 @@ struct PageWrite::Impl {
     {
       std::lock_guard<std::mutex> hold(gFiguresMutex);
       ++gFigures.pages;
+      gFigures.lastSeconds = seconds;
+      gFigures.lastRows = count;
       if (seconds > gFigures.longestSeconds) {
         gFigures.longestSeconds = seconds;
         gFigures.longestRows = count;
       }
     }
-    for (auto& [table, list] : written) NoteWrittenRows(file, table, list);
+    std::vector<int64_t> some;
+    for (const auto& [table, runs] : written) {
+      for (const auto& [first, last] : runs)
+        for (int64_t id = first; id <= last; ++id) {
+          some.push_back(id);
+          if (some.size() == 65536) {
+            NoteWrittenRows(file, table, some);
+            some.clear();
+          }
+        }
+      NoteWrittenRows(file, table, some);
+      some.clear();
+    }
     Forget();
   }
 };

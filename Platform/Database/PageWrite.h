@@ -13,10 +13,10 @@
 // temporary file beside the database that has no name (nothing of it stays
 // when the program dies), so holding a page costs no lock of the database
 // and memory that does not grow with the page. Commit writes them in the
-// order they were added, in one transaction on a connection of its own:
-// the write lock is held only for that, and a program killed before the
-// commit ends leaves nothing of the page (the engine takes back an
-// unfinished transaction). Rows written are noted by the write journals
+// order they were added, in one transaction on the thread's kept
+// connection to the file (ThreadConnection): the write lock is held only
+// for that, and a program killed before the commit ends leaves nothing of
+// the page (the engine takes back an unfinished transaction). Rows written are noted by the write journals
 // alive on the thread then (WriteJournal), as rows written by a recordset
 // are.
 #include <cstddef>
@@ -53,13 +53,15 @@ class PageWrite {
   std::unique_ptr<Impl> impl_;
 };
 
-// What the commits of this process took so far: how many wrote rows, and
-// the longest one's transaction (from taking the write lock to the end of
-// the commit) with its rows. For the benchmarks.
+// What the commits of this process took so far: how many wrote rows, the
+// longest one's transaction (from taking the write lock to the end of the
+// commit) with its rows, and the last one's. For the benchmarks.
 struct PageWriteFigures {
   size_t pages = 0;
   double longestSeconds = 0;
   size_t longestRows = 0;
+  double lastSeconds = 0;
+  size_t lastRows = 0;
 };
 PageWriteFigures PageWritesSoFar();
 

@@ -277,6 +277,7 @@ struct Recordset::Impl {
     readStmt.Finalize();
     insertStmt.Finalize();
     insertFields.clear();
+    insertText.clear();
     if (ci) {
       auto& v = ci->recordsets;
       for (size_t i = 0; i < v.size(); ++i)
@@ -523,6 +524,10 @@ struct Recordset::Impl {
   // The statement that appends a row: every column the recordset reads
   // from its table, once.
   void PrepareInsert() {
+    if (insertText.empty()) ComposeInsert();
+    insertStmt = ci->PrepareCached(insertText);
+  }
+  void ComposeInsert() {
     std::string cols, marks;
     insertFields.clear();
     for (size_t i = 0; i < nf; ++i) {
@@ -542,7 +547,6 @@ struct Recordset::Impl {
     std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
                                     : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
                                           ") VALUES (" + marks + ")";
-    insertStmt = ci->PrepareCached(text);
     insertText = std::move(text);
   }
 
@@ -568,13 +572,16 @@ struct Recordset::Impl {
     int firstRc = SQLITE_OK;
     std::string firstMsg;
     try {
-      if (!insertStmt) PrepareInsert();
-      if (!loaded && own && detail::HoldForPage(ci->path, shape.table, insertText, pending, insertFields)) {
-        if (atAdded) lastAdded = std::move(pending.back());
-        pending.clear();
-        pendingRow.clear();
-        return;
+      if (!loaded && own) {
+        if (insertText.empty()) ComposeInsert();
+        if (detail::HoldForPage(ci->path, shape.table, insertText, pending, insertFields)) {
+          if (atAdded) lastAdded = std::move(pending.back());
+          pending.clear();
+          pendingRow.clear();
+          return;
+        }
       }
+      if (!insertStmt) PrepareInsert();
       if (own) ci->ExecCached("BEGIN IMMEDIATE");
       sqlite3_stmt* s = insertStmt.get();
       for (size_t r = 0; r < pending.size(); ++r) {
