@@ -269,9 +269,15 @@ void Exch55Info::WritePage(velmo::db::PageWrite& page) {
     return;
   }
   try {
-    page.Commit();
+    // The thread goes on serving its wait hook while the rows are written
+    // (a windowed caller keeps painting), and a caller that gives the wait
+    // up (a stop) gives the page up with it.
+    page.Commit([] { return velmo::ads::PaceWaitHook(); });
   } catch (const velmo::ComError& e) {
-    NoteWriteFailure(e.Number(), e.Description(), false);
+    if (CallGivenUp())
+      NoteDirectoryFailure(velmo::ComError(velmo::ads::E_CANCELLED, "The operation was canceled by the user."));
+    else
+      NoteWriteFailure(e.Number(), e.Description(), false);
   }
 }
 

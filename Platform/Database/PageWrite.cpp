@@ -186,7 +186,7 @@ struct PageWrite::Impl {
     }
   }
 
-  void Commit() {
+  void Commit(const std::function<bool()>& meanwhile) {
     if (rows == 0) return;
     const size_t count = rows;
     if (broken) {
@@ -210,7 +210,10 @@ struct PageWrite::Impl {
       detail::ExecSimple(ci.h, "BEGIN IMMEDIATE", ci.path);
       locked = std::chrono::steady_clock::now();
       try {
+        size_t done = 0;
         ForEachRecord([&](const char* p, uint32_t) {
+          if (meanwhile && ++done % 64 == 0 && !meanwhile())
+            detail::Throw(Hr(0x800704C7), "The operation was canceled by the user.");
           const uint32_t shape = GetU32(p + 0), n = GetU32(p + 4);
           p += 8;
           sqlite3_stmt* s = statements[shape].get();
@@ -300,7 +303,7 @@ PageWrite::~PageWrite() {
 
 size_t PageWrite::Count() const { return impl_->rows; }
 
-void PageWrite::Commit() { impl_->Commit(); }
+void PageWrite::Commit(const std::function<bool()>& meanwhile) { impl_->Commit(meanwhile); }
 
 void PageWrite::Discard() { impl_->Forget(); }
 

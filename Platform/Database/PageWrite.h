@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,11 @@ class PageWrite {
   // Writes every row held in one transaction and forgets them: all of them
   // reach the file, or none does and ComError says why, ending with
   // "<n> added rows were not written.". Either way nothing stays held.
-  void Commit();
+  // meanwhile, when given, is called every few rows while the rows are
+  // written (a windowed program processes its events there; it paces its
+  // own work); false gives the commit up, as "The operation was canceled
+  // by the user.".
+  void Commit(const std::function<bool()>& meanwhile = nullptr);
   // Forgets the rows held without writing them.
   void Discard();
 

@@ -911,7 +911,8 @@ TEST_F(Db, TheFirstFailedFlushEndsTheRecordsetsWritingAndCountsWhatWasLost) {
 // A page's rows, appended by recordsets of two connections of the thread,
 // reach the file only with its commit, in the order they reach it without
 // a page, or not at all; the write lock is free meanwhile. A page larger
-// than its buffer goes through the temporary file.
+// than its buffer goes through the temporary file. The commit calls back
+// while it writes, and a call back saying no gives it up.
 TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
   const std::string text(60, 'p');
   auto fill = [&](int rows) {
@@ -932,7 +933,7 @@ TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
     conn.Execute("delete from Items");
     return got;
   };
-  enum End { Commit, Discard, ScopeEnd, Refused };
+  enum End { Commit, Discard, ScopeEnd, Refused, GivenUp };
   struct Case {
     const char* what;
     int rows;
@@ -940,7 +941,7 @@ TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
   };
   for (const Case& c : {Case{"small, committed", 3, Commit}, Case{"beyond the buffer, committed", 30000, Commit},
                         Case{"beyond the buffer, dropped", 30000, Discard}, Case{"left", 5, ScopeEnd},
-                        Case{"refused at the commit", 30000, Refused}}) {
+                        Case{"refused at the commit", 30000, Refused}, Case{"given up", 30000, GivenUp}}) {
     SCOPED_TRACE(c.what);
     fill(c.rows);
     const std::vector<std::string> unheld = rows();
@@ -957,7 +958,12 @@ TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
       other.Open(Cs());
       EXPECT_EQ(other.Execute("insert into Items values ('other', 'free')"), 1);  // no lock held
       other.Execute("delete from Items");
-      if (c.end == Commit) page.Commit();
+      int calls = 0;
+      if (c.end == Commit) page.Commit([&] { return ++calls > 0; });
+      if (c.end == Commit) EXPECT_EQ(calls, c.rows / 64);
+      if (c.end == GivenUp)
+        EXPECT_EQ(ErrorOf([&] { page.Commit([&] { return ++calls < 10; }); }).Description(),
+                  "The operation was canceled by the user. 30000 added rows were not written.");
       if (c.end == Discard) page.Discard();
       if (c.end == Refused)
         EXPECT_EQ(ErrorOf([&] { page.Commit(); }).Description(),
