@@ -82,17 +82,28 @@ struct PageWrite::Impl {
   }
 
   // The temporary file, beside the database (its rows are the size of the
-  // page they become there) and without a name.
+  // page they become there) or, in a folder that takes no new file, in the
+  // system's temporary folder; without a name.
   void OpenSpill() {
     std::filesystem::path folder = file.parent_path();
     if (folder.empty()) folder = ".";
-    fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return;
-    // A file system without unnamed files: a named one, unlinked at once.
-    std::string name = (folder / ".velmo-page-XXXXXX").string();
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) ThrowHoldFailure(folder, errno);
-    ::unlink(name.c_str());
+    std::error_code ec;
+    const std::filesystem::path spare = std::filesystem::temp_directory_path(ec);
+    int why = 0;
+    for (const auto& f : {folder, spare}) {
+      if (f.empty()) continue;
+      fd = ::open(f.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+      if (fd >= 0) return;
+      // A file system without unnamed files: a named one, unlinked at once.
+      std::string name = (f / ".velmo-page-XXXXXX").string();
+      fd = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd >= 0) {
+        ::unlink(name.c_str());
+        return;
+      }
+      if (!why) why = errno;
+    }
+    ThrowHoldFailure(folder, why);
   }
 
   void Spill() {
@@ -200,9 +211,11 @@ struct PageWrite::Impl {
     std::map<std::string, std::vector<std::pair<int64_t, int64_t>>> written;
     std::chrono::steady_clock::time_point locked;
     try {
-      // The thread's kept connection: its cache still holds the table's
-      // pages from the page before.
-      Connection::Impl& ci = ThreadConnection(file.string()).impl();
+      // A connection of the commit's own: the call back may run other work
+      // of the thread, which must not close it under the transaction.
+      Connection conn;
+      conn.Open(file.string());
+      Connection::Impl& ci = conn.impl();
       std::vector<detail::Stmt> statements;
       for (const auto& s : shapes) statements.push_back(ci.PrepareCached(s.sql));
       std::vector<std::vector<std::pair<int64_t, int64_t>>*> ids;

@@ -13,10 +13,10 @@
 // temporary file beside the database that has no name (nothing of it stays
 // when the program dies), so holding a page costs no lock of the database
 // and memory that does not grow with the page. Commit writes them in the
-// order they were added, in one transaction on the thread's kept
-// connection to the file (ThreadConnection): the write lock is held only
-// for that, and a program killed before the commit ends leaves nothing of
-// the page (the engine takes back an unfinished transaction). Rows written are noted by the write journals
+// order they were added, in one transaction on a connection of its own:
+// the write lock is held only for that, and a program killed before the
+// commit ends leaves nothing of the page (the engine takes back an
+// unfinished transaction). Rows written are noted by the write journals
 // alive on the thread then (WriteJournal), as rows written by a recordset
 // are.
 #include <cstddef>
