@@ -12,7 +12,9 @@
 // operational), a write the database refuses or an exception that reaches
 // the method (see Guarded) ends the call: it reports the failure in its
 // error text, logs it, and deletes the rows it wrote (see CallFailure), so
-// that no page is left looking collected.
+// that no page is left looking collected. A page's rows are held outside
+// the database while its objects are read and written in one transaction
+// at its end (WritePage), so a program killed part-way leaves none of them.
 //
 // The class is written in two halves that share this declaration:
 //  - set-up, log, recipients, distribution lists, public folders, the
@@ -253,10 +255,6 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   // Closes a recordset of the call; a write refused at the close is logged
   // (with the count of rows not written) and stops the call.
   void CloseCallRecordset(Recordset& rs);
-  // Ends a stopped call: its item (kind + number + separator + description)
-  // into message (assigned, or appended after "_"), its log line under
-  // context when none was written yet, and the journal's rows deleted; a
-  // delete that fails is logged.
   // Writes the rows of a call's page, held back while the directory was
   // read (PageWrite), in one transaction, unless the call stopped or was
   // given up (then they are dropped); a write the file refuses stops the
@@ -264,6 +262,10 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info {
   void WritePage(velmo::db::PageWrite& page);
   // The inventory database the collector writes.
   static std::string CollectorDatabase();
+  // Ends a stopped call: its item (kind + number + separator + description)
+  // into message (assigned, or appended after "_"), its log line under
+  // context when none was written yet, and the journal's rows deleted; a
+  // delete that fails is logged.
   void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
                       const std::string& context, std::string& message, bool append);
 
