@@ -26,10 +26,9 @@ constexpr uint32_t kNull = 0xFFFFFFFFu;
 std::mutex gFiguresMutex;
 PageWriteFigures gFigures;
 
-void PutU32(std::vector<char>& out, uint32_t v) {
-  char b[4];
-  std::memcpy(b, &v, 4);
-  out.insert(out.end(), b, b + 4);
+char* PutU32(char* at, uint32_t v) {
+  std::memcpy(at, &v, 4);
+  return at + 4;
 }
 
 uint32_t GetU32(const char* p) {
@@ -130,21 +129,19 @@ struct PageWrite::Impl {
     rows += values.size();
     try {
       for (const auto& row : values) {
+        size_t bytes = 8 + 4 * fields.size();
+        for (int f : fields) bytes += row[static_cast<size_t>(f)].Text().size();
         const size_t start = buffer.size();
-        PutU32(buffer, 0);
-        PutU32(buffer, at->second);
-        PutU32(buffer, static_cast<uint32_t>(fields.size()));
+        buffer.resize(start + 4 + bytes);
+        char* p = PutU32(buffer.data() + start, static_cast<uint32_t>(bytes));
+        p = PutU32(p, at->second);
+        p = PutU32(p, static_cast<uint32_t>(fields.size()));
         for (int f : fields) {
           const Value& v = row[static_cast<size_t>(f)];
-          if (v.IsNull()) {
-            PutU32(buffer, kNull);
-            continue;
-          }
-          PutU32(buffer, static_cast<uint32_t>(v.Text().size()));
-          buffer.insert(buffer.end(), v.Text().begin(), v.Text().end());
+          p = PutU32(p, v.IsNull() ? kNull : static_cast<uint32_t>(v.Text().size()));
+          std::memcpy(p, v.Text().data(), v.Text().size());
+          p += v.Text().size();
         }
-        const uint32_t bytes = static_cast<uint32_t>(buffer.size() - start - 4);
-        std::memcpy(buffer.data() + start, &bytes, 4);
       }
       if (buffer.size() >= kBufferBytes) Spill();
     } catch (const ComError& e) {
