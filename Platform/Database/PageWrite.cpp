@@ -322,6 +322,23 @@ PageWriteFigures PageWritesSoFar() {
   return gFigures;
 }
 
+bool HoldRows(const std::string& connectionString, const std::string& table, const std::vector<std::string>& columns,
+              const std::vector<std::vector<Value>>& rows) {
+  if (tPages.empty()) return false;
+  std::error_code ec;
+  std::filesystem::path file = PathFromConnectionString(connectionString);
+  if (!file.empty()) file = std::filesystem::absolute(file, ec);
+  std::string names, marks;
+  std::vector<int> fields;
+  for (const auto& c : columns) {
+    names += (names.empty() ? "" : ",") + QuoteIdent(c);
+    marks += marks.empty() ? "?" : ",?";
+    fields.push_back(static_cast<int>(fields.size()));
+  }
+  const std::string sql = "INSERT INTO " + QuoteIdent(table) + " (" + names + ") VALUES (" + marks + ")";
+  return detail::HoldForPage(file, table, sql, rows, fields);
+}
+
 namespace detail {
 
 bool HoldForPage(const std::filesystem::path& file, const std::string& table, const std::string& insertSql,

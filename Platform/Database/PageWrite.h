@@ -70,6 +70,17 @@ struct PageWriteFigures {
 };
 PageWriteFigures PageWritesSoFar();
 
+// Hands rows straight to the innermost page of this thread for the file
+// (each row's values in the order of columns, every one a column of table;
+// the others stay Null), as a recordset appending them would: for a
+// writer of a few rows per call that would otherwise open a recordset per
+// call. False when no page of this thread is for that file: nothing is
+// done, and the caller writes its rows itself. Throws ComError when the
+// rows cannot be held. A table or column that is not there fails the
+// page's commit.
+bool HoldRows(const std::string& connectionString, const std::string& table, const std::vector<std::string>& columns,
+              const std::vector<std::vector<Value>>& rows);
+
 namespace detail {
 // Called by a recordset about to write rows to a file: true when a page of
 // this thread took them (the values of fields, in order, for the statement
