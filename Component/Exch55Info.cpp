@@ -133,7 +133,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
     LogTrace("InitializeVariables End", params);
     return false;
   }
-  DatabasePath = velmo::AppFolderText() + "\\velmo.mdb";
+  DatabasePath = CollectorDatabase();
 
   // Site search: organisation -> sites -> cn=Configuration -> cn=Servers ->
   // the computer that is this server. A container that cannot be listed is
@@ -278,6 +278,28 @@ void Exch55Info::NoteWriteFailure(int32_t number, const std::string& description
   }
 }
 
+std::string Exch55Info::CollectorDatabase() { return velmo::AppFolderText() + "\\velmo.mdb"; }
+
+void Exch55Info::WritePage(velmo::db::PageWrite& page) {
+  // The call's own recordset hands its last rows to the page first.
+  CloseRecordset();
+  if (Stopped() || CallGivenUp()) {
+    page.Discard();
+    return;
+  }
+  try {
+    // The thread goes on serving its wait hook while the rows are written
+    // (a windowed caller keeps painting), and a caller that gives the wait
+    // up (a stop) gives the page up with it.
+    page.Commit([] { return velmo::ads::PaceWaitHook(); });
+  } catch (const velmo::ComError& e) {
+    if (CallGivenUp())
+      NoteDirectoryFailure(velmo::ComError(velmo::ads::E_CANCELLED, "The operation was canceled by the user."));
+    else
+      NoteWriteFailure(e.Number(), e.Description(), false);
+  }
+}
+
 void Exch55Info::EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind,
                                 const std::string& separator, const std::string& context, std::string& message,
                                 bool append) {
@@ -312,15 +334,25 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
     ~Depth() { --self.callDepth_; }
   } depth(*this);
   velmo::db::WriteJournal journal;
+  // Rows a body leaves unwritten (a recordset still open when it throws or
+  // is given up) are held here: written when the call ends well, dropped
+  // with it otherwise, so they never reach the file only to be taken back.
+  velmo::db::PageWrite page(CollectorDatabase());
   std::exception_ptr thrown;
   try {
     body(text);
-    if (!CallGivenUp()) return;
+    if (!CallGivenUp()) {
+      if (Stopped() || page.Count() == 0) return;
+      WritePage(page);
+      if (Stopped()) EndStoppedCall(journal, item.kind, item.separator, method, text, !text.empty());
+      return;
+    }
     // The caller gave a wait of this call up (it is stopping): the call
     // ends as a lost server's does, whatever its steps made of the error
     // on their way, and nothing it wrote stays. The caller says why.
     CloseRecordset();
     CloseDBConnection();
+    page.Discard();
     if (!failure_.set)
       failure_ = CallFailure{true, false, velmo::ads::E_CANCELLED, "The operation was canceled by the user.", true,
                              false};
@@ -336,6 +368,7 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
     // file, and the journal, and go with the rest.
     CloseRecordset();
     CloseDBConnection();
+    page.Discard();
     failure_ = CallFailure{true, false, e.Number(), velmo::ads::CleanText(e.Description()), false, false};
     NoteServerLost(failure_.number, failure_.description);
     EndStoppedCall(journal, item.kind, item.separator,

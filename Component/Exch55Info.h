@@ -12,7 +12,9 @@
 // operational), a write the database refuses or an exception that reaches
 // the method (see Guarded) ends the call: it reports the failure in its
 // error text, logs it, and deletes the rows it wrote (see CallFailure), so
-// that no page is left looking collected.
+// that no page is left looking collected. A page's rows are held outside
+// the database while its objects are read and written in one transaction
+// at its end (WritePage), so a program killed part-way leaves none of them.
 //
 // The class is written in two halves that share this declaration:
 //  - set-up, log, recipients, distribution lists, public folders, the
@@ -40,6 +42,7 @@
 
 #include "ComFactory.h"
 #include "Database.h"
+#include "PageWrite.h"
 #include "WriteJournal.h"
 #include "Directory.h"
 #include "IExch55Info.h"
@@ -263,6 +266,13 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // Closes a recordset of the call; a write refused at the close is logged
   // (with the count of rows not written) and stops the call.
   void CloseCallRecordset(Recordset& rs);
+  // Writes the rows of a call's page, held back while the directory was
+  // read (PageWrite), in one transaction, unless the call stopped or was
+  // given up (then they are dropped); a write the file refuses stops the
+  // call, so its end takes back what the call wrote before.
+  void WritePage(velmo::db::PageWrite& page);
+  // The inventory database the collector writes.
+  static std::string CollectorDatabase();
   // Ends a stopped call: its item (kind + number + separator + description)
   // into message (assigned, or appended after "_"), its log line under
   // context when none was written yet, and the journal's rows deleted; a

@@ -52,6 +52,7 @@ void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::s
     // A listing cut short, a server lost or a refused write stops the call
     // and takes back the rows of the connectors read before.
     velmo::db::WriteJournal journal;
+    velmo::db::PageWrite page(DatabasePath);
     const std::vector<std::string> names = ChildNames(*container);
     container.reset();
 
@@ -73,6 +74,7 @@ void Exch55Info::GetConnectorInfo(const std::string& strServerName, const std::s
         continue;
       err += "_" + message;
     }
+    WritePage(page);
     if (Stopped())
       EndStoppedCall(journal, "Connections container@@    ", "  @@   ",
                      "Listing objects under Connections Container '" + path + "' using credential '" + user + "'",

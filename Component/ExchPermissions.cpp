@@ -17,8 +17,9 @@ void Exch55Info::GetObjectPermissions(DirObject& obj, const std::string& level, 
     try {
       if (!callExch55_) callExch55_ = velmo::com::CreateObject<IExch55>("VELMORCCom.Exch55");
       IExch55* exch = callExch55_.get();
-      // The native class writes on this thread, so the call's journal
-      // notes its rows too. A database failure there (it logs its own
+      // The native class writes on this thread, so its rows join the
+      // call's page (written with the page's other rows, and noted by the
+      // call's journal then). A database failure there (it logs its own
       // line) stops the call as a refused write of the collector's does.
       const int32_t hr = exch->GetPermissions(BoundServer, level, displayName, alias, DatabasePath, table, aceCount,
                                               dacl, homeServer, objectPath);

@@ -135,6 +135,7 @@ void Exch55Info::CollectProtocols(bool serverLevel, const std::string& strServer
   // short, a server lost or a refused write stops the call and takes back
   // the rows of the protocols read before.
   velmo::db::WriteJournal journal;
+  velmo::db::PageWrite page(DatabasePath);
   const std::vector<std::string> names = ChildNames(*container);
   container.reset();
   for (const auto& name : names) {
@@ -143,6 +144,7 @@ void Exch55Info::CollectProtocols(bool serverLevel, const std::string& strServer
     GetProtocolProp(serverLevel ? "Server" : "Site", name, strServerName, user, strPassword, result);
     strRetErrorMsg += "_" + result;
   }
+  WritePage(page);
   if (Stopped())
     EndStoppedCall(journal, failure.kind, failure.separator,
                    failure.logBefore + path + failure.logAfter + " using credential '" + user + "'", strRetErrorMsg,

@@ -91,6 +91,7 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
     return;
 
   velmo::db::WriteJournal journal;
+  velmo::db::PageWrite page(DatabasePath);
   OpenDBConnection();
   if (iInfoType >= 0 && iInfoType <= 4) OpenRecordset(std::string("select * from ") + kPFTables[iInfoType]);
 
@@ -309,6 +310,7 @@ void Exch55Info::CollectPublicFolderInfo(long mode, int16_t iInfoType, const std
   }
   CloseRecordset();
   CloseDBConnection();
+  WritePage(page);
   if (Stopped())
     EndStoppedCall(journal, "Recipients container@@ ", "  @@   ",
                    "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",

@@ -113,7 +113,11 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
   const bool mailbox = kind == "Mailbox";
   const std::string table =
       (iInfoType >= 0 && iInfoType <= 7) ? kind + kPageSuffix[iInfoType] : std::string();
+  // The page's rows reach the file together once the walk is done: a
+  // program ended part-way leaves none of them, and the write lock is not
+  // held while the directory is read.
   velmo::db::WriteJournal journal;
+  velmo::db::PageWrite page(DatabasePath);
   OpenDBConnection();
   if (!table.empty()) OpenRecordset("select * from " + table);
 
@@ -207,6 +211,7 @@ void Exch55Info::GetMailboxCustomRecipInfo(const std::string& kind, int16_t iInf
 
   CloseRecordset();
   CloseDBConnection();
+  WritePage(page);
   if (Stopped())
     EndStoppedCall(journal, "Recipients Container@@ ", "  @@   ",
                    "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",
@@ -446,6 +451,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
       return;
 
     velmo::db::WriteJournal journal;
+    velmo::db::PageWrite page(DatabasePath);
     OpenDBConnection();
     // The lists are written through a recordset of this call, on a
     // connection of its own made from the collector's connection string.
@@ -508,6 +514,7 @@ void Exch55Info::GetDLInfo(int16_t iInfoType, const std::string& strServerName, 
     }
     CloseCallRecordset(rs);
     CloseDBConnection();
+    WritePage(page);
     if (Stopped())
       EndStoppedCall(journal, "Recipients container@@ ", "  @@   ",
                      "Collecting the Recipients Container '" + containerPath + "' using credential '" + user + "'",

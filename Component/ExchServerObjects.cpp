@@ -79,6 +79,7 @@ void Exch55Info::GetServerInfo(const std::string& strServerName, const std::stri
     // rows of all three are taken back, so the pages they fill are
     // collected whole on the next visit.
     velmo::db::WriteJournal journal;
+    velmo::db::PageWrite page(DatabasePath);
     std::string text;
     GetSystemAttendantInfo(strServerName, user, strPassword, text);
     err += "_" + text;
@@ -88,6 +89,7 @@ void Exch55Info::GetServerInfo(const std::string& strServerName, const std::stri
     text.clear();
     if (!Stopped()) GetContainerObjectsInfo(strServerName, user, strPassword, text);
     err += "_" + text;
+    WritePage(page);
     if (Stopped())
       EndStoppedCall(journal, "Server object@@    ", "  @@   ", "GetServerInfo - Collection Stopped", err, true);
     LogTrace("GetServerInfo End", params);

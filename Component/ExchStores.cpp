@@ -42,6 +42,7 @@ void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName
     return;
 
   velmo::db::WriteJournal journal;
+  velmo::db::PageWrite page(DatabasePath);
   OpenDBConnection();
   OpenRecordset(publicStore ? "select * from ServerPublicISGeneral" : "select * from ServerPrivateISGeneral");
   LoadInfo(*store, {"Admin-Display-Name", "rdn", "DXA-Flags", "Garbage-Coll-Period", "MDB-Storage-quota",
@@ -104,6 +105,7 @@ void Exch55Info::CollectStore(bool publicStore, const std::string& strServerName
   GetDataFromRegistry(1, displayName, directoryName, unused);
   CloseRecordset();
   CloseDBConnection();
+  WritePage(page);
   if (Stopped())
     EndStoppedCall(journal, failure.kind, failure.separator,
                    failure.logBefore + "LDAP://" + strServerName + "/" + ObjectPath + failure.logAfter +

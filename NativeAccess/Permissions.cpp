@@ -5,6 +5,7 @@
 #include "AppFolder.h"
 #include "Database.h"
 #include "Exch55.h"
+#include "PageWrite.h"
 #include "ProviderFolder.h"
 #include "SecurityDescriptor.h"
 #include "TextFile.h"
@@ -29,6 +30,29 @@ bool IsPlainName(const std::string& name) {
   for (unsigned char c : name)
     if (!std::isalnum(c) && c != '_') return false;
   return true;
+}
+
+// The account and role texts of each entry of a DACL in order, or one
+// pair of empty texts when there is no entry to read.
+template <typename Row>
+void ForEachEntry(int32_t aceCount, std::span<const uint8_t> dacl, Row&& row) {
+  if (aceCount <= 0) {
+    row("", "");
+    return;
+  }
+  for (int32_t i = 0; i < aceCount; ++i) {
+    velmo::sec::Ace ace;
+    // Entries are found by walking from the first, so once one cannot be
+    // read none after it can: stop there.
+    if (!velmo::sec::GetAce(dacl, static_cast<uint32_t>(i), ace)) break;
+    uint32_t mask = 0;
+    std::span<const uint8_t> sid;
+    if (!velmo::sec::AceAccessMask(ace, mask) || !velmo::sec::AceSid(ace, sid)) continue;
+    velmo::accounts::AccountName account;
+    if (velmo::accounts::LookupAccountSid(sid, account) != velmo::accounts::ERROR_SUCCESS) continue;
+    const std::string text = account.domain.empty() ? account.name : account.domain + "\\" + account.name;
+    row(text, RoleNameFromMask(mask));
+  }
 }
 
 }  // namespace
@@ -57,47 +81,41 @@ int32_t Exch55::GetPermissions(const std::string& bstrServDisplayAliasName, cons
                                                      "ServerPublicISPerm", "ServerObjectsPerm"});
   const bool homeServer = IsOneOf(bstrTableName, {"MailboxPerm"});
 
-  // One connection per database file and thread serves every call: the
-  // permissions page calls once per directory object, and an open per call
-  // cost more than the rows. The rows of each call are still written in a
-  // transaction of their own when the recordset closes.
   velmo::db::Connection* conn = nullptr;
   velmo::db::Recordset rs;
-  auto addRow = [&](const std::string& account, const std::string& roles) {
-    rs.AddNew();
-    rs["ServerName"] = Value(bstrServDisplayAliasName);
-    if (hasLevel) rs["Level"] = Value(bstrLevel);
-    rs["Object Path"] = Value(bstrObjectADsPath);
-    rs["Display Name"] = Value(bstrDisplayName);
-    rs[directoryName ? "Directory Name" : "Alias Name"] = Value(bstrAliasName);
-    rs["Windows NT Accounts With Permissions"] = Value(account);
-    rs["Roles"] = Value(roles);
-    if (homeServer) rs["Home Server"] = Value(bstrHomeServer);
-    rs.Update();
-  };
-
   try {
     if (!IsPlainName(bstrTableName))
       throw velmo::ComError(velmo::db::kDbNoSuchTable, "The table name '" + bstrTableName + "' is not valid.");
+    // The call's rows, their columns in the order of assignment.
+    std::vector<std::string> columns = {"ServerName"};
+    if (hasLevel) columns.push_back("Level");
+    columns.insert(columns.end(), {"Object Path", "Display Name", directoryName ? "Directory Name" : "Alias Name",
+                                   "Windows NT Accounts With Permissions", "Roles"});
+    if (homeServer) columns.push_back("Home Server");
+    std::vector<std::vector<Value>> held;
+    auto addRow = [&](const std::string& account, const std::string& roles) {
+      std::vector<Value> row = {Value(bstrServDisplayAliasName)};
+      if (hasLevel) row.emplace_back(bstrLevel);
+      row.insert(row.end(), {Value(bstrObjectADsPath), Value(bstrDisplayName), Value(bstrAliasName),
+                             Value(account), Value(roles)});
+      if (homeServer) row.emplace_back(bstrHomeServer);
+      held.push_back(std::move(row));
+    };
+    ForEachEntry(lAceCount, lpDACL, addRow);
+    // Inside a page of rows the caller holds open on this thread (the
+    // collector's container page, written whole at its end) the rows join
+    // it as they are: no recordset per call.
+    if (velmo::db::HoldRows(bstrDatabaseName, bstrTableName, columns, held)) return 0;
+    // Otherwise one connection per database file and thread serves every
+    // call (an open per call cost more than the rows), and the rows are
+    // written in a transaction of their own when the recordset closes.
     conn = &velmo::db::ThreadConnection(bstrDatabaseName);
     rs.Open("select * from " + bstrTableName, *conn, velmo::db::adOpenKeyset, velmo::db::adLockOptimistic);
 
-    if (lAceCount <= 0) {
-      addRow("", "");
-    } else {
-      for (int32_t i = 0; i < lAceCount; ++i) {
-        velmo::sec::Ace ace;
-        // Entries are found by walking from the first, so once one cannot
-        // be read none after it can: stop there.
-        if (!velmo::sec::GetAce(lpDACL, static_cast<uint32_t>(i), ace)) break;
-        uint32_t mask = 0;
-        std::span<const uint8_t> sid;
-        if (!velmo::sec::AceAccessMask(ace, mask) || !velmo::sec::AceSid(ace, sid)) continue;
-        velmo::accounts::AccountName account;
-        if (velmo::accounts::LookupAccountSid(sid, account) != velmo::accounts::ERROR_SUCCESS) continue;
-        const std::string text = account.domain.empty() ? account.name : account.domain + "\\" + account.name;
-        addRow(text, RoleNameFromMask(mask));
-      }
+    for (const auto& row : held) {
+      rs.AddNew();
+      for (size_t c = 0; c < columns.size(); ++c) rs[columns[c]] = row[c];
+      rs.Update();
     }
     rs.Close();
     return 0;

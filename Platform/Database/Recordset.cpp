@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "DbInternal.h"
+#include "PageWrite.h"
 #include "WriteJournal.h"
 
 namespace velmo::db {
@@ -129,6 +130,7 @@ struct Recordset::Impl {
   std::vector<std::vector<Value>> pending;
   std::vector<long> pendingRow;
   detail::Stmt insertStmt;
+  std::string insertText;
   std::vector<int> insertFields;
   // Rows written before the first read: shown by it even when the
   // statement's condition leaves them out.
@@ -275,6 +277,7 @@ struct Recordset::Impl {
     readStmt.Finalize();
     insertStmt.Finalize();
     insertFields.clear();
+    insertText.clear();
     if (ci) {
       auto& v = ci->recordsets;
       for (size_t i = 0; i < v.size(); ++i)
@@ -521,6 +524,10 @@ struct Recordset::Impl {
   // The statement that appends a row: every column the recordset reads
   // from its table, once.
   void PrepareInsert() {
+    if (insertText.empty()) ComposeInsert();
+    insertStmt = ci->PrepareCached(insertText);
+  }
+  void ComposeInsert() {
     std::string cols, marks;
     insertFields.clear();
     for (size_t i = 0; i < nf; ++i) {
@@ -540,7 +547,7 @@ struct Recordset::Impl {
     std::string text = cols.empty() ? "INSERT INTO " + detail::QuoteIdent(shape.table) + " DEFAULT VALUES"
                                     : "INSERT INTO " + detail::QuoteIdent(shape.table) + " (" + cols +
                                           ") VALUES (" + marks + ")";
-    insertStmt = ci->PrepareCached(text);
+    insertText = std::move(text);
   }
 
   // Writes the buffered rows in one short transaction, or inside the
@@ -549,7 +556,9 @@ struct Recordset::Impl {
   // other failure (a full disk, a file locked past the wait, a read-only
   // file) fails the whole flush and ends this recordset's writing: its rows
   // and every row added later count as not written, and later adds fail at
-  // once, so a failure costs one attempt and not one per row.
+  // once, so a failure costs one attempt and not one per row. Rows of a
+  // recordset that was not read go to the thread's page of the file when
+  // one is held open (PageWrite), and reach the file with it.
   void Flush() {
     if (pending.empty()) return;
     if (writeFailed) {
@@ -563,6 +572,15 @@ struct Recordset::Impl {
     int firstRc = SQLITE_OK;
     std::string firstMsg;
     try {
+      if (!loaded && own) {
+        if (insertText.empty()) ComposeInsert();
+        if (detail::HoldForPage(ci->path, shape.table, insertText, pending, insertFields)) {
+          if (atAdded) lastAdded = std::move(pending.back());
+          pending.clear();
+          pendingRow.clear();
+          return;
+        }
+      }
       if (!insertStmt) PrepareInsert();
       if (own) ci->ExecCached("BEGIN IMMEDIATE");
       sqlite3_stmt* s = insertStmt.get();

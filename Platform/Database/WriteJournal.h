@@ -11,7 +11,8 @@
 // (Connection::Execute), are not noted. Rows written inside a BeginTrans
 // transaction are noted when written: work that rolls such a transaction
 // back clears its journal rather than undoing it (the freed row ids may be
-// given to other rows).
+// given to other rows). Rows held by a page (PageWrite) are noted when its
+// commit writes them.
 //
 // Undo deletes the noted rows by row id, never by any column value, so
 // rows of the same server or object that other work wrote stay; each

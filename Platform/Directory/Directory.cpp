@@ -1856,6 +1856,15 @@ void ResetSessions() {
 
 uint64_t WaitsGivenUp() { return tGivenUp; }
 
+bool PaceWaitHook() {
+  try {
+    PaceHook();
+    return true;
+  } catch (const Cancelled&) {
+    return false;
+  }
+}
+
 void SetWaitHook(WaitHook hook) {
   std::lock_guard lock(gHook.mu);
   gHook.hook = hook ? std::make_shared<const WaitHook>(std::move(hook)) : nullptr;

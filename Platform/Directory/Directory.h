@@ -243,6 +243,11 @@ void SetWaitHook(WaitHook hook);
 // catches directory errors on its way compares two readings to learn that
 // it was given up somewhere inside.
 uint64_t WaitsGivenUp();
+// For work outside the layer that keeps the thread long (a page of rows
+// written in one transaction): calls the hook when it is due, as a wait
+// does; false when the hook gives the work up, which counts in
+// WaitsGivenUp.
+bool PaceWaitHook();
 
 // Entries asked for per page of an enumeration (default 1000), as ADSI's
 // page-size search preference.

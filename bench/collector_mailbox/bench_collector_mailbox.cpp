@@ -13,13 +13,16 @@
 //
 // Prints per page: the collector's time and the CPU time the process used
 // meanwhile (a collector waiting on the server uses less than its time),
-// ldapsearch's time, their ratio,
-// (for the permissions page also the same rows written through SQLite
-// alone, one transaction per mailbox: the floor of that page's writing),
-// the directory searches the page made beyond those of a call that writes
-// no page (its extra lookups), the names it looked up from attribute values
-// and the accounts it looked up; then the peak memory each container size
-// added.
+// ldapsearch's time, their ratio, the directory searches the page made
+// beyond those of a call that writes no page (its extra lookups), the names
+// it looked up from attribute values, the accounts it looked up, and how
+// long the page's one transaction held the database's write lock (the
+// collector reads the whole page before it takes the lock); for the
+// permissions page also its floor: ldapsearch reading the entries plus the
+// same rows written through SQLite alone in one transaction, as the page
+// writes them. Then the peak memory each container size added, and the
+// longest transaction of the run against the busy wait other programs
+// allow (5 s).
 //
 // Then the memory series: for containers of 5,000, 10,000 and 20,000
 // mailboxes (each in a process of its own, with a directory of its own),
@@ -28,10 +31,9 @@
 // mailbox between sizes shows whether memory stays flat.
 //
 // Target: pages 0, 5, 6 and 7 within 1.5 times ldapsearch, the permissions
-// page (2) within 1.3 times its floor (its rows through SQLite alone, one
-// commit per mailbox); memory flat as
-// the container grows. Exits 1 when a target page misses its ratio or a
-// page wrote no row.
+// page (2) within 1.3 times its floor; memory flat as the container grows.
+// Exits 1 when any target printed is missed (in either container) or a page
+// wrote no row.
 //
 // bench_collector_mailbox --memory-one N runs one step of the series and
 // prints "N RSS0 HWM0 RSS HWM" (KiB).
@@ -54,6 +56,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "Exch55Info.h"
+#include "PageWrite.h"
 #include "TestHome.h"
 
 namespace fs = std::filesystem;
@@ -163,11 +166,11 @@ int MemoryOne(long mailboxes) {
   return 0;
 }
 
-// The floor of the permissions page's writing: the same rows (six per
+// The writing part of the permissions page's floor: the same rows (six per
 // mailbox, as the sample's descriptors give) written into the same table
-// of the same file through SQLite alone, one short transaction per mailbox
-// as the page writes them, statements prepared once. The rows are removed
-// afterwards. Returns seconds.
+// of the same file through SQLite alone, in one transaction as the page
+// writes them, statements prepared once. The rows are removed afterwards.
+// Returns seconds.
 double SqliteAlone(const fs::path& db, long mailboxes, const std::string& path) {
   sqlite3* h = nullptr;
   if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return 0;
@@ -181,10 +184,9 @@ double SqliteAlone(const fs::path& db, long mailboxes, const std::string& path) 
                      "[Windows NT Accounts With Permissions],[Roles],[Home Server]) values ('FLOOR',?,?,?,?,'User','EX1')",
                      -1, &insert, nullptr);
   const auto t0 = std::chrono::steady_clock::now();
+  if (begin) sqlite3_step(begin);
   for (long i = 0; i < mailboxes && begin && commit && insert; ++i) {
     const std::string alias = "bulk" + std::to_string(i), name = "Bulk Mailbox " + std::to_string(i);
-    sqlite3_step(begin);
-    sqlite3_reset(begin);
     for (int r = 0; r < 6; ++r) {
       const std::string who = "CORP\\account" + std::to_string(r);
       sqlite3_bind_text(insert, 1, path.c_str(), -1, SQLITE_STATIC);
@@ -194,9 +196,8 @@ double SqliteAlone(const fs::path& db, long mailboxes, const std::string& path) 
       sqlite3_step(insert);
       sqlite3_reset(insert);
     }
-    sqlite3_step(commit);
-    sqlite3_reset(commit);
   }
+  if (commit) sqlite3_step(commit);
   const double seconds = Seconds(t0);
   sqlite3_finalize(begin);
   sqlite3_finalize(commit);
@@ -287,8 +288,8 @@ int main(int argc, char** argv) {
       }
 
       std::printf("\n%s (%ld mailboxes)\n", container.name.c_str(), container.size);
-      std::printf("%-22s %10s %8s %11s %7s %14s %13s %10s %8s\n", "page", "collector", "cpu", "ldapsearch", "ratio",
-                  "extra lookups", "names bound", "accounts", "rows");
+      std::printf("%-22s %10s %8s %11s %7s %14s %13s %10s %8s %10s\n", "page", "collector", "cpu", "ldapsearch",
+                  "ratio", "extra lookups", "names bound", "accounts", "rows", "lock held");
       std::printf("%-22s %9.3fs %7.3fs   (set-up and enumeration, no rows; %lld searches)\n", "  no page",
                   enumeration, enumerationCpu, baseline);
       for (int16_t page = 0; page < 8; ++page) {
@@ -298,6 +299,7 @@ int main(int argc, char** argv) {
         long long extra = 0;
         Exch55Info::Counters counters;
         const long rowsBefore = RowCount(db, kTables[page]);
+        double lockHeld = 0;  // the page's transaction, longest of the rounds
         for (int r = 0; r < pageRounds; ++r) {
           Exch55Info c;
           auto s0 = velmo::ads::Stats();
@@ -309,6 +311,7 @@ int main(int argc, char** argv) {
             best = Seconds(t0);
             bestCpu = CpuSeconds() - c0;
           }
+          lockHeld = std::max(lockHeld, velmo::db::PageWritesSoFar().lastSeconds);
           extra = velmo::ads::Stats().searches - s0.searches - baseline;
           counters = c.WorkCounters();
           if (!err.empty()) std::cerr << "page " << page << ": " << err << "\n";
@@ -326,22 +329,24 @@ int main(int argc, char** argv) {
         const long rows = RowCount(db, kTables[page]) - rowsBefore;
         const double ratio = best / ldapBest;
         const bool target = page == 0 || page == 5 || page == 6 || page == 7;
-        std::printf("%d %-20s %9.3fs %7.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld%s\n", page, kTables[page], best,
-                    bestCpu, ldapBest, ratio, extra, counters.referenceBinds, counters.accountLookups, rows / pageRounds,
-                    target ? (ratio <= 1.5 ? "  target met" : "  TARGET MISSED") : "");
+        std::printf("%d %-20s %9.3fs %7.3fs %10.3fs %7.2f %14lld %13ld %10ld %8ld %9.3fs%s\n", page, kTables[page],
+                    best, bestCpu, ldapBest, ratio, extra, counters.referenceBinds, counters.accountLookups,
+                    rows / pageRounds, lockHeld, target ? (ratio <= 1.5 ? "  target met" : "  TARGET MISSED") : "");
         bool missed = target && ratio > 1.5;
         if (page == 2) {
-          // The permissions page is held to its floor, not to ldapsearch.
+          // The permissions page is held to its floor: the entries read
+          // (ldapsearch) and its rows written in one transaction (SQLite
+          // alone), one after the other as the page does them.
           const double alone = SqliteAlone(db, container.size, path);
-          const double overFloor = alone > 0 ? best / alone : 1e9;
+          const double floor = ldapBest + alone;
+          const double overFloor = alone > 0 ? best / floor : 1e9;
           missed = overFloor > 1.3;
-          std::printf("  %-20s %9.3fs %8s %10s %7.2f   (the page's rows through SQLite alone, one transaction per "
-                      "mailbox; the page takes %.2f times that)%s\n",
-                      "SQLite alone", alone, "", "", alone / ldapBest, overFloor,
+          std::printf("  %-20s %9.3fs %8s %10s %7.2f   (the floor: ldapsearch plus the page's rows through SQLite "
+                      "alone, %.3fs, in one transaction; the page takes %.2f times the floor)%s\n",
+                      "floor", floor, "", "", floor / ldapBest, alone, overFloor,
                       missed ? "  TARGET MISSED" : "  target met");
         }
-        if (rows == 0) ok = false;
-        if (missed && container.size == mailboxes) ok = false;
+        if (rows == 0 || missed) ok = false;
       }
       const long hwm = Memory("VmHWM:");
       std::printf("peak memory added by this container: %ld KiB (process peak %ld KiB, now %ld KiB)\n",
@@ -350,6 +355,10 @@ int main(int argc, char** argv) {
     }
     std::printf("\npeak memory above start: %ld KiB (now VmRSS %ld KiB, VmHWM %ld KiB)\n", Memory("VmHWM:") - baseHwm,
                 Memory("VmRSS:"), Memory("VmHWM:"));
+    const velmo::db::PageWriteFigures pages = velmo::db::PageWritesSoFar();
+    std::printf("longest page transaction (write lock held): %.3f s for %zu rows, of %zu pages written; other "
+                "programs wait up to 5 s for the lock\n",
+                pages.longestSeconds, pages.longestRows, pages.pages);
   }
   if (argc <= 3 && !MemorySeries()) ok = false;
   return ok ? 0 : 1;

@@ -194,13 +194,12 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     ASSERT_TRUE(proxy_->WaitLost(120));
     const auto lostAt = std::chrono::steady_clock::now();
     if (c.loss == LdapProxy::Loss::Stop && c.entries > 0) {
-      // While the call waits for a server that never answers, the rows of
-      // the pages it had are in the file.
+      // While the call waits for a server that never answers, no row of
+      // the page it has half read is in the file.
       long seen = 0;
-      while (call.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout &&
-             (seen = CountRows(dir(), c.table, ours)) == 0) {
-      }
-      EXPECT_GT(seen, 0) << "rows seen while the call still waits";
+      while (call.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout)
+        seen = std::max(seen, CountRows(dir(), c.table, ours));
+      EXPECT_EQ(seen, 0) << "rows seen while the call still waits";
     }
     call.get();
     const double afterLoss = Since(lostAt);
@@ -330,22 +329,25 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     std::vector<std::string> tables;  // every table the call fills
     std::string item;                 // how the error item begins
     const char* end;                  // the end trace of the method
-    long rowsLeft = 0;                // rows the taking back cannot delete (deletes refused too)
+    long rowsLeft = 0;  // rows the taking back cannot delete (deletes refused too); -1: those of the
+                        // pages written before the refusal
   };
   auto page = [](int16_t p) {
     return [p](_Exch55Info& c, std::string& err) { c.GetMailboxInfo(p, "EX1", "", "", kBulk, &err); };
   };
   const Case cases[] = {
-      // The first buffer of rows is written; the rest is refused at the close.
+      // The page is refused at its end, after its 1,000th row (General) or
+      // 500th (Permissions, rows of the native class): none of it stays.
       {"General", page(0), "MailboxGeneral", 1000, {"MailboxGeneral"}, "Recipients Container@@ ",
        "GetMailboxCustomRecipInfo End"},
-      // Each mailbox's permission rows are written at once, by the native
-      // class; the mailbox after the 500th row is refused.
       {"Permissions", page(2), "MailboxPerm", 500, {"MailboxPerm"}, "Recipients Container@@ ",
        "GetMailboxCustomRecipInfo End"},
-      // A file that refuses the deletes as well keeps the rows, and says so.
-      {"General, deletes refused too", page(0), "MailboxGeneral", 1000, {"MailboxGeneral"},
-       "Recipients Container@@ ", "GetMailboxCustomRecipInfo End", 1000},
+      // A walk over the site's containers whose later page is refused, in a
+      // file that refuses the deletes as well: the earlier pages stay, and
+      // the log says how many rows.
+      {"Server Recipients, deletes refused too",
+       [](_Exch55Info& c, std::string& err) { c.GetMailboxInfo(0, "EX1", "", "", "Server Recipients", &err); },
+       "MailboxGeneral", 1000, {"MailboxGeneral"}, "Recipients Container@@ ", "GetMailboxCustomRecipInfo End", -1},
       // The configuration readers: a later protocol's or connector's
       // permission rows refused, the earlier ones' rows of every table go.
       {"site protocols", [](_Exch55Info& c, std::string& err) { c.GetProtocolInfo("EX1", "", "", &err); },
@@ -379,7 +381,9 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     const size_t at = err.find(c.item);
     EXPECT_NE(at, std::string::npos) << err;
     EXPECT_NE(err.find("database or disk is full", at), std::string::npos) << err;
-    for (const auto& t : c.tables) EXPECT_EQ(CountRows(dir(), t, ours), t == c.refusing ? c.rowsLeft : 0) << t;
+    const long rowsLeft = c.rowsLeft < 0 ? CountRows(dir(), c.refusing, ours) : c.rowsLeft;
+    if (c.rowsLeft < 0) EXPECT_TRUE(rowsLeft > 0 && rowsLeft < c.acceptRows) << rowsLeft;
+    for (const auto& t : c.tables) EXPECT_EQ(CountRows(dir(), t, ours), t == c.refusing ? rowsLeft : 0) << t;
     EXPECT_EQ(CountRows(dir(), c.refusing, "[Display Name] like 'Earlier%'"), 2);
     const auto lines = kit_.LogLines();
     std::vector<std::string> added(lines.begin() + static_cast<long>(linesBefore), lines.end());
@@ -387,9 +391,9 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     // class logs each refused call of its own).
     EXPECT_EQ(LinesWith(added, "database or disk is full"), 1);
     EXPECT_LE(LinesWith(added, "GetPermissions Database Error"), 1);
-    EXPECT_EQ(LinesWith(added, c.end), 1);
+    EXPECT_GE(LinesWith(added, c.end), 1);
     EXPECT_EQ(LinesWith(added, "disk I/O error      Removing the rows of an unfinished collection from '" +
-                                   std::string(c.refusing) + "' (" + std::to_string(c.rowsLeft) + " rows left)"),
+                                   std::string(c.refusing) + "' (" + std::to_string(rowsLeft) + " rows left)"),
               c.rowsLeft ? 1 : 0);
     if (c.rowsLeft) continue;
 

@@ -27,7 +27,9 @@
 #include "SqliteRows.h"
 #include "Database.h"
 #include "OtherUser.h"
+#include "PageWrite.h"
 #include "TestHome.h"
+#include "WriteJournal.h"
 
 extern char** environ;
 
@@ -904,6 +906,75 @@ TEST_F(Db, TheFirstFailedFlushEndsTheRecordsetsWritingAndCountsWhatWasLost) {
   EXPECT_EQ(CountOf("select * from Items"), 1011);
   rs.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
   EXPECT_EQ(rs.RowsNotWritten(), 0);
+}
+
+// A page's rows, appended by recordsets of two connections of the thread,
+// reach the file only with its commit, in the order they reach it without
+// a page, or not at all; the write lock is free meanwhile. A page larger
+// than its buffer goes through the temporary file. The commit calls back
+// while it writes, and a call back saying no gives it up.
+TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
+  const std::string text(60, 'p');
+  auto fill = [&](int rows) {
+    Recordset a, b;
+    a.Open("select * from Items", conn, adOpenKeyset, adLockOptimistic);
+    b.Open("select * from Items", file.string(), adOpenKeyset, adLockOptimistic);
+    for (int i = 0; i < rows; ++i) {
+      Recordset& rs = i % 3 ? a : b;
+      rs.AddNew({Value(i % 3 ? "a" : "b"), i % 7 ? Value(text + std::to_string(i)) : Value::Null()});
+      if (i % 500 == 499) b.Close(), b.Open("select * from Items", file.string(), adOpenKeyset, adLockOptimistic);
+    }
+  };
+  auto rows = [&] {
+    Recordset all;
+    all.Open("select Source, ifnull(Num, 'NULL') from Items order by _rowid_", conn);
+    std::vector<std::string> got;
+    for (; !all.Eof(); all.MoveNext()) got.push_back(all[0L].Text() + all[1L].Text());
+    conn.Execute("delete from Items");
+    return got;
+  };
+  enum End { Commit, Discard, ScopeEnd, Refused, GivenUp };
+  struct Case {
+    const char* what;
+    int rows;
+    End end;
+  };
+  for (const Case& c : {Case{"small, committed", 3, Commit}, Case{"beyond the buffer, committed", 30000, Commit},
+                        Case{"beyond the buffer, dropped", 30000, Discard}, Case{"left", 5, ScopeEnd},
+                        Case{"refused at the commit", 30000, Refused}, Case{"given up", 30000, GivenUp}}) {
+    SCOPED_TRACE(c.what);
+    fill(c.rows);
+    const std::vector<std::string> unheld = rows();
+    if (c.end == Refused)
+      conn.Execute("create trigger refuse before insert on Items when (select count(*) from Items) >= 20000 "
+                   "begin select raise(abort, 'database or disk is full'); end");
+    WriteJournal journal;
+    {
+      PageWrite page(Cs());
+      fill(c.rows);
+      EXPECT_EQ(CountOf("select * from Items"), 0);
+      EXPECT_EQ(page.Count(), static_cast<size_t>(c.rows));
+      Connection other;
+      other.Open(Cs());
+      EXPECT_EQ(other.Execute("insert into Items values ('other', 'free')"), 1);  // no lock held
+      other.Execute("delete from Items");
+      int calls = 0;
+      if (c.end == Commit) page.Commit([&] { return ++calls > 0; });
+      if (c.end == Commit) EXPECT_EQ(calls, c.rows / 64);
+      if (c.end == GivenUp)
+        EXPECT_EQ(ErrorOf([&] { page.Commit([&] { return ++calls < 10; }); }).Description(),
+                  "The operation was canceled by the user. 30000 added rows were not written.");
+      if (c.end == Discard) page.Discard();
+      if (c.end == Refused)
+        EXPECT_EQ(ErrorOf([&] { page.Commit(); }).Description(),
+                  "database or disk is full 30000 added rows were not written.");
+      if (c.end != ScopeEnd) EXPECT_EQ(page.Count(), 0u);
+    }
+    if (c.end == Refused) conn.Execute("drop trigger refuse");
+    // The journal knows the rows once they are in the file.
+    EXPECT_EQ(journal.Count(), c.end == Commit ? static_cast<size_t>(c.rows) : 0u);
+    EXPECT_EQ(rows(), c.end == Commit ? unheld : std::vector<std::string>{});
+  }
 }
 
 TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {

@@ -24,6 +24,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -1047,6 +1048,64 @@ TEST_F(CollectLockRace, ARunStoppedBySignalLeavesWholePagesAndFinishedOutputs) {
     const auto files = LinesOfFiles(out);
     for (const auto& [name, lines] : files) EXPECT_EQ(lines, report.count(name) ? report.at(name) : -1) << name;
     EXPECT_LT(files.size(), report.size());
+  }
+}
+
+// A scheduled run killed outright (SIGKILL: vjobrun's last resort, the
+// out-of-memory killer, a shutdown) while it collects: once cn=Bulk's
+// General or permission rows show, and half way through a run's time.
+// Every page is whole or empty against a run alone, the file is sound, and
+// nothing the run held its rows in stays beside the database.
+TEST_F(CollectLockRace, ARunKilledOutrightLeavesEveryPageWholeOrEmpty) {
+  velmo::exporting::ClearServerRows(*gConn, "EX1");
+  WriteSettings(home.dir(), {"EX1"}, home / "out");
+  const auto t0 = Clock::now();
+  ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);
+  const double runSeconds = Since(t0);
+  const std::map<std::string, long> whole = Pages("EX1");
+  auto names = [&] {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(home.dir())) out.insert(e.path().filename().string());
+    out.erase("out");  // the export folder, made by the run when it gets there
+    return out;
+  };
+  const std::set<std::string> folder = names();
+  struct Moment {
+    const char* what;
+    const char* table;  // killed once cn=Bulk's rows of it show; none: after a share of the run's time
+    double share;
+  };
+  for (const Moment& m : {Moment{"General rows shown", "MailboxGeneral", 0},
+                          Moment{"permission rows shown", "MailboxPerm", 0}, Moment{"half way", nullptr, 0.5}}) {
+    SCOPED_TRACE(m.what);
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    fs::remove_all(home / "out");
+    const pid_t pid = StartScheduledRun();
+    const auto start = Clock::now();
+    const std::string shown = m.table ? std::string("select count(*) from ") + m.table +
+                                            " where ServerName='EX1' and [Object Path]=?"
+                                      : "";
+    while (m.table ? Scalar(shown, {db::Value(kBulk)}) == 0 : Since(start) < m.share * runSeconds) {
+      ASSERT_LT(Since(start), velmo::test::HangBound(60));
+      ::usleep(500);
+    }
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(WaitChild(pid, 60), 128 + SIGKILL);
+    long empty = 0;
+    const auto pages = Pages("EX1");
+    for (const auto& [page, rows] : whole) {
+      const long now = pages.count(page) ? pages.at(page) : 0;
+      EXPECT_TRUE(now == rows || now == 0) << page << ": " << now << " of " << rows;
+      empty += now == 0;
+    }
+    EXPECT_GT(empty, 0);
+    sqlite3* h = nullptr;
+    sqlite3_open_v2(db::PathFromConnectionString(gstrDBPath).c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+    EXPECT_EQ(velmo::test::SqliteRows(h, "pragma integrity_check"), std::vector<std::string>{"ok"});
+    sqlite3_close(h);
+    EXPECT_EQ(names(), folder);
+    std::cout << m.what << ": killed " << Since(start) << " s in, " << empty << " of " << whole.size()
+              << " pages empty\n";
   }
 }
 
