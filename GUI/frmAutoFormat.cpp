@@ -81,7 +81,10 @@ void frmAutoFormat::ShowModal() {
   raise();
   QCoreApplication::processEvents();
   running_ = true;
-  Form_Activate();
+  {
+    const velmo::WorkUnderWay work;
+    Form_Activate();
+  }
   running_ = false;
   gfrmAutoFormat = previous;
   hide();
@@ -210,9 +213,10 @@ void frmAutoFormat::WaitForCollection() {
   setWindowTitle(QString::fromStdString("Retrieving Information from '" + server + "'"));
   SetStatus("Another program is collecting '" + server + "'. Waiting for it to finish; Cancel stops waiting.");
   velmo::exporting::CollectionWait wait;
+  // A stop request gives the wait up as Cancel does.
   wait.keepWaiting = [this] {
     QCoreApplication::processEvents();
-    return !waitCancelled_;
+    return !waitCancelled_ && velmo::StopSignal() == 0;
   };
   collectionOutcome = collectionLock->Take(gstrDBPath, server, &wait);
 }

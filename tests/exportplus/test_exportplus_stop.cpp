@@ -1,0 +1,230 @@
+// The main program given a real SIGTERM while Export Plus or Print Plus
+// runs, and while Export Plus waits for another program's collection of
+// the server: it ends within the bound with 128 + the signal, begins no
+// output after the signal (the one under way finishes whole or is dropped,
+// no temporary file stays), and its error log gets one entry saying how
+// many outputs were written. The program is this test run again as the main program runs:
+// the stop watch installed, the main window deleted when it closes, Export
+// Plus opened from the menu (its window on the menu command's stack) and
+// the event loop left to end the process.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppFolder.h"
+#include "CollectionLock.h"
+#include "Directory.h"
+#include "ExportPlusKit.h"
+#include "SanitizerOptions.h"
+#include "frmAutoFormat.h"
+#include "modStartup.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using velmo::test::TestHome;
+
+namespace {
+
+enum class Moment { FirstOutput, FifthOutput, Collecting, WaitingForOther };
+
+struct Case {
+  const char* what;
+  short mode;      // 0 Export Plus, 1 Print Plus
+  int format;      // Export Plus's format button: 0 database, 1 CSV
+  Moment moment;   // when the signal is sent
+};
+
+const Case kCases[] = {
+    {"CSV, first output written", 0, 1, Moment::FirstOutput},
+    {"CSV, fifth output written", 0, 1, Moment::FifthOutput},
+    {"CSV, collecting", 0, 1, Moment::Collecting},
+    {"database, first table written", 0, 0, Moment::FirstOutput},
+    {"database, fifth table written", 0, 0, Moment::FifthOutput},
+    {"Print Plus, first PDF written", 1, 1, Moment::FirstOutput},
+    {"Print Plus, fifth PDF written", 1, 1, Moment::FifthOutput},
+    {"waiting for another program's collection", 0, 1, Moment::WaitingForOther},
+};
+
+double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// The main program's part: runs Export Plus or Print Plus from the menu
+// into `out` and ends as the program does (the event loop's status).
+[[noreturn]] void RunAsMainProgram(const Case& c, const fs::path& out, const fs::path& started) {
+  exportplus_test::App();
+  velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
+    std::fprintf(stderr, "%s\n", what.c_str());
+  }));
+  velmo::ads::SetWaitHook(DirectoryWaitHook);
+  WatchStopSignals();
+  auto* main = new Mdifrm();
+  main->setAttribute(Qt::WA_DeleteOnClose);
+  main->iConnectCount = 1;  // no start-up connect
+  main->show();
+  bool clicked = false;
+  QTimer driver;
+  QObject::connect(&driver, &QTimer::timeout, [&] {
+    auto* w = qobject_cast<frmExportPlus*>(QApplication::activeModalWidget());
+    if (clicked || !w || !w->isVisible()) return;
+    clicked = true;
+    velmo::test::FocusControl(w->cboServerName);
+    velmo::test::TypeText("EX1");
+    velmo::test::PressKey(Qt::Key_Return);
+    if (c.mode == 0) {
+      w->optFormat[c.format]->click();
+      w->txtPath->setText(QString::fromStdString(out.string()));
+    } else {
+      w->cboPrinterName->setCurrentText("Velmorcast PDF");
+    }
+    std::ofstream(started) << "started\n";
+    w->cmdExport->click();
+  });
+  driver.start(20);
+  QTimer::singleShot(0, main, [main, c] { c.mode == 0 ? main->mnuExportPlus_Click() : main->mnuPrintPlus_Click(); });
+  const int status = QApplication::exec();
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
+// The outputs of a run: CSV files or one database in `out`, PDF files in
+// the home's Print folder; anything else there is a leftover.
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename().string());
+  return names;
+}
+
+long Tables(const fs::path& file) {
+  std::string out;
+  const std::string command = "sqlite3 -batch -cmd '.timeout 5000' '" + file.string() + "' 'select count(*) from sqlite_master' 2>&1";
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    ::pclose(p);
+  }
+  return std::atol(out.c_str());
+}
+
+}  // namespace
+
+TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
+  if (const char* index = std::getenv("VELMO_STOP_CASE")) {
+    const fs::path home = std::getenv("VELMORCAST_HOME");
+    RunAsMainProgram(kCases[std::atoi(index)], home / "Out", home / "started");
+  }
+  if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    const Case& c = kCases[i];
+    SCOPED_TRACE(c.what);
+    TestHome home;
+    velmo::test::UseSampleDirectory directory;
+    ::setenv("VELMORCAST_PROVIDERS", (TestHome::SourceDir() / "sample" / "providers").c_str(), 1);
+    const fs::path folder = c.mode == 0 ? home / "Out" : home / "Print";
+    velmo::exporting::CollectionLock other;
+    if (c.moment == Moment::WaitingForOther)
+      ASSERT_EQ(other.Take(velmo::AppPath("\\velmo.mdb").string(), "EX1", nullptr),
+                velmo::exporting::CollectionLock::Outcome::Taken);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::setenv("VELMO_STOP_CASE", std::to_string(i).c_str(), 1);
+      ::execl("/proc/self/exe", "/proc/self/exe", "--gtest_filter=ExportPlusStop.*", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    // The outputs written (a database output counts its tables).
+    const auto outputs = [&] {
+      long n = 0;
+      for (const auto& name : Names(folder)) {
+        if (name[0] == '.' || name.size() < 4) continue;
+        const std::string end = name.substr(name.size() - 4);
+        if (end == ".mdb")
+          n += std::max(0L, Tables(folder / name));
+        else if (end == ".csv" || end == ".pdf")
+          ++n;
+      }
+      return n;
+    };
+    const size_t wanted = c.moment == Moment::FirstOutput ? 1 : 5;
+    const auto t0 = Clock::now();
+    bool ready = false;
+    Clock::time_point seen = t0;  // when the run was started
+    while (!ready && Since(t0) < velmo::test::HangBound(120.0) && ::waitpid(child, nullptr, WNOHANG) == 0) {
+      if (c.moment == Moment::Collecting || c.moment == Moment::WaitingForOther) {
+        if (!fs::exists(home / "started")) {
+          seen = Clock::now();
+        } else {
+          ready = Since(seen) > (c.moment == Moment::Collecting ? 0.05 : 1.0);
+        }
+      } else {
+        ready = outputs() >= static_cast<long>(wanted);
+      }
+      if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(ready);
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    const auto signalled = Clock::now();
+    const std::set<std::string> atSignal = Names(folder);
+    const long outputsAtSignal = outputs();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && Since(signalled) < velmo::test::HangBound(5.0))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      ADD_FAILURE() << "still running 5 s after the signal";
+      continue;
+    }
+    const double took = Since(signalled);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143)
+        << (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                              : "signal " + std::to_string(WTERMSIG(status)));
+    EXPECT_LT(took, velmo::test::HangBound(5.0));
+    // Nothing new after the signal, nothing left half made.
+    const std::set<std::string> atEnd = Names(folder);
+    std::vector<std::string> after, leftovers;
+    for (const auto& name : atEnd) {
+      if (!atSignal.count(name)) after.push_back(name);
+      if (name[0] == '.' || name.find(".part") != std::string::npos || name.find("-journal") != std::string::npos)
+        leftovers.push_back(name);
+    }
+    // The output under way at the signal may still be put in place whole;
+    // none is begun after it.
+    EXPECT_LE(after.size(), 1u) << "written after the signal, the first: " << (after.empty() ? "" : after[0]);
+    EXPECT_EQ(leftovers, std::vector<std::string>{});
+    EXPECT_LE(outputs(), outputsAtSignal + 1);
+    const std::string log = TestHome::Slurp(home / "VelmorcastErrorLog.log");
+    const std::regex entry(R"(signal SIGTERM : (\d+) outputs? written\s+frmExportPlus cmdExport Run Stopped)");
+    std::string line;
+    size_t entries = 0;
+    long written = -1;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator(); ++it) {
+      ++entries;
+      written = std::stol((*it)[1].str());
+    }
+    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(written, outputs());
+    if (c.moment == Moment::WaitingForOther) EXPECT_EQ(written, 0);
+    for (std::istringstream lines(log); std::getline(lines, line);)
+      EXPECT_EQ(line.find("Failed"), std::string::npos) << line;
+    ::unsetenv("VELMORCAST_PROVIDERS");
+  }
+}
