@@ -24,6 +24,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -1182,4 +1183,52 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
   }
   exportPlus.reset();
   browse->Window()->close();
+}
+
+// A scheduled Print line stopped while a large section (the permissions of
+// cn=Bulk) is being printed: that section is dropped (no PDF of it, no
+// hidden ".part" left), the sections printed before it stay, and the run
+// ends within the bound with its one stop entry.
+TEST_F(CollectLockRace, AStopDuringAPrintSectionDropsThatSection) {
+  const fs::path printed = home / "Print";
+  fs::create_directories(home / "Schedule");
+  std::ofstream(home / "Schedule" / "SchedConfig.cfg", std::ios::binary)
+      << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
+         "12/09/2026@@@@@@0@@@0@@@0@@@\r\n"
+      << "EX1@@@Default@@@@@@Print@@@Velmorcast PDF@@@CSV@@@" << (home / "out").string()
+      << "@@@12_09_2026_02_00_00\r\n";
+  const auto names = [&] {
+    std::set<std::string> n;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(printed, ec)) n.insert(e.path().filename().string());
+    return n;
+  };
+  const auto bulkPart = [&] {
+    for (const auto& n : names())
+      if (n[0] == '.' && n.find(" Bulk MailboxesPermissions ") != std::string::npos) return true;
+    return false;
+  };
+  const pid_t pid = StartScheduledRun();
+  const auto t0 = Clock::now();
+  while (!bulkPart() && Since(t0) < velmo::test::HangBound(120.0)) ::usleep(1000);
+  ASSERT_TRUE(bulkPart());
+  ::kill(pid, SIGTERM);
+  const auto sent = Clock::now();
+  const std::set<std::string> before = names();
+  const int status = WaitChild(pid, 60);
+  const double took = Since(sent);
+  EXPECT_EQ(status, 143);
+  EXPECT_LT(took, velmo::test::HangBound(5.0));
+  std::set<std::string> finished;
+  for (const auto& n : before)
+    if (n[0] != '.') finished.insert(n);
+  std::vector<std::string> added, removed;  // the section under way dropped, no ".part"
+  const std::set<std::string> after = names();
+  std::set_difference(after.begin(), after.end(), finished.begin(), finished.end(), std::back_inserter(added));
+  std::set_difference(finished.begin(), finished.end(), after.begin(), after.end(), std::back_inserter(removed));
+  EXPECT_EQ(added, std::vector<std::string>{});
+  EXPECT_EQ(removed, std::vector<std::string>{});
+  EXPECT_EQ(LinesWith(SchedLog(), "stopped : signal SIGTERM"), 1);
+  std::cout << "stopped printing: status " << status << ", " << took << " s after the signal, " << finished.size()
+            << " PDF files kept\n";
 }
