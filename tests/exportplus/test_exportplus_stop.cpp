@@ -144,6 +144,9 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
 
     const pid_t child = ::fork();
     if (child == 0) {
+      // What the program says goes to its standard error stream.
+      const int said = ::open((home / "said.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(said, 2);
       ::setenv("VELMO_STOP_CASE", std::to_string(i).c_str(), 1);
       ::execl("/proc/self/exe", "/proc/self/exe", "--gtest_filter=ExportPlusStop.*", static_cast<char*>(nullptr));
       ::_exit(127);
@@ -225,6 +228,9 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     if (c.moment == Moment::WaitingForOther) EXPECT_EQ(written, 0);
     for (std::istringstream lines(log); std::getline(lines, line);)
       EXPECT_EQ(line.find("Failed"), std::string::npos) << line;
+    // The calls the stop gave up are no failed binds.
+    const std::string said = TestHome::Slurp(home / "said.txt");
+    EXPECT_EQ(said.find("Error occured while binding"), std::string::npos) << said;
     ::unsetenv("VELMORCAST_PROVIDERS");
   }
 }
