@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -228,6 +229,8 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     if (c.moment == Moment::WaitingForOther) EXPECT_EQ(written, 0);
     for (std::istringstream lines(log); std::getline(lines, line);)
       EXPECT_EQ(line.find("Failed"), std::string::npos) << line;
+    std::cout << c.what << ": " << took << " s after the signal, " << outputsAtSignal << " outputs at the signal, "
+              << outputs() << " at the end, " << after.size() << " put in place after it\n";
     // The calls the stop gave up are no failed binds.
     const std::string said = TestHome::Slurp(home / "said.txt");
     EXPECT_EQ(said.find("Error occured while binding"), std::string::npos) << said;
