@@ -74,6 +74,9 @@ std::string RunStamp(std::chrono::system_clock::time_point when) {
 }
 
 void frmAutoFormat::ShowModal() {
+  // From its showing: a stop's closing does not close this window before
+  // its operation has even started.
+  const velmo::WorkUnderWay work;
   frmAutoFormat* previous = gfrmAutoFormat;
   gfrmAutoFormat = this;
   setWindowModality(Qt::ApplicationModal);
@@ -81,10 +84,7 @@ void frmAutoFormat::ShowModal() {
   raise();
   QCoreApplication::processEvents();
   running_ = true;
-  {
-    const velmo::WorkUnderWay work;
-    Form_Activate();
-  }
+  Form_Activate();
   running_ = false;
   gfrmAutoFormat = previous;
   hide();
@@ -267,6 +267,9 @@ bool DirectoryWaitHook() {
   frmAutoFormat* progress = gfrmAutoFormat;
   const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
                              QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
+  // Whatever call waits here is on the stack: a stop's closing waits until
+  // it has returned, so no window it uses is deleted under it.
+  const velmo::WorkUnderWay work;
   QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   progress = gfrmAutoFormat;
   return !(progress && progress->ConnectCancelled()) && velmo::StopSignal() == 0;
