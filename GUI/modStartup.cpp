@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFont>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -100,7 +103,15 @@ bool CloseForStop() {
   static bool closing = false;
   // A window's closing may let events run; the timer does not start the
   // next step inside it.
-  if (closing || velmo::WorkUnderWay::Any()) return false;
+  if (closing) return false;
+  if (velmo::WorkUnderWay::Any()) {
+    // A box the work waits on is closed, taking its default; it holds
+    // nothing the work uses. Every other window waits for the work.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QInputDialog*>(modal) || qobject_cast<QFileDialog*>(modal))
+      modal->close();
+    return false;
+  }
   for (ExchWindow* w : gfrmExchWindows)
     if (auto* browse = dynamic_cast<frmExch*>(w); browse && browse->Busy()) return false;
   closing = true;

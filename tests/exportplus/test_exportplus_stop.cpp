@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -32,6 +33,7 @@
 #include "CollectionLock.h"
 #include "Directory.h"
 #include "ExportPlusKit.h"
+#include "QtUi.h"
 #include "SanitizerOptions.h"
 #include "frmAutoFormat.h"
 #include "modStartup.h"
@@ -42,7 +44,7 @@ using velmo::test::TestHome;
 
 namespace {
 
-enum class Moment { FirstOutput, FifthOutput, Collecting, WaitingForOther };
+enum class Moment { FirstOutput, FifthOutput, Collecting, WaitingForOther, ClosingBox };
 
 struct Case {
   const char* what;
@@ -60,6 +62,7 @@ const Case kCases[] = {
     {"Print Plus, first PDF written", 1, 1, Moment::FirstOutput},
     {"Print Plus, fifth PDF written", 1, 1, Moment::FifthOutput},
     {"waiting for another program's collection", 0, 1, Moment::WaitingForOther},
+    {"its closing message on screen", 0, 1, Moment::ClosingBox},
 };
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
@@ -68,9 +71,13 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
 // into `out` and ends as the program does (the event loop's status).
 [[noreturn]] void RunAsMainProgram(const Case& c, const fs::path& out, const fs::path& started) {
   exportplus_test::App();
-  velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
-    std::fprintf(stderr, "%s\n", what.c_str());
-  }));
+  // Boxes wait for an answer as on a screen in the last case.
+  if (c.moment == Moment::ClosingBox)
+    velmo::ui::SetUi(std::make_shared<velmo::QtUi>());
+  else
+    velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
+      std::fprintf(stderr, "%s\n", what.c_str());
+    }));
   velmo::ads::SetWaitHook(DirectoryWaitHook);
   WatchStopSignals();
   auto* main = new Mdifrm();
@@ -80,6 +87,7 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
   bool clicked = false;
   QTimer driver;
   QObject::connect(&driver, &QTimer::timeout, [&] {
+    if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) std::ofstream(started.parent_path() / "box");
     auto* w = qobject_cast<frmExportPlus*>(QApplication::activeModalWidget());
     if (clicked || !w || !w->isVisible()) return;
     clicked = true;
@@ -93,7 +101,8 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
       w->cboPrinterName->setCurrentText("Velmorcast PDF");
     }
     std::ofstream(started) << "started\n";
-    w->cmdExport->click();
+    // Run outside this timer's call, so that it goes on ticking.
+    QTimer::singleShot(0, w->cmdExport, &QPushButton::click);
   });
   driver.start(20);
   QTimer::singleShot(0, main, [main, c] { c.mode == 0 ? main->mnuExportPlus_Click() : main->mnuPrintPlus_Click(); });
@@ -160,6 +169,7 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     const auto ready = [&] {
       if (c.moment == Moment::FirstOutput || c.moment == Moment::FifthOutput)
         return outputs() >= (c.moment == Moment::FirstOutput ? 1 : 5);
+      if (c.moment == Moment::ClosingBox) return fs::exists(home / "box");
       if (!fs::exists(home / "started")) started = Clock::now();
       return Since(started) > (c.moment == Moment::Collecting ? 0.05 : 1.0);
     };
@@ -189,7 +199,8 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     std::vector<long> written;
     for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator(); ++it)
       written.push_back(std::stol((*it)[1].str()));
-    EXPECT_EQ(written, std::vector<long>{atEnd});
+    // A run that had ended is no stopped run.
+    EXPECT_EQ(written, c.moment == Moment::ClosingBox ? std::vector<long>{} : std::vector<long>{atEnd});
     EXPECT_EQ(log.find("Failed"), std::string::npos);
     if (c.moment == Moment::WaitingForOther) EXPECT_EQ(atEnd, 0);
     // The calls the stop gave up are no failed binds.
