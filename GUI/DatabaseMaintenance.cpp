@@ -10,6 +10,7 @@
 #include "Database.h"
 #include "Directory.h"
 #include "IExch55Info.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "modExch.h"
@@ -28,6 +29,7 @@ std::string MaintenanceConnectionText(const std::string& path) {
 }
 
 void CompactDB() {
+  const velmo::WorkUnderWay work;
   const std::string dbPath = DatabasePathText();
   const std::string compPath = velmo::AppFolderText() + "\\COMPVELMO.mdb";
 
@@ -76,6 +78,9 @@ void ConvertOldDatabase(velmo::db::Connection& conn) {
 void RefreshServer(const std::string& strServerName) {
   using velmo::ui::Ui;
   namespace ui = velmo::ui;
+  // A stop request ends it at its next step, and the program's windows
+  // are closed after it has returned.
+  const velmo::WorkUnderWay work;
   SetCurrentExchWindow();
   // Nothing of the server is deleted unless it can be collected again: the
   // collector must be there, and the server must answer the bind the
@@ -94,6 +99,7 @@ void RefreshServer(const std::string& strServerName) {
                                gfrmCurrent ? gfrmCurrent->strPassword : "", 0);
     } catch (const velmo::ComError& e) {
       hourglass.Release();
+      if (velmo::StopSignal() != 0) return;  // given up, not failed: nothing deleted
       LogFailure("RefreshServer Server Bind Failed", e);
       Ui().MsgBox(velmo::ads::ServerBindFailureText(strServerName, e.Number(), e.Description()),
                   ui::vbInformation + ui::vbOKOnly, kProductTitle);
@@ -106,7 +112,7 @@ void RefreshServer(const std::string& strServerName) {
   // collected again: no other program clears or collects the server in
   // between.
   velmo::exporting::CollectionLock lock;
-  if (!WaitForCollectionLock(lock, strServerName)) return;
+  if (!WaitForCollectionLock(lock, strServerName) || velmo::StopSignal() != 0) return;
   if (gConn) {
     // A clearing that fails takes its deletes back; collecting on top of
     // the rows it kept would count every object twice.

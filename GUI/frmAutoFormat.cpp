@@ -75,6 +75,9 @@ std::string RunStamp(std::chrono::system_clock::time_point when) {
 }
 
 void frmAutoFormat::ShowModal() {
+  // From its showing: a stop's closing does not close this window before
+  // its operation has even started.
+  const velmo::WorkUnderWay work;
   frmAutoFormat* previous = gfrmAutoFormat;
   gfrmAutoFormat = this;
   setWindowModality(Qt::ApplicationModal);
@@ -211,9 +214,10 @@ void frmAutoFormat::WaitForCollection() {
   setWindowTitle(QString::fromStdString("Retrieving Information from '" + server + "'"));
   SetStatus("Another program is collecting '" + server + "'. Waiting for it to finish; Cancel stops waiting.");
   velmo::exporting::CollectionWait wait;
+  // A stop request gives the wait up as Cancel does.
   wait.keepWaiting = [this] {
     QCoreApplication::processEvents();
-    return !waitCancelled_;
+    return !waitCancelled_ && velmo::StopSignal() == 0;
   };
   collectionOutcome = collectionLock->Take(gstrDBPath, server, &wait);
 }
@@ -266,6 +270,9 @@ bool DirectoryWaitHook() {
   frmAutoFormat* progress = gfrmAutoFormat;
   const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
                              QApplication::activeModalWidget() == static_cast<QWidget*>(progress);
+  // Whatever call waits here is on the stack: a stop's closing waits until
+  // it has returned, so no window it uses is deleted under it.
+  const velmo::WorkUnderWay work;
   QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   progress = gfrmAutoFormat;
   return !(progress && progress->ConnectCancelled()) && velmo::StopSignal() == 0;

@@ -36,6 +36,7 @@
 #include "Mdifrm.h"
 #include "RecordsetGrid.h"
 #include "SplitterBar.h"
+#include "StopSignals.h"
 #include "TextParts.h"
 #include "TextPartsUnicode.h"
 #include "Ui.h"
@@ -257,9 +258,10 @@ bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::st
     SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
     EscapeWatch escape;
     ex::CollectionWait wait;
+    // A stop gives the wait up as Esc does.
     wait.keepWaiting = [&escape] {
       QCoreApplication::processEvents();
-      return !escape.pressed;
+      return !escape.pressed && velmo::StopSignal() == 0;
     };
     outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
     SetStatusText(outcome == ex::CollectionLock::Outcome::GivenUp ? std::string(kStoppedWaitingText)
@@ -726,7 +728,14 @@ int frmExch::ClassifyNode(const QTreeWidgetItem* node) {
 
 void frmExch::GetAllInfo(int iFromWhere) {
   if (busy_) return;
-  busy_ = true;
+  // Cleared however the collection ends, an exception too: a window left
+  // busy would refuse every later collection and hold a stop off for good.
+  struct BusyScope {
+    explicit BusyScope(bool& flag) : busy(flag) { busy = true; }
+    ~BusyScope() { busy = false; }
+    bool& busy;
+  } busyScope(busy_);
+  const velmo::WorkUnderWay work;
   Hourglass hourglass;
   QTreeWidgetItem* node = tvwServers->currentItem();
   bool stoppedWaiting = false;  // the user gave up the wait for another program
@@ -813,7 +822,6 @@ void frmExch::GetAllInfo(int iFromWhere) {
   }
 
   SetStatusText(stoppedWaiting ? kStoppedWaitingText : "");
-  busy_ = false;
 }
 
 void frmExch::Collect(QTreeWidgetItem* node, const std::string& table, std::string& strRetErrorMsg) {

@@ -19,6 +19,7 @@
 #include "Mdifrm.h"
 #include "SiteMatch.h"
 #include "TextPartsUnicode.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "WinNTDomains.h"
@@ -553,6 +554,9 @@ std::string BindErrorMessage(short Mode, const std::string& Text) {
 }
 
 void ShowBindErrors(short Mode, const std::string& Text) {
+  // After a stop request the calls given up say "canceled by the user":
+  // no failure of a bind, and nobody is left to read a box.
+  if (velmo::StopSignal() != 0) return;
   const std::string message = BindErrorMessage(Mode, Text);
   if (message.empty()) return;
   Ui().MsgBox(message, velmo::ui::vbInformation + velmo::ui::vbOKOnly, kProductTitle);

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFont>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -90,12 +93,31 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
 }
 
 namespace {
-// Closes the program for a stop request once nothing is collecting: a
-// modal window is closed first, then the main window as File > Exit
-// closes it; true when the main window is closed.
+// Closes the program for a stop request once no work is under way: each
+// long operation ends on the stop as on its Cancel and returns to the event
+// loop first, so no window it holds (Export Plus's window lives on the
+// stack of the menu command that opened it) is deleted under it. Then a
+// modal window is closed, and, once none is left, the main window as File >
+// Exit closes it; true when the main window is closed.
 bool CloseForStop() {
+  static bool closing = false;
+  // A window's closing may let events run; the timer does not start the
+  // next step inside it.
+  if (closing) return false;
+  if (velmo::WorkUnderWay::Any()) {
+    // A box the work waits on is closed, taking its default; it holds
+    // nothing the work uses. Every other window waits for the work.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QInputDialog*>(modal) || qobject_cast<QFileDialog*>(modal))
+      modal->close();
+    return false;
+  }
   for (ExchWindow* w : gfrmExchWindows)
     if (auto* browse = dynamic_cast<frmExch*>(w); browse && browse->Busy()) return false;
+  closing = true;
+  struct Reset {
+    ~Reset() { closing = false; }
+  } reset;
   if (QWidget* modal = QApplication::activeModalWidget()) {
     modal->close();
     return false;

@@ -36,6 +36,7 @@
 #include "IVLMRPrinter.h"
 #include "Mdifrm.h"
 #include "Printers.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "frmAutoFormat.h"
@@ -513,6 +514,10 @@ std::string frmExportPlus::FolderProblem(const std::string& text) const {
 }
 
 void frmExportPlus::cmdExport_Click() {
+  // The run ends on a stop request as on Cancel, and the program closes
+  // this window only once the run has returned.
+  const velmo::WorkUnderWay work;
+  outputsWritten_ = 0;
   // The ticks on display count as much as those of earlier objects.
   SaveDisplayedTicks();
 
@@ -556,6 +561,10 @@ void frmExportPlus::cmdExport_Click() {
       velmo::ads::GetObject("LDAP://" + strEPServerName + "/RootDSE");
     } catch (const velmo::ComError& e) {
       hourglass.Release();
+      if (velmo::StopSignal() != 0) {
+        LogRunStopped();  // the bind was given up, it did not fail
+        return;
+      }
       LogFailure("frmExportPlus cmdExport Server Bind Failed ", e);
       ShowBindErrors(0, "Unable to connect to '" + strEPServerName + "'.@@" + velmo::NumberText(e.Number()) +
                             "@@" + e.Description());
@@ -563,8 +572,10 @@ void frmExportPlus::cmdExport_Click() {
     }
   }
 
-  if (!TakeCollectionLock()) {
+  if (!TakeCollectionLock() || velmo::StopSignal() != 0) {
+    // Stopped before the clearing: the server's rows stay as they were.
     collectionLock_.reset();
+    if (velmo::StopSignal() != 0) LogRunStopped();
     return;
   }
   Hourglass hourglass;
@@ -586,7 +597,10 @@ void frmExportPlus::cmdExport_Click() {
   }
   hourglass.Release();
 
-  if (iCancelClicked == 1) {
+  if (velmo::StopSignal() != 0) {
+    collectionLock_.reset();
+    LogRunStopped();
+  } else if (iCancelClicked == 1) {
     collectionLock_.reset();
     Inform("Information Retrival process for ExportPlus canceled in the middle.");
   } else {
@@ -599,7 +613,9 @@ void frmExportPlus::cmdExport_Click() {
     // the server now, while the messages wait for the user.
     collectionLock_.reset();
     ShowRetrievalBindErrors();
-    if (iCancelClicked == 1) {
+    if (velmo::StopSignal() != 0) {
+      LogRunStopped();  // no box: nobody is left to answer it
+    } else if (iCancelClicked == 1) {
       Inform(print ? "Information Print process for ExportPlus canceled in the middle."
                    : "Information Export process for ExportPlus canceled in the middle.");
     } else if (!collectionCut_.empty() || !failures_.empty()) {

@@ -138,12 +138,19 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   // and its Cancel gives up (false: nothing is deleted or collected, and a
   // message says so).
   bool TakeCollectionLock();
+  // True once Cancel was confirmed or a stop request came: the run's loops
+  // end at their next step either way.
+  bool RunEnding() const;
+  // The one error-log entry of a run a stop request ended, with the
+  // number of its outputs written.
+  void LogRunStopped() const;
   const ImageList* Images() const;
 
   velmo::FlexGrid* grd1_ = nullptr;
   std::vector<std::string> workList_;
   std::vector<velmo::exporting::OutputFailure> failures_;
   std::vector<std::string> usedOutputNames_;
+  int outputsWritten_ = 0;  // by the run under way
   std::string printerName_;
   std::string strBindErrors_;
   // The collector found the server lost part-way through the retrieval:

@@ -13,12 +13,14 @@
 #include "DateText.h"
 #include "ExportPlusOutputs.h"
 #include "ExportPlusWorkList.h"
+#include "ExportWriters.h"
 #include "FlexGrid.h"
 #include "IExch55.h"
 #include "IExch55Info.h"
 #include "IVLMRPrinter.h"
 #include "Printers.h"
 #include "RecordsetGrid.h"
+#include "StopSignals.h"
 #include "TextParts.h"
 #include "Ui.h"
 #include "frmAutoFormat.h"
@@ -75,6 +77,14 @@ bool IsRecipientGroup(const std::string& group) {
 
 }  // namespace
 
+bool frmExportPlus::RunEnding() const { return iCancelClicked == 1 || velmo::StopSignal() != 0; }
+
+void frmExportPlus::LogRunStopped() const {
+  LogFailure("frmExportPlus cmdExport Run Stopped ", velmo::E_FAIL_,
+             "signal " + velmo::StopSignalName(velmo::StopSignal()) + " : " + std::to_string(outputsWritten_) +
+                 (outputsWritten_ == 1 ? " output" : " outputs") + " written");
+}
+
 void frmExportPlus::NoteFailure(const char* context, velmo::exporting::OutputFailure failure) {
   LogFailure(context, velmo::E_FAIL_, velmo::exporting::FailureText(failure));
   failures_.push_back(std::move(failure));
@@ -108,7 +118,8 @@ bool frmExportPlus::TakeCollectionLock() {
                ex::CollectionLock::CompanionFile(gstrDBPath).string() + " : " + why);
   iCancelClicked = 0;
   if (outcome == ex::CollectionLock::Outcome::Taken || outcome == ex::CollectionLock::Outcome::Unguarded) return true;
-  Ui().MsgBox(kStoppedWaitingText, velmo::ui::vbInformation, kProductTitle);
+  // A wait a stop request gave up is said by the run's stop entry.
+  if (velmo::StopSignal() == 0) Ui().MsgBox(kStoppedWaitingText, velmo::ui::vbInformation, kProductTitle);
   return false;
 }
 
@@ -136,7 +147,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   }
 
   SetProgressStatus("Retrieving Container Information from '" + S + "'");
-  if (iCancelClicked != 1) {
+  if (!RunEnding()) {
     std::string err;
     if (info) info->GetServerInfo(S, U, P, &err);
     AddBindErrors(err);
@@ -177,7 +188,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
     }
     if (found != 0) continue;
     SetProgressStatus("Retrieving " + f[2] + " Information from '" + f[3] + "' container in '" + S + "'");
-    if (iCancelClicked == 1) break;
+    if (RunEnding()) break;
     std::string err;
     bool called = true;
     if (!info) {
@@ -204,7 +215,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   }
 
   auto serverWide = [&](const std::string& status, auto call) {
-    if (iCancelClicked == 1) return;
+    if (RunEnding()) return;
     SetProgressStatus(status + S + "'");
     std::string err;
     if (info) call(err);
@@ -215,7 +226,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   serverWide("Retrieving Server Private IS Information from '",
              [&](std::string& e) { info->GetPrivateISInfo(S, U, P, &e); });
 
-  if (iCancelClicked != 1) {
+  if (!RunEnding()) {
     SetProgressStatus("Retrieving Server Mailboxes Resources Information from '" + S + "'");
     bool mapi = true;
     try {
@@ -249,7 +260,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
         setPath();
         resources(0, strMailboxResourcesProfile, "frmExportPlus GetAllInfo Retrieving Mailboxes Resources Failed ");
         Yield();
-        if (iCancelClicked != 1) {
+        if (!RunEnding()) {
           SetProgressStatus("Retrieving Server Public Folder Resources Information from '" + S + "'");
           setPath();
           resources(1, strPFResourcesProfile,
@@ -277,7 +288,8 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
 }
 
 void frmExportPlus::ShowRetrievalBindErrors() {
-  if (strBindErrors_.empty()) return;
+  // The calls a stop request gave up failed no bind.
+  if (strBindErrors_.empty() || velmo::StopSignal() != 0) return;
   std::string message = std::string("Error occured while binding to the following item(s) : ") + kCrLf + kCrLf;
   bool any = false;
   for (const std::string& item : SplitBindErrorList(strBindErrors_)) {
@@ -298,7 +310,7 @@ void frmExportPlus::DisplayInfo(const std::string& strServerName, const std::str
   if (!gConn) return;
 
   for (const auto& entry : workList_) {
-    if (iCancelClicked == 1) break;
+    if (RunEnding()) break;
     const auto f = SplitWorkItem(entry);
     const std::string& objectPath = f[0];
     std::string tab = f[2];
@@ -377,6 +389,9 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
     grd1_->Rows(1);
     return;  // no rows: no output
   }
+  // Nothing is begun once the run is ending: the grid's rows were read
+  // while events ran.
+  if (RunEnding()) return;
   const bool print = strReportOption == "Print";
   const std::string doing = print ? "Printing " : "Exporting ";
   SetProgressStatus(doing + label + " Information from '" + strServerName + "'");
@@ -405,7 +420,10 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       file = (folder / name).string();
       reason = strReportFormat == "CSV" ? exportplus::WriteCsv(file) : exportplus::WriteHtml(file);
     }
-    if (!reason.empty()) NoteFailure("frmExportPlus FillGridAndExport Export Failed ", {label, file, reason});
+    if (reason.empty())
+      ++outputsWritten_;
+    else if (velmo::StopSignal() == 0 || reason != velmo::exporting::kWriteGivenUp)
+      NoteFailure("frmExportPlus FillGridAndExport Export Failed ", {label, file, reason});
   } else if (print) {
     bool known = false;
     try {
@@ -429,6 +447,7 @@ void frmExportPlus::FillGridAndExport(const std::string& strServerName, const st
       // Esc or a close of the job's status window stops the run as the
       // progress window's Cancel does, without its question.
       if (outcome == PrintJobOutcome::Cancelled) iCancelClicked = 1;
+      if (outcome == PrintJobOutcome::Printed) ++outputsWritten_;
       namespace ex = velmo::exporting;
       if (outcome == PrintJobOutcome::Failed ||
           (!shown.empty() && outcome != PrintJobOutcome::Printed && outcome != PrintJobOutcome::Cancelled))

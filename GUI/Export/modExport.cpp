@@ -8,6 +8,7 @@
 #include "ExportWriters.h"
 #include "FlexGrid.h"
 #include "Mdifrm.h"
+#include "StopSignals.h"
 #include "TextParts.h"
 #include "Ui.h"
 #include "WaitCursor.h"
@@ -35,7 +36,8 @@ void ShowFailure(const std::string& file, const std::string& reason) {
 bool Outcome(const std::string& mode, bool ok, const std::string& file, const std::string& reason,
              std::string* failure, const char* success) {
   if (!ok && failure) *failure = reason;
-  if (Interactive(mode)) {
+  // A write given up for a stop request is said by nobody: the program ends.
+  if (Interactive(mode) && velmo::StopSignal() == 0) {
     if (ok)
       Ui().MsgBox(success, velmo::ui::vbInformation, kProductTitle);
     else
@@ -65,6 +67,7 @@ bool ExportGridWith(GridWriter write, const std::string& mode, const std::string
   std::string reason = "There is no report to export.";
   bool ok = false;
   if (grid) {
+    const velmo::WorkUnderWay work;
     Hourglass hourglass;
     ok = write(*grid, gstrReportTitle, velmo::NativePath(file), reason, "");
   }
@@ -104,6 +107,7 @@ std::string ExportGridToMdbTable() {
   std::string reason = "There is no report to export.";
   bool ok = false;
   if (grid) {
+    const velmo::WorkUnderWay work;
     Hourglass hourglass;
     ok = ex::WriteGridTable(*grid, file, name, ex::ColumnRule::Interactive, replace, reason) ==
          ex::TableWrite::Written;
@@ -153,8 +157,12 @@ void ExportReport() {
 namespace {
 void InstallExportSeam() {
   Mdifrm::Seams().exportReport = [] { ExportReport(); };
-  // A long export lets the windows repaint, as a directory wait does.
-  ex::SetRowPump([] { DirectoryWaitHook(); });
+  // A long export lets the windows repaint, as a directory wait does, and
+  // is given up on a stop request.
+  ex::SetRowPump([] {
+    DirectoryWaitHook();
+    return velmo::StopSignal() == 0;
+  });
 }
 const bool kExportSeam = (InstallExportSeam(), true);
 }  // namespace

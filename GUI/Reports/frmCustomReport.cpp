@@ -25,6 +25,7 @@
 #include "FlexGrid.h"
 #include "Mdifrm.h"
 #include "SplitterBar.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 #include "frmConnect.h"
@@ -434,6 +435,8 @@ void frmCustomReport::tabType_Click() { RefreshReportView(2); }
 void frmCustomReport::RefreshReportView(long lTabMode) {
   QTreeWidgetItem* node = tvwServers->currentItem();
   if (!node) return;
+  // Its reads end on a stop request; the window is closed after them.
+  const velmo::WorkUnderWay work;
   FlagOn quiet(quiet_);
   if (lTabMode == 0)
     while (tabType->count()) tabType->removeTab(tabType->count() - 1);
@@ -530,12 +533,13 @@ void frmCustomReport::RefreshReportView(long lTabMode) {
   }
 }
 
-void frmCustomReport::KeepPainted() {
+bool frmCustomReport::KeepPainted() {
   static QElapsedTimer clock;
   if (!clock.isValid() || clock.elapsed() > 40) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     clock.restart();
   }
+  return velmo::StopSignal() == 0;
 }
 
 std::vector<ReportDefinitionRow> frmCustomReport::DefinitionRows(const std::string& strType, bool& builtInForm,
@@ -624,7 +628,7 @@ void frmCustomReport::ShowCustomReport(const std::string& strType) {
           if (!v.IsNull()) row[j + 1] = Trim(v.Text());
         }
         grid.push_back(std::move(row));
-        if (grid.size() % 2000 == 0) KeepPainted();
+        if (grid.size() % 2000 == 0 && !KeepPainted()) break;
       }
     } catch (const std::exception& e) {
       LogError("ShowCustomReport RecordsetObjectOpen Failed", e);
@@ -711,6 +715,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
     };
     std::vector<Page> pages(blocks.size());
     for (size_t k = 0; k < blocks.size(); ++k) {
+      if (velmo::StopSignal() != 0) break;  // the program is ending: no more pages read
       const auto& b = blocks[k];
       Page& page = pages[k];
       std::string select = "select distinct [Alias Name]";
@@ -723,7 +728,7 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
         db::Fields& fields = rs.GetFields();
         page.count = std::min(b.columns.size(), static_cast<size_t>(fields.Count()) - 1);
         for (long n = 0; !rs.Eof(); rs.MoveNext(), ++n) {
-          if (n % 5000 == 0) KeepPainted();
+          if (n % 5000 == 0 && !KeepPainted()) break;
           // A row of no listed recipient would never be shown.
           auto found = bucketOf.find(LowerAscii(Trim(fields[0L].Text())));
           if (found == bucketOf.end()) continue;

@@ -108,7 +108,9 @@ class frmCustomReport : public QDialog, public CustomReportConnectTarget {
  private:
   struct Context;
   void AddServerTree();
-  void KeepPainted();
+  // Lets the window repaint during a long read; false once a stop request
+  // came, and the read ends there.
+  bool KeepPainted();
   std::vector<struct ReportDefinitionRow> DefinitionRows(const std::string& strType, bool& builtInForm,
                                                          const char* logPrefix);
 

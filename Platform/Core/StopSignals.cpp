@@ -13,6 +13,7 @@ namespace {
 std::atomic<int> gSignal{0};
 int gPipe[2] = {-1, -1};
 std::atomic<bool> gInstalled{false};
+int gWorkUnderWay = 0;  // read and written on the program's own thread only
 
 extern "C" void OnStopSignal(int signal) {
   const int saved = errno;
@@ -39,6 +40,10 @@ void InstallStopSignals() {
 }
 
 int StopSignal() { return gSignal.load(); }
+
+WorkUnderWay::WorkUnderWay() { ++gWorkUnderWay; }
+WorkUnderWay::~WorkUnderWay() { --gWorkUnderWay; }
+bool WorkUnderWay::Any() { return gWorkUnderWay > 0; }
 
 int StopSignalFd() { return gPipe[0]; }
 

@@ -22,4 +22,19 @@ int StopSignalFd();
 // "SIGTERM", "SIGINT", "SIGHUP", else "signal N".
 std::string StopSignalName(int signal);
 
+// Marks a long piece of work under way on the program's own thread (a run,
+// a collection, a print job) that reads StopSignal() and ends on it as on
+// its own Cancel. While one lives, a program that closes its windows for a
+// stop waits for it: the work's event processing would otherwise run that
+// closing, and delete windows the work still holds, from inside it.
+class WorkUnderWay {
+ public:
+  WorkUnderWay();
+  ~WorkUnderWay();
+  WorkUnderWay(const WorkUnderWay&) = delete;
+  WorkUnderWay& operator=(const WorkUnderWay&) = delete;
+  // True while any such work is on the stack.
+  static bool Any();
+};
+
 }  // namespace velmo

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QString>
 #include <atomic>
+#include <stdexcept>
 #include <system_error>
 
 #include "ComError.h"
@@ -28,9 +29,8 @@ RowPump& Pump() {
   return pump;
 }
 
-void PumpAt(int row) {
-  if (row % kRowsPerPump == 0 && Pump()) Pump()();
-}
+// False when the pump gives the write up.
+bool PumpAt(int row) { return row % kRowsPerPump != 0 || !Pump() || Pump()(); }
 
 // Writes lines to a temporary file beside the target and renames it over
 // the target on Commit; dropped unfinished, it leaves nothing behind.
@@ -138,7 +138,10 @@ bool WriteGridCsv(const FlexGrid& grid, const std::string& title, const std::fil
   const int rows = grid.Rows(), cols = grid.Cols();
   std::string line;
   for (int r = 0; r < rows; ++r) {
-    PumpAt(r + 1);
+    if (!PumpAt(r + 1)) {
+      reason = kWriteGivenUp;
+      return false;  // the temporary file goes with the writer
+    }
     line.clear();
     for (int c = 1; c < cols; ++c) {
       if (c > 1) line += ',';
@@ -185,7 +188,10 @@ bool WriteGridHtml(const FlexGrid& grid, const std::string& title, const std::fi
   // The run of equal column-1 texts the current row belongs to.
   int runFirst = 0, runLength = 0;
   for (int r = 1; r < rows; ++r) {
-    PumpAt(r);
+    if (!PumpAt(r)) {
+      reason = kWriteGivenUp;
+      return false;
+    }
     out.Line("<TR>");
     if (cols > 1 && r >= runFirst + runLength) {
       const std::string first = Cell(grid, r, 1);
@@ -307,7 +313,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
     conn.ExecuteEachRow("insert into " + quoted + " values(" + marks + ")", rows - 1,
                         [&](long i, std::vector<std::string>& values) {
                           const int r = static_cast<int>(i) + 1;
-                          PumpAt(r);
+                          if (!PumpAt(r)) throw std::runtime_error(kWriteGivenUp);
                           for (int c = 1; c < cols; ++c) values[static_cast<size_t>(c - 1)] = Cell(grid, r, c);
                         });
     conn.CommitTrans();

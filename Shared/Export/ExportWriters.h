@@ -86,9 +86,12 @@ bool DatabaseHasTable(const std::filesystem::path& file, const std::string& tabl
 // Called by the writers on their own thread every kRowsPerPump rows, so
 // a windowed program can let its events run (repaints) while a long grid
 // is written; the main program lets them run as during a directory wait.
-// An empty function removes it.
+// An empty function removes it. A pump that returns false gives the write
+// up: nothing of it is written (the file as it was), and the writer fails
+// with kWriteGivenUp as its reason.
 inline constexpr int kRowsPerPump = 512;
-using RowPump = std::function<void()>;
+inline constexpr const char* kWriteGivenUp = "The write was given up.";
+using RowPump = std::function<bool()>;
 void SetRowPump(RowPump pump);
 
 }  // namespace velmo::exporting

@@ -19,6 +19,7 @@
 #include "PrintGeneralFucntions.h"
 #include "PrintPage.h"
 #include "PrintWindows.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 
@@ -224,15 +225,18 @@ void frmPrintStatus::Timer1_Timer() {
   Timer1_->stop();
   jobPending_ = false;
   running_ = true;
+  // A program closing for a stop request waits for the job to end.
+  const velmo::WorkUnderWay work;
   velmo::ui::WaitCursor hourglass;
   bool problem = false;
   PrintJobOutcome outcome = PrintJobOutcome::None;
   std::string file, failure, reason;
-  // Asked after each page: lets Esc and a close reach the window.
+  // Asked after each page: lets Esc and a close reach the window. A stop
+  // request ends the job there as Esc does: the pages drawn are dropped.
   auto cancelled = [this] {
     ProgBar_->setValue(ProgBar_->maximum());
     QCoreApplication::processEvents();
-    return cancel_;
+    return cancel_ || velmo::StopSignal() != 0;
   };
   try {
     if (v_.HeaderPresent) PrepareHeaderGrid(sHeader_.get());

@@ -16,6 +16,7 @@
 #include "PrintGeneralFucntions.h"
 #include "PrintPage.h"
 #include "PrintWindows.h"
+#include "StopSignals.h"
 #include "Ui.h"
 #include "WaitCursor.h"
 
@@ -401,6 +402,7 @@ void frmPreview::PrintFromPreview() {
   busy_ = true;
   cancel_ = false;
   bool cancelled = false;
+  const velmo::WorkUnderWay work;  // a stop request ends the job after its page
   try {
     if (!job.Begin(v_.Title2Text.empty() ? v_.ProductName : v_.Title2Text, v_.Title2Text)) {
       failure = job.Failure();
@@ -410,7 +412,7 @@ void frmPreview::PrintFromPreview() {
       PrintProgress progress;
       progress.cancelled = [this] {
         QCoreApplication::processEvents();
-        return cancel_;
+        return cancel_ || velmo::StopSignal() != 0;
       };
       ok = PrintAllPages(job, v_, *GData_, progress, &failure);
       cancelled = !ok && failure.empty();

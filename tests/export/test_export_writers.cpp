@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <utility>
 
 #include "Database.h"
@@ -409,7 +410,7 @@ TEST_F(ExportWriters, LongWritesLetTheProgramRunItsEventsBetweenRows) {
   for (int i = 0; i < 10 * kRowsPerPump; ++i) rows.push_back({"n" + std::to_string(i), "v"});
   FillGrid(grid_, rows);
   int calls = 0;
-  SetRowPump([&] { ++calls; });
+  SetRowPump([&] { return ++calls > 0; });
   std::string reason;
   EXPECT_TRUE(WriteGridCsv(grid_, "t", dir_ / "p.csv", reason));
   const int csvCalls = std::exchange(calls, 0);
@@ -421,6 +422,46 @@ TEST_F(ExportWriters, LongWritesLetTheProgramRunItsEventsBetweenRows) {
   EXPECT_EQ(csvCalls, 10);
   EXPECT_EQ(htmlCalls, 10);
   EXPECT_EQ(tableCalls, 10);
+}
+
+// A pump that gives the write up part way (the main program on a stop
+// request) leaves nothing of it: no new file, no temporary one, an
+// existing database without the table.
+TEST_F(ExportWriters, AWriteGivenUpByThePumpLeavesNothingOfIt) {
+  std::vector<std::vector<std::string>> rows{{"Name", "Value"}};
+  for (int i = 0; i < 10 * kRowsPerPump; ++i) rows.push_back({"n" + std::to_string(i), "v"});
+  FillGrid(grid_, rows);
+  std::string reason;
+  ASSERT_EQ(WriteGridTable(grid_, dir_ / "old.mdb", "Kept", ColumnRule::Interactive, false, reason),
+            TableWrite::Written);
+  const std::string old = Slurp(dir_ / "old.mdb");
+  int calls = 0;
+  SetRowPump([&] { return ++calls < 3; });
+  const std::vector<std::pair<std::string, std::function<bool()>>> writes = {
+      {"csv", [&] { return WriteGridCsv(grid_, "t", dir_ / "p.csv", reason); }},
+      {"html", [&] { return WriteGridHtml(grid_, "t", dir_ / "p.html", reason); }},
+      {"new database",
+       [&] {
+         return WriteGridTable(grid_, dir_ / "p.mdb", "T", ColumnRule::Interactive, false, reason) ==
+                TableWrite::Written;
+       }},
+      {"database extended",
+       [&] {
+         return WriteGridTable(grid_, dir_ / "old.mdb", "T", ColumnRule::Interactive, false, reason) ==
+                TableWrite::Written;
+       }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    calls = 0;
+    reason.clear();
+    EXPECT_FALSE(write());
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(reason, kWriteGivenUp);
+  }
+  SetRowPump({});
+  EXPECT_EQ(FolderNames(dir_), (std::vector<std::string>{"old.mdb"}));
+  EXPECT_TRUE(Slurp(dir_ / "old.mdb") == old) << "the database holding the earlier table changed";
 }
 
 }  // namespace

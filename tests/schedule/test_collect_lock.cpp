@@ -1335,3 +1335,119 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
     if (c.fault == Undeletable) gConn->Execute("drop trigger KeepEX1");
   }
 }
+
+// A scheduled Print line stopped while a large section (the permissions of
+// cn=Bulk) is being printed: that section is dropped (no PDF of it, no
+// hidden ".part" left), the sections printed before it stay, and the run
+// ends within the bound with its one stop entry.
+TEST_F(CollectLockRace, AStopDuringAPrintSectionDropsThatSection) {
+  const fs::path printed = home / "Print";
+  fs::create_directories(home / "Schedule");
+  std::ofstream(home / "Schedule" / "SchedConfig.cfg", std::ios::binary)
+      << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
+         "12/09/2026@@@@@@0@@@0@@@0@@@\r\n"
+      << "EX1@@@Default@@@@@@Print@@@Velmorcast PDF@@@CSV@@@" << (home / "out").string()
+      << "@@@12_09_2026_02_00_00\r\n";
+  const auto names = [&] {
+    std::set<std::string> n;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(printed, ec)) n.insert(e.path().filename().string());
+    return n;
+  };
+  const auto bulkPart = [&] {
+    for (const auto& n : names())
+      if (n[0] == '.' && n.find(" Bulk MailboxesPermissions ") != std::string::npos) return true;
+    return false;
+  };
+  const pid_t pid = StartScheduledRun();
+  const auto t0 = Clock::now();
+  while (!bulkPart() && Since(t0) < velmo::test::HangBound(120.0)) ::usleep(1000);
+  ASSERT_TRUE(bulkPart());
+  ::kill(pid, SIGTERM);
+  const auto sent = Clock::now();
+  const std::set<std::string> before = names();
+  const int status = WaitChild(pid, 60);
+  const double took = Since(sent);
+  EXPECT_EQ(status, 143);
+  EXPECT_LT(took, velmo::test::HangBound(5.0));
+  std::set<std::string> finished;
+  for (const auto& n : before)
+    if (n[0] != '.') finished.insert(n);
+  EXPECT_TRUE(names() == finished) << "the section under way was put in place, or its \".part\" left";
+  EXPECT_EQ(LinesWith(SchedLog(), "stopped : signal SIGTERM"), 1);
+  std::cout << "stopped printing: status " << status << ", " << took << " s after the signal, " << finished.size()
+            << " PDF files kept\n";
+}
+
+// An exception that ends a browse window's collection (here from the box
+// saying why the collector cannot be made) leaves the window free: its next
+// collection runs, and a stop is not held off by a window left busy.
+TEST_F(CollectLockTest, AnExceptionEndingACollectionLeavesTheWindowFree) {
+  struct ThrowingUi : velmo::ui::ScriptedUi {
+    int MsgBox(const std::string&, int, const std::string&) override { throw std::runtime_error("no box"); }
+  };
+  const fs::path registry = home / "VelmorcastClasses.reg", text = home / "libVELMO.so";
+  const std::string classes = velmo::test::TestHome::Slurp(registry);
+  std::string changed = classes;
+  const auto at = changed.find("VELMO.Exch55Info\t") + 17;
+  changed.replace(at, changed.find('\t', at) - at, text.string());
+  std::ofstream(text) << "not a library\n";
+  std::ofstream(registry) << changed;
+  velmo::exporting::ClearServerRows(*gConn, "EX1");
+  frmExch* w = OpenBrowse();
+  w->tvwServers->setCurrentItem(FindTreeNode(*w->tvwServers, kLakeRecipients));
+  const auto previous = velmo::ui::SetUi(std::make_shared<ThrowingUi>());
+  EXPECT_THROW(w->GetAllInfo(0), std::runtime_error);
+  velmo::ui::SetUi(previous);
+  EXPECT_FALSE(w->Busy());
+  std::ofstream(registry) << classes;
+  w->GetAllInfo(0);
+  EXPECT_GT(Scalar("select count(*) from ContainerInfo where ServerName='EX1'"), 0);
+  w->Window()->close();
+}
+
+// The browse window's and Refresh's wait for another program's collection
+// of the server gives up on a stop signal: the main window closes within
+// the bound, nothing collected. Each case runs in a program of its own,
+// which the signal leaves stopping.
+TEST_F(CollectLockTest, TheWaitForAnotherCollectionEndsOnAStopSignal) {
+  const char* which = std::getenv("VELMO_STOP_WAIT");
+  if (!which) {
+    for (const char* c : {"browse", "refresh"}) {
+      SCOPED_TRACE(c);
+      const pid_t child = Spawn({"/proc/self/exe", "--gtest_filter=CollectLockTest.TheWaitForAnotherCollection*"},
+                                {std::string("VELMO_STOP_WAIT=") + c});
+      EXPECT_EQ(WaitChild(child, 120), 0);
+    }
+    return;
+  }
+  WatchStopSignals();
+  velmo::exporting::ClearServerRows(*gConn, "EX1");
+  auto other = std::make_unique<OtherProgram>(gstrDBPath, "EX1");
+  ASSERT_EQ(other->outcome(), Outcome::Taken);
+  frmExch* w = OpenBrowse();
+  w->tvwServers->setCurrentItem(FindTreeNode(*w->tvwServers, kLakeRecipients));
+  double raisedAt = -1;
+  const auto t0 = Clock::now();
+  WithTicks(
+      [&] {
+        if (raisedAt < 0 && StatusText().startsWith("Another program is collecting 'EX1'")) {
+          raisedAt = Since(t0);
+          ::raise(SIGTERM);
+        } else if (Since(t0) > velmo::test::HangBound(30.0)) {
+          other.reset();  // the wait would have gone on
+        }
+      },
+      [&] { std::string(which) == "browse" ? w->GetAllInfo(0) : RefreshServer("EX1"); });
+  ASSERT_GE(raisedAt, 0);
+  EXPECT_TRUE(other) << "the wait went on until the other program ended";
+  EXPECT_LT(Since(t0) - raisedAt, velmo::test::HangBound(2.0));
+  while (main->isVisible() && Since(t0) < raisedAt + velmo::test::HangBound(5.0))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(main->isVisible());
+  db::Connection conn;  // the main window's went with it
+  conn.Open(gstrDBPath);
+  db::Recordset rs;
+  rs.Open("select count(*) from ContainerInfo where ServerName='EX1'", conn, db::adOpenKeyset, db::adLockReadOnly);
+  EXPECT_EQ(rs[0L].Text(), "0");
+}
