@@ -957,6 +957,18 @@ std::map<std::string, long> Pages(const std::string& server) {
   }
   return out;
 }
+// Checks that every page of `server` holds all the rows it holds in
+// `whole` or none; the count of empty ones.
+long EmptyPagesOfWholeOnes(const std::string& server, const std::map<std::string, long>& whole) {
+  long empty = 0;
+  const auto pages = Pages(server);
+  for (const auto& [page, rows] : whole) {
+    const long now = pages.count(page) ? pages.at(page) : 0;
+    EXPECT_TRUE(now == rows || now == 0) << page << ": " << now << " of " << rows;
+    empty += now == 0;
+  }
+  return empty;
+}
 std::map<std::string, long> LinesOfFiles(const fs::path& folder) {
   std::map<std::string, long> out;
   // The writer's lock file beside a database output stays: it is no output.
@@ -1028,13 +1040,7 @@ TEST_F(CollectLockRace, ARunStoppedBySignalLeavesWholePagesAndFinishedOutputs) {
     const std::string log = velmo::test::TestHome::Slurp(SchedLog());
     EXPECT_EQ(log.substr(log.rfind("     ")), stopped + "\r\n");  // the last entry
     EXPECT_EQ(HasLine(SchedLog(), "' end."), !c.collecting);
-    long empty = 0;
-    const auto pages = Pages("EX1");
-    for (const auto& [page, rows] : whole) {
-      const long now = pages.count(page) ? pages.at(page) : 0;
-      EXPECT_TRUE(now == rows || now == 0) << page << ": " << now << " of " << rows;
-      empty += now == 0;
-    }
+    const long empty = EmptyPagesOfWholeOnes("EX1", whole);
     if (c.collecting) EXPECT_GT(empty, 0);
     std::cout << c.what << ": status " << status << ", " << Since(sent) << " s after the signal, " << empty << " of "
               << whole.size() << " pages empty, " << LinesOfFiles(out).size() << " of " << report.size()
@@ -1091,13 +1097,7 @@ TEST_F(CollectLockRace, ARunKilledOutrightLeavesEveryPageWholeOrEmpty) {
     }
     ::kill(pid, SIGKILL);
     EXPECT_EQ(WaitChild(pid, 60), 128 + SIGKILL);
-    long empty = 0;
-    const auto pages = Pages("EX1");
-    for (const auto& [page, rows] : whole) {
-      const long now = pages.count(page) ? pages.at(page) : 0;
-      EXPECT_TRUE(now == rows || now == 0) << page << ": " << now << " of " << rows;
-      empty += now == 0;
-    }
+    const long empty = EmptyPagesOfWholeOnes("EX1", whole);
     EXPECT_GT(empty, 0);
     sqlite3* h = nullptr;
     sqlite3_open_v2(db::PathFromConnectionString(gstrDBPath).c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
