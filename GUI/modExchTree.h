@@ -53,8 +53,8 @@ bool AwaitsExpansion(const QTreeWidgetItem* node);
 
 // A container node's first expansion, as the browse window, the custom
 // report window and the Export Plus window list sub-containers. Nothing is
-// done unless the node awaits it (above). The placeholder goes (a selection on it moves up to the
-// node); the directory object "LDAP://" + server + "/" + the node's key is
+// done unless the node awaits it (above). The placeholder goes (a
+// selection on it moves up to the node); the directory object "LDAP://" + server + "/" + the node's key is
 // bound with user and password (the current logon when user is empty,
 // which is how the window connected) and each of its containers is added
 // with AddContainerNode, with a placeholder "Childnodetext" + n keyed by

@@ -293,12 +293,9 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
   std::shared_ptr<_Exch55InfoOutcome> outcome;  // what its calls left undone
   try {
     const std::shared_ptr<com::ComObject> object = com::CreateObjectRaw("VELMO.Exch55Info");
-    if (void* p = object->QueryInterface(_Exch55Info::IID))
-      collector = std::shared_ptr<_Exch55Info>(object, static_cast<_Exch55Info*>(p));
-    else
-      throw ComError(com::kNoInterface, "No such interface supported");
-    if (void* p = object->QueryInterface(_Exch55InfoOutcome::IID))
-      outcome = std::shared_ptr<_Exch55InfoOutcome>(object, static_cast<_Exch55InfoOutcome*>(p));
+    collector = com::QueryInterface<_Exch55Info>(object);
+    if (!collector) throw ComError(com::kNoInterface, "No such interface supported");
+    outcome = com::QueryInterface<_Exch55InfoOutcome>(object);
     collector->ErrorLogFileName(kScheduleLog);
   } catch (const ComError& e) {
     SetStatus("");

@@ -136,12 +136,9 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   std::shared_ptr<_Exch55InfoOutcome> outcome;  // what its calls left undone
   try {
     const std::shared_ptr<velmo::com::ComObject> object = velmo::com::CreateObjectRaw("VELMO.Exch55Info");
-    if (void* p = object->QueryInterface(_Exch55Info::IID)) {
-      info = std::shared_ptr<_Exch55Info>(object, static_cast<_Exch55Info*>(p));
-      info->ErrorLogFileName("VelmorcastErrorLog.log");
-    }
-    if (void* p = object->QueryInterface(_Exch55InfoOutcome::IID))
-      outcome = std::shared_ptr<_Exch55InfoOutcome>(object, static_cast<_Exch55InfoOutcome*>(p));
+    info = velmo::com::QueryInterface<_Exch55Info>(object);
+    if (info) info->ErrorLogFileName("VelmorcastErrorLog.log");
+    outcome = velmo::com::QueryInterface<_Exch55InfoOutcome>(object);
   } catch (const std::exception&) {
     info.reset();
   }

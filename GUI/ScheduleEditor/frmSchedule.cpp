@@ -47,19 +47,6 @@ constexpr int kFieldsRole = Qt::UserRole + 1;
 // two lines of one server (two reports) stay two entries of their own.
 constexpr int kEntryRole = Qt::UserRole + 3;
 
-QListWidgetItem* NewEntry(const std::vector<std::string>& fields, int entry) {
-  QStringList list;
-  std::string line;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    list << QString::fromStdString(fields[i]);
-    line += (i ? velmo::kSchedFieldSep : "") + fields[i];
-  }
-  auto* item = new QListWidgetItem(QString::fromStdString(line));
-  item->setData(kFieldsRole, list);
-  item->setData(kEntryRole, entry);
-  return item;
-}
-
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
   if (QLabel* panel = gMdifrm->Panel(1)) {
@@ -91,6 +78,15 @@ std::string Join(const std::vector<std::string>& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) line += (i ? "@@@" : "") + fields[i];
   return line;
+}
+
+QListWidgetItem* NewEntry(const std::vector<std::string>& fields, int entry) {
+  QStringList list;
+  for (const auto& f : fields) list << QString::fromStdString(f);
+  auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
+  item->setData(kFieldsRole, list);
+  item->setData(kEntryRole, entry);
+  return item;
 }
 
 const char* const kFieldNames[8] = {"name", "report name", "profile name", "operation",

@@ -69,14 +69,21 @@ void UnregisterBuiltin(const std::string& progId);
 // loader's reason when its library cannot be loaded or lacks the class.
 std::shared_ptr<ComObject> CreateObjectRaw(const std::string& progId);
 
+// Asks the object for interface I, sharing its ownership; nullptr when it
+// has none.
+template <class I>
+std::shared_ptr<I> QueryInterface(const std::shared_ptr<ComObject>& obj) {
+  void* p = obj ? obj->QueryInterface(I::IID) : nullptr;
+  return p ? std::shared_ptr<I>(obj, static_cast<I*>(p)) : nullptr;
+}
+
 // Creates the object and asks it for interface I; throws ComError
 // 0x80004002 "No such interface supported" when it has none.
 template <class I>
 std::shared_ptr<I> CreateObject(const std::string& progId) {
-  auto obj = CreateObjectRaw(progId);
-  void* p = obj->QueryInterface(I::IID);
+  auto p = QueryInterface<I>(CreateObjectRaw(progId));
   if (!p) throw ComError(kNoInterface, "No such interface supported");
-  return std::shared_ptr<I>(obj, static_cast<I*>(p));
+  return p;
 }
 
 }  // namespace velmo::com

@@ -23,6 +23,15 @@ namespace {
 constexpr size_t kBufferBytes = 1 << 20;
 constexpr uint32_t kNull = 0xFFFFFFFFu;
 
+// The database file of a connection string (or path), as pages and
+// recordsets name it.
+std::filesystem::path PageFile(const std::string& connectionString) {
+  std::error_code ec;
+  std::filesystem::path file = PathFromConnectionString(connectionString);
+  if (!file.empty()) file = std::filesystem::absolute(file, ec);
+  return file;
+}
+
 std::mutex gFiguresMutex;
 PageWriteFigures gFigures;
 
@@ -300,9 +309,7 @@ thread_local std::vector<PageWrite::Impl*> tPages;
 }  // namespace
 
 PageWrite::PageWrite(const std::string& connectionString) : impl_(std::make_unique<Impl>()) {
-  std::error_code ec;
-  impl_->file = PathFromConnectionString(connectionString);
-  if (!impl_->file.empty()) impl_->file = std::filesystem::absolute(impl_->file, ec);
+  impl_->file = PageFile(connectionString);
   tPages.push_back(impl_.get());
 }
 
@@ -325,9 +332,6 @@ PageWriteFigures PageWritesSoFar() {
 bool HoldRows(const std::string& connectionString, const std::string& table, const std::vector<std::string>& columns,
               const std::vector<std::vector<Value>>& rows) {
   if (tPages.empty()) return false;
-  std::error_code ec;
-  std::filesystem::path file = PathFromConnectionString(connectionString);
-  if (!file.empty()) file = std::filesystem::absolute(file, ec);
   std::string names, marks;
   std::vector<int> fields;
   for (const auto& c : columns) {
@@ -336,7 +340,7 @@ bool HoldRows(const std::string& connectionString, const std::string& table, con
     fields.push_back(static_cast<int>(fields.size()));
   }
   const std::string sql = "INSERT INTO " + QuoteIdent(table) + " (" + names + ") VALUES (" + marks + ")";
-  return detail::HoldForPage(file, table, sql, rows, fields);
+  return detail::HoldForPage(PageFile(connectionString), table, sql, rows, fields);
 }
 
 namespace detail {
