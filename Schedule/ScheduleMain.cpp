@@ -235,15 +235,16 @@ int Schedule_Main() try {
     SchedConfigContents config;
     std::string why;
     const auto file = AppPath("Schedule\\SchedConfig.cfg");
-    if (!ReadSchedConfig(file, config, &why)) {
+    if (!ReadSchedConfig(file, config, &why, nullptr, true)) {
       const int32_t number = std::filesystem::exists(file) ? 75 : 53;
       if (why.empty()) why = number == 53 ? "File not found" : "Path/File access error";
       LogEntry("     Schedule_Main... : Config File Open Failure : " + ErrorText(number, why));
       SetStatus(why);
       done = false;
     } else {
-      // A damaged line is left out, never taken for a server; the first
-      // ones are named, the rest counted in one entry.
+      // A damaged line is left out, never taken for a server (nor looked
+      // up or cleared); the first ones are named, the rest counted in one
+      // entry.
       for (const SchedSkippedLine& skipped : config.skipped)
         LogEntry("     Schedule_Main... : Config File Line Skipped : " + SkippedLineText(file, skipped));
       if (config.skipped.More() > 0)

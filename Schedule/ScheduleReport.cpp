@@ -41,8 +41,8 @@ std::string PathTerm(const std::string& path) { return " and [Object Path] = " +
 struct ServerOutput {
   exporting::OutputNames names;
   bool mdbStarted = false;  // the temporary database of this run was begun
-  bool mdbWritten = false;  // a table of this run is in the temporary database
-  bool mdbFailed = false;   // a table of this run could not be written
+  int mdbWritten = 0;       // tables of this run in the temporary database
+  int mdbFailed = 0;        // sections with rows whose table the file refused
   bool mdbBusy = false;     // another program writes the file: nothing is written
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
@@ -89,6 +89,18 @@ fs::path MdbBuildPath(const fs::path& target) {
   fs::path p = target;
   p += ".new";
   return p;
+}
+
+// The temporary database with its journal: left beside a new file of that
+// name, an old journal would roll the new file back with the old file's
+// pages.
+void RemoveMdbBuild(const fs::path& building) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-journal"}) {
+    fs::path part = building;
+    part += suffix;
+    fs::remove(part, ec);
+  }
 }
 
 // Two runs writing one database name (two application folders with the
@@ -224,26 +236,38 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   // A run stopped by a signal drops the database it was building and
   // keeps the last complete one, as a run cut off would.
   const bool stopped = StopSignal() != 0;
-  if (gOutput.mdbWritten && !stopped) {
-    // Every section was tried and a table was written: this run's database
-    // replaces the last one whole.
+  if (gOutput.mdbWritten > 0 && gOutput.mdbFailed == 0 && !stopped) {
+    // Every section was tried and each one with rows has its table: this
+    // run's database replaces the last one whole.
     fs::rename(building, target, ec);
     if (ec) {
       LogOutputFailure("     ExportToMDBFormat : Database Creation Failure : " + ErrorText(E_FAIL_, ec.message()));
-      std::error_code ignored;
-      fs::remove(building, ignored);
+      RemoveMdbBuild(building);
     } else {
       SyncFolderOf(target);
     }
     if (!gOutput.unguarded.empty())
       LogEntry("     ExportToMDBFormat : Writer Lock File Failure : " + gOutput.unguarded + " : written without it");
   } else {
-    fs::remove(building, ec);
-    // A run whose report had no rows at all leaves no database of an
-    // earlier run looking like its own; after failures the old file stays.
-    if (!gOutput.mdbFailed && !stopped) fs::remove(target, ec);
+    RemoveMdbBuild(building);
+    if (gOutput.mdbFailed > 0 && !stopped) {
+      // A database lacking some of its tables (a disk filling up part-way)
+      // would pass for the whole report: the last complete one stays.
+      const int tables = gOutput.mdbWritten + gOutput.mdbFailed;
+      const std::string why = std::to_string(gOutput.mdbFailed) + " of " + std::to_string(tables) +
+                              " tables not written";
+      LogOutputFailure(fs::exists(target, ec)
+                           ? "     ExportToMDBFormat : Database Not Replaced : " + target.string() + " : " + why +
+                                 " : the last complete database is kept"
+                           : "     ExportToMDBFormat : Database Not Written : " + target.string() + " : " + why);
+    } else if (!stopped) {
+      // A run whose report had no rows at all leaves no database of an
+      // earlier run looking like its own.
+      fs::remove(target, ec);
+    }
   }
-  gOutput.mdbStarted = gOutput.mdbWritten = false;
+  gOutput.mdbStarted = false;
+  gOutput.mdbWritten = gOutput.mdbFailed = 0;
   gOutput.mdbWriter.Unlock();
 }
 
@@ -341,27 +365,23 @@ bool ExportToMDBFormat(const std::string& file, const std::string& label) {
   const fs::path building = MdbBuildPath(NativePath(file));
   const std::string table = exporting::ExportPlusTableName(label);
   std::string reason;
-  std::error_code ec;
   if (!TakeMdbWriter(NativePath(file))) return false;
   if (!gOutput.mdbStarted) {
     // What a run cut off before left under the temporary name is not this
-    // run's, and neither is its journal: left beside a new file of that
-    // name, the database engine would roll the new file back with the old
-    // file's pages.
-    for (const char* suffix : {"", "-journal"}) {
-      fs::path stale = building;
-      stale += suffix;
-      fs::remove(stale, ec);
-    }
+    // run's, and neither is its journal.
+    RemoveMdbBuild(building);
     gOutput.mdbStarted = true;
   }
   const exporting::TableWrite result =
       exporting::WriteGridTable(*frmStatus->Grd1, building, table, exporting::ColumnRule::ExportPlus, false, reason);
   if (result == exporting::TableWrite::Written) {
-    gOutput.mdbWritten = true;
+    ++gOutput.mdbWritten;
     return true;
   }
-  gOutput.mdbFailed = true;
+  // Two labels of one run giving one table name is no failure of the
+  // file: the run writes the same file every time, and keeping the last
+  // one for it would keep it for ever.
+  if (result == exporting::TableWrite::Failed) ++gOutput.mdbFailed;
   const int32_t number = result == exporting::TableWrite::TableExists ? db::kDbSyntaxOrExists : E_FAIL_;
   LogOutputFailure("     ExportToMDBFormat : Create Table Failure : " + ErrorText(number, reason) + " : " + label +
                    " : " + NativePath(file).string());

@@ -75,6 +75,9 @@ void SetErrno(std::string* error, int err, bool notRegular) {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// What is kept of a skipped line's text.
+constexpr size_t kShown = 1024;
+
 // What keeps a line from being read, from its first bad byte on: a
 // control character or bytes that are not UTF-8 (the file is written as
 // UTF-8, so a name typed in another code page is damage too).
@@ -93,9 +96,10 @@ std::optional<SchedSkippedLine::Why> Damage(std::string_view line) {
 // holds; a UTF-8 byte-order mark at the start is dropped. A line that is
 // too long, holds a control character (other than the CR of a CR LF end)
 // or is not UTF-8 is left out and noted in *skipped, with at most the start
-// of its text.
+// of its text. `numbers`, when given, gets each kept line's number.
 bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string>& lines,
-                      DamagedLines<SchedSkippedLine>* skipped, std::string* error, bool* notRegular) {
+                      DamagedLines<SchedSkippedLine>* skipped, std::string* error, bool* notRegular,
+                      std::vector<int>* numbers = nullptr) {
   int err = 0;
   bool irregular = false;
   const int fd = OpenRegularFile(file, &err, &irregular);
@@ -104,7 +108,6 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
     SetErrno(error, err, irregular);
     return false;
   }
-  constexpr size_t kShown = 1024;  // what is kept of a line too long to read
   std::string line;
   bool tooLong = false;
   int number = 0;
@@ -119,6 +122,7 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
       if (skipped) skipped->Add({number, *why, line.substr(0, kShown)});
     } else {
       lines.push_back(std::move(line));
+      if (numbers) numbers->push_back(number);
     }
     line.clear();
     tooLong = false;
@@ -292,11 +296,13 @@ ScheduledServerEntry ParseServerLine(std::string_view line) {
 }
 
 bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error,
-                     bool* notRegular) {
+                     bool* notRegular, bool forRun) {
   std::vector<std::string> lines;
+  std::vector<int> numbers;
   SchedConfigContents c;
-  if (!ReadBoundedLines(file, lines, &c.skipped, error, notRegular)) return false;
-  for (const auto& line : lines) {
+  if (!ReadBoundedLines(file, lines, &c.skipped, error, notRegular, &numbers)) return false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     if (line.empty() || line == kSchedHeader) continue;
     if (IsTaskRecord(line)) {
       ScheduleTaskEntry t;
@@ -306,7 +312,12 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
       }
       continue;
     }
-    c.servers.push_back(ParseServerLine(line));
+    ScheduledServerEntry server = ParseServerLine(line);
+    if (forRun && server.operation != "Export" && server.operation != "Print" && server.operation != "Both") {
+      c.skipped.Add({numbers[i], SchedSkippedLine::Why::NoOperation, line.substr(0, kShown)});
+      continue;
+    }
+    c.servers.push_back(std::move(server));
   }
   out = std::move(c);
   return true;
@@ -356,7 +367,9 @@ std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippe
   return file.string() + " : line " + std::to_string(skipped.line) + " : " +
          (skipped.why == SchedSkippedLine::Why::TooLong   ? "Line Too Long"
           : skipped.why == SchedSkippedLine::Why::NotUtf8 ? "Not UTF-8 Text"
-                                                          : "Control Characters") +
+          : skipped.why == SchedSkippedLine::Why::NoOperation
+              ? "Operation Not Export, Print Or Both"
+              : "Control Characters") +
          " : " + EscapedSchedText(skipped.text);
 }
 

@@ -64,9 +64,11 @@ inline constexpr size_t kSchedMaxLine = 64 * 1024;
 
 // A line the readers left out: longer than kSchedMaxLine, holding a
 // control character other than the CR of its CR LF end, or bytes that are
-// not UTF-8 (a damaged file).
+// not UTF-8 (a damaged file); for the scheduled run also a server line
+// whose operation is none of "Export", "Print" and "Both" (a file cut
+// short).
 struct SchedSkippedLine {
-  enum class Why { TooLong, Control, NotUtf8 };
+  enum class Why { TooLong, Control, NotUtf8, NoOperation };
   int line = 0;      // from 1
   Why why = Why::Control;
   std::string text;  // the start of the line, as it stands
@@ -104,9 +106,11 @@ ScheduledServerEntry ParseServerLine(std::string_view line);
 // whatever the file holds, however many lines are damaged. Only a regular
 // file is read, and the open never waits (a named pipe is refused at once,
 // *notRegular then set). False (with the reason) when the file cannot be
-// opened or read.
+// opened or read. With `forRun`, as the scheduled run reads it, a server
+// line whose operation field is none of "Export", "Print" and "Both" is
+// damaged too: left out and noted in `skipped`.
 bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr,
-                     bool* notRegular = nullptr);
+                     bool* notRegular = nullptr, bool forRun = false);
 
 // True when the value can stand in a field: UTF-8 text without "@@@", a
 // line break or other control character, and no "@" at its end (it would

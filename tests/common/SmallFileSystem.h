@@ -27,11 +27,16 @@ class SmallFileSystem {
   }
   bool Mounted() const { return mounted_; }
   const std::string& Why() const { return why_; }
-  // One file "filler" written until no block is left.
-  void Fill() {
+  // One file "filler" written until no block is left, then cut back to
+  // leave about `leave` bytes free.
+  void Fill(off_t leave = 0) {
     const int fd = ::open((at_ / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const std::string block(4096, 'x');
     while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+    }
+    if (fd >= 0 && leave > 0) {
+      const off_t size = ::lseek(fd, 0, SEEK_END);
+      if (::ftruncate(fd, size > leave ? size - leave : 0) != 0) why_ = std::strerror(errno);
     }
     if (fd >= 0) ::close(fd);
   }

@@ -123,11 +123,11 @@ class ScheduleOutput : public ::testing::Test {
       if (e.path().extension() != ".lock") names.insert(e.path().filename().string());
     return names;
   }
-  void Run(const std::string& operation, const std::string& printer, const std::string& format,
+  bool Run(const std::string& operation, const std::string& printer, const std::string& format,
            const std::string& folder = "") {
     fs::remove_all(home / "Schedule");
     RecordingPrinter::calls.clear();
-    sr::DisplayInfo("EX1", "V", "L", "R", operation, printer, format, folder.empty() ? out.string() : folder, kStamp);
+    return sr::DisplayInfo("EX1", "V", "L", "R", operation, printer, format, folder.empty() ? out.string() : folder, kStamp);
   }
   std::vector<std::string> Prints(bool titles = false) const {
     std::vector<std::string> p;
@@ -274,7 +274,8 @@ TEST_F(ScheduleOutput, EachFailedSectionIsOneEntryWithItsReason) {
     ASSERT_TRUE(c.full ? (disk.Fill(), true) : disk.MakeReadOnly());
     Run(c.operation, "Velmorcast PDF", c.format);
     const auto messages = LogMessages(home.dir());
-    EXPECT_EQ(messages.size(), 6u) << Joined(messages);  // with the statement that fails
+    // With the statement that fails, and the database file's own entry.
+    EXPECT_EQ(messages.size(), c.format == "MDB" ? 7u : 6u) << Joined(messages);
     for (const std::string label : {"Recipients MailboxesGeneral", "Sales MailboxesGeneral", "Sales MailboxesGeneral_2",
                                     "Server Recipients MailboxesGeneral", "Recipients MailboxesPhone/Notes"}) {
       int entries = 0;
@@ -364,6 +365,36 @@ TEST_F(ScheduleOutput, SecondRunReplacesEveryOutput) {
   sr::gConn->Execute("delete from MailboxOrgnPhoneNotes");
   Run("Export", "", "MDB");
   EXPECT_TRUE(Files().empty());
+}
+
+// A disk filling up part-way through the line's database: the new file
+// is dropped, the last complete one stays byte for byte, and the entries
+// say which tables failed and that the file was kept.
+TEST_F(ScheduleOutput, ADatabaseThatPartlyFailedKeepsTheLastCompleteOne) {
+  velmo::test::SmallFileSystem disk(out);
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+  // One large section (Server Recipients): the others fit where it does not.
+  for (int i = 0; i < 400; ++i)
+    sr::gConn->Execute("insert into MailboxGeneral (ServerName,[Object Path],[Display Name],[Alias Name],[Home Server]) "
+                       "values('EX1','o=V/ou=L/cn=Elsewhere',?,?,'EX1')",
+                       {db::Value("M" + std::to_string(i)), db::Value(std::string(200, 'a') + std::to_string(i))});
+  Run("Export", "", "MDB");
+  const fs::path mdb = out / ("EX1_" + kStamp + ".mdb");
+  const std::string whole = TestHome::Slurp(mdb);
+  ASSERT_TRUE(exporting::DatabaseHasTable(mdb, "ServerRecipientsMailboxesGeneral"));
+  disk.Fill(static_cast<off_t>(whole.size() / 2));
+  EXPECT_FALSE(Run("Export", "", "MDB"));
+  EXPECT_TRUE(TestHome::Slurp(mdb) == whole);
+  EXPECT_EQ(Files(), (std::set<std::string>{mdb.filename().string(), "filler"}));
+  const auto messages = LogMessages(home.dir());
+  const auto failed = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+    return m.starts_with("     ExportToMDBFormat : Create Table Failure : ");
+  });
+  ASSERT_TRUE(failed > 0 && failed < 5) << Joined(messages);  // some tables were written
+  EXPECT_TRUE(AnyStartsWith(messages, "     ExportToMDBFormat : Database Not Replaced : " + mdb.string() + " : " +
+                                          std::to_string(failed) + " of 5 tables not written : the last complete "
+                                          "database is kept"))
+      << Joined(messages);
 }
 
 // A report the database does not hold is one entry; the line's earlier

@@ -316,6 +316,9 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
       {"a line not UTF-8", put("EX\xE9@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n" + down + "\r\n"), {},
        {skippedEntry + "2 : Not UTF-8 Text : EX\\xE9@@@Default@@@", lookup},
        {openFailure, "     ConnectToExchangeServer : Binding to server 'EX"}, 1},
+      // Cut inside its operation field: damaged, not looked up or cleared.
+      {"a line cut in its operation", put("DOWN@@@Default@@@@@@Export@\r\n"), {},
+       {skippedEntry + "2 : Operation Not Export, Print Or Both : DOWN@@@Default@@@@@@Export@"}, {openFailure, lookup}, 1},
       {"a server name of 60,000 characters", put(longName + "@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n"), {},
        {"     ConnectToExchangeServer : Binding to server '" + longName.substr(0, 200) + "...' to get"}, {openFailure}},
       {"CR LF", put(task + "\r\n" + down + "\r\n"), {}, {lookup}, {openFailure}},

@@ -175,9 +175,11 @@ TEST_F(ScheduleRun, SettingsLines) {
       {{ServerLine("EX2", "None", "", "Export", "", "CSV", "/x"), ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")},
        {},
        2},
-      // Only the exact marker is the task line.
-      {{"velmorcasttask.job@@@CORP\\Administrator@@@1"},
-       {"     ConnectToExchangeServer : Binding to server 'VELMORCASTTASK.JOB' to get Organization/Site Name Failure : "},
+      // Only the exact marker is the task line: another case is a server
+      // line, damaged when its operation is none of the three.
+      {{"velmorcasttask.job@@@CORP\\Administrator@@@1", "velmorcasttask.job@@@None@@@@@@Export"},
+       {"     Schedule_Main... : Config File Line Skipped : ",
+        "     ConnectToExchangeServer : Binding to server 'VELMORCASTTASK.JOB' to get Organization/Site Name Failure : "},
        0},
   };
   for (const Case& c : cases) {
