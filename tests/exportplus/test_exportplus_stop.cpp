@@ -122,9 +122,14 @@ std::set<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-long Tables(const fs::path& file) {
+// The tables of a database file. One that is being written is read past
+// its lock (as it is on the disk), since its writer may keep a reader
+// waiting on the lock out until the file is done.
+long Tables(const fs::path& file, bool beingWritten) {
   std::string out;
-  const std::string command = "sqlite3 -batch -cmd '.timeout 5000' '" + file.string() + "' 'select count(*) from sqlite_master' 2>&1";
+  const std::string command =
+      "sqlite3 -batch -readonly " + std::string(beingWritten ? "'file:" : "-cmd '.timeout 5000' '") + file.string() +
+      (beingWritten ? "?immutable=1'" : "'") + " 'select count(*) from sqlite_master' 2>&1";
   if (FILE* p = ::popen(command.c_str(), "r")) {
     char buf[256];
     while (std::fgets(buf, sizeof buf, p)) out += buf;
@@ -160,18 +165,18 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
       ::_exit(127);
     }
     // The outputs finished: CSV and PDF files, a database's tables.
-    const auto outputs = [&] {
+    const auto outputs = [&](bool running = false) {
       long n = 0;
       for (const auto& name : Names(folder)) {
         const std::string end = name.size() > 4 && name[0] != '.' ? name.substr(name.size() - 4) : "";
-        n += end == ".mdb" ? std::max(0L, Tables(folder / name)) : end == ".csv" || end == ".pdf";
+        n += end == ".mdb" ? std::max(0L, Tables(folder / name, running)) : end == ".csv" || end == ".pdf";
       }
       return n;
     };
     const auto t0 = Clock::now();
     const auto ready = [&] {
       if (c.moment == Moment::FirstOutput || c.moment == Moment::FifthOutput)
-        return outputs() >= (c.moment == Moment::FirstOutput ? 1 : 5);
+        return outputs(true) >= (c.moment == Moment::FirstOutput ? 1 : 5);
       return fs::exists(home / (c.moment == Moment::ClosingBox  ? "box"
                                 : c.moment == Moment::Collecting ? "collecting"
                                                                  : "waiting"));
