@@ -18,9 +18,10 @@
 // it looked up from attribute values, the accounts it looked up, and how
 // long the page's one transaction held the database's write lock (the
 // collector reads the whole page before it takes the lock); for the
-// permissions page also its floor: ldapsearch reading the entries plus the
-// same rows written through SQLite alone in one transaction, as the page
-// writes them. Then the peak memory each container size added, and the
+// permissions page also its floor: ldapsearch reading the entries into
+// /dev/null (the page keeps no text of them) plus the same rows written
+// through SQLite alone in one transaction, as the page writes them, each
+// the best of as many rounds as the page. Then the peak memory each container size added, and the
 // longest transaction of the run against the busy wait other programs
 // allow (5 s).
 //
@@ -316,16 +317,21 @@ int main(int argc, char** argv) {
           counters = c.WorkCounters();
           if (!err.empty()) std::cerr << "page " << page << ": " << err << "\n";
         }
-        const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=1000/noprompt -H " + slapd.url + " -b '" +
-                                dn + "' -s one '(objectClass=organizationalPerson)' '*' createTimestamp " +
-                                "modifyTimestamp structuralObjectClass > '" + (slapd.dir / "ldapsearch.out").string() +
-                                "'";
+        const std::string search = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=1000/noprompt -H " + slapd.url +
+                                   " -b '" + dn + "' -s one '(objectClass=organizationalPerson)' '*' " +
+                                   "createTimestamp modifyTimestamp structuralObjectClass > ";
+        // The best of `times` reads of the entries into `where`.
+        auto ldapsearch = [&](const std::string& where, int times) {
+          double best = 1e9;
+          for (int l = 0; l < times; ++l) {
+            auto l0 = std::chrono::steady_clock::now();
+            if (std::system((search + where).c_str()) != 0) std::cerr << "ldapsearch failed\n";
+            best = std::min(best, Seconds(l0));
+          }
+          return best;
+        };
         // ldapsearch's times vary from run to run: the best of five.
-        for (int l = 0; l < 5; ++l) {
-          auto l0 = std::chrono::steady_clock::now();
-          if (std::system(cmd.c_str()) != 0) std::cerr << "ldapsearch failed\n";
-          ldapBest = std::min(ldapBest, Seconds(l0));
-        }
+        ldapBest = ldapsearch("'" + (slapd.dir / "ldapsearch.out").string() + "'", 5);
         const long rows = RowCount(db, kTables[page]) - rowsBefore;
         const double ratio = best / ldapBest;
         const bool target = page == 0 || page == 5 || page == 6 || page == 7;
@@ -335,15 +341,19 @@ int main(int argc, char** argv) {
         bool missed = target && ratio > 1.5;
         if (page == 2) {
           // The permissions page is held to its floor: the entries read
-          // (ldapsearch) and its rows written in one transaction (SQLite
-          // alone), one after the other as the page does them.
-          const double alone = SqliteAlone(db, container.size, path);
-          const double floor = ldapBest + alone;
+          // (ldapsearch keeping nothing, as the page keeps no LDIF) and its
+          // rows written in one transaction (SQLite alone), one after the
+          // other as the page does them; each the best of as many rounds
+          // as the page.
+          const double read = ldapsearch("/dev/null", pageRounds);
+          double alone = 1e9;
+          for (int r = 0; r < pageRounds; ++r) alone = std::min(alone, SqliteAlone(db, container.size, path));
+          const double floor = read + alone;
           const double overFloor = alone > 0 ? best / floor : 1e9;
           missed = overFloor > 1.3;
-          std::printf("  %-20s %9.3fs %8s %10s %7.2f   (the floor: ldapsearch plus the page's rows through SQLite "
-                      "alone, %.3fs, in one transaction; the page takes %.2f times the floor)%s\n",
-                      "floor", floor, "", "", floor / ldapBest, alone, overFloor,
+          std::printf("  %-20s %9.3fs %8s %10.3fs %7.2f   (the floor: ldapsearch into /dev/null plus the page's rows "
+                      "through SQLite alone, %.3fs, in one transaction; the page takes %.2f times the floor)%s\n",
+                      "floor", floor, "", read, floor / read, alone, overFloor,
                       missed ? "  TARGET MISSED" : "  target met");
         }
         if (rows == 0 || missed) ok = false;

@@ -16,7 +16,8 @@
 // each beside the same statements run through the SQLite library directly
 // on the same file (prepared once, every cell read as text), and prints
 // every figure, the statements sent and the targets (at most twice the
-// reference; the Mailboxes tab within 5 s).
+// reference; the Mailboxes tab within 5 s). Exits 1 when any target is
+// missed, naming each.
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
@@ -174,13 +175,17 @@ std::vector<std::vector<std::string>> GridData(velmo::FlexGrid* g) {
   return rows;
 }
 
-void Line(const char* what, double seconds, double reference, const std::string& extra) {
+// Prints a figure; one with a reference is held to at most twice it.
+// False when that target is missed.
+bool Line(const char* what, double seconds, double reference, const std::string& extra) {
   if (reference <= 0) {
     std::printf("%-34s %8.3f s\n", what, seconds);
-    return;
+    return true;
   }
-  std::printf("%-34s %8.3f s   reference %8.3f s   ratio %5.2f   %s\n", what, seconds, reference,
-              reference > 0 ? seconds / reference : 0.0, extra.c_str());
+  const bool met = seconds <= 2 * reference;
+  std::printf("%-34s %8.3f s   reference %8.3f s   ratio %5.2f   %s%s\n", what, seconds, reference,
+              seconds / reference, extra.c_str(), met ? "   target met" : "   TARGET MISSED (at most 2x)");
+  return met;
 }
 
 }  // namespace
@@ -205,7 +210,6 @@ int main(int argc, char** argv) {
   }
   velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>());
 
-  int result = 0;
   auto* main = new Mdifrm();
   main->iConnectCount = 1;  // no start-up connect
   main->show();
@@ -257,15 +261,13 @@ int main(int argc, char** argv) {
   });
   // The tab's click runs the container's Summary first; the figure above
   // counts both, as a user's two clicks would.
-  Line("Mailboxes tab, click to grid", tab - summaryOnly, tabRef,
-       std::to_string(tabRows) + " rows, " + std::to_string(tabStatements) + " statements (reference " +
-           std::to_string(refStatements) + ")");
+  std::vector<std::string> missed;
+  if (!Line("Mailboxes tab, click to grid", tab - summaryOnly, tabRef,
+            std::to_string(tabRows) + " rows, " + std::to_string(tabStatements) + " statements (reference " +
+                std::to_string(refStatements) + ")"))
+    missed.push_back("the Mailboxes tab is above twice the reference");
   Line("  of which the grid's showing", tabGrid, 0, "");
-  if (tab - summaryOnly > 5.0) {
-    std::printf("FAIL: the Mailboxes tab takes more than 5 s\n");
-    result = 1;
-  }
-  if (tab - summaryOnly > 2 * tabRef) std::printf("NOTE: the Mailboxes tab is above twice the reference\n");
+  if (tab - summaryOnly > 5.0) missed.push_back("the Mailboxes tab takes more than 5 s");
 
   // 2. The container's own multi-table report.
   w->ClickTypeTab(0);
@@ -284,7 +286,8 @@ int main(int argc, char** argv) {
         "T0.[Object Path]='" + kBulk + "'",
         rows);
   });
-  Line("Bulk summary report, click to grid", summary, summaryRef, std::to_string(summaryRows) + " rows");
+  if (!Line("Bulk summary report, click to grid", summary, summaryRef, std::to_string(summaryRows) + " rows"))
+    missed.push_back("the Bulk summary report is above twice the reference");
   w->close();
   gfrmCustomReport = nullptr;
   delete w;
@@ -337,7 +340,8 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::string>> rows;
     reference.Run(query, rows);
   });
-  Line("three-condition filter OK", filter, filterRef, std::to_string(filterRows) + " rows, 1 statement");
+  if (!Line("three-condition filter OK", filter, filterRef, std::to_string(filterRows) + " rows, 1 statement"))
+    missed.push_back("the filter is above twice the reference");
   Line("  of which the grid's showing", filterGrid, 0, "");
   std::printf("filter statement: %s\n", query.c_str());
 
@@ -346,5 +350,6 @@ int main(int argc, char** argv) {
   main->close();
   delete main;
   gConn.reset();
-  return result;
+  for (const auto& m : missed) std::printf("TARGET MISSED: %s\n", m.c_str());
+  return missed.empty() ? 0 : 1;
 }

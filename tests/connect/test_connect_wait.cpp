@@ -215,18 +215,22 @@ TEST(SplashWait, SplashIsPaintedWhileItIsShown) {
   bool splashUp = false;
   int paintsByThen = 0;
   int ink = 0;
-  QTimer::singleShot(150, [&] {
+  // Looks for the splash on screen and painted, from the event loop.
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == "frmSplash" && w->isVisible()) {
+      if (!splashUp && w->objectName() == "frmSplash" && w->isVisible() && paints.count > 0) {
         splashUp = true;
         const QImage grab = w->grab().toImage();
         grab.save("/tmp/velmo-splash.png");
         ink = InkIn(grab, QRect(QPoint(0, 0), grab.size()));
+        paintsByThen = paints.count;
       }
-    paintsByThen = paints.count;
   });
+  look.start(10);
   velmo::FileLock lock;
   StartUpResult started = StartUp(lock, 400);
+  look.stop();
   QApplication::instance()->removeEventFilter(&paints);
   EXPECT_EQ(started.kind, StartUpResult::Started);
   EXPECT_TRUE(splashUp) << "the timer ran while the splash was shown";

@@ -68,8 +68,9 @@ const Case kCases[] = {
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 // The main program's part: runs Export Plus or Print Plus from the menu
-// into `out` and ends as the program does (the event loop's status).
-[[noreturn]] void RunAsMainProgram(const Case& c, const fs::path& out, const fs::path& started) {
+// into `out`, leaving marks of where it is in `marks`, and ends as the
+// program does (the event loop's status).
+[[noreturn]] void RunAsMainProgram(const Case& c, const fs::path& out, const fs::path& marks) {
   exportplus_test::App();
   // Boxes wait for an answer as on a screen in the last case.
   if (c.moment == Moment::ClosingBox)
@@ -87,7 +88,11 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
   bool clicked = false;
   QTimer driver;
   QObject::connect(&driver, &QTimer::timeout, [&] {
-    if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) std::ofstream(started.parent_path() / "box");
+    // Marks for the test: a box on screen, the progress window collecting
+    // or waiting for another collection.
+    if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) std::ofstream(marks / "box");
+    if (const frmAutoFormat* f = gfrmAutoFormat; f && f->isVisible() && (f->iEPInfo == 1 || f->iEPInfo == 3))
+      std::ofstream(marks / (f->iEPInfo == 1 ? "collecting" : "waiting"));
     auto* w = qobject_cast<frmExportPlus*>(QApplication::activeModalWidget());
     if (clicked || !w || !w->isVisible()) return;
     clicked = true;
@@ -100,7 +105,6 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
     } else {
       w->cboPrinterName->setCurrentText("Velmorcast PDF");
     }
-    std::ofstream(started) << "started\n";
     // Run outside this timer's call, so that it goes on ticking.
     QTimer::singleShot(0, w->cmdExport, &QPushButton::click);
   });
@@ -118,9 +122,14 @@ std::set<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-long Tables(const fs::path& file) {
+// The tables of a database file. One that is being written is read past
+// its lock (as it is on the disk), since its writer may keep a reader
+// waiting on the lock out until the file is done.
+long Tables(const fs::path& file, bool beingWritten) {
   std::string out;
-  const std::string command = "sqlite3 -batch -cmd '.timeout 5000' '" + file.string() + "' 'select count(*) from sqlite_master' 2>&1";
+  const std::string command =
+      "sqlite3 -batch -readonly " + std::string(beingWritten ? "'file:" : "-cmd '.timeout 5000' '") + file.string() +
+      (beingWritten ? "?immutable=1'" : "'") + " 'select count(*) from sqlite_master' 2>&1";
   if (FILE* p = ::popen(command.c_str(), "r")) {
     char buf[256];
     while (std::fgets(buf, sizeof buf, p)) out += buf;
@@ -134,7 +143,7 @@ long Tables(const fs::path& file) {
 TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
   if (const char* index = std::getenv("VELMO_STOP_CASE")) {
     const fs::path home = std::getenv("VELMORCAST_HOME");
-    RunAsMainProgram(kCases[std::atoi(index)], home / "Out", home / "started");
+    RunAsMainProgram(kCases[std::atoi(index)], home / "Out", home);
   }
   if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
   for (size_t i = 0; i < std::size(kCases); ++i) {
@@ -156,22 +165,21 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
       ::_exit(127);
     }
     // The outputs finished: CSV and PDF files, a database's tables.
-    const auto outputs = [&] {
+    const auto outputs = [&](bool running = false) {
       long n = 0;
       for (const auto& name : Names(folder)) {
         const std::string end = name.size() > 4 && name[0] != '.' ? name.substr(name.size() - 4) : "";
-        n += end == ".mdb" ? std::max(0L, Tables(folder / name)) : end == ".csv" || end == ".pdf";
+        n += end == ".mdb" ? std::max(0L, Tables(folder / name, running)) : end == ".csv" || end == ".pdf";
       }
       return n;
     };
     const auto t0 = Clock::now();
-    auto started = t0;
     const auto ready = [&] {
       if (c.moment == Moment::FirstOutput || c.moment == Moment::FifthOutput)
-        return outputs() >= (c.moment == Moment::FirstOutput ? 1 : 5);
-      if (c.moment == Moment::ClosingBox) return fs::exists(home / "box");
-      if (!fs::exists(home / "started")) started = Clock::now();
-      return Since(started) > (c.moment == Moment::Collecting ? 0.05 : 1.0);
+        return outputs(true) >= (c.moment == Moment::FirstOutput ? 1 : 5);
+      return fs::exists(home / (c.moment == Moment::ClosingBox  ? "box"
+                                : c.moment == Moment::Collecting ? "collecting"
+                                                                 : "waiting"));
     };
     while (!ready() && Since(t0) < velmo::test::HangBound(120.0) && ::waitpid(child, nullptr, WNOHANG) == 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -1059,15 +1059,14 @@ TEST_F(CollectLockRace, ARunStoppedBySignalLeavesWholePagesAndFinishedOutputs) {
 
 // A scheduled run killed outright (SIGKILL: vjobrun's last resort, the
 // out-of-memory killer, a shutdown) while it collects: once cn=Bulk's
-// General or permission rows show, and half way through a run's time.
-// Every page is whole or empty against a run alone, the file is sound, and
-// nothing the run held its rows in stays beside the database.
+// General or permission rows show, and half way through its pages (its
+// mailboxes' protocol rows shown, its last page, of custom recipients, not
+// yet). Every page is whole or empty against a run alone, the file is
+// sound, and nothing the run held its rows in stays beside the database.
 TEST_F(CollectLockRace, ARunKilledOutrightLeavesEveryPageWholeOrEmpty) {
   velmo::exporting::ClearServerRows(*gConn, "EX1");
   WriteSettings(home.dir(), {"EX1"}, home / "out");
-  const auto t0 = Clock::now();
   ASSERT_EQ(WaitChild(StartScheduledRun(), 300), 0);
-  const double runSeconds = Since(t0);
   const std::map<std::string, long> whole = Pages("EX1");
   auto names = [&] {
     std::set<std::string> out;
@@ -1076,23 +1075,26 @@ TEST_F(CollectLockRace, ARunKilledOutrightLeavesEveryPageWholeOrEmpty) {
     return out;
   };
   const std::set<std::string> folder = names();
+  auto bulkRows = [&](const char* table) {
+    return Scalar(std::string("select count(*) from ") + table + " where ServerName='EX1' and [Object Path]=?",
+                  {db::Value(kBulk)});
+  };
   struct Moment {
     const char* what;
-    const char* table;  // killed once cn=Bulk's rows of it show; none: after a share of the run's time
-    double share;
+    const char* shown;   // killed once cn=Bulk's rows of it show,
+    const char* notYet;  // while its rows of this later page do not
   };
-  for (const Moment& m : {Moment{"General rows shown", "MailboxGeneral", 0},
-                          Moment{"permission rows shown", "MailboxPerm", 0}, Moment{"half way", nullptr, 0.5}}) {
+  for (const Moment& m : {Moment{"General rows shown", "MailboxGeneral", nullptr},
+                          Moment{"permission rows shown", "MailboxPerm", nullptr},
+                          Moment{"half way", "MailboxProtocols", "CRAdvanced"}}) {
     SCOPED_TRACE(m.what);
     velmo::exporting::ClearServerRows(*gConn, "EX1");
     fs::remove_all(home / "out");
     const pid_t pid = StartScheduledRun();
     const auto start = Clock::now();
-    const std::string shown = m.table ? std::string("select count(*) from ") + m.table +
-                                            " where ServerName='EX1' and [Object Path]=?"
-                                      : "";
-    while (m.table ? Scalar(shown, {db::Value(kBulk)}) == 0 : Since(start) < m.share * runSeconds) {
+    while (bulkRows(m.shown) == 0) {
       ASSERT_LT(Since(start), velmo::test::HangBound(60));
+      ASSERT_TRUE(!m.notYet || bulkRows(m.notYet) == 0) << m.notYet << " shown before " << m.shown;
       ::usleep(500);
     }
     ::kill(pid, SIGKILL);

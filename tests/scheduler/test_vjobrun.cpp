@@ -12,6 +12,7 @@
 
 #include "CronTable.h"
 #include "DisplayStandIns.h"
+#include "SanitizerOptions.h"
 #include "TestHome.h"
 
 namespace sch = velmo::scheduler;
@@ -47,6 +48,12 @@ std::vector<std::string> Command(const std::string& rules, const std::string& sc
   for (auto& w : Words(rules)) argv.push_back(w);
   argv.insert(argv.end(), {"--", "/bin/sh", "-c", script});
   return argv;
+}
+
+// Shell words that wait until the test makes "release" in `home` (at most
+// about 30 s, so that a run waiting on this one still ends).
+std::string UntilReleased(const TestHome& home) {
+  return "i=0; while [ ! -e '" + (home / "release").string() + "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done";
 }
 
 pid_t Start(const std::vector<std::string>& argv) {
@@ -211,12 +218,15 @@ TEST(Vjobrun, ASecondStartWhileTheFirstRunsExitsQuietly) {
   TestHome home;
   Env env("2026-01-01 02:00");
   const auto log = home / "log";
-  const std::string script = "echo start >> '" + log.string() + "'; sleep 3; echo end >> '" + log.string() + "'";
+  // The first run goes on until the test lets it end.
+  const std::string script = "echo start >> '" + log.string() + "'; " + UntilReleased(home) + "; echo end >> '" +
+                             log.string() + "'";
   pid_t first = Start(Command("--kind 1 --at 02:00", script));
   while (TestHome::Slurp(log).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(Wait(Start(Command("--kind 1 --at 02:00", script))), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, velmo::test::HangBound(std::chrono::seconds(10)));
+  std::ofstream(home / "release");
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(TestHome::Slurp(log), "start\nend\n");
   // Once it is over, the next start runs.
@@ -234,13 +244,14 @@ TEST(Vjobrun, ASkippedStartOfTheScheduledCollectorIsLogged) {
   const auto log = home / "log";
   const auto program = home / "VLMRSchedule";
   {
-    std::ofstream(program) << "#!/bin/sh\necho start >> '" << log.string() << "'; sleep 2\n";
+    std::ofstream(program) << "#!/bin/sh\necho start >> '" << log.string() << "'; " << UntilReleased(home) << "\n";
   }
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
   const std::vector<std::string> argv = {Vjobrun(), "--task", "T", "--kind", "1", "--at", "02:00", "--", program.string()};
   pid_t first = Start(argv);
   while (TestHome::Slurp(log).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(Wait(Start(argv)), 0);
+  std::ofstream(home / "release");
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(TestHome::Slurp(log), "start\n");
   std::vector<std::string> lines;
