@@ -14,6 +14,7 @@ inline constexpr const char* kVersionText = "v1.4.2";
 // What a window says when the user stopped its wait for another program's
 // collection of the server.
 inline constexpr const char* kStoppedWaitingText = "Stopped waiting for another program; nothing was collected.";
+inline constexpr const char* kStoppedCollectingText = "Collecting stopped at Esc; nothing was collected.";
 
 inline constexpr int kMaxExchWindows = 25;
 

@@ -32,14 +32,15 @@ std::string InstanceLockFailureMessage(const std::string& reason);
 
 // What the start-up came to.
 struct StartUpResult {
-  enum Kind { Started, AlreadyRunning, Failed } kind = Failed;
+  enum Kind { Started, AlreadyRunning, Failed, Stopped } kind = Failed;
   Mdifrm* window = nullptr;  // the shown main window when Started
 };
 
 // The start-up with an application already made: refuses a second
 // instance ("Application is already opened."; a lock that cannot be made
 // at all is reported and the start goes on), shows the splash for the
-// given time and then the main window. The lock is kept in instanceLock for
+// given time and then the main window; a stop request during the splash
+// ends it there (Stopped, no main window). The lock is kept in instanceLock for
 // as long as the caller holds it. Any failure on the way shows "System is
 // not configured properly.".
 StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds = 1000);
