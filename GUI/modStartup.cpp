@@ -96,8 +96,6 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
 }
 
 namespace {
-bool gMainLoopRunning = false;  // the application's own event loop has begun
-
 // Closes the program for a stop request once no work is under way: each
 // long operation ends on the stop as on its Cancel and returns to the event
 // loop first, so no window it holds (Export Plus's window lives on the
@@ -129,9 +127,8 @@ bool CloseForStop() {
   }
   if (gMdifrm && gMdifrm->isVisible()) gMdifrm->mnuExit_Click();
   if (gMdifrm && gMdifrm->isVisible()) return false;
-  // Before the main loop runs an exit would be lost: the start-up reads the
-  // stop itself once its windows' loops return.
-  if (!gMainLoopRunning) return false;
+  // Before the main loop runs this exit is lost; Main reads the stop itself
+  // once the start-up returns.
   QCoreApplication::exit(128 + velmo::StopSignal());
   return true;
 }
@@ -197,7 +194,5 @@ int Main(int argc, char** argv) {
   }
   if (started.kind == StartUpResult::AlreadyRunning) return 0;
   if (started.kind == StartUpResult::Failed) return 1;
-  // From the loop's first turn on, a stop ends it.
-  QTimer::singleShot(0, [] { gMainLoopRunning = true; });
   return app.exec();
 }
