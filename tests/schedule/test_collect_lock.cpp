@@ -1206,6 +1206,7 @@ TEST_F(CollectLockRace, EscapeOrCancelEndsAWaitOnAHungServerAtOnce) {
     ASSERT_NE(stoppedAt, Clock::time_point::max()) << "the server was not lost";
     EXPECT_LT(Since(stoppedAt), velmo::test::HangBound(1.0));
     EXPECT_EQ(StatusText().toStdString(), c.status);
+    if (!c.status.empty()) velmo::test::SaveShot(main, "main_window_after_esc_gave_a_collection_up");
     EXPECT_EQ(Prompts(), c.prompts);
     EXPECT_EQ(Scalar("select count(*) from MailboxPerm where [Object Path]=?", {db::Value(kBulk)}), 0);
     proxy_->Heal();
