@@ -87,8 +87,8 @@ std::string RunStamp(std::chrono::system_clock::time_point when);
 void ConnectInProgressWindow();
 
 // Escape taken as the wish to stop waiting: while ProcessEvents runs, the
-// user's other keys and clicks are dropped, on every window, as they are
-// held off during a collection.
+// user's other keys and clicks are dropped on every window, as a
+// collection holds them off.
 class EscapeWatch : public QObject {
  public:
   // Lets pending events run once with the watch on.

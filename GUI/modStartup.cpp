@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFont>
-#include <QMessageBox>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
