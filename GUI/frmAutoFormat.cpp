@@ -11,6 +11,7 @@
 
 #include <ctime>
 
+#include "Directory.h"
 #include "Mdifrm.h"
 #include "OutputFailures.h"
 #include "StopSignals.h"
@@ -264,6 +265,39 @@ void frmAutoFormat::closeEvent(QCloseEvent* event) {
   QDialog::closeEvent(event);
 }
 
+bool frmAutoFormat::WaitsGivenUp() const {
+  return connectCancelled_ || (iEPInfo != 0 && gfrmExportPlus && gfrmExportPlus->iCancelClicked == 1);
+}
+
+EscapeWatch* gCollectionEscape = nullptr;
+
+void EscapeWatch::ProcessEvents() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  app->installEventFilter(this);
+  QCoreApplication::processEvents();
+  app->removeEventFilter(this);
+}
+
+bool EscapeWatch::eventFilter(QObject*, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+      if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) pressed = true;
+      return true;
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool DirectoryWaitHook() {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return true;
@@ -273,9 +307,17 @@ bool DirectoryWaitHook() {
   // Whatever call waits here is on the stack: a stop's closing waits until
   // it has returned, so no window it uses is deleted under it.
   const velmo::WorkUnderWay work;
-  QCoreApplication::processEvents(progressOnTop ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+  if (velmo::ads::PacingWork())
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  else if (progressOnTop)
+    QCoreApplication::processEvents();
+  else if (gCollectionEscape)
+    gCollectionEscape->ProcessEvents();
+  else
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   progress = gfrmAutoFormat;
-  return !(progress && progress->ConnectCancelled()) && velmo::StopSignal() == 0;
+  const bool escaped = gCollectionEscape && gCollectionEscape->pressed;
+  return !(progress && progress->WaitsGivenUp()) && !escaped && velmo::StopSignal() == 0;
 }
 
 void ConnectInProgressWindow() {

@@ -46,6 +46,9 @@ class frmAutoFormat : public QDialog {
   void cmdCancel_Click();
   // True once Cancel gave the running connect up.
   bool ConnectCancelled() const { return connectCancelled_; }
+  // True once Cancel gave the running operation up (the connect, or
+  // Export Plus's run after its question's Yes): its directory waits end.
+  bool WaitsGivenUp() const;
 
   // The question Cancel asks for the running operation.
   const std::string& CancelQuestion() const { return cancelQuestion_; }
@@ -83,10 +86,32 @@ std::string RunStamp(std::chrono::system_clock::time_point when);
 // stores its result in gbConnected.
 void ConnectInProgressWindow();
 
+// Escape taken as the wish to stop waiting: while ProcessEvents runs, the
+// user's other keys and clicks are dropped on every window, as a
+// collection holds them off.
+class EscapeWatch : public QObject {
+ public:
+  // Lets pending events run once with the watch on.
+  void ProcessEvents();
+  bool pressed = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The watch of the browse window collecting now (nullptr when none): the
+// wait hook serves it, so Escape gives the collection's waits up.
+extern EscapeWatch* gCollectionEscape;
+
 // The program's wait hook for the directory layer (velmo::ads::SetWaitHook),
 // called every 50 ms or so while a directory call waits: on the
 // user-interface thread it lets pending events run, so windows repaint and
 // posted work is done; user input reaches only the open progress window
-// (its Cancel) and waits for the others. False, to give the wait up, once
-// Cancel gave the running connect up or a stop signal came. On any other thread it does nothing.
+// (its Cancel) or a collecting browse window's Escape, and waits for the
+// others. While a page's rows are being written (velmo::ads::PacingWork)
+// it only repaints: no question opens inside the write transaction, and
+// input waits until the commit is done. False, to give the wait up, once
+// the progress window's Cancel gave its operation up, Escape was pressed
+// during a browse window's collection or a stop signal came. On any other
+// thread it does nothing.
 bool DirectoryWaitHook();

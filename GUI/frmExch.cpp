@@ -41,6 +41,7 @@
 #include "TextPartsUnicode.h"
 #include "Ui.h"
 #include "WaitCursor.h"
+#include "frmAutoFormat.h"
 #include "modExch.h"
 #include "modExchConnect.h"
 #include "modExchTree.h"
@@ -195,40 +196,6 @@ void SetStatusText(const std::string& text) {
   }
 }
 
-// While a browse window waits for another program's collection, the
-// user's keys and clicks are held off all windows, as during a collection,
-// but Escape is taken as the wish to stop waiting.
-class EscapeWatch : public QObject {
- public:
-  EscapeWatch() {
-    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
-  }
-  ~EscapeWatch() override {
-    if (QCoreApplication::instance()) QCoreApplication::instance()->removeEventFilter(this);
-  }
-  bool pressed = false;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    switch (event->type()) {
-      case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) pressed = true;
-        return true;
-      case QEvent::ShortcutOverride:
-      case QEvent::Shortcut:
-      case QEvent::KeyRelease:
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::Wheel:
-      case QEvent::ContextMenu:
-        return true;
-      default:
-        return false;
-    }
-  }
-};
-
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
     LogFailure(context, *com);
@@ -256,11 +223,13 @@ bool WaitForCollectionLock(velmo::exporting::CollectionLock& lock, const std::st
     QString before;
     if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) before = panel->text();
     SetStatusText("Another program is collecting '" + server + "'. Waiting for it to finish; Esc stops waiting.");
+    // The user's keys and clicks are held off every window, as during a
+    // collection, but Escape is taken as the wish to stop waiting.
     EscapeWatch escape;
     ex::CollectionWait wait;
     // A stop gives the wait up as Esc does.
     wait.keepWaiting = [&escape] {
-      QCoreApplication::processEvents();
+      escape.ProcessEvents();
       return !escape.pressed && velmo::StopSignal() == 0;
     };
     outcome = lock.Take(gstrDBPath, server, &wait, &why, &firstTime);
@@ -739,6 +708,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
   Hourglass hourglass;
   QTreeWidgetItem* node = tvwServers->currentItem();
   bool stoppedWaiting = false;  // the user gave up the wait for another program
+  bool stoppedCollecting = false;  // the user gave the collection up with Escape
 
   try {
     setUpdatesEnabled(false);
@@ -800,11 +770,25 @@ void frmExch::GetAllInfo(int iFromWhere) {
 
     if (found == 0) {
       std::string strRetErrorMsg;
-      Collect(node, table, strRetErrorMsg);
+      // Escape gives the collection's directory waits up (a server that
+      // stopped answering need not be waited for): the call takes its rows
+      // back, and the status text says why nothing was collected.
+      EscapeWatch escape;
+      const uint64_t givenUpBefore = velmo::ads::WaitsGivenUp();
+      {
+        EscapeWatch* outer = gCollectionEscape;
+        gCollectionEscape = &escape;
+        struct Restore {
+          EscapeWatch* outer;
+          ~Restore() { gCollectionEscape = outer; }
+        } restore{outer};
+        Collect(node, table, strRetErrorMsg);
+      }
       lock.Release();
       KeepPainted();
+      stoppedCollecting = escape.pressed && velmo::ads::WaitsGivenUp() != givenUpBefore;
       try {
-        ShowBindErrors(1, strRetErrorMsg);
+        if (!stoppedCollecting) ShowBindErrors(1, strRetErrorMsg);
       } catch (const std::exception& e) {
         LogError("GetAllInfo ShowBindErrors Failed", e);
       }
@@ -821,7 +805,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
     }
   }
 
-  SetStatusText(stoppedWaiting ? kStoppedWaitingText : "");
+  SetStatusText(stoppedWaiting ? kStoppedWaitingText : stoppedCollecting ? kStoppedCollectingText : "");
 }
 
 void frmExch::Collect(QTreeWidgetItem* node, const std::string& table, std::string& strRetErrorMsg) {

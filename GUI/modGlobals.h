@@ -12,8 +12,9 @@ class QMdiArea;
 inline constexpr const char* kProductTitle = "Velmorine for Exchange Server (Velmorcast)";
 inline constexpr const char* kVersionText = "v1.4.2";
 // What a window says when the user stopped its wait for another program's
-// collection of the server.
+// collection of the server, and when Escape gave its own collection up.
 inline constexpr const char* kStoppedWaitingText = "Stopped waiting for another program; nothing was collected.";
+inline constexpr const char* kStoppedCollectingText = "Collecting stopped at Esc; nothing was collected.";
 
 inline constexpr int kMaxExchWindows = 25;
 

@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QFont>
-#include <QInputDialog>
-#include <QMessageBox>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -71,11 +68,16 @@ StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds) {
       QElapsedTimer shown;
       shown.start();
       QCoreApplication::processEvents();
-      while (shown.elapsed() < splashMilliseconds) {
+      // A stop during the splash ends the start-up: no main window is made.
+      while (shown.elapsed() < splashMilliseconds && velmo::StopSignal() == 0) {
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, splashMilliseconds - shown.elapsed())));
         QCoreApplication::processEvents();
       }
       splash.close();
+    }
+    if (velmo::StopSignal() != 0) {
+      result.kind = StartUpResult::Stopped;
+      return result;
     }
 
     auto* window = new Mdifrm();
@@ -105,11 +107,11 @@ bool CloseForStop() {
   // next step inside it.
   if (closing) return false;
   if (velmo::WorkUnderWay::Any()) {
-    // A box the work waits on is closed, taking its default; it holds
-    // nothing the work uses. Every other window waits for the work.
-    QWidget* modal = QApplication::activeModalWidget();
-    if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QInputDialog*>(modal) || qobject_cast<QFileDialog*>(modal))
-      modal->close();
+    // A window that asks the user something is closed as its Cancel (a
+    // message box takes its escape button, the cautious answer); the work
+    // waiting on it then reads the stop. Every other window waits for the
+    // work.
+    velmo::QtUi::CancelOpenQuestions();
     return false;
   }
   for (ExchWindow* w : gfrmExchWindows)
@@ -124,6 +126,8 @@ bool CloseForStop() {
   }
   if (gMdifrm && gMdifrm->isVisible()) gMdifrm->mnuExit_Click();
   if (gMdifrm && gMdifrm->isVisible()) return false;
+  // Before the main loop runs this exit is lost; Main reads the stop itself
+  // once the start-up returns.
   QCoreApplication::exit(128 + velmo::StopSignal());
   return true;
 }
@@ -151,6 +155,9 @@ void WatchStopSignals() {
 }
 
 int Main(int argc, char** argv) {
+  // First of all: a stop from the very start is a stop request, not the
+  // signal's default end.
+  velmo::InstallStopSignals();
   velmo::DropPlatformPluginWarnings();
   QApplication app(argc, argv);
   QApplication::setApplicationName("VELMORC");
@@ -177,6 +184,13 @@ int Main(int argc, char** argv) {
 
   velmo::FileLock instanceLock;
   StartUpResult started = StartUp(instanceLock);
+  if (velmo::StopSignal() != 0) {
+    // Stopped before the main loop began: the main window, if made, closes
+    // as File > Exit closes it.
+    if (started.window) started.window->mnuExit_Click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 128 + velmo::StopSignal();
+  }
   if (started.kind == StartUpResult::AlreadyRunning) return 0;
   if (started.kind == StartUpResult::Failed) return 1;
   return app.exec();

@@ -14,7 +14,8 @@ int Main(int argc, char** argv);
 
 // SIGTERM, SIGINT and SIGHUP (the session ending) become a stop request:
 // the directory wait under way is given up (the collector call takes its
-// rows back), message boxes are answered by their defaults without being
+// rows back), the windows of the interface seam open now are closed as
+// their Cancel, later boxes are answered by their defaults without being
 // shown, and once no browse window is collecting the main window closes as
 // File > Exit does and the message loop ends with 128 + the signal's number.
 void WatchStopSignals();
@@ -32,14 +33,15 @@ std::string InstanceLockFailureMessage(const std::string& reason);
 
 // What the start-up came to.
 struct StartUpResult {
-  enum Kind { Started, AlreadyRunning, Failed } kind = Failed;
+  enum Kind { Started, AlreadyRunning, Failed, Stopped } kind = Failed;
   Mdifrm* window = nullptr;  // the shown main window when Started
 };
 
 // The start-up with an application already made: refuses a second
 // instance ("Application is already opened."; a lock that cannot be made
 // at all is reported and the start goes on), shows the splash for the
-// given time and then the main window. The lock is kept in instanceLock for
-// as long as the caller holds it. Any failure on the way shows "System is
+// given time and then the main window; a stop request during the splash
+// ends it there (Stopped, no main window). The lock is kept in
+// instanceLock for as long as the caller holds it. Any failure on the way shows "System is
 // not configured properly.".
 StartUpResult StartUp(velmo::FileLock& instanceLock, int splashMilliseconds = 1000);

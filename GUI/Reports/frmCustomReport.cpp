@@ -751,6 +751,9 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
       std::vector<uint32_t> next(page.first.begin(), page.first.end() - 1);
       for (uint32_t r = 0; r < page.rowBucket.size(); ++r) page.order[next[page.rowBucket[r]]++] = r;
     }
+    // The program is ending: pages were left unread (or read in part), so
+    // the report is not assembled and the grid stays empty.
+    if (velmo::StopSignal() != 0) return;
     for (size_t i = 0; i < aliases.size(); ++i) {
       const size_t band = grid.size();
       grid.emplace_back(width);

@@ -1856,7 +1856,14 @@ void ResetSessions() {
 
 uint64_t WaitsGivenUp() { return tGivenUp; }
 
+thread_local bool tPacingWork = false;
+
 bool PaceWaitHook() {
+  struct Pacing {
+    Pacing() : outer(tPacingWork) { tPacingWork = true; }
+    ~Pacing() { tPacingWork = outer; }
+    bool outer;
+  } pacing;
   try {
     PaceHook();
     return true;
@@ -1864,6 +1871,8 @@ bool PaceWaitHook() {
     return false;
   }
 }
+
+bool PacingWork() { return tPacingWork; }
 
 void SetWaitHook(WaitHook hook) {
   std::lock_guard lock(gHook.mu);

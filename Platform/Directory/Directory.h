@@ -248,6 +248,10 @@ uint64_t WaitsGivenUp();
 // does; false when the hook gives the work up, which counts in
 // WaitsGivenUp.
 bool PaceWaitHook();
+// True while the hook runs for PaceWaitHook on this thread: the work that
+// paces it holds what other programs wait for (a write transaction), so
+// the hook should begin nothing that waits on the user.
+bool PacingWork();
 
 // Entries asked for per page of an enumeration (default 1000), as ADSI's
 // page-size search preference.

@@ -16,8 +16,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 namespace velmo {
@@ -37,7 +39,39 @@ QWidget* ActiveOwner() {
 
 bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
+// The windows of the seam open now, the innermost last.
+std::vector<QPointer<QDialog>>& OpenQuestions() {
+  static std::vector<QPointer<QDialog>> open;
+  return open;
+}
+
+// Every window of the seam runs here, so that CancelOpenQuestions reaches
+// it whatever it asks.
+int Ask(QDialog& dialog) {
+  OpenQuestions().emplace_back(&dialog);
+  const int result = dialog.exec();
+  auto& open = OpenQuestions();
+  open.erase(std::remove_if(open.begin(), open.end(), [&](const QPointer<QDialog>& d) { return !d || d == &dialog; }),
+             open.end());
+  return result;
+}
+
 }  // namespace
+
+void QtUi::CancelOpenQuestions() {
+  // A copy: a window closed here leaves the list once its caller goes on.
+  const std::vector<QPointer<QDialog>> open = OpenQuestions();
+  for (auto it = open.rbegin(); it != open.rend(); ++it) {
+    if (!*it) continue;
+    // A box the window itself opened (a file dialog's "replace?") first.
+    for (QDialog* inner : (*it)->findChildren<QDialog*>())
+      if (inner->isVisible()) inner->close();
+    // Closing takes a message box's escape button; one without any (Abort,
+    // Retry, Ignore) refuses to close and is rejected.
+    (*it)->close();
+    if (*it && (*it)->isVisible()) (*it)->reject();
+  }
+}
 
 QWidget* QtUi::OwnerFromId(long ownerWindowId) {
   void* p = ui::WindowFromId(ownerWindowId);
@@ -78,7 +112,7 @@ int QtUi::MsgBox(const std::string& prompt, int buttons, const std::string& titl
   for (const auto& [standard, answer] : offered) made.push_back(box.addButton(standard));
   const size_t which = (buttons & ui::vbDefaultButton3) ? 2 : (buttons & ui::vbDefaultButton2) ? 1 : 0;
   box.setDefaultButton(made[std::min(which, made.size() - 1)]);
-  box.exec();
+  Ask(box);
 
   QAbstractButton* clicked = box.clickedButton();
   for (size_t i = 0; i < made.size(); ++i)
@@ -99,7 +133,7 @@ bool QtUi::InputBox(const std::string& prompt, const std::string& title, std::st
     label->setText(QString::fromStdString(prompt));
   }
   dlg.setTextValue(QString::fromStdString(value));
-  if (dlg.exec() != QDialog::Accepted) return false;
+  if (Ask(dlg) != QDialog::Accepted) return false;
   value = dlg.textValue().toStdString();
   return true;
 }
@@ -107,9 +141,11 @@ bool QtUi::InputBox(const std::string& prompt, const std::string& title, std::st
 std::string QtUi::BrowseForFolder(long ownerWindowId) {
   if (!HaveWidgets()) return {};
   QWidget* owner = OwnerFromId(ownerWindowId);
-  const QString dir = QFileDialog::getExistingDirectory(owner ? owner : ActiveOwner(), QString(), QString(),
-                                                        QFileDialog::ShowDirsOnly);
-  return dir.toStdString();
+  QFileDialog dlg(owner ? owner : ActiveOwner());
+  dlg.setFileMode(QFileDialog::Directory);
+  dlg.setOption(QFileDialog::ShowDirsOnly, true);
+  if (Ask(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  return dlg.selectedFiles().front().toStdString();
 }
 
 std::string QtUi::SaveFileName(ui::SaveFileRequest& request, long ownerWindowId) {
@@ -126,7 +162,7 @@ std::string QtUi::SaveFileName(ui::SaveFileRequest& request, long ownerWindowId)
   dlg.setNameFilters(filters);
   if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
     dlg.selectNameFilter(filters[request.filterIndex - 1]);
-  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  if (Ask(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
   request.filterIndex = static_cast<int>(filters.indexOf(dlg.selectedNameFilter())) + 1;
   return dlg.selectedFiles().front().toStdString();
 }
@@ -162,7 +198,7 @@ bool QtUi::ChooseProfile(const std::vector<std::string>& profiles, long ownerWin
   QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
   QObject::connect(cancel, &QPushButton::clicked, &dlg, &QDialog::reject);
 
-  if (dlg.exec() != QDialog::Accepted || !list->currentItem()) return false;
+  if (Ask(dlg) != QDialog::Accepted || !list->currentItem()) return false;
   chosen = list->currentItem()->text().toStdString();
   return true;
 }
@@ -189,7 +225,7 @@ bool QtUi::PrinterSetup(ui::PrinterSettings& settings, long ownerWindowId) {
   // A set-up, not a print: the confirming button reads OK.
   for (QDialogButtonBox* box : dlg.findChildren<QDialogButtonBox*>())
     if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText("OK");
-  if (dlg.exec() != QDialog::Accepted) return false;
+  if (Ask(dlg) != QDialog::Accepted) return false;
   ui::PrinterSettings chosen;
   if (printer->outputFormat() == QPrinter::PdfFormat || !printer->outputFileName().isEmpty()) {
     chosen.device = printers::kPdfDevice;

@@ -39,6 +39,12 @@ class QtUi : public ui::UiSeam {
   // with the filters; asks before replacing a file when the request says so.
   std::string SaveFileName(ui::SaveFileRequest& request, long ownerWindowId) override;
 
+  // Closes every window of the seam that is open now (message, input,
+  // folder, file, profile and printer set-up) as its Cancel; a message box
+  // takes its escape button, the cautious answer. For a stop: nobody is
+  // left to answer them.
+  static void CancelOpenQuestions();
+
   // The live widget registered under the id, or nullptr.
   static QWidget* OwnerFromId(long ownerWindowId);
 };

@@ -1,7 +1,9 @@
 // Esc typed on a real X display stops a Print Plus run wherever it lands:
 // a private Xvfb display without a window manager, one `xdotool key Escape`
 // at a random moment of the printing per run. Skipped where Xvfb or xdotool
-// is missing. VELMO_ESC_PRESSES=N runs N presses instead of 3;
+// is missing. Also a click on the progress window's Cancel during a page's
+// commit, which waits until the commit is done. VELMO_ESC_PRESSES=N runs
+// N presses instead of 3;
 // VELMO_X_WM=<program> runs that window manager on the display.
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,8 +15,10 @@
 #include <random>
 #include <thread>
 
+#include "Directory.h"
 #include "ExportPlusKit.h"
 #include "PrintStatusWatch.h"
+#include "frmAutoFormat.h"
 
 using namespace exportplus_test;
 namespace fs = std::filesystem;
@@ -123,4 +127,47 @@ TEST_F(PrintPlusKeysTest, OneEscFromTheDisplayStopsTheRun) {
   }
   std::cout << stopped << " of " << presses << " presses stopped the run (seed " << seed << ")\n";
   EXPECT_EQ(stopped, presses);
+}
+
+// A click on the progress window's Cancel while a page's rows are being
+// written (the work paces the wait hook) is answered only after the
+// commit: no question opens inside the page's write transaction. The X
+// server holds the click meanwhile; the next directory wait takes it.
+TEST_F(PrintPlusKeysTest, ACancelClickDuringACommitIsAnsweredAfterIt) {
+  struct AskingUi : velmo::ui::ScriptedUi {
+    std::vector<bool> duringCommit;  // per question: asked inside the commit
+    int MsgBox(const std::string& prompt, int buttons, const std::string& title) override {
+      duringCommit.push_back(velmo::ads::PacingWork());
+      return ScriptedUi::MsgBox(prompt, buttons, title);
+    }
+  };
+  auto asking = std::make_shared<AskingUi>();
+  ui = asking;
+  velmo::ui::SetUi(asking);
+  velmo::ads::SetWaitHook(DirectoryWaitHook);
+  frmAutoFormat progress(main);
+  progress.iEPInfo = 1;
+  progress.setWindowModality(Qt::ApplicationModal);
+  progress.show();
+  gfrmAutoFormat = &progress;
+  for (int i = 0; i < 300 && !progress.isActiveWindow(); ++i) {
+    Pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const QPoint at = progress.cmdCancel->mapToGlobal(progress.cmdCancel->rect().center());
+  ASSERT_EQ(std::system(("xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1")
+                            .c_str()),
+            0);
+  for (int i = 0; i < 100; ++i) {  // a commit going on for a second after the click
+    EXPECT_TRUE(velmo::ads::PaceWaitHook());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(asking->duringCommit, std::vector<bool>{});
+  for (int i = 0; i < 300 && asking->duringCommit.empty(); ++i) {
+    DirectoryWaitHook();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(asking->duringCommit, std::vector<bool>{false});
+  gfrmAutoFormat = nullptr;
+  velmo::ads::SetWaitHook(nullptr);
 }

@@ -1149,6 +1149,75 @@ TEST_F(CollectLockRace, TheMainProgramStoppedBySignalLeavesNoPartlyFilledPage) {
   EXPECT_EQ(rs[0L].Text(), "0");
 }
 
+// A directory that stops answering mid-collection (SIGSTOP: no request is
+// ever answered) does not hold the user for the request bound: Escape in
+// the collecting browse window, or Cancel and Yes in Export Plus's
+// progress window, gives the wait up at once. The call's rows are taken
+// back, and the user is told why without a bind-error box.
+TEST_F(CollectLockRace, EscapeOrCancelEndsAWaitOnAHungServerAtOnce) {
+  velmo::ads::SetTimeouts(10, 30);
+  frmExch* browse = nullptr;
+  std::unique_ptr<frmExportPlus> exportPlus;
+  struct Case {
+    const char* what;
+    std::function<void()> start;  // the command that collects, the server lost in it
+    std::function<void()> stop;   // the user's way out
+    std::string status;
+    std::vector<std::string> prompts;
+  };
+  const std::vector<Case> cases = {
+      {"browse window, Escape",
+       [&] {
+         browse = OpenBrowse();
+         FindTreeNode(*browse->tvwServers, kLakeRecipients)->setExpanded(true);
+         browse->tvwServers_NodeClick(FindTreeNode(*browse->tvwServers, kBulk));
+         browse->ClickTypeTab(1);
+         ASSERT_TRUE(velmo::test::FocusControl(browse->tvwServers));
+         proxy_->Arm(700, velmo::test::LdapProxy::Loss::Stop);
+         browse->ClickPropTab(4);
+       },
+       [] { velmo::test::PressKey(Qt::Key_Escape); }, kStoppedCollectingText, {}},
+      {"Export Plus, Cancel and Yes",
+       [&] {
+         exportPlus = OpenExportPlus(home / "out");
+         proxy_->Arm(700, velmo::test::LdapProxy::Loss::Stop);
+         exportPlus->cmdExport->click();
+       },
+       [&] {
+         ui->QueueMsgBox(velmo::ui::vbYes);
+         gfrmAutoFormat->cmdCancel->click();
+       },
+       "", {"Cancel Retrieving ?", "Information Retrival process for ExportPlus canceled in the middle."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    ui->clear();
+    main->Panel(1)->clear();
+    int ticksLost = 0;
+    auto stoppedAt = Clock::time_point::max();
+    // The user gives up once the server has not answered for five ticks.
+    WithTicks(
+        [&] {
+          if (proxy_->Lost() && ++ticksLost == 5) {
+            stoppedAt = Clock::now();
+            c.stop();
+          }
+        },
+        c.start);
+    ASSERT_NE(stoppedAt, Clock::time_point::max()) << "the server was not lost";
+    EXPECT_LT(Since(stoppedAt), velmo::test::HangBound(1.0));
+    EXPECT_EQ(StatusText().toStdString(), c.status);
+    if (!c.status.empty()) velmo::test::SaveShot(main, "main_window_after_esc_gave_a_collection_up");
+    EXPECT_EQ(Prompts(), c.prompts);
+    EXPECT_EQ(Scalar("select count(*) from MailboxPerm where [Object Path]=?", {db::Value(kBulk)}), 0);
+    proxy_->Heal();
+    velmo::ads::ResetSessions();
+  }
+  exportPlus.reset();
+  velmo::ads::SetTimeouts(10, 120);
+}
+
 // A server that cannot be collected again keeps what it has: Refresh, the
 // scheduled run and Export Plus of EX1 with the directory stopped, with the
 // collector's library unusable (a text file) and with a clearing that
