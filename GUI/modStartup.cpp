@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "AppFolder.h"
+#include "Database.h"
 #include "Directory.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
@@ -171,8 +172,10 @@ int Main(int argc, char** argv) {
   } else {
     velmo::ui::SetUi(std::make_shared<velmo::QtUi>());
   }
-  // Directory calls let events run while they wait on a server.
+  // Directory calls let events run while they wait on a server, and so do
+  // database writes while another program holds the write lock.
   velmo::ads::SetWaitHook(DirectoryWaitHook);
+  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);
   WatchStopSignals();
 
   velmo::FileLock instanceLock;
