@@ -106,8 +106,9 @@ bool CloseForStop() {
   // next step inside it.
   if (closing) return false;
   if (velmo::WorkUnderWay::Any()) {
-    // A box the work waits on is closed, taking its default; it holds
-    // nothing the work uses. Every other window waits for the work.
+    // A box the work waits on is closed, which Qt takes as its escape
+    // button (Cancel, or No: the cautious answer); it holds nothing the
+    // work uses. Every other window waits for the work.
     QWidget* modal = QApplication::activeModalWidget();
     if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QInputDialog*>(modal) || qobject_cast<QFileDialog*>(modal))
       modal->close();
@@ -137,7 +138,8 @@ void WatchStopSignals() {
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
     notifier->setEnabled(false);
     // Nobody is there to answer a box any more: its text goes to the
-    // standard error stream and its default is taken.
+    // standard error stream and it takes its cautious answer (No, Cancel
+    // or Abort where it offers one).
     velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
       std::fprintf(stderr, "%s\n", what.c_str());
       std::fflush(stderr);
@@ -162,8 +164,9 @@ int Main(int argc, char** argv) {
   QApplication::setFont(dialogFont);
 
   // On a screen the user answers the message boxes; without one (the
-  // offscreen platform) nobody can, so every box takes its default and its
-  // text goes to the standard error stream.
+  // offscreen platform) nobody can, so every box takes its cautious answer
+  // (No, Cancel or Abort where it offers one) and its text goes to the
+  // standard error stream.
   if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
     velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
       std::fprintf(stderr, "%s\n", what.c_str());
