@@ -993,21 +993,17 @@ TEST_F(Db, AHoldThatFailsNamesTheFolderOfItsTemporaryFile) {
   const rlimit small{3 << 19, limit.rlim_max};  // 1.5 MiB: the second spill fails
   auto* xfsz = ::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &small);
-  std::string why;
-  {
-    const std::string gone = (home / "gone" / "velmo.mdb").string();
-    PageWrite page(gone);
-    const std::vector<std::vector<Value>> rows(1000, {Value("held"), Value(std::string(100, 'n'))});
-    try {
-      for (int i = 0; i < 100; ++i) HoldRows(gone, "Items", {"Source", "Num"}, rows);
-    } catch (const ComError& e) {
-      why = e.Description();
-    }
-  }
+  const std::string gone = (home / "gone" / "velmo.mdb").string();
+  const std::vector<std::vector<Value>> rows(1000, {Value("held"), Value(std::string(100, 'n'))});
+  PageWrite page(gone);
+  const ComError why = ErrorOf([&] {
+    for (int i = 0; i < 100; ++i) HoldRows(gone, "Items", {"Source", "Num"}, rows);
+  });
   ::setrlimit(RLIMIT_FSIZE, &limit);
   ::signal(SIGXFSZ, xfsz);
   previous.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", previous.c_str(), 1);
-  EXPECT_EQ(why, "Could not hold the rows in a temporary file in '" + spare.string() + "': File too large.");
+  EXPECT_EQ(why.Description(),
+            "Could not hold the rows in a temporary file in '" + spare.string() + "': File too large.");
 }
 
 TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {
