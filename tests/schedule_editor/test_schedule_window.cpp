@@ -311,7 +311,8 @@ TEST_F(ScheduleTest, LinesOfOneServerAreWrittenBackAsRead) {
       EXPECT_EQ((w.chkExport->isChecked() ? "E" : "") + std::string(w.chkPrint->isChecked() ? "P" : ""),
                 f[3] == "Both" ? "EP" : f[3].substr(0, 1));
       EXPECT_EQ(w.cboPrinterName->currentText().toStdString(), f[4]);
-      EXPECT_EQ(f[5].empty(), !w.optFormat[0]->isChecked() && !w.optFormat[1]->isChecked() && !w.optFormat[2]->isChecked());
+      EXPECT_EQ(f[5].empty(), std::none_of(w.optFormat.begin(), w.optFormat.end(),
+                                           [](const QRadioButton* b) { return b->isChecked(); }));
       EXPECT_EQ(w.txtPath->text().toStdString(), f[6]);
       if (i == 6) Shot(&w, "frmSchedule-empty-fields");
       ClickNode(w.tvwSchedServers, node);
@@ -330,7 +331,8 @@ TEST_F(ScheduleTest, LinesOfOneServerAreWrittenBackAsRead) {
     EXPECT_FALSE(w.isVisible());
     std::vector<std::string> written;
     for (const auto& line : Lines(Config()))
-      if (line.rfind("EX1", 0) == 0) written.push_back(way == FolderRetyped && written.size() == 5 ? Unstamped(line) : line);
+      if (line.rfind("EX1", 0) == 0)
+        written.push_back(way == FolderRetyped && written.size() == 5 ? Unstamped(line) : line);
     EXPECT_EQ(written, expected);
   }
 }
