@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "AppFolder.h"
+#include "Database.h"
 #include "Directory.h"
 #include "InstanceLock.h"
 #include "Mdifrm.h"
@@ -140,7 +141,8 @@ void WatchStopSignals() {
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
     notifier->setEnabled(false);
     // Nobody is there to answer a box any more: its text goes to the
-    // standard error stream and its default is taken.
+    // standard error stream and it takes its cautious answer (No, Cancel
+    // or Abort where it offers one).
     velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
       std::fprintf(stderr, "%s\n", what.c_str());
       std::fflush(stderr);
@@ -168,8 +170,9 @@ int Main(int argc, char** argv) {
   QApplication::setFont(dialogFont);
 
   // On a screen the user answers the message boxes; without one (the
-  // offscreen platform) nobody can, so every box takes its default and its
-  // text goes to the standard error stream.
+  // offscreen platform) nobody can, so every box takes its cautious answer
+  // (No, Cancel or Abort where it offers one) and its text goes to the
+  // standard error stream.
   if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
     velmo::ui::SetUi(std::make_shared<velmo::ui::UnattendedUi>([](const std::string& what) {
       std::fprintf(stderr, "%s\n", what.c_str());
@@ -178,8 +181,10 @@ int Main(int argc, char** argv) {
   } else {
     velmo::ui::SetUi(std::make_shared<velmo::QtUi>());
   }
-  // Directory calls let events run while they wait on a server.
+  // Directory calls let events run while they wait on a server, and so do
+  // database writes while another program holds the write lock.
   velmo::ads::SetWaitHook(DirectoryWaitHook);
+  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);
   WatchStopSignals();
 
   velmo::FileLock instanceLock;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Database.h"
 #include "Directory.h"
 #include "DisplayProbe.h"
 #include "ScheduleRun.h"
@@ -44,11 +45,13 @@ int main(int argc, char** argv) {
     velmo::schedule::LogEntryAfterHeader("     VLMRSchedule : Display Not Used : " + display.why);
   QApplication app(count, args.data());
   velmo::schedule::InstallUnattendedUi();
-  // While the directory layer waits on a server the status window still
-  // repaints; a stop request gives the wait up.
+  // While the directory layer waits on a server, or a write waits for
+  // another program's write lock, the status window still repaints; a stop
+  // request gives the wait up.
   velmo::ads::SetWaitHook([] {
     QCoreApplication::processEvents();
     return velmo::StopSignal() == 0;
   });
+  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);
   return velmo::schedule::Schedule_Main();
 }

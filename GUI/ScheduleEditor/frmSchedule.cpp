@@ -334,8 +334,7 @@ int frmSchedule::FindEntry(int entry) const {
   return -1;
 }
 
-void frmSchedule::SaveCurrentEntry() {
-  if (strCurrentServer.empty() || strCurrentServer == kRoot || currentEntry_ == 0) return;
+std::vector<std::string> frmSchedule::ShownFields() const {
   std::string operation;
   if (chkExport->isChecked() && chkPrint->isChecked())
     operation = "Both";
@@ -343,22 +342,31 @@ void frmSchedule::SaveCurrentEntry() {
     operation = "Export";
   else if (chkPrint->isChecked())
     operation = "Print";
-  const char* format = optFormat[2]->isChecked() ? "HTML" : optFormat[1]->isChecked() ? "CSV" : "MDB";
-  const std::vector<std::string> fields = {strCurrentServer,
-                                           Chosen(cboReportName),
-                                           Chosen(cboProfileName),
-                                           operation,
-                                           Chosen(cboPrinterName),
-                                           format,
-                                           txtPath->text().toStdString(),
-                                           RunStamp(std::chrono::system_clock::now())};
+  const char* format = optFormat[2]->isChecked() ? "HTML"
+                       : optFormat[1]->isChecked() ? "CSV"
+                       : optFormat[0]->isChecked() ? "MDB"
+                                                   : "";
+  return {Chosen(cboReportName), Chosen(cboProfileName), operation, Chosen(cboPrinterName), format,
+          txtPath->text().toStdString()};
+}
+
+void frmSchedule::SaveCurrentEntry() {
+  if (strCurrentServer.empty() || strCurrentServer == kRoot || currentEntry_ == 0) return;
+  std::vector<std::string> fields = ShownFields();
+  fields.insert(fields.begin(), strCurrentServer);
+  fields.push_back(RunStamp(std::chrono::system_clock::now()));
   if (const int at = FindEntry(currentEntry_); at >= 0) {
-    // An entry the controls show as it was read stays as it was, its
-    // stamp included.
+    // What the user left as it was shown stays as the entry holds it (a
+    // report or profile this machine does not list, say); an entry with
+    // nothing changed stays whole, its stamp included.
     QStringList kept = lbHidden->item(at)->data(kFieldsRole).toStringList();
     while (kept.size() < 8) kept << QString();
     bool same = true;
-    for (size_t k = 0; k < 7 && same; ++k) same = kept[static_cast<int>(k)].toStdString() == fields[k];
+    for (size_t k = 1; k < 7; ++k) {
+      const std::string read = kept[static_cast<int>(k)].toStdString();
+      if (shownEntry_ == currentEntry_ && shown_.size() == 6 && fields[k] == shown_[k - 1]) fields[k] = read;
+      same = same && fields[k] == read;
+    }
     if (same) return;
     delete lbHidden->takeItem(at);
   }
@@ -367,36 +375,43 @@ void frmSchedule::SaveCurrentEntry() {
 
 void frmSchedule::BuildServerEntry() {
   SaveCurrentEntry();
+  shownEntry_ = 0;
   QTreeWidgetItem* node = tvwSchedServers->currentItem();
   if (!node || node == objRootNode || node->text(0) == kRoot || lbHidden->count() == 0) return;
   const int at = FindEntry(node);
   if (at < 0) return;
   QStringList f = lbHidden->item(at)->data(kFieldsRole).toStringList();
   while (f.size() < 8) f << QString();
-  const std::string op = f[3].toStdString();
+  // Every field is shown as the entry holds it, an empty one empty, so
+  // that nothing of the server shown before stays on screen or is saved
+  // into this entry. A name the lists do not hold leaves the list's
+  // choice as it was.
+  auto choose = [](QComboBox* box, const QString& text) {
+    if (text.isEmpty())
+      box->setCurrentIndex(-1);
+    else
+      ChooseText(box, text.toStdString());
+  };
   ChooseText(cboReportName, f[1].toStdString());
   if (cboReportName->currentIndex() < 0 && cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
-  ChooseText(cboProfileName, f[2].toStdString());
-  auto format = [&] {
-    const int i = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : -1;
-    if (i >= 0) optFormat[i]->setChecked(true);
-  };
-  if (op == "Both") {
-    chkExport->setChecked(true);
-    chkPrint->setChecked(true);
-    format();
-    txtPath->setText(f[6]);
-    ChooseText(cboPrinterName, f[4].toStdString());
-  } else if (op == "Export") {
-    chkExport->setChecked(true);
-    chkPrint->setChecked(false);
-    format();
-    txtPath->setText(f[6]);
-  } else if (op == "Print") {
-    chkPrint->setChecked(true);
-    chkExport->setChecked(false);
-    ChooseText(cboPrinterName, f[4].toStdString());
+  choose(cboProfileName, f[2]);
+  chkExport->setChecked(f[3] == "Both" || f[3] == "Export");
+  chkPrint->setChecked(f[3] == "Both" || f[3] == "Print");
+  choose(cboPrinterName, f[4]);
+  const int format = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : f[5].isEmpty() ? -1 : 3;
+  if (format == -1) {
+    // No button chosen: each is let go of its group for a moment.
+    for (QRadioButton* button : optFormat) {
+      button->setAutoExclusive(false);
+      button->setChecked(false);
+      button->setAutoExclusive(true);
+    }
+  } else if (format < 3) {
+    optFormat[static_cast<size_t>(format)]->setChecked(true);
   }
+  txtPath->setText(f[6]);
+  shownEntry_ = node->data(0, kEntryRole).toInt();
+  shown_ = ShownFields();
 }
 
 void frmSchedule::cmdAddServer_Click() {

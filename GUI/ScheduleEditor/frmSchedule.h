@@ -88,14 +88,21 @@ class frmSchedule : public QDialog {
   // A server node showing the entry numbered `entry` of lbHidden.
   QTreeWidgetItem* AddServerNode(const std::string& name, const std::string& image, int entry);
   void SetNodeImage(QTreeWidgetItem* node, const std::string& image);
-  // Saves the option controls into the entry of strCurrentServer's node;
-  // an entry they show unchanged is kept as it was read.
+  // Saves the option controls into the entry of strCurrentServer's node.
+  // A field whose control still shows what the entry put there keeps the
+  // entry's text; an entry with no field changed is kept as it was read.
   void SaveCurrentEntry();
+  // Report, profile, operation, printer, format and folder as the option
+  // controls show them (fields 1 to 6 of an entry).
+  std::vector<std::string> ShownFields() const;
   // The row in lbHidden of the node's own entry, or -1.
   int FindEntry(const QTreeWidgetItem* node) const;
   int FindEntry(int entry) const;
   int lastEntry_ = 0;     // the number given to the newest entry
   int currentEntry_ = 0;  // the entry of strCurrentServer's node, 0 for none
+  // The entry last shown in the option controls, and what they showed.
+  int shownEntry_ = 0;
+  std::vector<std::string> shown_;
   bool WriteServerLines();
 };
 

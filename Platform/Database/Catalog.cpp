@@ -191,6 +191,7 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
     Throw(kDbCannotOpen, "The database is in use by another process.");
 
   sqlite3* h = nullptr;
+  detail::LockWait wait;
   auto fail = [&](std::exception_ptr e) {
     if (h) sqlite3_close_v2(h);
     // Nothing of a failed copy stays behind, its journal included.
@@ -206,7 +207,7 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
   try {
     int rc = sqlite3_open_v2(src.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) detail::ThrowSqlite(h, rc, src);
-    sqlite3_busy_timeout(h, 5000);
+    detail::WaitForLocks(h, wait);
     detail::RegisterTextRules(h);
     std::string journal;
     {

@@ -10,10 +10,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "AppFolder.h"
 #include "DbInternal.h"
+#include "StopSignals.h"
 #include "TextParts.h"
 
 namespace velmo::db {
@@ -22,8 +25,9 @@ using detail::Throw;
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 constexpr int kLockWaitMs = 5000;
+// A lock wait sleeps this long at a time, then calls the hook.
+constexpr auto kLockWaitSlice = std::chrono::milliseconds(20);
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -66,7 +70,65 @@ std::filesystem::path LockFileOf(const std::filesystem::path& db) {
   return p;
 }
 
+std::mutex gLockWaitHookMutex;
+std::shared_ptr<const std::function<bool()>> gLockWaitHook;
+
+// The handle whose wait runs the hook on this thread (the hook is not
+// called from inside itself), and whether the last wait gave up.
+thread_local sqlite3* tWaitingOn = nullptr;
+thread_local bool tLockWaitGivenUp = false;
+
+// The engine's busy handler: 0 ends the wait (the statement fails as
+// busy), 1 tries the lock again.
+int WaitOnce(void* arg, int tries) {
+  auto& wait = *static_cast<detail::LockWait*>(arg);
+  const auto now = std::chrono::steady_clock::now();
+  if (tries == 0) {
+    wait.since = now;
+    tLockWaitGivenUp = false;
+  }
+  if (now - wait.since >= std::chrono::seconds(kLockWaitSeconds)) return 0;
+  std::this_thread::sleep_for(kLockWaitSlice);
+  bool goOn = velmo::StopSignal() == 0;
+  std::shared_ptr<const std::function<bool()>> hook;
+  if (goOn && !tWaitingOn) {
+    std::lock_guard<std::mutex> hold(gLockWaitHookMutex);
+    hook = gLockWaitHook;
+  }
+  if (hook) {
+    tWaitingOn = wait.h;
+    try {
+      goOn = (*hook)() && velmo::StopSignal() == 0;
+    } catch (...) {
+      goOn = false;
+    }
+    tWaitingOn = nullptr;
+  }
+  if (!goOn) tLockWaitGivenUp = true;
+  return goOn ? 1 : 0;
+}
+
 }  // namespace
+
+void SetLockWaitHook(std::function<bool()> hook) {
+  std::lock_guard<std::mutex> hold(gLockWaitHookMutex);
+  gLockWaitHook = hook ? std::make_shared<const std::function<bool()>>(std::move(hook)) : nullptr;
+}
+
+namespace detail {
+
+void WaitForLocks(sqlite3* h, LockWait& wait) {
+  wait.h = h;
+  sqlite3_busy_handler(h, WaitOnce, &wait);
+}
+
+void RefuseWhileWaiting(sqlite3* h) {
+  if (h && h == tWaitingOn) Throw(kDbCannotOpen, "Could not update; currently locked.");
+}
+
+bool TakeLockWaitGivenUp() { return std::exchange(tLockWaitGivenUp, false); }
+
+}  // namespace detail
 
 // ---- Value ----------------------------------------------------------------
 
@@ -112,7 +174,9 @@ void CreateDatabaseFile(const std::filesystem::path& path, Journal journal) {
   }
   ::close(fd);
   try {
-    SQLite::Database db(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
+    SQLite::Database db(path, SQLite::OPEN_READWRITE);
+    detail::LockWait wait;
+    detail::WaitForLocks(db.getHandle(), wait);
     // Setting the journal mode writes the file's header, so the new file
     // is a database at once.
     const char* mode = journal == Journal::Wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE";
@@ -263,8 +327,9 @@ void Connection::OpenPath(std::filesystem::path path, bool exportFile) {
     }
   }
   try {
-    m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE, kBusyTimeoutMs);
+    m.db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE);
     m.h = m.db->getHandle();
+    detail::WaitForLocks(m.h, m.lockWait);
     m.cache->h = m.h;
     if (exportFile) {
       // One self-contained file: whatever journal it had, the rollback

@@ -17,7 +17,11 @@
 //    same connection the flush joins that transaction); the first write
 //    that fails ends the recordset's writing (RowsNotWritten);
 //  - every connection holds a shared lock on a companion lock file while
-//    open, so compaction never runs under another user of the file.
+//    open, so compaction never runs under another user of the file;
+//  - a statement that meets another writer's lock waits for it up to
+//    kLockWaitSeconds, in short sleeps with the lock-wait hook called
+//    between them (SetLockWaitHook), and gives the wait up at once on a
+//    stop signal or when the hook asks to.
 // Failures throw velmo::ComError with the provider's number and text.
 #include <cstdint>
 #include <filesystem>
@@ -151,6 +155,18 @@ class Transaction {
   Connection& conn_;
   bool committed_ = false;
 };
+
+// How long a statement waits for another connection's write lock: many
+// times the longest any writer of the system holds it (the clearing of a
+// large server's rows, the largest page of rows), also on a busy machine.
+inline constexpr int kLockWaitSeconds = 60;
+// What the waiting thread does between the sleeps of a lock wait (a
+// windowed program keeps its window painted): called at least every 50 ms
+// or so; false gives the wait up, and the statement then fails with "The
+// operation was canceled by the user.". The hook is not called from inside
+// itself, and a statement it runs on the connection that waits fails as
+// locked. An empty function removes it.
+void SetLockWaitHook(std::function<bool()> hook);
 
 // A connection of the calling thread to a database file, opened on first
 // use and kept for the thread's later calls, for a caller that writes a few

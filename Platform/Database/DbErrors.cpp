@@ -30,6 +30,7 @@ void ThrowCode(int rc, const std::string& msg, const std::filesystem::path& file
   switch (primary) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
+      if (TakeLockWaitGivenUp()) Throw(Hr(0x800704C7), "The operation was canceled by the user.");
       Throw(kDbCannotOpen, "Could not update; currently locked.");
     case SQLITE_READONLY:
       Throw(kDbCannotOpen, "Cannot update. Database or object is read-only.");
@@ -77,6 +78,7 @@ void ThrowSqliteException(const std::exception& e, const std::filesystem::path& 
 }
 
 Stmt::Stmt(sqlite3* h, std::string_view sql, const std::filesystem::path& file) : h_(h), file_(file) {
+  RefuseWhileWaiting(h);
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v2(h, sql.data(), static_cast<int>(sql.size()), &s_, &tail);
   if (rc != SQLITE_OK) {
@@ -201,6 +203,7 @@ void Stmt::Bind(const std::vector<Value>& params) {
 }
 
 bool Stmt::Step() {
+  RefuseWhileWaiting(h_);
   int rc = sqlite3_step(s_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
@@ -214,6 +217,7 @@ void Stmt::Reset() {
 }
 
 void ExecSimple(sqlite3* h, const char* sql, const std::filesystem::path& file) {
+  RefuseWhileWaiting(h);
   char* err = nullptr;
   int rc = sqlite3_exec(h, sql, nullptr, nullptr, &err);
   if (rc != SQLITE_OK) {

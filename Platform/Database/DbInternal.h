@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <SQLiteCpp/Database.h>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -74,6 +75,25 @@ int WidthOfDeclType(const char* decl);
 // Maps an engine result code and its message.
 [[noreturn]] void ThrowCode(int rc, const std::string& msg, const std::filesystem::path& file);
 [[noreturn]] void ThrowSqliteException(const std::exception& e, const std::filesystem::path& file);
+
+// ---- Waiting for another writer's lock -------------------------------------
+
+// One engine handle's lock wait: the handle and when its current wait
+// began.
+struct LockWait {
+  sqlite3* h = nullptr;
+  std::chrono::steady_clock::time_point since{};
+};
+// Makes h wait for other writers' locks as every connection of the layer
+// does (kLockWaitSeconds, the hook between short sleeps, a stop); `wait`
+// lives as long as the handle.
+void WaitForLocks(sqlite3* h, LockWait& wait);
+// Fails, as locked, a statement on a handle that this thread is waiting on
+// (one run by the lock-wait hook), which the engine does not allow.
+void RefuseWhileWaiting(sqlite3* h);
+// True, once, when the last lock wait of this thread was given up by the
+// hook or a stop signal rather than ended by the bound.
+bool TakeLockWaitGivenUp();
 
 // ---- Statements -----------------------------------------------------------
 
@@ -149,6 +169,7 @@ struct Connection::Impl {
   std::string connectionString;
   std::string provider = "Microsoft.Jet.OLEDB.4.0";
   velmo::FileLock lock;
+  detail::LockWait lockWait;
 
   // Transactions: depth of BeginTrans, and the mark of each level, so rows a
   // recordset wrote inside a level are known when that level rolls back.

@@ -68,6 +68,7 @@ struct PageWrite::Impl {
   // to the file, the newest wait in the buffer.
   std::vector<char> buffer;
   int fd = -1;
+  std::filesystem::path spillFolder;  // where the temporary file is
   off_t fileBytes = 0;
   size_t rows = 0;
   // Set when rows could not be held: the page cannot be whole any more.
@@ -100,6 +101,7 @@ struct PageWrite::Impl {
     int why = 0;
     for (const auto& f : {folder, spare}) {
       if (f.empty()) continue;
+      spillFolder = f;
       fd = ::open(f.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
       if (fd >= 0) return;
       // A file system without unnamed files: a named one, unlinked at once.
@@ -122,7 +124,7 @@ struct PageWrite::Impl {
     while (left > 0) {
       const ssize_t n = ::pwrite(fd, p, left, fileBytes);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ThrowHoldFailure(file.parent_path(), n < 0 ? errno : ENOSPC);
+      if (n <= 0) ThrowHoldFailure(spillFolder, n < 0 ? errno : ENOSPC);
       p += n;
       left -= static_cast<size_t>(n);
       fileBytes += n;
@@ -280,7 +282,6 @@ struct PageWrite::Impl {
       std::lock_guard<std::mutex> hold(gFiguresMutex);
       ++gFigures.pages;
       gFigures.lastSeconds = seconds;
-      gFigures.lastRows = count;
       if (seconds > gFigures.longestSeconds) {
         gFigures.longestSeconds = seconds;
         gFigures.longestRows = count;

@@ -66,7 +66,6 @@ struct PageWriteFigures {
   double longestSeconds = 0;
   size_t longestRows = 0;
   double lastSeconds = 0;
-  size_t lastRows = 0;
 };
 PageWriteFigures PageWritesSoFar();
 

@@ -367,8 +367,8 @@ int main(int argc, char** argv) {
                 Memory("VmRSS:"), Memory("VmHWM:"));
     const velmo::db::PageWriteFigures pages = velmo::db::PageWritesSoFar();
     std::printf("longest page transaction (write lock held): %.3f s for %zu rows, of %zu pages written; other "
-                "programs wait up to 5 s for the lock\n",
-                pages.longestSeconds, pages.longestRows, pages.pages);
+                "programs wait up to %d s for the lock\n",
+                pages.longestSeconds, pages.longestRows, pages.pages, velmo::db::kLockWaitSeconds);
   }
   if (argc <= 3 && !MemorySeries()) ok = false;
   return ok ? 0 : 1;

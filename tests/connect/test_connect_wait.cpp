@@ -12,10 +12,13 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "ConnectKit.h"
 #include "InstanceLock.h"
+#include "SanitizerOptions.h"
 #include "frmAutoFormat.h"
 #include "modStartup.h"
 
@@ -242,4 +245,32 @@ TEST(SplashWait, SplashIsPaintedWhileItIsShown) {
   gConn.reset();
   Mdifrm::Seams() = savedSeams;
   velmo::ui::SetUi(previousUi);
+}
+
+// A write that meets another program's write lock held for longer than
+// 5 s waits it out and is done, the window handling posted work all the
+// while: the other writer lets go only once that work has run.
+TEST_F(ConnectWaitTest, AWriteWaitsOutAnotherWritersLongHoldWithTheWindowLive) {
+  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);  // as the program does
+  std::atomic<int> stage{0};                              // 1 lock held, 2 posted work done, 3 let go
+  std::thread other([&, file = gConn->FilePath().string()] {
+    velmo::db::Connection conn;
+    conn.Open(file);
+    conn.BeginTrans();
+    conn.Execute("insert into VELMORCFavourites values ('HOLDER', 'No', 'No')");
+    stage = 1;
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    QMetaObject::invokeMethod(qApp, [&] { stage = 2; }, Qt::QueuedConnection);
+    for (int i = 0; i < velmo::test::HangBound(3000) && stage != 2; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    conn.CommitTrans();
+    stage = 3;
+  });
+  while (stage == 0) std::this_thread::yield();
+  EXPECT_NO_THROW(gConn->Execute("insert into VELMORCFavourites values ('EX9', 'No', 'Yes')"));
+  EXPECT_GE(stage, 2) << "the posted work waited for the write";
+  while (stage != 3) Pump();
+  other.join();
+  velmo::db::SetLockWaitHook(nullptr);
+  EXPECT_EQ(Favourites().size(), 2u);
 }

@@ -7,12 +7,14 @@
 #include <sqlite3.h>
 #include <strings.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -975,6 +977,33 @@ TEST_F(Db, APageIsWrittenWholeAtItsCommitOrNotAtAll) {
     EXPECT_EQ(journal.Count(), c.end == Commit ? static_cast<size_t>(c.rows) : 0u);
     EXPECT_EQ(rows(), c.end == Commit ? unheld : std::vector<std::string>{});
   }
+}
+
+// Rows held past the buffer go to the system's temporary folder when the
+// database's folder takes no file; a write there that fails names that
+// folder.
+TEST_F(Db, AHoldThatFailsNamesTheFolderOfItsTemporaryFile) {
+  const auto spare = home / "spare";
+  std::filesystem::create_directory(spare);
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string previous = tmp ? tmp : "";
+  ::setenv("TMPDIR", spare.c_str(), 1);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{3 << 19, limit.rlim_max};  // 1.5 MiB: the second spill fails
+  auto* xfsz = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const std::string gone = (home / "gone" / "velmo.mdb").string();
+  const std::vector<std::vector<Value>> rows(1000, {Value("held"), Value(std::string(100, 'n'))});
+  PageWrite page(gone);
+  const ComError why = ErrorOf([&] {
+    for (int i = 0; i < 100; ++i) HoldRows(gone, "Items", {"Source", "Num"}, rows);
+  });
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, xfsz);
+  previous.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", previous.c_str(), 1);
+  EXPECT_EQ(why.Description(),
+            "Could not hold the rows in a temporary file in '" + spare.string() + "': File too large.");
 }
 
 TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {

@@ -164,7 +164,7 @@ TEST_F(ScheduleTest, WindowOpensWithListsAndSavedServers) {
   EXPECT_FALSE(w.chkExport->isChecked());
   EXPECT_EQ(w.cboReportName->currentText(), "Mine");
   EXPECT_EQ(w.cboPrinterName->currentText(), "Velmorcast PDF");
-  EXPECT_EQ(w.txtPath->text().toStdString(), (home->dir() / "Export").string()) << "Print leaves the folder";
+  EXPECT_EQ(w.txtPath->text().toStdString(), "/srv/Reports, 2024");
   ClickNode(w.tvwSchedServers, Node(w, "EX10"));
   EXPECT_TRUE(w.chkExport->isChecked());
   EXPECT_FALSE(w.chkPrint->isChecked());
@@ -278,37 +278,62 @@ TEST_F(ScheduleTest, AddedServersAreWrittenOnceWithTheirOptions) {
 }
 
 // Several lines of one server (one report each) are entries of their own:
-// saved unchanged, or each shown and ticked again, they are written back
-// as they were read, in their order.
+// saved unchanged, or each shown (an empty field empty) and ticked again,
+// they are written back as they were read, in their order; a field the
+// user retypes is the only one that changes in its line.
 TEST_F(ScheduleTest, LinesOfOneServerAreWrittenBackAsRead) {
   const std::vector<std::string> servers = {
       "EX1@@@Default@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@MDB@@@/srv/a@@@01_02_2024_03_04_05",
       "EX1@@@Mine@@@EX2 Profile@@@Both@@@Velmorcast PDF@@@CSV@@@/srv/b@@@02_02_2024_03_04_05",
       "EX10@@@Mine@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@HTML@@@/srv/c@@@03_02_2024_03_04_05",
       "EX1@@@Default@@@EX10 Profile@@@Both@@@Velmorcast PDF@@@HTML@@@/srv/d@@@04_02_2024_03_04_05",
-      "EX1@@@Mine@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@MDB@@@/srv/e@@@05_02_2024_03_04_05"};
-  for (const bool shown : {false, true}) {
-    SCOPED_TRACE(shown);
+      "EX1@@@Mine@@@EX1 Profile@@@Both@@@Velmorcast PDF@@@MDB@@@/srv/e@@@05_02_2024_03_04_05",
+      "EX1@@@R@@@@@@Export@@@@@@CSV@@@/srv/b@@@06_02_2024_03_04_05",
+      "EX10@@@R@@@@@@Print@@@Velmorcast PDF@@@@@@@@@07_02_2024_03_04_05",
+      "EX1@@@Default@@@@@@Export@@@@@@HTML@@@/srv/d@@@08_02_2024_03_04_05",
+      "EX1@@@P@@@@@@Print@@@Velmorcast PDF@@@@@@@@@09_02_2024_03_04_05",
+      "EX1@@@Mine@@@@@@@@@@@@MDB@@@/srv/f@@@10_02_2024_03_04_05"};
+  enum Way { Unseen, Shown, FolderRetyped };
+  for (const Way way : {Unseen, Shown, FolderRetyped}) {
+    SCOPED_TRACE(way);
     std::string text = "Scheduled Servers\r\n";
     for (const auto& line : servers) text += line + "\r\n";
     WriteConfig(text);
     frmSchedule w;
     w.Form_Load();
     w.show();
-    for (int i = 0; shown && i < w.objRootNode->childCount(); ++i) {
+    for (int i = 0; way != Unseen && i < w.objRootNode->childCount(); ++i) {
+      SCOPED_TRACE(servers[i]);
       QTreeWidgetItem* node = w.objRootNode->child(i);
       ClickNode(w.tvwSchedServers, node);
-      EXPECT_EQ(w.txtPath->text().toStdString(), "/srv/" + std::string(1, char('a' + i)));
+      const auto f = velmo::SplitSchedFields(servers[i]);
+      EXPECT_EQ(w.cboProfileName->currentText().toStdString(), f[2]);
+      EXPECT_EQ((w.chkExport->isChecked() ? "E" : "") + std::string(w.chkPrint->isChecked() ? "P" : ""),
+                f[3] == "Both" ? "EP" : f[3].substr(0, 1));
+      EXPECT_EQ(w.cboPrinterName->currentText().toStdString(), f[4]);
+      EXPECT_EQ(f[5].empty(), std::none_of(w.optFormat.begin(), w.optFormat.end(),
+                                           [](const QRadioButton* b) { return b->isChecked(); }));
+      EXPECT_EQ(w.txtPath->text().toStdString(), f[6]);
+      if (i == 6) Shot(&w, "frmSchedule-empty-fields");
       ClickNode(w.tvwSchedServers, node);
     }
+    std::vector<std::string> expected = servers;
+    if (way == FolderRetyped) {
+      for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, w.objRootNode->child(5));
+      Retype(w.txtPath, "/srv/x");
+      expected[5] = "EX1@@@R@@@@@@Export@@@@@@CSV@@@/srv/x";
+    }
     WhenModal<frmScheduleInput>([](frmScheduleInput& input) { input.cmdCancel->click(); });
-    w.cmdOperation[1]->click();
-    w.cmdOperation[1]->click();
+    for (int press = 0; press < 2; ++press) {
+      ASSERT_TRUE(velmo::test::FocusControl(w.cmdOperation[1]));
+      velmo::test::PressKey(Qt::Key_Space, Qt::NoModifier, " ");
+    }
     EXPECT_FALSE(w.isVisible());
     std::vector<std::string> written;
     for (const auto& line : Lines(Config()))
-      if (line.rfind("EX1", 0) == 0) written.push_back(line);
-    EXPECT_EQ(written, servers);
+      if (line.rfind("EX1", 0) == 0)
+        written.push_back(way == FolderRetyped && written.size() == 5 ? Unstamped(line) : line);
+    EXPECT_EQ(written, expected);
   }
 }
 
