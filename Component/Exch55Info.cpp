@@ -109,6 +109,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
   bool result = false;
   BoundServer = strServerName;
   const std::string path = "LDAP://" + strServerName;
+  const bool cutBefore = cut_.set;
 
   DirObjectPtr root;
   try {
@@ -142,8 +143,10 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
 
   // Site search: organisation -> sites -> cn=Configuration -> cn=Servers ->
   // the computer that is this server. A container that cannot be listed is
-  // passed over, unless the server went away meanwhile.
+  // passed over, unless the server went away meanwhile: then nothing more
+  // is listed.
   auto children = [this](DirObject& parent, const char* cls) {
+    if (cut_.set) return std::vector<DirObjectPtr>{};
     try {
       parent.SetFilter({cls});
       return parent.Children();
@@ -171,6 +174,11 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
       }
     }
   }
+  // The server lost while its site was looked for is why the set-up failed.
+  if (!result && !cutBefore && cut_.set)
+    LogFailure("InitializeVariables - Finding the Site of the Server '" + path + "' using credential '" +
+                   strUserName + "'",
+               cut_.number, cut_.description);
   LogTrace("InitializeVariables End", params);
   return result;
 }
