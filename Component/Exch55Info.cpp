@@ -279,6 +279,7 @@ void Exch55Info::NoteServerLost(int32_t number, const std::string& description) 
 void Exch55Info::NoteCut(int32_t number, const std::string& description) {
   if (cut_.set) return;
   cut_.set = true;
+  cut_.partWay = serverBound_;
   cut_.server = BoundServer;
   cut_.number = number;
   cut_.description = description;
@@ -351,7 +352,7 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
                          std::string* message, const std::function<void(std::string&)>& body) {
   std::string scratch;
   std::string& text = message ? *message : scratch;
-  if (cut_.set && cut_.server == server) {
+  if (cut_.set && cut_.partWay && cut_.server == server) {
     text = BindErrorItem(item.kind, cut_.number, item.separator, cut_.description);
     return;
   }

@@ -241,11 +241,14 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   CallFailure failure_;
   // The first failure of any call of this object that cut its collection
   // short (_Exch55InfoOutcome): the server lost, a wait given up, or a page
-  // the database refused. Once it is set, every later call for that server
-  // returns at once with it (see Guarded): the call that met it logged it,
-  // and asking a lost server again would only wait out its bounds once more.
+  // the database refused. Once it is set part-way (the object had bound the
+  // server), every later call for that server returns at once with it (see
+  // Guarded): the call that met it logged it, and asking a lost server
+  // again would only wait out its bounds once more. A server this object
+  // never reached is tried again by each call.
   struct {
     bool set = false;
+    bool partWay = false;
     std::string server;
     int32_t number = 0;
     std::string description;
