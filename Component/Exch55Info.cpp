@@ -109,20 +109,26 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
   bool result = false;
   BoundServer = strServerName;
   const std::string path = "LDAP://" + strServerName;
+  const bool cutBefore = cut_.set;
 
   DirObjectPtr root;
   try {
     root = BindPath(path, strUserName, strPassword);
   } catch (const velmo::ComError& e) {
+    // A server bound by an earlier call and lost since is the caller's one
+    // cut collection, which the caller reports: no box of its own.
+    const bool lostPartWay = serverBound_ && IsServerLoss(e.Number());
     NoteServerLost(e.Number(), e.Description());
     LogFailure("InitializeVariables - Binding to the Server '" + path + "' using credential '" + strUserName + "'",
                e.Number(), e.Description());
     BindErrorHint = GetErrorHint(e.Number());
-    ShowMessage(velmo::ads::ServerBindFailureText(strServerName, e.Number(), e.Description()),
-                velmo::ui::vbInformation + velmo::ui::vbOKOnly, kTitle);
+    if (!lostPartWay)
+      ShowMessage(velmo::ads::ServerBindFailureText(strServerName, e.Number(), e.Description()),
+                  velmo::ui::vbInformation + velmo::ui::vbOKOnly, kTitle);
     LogTrace("InitializeVariables End", params);
     return false;
   }
+  serverBound_ = true;
 
   LoadInfo(*root, {"o"});
   try {
@@ -137,8 +143,10 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
 
   // Site search: organisation -> sites -> cn=Configuration -> cn=Servers ->
   // the computer that is this server. A container that cannot be listed is
-  // passed over, unless the server went away meanwhile.
+  // passed over, unless the server went away meanwhile: then nothing more
+  // is listed.
   auto children = [this](DirObject& parent, const char* cls) {
+    if (cut_.set) return std::vector<DirObjectPtr>{};
     try {
       parent.SetFilter({cls});
       return parent.Children();
@@ -166,6 +174,11 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
       }
     }
   }
+  // The server lost while its site was looked for is why the set-up failed.
+  if (!result && !cutBefore && cut_.set)
+    LogFailure("InitializeVariables - Finding the Site of the Server '" + path + "' using credential '" +
+                   strUserName + "'",
+               cut_.number, cut_.description);
   LogTrace("InitializeVariables End", params);
   return result;
 }
@@ -255,9 +268,19 @@ void Exch55Info::StopWhenServerLost(const velmo::ComError& e) {
   if (failure_.set) failure_.logged = failure_.reported = true;
 }
 
+bool Exch55Info::IsServerLoss(int32_t number) {
+  return number == velmo::ads::E_SERVER_NOT_OPERATIONAL || number == velmo::ads::E_CANCELLED;
+}
+
 void Exch55Info::NoteServerLost(int32_t number, const std::string& description) {
-  if (cut_.set || (number != velmo::ads::E_SERVER_NOT_OPERATIONAL && number != velmo::ads::E_CANCELLED)) return;
+  if (IsServerLoss(number)) NoteCut(number, description);
+}
+
+void Exch55Info::NoteCut(int32_t number, const std::string& description) {
+  if (cut_.set) return;
   cut_.set = true;
+  cut_.partWay = serverBound_;
+  cut_.server = BoundServer;
   cut_.number = number;
   cut_.description = description;
 }
@@ -303,6 +326,9 @@ void Exch55Info::WritePage(velmo::db::PageWrite& page) {
 void Exch55Info::EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind,
                                 const std::string& separator, const std::string& context, std::string& message,
                                 bool append) {
+  // Rows of this page are missing from the collection, whatever happens to
+  // the pages after it.
+  if (failure_.database) NoteCut(failure_.number, failure_.description);
   if (!failure_.reported) {
     const std::string item = BindErrorItem(kind, failure_.number, separator, failure_.description);
     message = append ? message + "_" + item : item;
@@ -326,6 +352,10 @@ void Exch55Info::Guarded(const std::string& method, const std::string& server, c
                          std::string* message, const std::function<void(std::string&)>& body) {
   std::string scratch;
   std::string& text = message ? *message : scratch;
+  if (cut_.set && cut_.partWay && cut_.server == server) {
+    text = BindErrorItem(item.kind, cut_.number, item.separator, cut_.description);
+    return;
+  }
   struct Depth {
     Exch55Info& self;
     explicit Depth(Exch55Info& s) : self(s) {

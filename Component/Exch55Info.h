@@ -239,14 +239,27 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
     bool reported = false;  // its item is in the caller's error text
   };
   CallFailure failure_;
-  // The first server loss of any call of this object (_Exch55InfoOutcome).
+  // The first failure of any call of this object that cut its collection
+  // short (_Exch55InfoOutcome): the server lost, a wait given up, or a page
+  // the database refused. Once it is set part-way (the object had bound the
+  // server), every later call for that server returns at once with it (see
+  // Guarded): the call that met it logged it, and asking a lost server
+  // again would only wait out its bounds once more. A server this object
+  // never reached is tried again by each call.
   struct {
     bool set = false;
+    bool partWay = false;
+    std::string server;
     int32_t number = 0;
     std::string description;
   } cut_;
+  // True once a set-up of this object bound its server: a server that then
+  // cannot be bound was lost during the caller's collection.
+  bool serverBound_ = false;
   // Notes a failure that means the server was lost or the wait given up.
   void NoteServerLost(int32_t number, const std::string& description);
+  static bool IsServerLoss(int32_t number);
+  void NoteCut(int32_t number, const std::string& description);
   bool Stopped() const { return failure_.set; }
   // True once the caller's wait hook gave up a wait of the running call
   // (the caller is stopping): the call stops, writes no failure line and
@@ -276,7 +289,8 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // Ends a stopped call: its item (kind + number + separator + description)
   // into message (assigned, or appended after "_"), its log line under
   // context when none was written yet, and the journal's rows deleted; a
-  // delete that fails is logged.
+  // delete that fails is logged. A page the database refused cuts the
+  // collection as a lost server does.
   void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
                       const std::string& context, std::string& message, bool append);
 
@@ -291,7 +305,8 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // the method: an exception ends the call as a lost server does, with one
   // log line naming the method, the server and the exception's text, one
   // item in the error text (after "_" when the text holds something), and
-  // the rows the call wrote taken back.
+  // the rows the call wrote taken back. A call made once the collection
+  // is cut does nothing but hand the cut's failure back as its item.
   void Guarded(const std::string& method, const std::string& server, const CallItem& item, std::string* message,
                const std::function<void(std::string&)>& body);
 

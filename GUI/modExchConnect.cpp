@@ -533,6 +533,11 @@ std::vector<std::string> SplitBindErrorList(const std::string& Text) {
   return items;
 }
 
+std::string ItemFailure(const std::string& item) {
+  const ItemFields f = SplitItem(item);
+  return f.parts == 3 ? Trim(f.number) + ":" + Trim(f.description) : std::string();
+}
+
 std::string BindErrorMessage(short Mode, const std::string& Text) {
   if (Text.empty()) return "";
   if (Mode == 0) {

@@ -119,6 +119,10 @@ std::string BindErrorMessage(short Mode, const std::string& Text);
 // joined back to the item before it with the separators between them.
 std::vector<std::string> SplitBindErrorList(const std::string& Text);
 
+// The failure an item tells, as "number:description" (the blanks around
+// both fields dropped); "" for an item without both.
+std::string ItemFailure(const std::string& item);
+
 // ------------------------------------------------------------ helpers
 
 // "dc=DOMAIN,cn=NAME" from a Connect As text "DOMAIN\NAME" (the name ends

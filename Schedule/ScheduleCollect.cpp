@@ -308,6 +308,12 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
     SetStatus("");
     return false;
   }
+  // Once a call found the server lost or a page refused, the collection
+  // is no whole inventory: what is left of it asks nothing more of the
+  // server (the collector's calls return at once).
+  int32_t number = 0;
+  std::string description;
+  const auto cut = [&] { return outcome && outcome->CollectionCut(number, description); };
   std::string msg;
   // Each call: its status text, then the call with the bind-error text
   // emptied (it is never read here). Once a stop signal came no call is
@@ -354,7 +360,7 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
     mapi = false;
     LogEntry("     GetAllInfo : Outlook 97 or above/Exchange 5.5 or 2000 not installed in '" + shown + "'.");
   }
-  if (mapi && !strProfileName.empty() && StopSignal() == 0) {
+  if (mapi && !strProfileName.empty() && StopSignal() == 0 && !cut()) {
     std::shared_ptr<IExch55> reader;
     try {
       reader = com::CreateObject<IExch55>("VELMORCCOM.Exch55");
@@ -389,12 +395,9 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
       [&](_Exch55Info& c) { c.GetServerProtocolsInfo(server, user, password, &msg); });
   run("Retrieving Connections Information from '",
       [&](_Exch55Info& c) { c.GetConnectorInfo(server, user, password, &msg); });
-  // A server lost part-way left pages empty or missing: its rows are no
-  // whole inventory to report from.
-  int32_t number = 0;
-  std::string description;
-  if (outcome && unfinished && outcome->CollectionCut(number, description))
-    *unfinished = ErrorText(number, description);
+  // A server lost part-way, or a page the database refused, left pages
+  // empty or missing: its rows are no whole inventory to report from.
+  if (unfinished && cut()) *unfinished = ErrorText(number, description);
   outcome.reset();
   collector.reset();
   SetCaption(kStatusCaption);

@@ -223,7 +223,11 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
   serverWide("Retrieving Server Private IS Information from '",
              [&](std::string& e) { info->GetPrivateISInfo(S, U, P, &e); });
 
-  if (!RunEnding()) {
+  int32_t number = 0;
+  std::string description;
+  const auto cut = [&] { return outcome && outcome->CollectionCut(number, description); };
+  // A collection already cut asks nothing more of the server's stores.
+  if (!RunEnding() && !cut()) {
     SetProgressStatus("Retrieving Server Mailboxes Resources Information from '" + S + "'");
     bool mapi = true;
     try {
@@ -274,10 +278,7 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
              [&](std::string& e) { info->GetServerProtocolsInfo(S, U, P, &e); });
   serverWide("Retrieving Connections Information from '",
              [&](std::string& e) { info->GetConnectorInfo(S, U, P, &e); });
-  int32_t number = 0;
-  std::string description;
-  if (outcome && outcome->CollectionCut(number, description))
-    collectionCut_ = velmo::NumberText(number) + ":" + description;
+  if (cut()) collectionCut_ = velmo::NumberText(number) + ":" + description;
   outcome.reset();
   info.reset();
   // The lock stays: the outputs read these rows. The bind errors are shown
@@ -290,6 +291,9 @@ void frmExportPlus::ShowRetrievalBindErrors() {
   std::string message = std::string("Error occured while binding to the following item(s) : ") + kCrLf + kCrLf;
   bool any = false;
   for (const std::string& item : SplitBindErrorList(strBindErrors_)) {
+    // The failure that cut the collection (the item of every call after
+    // it) is told once, by the closing message.
+    if (!collectionCut_.empty() && ItemFailure(item) == collectionCut_) continue;
     message += item + kCrLf;
     any = true;
   }

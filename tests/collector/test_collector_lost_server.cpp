@@ -218,9 +218,19 @@ TEST_F(LargeServer, AServerLostPartWayLeavesNoRowOfTheCallAndTheNextCallCollects
     // for a machine busy with other tests.)
     EXPECT_LT(afterLoss, c.loss == LdapProxy::Loss::Stop ? kRequestSeconds + 2.0 : 2.0);
     std::cerr << c.what << ": returned " << afterLoss << " s after the loss\n";
+    // A later call of the same collection asks nothing of the lost server
+    // and logs nothing: it hands the same failure back.
+    velmo::ads::ResetStats();
+    std::string later;
+    collect(later);
+    EXPECT_EQ(later, err);
+    EXPECT_EQ(velmo::ads::Stats().connects + velmo::ads::Stats().searches, 0);
+    EXPECT_EQ(kit_.LogLines().size(), lines.size());
 
-    // The next visit, with the server back, collects the page whole.
+    // The next visit (a collector of its own), with the server back,
+    // collects the page whole.
     Heal();
+    collector = kit_.NewCollector();
     err.clear();
     collect(err);
     EXPECT_EQ(err, "");
@@ -292,6 +302,7 @@ TEST_F(LargeServer, AServerCallLostAnywhereLeavesNoRowOfItsFourTables) {
     proxy_->Arm(p.entries, p.loss);
     const auto start = std::chrono::steady_clock::now();
     err = "stale";
+    collector = kit_.NewCollector();
     collector->GetServerInfo("EX1", "", "", &err);
     EXPECT_LT(Since(start), 2 * kRequestSeconds + 2.5);
     const size_t at = err.find("@@    -2147016646  @@   The server is not operational.");
@@ -308,7 +319,7 @@ TEST_F(LargeServer, AServerCallLostAnywhereLeavesNoRowOfItsFourTables) {
     EXPECT_EQ(CountRows(dir(), "ServerObjectsPerm", "[Display Name] like 'Earlier%'"), 2);
 
     Heal();
-    collector->GetServerInfo("EX1", "", "", &err);
+    kit_.NewCollector()->GetServerInfo("EX1", "", "", &err);
     EXPECT_EQ(err, "___");
     EXPECT_EQ(counts(), wholeRows);
   }
@@ -395,7 +406,19 @@ TEST_F(LargeServer, ARefusedWriteEndsTheCallsWritingAndTakesBackWhatItWrote) {
     EXPECT_EQ(LinesWith(added, "disk I/O error      Removing the rows of an unfinished collection from '" +
                                    std::string(c.refusing) + "' (" + std::to_string(rowsLeft) + " rows left)"),
               c.rowsLeft ? 1 : 0);
+    // The refused page cuts the collection as a lost server does: the
+    // object says so, and a later call of it writes and logs nothing.
+    int32_t number = 0;
+    std::string why;
+    auto outcome = std::dynamic_pointer_cast<_Exch55InfoOutcome>(collector);
+    EXPECT_TRUE(outcome && outcome->CollectionCut(number, why));
+    EXPECT_NE(why.find("database or disk is full"), std::string::npos) << why;
+    std::string later;
+    c.call(*collector, later);
+    EXPECT_NE(err.find(later), std::string::npos) << later;
+    EXPECT_EQ(kit_.LogLines().size(), lines.size());
     if (c.rowsLeft) continue;
+    collector = kit_.NewCollector();
 
     {
       db::Connection conn;

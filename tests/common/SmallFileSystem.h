@@ -5,6 +5,7 @@
 // (root); Why() says what refused it.
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,9 +17,9 @@ namespace velmo::test {
 
 class SmallFileSystem {
  public:
-  explicit SmallFileSystem(const std::filesystem::path& at) : at_(at) {
+  explicit SmallFileSystem(const std::filesystem::path& at, const char* size = "256k") : at_(at) {
     std::filesystem::create_directories(at);
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=256k") == 0;
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
     if (!mounted_) why_ = std::strerror(errno);
   }
   SmallFileSystem(const SmallFileSystem&) = delete;
@@ -27,16 +28,14 @@ class SmallFileSystem {
   }
   bool Mounted() const { return mounted_; }
   const std::string& Why() const { return why_; }
-  // One file "filler" written until no block is left, then cut back to
-  // leave about `leave` bytes free.
-  void Fill(off_t leave = 0) {
+  // One file "filler" written until no block is left, or until about
+  // `leave` bytes are.
+  void Fill(unsigned long long leave = 0) {
     const int fd = ::open((at_ / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const std::string block(4096, 'x');
-    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-    }
-    if (fd >= 0 && leave > 0) {
-      const off_t size = ::lseek(fd, 0, SEEK_END);
-      if (::ftruncate(fd, size > leave ? size - leave : 0) != 0) why_ = std::strerror(errno);
+    struct statvfs fs {};
+    while (fd >= 0 && (!leave || (::statvfs(at_.c_str(), &fs) == 0 && fs.f_bavail * fs.f_frsize > leave)) &&
+           ::write(fd, block.data(), block.size()) > 0) {
     }
     if (fd >= 0) ::close(fd);
   }

@@ -39,6 +39,7 @@
 #include "OtherUser.h"
 #include "AppSchema.h"
 #include "SanitizerOptions.h"
+#include "SmallFileSystem.h"
 #include "ServerDataClear.h"
 #include "SqliteRows.h"
 #include "UserInput.h"
@@ -194,8 +195,12 @@ void WriteSettings(const fs::path& home, const std::vector<std::string>& servers
   std::ofstream file(home / "Schedule" / "SchedConfig.cfg", std::ios::binary);
   file << "Scheduled Servers\r\nVelmorcastTask.job@@@CORP\\Administrator@@@1@@@02:00@@@1@@@@@@0@@@0@@@"
           "12/09/2026@@@@@@0@@@0@@@0@@@\r\n";
+  // A server given with its fields is written as given.
   for (const auto& s : servers)
-    file << s << "@@@Default@@@@@@Export@@@@@@" << format << "@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
+    if (s.find("@@@") != std::string::npos)
+      file << s << "\r\n";
+    else
+      file << s << "@@@Default@@@@@@Export@@@@@@" << format << "@@@" << out.string() << "@@@12_09_2026_02_00_00\r\n";
 }
 
 // Each table of the databases written into a folder, with its rows.
@@ -1319,29 +1324,33 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
 
 // A scheduled run of EX1 then EX2 (EX2 not behind the proxy) writes a
 // line's outputs only from a whole collection and its status says whether
-// every line did all its work: with EX1's directory killed part-way, the
-// collector not made or the clearing refused, EX1's outputs of the last run
-// stay byte for byte, one entry says why and the run ends with 1. A
-// listing refused to the run's account (the first page of cn=Bulk answered
-// "insufficient access") is no lost server: the outputs are written and
-// the run ends with 0. Export Plus with the directory killed part-way says
-// its export is incomplete.
+// every line did all its work: with EX1's directory killed or stopped
+// part-way, a page of EX1 the database refuses (the write lock held by
+// another program, the disk full while the page is held), the collector
+// not made, the clearing refused or EX1's database output on a nearly full
+// disk, EX1's outputs of the last run stay byte for byte, one entry says
+// why, the failure is logged once, the next line is written soon after and
+// the run ends with 1. A listing refused to the run's account (the first
+// page of cn=Bulk answered "insufficient access") is no lost server: the
+// outputs are written and the run ends with 0. Export Plus with the
+// directory killed part-way says in its one box that its export is
+// incomplete.
 TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSaysSo) {
   const fs::path out = home / "out", registry = home / "VelmorcastClasses.reg", text = home / "libVELMO.so";
-  const fs::path hosts = home / "split-ldaphosts.conf";
+  const fs::path hosts = home / "split-ldaphosts.conf", small = home / "small", mdbOut = home / "mdb-out";
   std::ofstream(hosts) << "EX1 ldap://127.0.0.1:" << proxy_->port() << "\nEX2 " << slapd_->url() << "\n";
   velmo::test::UseSampleDirectory split(hosts);
   WriteSettings(home.dir(), {"EX1", "EX2"}, out);
-  const auto files = [&](const std::string& server) {
+  const auto files = [&](const std::string& server, const fs::path& folder) {
     std::map<std::string, std::string> n;
-    for (const auto& e : fs::directory_iterator(out))
+    for (const auto& e : fs::directory_iterator(folder))
       if (e.path().filename().string().rfind(server + "_", 0) == 0)
         n[e.path().filename().string()] = velmo::test::TestHome::Slurp(e.path());
     return n;
   };
   std::ofstream(text) << "not a library\n";
   const std::string classes = velmo::test::TestHome::Slurp(registry);
-  enum Fault { Refused, Killed, Unusable, Undeletable };
+  enum Fault { Refused, Killed, Unusable, Undeletable, Locked, DiskFull, Stopped, MdbFull, PageRefused };
   // The result code of the first listing done after a page of 1,000
   // entries becomes "insufficient access" (50).
   long entries = 0;
@@ -1358,17 +1367,25 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
     bool exportPlus;
     int status;        // of the scheduled run
     std::string said;  // in the log or a message
+    std::string why = "";  // the failure, logged once beside the entry that keeps the outputs
   };
   const std::string lost = "-2147016646:The server is not operational.";
+  const std::string kept = "     DisplayInfo : Outputs of server -'EX1' kept : the collection did not finish : ";
   const Case cases[] = {
       {"a listing refused to the account", Refused, false, 0, "      -2147024891      Access is denied.      "},
-      {"directory killed part-way", Killed, false, 1,
-       "     DisplayInfo : Outputs of server -'EX1' kept : the collection did not finish : " + lost},
+      {"directory killed part-way", Killed, false, 1, kept + lost, "The server is not operational."},
       {"collector not made", Unusable, false, 1,
        "     GetAllInfo : Getting information for server -'EX1' skipped : Collector Object Creation Failure : "},
       {"clearing refused", Undeletable, false, 1, "     DeleteExistingRecords : Delete Failure : MailboxGeneral : "},
       {"Export Plus, directory killed part-way", Killed, true, 0,
        "Exported with errors. The export is incomplete: the collection of 'EX1' did not finish.\r\n" + lost},
+      {"write lock held through a page's commit", Locked, false, 1, kept, "Could not update; currently locked."},
+      {"disk full while a page is held", DiskFull, false, 1, kept, "Not enough space on disk."},
+      {"directory stopped part-way", Stopped, false, 1, kept + lost, "The server is not operational."},
+      {"database output on a nearly full disk", MdbFull, false, 1, "Not enough space on disk."},
+      {"Export Plus, a page refused", PageRefused, true, 0,
+       "Exported with errors. The export is incomplete: the collection of 'EX1' did not finish.\r\n-2147217873:"
+       "database or disk is full "},
   };
   ASSERT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), 0) << velmo::test::TestHome::Slurp(SchedLog());
   for (const Case& c : cases) {
@@ -1381,21 +1398,129 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
     }
     if (c.fault == Undeletable)
       gConn->Execute("create trigger KeepEX1 before delete on MailboxGeneral begin select raise(abort, 'kept'); end");
+    if (c.fault == PageRefused)
+      gConn->Execute("create trigger FullEX1 before insert on MailboxGeneral begin "
+                     "select raise(rollback, 'database or disk is full'); end");
     if (c.fault == Killed) proxy_->Arm(200, velmo::test::LdapProxy::Loss::Kill);
+    if (c.fault == Stopped) proxy_->Arm(200, velmo::test::LdapProxy::Loss::Stop);
     if (c.fault == Refused) proxy_->Alter(refuse);
+    // EX1's rows of cn=Bulk show again only once the run has cleared and
+    // collected them.
+    if (c.fault == Locked || c.fault == DiskFull) velmo::exporting::ClearServerRows(*gConn, "EX1");
+    std::unique_ptr<velmo::test::SmallFileSystem> disk;
+    std::vector<std::string> env;
+    // The database faults hold EX2's line at its first directory request
+    // until they end, through a proxy of its own.
+    std::unique_ptr<velmo::test::LdapProxy> ex2Proxy;
+    if (c.fault == Locked || c.fault == DiskFull) {
+      ex2Proxy = std::make_unique<velmo::test::LdapProxy>(slapd_->port());
+      ex2Proxy->HoldRange(0, std::numeric_limits<long>::max());
+      std::ofstream(home / "held-ldaphosts.conf")
+          << "EX1 ldap://127.0.0.1:" << proxy_->port() << "\nEX2 ldap://127.0.0.1:" << ex2Proxy->port() << "\n";
+      env.push_back("VELMORCAST_LDAP_HOSTS=" + (home / "held-ldaphosts.conf").string());
+    }
+    if (c.fault == DiskFull || c.fault == MdbFull) {
+      const fs::path copy = home / "copy.mdb";
+      if (c.fault == DiskFull) gConn->Execute("vacuum into '" + copy.string() + "'");
+      const std::string size = std::to_string(c.fault == DiskFull ? fs::file_size(copy) * 3 / 1000 + 64000 : 64000);
+      disk = std::make_unique<velmo::test::SmallFileSystem>(c.fault == DiskFull ? small : mdbOut, (size + "k").c_str());
+      if (!disk->Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk->Why();
+    }
+    // The disk-full run's application folder is a small file system of its
+    // own, holding a copy of the inventory; its settings and log are the
+    // others'.
+    if (c.fault == DiskFull) {
+      for (const auto& e : fs::directory_iterator(home.dir()))
+        if (e.is_regular_file() && e.path().filename().string().rfind("velmo.mdb", 0) != 0)
+          fs::copy_file(e.path(), small / e.path().filename());
+      fs::rename(small / "copy.mdb", small / "velmo.mdb");
+      fs::remove(home / "copy.mdb");
+      fs::create_directory_symlink(home / "Schedule", small / "Schedule");
+      env.push_back("VELMORCAST_HOME=" + small.string());
+    }
+    if (c.fault == MdbFull) {
+      // EX1's line writes a database into the small disk: a whole one
+      // first, then the disk is filled to half its size.
+      WriteSettings(home.dir(), {"EX1@@@Default@@@@@@Export@@@@@@MDB@@@" + mdbOut.string() + "@@@12_09_2026_02_00_00",
+                                 "EX2"},
+                    out);
+      ASSERT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), 0);
+      disk->Fill(fs::file_size(mdbOut / "EX1_12_09_2026_02_00_00.mdb") / 2);
+    }
+    const fs::path ex1Folder = c.fault == MdbFull ? mdbOut : out;
     ui->clear();
     fs::remove(SchedLog());
-    const auto before = files("EX1"), before2 = files("EX2");
+    const auto before = files("EX1", ex1Folder), before2 = files("EX2", out);
     std::string said;
     if (c.exportPlus) {
       OpenExportPlus(home / "export-plus")->cmdExport->click();
+      EXPECT_EQ(Prompts().size(), 1u);
     } else {
       ::sleep(1);  // a file written again differs by its time stamp
-      EXPECT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), c.status);
-      EXPECT_EQ(files("EX1") == before, c.fault != Refused);
-      // The next line goes on: EX2 written again when only EX1's directory was lost.
-      if (c.fault == Killed) EXPECT_NE(files("EX2"), before2);
+      // The database faults come once cn=Bulk's General rows are in (the
+      // run held meanwhile at the directory) and last until the run says
+      // EX1's outputs are kept or goes past EX1.
+      const std::string ex2 = "     GetAllInfo : Getting information for server -'EX2' start.";
+      const fs::path inventory = c.fault == DiskFull ? small / "velmo.mdb" : home / "velmo.mdb";
+      sqlite3* holder = nullptr;
+      bool faulted = c.fault != Locked && c.fault != DiskFull, released = false;
+      auto faultAt = Clock::now(), nextAt = Clock::time_point{};
+      const long first = proxy_->Accepted();
+      const pid_t pid = StartScheduledRun(env);
+      int status = -1, ended = 0;
+      while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && Since(faultAt) < velmo::test::HangBound(300)) {
+        ::usleep(20000);
+        if (!faulted) {
+          sqlite3* h = nullptr;
+          sqlite3_open_v2(inventory.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+          const auto rows = velmo::test::SqliteRows(
+              h, "select count(*) from MailboxGeneral where ServerName='EX1' and [Object Path]='" + kBulk + "'");
+          sqlite3_close(h);
+          if (rows.empty() || rows[0] == "0") continue;
+          proxy_->HoldRange(first, std::numeric_limits<long>::max());
+          if (c.fault == Locked) {
+            sqlite3_open(inventory.c_str(), &holder);
+            sqlite3_busy_timeout(holder, 60000);
+            EXPECT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+          } else {
+            disk->Fill();
+          }
+          proxy_->Resume();
+          faulted = true;
+          faultAt = Clock::now();
+        }
+        if ((c.fault == Killed || c.fault == Stopped) && nextAt == Clock::time_point{} && !proxy_->Lost())
+          faultAt = Clock::now();
+        const std::string log = velmo::test::TestHome::Slurp(SchedLog());
+        if (!released && (log.find(kept) != std::string::npos || log.find(ex2) != std::string::npos ||
+                          log.find("-'EX1' end.") != std::string::npos)) {
+          sqlite3_close_v2(holder);  // its transaction rolled back
+          holder = nullptr;
+          if (c.fault == DiskFull) fs::remove(small / "filler");
+          if (ex2Proxy) ex2Proxy->Resume();
+          released = true;
+        }
+        if (nextAt == Clock::time_point{} && log.find(ex2) != std::string::npos) nextAt = Clock::now();
+      }
+      if (ended == 0) ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+      EXPECT_EQ(ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+      if (holder) sqlite3_close(holder);
+      EXPECT_EQ(files("EX1", ex1Folder) == before, c.fault != Refused);
       said = velmo::test::TestHome::Slurp(SchedLog());
+      if (c.fault >= Locked || c.fault == Killed) {
+        // The next line goes on soon after the fault (a stopped directory
+        // costs the one request bound, 120 s) and EX2 is written again.
+        EXPECT_NE(files("EX2", out), before2);
+        EXPECT_NE(nextAt, Clock::time_point{});
+        EXPECT_LT(std::chrono::duration<double>(nextAt - faultAt).count(), velmo::test::HangBound(120 + 15));
+        std::cout << c.what << ": EX2 began " << std::chrono::duration<double>(nextAt - faultAt).count()
+                  << " s after the fault, " << LinesWith(SchedLog(), c.why.empty() ? c.said : c.why)
+                  << " lines tell the failure\n";
+      }
+      if (!c.why.empty()) {
+        EXPECT_EQ(LinesWith(SchedLog(), "' kept : "), 1);
+        EXPECT_EQ(LinesWith(SchedLog(), c.why) - LinesWith(SchedLog(), "' kept : "), 1);
+      }
     }
     for (const auto& p : Prompts()) said += p + "\n";
     EXPECT_NE(said.find(c.said), std::string::npos) << said.substr(0, 20000);
@@ -1404,6 +1529,8 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
     proxy_->Alter(nullptr);
     std::ofstream(registry) << classes;
     if (c.fault == Undeletable) gConn->Execute("drop trigger KeepEX1");
+    if (c.fault == PageRefused) gConn->Execute("drop trigger FullEX1");
+    if (c.fault == MdbFull) WriteSettings(home.dir(), {"EX1", "EX2"}, out);
   }
 }
 
