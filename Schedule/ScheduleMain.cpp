@@ -277,6 +277,9 @@ int Schedule_Main() try {
                    "' kept : the collection did not finish : " + unfinished);
           return false;
         }
+        // A line with no operation keeps the inventory current and writes
+        // no report: its work is done once the collection is.
+        if (line.operation.empty()) return true;
         const bool written = DisplayInfo(line.serverName, organisation, site, line.reportName, line.operation,
                                          line.printerName, line.exportFormat, line.outputFolder, line.runStamp);
         lock.Release();

@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -69,6 +70,9 @@ void ChooseText(QComboBox* box, const std::string& text) {
   const int at = box->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (at >= 0) box->setCurrentIndex(at);
 }
+
+// The folder an export goes to unless another is given.
+QString DefaultExportFolder() { return QString::fromStdString((velmo::AppFolder() / "Export").string()); }
 
 std::string Chosen(const QComboBox* box) {
   return box->currentIndex() >= 0 ? box->currentText().toStdString() : std::string();
@@ -165,6 +169,14 @@ frmSchedule::frmSchedule(QWidget* parent) : QDialog(parent) {
   connect(cmdRemove, &QPushButton::clicked, this, [this] { cmdRemove_Click(); });
   connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
   connect(cmdNewReport, &QPushButton::clicked, this, [this] { cmdNewReport_Click(); });
+  // Ticked by the user, an output gets what it needs at once: a format
+  // for the export, a printer for the printout.
+  connect(chkExport, &QCheckBox::clicked, this, [this](bool ticked) {
+    if (ticked) ChooseMissingOutputs();
+  });
+  connect(chkPrint, &QCheckBox::clicked, this, [this](bool ticked) {
+    if (ticked) ChooseMissingOutputs();
+  });
   connect(cmdOperation[1], &QPushButton::clicked, this, [this] { cmdOperation_Click(1); });
   connect(cmdOperation[2], &QPushButton::clicked, this, [this] { cmdOperation_Click(2); });
   tvwSchedServers->viewport()->installEventFilter(this);
@@ -200,7 +212,7 @@ void frmSchedule::Form_Load() {
   cmdAddServer->setEnabled(false);
   cmdRemove->setEnabled(false);
   chkExport->setChecked(true);
-  txtPath->setText(QString::fromStdString((velmo::AppFolder() / "Export").string()));
+  txtPath->setText(DefaultExportFolder());
   picInfo->hide();
   picWar->hide();
 
@@ -350,8 +362,22 @@ std::vector<std::string> frmSchedule::ShownFields() const {
           txtPath->text().toStdString()};
 }
 
+void frmSchedule::ChooseMissingOutputs() {
+  if (chkExport->isChecked()) {
+    if (std::none_of(optFormat.begin(), optFormat.end(), [](const QRadioButton* b) { return b->isChecked(); }))
+      optFormat[0]->setChecked(true);
+    if (txtPath->text().isEmpty()) txtPath->setText(DefaultExportFolder());
+  }
+  if (chkPrint->isChecked() && cboPrinterName->currentIndex() < 0 && cboPrinterName->count() > 0)
+    cboPrinterName->setCurrentIndex(0);
+}
+
 void frmSchedule::SaveCurrentEntry() {
   if (strCurrentServer.empty() || strCurrentServer == kRoot || currentEntry_ == 0) return;
+  // An export is never saved without its format nor a printout without its
+  // printer: the scheduled run refuses such a line. An output left unticked
+  // keeps what the entry holds (a printout's empty format, say).
+  ChooseMissingOutputs();
   std::vector<std::string> fields = ShownFields();
   fields.insert(fields.begin(), strCurrentServer);
   fields.push_back(RunStamp(std::chrono::system_clock::now()));
@@ -398,7 +424,8 @@ void frmSchedule::BuildServerEntry() {
   chkExport->setChecked(f[3] == "Both" || f[3] == "Export");
   chkPrint->setChecked(f[3] == "Both" || f[3] == "Print");
   choose(cboPrinterName, f[4]);
-  const int format = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : f[5].isEmpty() ? -1 : 3;
+  // A format the run does not know (or none) shows no button chosen.
+  const int format = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : -1;
   if (format == -1) {
     // No button chosen: each is let go of its group for a moment.
     for (QRadioButton* button : optFormat) {
@@ -406,7 +433,7 @@ void frmSchedule::BuildServerEntry() {
       button->setChecked(false);
       button->setAutoExclusive(true);
     }
-  } else if (format < 3) {
+  } else {
     optFormat[static_cast<size_t>(format)]->setChecked(true);
   }
   txtPath->setText(f[6]);
@@ -435,7 +462,7 @@ void frmSchedule::cmdAddServer_Click() {
     if (cboProfileName->count() > 0) cboProfileName->setCurrentIndex(0);
     chkExport->setChecked(true);
     optFormat[0]->setChecked(true);
-    txtPath->setText(QString::fromStdString((velmo::AppFolder() / "Export").string()));
+    txtPath->setText(DefaultExportFolder());
     if (cboPrinterName->count() > 0) cboPrinterName->setCurrentIndex(0);
     BuildServerEntry();
     cboServerName->setEditText("");

@@ -92,6 +92,10 @@ class frmSchedule : public QDialog {
   // A field whose control still shows what the entry put there keeps the
   // entry's text; an entry with no field changed is kept as it was read.
   void SaveCurrentEntry();
+  // With Export ticked and no format chosen, chooses MDB, and an empty
+  // folder becomes the Export folder; with Print ticked and no printer
+  // chosen, chooses the list's first printer (as Add does).
+  void ChooseMissingOutputs();
   // Report, profile, operation, printer, format and folder as the option
   // controls show them (fields 1 to 6 of an entry).
   std::vector<std::string> ShownFields() const;

@@ -119,7 +119,7 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
     first = false;
     const auto why = tooLong ? std::optional(SchedSkippedLine::Why::TooLong) : Damage(line);
     if (why) {
-      if (skipped) skipped->Add({number, *why, line.substr(0, kShown)});
+      if (skipped) skipped->Add({number, *why, line.substr(0, kShown), {}});
     } else {
       lines.push_back(std::move(line));
       if (numbers) numbers->push_back(number);
@@ -169,6 +169,19 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
     finish();
   }
   return true;
+}
+
+// Why the scheduled run cannot carry a server line out as it stands, if
+// it cannot. An empty operation collects the server and writes nothing.
+std::optional<SchedSkippedLine::Why> NotCarriedOut(const ScheduledServerEntry& s) {
+  const std::string& op = s.operation;
+  const bool exports = op == "Export" || op == "Both";
+  const bool prints = op == "Print" || op == "Both";
+  if (!op.empty() && !exports && !prints) return SchedSkippedLine::Why::NoOperation;
+  if (exports && s.exportFormat != "MDB" && s.exportFormat != "CSV" && s.exportFormat != "HTML")
+    return SchedSkippedLine::Why::NoExportFormat;
+  if (prints && s.printerName.empty()) return SchedSkippedLine::Why::NoPrinter;
+  return std::nullopt;
 }
 
 bool IsTaskRecord(const std::string& line) {
@@ -313,9 +326,11 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
       continue;
     }
     ScheduledServerEntry server = ParseServerLine(line);
-    if (forRun && server.operation != "Export" && server.operation != "Print" && server.operation != "Both") {
-      c.skipped.Add({numbers[i], SchedSkippedLine::Why::NoOperation, line.substr(0, kShown)});
-      continue;
+    if (forRun) {
+      if (const auto why = NotCarriedOut(server)) {
+        c.skipped.Add({numbers[i], *why, line.substr(0, kShown), server.exportFormat});
+        continue;
+      }
     }
     c.servers.push_back(std::move(server));
   }
@@ -364,13 +379,21 @@ std::string EscapedSchedText(std::string_view text, size_t limit) {
 }
 
 std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippedLine& skipped) {
-  return file.string() + " : line " + std::to_string(skipped.line) + " : " +
-         (skipped.why == SchedSkippedLine::Why::TooLong   ? "Line Too Long"
-          : skipped.why == SchedSkippedLine::Why::NotUtf8 ? "Not UTF-8 Text"
-          : skipped.why == SchedSkippedLine::Why::NoOperation
-              ? "Operation Not Export, Print Or Both"
-              : "Control Characters") +
-         " : " + EscapedSchedText(skipped.text);
+  using Why = SchedSkippedLine::Why;
+  std::string why;
+  switch (skipped.why) {
+    case Why::TooLong: why = "Line Too Long"; break;
+    case Why::NotUtf8: why = "Not UTF-8 Text"; break;
+    case Why::Control: why = "Control Characters"; break;
+    case Why::NoOperation: why = "Operation Not Export, Print Or Both"; break;
+    // The format as the line holds it: an empty one shows as ''.
+    case Why::NoExportFormat:
+      why = "Export Format Not MDB, CSV Or HTML : '" + EscapedSchedText(skipped.value, 40) + "'";
+      break;
+    case Why::NoPrinter: why = "Printer Name Empty"; break;
+  }
+  return file.string() + " : line " + std::to_string(skipped.line) + " : " + why + " : " +
+         EscapedSchedText(skipped.text);
 }
 
 std::string SkippedLinesMoreText(const std::filesystem::path& file, size_t more) {

@@ -64,14 +64,16 @@ inline constexpr size_t kSchedMaxLine = 64 * 1024;
 
 // A line the readers left out: longer than kSchedMaxLine, holding a
 // control character other than the CR of its CR LF end, or bytes that are
-// not UTF-8 (a damaged file); for the scheduled run also a server line
-// whose operation is none of "Export", "Print" and "Both" (a file cut
-// short).
+// not UTF-8 (a damaged file); for the scheduled run also a server line it
+// cannot carry out: an operation that is not empty and none of "Export",
+// "Print" and "Both" (a file cut short), an export without a format of
+// "MDB", "CSV" or "HTML", or a printout without a printer.
 struct SchedSkippedLine {
-  enum class Why { TooLong, Control, NotUtf8, NoOperation };
+  enum class Why { TooLong, Control, NotUtf8, NoOperation, NoExportFormat, NoPrinter };
   int line = 0;      // from 1
   Why why = Why::Control;
-  std::string text;  // the start of the line, as it stands
+  std::string text;   // the start of the line, as it stands
+  std::string value;  // the field named by `why`, for NoExportFormat
 };
 
 struct SchedConfigContents {
@@ -107,8 +109,10 @@ ScheduledServerEntry ParseServerLine(std::string_view line);
 // file is read, and the open never waits (a named pipe is refused at once,
 // *notRegular then set). False (with the reason) when the file cannot be
 // opened or read. With `forRun`, as the scheduled run reads it, a server
-// line whose operation field is none of "Export", "Print" and "Both" is
-// damaged too: left out and noted in `skipped`.
+// line the run cannot carry out is damaged too, left out and noted in
+// `skipped`: its operation neither empty (collect only) nor "Export",
+// "Print" or "Both"; "Export" or "Both" with a format other than "MDB",
+// "CSV" and "HTML" (compared exactly); "Print" or "Both" with no printer.
 bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr,
                      bool* notRegular = nullptr, bool forRun = false);
 

@@ -162,31 +162,59 @@ TEST(ScheduleCollect, WaitBoundIsClampedToADay) {
   ::unsetenv("VELMORCAST_COLLECT_WAIT_SECONDS");
 }
 
+// Which lines are collected, and how the run ends. A line the run cannot
+// carry out (an operation, export format or printer it does not have) is
+// skipped before its server is looked up or cleared: EX2's rows stay. A
+// line with no operation is collected and writes no report.
 TEST_F(ScheduleRun, SettingsLines) {
   UseSampleDirectory sample;
   UseRecordingCollector collector;
+  const std::string skipped = "     Schedule_Main... : Config File Line Skipped : " +
+                              (home / "Schedule" / "SchedConfig.cfg").string() + " : line 3 : ";
+  const std::string format = skipped + "Export Format Not MDB, CSV Or HTML : ";
+  const std::string noPrinter = skipped + "Printer Name Empty : ";
+  auto line = [](const std::string& operation, const std::string& printer, const std::string& format) {
+    return ServerLine("EX2", "None", "", operation, printer, format, "/x");
+  };
   struct Case {
     std::vector<std::string> lines;
     std::vector<std::string> expectedStarts;  // entries other than GetAllInfo's own
     int collections;
+    int reports;  // of the collections, those with an output (their report not found)
+    int status;
   } cases[] = {
-      {{}, {}, 0},
-      {{"", ServerLine("EX2", "None", "", "Export", "", "CSV", "/nonexistent")}, {}, 1},
-      {{ServerLine("EX2", "None", "", "Export", "", "CSV", "/x"), ServerLine("EX2", "None", "", "Export", "", "CSV", "/x")},
-       {},
-       2},
+      {{}, {}, 0, 0, 0},
+      {{"", line("Export", "", "CSV")}, {}, 1, 1, 1},
+      {{line("Export", "", "CSV"), line("Export", "", "CSV")}, {}, 2, 2, 1},
       // Only the exact marker is the task line: another case is a server
-      // line, damaged when its operation is none of the three.
+      // line, skipped when the run cannot carry it out.
       {{"velmorcasttask.job@@@CORP\\Administrator@@@1", "velmorcasttask.job@@@None@@@@@@Export"},
        {"     Schedule_Main... : Config File Line Skipped : ",
         "     ConnectToExchangeServer : Binding to server 'VELMORCASTTASK.JOB' to get Organization/Site Name Failure : "},
-       0},
+       0, 0, 1},
+      // Neither export nor print: collected, nothing more to do.
+      {{line("", "", "")}, {}, 1, 0, 0},
+      {{line("", "Velmorcast PDF", "MDB")}, {}, 1, 0, 0},
+      {{"EX2@@@None@@@@@@Export@@@@@@MD"}, {format + "'MD' : EX2@@@None@@@@@@Export@@@@@@MD"}, 0, 0, 1},
+      {{line("Both", "Velmorcast PDF", "XYZ")}, {format + "'XYZ' : " + line("Both", "Velmorcast PDF", "XYZ")}, 0, 0, 1},
+      {{line("Export", "", "")}, {format + "'' : " + line("Export", "", "")}, 0, 0, 1},
+      {{line("Export", "", "csv")}, {format + "'csv' : "}, 0, 0, 1},
+      {{line("Print", "", "MDB")}, {noPrinter + line("Print", "", "MDB")}, 0, 0, 1},
+      {{line("Both", "", "CSV")}, {noPrinter + line("Both", "", "CSV")}, 0, 0, 1},
+      {{"EX2@@@None@@@@@@Expor"}, {skipped + "Operation Not Export, Print Or Both : EX2@@@None@@@@@@Expor"}, 0, 0, 1},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines.empty() ? "no line" : c.lines.back());
     fs::remove_all(home / "Schedule");
     WriteSettings(home.dir(), c.lines);
+    {
+      db::Connection conn;
+      conn.Open((home / "velmo.mdb").string());
+      conn.Execute("delete from MailboxGeneral where ServerName='EX2'");
+      conn.Execute("insert into MailboxGeneral (ServerName, [Object Path]) values ('EX2', 'cn=Kept')");
+    }
     RecordingCollector::calls.clear();
-    sr::Schedule_Main();
+    EXPECT_EQ(sr::Schedule_Main(), c.status);
     std::vector<std::string> entries;
     int starts = 0, reportsNotFound = 0;
     for (const auto& m : LogMessages(home.dir())) {
@@ -195,15 +223,19 @@ TEST_F(ScheduleRun, SettingsLines) {
       else if (m.rfind("     GetAllInfo", 0) != 0) entries.push_back(m);
     }
     EXPECT_EQ(starts, c.collections) << c.lines.size();
-    EXPECT_EQ(reportsNotFound, c.collections);
-    ASSERT_EQ(entries.size(), c.expectedStarts.size()) << (entries.empty() ? "" : entries[0]);
-    for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].rfind(c.expectedStarts[i], 0), 0u) << entries[i];
-    // Each collection: its start and end entries, the missing mail
-    // client's (no information-store files here) and the missing report's.
-    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 4u * c.collections);
+    EXPECT_EQ(reportsNotFound, c.reports);
+    EXPECT_EQ(entries.size(), c.expectedStarts.size()) << (entries.empty() ? "" : entries[0]);
+    for (size_t i = 0; i < std::min(entries.size(), c.expectedStarts.size()); ++i)
+      EXPECT_EQ(entries[i].rfind(c.expectedStarts[i], 0), 0u) << entries[i];
+    // Each collection: its start and end entries and the missing mail
+    // client's (no information-store files here); each output the missing
+    // report's.
+    EXPECT_EQ(LogLines(home.dir()).size(), 8u + entries.size() + 3u * c.collections + c.reports);
     const long serverCalls = std::count(RecordingCollector::calls.begin(), RecordingCollector::calls.end(),
                                         std::string("Server(EX2,,)"));
     EXPECT_EQ(serverCalls, c.collections);
+    EXPECT_EQ(InventoryRows(home.dir(), "MailboxGeneral", "ServerName='EX2'").size(), c.collections ? 0u : 1u)
+        << "cleared only when collected";
   }
 }
 

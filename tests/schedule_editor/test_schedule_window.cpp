@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Mdifrm.h"
@@ -468,4 +469,107 @@ TEST_F(ScheduleTest, NewReportBrowseAndWriteFailure) {
   EXPECT_EQ(Prompts()[0].rfind("The schedule settings could not be saved.\r\n", 0), 0u) << Prompts()[0];
   EXPECT_NE(ErrorLog().find("Schedule cmdOperation Config File Write Failure"), std::string::npos);
   EXPECT_TRUE(w.isVisible());
+}
+
+namespace {
+
+// A click of the mouse on a button, as a user clicks it.
+void ClickButton(QAbstractButton* button) {
+  const QPoint at = button->rect().center();
+  for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &event);
+  }
+  Pump();
+}
+
+// The scheduled run started on this application folder; its exit status.
+int RunScheduled() {
+  const std::string program = (velmo::test::TestHome::BuildAppDir() / "VLMRSchedule").string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+// What the window saves, the scheduled run carries out. A printout given
+// an export by ticking "Export Data" is saved with MDB and the Export
+// folder, and the run exports and prints it; a server added with "Export
+// Data" unticked is saved with no operation, and the run collects it and
+// writes nothing. Each run exits 0. An export given a printout by ticking
+// "Print" is saved with the list's first printer.
+TEST_F(ScheduleTest, WhatTheWindowSavesTheRunCarriesOut) {
+  if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+  velmo::test::UseSampleDirectory directory;
+  gConn->Execute("insert into VELMORCCustomReports values ('MailboxesGeneral', 'R', 'Alias Name')", {});
+  const std::string exportFolder = (home->dir() / "Export").string();
+  struct Row {
+    std::string name, read, server;
+    std::function<void(frmSchedule&)> edit;
+    std::string written;  // unstamped, "<printer>" for the list's first
+    bool exported;
+    bool run = true;  // (not on a printer of this machine's own)
+  };
+  const std::vector<Row> rows = {
+      {"printout with export ticked", "EX10@@@R@@@@@@Print@@@Velmorcast PDF@@@@@@@@@07_02_2024_03_04_05", "EX10",
+       [](frmSchedule& w) {
+         for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+         ASSERT_FALSE(w.optFormat[0]->isChecked() || w.optFormat[1]->isChecked() || w.optFormat[2]->isChecked());
+         ClickButton(w.chkExport);
+         EXPECT_TRUE(w.optFormat[0]->isChecked()) << "MDB is chosen as the box is ticked";
+         Shot(&w, "frmSchedule-export-ticked");
+       },
+       "EX10@@@R@@@@@@Both@@@Velmorcast PDF@@@MDB@@@" + exportFolder, true},
+      {"collect only", "", "EX1",
+       [](frmSchedule& w) {
+         Retype(w.cboServerName, "ex1");
+         ClickButton(w.cmdAddServer);
+         ClickButton(w.chkExport);
+         EXPECT_FALSE(w.chkExport->isChecked());
+       },
+       "EX1@@@Default@@@EX1 Profile@@@@@@<printer>@@@MDB@@@" + exportFolder, false},
+      {"export with print ticked", "EX1@@@R@@@@@@Export@@@@@@CSV@@@/srv/b@@@06_02_2024_03_04_05", "EX1",
+       [](frmSchedule& w) {
+         for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, Node(w, "EX1"));
+         ClickButton(w.chkPrint);
+         EXPECT_EQ(w.cboPrinterName->currentIndex(), 0) << "the first printer is chosen as the box is ticked";
+       },
+       "EX1@@@R@@@@@@Both@@@<printer>@@@CSV@@@/srv/b", false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    for (const char* folder : {"Export", "Print"}) std::filesystem::remove_all(home->dir() / folder);
+    WriteConfig("Scheduled Servers\r\n" + (r.read.empty() ? "" : r.read + "\r\n"));
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    r.edit(w);
+    WhenModal<frmScheduleInput>([](frmScheduleInput& input) { input.cmdCancel->click(); });
+    for (int press = 0; press < 2; ++press) {
+      ASSERT_TRUE(velmo::test::FocusControl(w.cmdOperation[1]));
+      velmo::test::PressKey(Qt::Key_Space, Qt::NoModifier, " ");
+    }
+    ASSERT_FALSE(w.isVisible());
+    std::string expected = r.written;
+    if (const size_t at = expected.find("<printer>"); at != std::string::npos)
+      expected.replace(at, 9, w.cboPrinterName->itemText(0).toStdString());
+    const auto lines = Lines(Config());
+    ASSERT_EQ(lines.size(), 3u) << Config();
+    EXPECT_EQ(Unstamped(lines[2]), expected);
+    if (!r.run) continue;
+
+    EXPECT_EQ(RunScheduled(), 0) << velmo::test::TestHome::Slurp(home->dir() / "Schedule" / "VelmorcastSchedLog.log");
+    EXPECT_FALSE(velmo::test::InventoryRows(home->dir(), "MailboxGeneral", "ServerName='" + r.server + "'").empty());
+    const std::string stamp = lines[2].substr(lines[2].rfind("@@@") + 3);
+    EXPECT_EQ(std::filesystem::exists(home->dir() / "Export" / (r.server + "_" + stamp + ".mdb")), r.exported);
+    std::error_code none;
+    EXPECT_EQ(!std::filesystem::is_empty(home->dir() / "Print", none) && !none, r.exported) << "printed too";
+  }
 }
