@@ -173,11 +173,14 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
 
 // Why the scheduled run cannot carry a server line out as it stands, if
 // it cannot. An empty operation collects the server and writes nothing.
-std::optional<SchedSkippedLine::Why> NotCarriedOut(const ScheduledServerEntry& s) {
+std::optional<SchedSkippedLine::Why> NotCarriedOut(const ScheduledServerEntry& s, size_t fields) {
   const std::string& op = s.operation;
   const bool exports = op == "Export" || op == "Both";
   const bool prints = op == "Print" || op == "Both";
   if (!op.empty() && !exports && !prints) return SchedSkippedLine::Why::NoOperation;
+  // A line that only collects is written with all its fields; one that ends
+  // before its stamp is a file cut short, not a schedule without output.
+  if (op.empty() && fields < 8) return SchedSkippedLine::Why::NoOperation;
   if (exports && s.exportFormat != "MDB" && s.exportFormat != "CSV" && s.exportFormat != "HTML")
     return SchedSkippedLine::Why::NoExportFormat;
   if (prints && s.printerName.empty()) return SchedSkippedLine::Why::NoPrinter;
@@ -302,8 +305,9 @@ bool ParseTaskLine(std::string_view line, ScheduleTaskEntry& task) {
   return true;
 }
 
-ScheduledServerEntry ParseServerLine(std::string_view line) {
+ScheduledServerEntry ParseServerLine(std::string_view line, size_t* fields) {
   auto f = SplitSchedFields(line);
+  if (fields) *fields = f.size();
   f.resize(8);
   return {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
 }
@@ -325,9 +329,10 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
       }
       continue;
     }
-    ScheduledServerEntry server = ParseServerLine(line);
+    size_t fields = 0;
+    ScheduledServerEntry server = ParseServerLine(line, &fields);
     if (forRun) {
-      if (const auto why = NotCarriedOut(server)) {
+      if (const auto why = NotCarriedOut(server, fields)) {
         c.skipped.Add({numbers[i], *why, line.substr(0, kShown), server.exportFormat});
         continue;
       }

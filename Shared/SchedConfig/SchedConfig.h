@@ -98,7 +98,7 @@ std::string FormatServerLine(const ScheduledServerEntry& server);
 // no number read as 0.
 bool ParseTaskLine(std::string_view line, ScheduleTaskEntry& task);
 // Reads a server line: missing fields are empty, fields past 8 are ignored.
-ScheduledServerEntry ParseServerLine(std::string_view line);
+ScheduledServerEntry ParseServerLine(std::string_view line, size_t* fields = nullptr);
 
 // Reads the file. Lines may end in CR LF or LF; blank lines and the header
 // are skipped; a line whose field 0 is the job name is the task line (the

@@ -187,11 +187,19 @@ TEST_F(ScheduleRun, SettingsLines) {
       {{"", line("Export", "", "CSV")}, {}, 1, 1, 1},
       {{line("Export", "", "CSV"), line("Export", "", "CSV")}, {}, 2, 2, 1},
       // Only the exact marker is the task line: another case is a server
-      // line, skipped when the run cannot carry it out.
-      {{"velmorcasttask.job@@@CORP\\Administrator@@@1", "velmorcasttask.job@@@None@@@@@@Export"},
-       {"     Schedule_Main... : Config File Line Skipped : ",
+      // line, skipped when the run cannot carry it out (here one cut short
+      // and one without a format); with an operation and all it needs, it
+      // is looked up, and the lookup fails.
+      {{"velmorcasttask.job@@@CORP\\Administrator@@@1", "velmorcasttask.job@@@None@@@@@@Export",
+        "velmorcasttask.job@@@None@@@@@@Export@@@@@@CSV@@@/x@@@s"},
+       {skipped + "Operation Not Export, Print Or Both : velmorcasttask.job@@@CORP",
+        "     Schedule_Main... : Config File Line Skipped : ",
         "     ConnectToExchangeServer : Binding to server 'VELMORCASTTASK.JOB' to get Organization/Site Name Failure : "},
        0, 0, 1},
+      // Cut before its stamp, a line without an operation is no collect-only
+      // line.
+      {{"EX2@@@None@@@@@@"}, {skipped + "Operation Not Export, Print Or Both : EX2@@@None@@@@@@"}, 0, 0, 1},
+      {{"EX2@@@None@@@@@@@@@@@@@@@/x"}, {skipped + "Operation Not Export, Print Or Both : "}, 0, 0, 1},
       // Neither export nor print: collected, nothing more to do.
       {{line("", "", "")}, {}, 1, 0, 0},
       {{line("", "Velmorcast PDF", "MDB")}, {}, 1, 0, 0},
