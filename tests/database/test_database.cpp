@@ -30,6 +30,7 @@
 #include "Database.h"
 #include "OtherUser.h"
 #include "PageWrite.h"
+#include "SmallFileSystem.h"
 #include "TestHome.h"
 #include "WriteJournal.h"
 
@@ -1198,6 +1199,80 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
   count.Close();
   std::printf("full disk: %ld of 5000 rows not written, %ld failed adds, %.3f s\n", notWritten, failures,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+TEST_F(Db, CompactionInPlaceCutOrOnAFullDiskLeavesTheFileAsItWas) {
+  // Pages to reclaim, as a cleared collection leaves them.
+  conn.Execute("create table Pad(Num text(10), Body memo)");
+  conn.Execute("with recursive n(i) as (select 1 union all select i + 1 from n where i < 6000) "
+               "insert into Pad select i, printf('%01000d', i) from n");
+  conn.Execute("delete from Pad where _rowid_ <= 3000");
+  conn.Close();
+  const std::string bytes = velmo::test::TestHome::Slurp(file);
+  auto freePages = [&] {
+    Connection c;
+    c.Open(Cs());
+    Recordset rs;
+    rs.Open("pragma freelist_count", c);
+    return rs[0].Val().Long();
+  };
+  ASSERT_GT(freePages(), 100);
+
+  // Cut by the lock-wait hook (as by a stop): undone whole.
+  int calls = 0;
+  SetLockWaitHook([&] { return ++calls < 0; });
+  const std::string copy = (home / "COMPVELMO.mdb").string();
+  const ComError cut = ErrorOf([&] { JetEngine().CompactInPlace(Cs(), copy); });
+  SetLockWaitHook(nullptr);
+  EXPECT_EQ(cut.Description(), "The operation was canceled by the user.");
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(velmo::test::TestHome::Slurp(file), bytes);
+
+  // Too little room beside the file for the copy, or for the log the copy
+  // is written back through: the reason, the file as it was, no copy left.
+  // The temporary folder is not used.
+  struct Case {
+    const char* name;
+    bool onSmall, tempOnSmall;
+    unsigned long long leave;
+    int status;
+  } const cases[] = {
+      {"1 MB left beside the file", true, false, 1 << 20, 1},
+      {"room for the copy, not for its log", true, false, 4608 << 10, 1},
+      {"the temporary folder full", false, true, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto small = home / ("small-" + std::to_string(&c - cases));
+    velmo::test::SmallFileSystem fs(small, "16m");
+    if (!fs.Mounted()) {
+      std::printf("%s: skipped, no small file system can be mounted here: %s\n", c.name, fs.Why().c_str());
+      continue;
+    }
+    const auto db = (c.onSmall ? small : home.dir()) / ("case-" + std::to_string(&c - cases) + ".mdb");
+    std::filesystem::copy_file(file, db);
+    fs.Fill(c.leave);
+    const auto [status, said] = velmo::test::OtherUser::Run((c.tempOnSmall ? "SQLITE_TMPDIR='" + small.string() + "' " : "") +
+                                                            "'" + DB_HOLDER + "' --compact-in-place '" + db.string() +
+                                                            "' '" + db.string() + ".copy' 2>&1");
+    EXPECT_EQ(status, c.status) << said;
+    EXPECT_FALSE(std::filesystem::exists(db.string() + ".copy"));
+    EXPECT_TRUE(!std::filesystem::exists(db.string() + "-wal") || std::filesystem::file_size(db.string() + "-wal") == 0);
+    if (c.status == 0) {
+      EXPECT_EQ(RawDb(db).Rows("pragma freelist_count"), std::vector<std::string>{"0"});
+      continue;
+    }
+    EXPECT_EQ(said, "Not enough space on disk. Compacting needs room for a compacted copy of the database (up to 6 MB) "
+                    "and for its log (as much again) beside '" + db.string() + "'; the database is left as it was.\n");
+    EXPECT_EQ(velmo::test::TestHome::Slurp(db), bytes);
+  }
+
+  // With room, the same file compacts, every row kept with its row id.
+  JetEngine().CompactInPlace(Cs(), copy);
+  EXPECT_EQ(freePages(), 0);
+  EXPECT_EQ(RawDb(file).Rows("select count(*), min(_rowid_), max(_rowid_) from Pad"),
+            std::vector<std::string>{"3000|3001|6000"});
+  EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
 TEST_F(Db, StatementsReusedAcrossOpensFollowTableChanges) {
