@@ -1201,7 +1201,7 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }
 
-TEST_F(Db, CompactionInPlaceCutOrOnAFullDiskLeavesTheFileAsItWas) {
+TEST_F(Db, CompactionInPlaceCutWrittenMeanwhileOrOnAFullDiskLeavesTheFileAsItWasAndKeepsRowIds) {
   // Pages to reclaim, as a cleared collection leaves them.
   conn.Execute("create table Pad(Num text(10), Body memo)");
   conn.Execute("with recursive n(i) as (select 1 union all select i + 1 from n where i < 6000) "
@@ -1228,6 +1228,23 @@ TEST_F(Db, CompactionInPlaceCutOrOnAFullDiskLeavesTheFileAsItWas) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(velmo::test::TestHome::Slurp(file), bytes);
 
+  // Another program commits while the copy is made: given up, its row kept.
+  {
+    RawDb other(file);
+    SetLockWaitHook([&] {
+      if (calls++ == 1) other.Exec("INSERT INTO Pad VALUES ('other', 'committed during the copy')");
+      return true;
+    });
+    const ComError written = ErrorOf([&] { JetEngine().CompactInPlace(Cs(), copy); });
+    SetLockWaitHook(nullptr);
+    EXPECT_EQ(written.Description(), "The database '" + file.string() +
+                                         "' was written by another program while it was compacted; it is used as "
+                                         "it is, uncompacted.");
+    EXPECT_EQ(other.Rows("SELECT count(*) FROM Pad WHERE Num = 'other'"), std::vector<std::string>{"1"});
+    EXPECT_GT(freePages(), 100);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+  }
+
   // Too little room beside the file for the copy, or for the log the copy
   // is written back through: the reason, the file as it was, no copy left.
   // The temporary folder is not used.
@@ -1250,6 +1267,7 @@ TEST_F(Db, CompactionInPlaceCutOrOnAFullDiskLeavesTheFileAsItWas) {
       continue;
     }
     const auto db = (c.onSmall ? small : home.dir()) / ("case-" + std::to_string(&c - cases) + ".mdb");
+    const std::string was = velmo::test::TestHome::Slurp(file);
     std::filesystem::copy_file(file, db);
     fs.Fill(c.leave);
     const auto [status, said] = velmo::test::OtherUser::Run((c.tempOnSmall ? "SQLITE_TMPDIR='" + small.string() + "' " : "") +
@@ -1264,14 +1282,14 @@ TEST_F(Db, CompactionInPlaceCutOrOnAFullDiskLeavesTheFileAsItWas) {
     }
     EXPECT_EQ(said, "Not enough space on disk. Compacting needs room for a compacted copy of the database (up to 6 MB) "
                     "and for its log (as much again) beside '" + db.string() + "'; the database is left as it was.\n");
-    EXPECT_EQ(velmo::test::TestHome::Slurp(db), bytes);
+    EXPECT_EQ(velmo::test::TestHome::Slurp(db), was);
   }
 
   // With room, the same file compacts, every row kept with its row id.
   JetEngine().CompactInPlace(Cs(), copy);
   EXPECT_EQ(freePages(), 0);
   EXPECT_EQ(RawDb(file).Rows("select count(*), min(_rowid_), max(_rowid_) from Pad"),
-            std::vector<std::string>{"3000|3001|6000"});
+            std::vector<std::string>{"3001|3001|6001"});
   EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
