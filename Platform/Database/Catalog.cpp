@@ -403,7 +403,10 @@ void JetEngine::CompactInPlace(const std::string& connectionString, const std::s
   // read gives the compaction up.
   if (!note(sqlite3_open_v2(copy.c_str(), &done.source, SQLITE_OPEN_READONLY, nullptr), done.source)) fail();
   done.backup = sqlite3_backup_init(h, "main", done.source, "main");
-  if (!done.backup && !note(sqlite3_errcode(h), h)) fail();
+  if (!done.backup) {
+    note(sqlite3_errcode(h), h);
+    fail();
+  }
   if (!note(sqlite3_backup_step(done.backup, 0), h)) fail();
   written = DataVersion(h) != version;
   if (written) fail();
