@@ -41,27 +41,21 @@ void CompactDB() {
     return;
   }
 
-  // A copy left behind by an interrupted earlier run would make every
-  // compaction fail; it is of no use, so it goes first.
+  // A copy left behind by an interrupted run (or by an earlier build, which
+  // moved its copy over the database) is of no use.
   std::error_code ec;
   for (const char* suffix : {"", "-journal", "-wal", "-shm"})
     std::filesystem::remove(velmo::NativePath(compPath + suffix), ec);
 
+  // The copy is written back into the file through the engine, never moved
+  // over it: another program's connection to it, busy or idle, keeps the
+  // file it has open, and one that holds a lock on it is not waited for.
   try {
-    // Fails while any connection, of this or another process, has the file
-    // open; the engine then holds the database's lock until released.
-    engine->CompactDatabase(MaintenanceConnectionText(dbPath), MaintenanceConnectionText(compPath));
+    engine->CompactInPlace(MaintenanceConnectionText(dbPath), MaintenanceConnectionText(compPath));
   } catch (const velmo::ComError& e) {
-    LogFailure("CompactDB CompactDatabase Failed", e);
-    engine->Release();
-    std::filesystem::remove(velmo::NativePath(compPath), ec);
-    return;
+    // A stop ends the start-up; the compaction it cut was undone whole.
+    if (velmo::StopSignal() == 0) LogFailure("CompactDB CompactDatabase Failed", e);
   }
-
-  int32_t number = 0;
-  std::string description;
-  if (!velmo::db::MoveDatabaseFile(velmo::NativePath(compPath), velmo::NativePath(dbPath), number, description))
-    LogFailure("CompactDB MoveDatabase Failed", number, description);
   engine->Release();
 }
 

@@ -11,11 +11,17 @@ class Connection;
 // Microsoft.Jet.OLEDB.4.0;Data Source =" followed by the file path.
 std::string MaintenanceConnectionText(const std::string& path);
 
-// Compacts gstrDBPath into "COMPVELMO.mdb" of the application folder and
-// moves the copy back over it. A stale "COMPVELMO.mdb" is removed first.
-// Runs only while no other connection, of any process, has the database
-// open; otherwise it logs "CompactDB CompactDatabase Failed" and the start
-// goes on with the uncompacted file. Call it before gConn is opened.
+// Compacts gstrDBPath in place (velmo::db::JetEngine::CompactInPlace, by
+// way of "COMPVELMO.mdb" of the application folder, which is removed
+// after): the file is never replaced, so another program's connection to it
+// goes on with the compacted file. A stale "COMPVELMO.mdb" is removed
+// first. While a program of the system has the database open, or
+// another program holds a lock on it, it is passed over at once; that and
+// every other failure (no room for the engine's copy, a file this user may
+// not write) leaves the file as it was, logs "CompactDB CompactDatabase
+// Failed" with the reason, and the start goes on with the uncompacted
+// file. A stop cuts it, undone whole, with no entry. Call it before gConn
+// is opened.
 void CompactDB();
 
 // Converts a database made by an earlier build to the current form of its

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "DbInternal.h"
+#include "StopSignals.h"
 
 namespace velmo::db {
 
@@ -251,6 +254,175 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
   }
   // The exclusive lock stays until Release(), so the copy can replace the
   // original before anybody opens it again.
+}
+
+namespace {
+
+// Runs a statement to its end; its result code, and the first column of
+// its first row in `first` when given.
+int StepAll(sqlite3* h, const std::string& sql, std::string* first = nullptr) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr);
+  bool row = false;
+  while (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    if (first && !row) {
+      auto t = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      *first = t ? t : "";
+    }
+    row = true;
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(st);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Between the engine's steps of a long compaction: a stop ends it at once,
+// and the lock-wait hook runs at the first step and every 20 ms or so after
+// (the window stays painted).
+struct Pace {
+  sqlite3* h = nullptr;
+  std::chrono::steady_clock::time_point next{};
+  bool givenUp = false;
+  bool GoOn() {
+    const auto now = std::chrono::steady_clock::now();
+    if (velmo::StopSignal() == 0 && now < next) return true;
+    next = now + std::chrono::milliseconds(20);
+    givenUp = !detail::RunLockWaitHook(h);
+    return !givenUp;
+  }
+  static int Step(void* arg) { return static_cast<Pace*>(arg)->GoOn() ? 0 : 1; }
+};
+
+unsigned DataVersion(sqlite3* h) {
+  unsigned version = 0;
+  sqlite3_file_control(h, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
+}  // namespace
+
+void JetEngine::CompactInPlace(const std::string& connectionString, const std::string& copyConnectionString) {
+  const auto file = PathFromConnectionString(connectionString);
+  const auto copy = PathFromConnectionString(copyConnectionString);
+  std::error_code ec;
+  if (file.empty() || !std::filesystem::is_regular_file(file, ec))
+    Throw(kDbCannotOpen, "Could not find file '" + file.string() + "'.");
+  if (copy.empty() || std::filesystem::exists(copy, ec)) Throw(kDbFileExists, "Database already exists.");
+  if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    Throw(kDbCannotOpen, "The database '" + file.string() + "' cannot be written (" + std::strerror(err) +
+                             "); it is left uncompacted.");
+  }
+  // This thread's kept connections would hold the file.
+  ReleaseThreadConnections();
+  auto lockFile = file;
+  lockFile += ".lock";
+  impl_->lock.Unlock();
+  if (!impl_->lock.TryLock(lockFile, velmo::FileLock::Mode::Exclusive))
+    Throw(kDbCannotOpen, "The database is in use by another process.");
+  struct Done {
+    velmo::FileLock& lock;
+    const std::filesystem::path& copy;
+    sqlite3* h = nullptr;
+    sqlite3* source = nullptr;
+    sqlite3_backup* backup = nullptr;
+    ~Done() {
+      if (backup) sqlite3_backup_finish(backup);  // unfinished: nothing of it is written
+      if (source) sqlite3_close_v2(source);
+      if (h) sqlite3_close_v2(h);
+      for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        auto p = copy;
+        p += suffix;
+        std::error_code ignore;
+        std::filesystem::remove(p, ignore);
+      }
+      lock.Unlock();
+    }
+  } done{impl_->lock, copy};
+
+  const int rc = sqlite3_open_v2(file.c_str(), &done.h, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3* h = done.h;
+  if (rc != SQLITE_OK) detail::ThrowSqlite(h, rc, file);
+  // No busy handler: a lock another program holds (a writer, or in the
+  // rollback journal a reader) is never waited for; the file is then used
+  // as it is.
+  detail::RegisterTextRules(h);
+  int failed = SQLITE_OK, failedErrno = 0;
+  std::string failedText;
+  auto note = [&](int stepRc, sqlite3* on) {
+    if (stepRc != SQLITE_OK && stepRc != SQLITE_DONE && failed == SQLITE_OK) {
+      failed = stepRc;
+      failedErrno = sqlite3_system_errno(on);
+      failedText = sqlite3_errmsg(on);
+    }
+    return stepRc == SQLITE_OK || stepRc == SQLITE_DONE;
+  };
+  auto step = [&](const std::string& sql, std::string* first = nullptr) { return note(StepAll(h, sql, first), h); };
+  Pace pace{h};
+  bool wal = false, written = false;
+  auto fail = [&] {
+    const int primary = failed & 0xFF;
+    if (pace.givenUp) Throw(Hr(0x800704C7), "The operation was canceled by the user.");
+    if (written)
+      Throw(kDbCannotOpen, "The database '" + file.string() +
+                               "' was written by another program while it was compacted; it is used as it is, "
+                               "uncompacted.");
+    if (primary == SQLITE_OK || primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+      Throw(kDbCannotOpen, "The database '" + file.string() +
+                               "' is locked by another program; it is used as it is, uncompacted.");
+    if (primary == SQLITE_FULL || failedErrno == ENOSPC) {
+      const auto bytes = std::filesystem::file_size(file, ec);
+      Throw(kDbCannotOpen, "Not enough space on disk. Compacting needs room for a compacted copy of the database "
+                           "(up to " + std::to_string(ec ? 0 : (bytes + (1 << 20) - 1) >> 20) + " MB) and for its " +
+                               (wal ? "log" : "journal") + " (as much again) beside '" + file.string() +
+                               "'; the database is left as it was.");
+    }
+    detail::ThrowCode(failed, failedText, file);
+  };
+  std::string journal, checkpointBusy;
+  if (!step("PRAGMA journal_mode", &journal)) fail();
+  wal = journal == "wal";
+  // The log is emptied into the file first; a writer, or a reader of what
+  // the log holds, keeps it from being emptied.
+  if (wal && (!step("PRAGMA wal_checkpoint(TRUNCATE)", &checkpointBusy) || checkpointBusy != "0")) fail();
+
+  // The compacted copy, as the engine makes one: every row keeps its row
+  // id.
+  std::string quoted;
+  for (char c : copy.string()) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  sqlite3_progress_handler(h, 1000, &Pace::Step, &pace);
+  const bool copied = step("VACUUM INTO '" + quoted + "'");
+  sqlite3_progress_handler(h, 0, nullptr, nullptr);
+  if (!copied) fail();
+  const unsigned version = DataVersion(h);
+
+  // The copy's pages are written over the file's in one write transaction
+  // of the engine: every connection to the file, of any program, goes on
+  // with the compacted file, and a failure or a stop leaves it as it was.
+  // The write lock comes first; a commit by anybody since the copy was
+  // read gives the compaction up.
+  if (!note(sqlite3_open_v2(copy.c_str(), &done.source, SQLITE_OPEN_READONLY, nullptr), done.source)) fail();
+  done.backup = sqlite3_backup_init(h, "main", done.source, "main");
+  if (!done.backup) {
+    note(sqlite3_errcode(h), h);
+    fail();
+  }
+  if (!note(sqlite3_backup_step(done.backup, 0), h)) fail();
+  written = DataVersion(h) != version;
+  if (written) fail();
+  int stepRc = SQLITE_OK;
+  while (stepRc == SQLITE_OK && pace.GoOn()) stepRc = sqlite3_backup_step(done.backup, 1024);
+  if (stepRc == SQLITE_OK) fail();  // given up
+  note(stepRc, h);
+  stepRc = sqlite3_backup_finish(done.backup);
+  done.backup = nullptr;
+  if (!note(stepRc, h) || failed != SQLITE_OK) {
+    if (wal) StepAll(h, "PRAGMA wal_checkpoint(TRUNCATE)");  // the log gives back the room it took
+    fail();
+  }
+  // The compacted pages go from the log into the file, which shrinks. A
+  // reader that still reads the earlier pages only delays this.
+  if (wal) StepAll(h, "PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 bool MoveDatabaseFile(const std::filesystem::path& from, const std::filesystem::path& to, int32_t& number,

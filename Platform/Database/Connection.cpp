@@ -89,21 +89,7 @@ int WaitOnce(void* arg, int tries) {
   }
   if (now - wait.since >= std::chrono::seconds(kLockWaitSeconds)) return 0;
   std::this_thread::sleep_for(kLockWaitSlice);
-  bool goOn = velmo::StopSignal() == 0;
-  std::shared_ptr<const std::function<bool()>> hook;
-  if (goOn && !tWaitingOn) {
-    std::lock_guard<std::mutex> hold(gLockWaitHookMutex);
-    hook = gLockWaitHook;
-  }
-  if (hook) {
-    tWaitingOn = wait.h;
-    try {
-      goOn = (*hook)() && velmo::StopSignal() == 0;
-    } catch (...) {
-      goOn = false;
-    }
-    tWaitingOn = nullptr;
-  }
+  const bool goOn = detail::RunLockWaitHook(wait.h);
   if (!goOn) tLockWaitGivenUp = true;
   return goOn ? 1 : 0;
 }
@@ -116,6 +102,25 @@ void SetLockWaitHook(std::function<bool()> hook) {
 }
 
 namespace detail {
+
+bool RunLockWaitHook(sqlite3* h) {
+  bool goOn = velmo::StopSignal() == 0;
+  std::shared_ptr<const std::function<bool()>> hook;
+  if (goOn && !tWaitingOn) {
+    std::lock_guard<std::mutex> hold(gLockWaitHookMutex);
+    hook = gLockWaitHook;
+  }
+  if (hook) {
+    tWaitingOn = h;
+    try {
+      goOn = (*hook)() && velmo::StopSignal() == 0;
+    } catch (...) {
+      goOn = false;
+    }
+    tWaitingOn = nullptr;
+  }
+  return goOn;
+}
 
 void WaitForLocks(sqlite3* h, LockWait& wait) {
   wait.h = h;

@@ -349,6 +349,21 @@ class JetEngine {
   // permissions, and its owner where this user may give it. The calling
   // thread's kept connections (ThreadConnection) are closed first.
   void CompactDatabase(const std::string& sourceConnectionString, const std::string& destConnectionString);
+  // Compacts the file itself: the source is compacted into the copy as
+  // above (every row keeps its row id), and the copy's pages are then
+  // written over the file's in one write transaction of the engine, through
+  // its own locking, so every other connection to the file, of any
+  // program, goes on with the compacted file and whatever they commit later
+  // is in it; the file is never replaced, and the copy is removed. Throws
+  // ComError, the file left as it was, when a connection of the program's
+  // own holds it ("The database is in use by another process."), at once
+  // when another program holds a lock on it or commits to it meanwhile (no
+  // wait), when this user may not write it, when the copy exists, when
+  // there is no room for the copy or the log, and on a stop signal or the
+  // lock-wait hook's giving up ("The operation was canceled by the user.").
+  // The hook runs every 20 ms or so while it works. The calling thread's
+  // kept connections are closed first; nothing is held once it returns.
+  void CompactInPlace(const std::string& connectionString, const std::string& copyConnectionString);
   void Release();
 
   struct Impl;

@@ -88,6 +88,10 @@ struct LockWait {
 // does (kLockWaitSeconds, the hook between short sleeps, a stop); `wait`
 // lives as long as the handle.
 void WaitForLocks(sqlite3* h, LockWait& wait);
+// What a wait on h does between its sleeps: false on a stop signal or
+// when the lock-wait hook gives the wait up; the hook runs with h marked
+// as waited on (RefuseWhileWaiting), and not from inside itself.
+bool RunLockWaitHook(sqlite3* h);
 // Fails, as locked, a statement on a handle that this thread is waiting on
 // (one run by the lock-wait hook), which the engine does not allow.
 void RefuseWhileWaiting(sqlite3* h);

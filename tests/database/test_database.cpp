@@ -30,6 +30,7 @@
 #include "Database.h"
 #include "OtherUser.h"
 #include "PageWrite.h"
+#include "SmallFileSystem.h"
 #include "TestHome.h"
 #include "WriteJournal.h"
 
@@ -1198,6 +1199,82 @@ TEST_F(Db, CompactionKeepsPermissionsLeavesReadOnlyFilesAloneAndNoCompanionAfter
   count.Close();
   std::printf("full disk: %ld of 5000 rows not written, %ld failed adds, %.3f s\n", notWritten, failures,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+TEST_F(Db, CompactionInPlaceCutWrittenMeanwhileOrOnAFullDiskLeavesTheFileAsItWasAndKeepsRowIds) {
+  // Pages to reclaim, as a cleared collection leaves them.
+  conn.Execute("create table Pad(Num text(10), Body memo)");
+  conn.Execute("with recursive n(i) as (select 1 union all select i + 1 from n where i < 6000) "
+               "insert into Pad select i, printf('%01000d', i) from n");
+  conn.Execute("delete from Pad where _rowid_ <= 3000");
+  conn.Close();
+  const std::string bytes = velmo::test::TestHome::Slurp(file);
+  auto freePages = [&] {
+    Connection c;
+    c.Open(Cs());
+    Recordset rs;
+    rs.Open("pragma freelist_count", c);
+    return rs[0].Val().Long();
+  };
+  ASSERT_GT(freePages(), 100);
+
+  // Cut by the lock-wait hook (as by a stop): undone whole.
+  int calls = 0;
+  SetLockWaitHook([&] { return ++calls < 0; });
+  const std::string copy = (home / "COMPVELMO.mdb").string();
+  const ComError cut = ErrorOf([&] { JetEngine().CompactInPlace(Cs(), copy); });
+  SetLockWaitHook(nullptr);
+  EXPECT_EQ(cut.Description(), "The operation was canceled by the user.");
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(velmo::test::TestHome::Slurp(file), bytes);
+
+  // Another program commits while the copy is made: given up, its row kept.
+  {
+    RawDb other(file);
+    SetLockWaitHook([&] {
+      if (calls++ == 1) other.Exec("INSERT INTO Pad VALUES ('other', 'committed during the copy')");
+      return true;
+    });
+    const ComError written = ErrorOf([&] { JetEngine().CompactInPlace(Cs(), copy); });
+    SetLockWaitHook(nullptr);
+    EXPECT_EQ(written.Description(), "The database '" + file.string() +
+                                         "' was written by another program while it was compacted; it is used as "
+                                         "it is, uncompacted.");
+    EXPECT_EQ(other.Rows("SELECT count(*) FROM Pad WHERE Num = 'other'"), std::vector<std::string>{"1"});
+    EXPECT_GT(freePages(), 100);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+  }
+
+  // Too little room beside the file for the copy, or for the log the copy
+  // is written back through: the reason, the file as it was, no copy left.
+  const unsigned long long leave[] = {1 << 20, 4608 << 10};  // the copy takes 3 MB
+  for (const unsigned long long left : leave) {
+    SCOPED_TRACE(left);
+    const auto small = home / ("small-" + std::to_string(left));
+    velmo::test::SmallFileSystem fs(small, "16m");
+    if (!fs.Mounted()) {
+      std::printf("%llu bytes left: skipped, no small file system can be mounted here: %s\n", left, fs.Why().c_str());
+      continue;
+    }
+    const auto db = small / "velmo.mdb";
+    std::filesystem::copy_file(file, db);
+    const std::string was = velmo::test::TestHome::Slurp(db);
+    fs.Fill(left);
+    const ComError full = ErrorOf([&] { JetEngine().CompactInPlace(db.string(), db.string() + ".copy"); });
+    EXPECT_EQ(full.Description(), "Not enough space on disk. Compacting needs room for a compacted copy of the "
+                                  "database (up to 6 MB) and for its log (as much again) beside '" + db.string() +
+                                      "'; the database is left as it was.");
+    EXPECT_EQ(velmo::test::TestHome::Slurp(db), was);
+    EXPECT_FALSE(std::filesystem::exists(db.string() + ".copy"));
+    EXPECT_TRUE(!std::filesystem::exists(db.string() + "-wal") || std::filesystem::file_size(db.string() + "-wal") == 0);
+  }
+
+  // With room, the same file compacts, every row kept with its row id.
+  JetEngine().CompactInPlace(Cs(), copy);
+  EXPECT_EQ(freePages(), 0);
+  EXPECT_EQ(RawDb(file).Rows("select count(*), min(_rowid_), max(_rowid_) from Pad"),
+            std::vector<std::string>{"3001|3001|6001"});
+  EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
 TEST_F(Db, StatementsReusedAcrossOpensFollowTableChanges) {

@@ -1,5 +1,6 @@
 // The inventory database as the main program meets it at start-up: a file
-// damaged in several ways, and a file of an earlier build.
+// damaged in several ways, a file of an earlier build, and a file another
+// program has open.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -7,8 +8,10 @@
 
 #include <QApplication>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 
 #include "SqliteRows.h"
@@ -17,6 +20,7 @@
 #include "Mdifrm.h"
 #include "OtherUser.h"
 #include "QtTestApp.h"
+#include "SanitizerOptions.h"
 #include "TestHome.h"
 #include "ScriptedUi.h"
 #include "Ui.h"
@@ -88,6 +92,64 @@ std::vector<std::string> RawRows(const fs::path& file, const std::string& sql) {
 }
 
 }  // namespace
+
+TEST_F(StartUpDb, AnotherProgramsConnectionKeepsTheFileAndALockItHoldsIsNotWaitedFor) {
+  Start();
+  Stop();
+  const fs::path file = home / "velmo.mdb";
+  const char* add = "INSERT INTO MailboxGeneral (ServerName, [Display Name]) VALUES ('OTHER', ";
+  struct Case {
+    const char* name;
+    std::string hold, commit;       // by the other program: before the start, once the window is shown
+    std::vector<std::string> rows;  // the other program's rows after
+  } const cases[] = {
+      {"busy: the write lock held", "BEGIN IMMEDIATE; " + std::string(add) + "'during')",
+       add + std::string("'after'); COMMIT"), {"after", "during"}},
+      {"idle: open, no lock", "SELECT count(*) FROM sqlite_master", add + std::string("'after')"), {"after"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool busy = &c == cases;
+    // Pages to reclaim, as a cleared collection leaves them.
+    RawRows(file, "EXEC DELETE FROM MailboxGeneral; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                  "WHERE i < 3000) INSERT INTO MailboxGeneral (ServerName, [Display Name]) SELECT 'EX1', "
+                  "printf('%0400d', i) FROM n; DELETE FROM MailboxGeneral");
+    ASSERT_NE(RawRows(file, "PRAGMA freelist_count"), std::vector<std::string>{"0"});
+    fs::remove(home / "VelmorcastErrorLog.log");
+    struct stat before {};
+    ::stat(file.c_str(), &before);
+
+    // Another program's connection, as a stock SQLite tool keeps one (no
+    // lock file of the system's, a 5 s busy timeout).
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    sqlite3_busy_timeout(other, 5000);
+    ASSERT_EQ(sqlite3_exec(other, c.hold.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(other);
+    const auto t0 = std::chrono::steady_clock::now();
+    Start();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    // The window came while the lock was still held.
+    EXPECT_EQ(sqlite3_get_autocommit(other) == 0, busy);
+    EXPECT_LT(took, velmo::test::HangBound(10.0));
+    std::cout << c.name << ": main window shown " << took << " s after the start\n";
+    EXPECT_EQ(sqlite3_exec(other, c.commit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(other);
+    sqlite3_close(other);
+    const std::string log = Log();
+    EXPECT_EQ(log.find("CompactDB CompactDatabase Failed") != std::string::npos, busy) << log;
+    EXPECT_EQ(log.find("is locked by another program; it is used as it is, uncompacted.") != std::string::npos, busy);
+    // What the other program committed is in the file under that name, and
+    // the file is the same one, compacted unless it was busy.
+    EXPECT_EQ(RawRows(file, "SELECT [Display Name] FROM MailboxGeneral WHERE ServerName = 'OTHER' ORDER BY 1"), c.rows);
+    struct stat after {};
+    ::stat(file.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(RawRows(file, "PRAGMA freelist_count") != std::vector<std::string>{"0"}, busy);
+    Stop();
+  }
+  EXPECT_EQ(RawRows(file, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
 
 TEST_F(StartUpDb, DamagedDatabaseIsReportedOnceLeftAsItIsAndNamedInLaterFailures) {
   // A sound file to damage.
