@@ -1,6 +1,10 @@
 // Engine failures as the provider's numbers and texts, and the statement
 // handle every part of the layer uses.
 #include <SQLiteCpp/Exception.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "DbInternal.h"
 
@@ -209,7 +213,26 @@ bool Stmt::Step() {
   if (rc == SQLITE_DONE) return false;
   std::string msg = sqlite3_errmsg(h_);
   sqlite3_reset(s_);
+  // A statement that only reads writes nothing into its database: what
+  // filled up is the folder of its temporary files (sorting, distinct).
+  if ((rc & 0xFF) == SQLITE_FULL && sqlite3_stmt_readonly(s_)) ThrowTemporaryFolderFull(EngineTemporaryFolder());
   ThrowCode(rc, msg, file_);
+}
+
+std::filesystem::path EngineTemporaryFolder() {
+  // The engine's own order: its set folder, SQLITE_TMPDIR, TMPDIR, then
+  // the usual folders, the first that is a folder this process may write.
+  if (sqlite3_temp_directory && *sqlite3_temp_directory) return sqlite3_temp_directory;
+  const char* candidates[] = {std::getenv("SQLITE_TMPDIR"), std::getenv("TMPDIR"), "/var/tmp", "/usr/tmp", "/tmp"};
+  for (const char* dir : candidates) {
+    struct stat st {};
+    if (dir && *dir && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir, W_OK | X_OK) == 0) return dir;
+  }
+  return ".";
+}
+
+void ThrowTemporaryFolderFull(const std::filesystem::path& folder) {
+  Throw(kDbCannotOpen, "Not enough space on disk. The temporary folder '" + folder.string() + "' is full.");
 }
 
 void Stmt::Reset() {
