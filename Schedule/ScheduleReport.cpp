@@ -42,7 +42,7 @@ struct ServerOutput {
   exporting::OutputNames names;
   bool mdbStarted = false;  // the temporary database of this run was begun
   int mdbWritten = 0;       // tables of this run in the temporary database
-  int mdbFailed = 0;        // sections with rows whose table the file refused
+  int mdbFailed = 0;        // sections that may have rows and have no table: refused or not read
   bool mdbBusy = false;     // another program writes the file: nothing is written
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
@@ -251,8 +251,10 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   } else {
     RemoveMdbBuild(building);
     if (gOutput.mdbFailed > 0 && !stopped) {
-      // A database lacking some of its tables (a disk filling up part-way)
-      // would pass for the whole report: the last complete one stays.
+      // A database lacking some of its tables (a disk filling up part-way,
+      // a section query that failed) would pass for the whole report, and
+      // a report none of whose queries ran is no report without rows: the
+      // last complete one stays.
       const int tables = gOutput.mdbWritten + gOutput.mdbFailed;
       const std::string why = std::to_string(gOutput.mdbFailed) + " of " + std::to_string(tables) +
                               " tables not written";
@@ -261,8 +263,8 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
                                  " : the last complete database is kept"
                            : "     ExportToMDBFormat : Database Not Written : " + target.string() + " : " + why);
     } else if (!stopped) {
-      // A run whose report had no rows at all leaves no database of an
-      // earlier run looking like its own.
+      // A run whose report truly had no rows (every query ran and found
+      // none) leaves no database of an earlier run looking like its own.
       fs::remove(target, ec);
     }
   }
@@ -456,6 +458,9 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     rs.Close();
   } catch (const ComError& e) {
     LogOutputFailure("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    // A section whose query failed may have had rows: its table is missing
+    // from this run's database as surely as one the file refused.
+    if (exporting && format == "MDB" && FolderUsable(folder)) ++gOutput.mdbFailed;
     gstrReportTitle.clear();
     return;
   }
