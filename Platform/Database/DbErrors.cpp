@@ -206,6 +206,22 @@ void Stmt::Bind(const std::vector<Value>& params) {
   }
 }
 
+namespace {
+// A statement that reads rows only: read-only and no transaction control
+// (which the engine counts as read-only too; a COMMIT writes the file).
+bool IsQuery(sqlite3_stmt* s) {
+  if (!sqlite3_stmt_readonly(s)) return false;
+  std::string_view sql = sqlite3_sql(s) ? sqlite3_sql(s) : "";
+  while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\t' || sql.front() == '\r' || sql.front() == '\n' ||
+                          sql.front() == '('))
+    sql.remove_prefix(1);
+  for (std::string_view word : {"select", "with", "values"})
+    if (sql.size() >= word.size() && sqlite3_strnicmp(sql.data(), word.data(), static_cast<int>(word.size())) == 0)
+      return true;
+  return false;
+}
+}  // namespace
+
 bool Stmt::Step() {
   RefuseWhileWaiting(h_);
   int rc = sqlite3_step(s_);
@@ -213,9 +229,9 @@ bool Stmt::Step() {
   if (rc == SQLITE_DONE) return false;
   std::string msg = sqlite3_errmsg(h_);
   sqlite3_reset(s_);
-  // A statement that only reads writes nothing into its database: what
-  // filled up is the folder of its temporary files (sorting, distinct).
-  if ((rc & 0xFF) == SQLITE_FULL && sqlite3_stmt_readonly(s_)) ThrowTemporaryFolderFull(EngineTemporaryFolder());
+  // A query writes nothing into its database: what filled up is the
+  // folder of its temporary files (sorting, distinct).
+  if ((rc & 0xFF) == SQLITE_FULL && IsQuery(s_)) ThrowTemporaryFolderFull(EngineTemporaryFolder());
   ThrowCode(rc, msg, file_);
 }
 
