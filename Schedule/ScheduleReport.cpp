@@ -44,6 +44,7 @@ struct ServerOutput {
   int mdbWritten = 0;       // tables of this run in the temporary database
   int mdbFailed = 0;        // sections that may have rows and have no table: refused or not read
   bool mdbBusy = false;     // another program writes the file: nothing is written
+  bool sectionHasTable = true;  // the section's page names a data table
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
   bool folderTried = false;  // the export folder was looked for, and made when missing
@@ -302,6 +303,7 @@ bool DisplayInfo(const std::string& server, const std::string& organisation, con
     if (StopSignal() != 0) break;
     const std::string table = exporting::CategoryTableName(tabName);
     if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
+    gOutput.sectionHasTable = !table.empty();
     for (const ReportSection& section :
          SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table])) {
       // A stop signal ends the output between two sections: the files
@@ -459,8 +461,9 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   } catch (const ComError& e) {
     LogOutputFailure("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
     // A section whose query failed may have had rows: its table is missing
-    // from this run's database as surely as one the file refused.
-    if (exporting && format == "MDB" && FolderUsable(folder)) ++gOutput.mdbFailed;
+    // from this run's database as surely as one the file refused. A page
+    // that names no data table has none to lose.
+    if (exporting && format == "MDB" && FolderUsable(folder) && gOutput.sectionHasTable) ++gOutput.mdbFailed;
     gstrReportTitle.clear();
     return;
   }
