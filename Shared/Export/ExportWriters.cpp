@@ -297,7 +297,8 @@ void RemoveTemporariesOfGoneWriters(const std::filesystem::path& file) {
   static std::set<std::string> swept;
   {
     std::lock_guard<std::mutex> hold(mutex);
-    if (!swept.insert(std::filesystem::absolute(file).string()).second) return;
+    std::error_code ec;
+    if (!swept.insert(std::filesystem::absolute(file, ec).string()).second) return;
   }
   const std::string prefix = TemporaryPrefix(file);
   std::filesystem::path folder = file.parent_path();
