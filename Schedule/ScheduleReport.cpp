@@ -42,8 +42,9 @@ struct ServerOutput {
   exporting::OutputNames names;
   bool mdbStarted = false;  // the temporary database of this run was begun
   int mdbWritten = 0;       // tables of this run in the temporary database
-  int mdbFailed = 0;        // sections with rows whose table the file refused
+  int mdbFailed = 0;        // sections that may have rows and have no table: refused or not read
   bool mdbBusy = false;     // another program writes the file: nothing is written
+  bool sectionHasTable = true;  // the section's page names a data table
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
   bool folderTried = false;  // the export folder was looked for, and made when missing
@@ -251,8 +252,10 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
   } else {
     RemoveMdbBuild(building);
     if (gOutput.mdbFailed > 0 && !stopped) {
-      // A database lacking some of its tables (a disk filling up part-way)
-      // would pass for the whole report: the last complete one stays.
+      // A database lacking some of its tables (a disk filling up part-way,
+      // a section query that failed) would pass for the whole report, and
+      // a report none of whose queries ran is no report without rows: the
+      // last complete one stays.
       const int tables = gOutput.mdbWritten + gOutput.mdbFailed;
       const std::string why = std::to_string(gOutput.mdbFailed) + " of " + std::to_string(tables) +
                               " tables not written";
@@ -261,8 +264,8 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
                                  " : the last complete database is kept"
                            : "     ExportToMDBFormat : Database Not Written : " + target.string() + " : " + why);
     } else if (!stopped) {
-      // A run whose report had no rows at all leaves no database of an
-      // earlier run looking like its own.
+      // A run whose report truly had no rows (every query ran and found
+      // none) leaves no database of an earlier run looking like its own.
       fs::remove(target, ec);
     }
   }
@@ -300,6 +303,7 @@ bool DisplayInfo(const std::string& server, const std::string& organisation, con
     if (StopSignal() != 0) break;
     const std::string table = exporting::CategoryTableName(tabName);
     if (!homeServer.count(table)) homeServer[table] = TableHasColumn(table, "Home Server");
+    gOutput.sectionHasTable = !table.empty();
     for (const ReportSection& section :
          SectionsOf(tabName, columnSet, reportName, server, organisation, site, homeServer[table])) {
       // A stop signal ends the output between two sections: the files
@@ -456,6 +460,10 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
     rs.Close();
   } catch (const ComError& e) {
     LogOutputFailure("     ProcessReportOutput : " + label + " : " + ErrorText(e.Number(), e.Description()));
+    // A section whose query failed may have had rows: its table is missing
+    // from this run's database as surely as one the file refused. A page
+    // that names no data table has none to lose.
+    if (exporting && format == "MDB" && FolderUsable(folder) && gOutput.sectionHasTable) ++gOutput.mdbFailed;
     gstrReportTitle.clear();
     return;
   }

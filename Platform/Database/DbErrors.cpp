@@ -1,6 +1,10 @@
 // Engine failures as the provider's numbers and texts, and the statement
 // handle every part of the layer uses.
 #include <SQLiteCpp/Exception.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "DbInternal.h"
 
@@ -202,6 +206,22 @@ void Stmt::Bind(const std::vector<Value>& params) {
   }
 }
 
+namespace {
+// A statement that reads rows only: read-only and no transaction control
+// (which the engine counts as read-only too; a COMMIT writes the file).
+bool IsQuery(sqlite3_stmt* s) {
+  if (!sqlite3_stmt_readonly(s)) return false;
+  std::string_view sql = sqlite3_sql(s) ? sqlite3_sql(s) : "";
+  while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\t' || sql.front() == '\r' || sql.front() == '\n' ||
+                          sql.front() == '('))
+    sql.remove_prefix(1);
+  for (std::string_view word : {"select", "with", "values"})
+    if (sql.size() >= word.size() && sqlite3_strnicmp(sql.data(), word.data(), static_cast<int>(word.size())) == 0)
+      return true;
+  return false;
+}
+}  // namespace
+
 bool Stmt::Step() {
   RefuseWhileWaiting(h_);
   int rc = sqlite3_step(s_);
@@ -209,7 +229,26 @@ bool Stmt::Step() {
   if (rc == SQLITE_DONE) return false;
   std::string msg = sqlite3_errmsg(h_);
   sqlite3_reset(s_);
+  // A query writes nothing into its database: what filled up is the
+  // folder of its temporary files (sorting, distinct).
+  if ((rc & 0xFF) == SQLITE_FULL && IsQuery(s_)) ThrowTemporaryFolderFull(EngineTemporaryFolder());
   ThrowCode(rc, msg, file_);
+}
+
+std::filesystem::path EngineTemporaryFolder() {
+  // The engine's own order: its set folder, SQLITE_TMPDIR, TMPDIR, then
+  // the usual folders, the first that is a folder this process may write.
+  if (sqlite3_temp_directory && *sqlite3_temp_directory) return sqlite3_temp_directory;
+  const char* candidates[] = {std::getenv("SQLITE_TMPDIR"), std::getenv("TMPDIR"), "/var/tmp", "/usr/tmp", "/tmp"};
+  for (const char* dir : candidates) {
+    struct stat st {};
+    if (dir && *dir && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir, W_OK | X_OK) == 0) return dir;
+  }
+  return ".";
+}
+
+void ThrowTemporaryFolderFull(const std::filesystem::path& folder) {
+  Throw(kDbCannotOpen, "Not enough space on disk. The temporary folder '" + folder.string() + "' is full.");
 }
 
 void Stmt::Reset() {

@@ -75,6 +75,10 @@ int WidthOfDeclType(const char* decl);
 // Maps an engine result code and its message.
 [[noreturn]] void ThrowCode(int rc, const std::string& msg, const std::filesystem::path& file);
 [[noreturn]] void ThrowSqliteException(const std::exception& e, const std::filesystem::path& file);
+// The folder the engine makes its temporary files in, and the failure of a
+// temporary file there for want of space, naming it.
+std::filesystem::path EngineTemporaryFolder();
+[[noreturn]] void ThrowTemporaryFolderFull(const std::filesystem::path& folder);
 
 // ---- Waiting for another writer's lock -------------------------------------
 

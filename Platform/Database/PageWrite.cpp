@@ -46,7 +46,9 @@ uint32_t GetU32(const char* p) {
   return v;
 }
 
-[[noreturn]] void ThrowHoldFailure(const std::filesystem::path& folder, int err) {
+// temporary: the folder is the system's temporary folder, not the database's.
+[[noreturn]] void ThrowHoldFailure(const std::filesystem::path& folder, int err, bool temporary) {
+  if ((err == ENOSPC || err == EDQUOT) && temporary) detail::ThrowTemporaryFolderFull(folder);
   if (err == ENOSPC || err == EDQUOT) detail::Throw(kDbCannotOpen, "Not enough space on disk.");
   detail::Throw(kDbCannotOpen, "Could not hold the rows in a temporary file in '" + folder.string() +
                                    "': " + std::strerror(err) + ".");
@@ -113,7 +115,7 @@ struct PageWrite::Impl {
       }
       if (!why) why = errno;
     }
-    ThrowHoldFailure(folder, why);
+    ThrowHoldFailure(folder, why, false);
   }
 
   void Spill() {
@@ -124,7 +126,7 @@ struct PageWrite::Impl {
     while (left > 0) {
       const ssize_t n = ::pwrite(fd, p, left, fileBytes);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ThrowHoldFailure(spillFolder, n < 0 ? errno : ENOSPC);
+      if (n <= 0) ThrowHoldFailure(spillFolder, n < 0 ? errno : ENOSPC, spillFolder != file.parent_path());
       p += n;
       left -= static_cast<size_t>(n);
       fileBytes += n;

@@ -1,20 +1,28 @@
 // The grid writers: comma-separated file, HTML page, database table.
 #include "ExportWriters.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QSaveFile>
 #include <QString>
 #include <atomic>
+#include <cerrno>
+#include <limits>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "ComError.h"
 #include "TextFile.h"
 #include "Database.h"
 #include "DateText.h"
 #include "FlexGrid.h"
+#include "InstanceLock.h"
 #include "OutputNames.h"
 #include "TextParts.h"
 
@@ -40,7 +48,10 @@ class AtomicTextFile {
     // Never written in place: a folder that cannot take the temporary
     // file fails the export rather than risk a half-written target.
     file_.setDirectWriteFallback(false);
-    if (!file_.open(QIODevice::WriteOnly)) Fail();
+    // Unbuffered: the lines are gathered here, and every write reaches the
+    // system at once, so a write that fails says why (a buffered flush
+    // that the disk takes only in part fails without a reason).
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail();
     buffer_.reserve(kFlushBytes + 4096);
   }
   void Line(std::string_view text) {
@@ -75,8 +86,19 @@ class AtomicTextFile {
       buffer_.clear();
       return;
     }
-    if (file_.write(buffer_.data(), static_cast<qint64>(buffer_.size())) != static_cast<qint64>(buffer_.size()))
-      Fail();
+    // A write the disk takes only in part is tried again with the rest:
+    // that one fails with the system's reason (a full disk).
+    const char* at = buffer_.data();
+    qint64 left = static_cast<qint64>(buffer_.size());
+    while (left > 0) {
+      const qint64 n = file_.write(at, left);
+      if (n <= 0) {
+        Fail();
+        break;
+      }
+      at += n;
+      left -= n;
+    }
     buffer_.clear();
   }
   QSaveFile file_;
@@ -235,13 +257,78 @@ bool HasTable(velmo::db::Connection& conn, const std::string& table) {
   return found;
 }
 
+// The hidden name of the new file beside the target, up to the writer's
+// process id.
+std::string TemporaryPrefix(const std::filesystem::path& file) { return "." + file.filename().string() + ".new-"; }
+
 // A name for the new file beside the target, unique to this process.
 std::filesystem::path TemporaryBeside(const std::filesystem::path& file) {
   static std::atomic<unsigned> counter{0};
   std::filesystem::path tmp = file;
-  tmp.replace_filename("." + file.filename().string() + ".new-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(++counter));
+  tmp.replace_filename(TemporaryPrefix(file) + std::to_string(::getpid()) + "-" + std::to_string(++counter));
   return tmp;
+}
+
+// The process id in the name of a temporary beside file ("<pid>-<n>" or
+// "<pid>-<n>-journal" after the prefix); 0 when the name is none of them.
+pid_t WriterOf(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  std::string_view rest(name);
+  rest.remove_prefix(prefix.size());
+  if (rest.size() > 8 && rest.substr(rest.size() - 8) == "-journal") rest.remove_suffix(8);
+  const size_t dash = rest.find('-');
+  const auto digits = [](std::string_view t) {
+    return !t.empty() && t.size() < 11 && t.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dash == std::string_view::npos || !digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1))) return 0;
+  const long pid = std::stol(std::string(rest.substr(0, dash)));
+  return pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? static_cast<pid_t>(pid) : 0;
+}
+
+// A writer killed before its rename leaves its temporary database and
+// journal beside the target, where nothing else would ever remove them.
+// The next writer of that name does, but only those of a writer that is
+// gone: its process id names no running process here, and the lock that a
+// writer holds on its temporary while it works is free (a writer on
+// another machine sharing the folder has a process id that means nothing
+// here). Once a process and target name.
+void RemoveTemporariesOfGoneWriters(const std::filesystem::path& file) {
+  static std::mutex mutex;
+  static std::set<std::string> swept;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    std::error_code ec;
+    if (!swept.insert(std::filesystem::absolute(file, ec).string()).second) return;
+  }
+  const std::string prefix = TemporaryPrefix(file);
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  std::vector<std::filesystem::path> gone;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const pid_t pid = WriterOf(entry.path().filename().string(), prefix);
+    if (pid == 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno == EPERM) continue;  // still running
+    gone.push_back(entry.path());
+  }
+  for (const auto& path : gone) {
+    FileLock lock;
+    std::error_code lockError;
+    const std::string name = path.filename().string();
+    const bool journal = name.size() > 8 && name.compare(name.size() - 8, 8, "-journal") == 0;
+    // A journal goes with its database; the database only while its lock
+    // is free.
+    if (!journal && lock.Try(path, FileLock::Mode::Exclusive, lockError) == FileLock::Outcome::Held) continue;
+    if (journal) {
+      std::filesystem::path database = path;
+      database.replace_filename(name.substr(0, name.size() - 8));
+      FileLock owner;
+      if (std::filesystem::exists(database, ec) &&
+          owner.Try(database, FileLock::Mode::Exclusive, lockError) == FileLock::Outcome::Held)
+        continue;
+    }
+    std::filesystem::remove(path, ec);
+  }
 }
 
 void RemoveDatabaseFile(const std::filesystem::path& path) {
@@ -297,10 +384,18 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
   std::error_code ec;
   const bool isNew = !std::filesystem::exists(std::filesystem::symlink_status(file, ec));
   ec.clear();
+  if (isNew) RemoveTemporariesOfGoneWriters(file);
   const std::filesystem::path target = isNew ? TemporaryBeside(file) : file;
   velmo::db::Connection conn;
+  // Held on the temporary while it is written: a writer of this name in
+  // another program leaves it alone.
+  FileLock writing;
   try {
-    if (isNew) velmo::db::CreateDatabaseFile(target, velmo::db::Journal::Rollback);
+    if (isNew) {
+      velmo::db::CreateDatabaseFile(target, velmo::db::Journal::Rollback);
+      std::error_code lockError;
+      writing.Try(target, FileLock::Mode::Exclusive, lockError);
+    }
     conn.OpenExportFile(target);
     if (!isNew && HasTable(conn, table) && !replaceExisting) {
       reason = "Table '" + table + "' already exists.";

@@ -1007,6 +1007,26 @@ TEST_F(Db, AHoldThatFailsNamesTheFolderOfItsTemporaryFile) {
             "Could not hold the rows in a temporary file in '" + spare.string() + "': File too large.");
 }
 
+// Rows held in the system's temporary folder (the database's folder takes
+// no file) when that folder is full: the failure names it.
+TEST_F(Db, AHoldInAFullTemporaryFolderNamesIt) {
+  const auto spare = home / "spare";
+  velmo::test::SmallFileSystem disk(spare, "256k");
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+  disk.Fill();
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string previous = tmp ? tmp : "";
+  ::setenv("TMPDIR", spare.c_str(), 1);
+  const std::string gone = (home / "gone" / "velmo.mdb").string();
+  const std::vector<std::vector<Value>> rows(1000, {Value("held"), Value(std::string(100, 'n'))});
+  PageWrite page(gone);
+  const ComError why = ErrorOf([&] {
+    for (int i = 0; i < 100; ++i) HoldRows(gone, "Items", {"Source", "Num"}, rows);
+  });
+  previous.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", previous.c_str(), 1);
+  EXPECT_EQ(why.Description(), "Not enough space on disk. The temporary folder '" + spare.string() + "' is full.");
+}
+
 TEST_F(Db, ThreadConnectionIsKeptPerFileAndThreadUntilTheFileIsReplaced) {
   conn.Close();
   auto add = [&](Connection& c, const std::string& source) {

@@ -6,6 +6,8 @@
 #include <libxml/xmlerror.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +17,9 @@
 #include "Database.h"
 #include "ExportKit.h"
 #include "ExportWriters.h"
+#include "InstanceLock.h"
 #include "QtTestApp.h"
+#include "SmallFileSystem.h"
 #include "TestHome.h"
 #include "TextParts.h"
 
@@ -465,6 +469,63 @@ TEST_F(ExportWriters, AWriteGivenUpByThePumpLeavesNothingOfIt) {
 }
 
 }  // namespace
+
+// A writer killed while it makes a new database leaves its temporary file
+// and journal beside the target; the next writer of that name removes them,
+// but not the temporary of a writer still running (its process alive, or
+// its lock held: a writer on another machine), nor those of another name.
+TEST_F(ExportWriters, AKilledWritersLeftoversAreRemovedByTheNextWriterOfThatName) {
+  std::vector<std::vector<std::string>> rows{{"Name"}};
+  for (int i = 0; i < 2 * kRowsPerPump; ++i) rows.push_back({"n" + std::to_string(i)});
+  FillGrid(grid_, rows);
+  const fs::path target = dir_ / "p.mdb";
+  const pid_t killed = ::fork();
+  if (killed == 0) {
+    SetRowPump([] { return ::raise(SIGKILL) == 0; });
+    std::string why;
+    WriteGridTable(grid_, target, "T", ColumnRule::ExportPlus, false, why);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const auto leftovers = FolderNames(dir_);
+  ASSERT_EQ(leftovers.size(), 2u);
+  const std::string& left = leftovers[0];
+  EXPECT_EQ(left.rfind(".p.mdb.new-" + std::to_string(killed) + "-", 0), 0u) << left;
+  EXPECT_EQ(leftovers[1], left + "-journal");
+  // Kept: a running process's (pid 1 always runs), one whose lock is held,
+  // one of another name.
+  const std::string running = ".p.mdb.new-1-1", locked = ".p.mdb.new-" + std::to_string(killed) + "-7",
+                    other = ".q.mdb.new-" + std::to_string(killed) + "-1";
+  for (const auto& name : {running, locked, other}) std::ofstream(dir_ / name) << "x";
+  velmo::FileLock lock;
+  ASSERT_TRUE(lock.TryLock(dir_ / locked, velmo::FileLock::Mode::Exclusive));
+  std::string reason;
+  ASSERT_EQ(WriteGridTable(grid_, target, "T", ColumnRule::ExportPlus, false, reason), TableWrite::Written) << reason;
+  EXPECT_EQ(FolderNames(dir_), (std::vector<std::string>{running, locked, other, "p.mdb"}));
+  EXPECT_EQ(Sqlite3(target, "select count(*) from T;\n"), std::to_string(2 * kRowsPerPump) + "\n");
+}
+
+// A text file that the disk takes only in part fails with the system's
+// reason, and nothing of it is left.
+TEST_F(ExportWriters, AFileTheDiskRefusesSaysWhy) {
+  velmo::test::SmallFileSystem disk(dir_ / "small", "512k");
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here: " << disk.Why();
+  disk.Fill(96 * 1024);
+  std::vector<std::vector<std::string>> big{{"Name"}};
+  for (int i = 0; i < 12000; ++i) big.push_back({std::string(100, 'y') + std::to_string(i)});
+  FillGrid(grid_, big);
+  for (const char* name : {"a.csv", "a.html"}) {
+    SCOPED_TRACE(name);
+    std::string reason;
+    const fs::path file = dir_ / "small" / name;
+    EXPECT_FALSE(fs::path(name).extension() == ".csv" ? WriteGridCsv(grid_, "t", file, reason)
+                                                      : WriteGridHtml(grid_, "t", file, reason));
+    EXPECT_EQ(reason, "No space left on device");
+    EXPECT_EQ(FolderNames(dir_ / "small"), std::vector<std::string>{"filler"});
+  }
+}
 
 TEST_F(ExportWriters, EveryTableColumnGetsANameOfItsOwn) {
   struct Case {
