@@ -325,25 +325,38 @@ void Exch55Info::WritePage(velmo::db::PageWrite& page) {
 
 void Exch55Info::EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind,
                                 const std::string& separator, const std::string& context, std::string& message,
-                                bool append) {
+                                bool append, velmo::db::UnfinishedRows* unfinished) {
   // Rows of this page are missing from the collection, whatever happens to
   // the pages after it.
   if (failure_.database) NoteCut(failure_.number, failure_.description);
-  if (!failure_.reported) {
-    const std::string item = BindErrorItem(kind, failure_.number, separator, failure_.description);
-    message = append ? message + "_" + item : item;
-    failure_.reported = true;
-  }
   if (!failure_.logged) {
     LogFailure(context, failure_.number, failure_.description);
     failure_.logged = true;
   }
   std::vector<velmo::db::WriteJournal::UndoFailure> left;
-  if (!journal.Undo(&left))
-    for (const auto& f : left)
-      LogFailure("Removing the rows of an unfinished collection from '" + f.table + "' (" +
-                     std::to_string(f.rowsLeft) + " rows left)",
-                 f.number, f.description);
+  const bool undone = journal.Undo(&left);
+  for (const auto& f : left)
+    LogFailure("Removing the rows of an unfinished collection from '" + f.table + "' (" +
+                   std::to_string(f.rowsLeft) + " rows left)",
+               f.number, f.description);
+  if (unfinished && undone) {
+    try {
+      unfinished->Finish();
+    } catch (const velmo::ComError& e) {
+      // Its rows are gone: what the record names is nobody's.
+      LogFailure("Removing the record of an unfinished collection", e.Number(), e.Description());
+    }
+  }
+  const bool rowsLeft = unfinished && !undone && unfinished->InFile();
+  if (!failure_.reported) {
+    std::string description = failure_.description;
+    if (rowsLeft)
+      description += " The collection did not finish; the rows it wrote are not shown and are removed before "
+                     "the server is read or collected again.";
+    const std::string item = BindErrorItem(kind, failure_.number, separator, description);
+    message = append ? message + "_" + item : item;
+    failure_.reported = true;
+  }
 }
 
 // ---- The no-throw boundary -------------------------------------------------

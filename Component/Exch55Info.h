@@ -290,9 +290,13 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // into message (assigned, or appended after "_"), its log line under
   // context when none was written yet, and the journal's rows deleted; a
   // delete that fails is logged. A page the database refused cuts the
-  // collection as a lost server does.
+  // collection as a lost server does. With the call's record of unfinished
+  // rows: it goes once the rows are taken back; when they cannot be, it
+  // stays in the file and the item says that the collection did not
+  // finish.
   void EndStoppedCall(velmo::db::WriteJournal& journal, const std::string& kind, const std::string& separator,
-                      const std::string& context, std::string& message, bool append);
+                      const std::string& context, std::string& message, bool append,
+                      velmo::db::UnfinishedRows* unfinished = nullptr);
 
   // ---- The no-throw boundary (Exch55Info.cpp) ---------------------------
   // The kind text and separator of a public method's error item.

@@ -44,19 +44,32 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
   const CallItem item{"Recipients Container@@ ", "  @@   "};
   Guarded("GetMailboxInfo", strServerName, item, strRetErrorMsg, [&](std::string& ret) {
     if (strObjectADsPath.find("Server Recipients") != std::string::npos) {
-      // One call collects every recipient container of the site; when it
-      // stops part-way, the rows of the containers done before go too, or
-      // the server's page would look collected.
+      // One call collects every recipient container of the site, one
+      // container's page at a time; when it stops part-way, the rows of the
+      // containers done before go too, or the server's page would look
+      // collected. Each page's rows are recorded as unfinished in the file
+      // with the page itself, so a program killed between two pages, or a
+      // take-back the file refuses, leaves rows that no reader takes for
+      // the server's page and that are removed at the next chance.
       failure_ = {};
       velmo::db::WriteJournal journal;
+      velmo::db::UnfinishedRows unfinished(CollectorDatabase(), strServerName);
       if (InitializeVariables(strServerName, strUserName, strPassword)) {
         const std::string site = "LDAP://" + strServerName + "/" + OrgRdn + "/" + SiteRdn;
         GetChildContainers(site, strUserName, strPassword, 1, iInfoType);
+        if (!Stopped()) {
+          try {
+            unfinished.Finish();
+          } catch (const velmo::ComError& e) {
+            LogFailure("Marking the Server Recipients of '" + site + "' collected", e.Number(), e.Description());
+            NoteWriteFailure(e.Number(), e.Description(), true);
+          }
+        }
         if (Stopped()) {
           failure_.reported = false;  // the workers' items went to scratch texts
           EndStoppedCall(journal, "Recipients Container@@ ", "  @@   ",
                          "Collecting the Server Recipients of '" + site + "' using credential '" + strUserName + "'",
-                         ret, false);
+                         ret, false, &unfinished);
         }
       }
       return;

@@ -34,6 +34,7 @@
 #include "DefaultColumnSets.h"
 #include "Ui.h"
 #include "WaitCursor.h"
+#include "WriteJournal.h"
 #include "frmReadme.h"
 #include "frmSplash.h"
 #include "modExch.h"
@@ -244,6 +245,17 @@ void Mdifrm::MDIForm_Initialize() {
     return;
   }
   ConvertOldDatabase(*gConn);
+  // Rows that an unfinished collection left (a program ended between two
+  // of its pages, or its take-back was refused) go at the start. A file
+  // that another program holds locked is not waited for: a server's rows
+  // of that kind then go before its next read or collection.
+  try {
+    db::RemoveUnfinishedRows(gstrDBPath, "", false);
+  } catch (const velmo::ComError& e) {
+    LogFailure("MDIForm_Initialize RemoveUnfinishedRows Failed", e);
+  } catch (const std::exception& e) {
+    LogFailure("MDIForm_Initialize RemoveUnfinishedRows Failed", velmo::E_FAIL_, e.what());
+  }
 }
 
 void Mdifrm::MDIForm_Load() {

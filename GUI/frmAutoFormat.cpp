@@ -298,9 +298,44 @@ bool EscapeWatch::eventFilter(QObject*, QEvent* event) {
   }
 }
 
+void SetStatusText(const std::string& text) {
+  if (!gMdifrm) return;
+  if (QLabel* panel = gMdifrm->Panel(1)) {
+    panel->setText(QString::fromStdString(text));
+    panel->repaint();
+  }
+}
+
+namespace {
+// True while DatabaseLockWaitHook runs the wait hook.
+bool gInLockWait = false;
+}  // namespace
+
+bool DatabaseLockWaitHook() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() != app->thread() || velmo::ads::PacingWork())
+    return velmo::ads::PaceWaitHook();
+  EscapeWatch* escape = gCollectionEscape;
+  if (escape && !escape->lockWaitShown) {
+    if (QLabel* panel = gMdifrm ? gMdifrm->Panel(1) : nullptr) escape->beforeLockWait = panel->text().toStdString();
+    escape->lockWaitShown = true;
+    SetStatusText(kLockWaitText);
+  }
+  gInLockWait = true;
+  const bool goOn = velmo::ads::OutsideWaitHook();
+  gInLockWait = false;
+  if (!goOn && escape && escape == gCollectionEscape) escape->lockWaitGivenUp = true;
+  return goOn;
+}
+
 bool DirectoryWaitHook() {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return true;
+  // A lock wait that ended: the collection's own status text again.
+  if (gCollectionEscape && gCollectionEscape->lockWaitShown && !gInLockWait) {
+    gCollectionEscape->lockWaitShown = false;
+    SetStatusText(gCollectionEscape->beforeLockWait);
+  }
   frmAutoFormat* progress = gfrmAutoFormat;
   const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
                              QApplication::activeModalWidget() == static_cast<QWidget*>(progress);

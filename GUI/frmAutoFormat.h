@@ -86,6 +86,9 @@ std::string RunStamp(std::chrono::system_clock::time_point when);
 // stores its result in gbConnected.
 void ConnectInProgressWindow();
 
+// Shows a text in the first panel of the main window's status bar, at once.
+void SetStatusText(const std::string& text);
+
 // Escape taken as the wish to stop waiting: while ProcessEvents runs, the
 // user's other keys and clicks are dropped on every window, as a
 // collection holds them off.
@@ -94,6 +97,12 @@ class EscapeWatch : public QObject {
   // Lets pending events run once with the watch on.
   void ProcessEvents();
   bool pressed = false;
+  // Escape gave up a wait for another program's write lock of the
+  // database (DatabaseLockWaitHook).
+  bool lockWaitGivenUp = false;
+  // The status text a lock wait put up, and the one it replaced.
+  bool lockWaitShown = false;
+  std::string beforeLockWait;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -115,3 +124,11 @@ extern EscapeWatch* gCollectionEscape;
 // during a browse window's collection or a stop signal came. On any other
 // thread it does nothing.
 bool DirectoryWaitHook();
+
+// The program's lock-wait hook for the database layer
+// (velmo::db::SetLockWaitHook), called while a statement waits for another
+// program's write lock: as DirectoryWaitHook does for a directory wait, so
+// a collecting browse window's Escape gives the wait up; that window's
+// status text says meanwhile that the database is locked. While a page's
+// rows are being written it only repaints, as the wait hook does then.
+bool DatabaseLockWaitHook();

@@ -41,6 +41,7 @@
 #include "TextPartsUnicode.h"
 #include "Ui.h"
 #include "WaitCursor.h"
+#include "WriteJournal.h"
 #include "frmAutoFormat.h"
 #include "modExch.h"
 #include "modExchConnect.h"
@@ -187,14 +188,6 @@ void KeepPainted() {
 
 // The hourglass for the time of one operation.
 using Hourglass = velmo::ui::WaitCursor;
-
-void SetStatusText(const std::string& text) {
-  if (!gMdifrm) return;
-  if (QLabel* panel = gMdifrm->Panel(1)) {
-    panel->setText(QString::fromStdString(text));
-    panel->repaint();
-  }
-}
 
 void LogError(const std::string& context, const std::exception& e) {
   if (auto* com = dynamic_cast<const velmo::ComError*>(&e))
@@ -709,6 +702,8 @@ void frmExch::GetAllInfo(int iFromWhere) {
   QTreeWidgetItem* node = tvwServers->currentItem();
   bool stoppedWaiting = false;  // the user gave up the wait for another program
   bool stoppedCollecting = false;  // the user gave the collection up with Escape
+  bool lockWaitGivenUp = false;    // ... while the database was locked
+  std::string unfinishedKept;      // why rows of an unfinished collection stay
 
   try {
     setUpdatesEnabled(false);
@@ -756,7 +751,31 @@ void frmExch::GetAllInfo(int iFromWhere) {
     velmo::exporting::CollectionLock lock;
     long found = -1;
     stoppedWaiting = !WaitForCollectionLock(lock, strServerName);
-    if (!stoppedWaiting) {
+    // Escape gives the database's and the directory's waits up from here
+    // on (a server that stopped answering need not be waited for, nor
+    // another program's write lock): the call takes its rows back, and the
+    // status text says why nothing was collected.
+    EscapeWatch escape;
+    EscapeWatch* outerEscape = gCollectionEscape;
+    gCollectionEscape = &escape;
+    struct RestoreEscape {
+      EscapeWatch* outer;
+      ~RestoreEscape() { gCollectionEscape = outer; }
+    } restoreEscape{outerEscape};
+    // Rows that an unfinished collection of this server left (a program
+    // ended between two of its pages, or its take-back was refused) go
+    // before anything of the server is looked up, so that no look-up takes
+    // them for a collected page.
+    if (!stoppedWaiting && gConn && db::HasUnfinishedRows(*gConn, strServerName)) {
+      try {
+        db::RemoveUnfinishedRows(gstrDBPath, strServerName);
+      } catch (const std::exception& e) {
+        LogError("GetAllInfo RemoveUnfinishedRows Failed", e);
+        unfinishedKept = e.what();
+        if (auto* com = dynamic_cast<const velmo::ComError*>(&e)) unfinishedKept = com->Description();
+      }
+    }
+    if (!stoppedWaiting && unfinishedKept.empty()) {
       try {
         if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
         db::Recordset rs;
@@ -770,20 +789,9 @@ void frmExch::GetAllInfo(int iFromWhere) {
 
     if (found == 0) {
       std::string strRetErrorMsg;
-      // Escape gives the collection's directory waits up (a server that
-      // stopped answering need not be waited for): the call takes its rows
-      // back, and the status text says why nothing was collected.
-      EscapeWatch escape;
       const uint64_t givenUpBefore = velmo::ads::WaitsGivenUp();
-      {
-        EscapeWatch* outer = gCollectionEscape;
-        gCollectionEscape = &escape;
-        struct Restore {
-          EscapeWatch* outer;
-          ~Restore() { gCollectionEscape = outer; }
-        } restore{outer};
-        Collect(node, table, strRetErrorMsg);
-      }
+      Collect(node, table, strRetErrorMsg);
+      gCollectionEscape = outerEscape;
       lock.Release();
       KeepPainted();
       stoppedCollecting = escape.pressed && velmo::ads::WaitsGivenUp() != givenUpBefore;
@@ -793,19 +801,38 @@ void frmExch::GetAllInfo(int iFromWhere) {
         LogError("GetAllInfo ShowBindErrors Failed", e);
       }
     }
+    gCollectionEscape = outerEscape;
     lock.Release();
+    lockWaitGivenUp = escape.lockWaitGivenUp;
 
     try {
       // The statement is built for the current browse window: this one.
       if (auto* sub = qobject_cast<QMdiSubWindow*>(subWindow_); sub && gMdiArea && gMdiArea->currentSubWindow() != sub)
         gMdiArea->setActiveSubWindow(sub);
-      DisplayInfo(1, GetQuery(0), 0);
+      // Rows of an unfinished collection are never shown as the page.
+      if (!unfinishedKept.empty() || (gConn && db::HasUnfinishedRows(*gConn, strServerName, table)))
+        ShowNoRows();
+      else
+        DisplayInfo(1, GetQuery(0), 0);
     } catch (const std::exception& e) {
       LogError("GetAllInfo DisplayInfo Failed", e);
     }
   }
 
-  SetStatusText(stoppedWaiting ? kStoppedWaitingText : stoppedCollecting ? kStoppedCollectingText : "");
+  if (lockWaitGivenUp && (stoppedCollecting || !unfinishedKept.empty()))
+    SetStatusText(kStoppedLockWaitText);
+  else if (!unfinishedKept.empty())
+    SetStatusText("The rows of an unfinished collection of '" + strServerName +
+                  "' could not be removed, so nothing of it is shown: " + unfinishedKept);
+  else
+    SetStatusText(stoppedWaiting ? kStoppedWaitingText : stoppedCollecting ? kStoppedCollectingText : "");
+}
+
+void frmExch::ShowNoRows() {
+  grd1_->Clear();
+  grd1_->Rows(1);
+  grd1_->ColWidth(0, 0);
+  SetReportCommands();
 }
 
 void frmExch::Collect(QTreeWidgetItem* node, const std::string& table, std::string& strRetErrorMsg) {

@@ -75,6 +75,8 @@ class frmExch : public QWidget, public ExchWindow {
   // Runs a select statement and shows its rows in the grid; lMode and
   // iFromWhere change nothing.
   void DisplayInfo(long lMode, const std::string& strInputQuery, int iFromWhere);
+  // An empty grid, for a page whose rows must not be shown.
+  void ShowNoRows();
   void DisplayInfo(const std::string& strInputQuery) override { DisplayInfo(1, strInputQuery, 0); }
 
   void tvwServers_NodeClick(QTreeWidgetItem* node);

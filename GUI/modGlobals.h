@@ -15,6 +15,12 @@ inline constexpr const char* kVersionText = "v1.4.2";
 // collection of the server, and when Escape gave its own collection up.
 inline constexpr const char* kStoppedWaitingText = "Stopped waiting for another program; nothing was collected.";
 inline constexpr const char* kStoppedCollectingText = "Collecting stopped at Esc; nothing was collected.";
+// What a collecting browse window says while its database statement waits
+// for another program's write lock, and once Escape gave that wait up.
+inline constexpr const char* kLockWaitText =
+    "Another program has the database locked. Waiting for it; Esc stops waiting.";
+inline constexpr const char* kStoppedLockWaitText =
+    "Stopped waiting for the database, which another program has locked; nothing was collected.";
 
 inline constexpr int kMaxExchWindows = 25;
 

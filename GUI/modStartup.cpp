@@ -184,7 +184,7 @@ int Main(int argc, char** argv) {
   // Directory calls let events run while they wait on a server, and so do
   // database writes while another program holds the write lock.
   velmo::ads::SetWaitHook(DirectoryWaitHook);
-  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);
+  velmo::db::SetLockWaitHook(DatabaseLockWaitHook);
   WatchStopSignals();
 
   velmo::FileLock instanceLock;

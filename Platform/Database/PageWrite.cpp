@@ -265,6 +265,8 @@ struct PageWrite::Impl {
             runs.emplace_back(id, id);
         });
         for (auto& st : statements) sqlite3_clear_bindings(st.get());
+        // Work of several pages records what this one wrote with it.
+        detail::RecordUnfinishedRows(ci.h, file, written);
         detail::ExecSimple(ci.h, "COMMIT", ci.path);
       } catch (...) {
         for (auto& st : statements) {

@@ -2,13 +2,20 @@
 // taken back by row id.
 #include "WriteJournal.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <unordered_set>
 
 #include "Database.h"
 #include "DbInternal.h"
 
 namespace velmo::db {
+
+using detail::ExecSimple;
+using detail::Stmt;
 
 namespace {
 
@@ -17,6 +24,20 @@ thread_local std::vector<WriteJournal*> tJournals;
 
 // Rows deleted per statement: each statement is its own short transaction.
 constexpr size_t kRowsPerDelete = 500;
+
+// The records of unfinished work alive on this thread.
+thread_local std::vector<UnfinishedRows*> tRecords;
+
+std::filesystem::path RecordFile(const std::string& connectionString) {
+  std::error_code ec;
+  std::filesystem::path file = PathFromConnectionString(connectionString);
+  if (!file.empty()) file = std::filesystem::absolute(file, ec);
+  return file;
+}
+
+const std::string kCreateRecords = std::string("CREATE TABLE IF NOT EXISTS ") + kUnfinishedRowsTable +
+                                   " (ServerName TEXT COLLATE NOCASE, TableName TEXT COLLATE NOCASE, "
+                                   "FirstRow INTEGER, LastRow INTEGER, Collection TEXT)";
 
 }  // namespace
 
@@ -96,6 +117,125 @@ bool WriteJournal::Undo(std::vector<UndoFailure>* failures) {
       ++it;
   }
   return allGone;
+}
+
+// ---- Rows of unfinished work ------------------------------------------------
+
+UnfinishedRows::UnfinishedRows(const std::string& connectionString, const std::string& server)
+    : file_(RecordFile(connectionString)), server_(server) {
+  static std::atomic<uint64_t> made{0};
+  collection_ = std::to_string(::getpid()) + "-" +
+                std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(++made);
+  tRecords.push_back(this);
+}
+
+UnfinishedRows::~UnfinishedRows() {
+  auto at = std::find(tRecords.begin(), tRecords.end(), this);
+  if (at != tRecords.end()) tRecords.erase(at);
+}
+
+void UnfinishedRows::Finish() {
+  if (!inFile_) return;
+  Connection conn;
+  conn.Open(file_.string());
+  conn.Execute(std::string("delete from ") + kUnfinishedRowsTable + " where Collection = ?", {Value(collection_)});
+  conn.Close();
+  inFile_ = false;
+}
+
+namespace detail {
+
+void RecordUnfinishedRows(sqlite3* h, const std::filesystem::path& file,
+                          const std::map<std::string, std::vector<std::pair<int64_t, int64_t>>>& written) {
+  for (UnfinishedRows* r : tRecords) {
+    if (r->file_ != file) continue;
+    ExecSimple(h, kCreateRecords.c_str(), file);
+    Stmt insert(h,
+                std::string("INSERT INTO ") + kUnfinishedRowsTable +
+                    " (ServerName, TableName, FirstRow, LastRow, Collection) VALUES (?, ?, ?, ?, ?)",
+                file);
+    for (const auto& [table, runs] : written)
+      for (const auto& [first, last] : runs) {
+        insert.Bind({Value(r->server_), Value(table), Value(first), Value(last), Value(r->collection_)});
+        insert.Step();
+        insert.Reset();
+      }
+    r->inFile_ = true;
+  }
+}
+
+}  // namespace detail
+
+bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::string& table) {
+  try {
+    std::string sql = std::string("select count(*) from ") + kUnfinishedRowsTable + " where ServerName = ?";
+    std::vector<Value> params{Value(server)};
+    if (!table.empty()) {
+      sql += " and TableName = ?";
+      params.emplace_back(table);
+    }
+    Recordset rs;
+    rs.Open(sql, conn, params, adOpenForwardOnly, adLockReadOnly);
+    const bool any = !rs.Eof() && rs[0L].Val().Long() > 0;
+    rs.Close();
+    return any;
+  } catch (const ComError&) {
+    return false;  // no record was ever made in this file
+  }
+}
+
+long RemoveUnfinishedRows(const std::string& connectionString, const std::string& server, bool wait) {
+  Connection conn;
+  conn.Open(RecordFile(connectionString).string());
+  Connection::Impl& ci = conn.impl();
+  {
+    Stmt exists(ci.h, "select 1 from sqlite_master where type='table' and name=?", ci.path);
+    exists.Bind({Value(kUnfinishedRowsTable)});
+    if (!exists.Step()) return 0;
+  }
+  if (!wait) sqlite3_busy_handler(ci.h, nullptr, nullptr);
+  long removed = 0;
+  try {
+    // The write lock first: the records read are the ones deleted.
+    ExecSimple(ci.h, "BEGIN IMMEDIATE", ci.path);
+    struct Entry {
+      std::string server, table;
+      int64_t first, last;
+    };
+    std::vector<Entry> entries;
+    {
+      std::string sql = std::string("select ServerName, TableName, FirstRow, LastRow from ") + kUnfinishedRowsTable;
+      if (!server.empty()) sql += " where ServerName = ?";
+      Stmt read(ci.h, sql, ci.path);
+      if (!server.empty()) read.Bind({Value(server)});
+      auto text = [&](int i) {
+        const unsigned char* t = sqlite3_column_text(read.get(), i);
+        return std::string(t ? reinterpret_cast<const char*>(t) : "");
+      };
+      while (read.Step())
+        entries.push_back({text(0), text(1), sqlite3_column_int64(read.get(), 2), sqlite3_column_int64(read.get(), 3)});
+    }
+    for (const auto& e : entries) {
+      try {
+        removed += conn.Execute("delete from " + QuoteIdent(e.table) + " where _rowid_ between ? and ? and ServerName = ?",
+                                {Value(e.first), Value(e.last), Value(e.server)});
+      } catch (const ComError& err) {
+        // A table that is gone holds none of the rows.
+        if (err.Number() != kDbNoSuchTable) throw;
+      }
+    }
+    if (server.empty())
+      conn.Execute(std::string("delete from ") + kUnfinishedRowsTable);
+    else
+      conn.Execute(std::string("delete from ") + kUnfinishedRowsTable + " where ServerName = ?", {Value(server)});
+    ExecSimple(ci.h, "COMMIT", ci.path);
+  } catch (...) {
+    if (!sqlite3_get_autocommit(ci.h)) sqlite3_exec(ci.h, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  conn.Close();
+  return removed;
 }
 
 }  // namespace velmo::db

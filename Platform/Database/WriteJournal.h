@@ -27,7 +27,11 @@
 #include <utility>
 #include <vector>
 
+struct sqlite3;
+
 namespace velmo::db {
+
+class Connection;
 
 class WriteJournal {
  public:
@@ -65,5 +69,68 @@ class WriteJournal {
 // Called by the recordsets when rows reached the file: notes the ids that
 // are not 0 in every journal alive on this thread.
 void NoteWrittenRows(const std::filesystem::path& file, const std::string& table, const std::vector<int64_t>& rowIds);
+
+// ---- Rows of unfinished work, recorded in the file ------------------------
+//
+// Work that commits several pages of what readers take for one page (the
+// recipients of every container of a server, one container at a time)
+// must not leave the pages it committed looking collected when it ends
+// before its last one: killed between two commits, or its take-back
+// (WriteJournal::Undo) refused because another program held the file's
+// write lock past the wait. While an UnfinishedRows record lives on a
+// thread, every page commit (PageWrite) of that thread into the record's
+// file also writes, in the same transaction, the row ids it wrote, by
+// table, under the record's server into the file's table
+// kUnfinishedRowsTable: the rows and their record reach the file together.
+// Finish removes the record once the work is whole or its rows are taken
+// back. A record still in the file names rows that no reader may take for
+// a collected page: RemoveUnfinishedRows deletes them, with the record.
+// The table has a ServerName column, so clearing a server's rows from
+// every table clears its records too.
+inline constexpr const char* kUnfinishedRowsTable = "VELMORCUnfinishedRows";
+
+namespace detail {
+// Called by a page commit before it commits: writes on h the runs of row
+// ids by table into the records alive on this thread for the file.
+void RecordUnfinishedRows(sqlite3* h, const std::filesystem::path& file,
+                          const std::map<std::string, std::vector<std::pair<int64_t, int64_t>>>& written);
+}  // namespace detail
+
+class UnfinishedRows {
+ public:
+  // The database file by its connection string (or path).
+  UnfinishedRows(const std::string& connectionString, const std::string& server);
+  ~UnfinishedRows();  // the record stays in the file
+  UnfinishedRows(const UnfinishedRows&) = delete;
+  UnfinishedRows& operator=(const UnfinishedRows&) = delete;
+
+  // Removes the record from the file (nothing to do when no commit wrote
+  // any of it). Throws ComError; the record then stays.
+  void Finish();
+  // Whether a commit wrote rows under this record that Finish has not
+  // removed yet.
+  bool InFile() const { return inFile_; }
+
+ private:
+  friend void detail::RecordUnfinishedRows(
+      sqlite3* h, const std::filesystem::path& file,
+      const std::map<std::string, std::vector<std::pair<int64_t, int64_t>>>& written);
+  std::filesystem::path file_;
+  std::string server_;
+  std::string collection_;  // what tells this record's entries from others'
+  bool inFile_ = false;
+};
+
+// Deletes the rows that records left in the file name (of one server, or of
+// every server when server is empty), keeping to rows of the record's
+// server, and the records, in one transaction; returns the rows deleted.
+// Without wait, a file that another connection holds locked fails at once
+// instead of being waited for. Throws ComError.
+long RemoveUnfinishedRows(const std::string& connectionString, const std::string& server, bool wait = true);
+// Whether records in the file of the connection name rows of the server (of
+// that table, when one is given). False when there is no such record or it
+// cannot be read.
+bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::string& table = "");
+
 
 }  // namespace velmo::db

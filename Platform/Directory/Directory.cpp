@@ -1872,6 +1872,15 @@ bool PaceWaitHook() {
   }
 }
 
+bool OutsideWaitHook() {
+  try {
+    PaceHook();
+    return true;
+  } catch (const Cancelled&) {
+    return false;
+  }
+}
+
 bool PacingWork() { return tPacingWork; }
 
 void SetWaitHook(WaitHook hook) {

@@ -248,6 +248,12 @@ uint64_t WaitsGivenUp();
 // does; false when the hook gives the work up, which counts in
 // WaitsGivenUp.
 bool PaceWaitHook();
+// For a wait outside the layer on another program that holds nothing
+// others wait for (a database statement waiting for another program's
+// write lock): calls the hook when it is due, as the layer's own waits do,
+// so the user can give it up as a directory wait; false when the hook gives
+// the wait up, which counts in WaitsGivenUp.
+bool OutsideWaitHook();
 // True while the hook runs for PaceWaitHook on this thread: the work that
 // paces it holds what other programs wait for (a write transaction), so
 // the hook should begin nothing that waits on the user.

@@ -251,7 +251,7 @@ TEST(SplashWait, SplashIsPaintedWhileItIsShown) {
 // 5 s waits it out and is done, the window handling posted work all the
 // while: the other writer lets go only once that work has run.
 TEST_F(ConnectWaitTest, AWriteWaitsOutAnotherWritersLongHoldWithTheWindowLive) {
-  velmo::db::SetLockWaitHook(velmo::ads::PaceWaitHook);  // as the program does
+  velmo::db::SetLockWaitHook(DatabaseLockWaitHook);  // as the program does
   std::atomic<int> stage{0};                              // 1 lock held, 2 posted work done, 3 let go
   std::thread other([&, file = gConn->FilePath().string()] {
     velmo::db::Connection conn;

@@ -32,6 +32,7 @@
 #include "CollectionLock.h"
 #include "ComFactory.h"
 #include "DatabaseMaintenance.h"
+#include "FlexGrid.h"
 #include "Directory.h"
 #include "IExch55Info.h"
 #include "InstanceLock.h"
@@ -1801,4 +1802,192 @@ TEST_F(CollectLockTest, TheWaitForAnotherCollectionEndsOnAStopSignal) {
   db::Recordset rs;
   rs.Open("select count(*) from ContainerInfo where ServerName='EX1'", conn, db::adOpenKeyset, db::adLockReadOnly);
   EXPECT_EQ(rs[0L].Text(), "0");
+}
+
+// The other program of the kill test below: the collector alone, collecting
+// the Server Recipients of EX1 (skipped when run as a test itself).
+TEST(CollectorProgram, CollectsTheServerRecipientsOfEX1) {
+  const char* path = std::getenv("VELMO_COLLECT_RECIPIENTS");
+  if (!path) GTEST_SKIP() << "started by the other tests as another program";
+  std::string msg;
+  velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info")->GetMailboxInfo(0, "EX1", "", "", path, &msg);
+}
+
+namespace {
+
+const std::string kServerRecipients = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1/cn=Server Recipients";
+const std::string kRowsOfEX1 = "select count(*) from MailboxGeneral where ServerName='EX1'";
+
+// The Server Recipients page of EX1, with the program's own lock-wait hook.
+class ServerRecipientsTest : public CollectLockRace {
+ protected:
+  void SetUp() override {
+    CollectLockRace::SetUp();
+    if (IsSkipped()) return;
+    velmo::db::SetLockWaitHook(DatabaseLockWaitHook);
+    // The whole page, collected alone.
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    std::string msg;
+    velmo::com::CreateObject<_Exch55Info>("VELMO.Exch55Info")->GetMailboxInfo(0, "EX1", "", "", kServerRecipients, &msg);
+    whole = Scalar(kRowsOfEX1);
+    wholeShown = ClickServerRecipients();
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    ui->clear();
+  }
+  void TearDown() override {
+    velmo::db::SetLockWaitHook(nullptr);
+    CollectLockRace::TearDown();
+  }
+  long InDatabase(const std::string& sql) {
+    sqlite3* h = nullptr;
+    sqlite3_open_v2((home / "velmo.mdb").c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+    const auto rows = velmo::test::SqliteRows(h, sql);
+    sqlite3_close(h);
+    return rows.empty() ? -1 : std::stol(rows[0]);
+  }
+  // Clicks Server Recipients in a new browse window; the rows its grid shows.
+  long ClickServerRecipients(const std::function<void()>& tick = [] {}) {
+    frmExch* w = OpenBrowse();
+    QTreeWidgetItem* node = FindTreeNode(*w->tvwServers, kServerRecipients);
+    EXPECT_NE(node, nullptr);
+    if (!node) return -1;
+    w->tvwServers->setCurrentItem(node);
+    WithTicks(tick, [&] { w->tvwServers_NodeClick(node); });
+    const long shown = w->Grd1()->Rows() - 1;
+    w->Window()->close();
+    velmo::test::PumpEvents();
+    return shown;
+  }
+  void Restart() {
+    main->close();
+    delete main;
+    velmo::test::PumpEvents();
+    gConn.reset();
+    main = new Mdifrm();
+    main->iConnectCount = 1;
+    main->show();
+    velmo::test::PumpEvents();
+  }
+  long whole = 0;       // rows of the whole page
+  long wholeShown = 0;  // mailboxes its grid shows
+};
+
+}  // namespace
+
+// A program killed between two pages of a Server Recipients collection
+// (the collector alone, cn=Bulk's page held off by another program's write
+// lock) leaves the pages committed before; no browse window takes them for
+// the server's page: they are gone at the next start of the main program
+// or before the next click, which collects the whole page.
+TEST_F(ServerRecipientsTest, AProgramKilledBetweenTwoOfItsPagesLeavesNothingShown) {
+  ASSERT_GT(whole, kBulkMailboxes);
+  ASSERT_GT(wholeShown, 0);
+  for (const bool restart : {false, true}) {
+    SCOPED_TRACE(restart ? "the next start" : "the next click");
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    const long first = proxy_->Accepted();
+    const pid_t pid = Spawn({"/proc/self/exe", "--gtest_filter=CollectorProgram.*"},
+                            {"VELMO_COLLECT_RECIPIENTS=" + kServerRecipients}, -1, true);
+    sqlite3* holder = nullptr;
+    const auto t0 = Clock::now();
+    while (!holder && Since(t0) < velmo::test::HangBound(60) && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+      if (InDatabase(kRowsOfEX1) <= 0) {
+        ::usleep(2000);
+        continue;
+      }
+      proxy_->HoldRange(first, std::numeric_limits<long>::max());
+      sqlite3_open((home / "velmo.mdb").c_str(), &holder);
+      sqlite3_busy_timeout(holder, 60000);  // a commit under way ends first
+      EXPECT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+      ::kill(pid, SIGKILL);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    sqlite3_close_v2(holder);
+    proxy_->Resume();
+    ASSERT_NE(holder, nullptr) << "no page was committed before the program ended";
+    const long left = Scalar(kRowsOfEX1);
+    ASSERT_GT(left, 0);
+    ASSERT_LT(left, whole);
+    if (restart) {
+      Restart();
+      EXPECT_EQ(Scalar(kRowsOfEX1), 0);
+    }
+    const long shown = ClickServerRecipients();
+    EXPECT_EQ(shown, wholeShown);
+    EXPECT_EQ(Scalar(kRowsOfEX1), whole);
+    EXPECT_EQ(Prompts(), std::vector<std::string>{});
+    std::cout << (restart ? "next start" : "next click") << ": " << left << " of " << whole
+              << " rows left by the kill; the click then shows " << shown << " of " << wholeShown
+              << " mailboxes, the database holds "
+              << Scalar(kRowsOfEX1) << " rows\n";
+    ui->clear();
+  }
+}
+
+// Another program takes the write lock once the first container's rows of
+// a Server Recipients collection are in, and holds it past the wait of the
+// next page's commit and that of the take-back: one box says that the
+// collection did not finish, and the grid shows nothing. Once the lock is
+// gone the next click removes what the take-back left and collects the
+// whole page.
+TEST_F(ServerRecipientsTest, RowsATakeBackCouldNotRemoveAreNeverShownAsACollectedPage) {
+  ASSERT_GT(whole, kBulkMailboxes);
+  sqlite3* holder = nullptr;
+  const auto t0 = Clock::now();
+  const long shownWhileLocked = ClickServerRecipients([&] {
+    // Not inside a commit of the collection: it would wait for this one.
+    if (holder || velmo::ads::PacingWork() || InDatabase(kRowsOfEX1) <= 0) return;
+    sqlite3_open((home / "velmo.mdb").c_str(), &holder);
+    EXPECT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  });
+  const double lockedFor = Since(t0);
+  const long left = Scalar(kRowsOfEX1);
+  sqlite3_close_v2(holder);
+  ASSERT_NE(holder, nullptr) << "no page was committed";
+  EXPECT_NE(ErrorLog().find("Removing the rows of an unfinished collection from 'MailboxGeneral'"), std::string::npos);
+  EXPECT_GT(left, 0);
+  EXPECT_EQ(shownWhileLocked, 0);
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_NE(Prompts()[0].find("Could not update; currently locked."), std::string::npos) << Prompts()[0];
+  EXPECT_NE(Prompts()[0].find("The collection did not finish"), std::string::npos) << Prompts()[0];
+  ui->clear();
+
+  const long shown = ClickServerRecipients();
+  EXPECT_EQ(shown, wholeShown);
+  EXPECT_EQ(Scalar(kRowsOfEX1), whole);
+  EXPECT_EQ(InDatabase("select count(*) from VELMORCUnfinishedRows"), 0);
+  EXPECT_EQ(Prompts(), std::vector<std::string>{});
+  std::cout << "locked " << lockedFor << " s: " << left << " of " << whole << " rows left, " << shownWhileLocked
+            << " shown; the next click shows " << shown << " of " << wholeShown << " mailboxes, the database holds " << Scalar(kRowsOfEX1)
+            << " rows\n";
+}
+
+// Escape in a browse window whose page waits for another program's write
+// lock gives the wait up at once: nothing is collected, no box opens, and
+// the status text says that the database was locked.
+TEST_F(ServerRecipientsTest, EscapeEndsAWaitForAnotherProgramsWriteLockAtOnce) {
+  const std::string waiting = "Another program has the database locked. Waiting for it; Esc stops waiting.";
+  sqlite3* holder = nullptr;
+  sqlite3_open((home / "velmo.mdb").c_str(), &holder);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  frmExch* w = OpenBrowse();
+  ASSERT_TRUE(velmo::test::FocusControl(w->tvwServers));
+  auto pressedAt = Clock::time_point::max();
+  WithTicks(
+      [&] {
+        if (pressedAt == Clock::time_point::max() && StatusText().toStdString() == waiting) {
+          pressedAt = Clock::now();
+          velmo::test::PressKey(Qt::Key_Escape);
+        }
+      },
+      [&] { w->tvwServers_NodeClick(FindTreeNode(*w->tvwServers, kLakeRecipients)); });
+  sqlite3_close_v2(holder);
+  ASSERT_NE(pressedAt, Clock::time_point::max()) << "the wait was not shown";
+  EXPECT_LT(Since(pressedAt), velmo::test::HangBound(1.0));
+  EXPECT_EQ(StatusText().toStdString(),
+            "Stopped waiting for the database, which another program has locked; nothing was collected.");
+  EXPECT_EQ(Prompts(), std::vector<std::string>{});
+  EXPECT_EQ(Scalar(kRowsOfEX1), 0);
+  std::cout << "Escape ended the wait in " << Since(pressedAt) << " s\n";
 }
