@@ -15,8 +15,9 @@ int Main(int argc, char** argv);
 // SIGTERM, SIGINT and SIGHUP (the session ending) become a stop request:
 // the directory wait under way is given up (the collector call takes its
 // rows back), the windows of the interface seam open now are closed as
-// their Cancel, later boxes are answered by their defaults without being
-// shown, and once no browse window is collecting the main window closes as
+// their Cancel, later boxes take their cautious answer (No, Cancel or
+// Abort where they offer one: the escape button) without being shown, and
+// once no browse window is collecting the main window closes as
 // File > Exit does and the message loop ends with 128 + the signal's number.
 void WatchStopSignals();
 

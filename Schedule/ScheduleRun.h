@@ -70,7 +70,7 @@ void LogEntryAfterHeader(const std::string& message);
 // "     VLMRSchedule : Qt : " + text (a fatal one at once, after a run
 // header), the rest nowhere.
 void InstallQtMessageHandler();
-// The UI seam of the run: every box answered by its default and logged as
+// The UI seam of the run: every box given its cautious answer and logged as
 // "     VLMRSchedule : Message : " + text (line breaks as blanks).
 void InstallUnattendedUi();
 

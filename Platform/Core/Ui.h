@@ -1,8 +1,8 @@
 #pragma once
 // The one seam through which code talks to the user: message boxes, input
 // boxes, the folder picker and the mail-profile chooser. The main program
-// installs a windowed implementation; an unattended run answers every box
-// with its default and logs it; tests answer from a script.
+// installs a windowed implementation; an unattended run gives every box its
+// cautious answer and logs it; tests answer from a script.
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -88,8 +88,10 @@ class UiSeam {
 UiSeam& Ui();
 std::shared_ptr<UiSeam> SetUi(std::shared_ptr<UiSeam> ui);  // returns the previous one
 
-// Answers every box with its default and hands each box's text to a sink
-// (a log writer), so unattended code never blocks.
+// Gives every box its cautious answer (No, Cancel or Abort where it offers
+// one, else OK), every input box, folder picker and profile chooser its
+// Cancel, and hands each one's text to a sink (a log writer), so
+// unattended code never blocks.
 class UnattendedUi : public UiSeam {
  public:
   using Sink = std::function<void(const std::string& what)>;

@@ -23,7 +23,7 @@
 // through SQLite alone in one transaction, as the page writes them, each
 // the best of as many rounds as the page. Then the peak memory each container size added, and the
 // longest transaction of the run against the busy wait other programs
-// allow (5 s).
+// allow (kLockWaitSeconds, 60 s).
 //
 // Then the memory series: for containers of 5,000, 10,000 and 20,000
 // mailboxes (each in a process of its own, with a directory of its own),

@@ -58,6 +58,23 @@ class TestHome {
   static std::filesystem::path CrontabStandIn() { return SourceDir() / "tests" / "common" / "crontab-standin.sh"; }
   std::filesystem::path CrontabFile() const { return dir_ / "crontab.txt"; }
 
+  // The environment entry that gives a program this test starts its
+  // temporary folder inside this home: whatever it makes there (a test
+  // home of its own included) goes with this home, however it ends.
+  std::string ChildTmpdir() const {
+    std::filesystem::create_directories(dir_ / "tmp");
+    return "TMPDIR=" + (dir_ / "tmp").string();
+  }
+  // The test homes process `pid` left in this process's temporary folder.
+  static std::vector<std::filesystem::path> HomesLeftBy(long pid) {
+    std::vector<std::filesystem::path> left;
+    const std::string prefix = "velmo-test-" + std::to_string(pid) + "-";
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec))
+      if (e.path().filename().string().rfind(prefix, 0) == 0) left.push_back(e.path());
+    return left;
+  }
+
   // Reads a whole file (empty when missing).
   static std::string Slurp(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -201,7 +201,7 @@ class StopDuring : public ReportsTest {
 // The detail report stopped after its first, third and fifth page, and
 // each road to the profile chooser with the chooser open: the program
 // ends with 143 within the bound, the report assembling nothing of the
-// pages it did not read.
+// pages it did not read; the child's own test home goes with this one.
 TEST_F(StopDuring, AStopDuringWorkEndsTheProgram) {
   struct Case {
     const char* what;
@@ -225,12 +225,14 @@ TEST_F(StopDuring, AStopDuringWorkEndsTheProgram) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].what);
     fs::remove(marker);
-    const std::vector<std::string> env = {"VELMO_STOP_DURING=" + std::to_string(i), "VELMO_STOP_MARKER=" + marker.string()};
+    const std::vector<std::string> env = {"VELMO_STOP_DURING=" + std::to_string(i), "VELMO_STOP_MARKER=" + marker.string(),
+                                          home.ChildTmpdir()};
     const pid_t child = Start({"/proc/self/exe", "--gtest_filter=StopDuring.*"}, env, said);
     ASSERT_TRUE(WaitFor(child, [&] { return fs::exists(marker); })) << TestHome::Slurp(said);
     const auto [status, took] = EndOf(child, HangBound(5.0));
     EXPECT_EQ(status, 143) << TestHome::Slurp(said);
     EXPECT_LT(took, HangBound(5.0));
+    EXPECT_EQ(TestHome::HomesLeftBy(child), std::vector<fs::path>{});
     const std::string at = TestHome::Slurp(marker);
     if (cases[i].work == Work::DetailReport) {
       const long read = std::atol(at.c_str()), whole = std::atol(at.substr(at.find(" of ") + 4).c_str());

@@ -1125,7 +1125,7 @@ TEST_F(CollectLockRace, ARunKilledOutrightLeavesEveryPageWholeOrEmpty) {
 TEST_F(CollectLockRace, TheMainProgramStoppedBySignalLeavesNoPartlyFilledPage) {
   if (!std::getenv("VELMO_STOP_CHILD")) {
     const pid_t child = Spawn({"/proc/self/exe", "--gtest_filter=CollectLockRace.TheMainProgramStopped*"},
-                              {"VELMO_STOP_CHILD=1"});
+                              {"VELMO_STOP_CHILD=1", home.ChildTmpdir()});
     EXPECT_EQ(WaitChild(child, 300), 0);
     return;
   }
@@ -1768,7 +1768,7 @@ TEST_F(CollectLockTest, TheWaitForAnotherCollectionEndsOnAStopSignal) {
     for (const char* c : {"browse", "refresh"}) {
       SCOPED_TRACE(c);
       const pid_t child = Spawn({"/proc/self/exe", "--gtest_filter=CollectLockTest.TheWaitForAnotherCollection*"},
-                                {std::string("VELMO_STOP_WAIT=") + c});
+                                {std::string("VELMO_STOP_WAIT=") + c, home.ChildTmpdir()});
       EXPECT_EQ(WaitChild(child, 120), 0);
     }
     return;
