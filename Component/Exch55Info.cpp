@@ -110,15 +110,18 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
   BoundServer = strServerName;
   const std::string path = "LDAP://" + strServerName;
   const bool cutBefore = cut_.set;
+  setUpCut_ = false;
 
   DirObjectPtr root;
   try {
     root = BindPath(path, strUserName, strPassword);
   } catch (const velmo::ComError& e) {
-    // A server bound by an earlier call and lost since is the caller's one
-    // cut collection, which the caller reports: no box of its own.
-    const bool lostPartWay = serverBound_ && IsServerLoss(e.Number());
+    // A server bound by an earlier call and lost since, or not reached by
+    // the first call of a collection, is the caller's one cut collection,
+    // which the caller reports: no box of its own.
+    const bool lostPartWay = (serverBound_ || oneCollection_) && IsServerLoss(e.Number());
     NoteServerLost(e.Number(), e.Description());
+    setUpCut_ = lostPartWay && !cutBefore;
     LogFailure("InitializeVariables - Binding to the Server '" + path + "' using credential '" + strUserName + "'",
                e.Number(), e.Description());
     BindErrorHint = GetErrorHint(e.Number());
@@ -135,6 +138,7 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
     OrgRdn = "o=" + root->Get("o").Text();
   } catch (const velmo::ComError& e) {
     NoteServerLost(e.Number(), e.Description());
+    setUpCut_ = !cutBefore && cut_.set;
     LogFailure("InitializeVariables - Retrieving Organization Name", e.Number(), e.Description());
     LogTrace("InitializeVariables End", params);
     return false;
@@ -175,7 +179,8 @@ bool Exch55Info::InitializeVariables(const std::string& strServerName, const std
     }
   }
   // The server lost while its site was looked for is why the set-up failed.
-  if (!result && !cutBefore && cut_.set)
+  setUpCut_ = !result && !cutBefore && cut_.set;
+  if (setUpCut_)
     LogFailure("InitializeVariables - Finding the Site of the Server '" + path + "' using credential '" +
                    strUserName + "'",
                cut_.number, cut_.description);
@@ -279,7 +284,7 @@ void Exch55Info::NoteServerLost(int32_t number, const std::string& description) 
 void Exch55Info::NoteCut(int32_t number, const std::string& description) {
   if (cut_.set) return;
   cut_.set = true;
-  cut_.partWay = serverBound_;
+  cut_.partWay = serverBound_ || oneCollection_;
   cut_.server = BoundServer;
   cut_.number = number;
   cut_.description = description;

@@ -95,6 +95,7 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
 
   // _Exch55InfoOutcome
   bool CollectionCut(int32_t& number, std::string& description) const override;
+  void BeginCollection() override { oneCollection_ = true; }
 
   // Counters of directory work, for the benchmark: binds made, binds served
   // from a just-enumerated container, and name lookups of attribute values.
@@ -242,10 +243,11 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // The first failure of any call of this object that cut its collection
   // short (_Exch55InfoOutcome): the server lost, a wait given up, or a page
   // the database refused. Once it is set part-way (the object had bound the
-  // server), every later call for that server returns at once with it (see
-  // Guarded): the call that met it logged it, and asking a lost server
-  // again would only wait out its bounds once more. A server this object
-  // never reached is tried again by each call.
+  // server, or its calls are one collection), every later call for that
+  // server returns at once with it (see Guarded): the call that met it
+  // logged it, and asking a lost server again would only wait out its
+  // bounds once more. Outside a collection, a server this object never
+  // reached is tried again by each call.
   struct {
     bool set = false;
     bool partWay = false;
@@ -256,6 +258,12 @@ class Exch55Info : public velmo::com::ComObject, public _Exch55Info, public _Exc
   // True once a set-up of this object bound its server: a server that then
   // cannot be bound was lost during the caller's collection.
   bool serverBound_ = false;
+  // True once the caller made this object's calls one collection
+  // (BeginCollection).
+  bool oneCollection_ = false;
+  // True when the last set-up failed by cutting the collection: it logged
+  // why, and its caller adds no line of its own.
+  bool setUpCut_ = false;
   // Notes a failure that means the server was lost or the wait given up.
   void NoteServerLost(int32_t number, const std::string& description);
   static bool IsServerLoss(int32_t number);

@@ -102,4 +102,15 @@ class _Exch55InfoOutcome {
   // description are those of the first such failure. A refusal of one
   // object (no access, no such object) is no such failure.
   virtual bool CollectionCut(int32_t& number, std::string& description) const = 0;
+
+  // Makes the calls that follow one collection of a server that its caller
+  // tells as a whole (a scheduled line, an Export Plus run): a call that
+  // cannot reach the server at all (not operational, no answer within the
+  // bound) cuts it as a server lost part-way does. Its set-up logs why once
+  // and shows no message of its own, since the caller tells the cut, and
+  // every later call for that server returns at once with that failure.
+  // Without it each call tries the server again and a set-up that fails
+  // tells the user (a browse window's click, which has a collector of its
+  // own).
+  virtual void BeginCollection() = 0;
 };

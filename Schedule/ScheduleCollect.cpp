@@ -297,6 +297,9 @@ bool GetAllInfo(const std::string& strServerName, const std::string& strUserName
     if (!collector) throw ComError(com::kNoInterface, "No such interface supported");
     outcome = com::QueryInterface<_Exch55InfoOutcome>(object);
     collector->ErrorLogFileName(kScheduleLog);
+    // The line's calls are one collection: a server not reached by one of
+    // them is not asked again, and the line says why its outputs are kept.
+    if (outcome) outcome->BeginCollection();
   } catch (const ComError& e) {
     SetStatus("");
     LogEntry("     GetAllInfo : Getting information for server -'" + shown +

@@ -139,6 +139,9 @@ void frmExportPlus::GetAllInfo(const std::string& strServerName, const std::stri
     info = velmo::com::QueryInterface<_Exch55Info>(object);
     if (info) info->ErrorLogFileName("VelmorcastErrorLog.log");
     outcome = velmo::com::QueryInterface<_Exch55InfoOutcome>(object);
+    // The run's calls are one collection: a server not reached by one of
+    // them is not asked again, and the closing message tells the cut.
+    if (outcome) outcome->BeginCollection();
   } catch (const std::exception&) {
     info.reset();
   }

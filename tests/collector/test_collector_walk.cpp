@@ -1,6 +1,7 @@
 // The "Server Recipients" walk over a site's recipient containers, the site
 // of each server, Connect As credentials, and the trace lines.
 #include <algorithm>
+#include <fstream>
 
 #include "SampleKit.h"
 
@@ -80,6 +81,50 @@ TEST_F(Walk, CredentialsReachWhatAnonymousUsersCannotRead) {
                                             "InitializeVariables Start | EX1-dc=CORP,cn=jsmith-",
                                             "InitializeVariables End | EX1-dc=CORP,cn=jsmith-",
                                             "GetMailboxCustomRecipInfo End | CR-0-EX1-dc=CORP,cn=jsmith,cn=admin-"}));
+}
+
+// Calls made one collection: a server that does not answer cuts it at the
+// first call, which logs one line and shows no box (its caller tells the
+// cut); a later call logs nothing and hands the failure back, and a second
+// collector tries the server again. A refused account is no lost server:
+// each call asks again and tells it.
+TEST_F(Walk, AServerNotReachedCutsACollectionAndARefusedAccountDoesNot) {
+  const auto hosts = kit_.home().dir() / "hosts.conf";
+  std::ofstream(hosts) << velmo::test::TestHome::Slurp(velmo::test::SampleHostsFile())
+                       << "NOWHERE ldap://127.0.0.1:1\n";
+  velmo::test::UseSampleDirectory use(hosts);
+  struct Case {
+    const char *server, *user, *password;
+    bool cut;
+    long lines;  // besides the trace lines
+    size_t boxes;
+    std::string second;  // what the second call hands back
+  } cases[] = {{"NOWHERE", "", "", true, 1, 0, "Recipients Container@@ -2147016646  @@   The server is not operational."},
+               {"EX1", "dc=CORP,cn=jsmith", "wrong", false, 4, 2, ""}};
+  for (const Case& c : cases) {
+    for (int object = 1; object <= 2; ++object) {
+      SCOPED_TRACE(std::string(c.server) + ", collector " + std::to_string(object));
+      const auto before = kit_.LogLines().size();
+      kit_.ui().clear();
+      auto collector = kit_.NewCollector();
+      auto outcome = std::dynamic_pointer_cast<_Exch55InfoOutcome>(collector);
+      ASSERT_TRUE(outcome);
+      outcome->BeginCollection();
+      std::string first = "untouched", second = "untouched";
+      collector->GetServerInfo(c.server, c.user, c.password, &first);
+      collector->GetMailboxInfo(0, c.server, c.user, c.password, kLakeRecipients, &second);
+      const auto lines = kit_.LogLines();
+      EXPECT_EQ(std::count_if(lines.begin() + static_cast<long>(before), lines.end(),
+                              [](const std::string& l) { return Kit::Fields(l)[1] != "Parameters"; }),
+                c.lines);
+      EXPECT_EQ(kit_.ui().shown().size(), c.boxes);
+      EXPECT_EQ(first, "");
+      EXPECT_EQ(second, c.second);
+      int32_t number = 0;
+      std::string why;
+      EXPECT_EQ(outcome->CollectionCut(number, why), c.cut);
+    }
+  }
 }
 
 TEST_F(Walk, AWrongPasswordIsExplainedOnce) {

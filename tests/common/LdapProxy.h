@@ -96,6 +96,14 @@ class LdapProxy {
     loss_ = loss;
     armed_ = true;
   }
+  // Loses the server now, whatever has passed.
+  void Lose(Loss loss) {
+    std::lock_guard<std::mutex> lock(m_);
+    armed_ = false;
+    loss_ = loss;
+    LoseAll();
+    Wake();
+  }
   // Forwards again; connections frozen by a stop are closed.
   void Heal() {
     std::lock_guard<std::mutex> lock(m_);

@@ -26,8 +26,10 @@
 #include <sstream>
 #include <utility>
 
+#include "Directory.h"
 #include "ExportPlusKit.h"
 #include "FlexGrid.h"
+#include "LdapProxy.h"
 #include "QtUi.h"
 #include "PrintStatusWatch.h"
 #include "RecordingPrinter.h"
@@ -842,4 +844,53 @@ TEST_F(ExportPlusRunTest, PrintPlusRunsOfOneWindowLayOutTheSamePages) {
   UninstallRecordingPrinter();
   ASSERT_GT(first.size(), 100u);
   EXPECT_EQ(widths, first);
+}
+
+// The directory lost (stopped or killed) after the run's connect and its
+// clearing, as its collection window shows, before the collector's first
+// call: the run asks it once, logs the failure once and says so in its one
+// closing box, whichever way the directory went.
+TEST_F(ExportPlusRunTest, ADirectoryLostBeforeTheFirstCallIsToldInOneBox) {
+  int port = 0;
+  {
+    std::ifstream map(velmo::test::SampleHostsFile());
+    std::string name, url;
+    while (map >> name >> url && !port)
+      if (name == "EX1") port = std::stoi(url.substr(url.rfind(':') + 1));
+  }
+  ASSERT_GT(port, 0);
+  const std::string failure = "      -2147016646      The server is not operational.      ";
+  for (const auto loss : {velmo::test::LdapProxy::Loss::Stop, velmo::test::LdapProxy::Loss::Kill}) {
+    SCOPED_TRACE(loss == velmo::test::LdapProxy::Loss::Stop ? "stopped" : "killed");
+    velmo::test::LdapProxy proxy(port);
+    velmo::test::UseSampleDirectory hosts(proxy.WriteHostsFile(home.dir()));
+    velmo::ads::ResetSessions();
+    velmo::ads::SetTimeouts(2, 3);
+    Open(0);
+    Connect("EX1");
+    window->optFormat[1]->click();
+    window->txtPath->setText(QString::fromStdString(out.string()));
+    EventWatch collecting;
+    collecting.on = [&](QObject* o, QEvent::Type type) {
+      if (type == QEvent::Show && o == gfrmAutoFormat && gfrmAutoFormat->iEPInfo == 1) proxy.Lose(loss);
+    };
+    qApp->installEventFilter(&collecting);
+    const size_t logged = ErrorLog().size();
+    ui->clear();
+    window->cmdExport->click();
+    qApp->removeEventFilter(&collecting);
+    velmo::ads::SetTimeouts(10, 120);
+    const auto prompts = Prompts();
+    EXPECT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts.empty() ? "" : prompts.back(),
+              "Exported with errors. The export is incomplete: the collection of 'EX1' did not finish.\r\n"
+              "-2147016646:The server is not operational.");
+    const std::string log = ErrorLog().substr(logged);
+    size_t lines = 0;
+    for (size_t at = log.find(failure); at != std::string::npos; at = log.find(failure, at + 1)) ++lines;
+    EXPECT_EQ(lines, 1u);
+    delete window;
+    window = nullptr;
+    velmo::ads::ResetSessions();
+  }
 }

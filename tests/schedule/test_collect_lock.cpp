@@ -1327,10 +1327,10 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
 // A scheduled run of EX1 then EX2 (EX2 not behind the proxy) writes a
 // line's outputs only from a whole collection and its status says whether
 // every line did all its work: with EX1's directory killed or stopped
-// part-way, a page of EX1 the database refuses (the write lock held by
-// another program, the disk full while the page is held), the collector
-// not made, the clearing refused or EX1's database output on a nearly full
-// disk, EX1's outputs of the last run stay byte for byte, one entry says
+// part-way or before the collector's first bind, a page of EX1 the
+// database refuses (the write lock held by another program, the disk full
+// while the page is held), the collector not made, the clearing refused or
+// EX1's database output on a nearly full disk, EX1's outputs of the last run stay byte for byte, one entry says
 // why, the failure is logged once, the next line is written soon after and
 // the run ends with 1. A listing refused to the run's account (the first
 // page of cn=Bulk answered "insufficient access") is no lost server: the
@@ -1352,7 +1352,8 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
   };
   std::ofstream(text) << "not a library\n";
   const std::string classes = velmo::test::TestHome::Slurp(registry);
-  enum Fault { Refused, Killed, Unusable, Undeletable, Locked, DiskFull, Stopped, MdbFull, PageRefused };
+  enum Fault { Refused, Killed, Unusable, Undeletable, Locked, DiskFull, Stopped, MdbFull, PageRefused,
+               StoppedBeforeBind, KilledBeforeBind };
   // The result code of the first listing done after a page of 1,000
   // entries becomes "insufficient access" (50).
   long entries = 0;
@@ -1384,6 +1385,10 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
       {"write lock held through a page's commit", Locked, false, 1, kept, "Could not update; currently locked."},
       {"disk full while a page is held", DiskFull, false, 1, kept, "Not enough space on disk."},
       {"directory stopped part-way", Stopped, false, 1, kept + lost, "The server is not operational."},
+      {"directory stopped before the collector's first bind", StoppedBeforeBind, false, 1, kept + lost,
+       "The server is not operational."},
+      {"directory killed before the collector's first bind", KilledBeforeBind, false, 1, kept + lost,
+       "The server is not operational."},
       {"database output on a nearly full disk", MdbFull, false, 1, "Not enough space on disk."},
       {"Export Plus, a page refused", PageRefused, true, 0,
        "Exported with errors. The export is incomplete: the collection of 'EX1' did not finish.\r\n-2147217873:"
@@ -1474,6 +1479,14 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
       sqlite3* holder = nullptr;
       bool faulted = c.fault != Locked && c.fault != DiskFull, released = false;
       auto faultAt = Clock::now(), nextAt = Clock::time_point{};
+      // The directory lost before the collector's first bind: the clearing
+      // waits for this write lock until the run says it begins EX1 (after
+      // its own look-up); then the directory goes, and the lock.
+      const bool beforeBind = c.fault == StoppedBeforeBind || c.fault == KilledBeforeBind;
+      if (beforeBind) {
+        sqlite3_open(inventory.c_str(), &holder);
+        EXPECT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+      }
       const long first = proxy_->Accepted();
       const pid_t pid = StartScheduledRun(env);
       int status = -1, ended = 0;
@@ -1501,6 +1514,14 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
         if ((c.fault == Killed || c.fault == Stopped) && nextAt == Clock::time_point{} && !proxy_->Lost())
           faultAt = Clock::now();
         const std::string log = velmo::test::TestHome::Slurp(SchedLog());
+        if (beforeBind && holder && log.find("     GetAllInfo : Getting information for server -'EX1' start.") !=
+                                        std::string::npos) {
+          proxy_->Lose(c.fault == KilledBeforeBind ? velmo::test::LdapProxy::Loss::Kill
+                                                   : velmo::test::LdapProxy::Loss::Stop);
+          faultAt = Clock::now();
+          sqlite3_close_v2(holder);  // its transaction rolled back
+          holder = nullptr;
+        }
         if (!released && (log.find(kept) != std::string::npos || log.find(ex2) != std::string::npos ||
                           log.find("-'EX1' end.") != std::string::npos)) {
           sqlite3_close_v2(holder);  // its transaction rolled back
