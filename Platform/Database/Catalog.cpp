@@ -79,6 +79,30 @@ std::string ColumnText(sqlite3_stmt* s, int col) {
   return t ? t : "";
 }
 
+// What every compaction checks before it starts, then the file's lock,
+// taken exclusively: this system's programs hold it while they have the
+// file open, so while one of them runs the compaction is refused at once.
+void PrepareCompaction(const std::filesystem::path& src, const std::filesystem::path& dst, velmo::FileLock& lock) {
+  std::error_code ec;
+  if (src.empty() || !std::filesystem::is_regular_file(src, ec))
+    Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
+  // Compaction never overwrites: an existing target file is refused.
+  if (dst.empty() || std::filesystem::exists(dst, ec)) Throw(kDbFileExists, "Database already exists.");
+  // A file this user may not write is left as it is: its copy would be the
+  // user's own, writable file in its place.
+  if (::faccessat(AT_FDCWD, src.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    Throw(kDbCannotOpen, "The database '" + src.string() + "' cannot be written (" + std::strerror(err) +
+                             "); it is left uncompacted.");
+  }
+  // This thread's kept connections would hold the file.
+  ReleaseThreadConnections();
+  auto lockFile = src;
+  lockFile += ".lock";
+  lock.Unlock();
+  if (!lock.TryLock(lockFile, velmo::FileLock::Mode::Exclusive))
+    Throw(kDbCannotOpen, "The database is in use by another process.");
+}
 }  // namespace
 
 int ConvertOldTextColumns(Connection& connection) {
@@ -170,28 +194,12 @@ void JetEngine::Release() { impl_->lock.Unlock(); }
 void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const std::string& destConnectionString) {
   auto src = PathFromConnectionString(sourceConnectionString);
   auto dst = PathFromConnectionString(destConnectionString);
-  std::error_code ec;
-  if (src.empty() || !std::filesystem::is_regular_file(src, ec))
-    Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
-  // Compaction never overwrites: an existing target file is refused.
-  if (dst.empty() || std::filesystem::exists(dst, ec)) Throw(kDbFileExists, "Database already exists.");
-  // A file this user may not write is left as it is: its copy would be the
-  // user's own, writable file in its place.
-  if (::faccessat(AT_FDCWD, src.c_str(), W_OK, AT_EACCESS) != 0) {
-    const int err = errno;
-    Throw(kDbCannotOpen, "The database '" + src.string() + "' cannot be written (" + std::strerror(err) +
-                             "); it is left uncompacted.");
-  }
+  PrepareCompaction(src, dst, impl_->lock);
   struct stat original {};
-  if (::stat(src.c_str(), &original) != 0) Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
-  // This thread's kept connections would hold the file.
-  ReleaseThreadConnections();
-
-  auto lockFile = src;
-  lockFile += ".lock";
-  impl_->lock.Unlock();
-  if (!impl_->lock.TryLock(lockFile, velmo::FileLock::Mode::Exclusive))
-    Throw(kDbCannotOpen, "The database is in use by another process.");
+  if (::stat(src.c_str(), &original) != 0) {
+    impl_->lock.Unlock();
+    Throw(kDbCannotOpen, "Could not find file '" + src.string() + "'.");
+  }
 
   sqlite3* h = nullptr;
   detail::LockWait wait;
@@ -304,22 +312,7 @@ unsigned DataVersion(sqlite3* h) {
 void JetEngine::CompactInPlace(const std::string& connectionString, const std::string& copyConnectionString) {
   const auto file = PathFromConnectionString(connectionString);
   const auto copy = PathFromConnectionString(copyConnectionString);
-  std::error_code ec;
-  if (file.empty() || !std::filesystem::is_regular_file(file, ec))
-    Throw(kDbCannotOpen, "Could not find file '" + file.string() + "'.");
-  if (copy.empty() || std::filesystem::exists(copy, ec)) Throw(kDbFileExists, "Database already exists.");
-  if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0) {
-    const int err = errno;
-    Throw(kDbCannotOpen, "The database '" + file.string() + "' cannot be written (" + std::strerror(err) +
-                             "); it is left uncompacted.");
-  }
-  // This thread's kept connections would hold the file.
-  ReleaseThreadConnections();
-  auto lockFile = file;
-  lockFile += ".lock";
-  impl_->lock.Unlock();
-  if (!impl_->lock.TryLock(lockFile, velmo::FileLock::Mode::Exclusive))
-    Throw(kDbCannotOpen, "The database is in use by another process.");
+  PrepareCompaction(file, copy, impl_->lock);
   struct Done {
     velmo::FileLock& lock;
     const std::filesystem::path& copy;
@@ -371,6 +364,7 @@ void JetEngine::CompactInPlace(const std::string& connectionString, const std::s
       Throw(kDbCannotOpen, "The database '" + file.string() +
                                "' is locked by another program; it is used as it is, uncompacted.");
     if (primary == SQLITE_FULL || failedErrno == ENOSPC) {
+      std::error_code ec;
       const auto bytes = std::filesystem::file_size(file, ec);
       Throw(kDbCannotOpen, "Not enough space on disk. Compacting needs room for a compacted copy of the database "
                            "(up to " + std::to_string(ec ? 0 : (bytes + (1 << 20) - 1) >> 20) + " MB) and for its " +
