@@ -43,9 +43,7 @@ void CompactDB() {
 
   // A copy left behind by an interrupted run (or by an earlier build, which
   // moved its copy over the database) is of no use.
-  std::error_code ec;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"})
-    std::filesystem::remove(velmo::NativePath(compPath + suffix), ec);
+  velmo::db::RemoveDatabaseFiles(velmo::NativePath(compPath));
 
   // The copy is written back into the file through the engine, never moved
   // over it: another program's connection to it, busy or idle, keeps the

@@ -186,6 +186,15 @@ struct JetEngine::Impl {
   velmo::FileLock lock;
 };
 
+void RemoveDatabaseFiles(const std::filesystem::path& file) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    auto p = file;
+    p += suffix;
+    std::error_code ignore;
+    std::filesystem::remove(p, ignore);
+  }
+}
+
 JetEngine::JetEngine() : impl_(std::make_unique<Impl>()) {}
 JetEngine::~JetEngine() = default;
 
@@ -206,12 +215,7 @@ void JetEngine::CompactDatabase(const std::string& sourceConnectionString, const
   auto fail = [&](std::exception_ptr e) {
     if (h) sqlite3_close_v2(h);
     // Nothing of a failed copy stays behind, its journal included.
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-      auto p = dst;
-      p += suffix;
-      std::error_code ignore;
-      std::filesystem::remove(p, ignore);
-    }
+    RemoveDatabaseFiles(dst);
     impl_->lock.Unlock();
     std::rethrow_exception(e);
   };
@@ -323,12 +327,7 @@ void JetEngine::CompactInPlace(const std::string& connectionString, const std::s
       if (backup) sqlite3_backup_finish(backup);  // unfinished: nothing of it is written
       if (source) sqlite3_close_v2(source);
       if (h) sqlite3_close_v2(h);
-      for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-        auto p = copy;
-        p += suffix;
-        std::error_code ignore;
-        std::filesystem::remove(p, ignore);
-      }
+      RemoveDatabaseFiles(copy);
       lock.Unlock();
     }
   } done{impl_->lock, copy};

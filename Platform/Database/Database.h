@@ -337,6 +337,10 @@ int ConvertOldTextColumns(Connection& connection);
 // fails while any connection of any process has the file open) and keeps it
 // until Release() or destruction, so the caller can move the copy over the
 // original before anybody opens it again.
+// Removes a database file and what SQLite keeps beside it (its journal, its
+// log and the log's index), each when it is there; nothing is reported.
+void RemoveDatabaseFiles(const std::filesystem::path& file);
+
 class JetEngine {
  public:
   JetEngine();
