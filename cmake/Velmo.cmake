@@ -22,12 +22,16 @@ function(velmo_add_com_library name)
   add_dependencies(${name} vregsvr)
 endfunction()
 
-# velmo_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...]):
-# one GoogleTest program under CTest. Window tests run offscreen. In the
-# sanitizer build it runs through tests/sanitizer-run.sh, which collects the
-# sanitizer reports of the test and of every program it starts.
+# velmo_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...]
+#                [PARTS suffix=filter ...]): one GoogleTest program under
+# CTest. Window tests run offscreen. In the sanitizer build it runs through
+# tests/sanitizer-run.sh, which collects the sanitizer reports of the test
+# and of every program it starts. Each PARTS entry runs the cases its
+# GoogleTest filter names as a test of its own, NAME_suffix, so that long
+# cases run beside each other and each keeps well inside its TIMEOUT; NAME
+# then runs every other case.
 function(velmo_add_test name)
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES;PARTS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
@@ -41,17 +45,39 @@ function(velmo_add_test name)
     set(A_TIMEOUT 600)
   endif()
   if(VELMO_SANITIZE)
-    add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sanitizer-run.sh $<TARGET_FILE:${name}>)
+    set(run bash ${PROJECT_SOURCE_DIR}/tests/sanitizer-run.sh $<TARGET_FILE:${name}>)
   else()
-    add_test(NAME ${name} COMMAND ${name})
+    set(run $<TARGET_FILE:${name}>)
   endif()
-  set_tests_properties(${name} PROPERTIES
+  set(tests ${name})
+  set(others "")
+  foreach(part IN LISTS A_PARTS)
+    string(FIND "${part}" "=" at)
+    if(at LESS 1)
+      message(FATAL_ERROR "velmo_add_test(${name}): PARTS entry '${part}' is not suffix=filter")
+    endif()
+    string(SUBSTRING "${part}" 0 ${at} suffix)
+    math(EXPR at "${at} + 1")
+    string(SUBSTRING "${part}" ${at} -1 filter)
+    add_test(NAME ${name}_${suffix} COMMAND ${run} --gtest_filter=${filter})
+    list(APPEND tests ${name}_${suffix})
+    if(others)
+      string(APPEND others ":")
+    endif()
+    string(APPEND others "${filter}")
+  endforeach()
+  if(others)
+    add_test(NAME ${name} COMMAND ${run} --gtest_filter=-${others})
+  else()
+    add_test(NAME ${name} COMMAND ${run})
+  endif()
+  set_tests_properties(${tests} PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     TIMEOUT ${A_TIMEOUT})
   if(A_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}")
+    set_tests_properties(${tests} PROPERTIES LABELS "${A_LABELS}")
   endif()
   if(A_FIXTURES)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES}")
+    set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES}")
   endif()
 endfunction()
