@@ -381,10 +381,8 @@ void JetEngine::CompactInPlace(const std::string& connectionString, const std::s
 
   // The compacted copy, as the engine makes one: every row keeps its row
   // id.
-  std::string quoted;
-  for (char c : copy.string()) quoted += c == '\'' ? std::string("''") : std::string(1, c);
   sqlite3_progress_handler(h, 1000, &Pace::Step, &pace);
-  const bool copied = step("VACUUM INTO '" + quoted + "'");
+  const bool copied = step("VACUUM INTO " + SqlQuote(copy.string()));
   sqlite3_progress_handler(h, 0, nullptr, nullptr);
   if (!copied) fail();
   const unsigned version = DataVersion(h);

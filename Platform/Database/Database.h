@@ -332,14 +332,15 @@ class Catalog {
 // failure the file is left as it was and ComError is thrown.
 int ConvertOldTextColumns(Connection& connection);
 
+// Removes a database file and what SQLite keeps beside it (its journal, its
+// log and the log's index), each when it is there; nothing is reported.
+void RemoveDatabaseFiles(const std::filesystem::path& file);
+
 // Compacts a database file into a new one, as the Jet engine's
 // CompactDatabase does. It takes the database's lock exclusively (so it
 // fails while any connection of any process has the file open) and keeps it
 // until Release() or destruction, so the caller can move the copy over the
 // original before anybody opens it again.
-// Removes a database file and what SQLite keeps beside it (its journal, its
-// log and the log's index), each when it is there; nothing is reported.
-void RemoveDatabaseFiles(const std::filesystem::path& file);
 
 class JetEngine {
  public:

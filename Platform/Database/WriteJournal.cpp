@@ -181,7 +181,10 @@ bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::s
     rs.Close();
     return any;
   } catch (const ComError&) {
-    return false;  // no record was ever made in this file
+    // No record was ever made in this file (no table), or the file cannot
+    // be read now: then the look-up and the display that follow the
+    // caller's question fail on it too, and show nothing of the server.
+    return false;
   }
 }
 

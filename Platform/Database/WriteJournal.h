@@ -132,5 +132,4 @@ long RemoveUnfinishedRows(const std::string& connectionString, const std::string
 // cannot be read.
 bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::string& table = "");
 
-
 }  // namespace velmo::db

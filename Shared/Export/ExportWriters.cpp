@@ -331,14 +331,6 @@ void RemoveTemporariesOfGoneWriters(const std::filesystem::path& file) {
   }
 }
 
-void RemoveDatabaseFile(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  std::filesystem::path journal = path;
-  journal += "-journal";
-  std::filesystem::remove(journal, ec);
-}
-
 }  // namespace
 
 bool DatabaseHasTable(const std::filesystem::path& file, const std::string& table) {
@@ -417,7 +409,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
       std::filesystem::rename(target, file, ec);
       if (ec) {
         reason = ec.message();
-        RemoveDatabaseFile(target);
+        velmo::db::RemoveDatabaseFiles(target);
         return TableWrite::Failed;
       }
       SyncFolderOf(file);
@@ -434,7 +426,7 @@ TableWrite WriteGridTable(const FlexGrid& grid, const std::filesystem::path& fil
   } catch (const std::exception&) {
   }
   if (isNew) {
-    RemoveDatabaseFile(target);
+    velmo::db::RemoveDatabaseFiles(target);
     // The user knows the file by its own name, not the temporary one.
     const std::string tmp = target.string();
     for (size_t at; (at = reason.find(tmp)) != std::string::npos;) reason.replace(at, tmp.size(), file.string());
