@@ -20,7 +20,7 @@ inline constexpr const char* kStoppedCollectingText = "Collecting stopped at Esc
 inline constexpr const char* kLockWaitText =
     "Another program has the database locked. Waiting for it; Esc stops waiting.";
 inline constexpr const char* kStoppedLockWaitText =
-    "Stopped waiting for the database, which another program has locked; nothing was collected.";
+    "Stopped waiting for another program's database lock; nothing was collected.";
 
 inline constexpr int kMaxExchWindows = 25;
 

@@ -1998,6 +1998,8 @@ TEST_F(ServerRecipientsTest, EscapeEndsAWaitForAnotherProgramsWriteLockAtOnce) {
   WithTicks(
       [&] {
         if (pressedAt == Clock::time_point::max() && StatusText().toStdString() == waiting) {
+          EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(main)), "");
+          velmo::test::SaveShot(main, "main_window_waits_for_a_database_lock");
           pressedAt = Clock::now();
           velmo::test::PressKey(Qt::Key_Escape);
         }
@@ -2007,7 +2009,9 @@ TEST_F(ServerRecipientsTest, EscapeEndsAWaitForAnotherProgramsWriteLockAtOnce) {
   ASSERT_NE(pressedAt, Clock::time_point::max()) << "the wait was not shown";
   EXPECT_LT(Since(pressedAt), velmo::test::HangBound(1.0));
   EXPECT_EQ(StatusText().toStdString(),
-            "Stopped waiting for the database, which another program has locked; nothing was collected.");
+            "Stopped waiting for another program's database lock; nothing was collected.");
+  EXPECT_EQ(velmo::test::JoinedLines(velmo::test::ClippedCaptions(main)), "");
+  velmo::test::SaveShot(main, "main_window_after_a_database_lock_wait_given_up");
   EXPECT_EQ(Prompts(), std::vector<std::string>{});
   EXPECT_EQ(Scalar(kRowsOfEX1), 0);
   std::cout << "Escape ended the wait in " << Since(pressedAt) << " s\n";
