@@ -19,6 +19,7 @@
 #include "ConnectKit.h"
 #include "InstanceLock.h"
 #include "SanitizerOptions.h"
+#include "WindowShots.h"
 #include "frmAutoFormat.h"
 #include "modStartup.h"
 
@@ -155,7 +156,7 @@ TEST_F(ConnectWaitTest, ProgressWindowStaysLiveAndCancelsAConnectToASilentServer
           title = progress->windowTitle().toStdString();
           status = progress->lblStatus->text().toStdString();
           const QImage grab = progress->grab().toImage();
-          grab.save(QString::fromStdString(std::string("/tmp/velmo-progress-") + scheme + ".png"));
+          grab.save(QString::fromStdString((velmo::test::ShotFolder() / (std::string("progress-") + scheme + ".png")).string()));
           ink = InkIn(grab, progress->lblStatus->geometry());
           postedAt = Clock::now();
           QCoreApplication::postEvent(main, new QEvent(probeType));
@@ -225,7 +226,7 @@ TEST(SplashWait, SplashIsPaintedWhileItIsShown) {
       if (!splashUp && w->objectName() == "frmSplash" && w->isVisible() && paints.count > 0) {
         splashUp = true;
         const QImage grab = w->grab().toImage();
-        grab.save("/tmp/velmo-splash.png");
+        grab.save(QString::fromStdString((velmo::test::ShotFolder() / "splash-during-connect.png").string()));
         ink = InkIn(grab, QRect(QPoint(0, 0), grab.size()));
         paintsByThen = paints.count;
       }
