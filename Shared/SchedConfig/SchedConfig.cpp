@@ -424,18 +424,119 @@ bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry
   return ReplaceFile(file, text, error);
 }
 
+namespace {
+
+// A line as written back: its own end, or CR LF when it had none (the
+// file's last line), so that nothing written after it joins it.
+std::string Ended(const std::string& bytes) {
+  return !bytes.empty() && bytes.back() == '\n' ? bytes : bytes + "\r\n";
+}
+
+}  // namespace
+
+std::string SchedRawLine::Text() const {
+  std::string text = bytes;
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+bool ReadSchedConfigLines(const std::filesystem::path& file, std::vector<SchedRawLine>& lines, std::string* error,
+                          bool* notRegular) {
+  int err = 0;
+  bool irregular = false;
+  const int fd = OpenRegularFile(file, &err, &irregular);
+  if (notRegular) *notRegular = irregular;
+  if (fd < 0) {
+    SetErrno(error, err, irregular);
+    return false;
+  }
+  std::string all;
+  std::vector<char> buf(65536);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetError(error, std::string("The file could not be read: ") + std::strerror(errno));
+      ok = false;
+      break;
+    }
+    if (all.size() + static_cast<size_t>(n) > kSchedMaxKeptFile) {
+      SetError(error, "The file is larger than " + std::to_string(kSchedMaxKeptFile / (1024 * 1024)) + " MB.");
+      ok = false;
+      break;
+    }
+    all.append(buf.data(), static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (!ok) return false;
+  std::vector<SchedRawLine> out;
+  if (all.rfind("\xEF\xBB\xBF", 0) == 0) all.erase(0, 3);
+  for (size_t start = 0; start < all.size();) {
+    const size_t nl = all.find('\n', start);
+    const size_t stop = nl == std::string::npos ? all.size() : nl + 1;
+    SchedRawLine line;
+    line.number = static_cast<int>(out.size()) + 1;
+    line.bytes = all.substr(start, stop - start);
+    const std::string text = line.Text();
+    using Kind = SchedRawLine::Kind;
+    if (text.size() > kSchedMaxLine) {
+      line.kind = Kind::Unreadable;
+      line.why = SchedSkippedLine::Why::TooLong;
+    } else if (const auto why = Damage(text)) {
+      line.kind = Kind::Unreadable;
+      line.why = *why;
+    } else {
+      line.kind = text.empty() ? Kind::Blank : text == kSchedHeader ? Kind::Header
+                  : IsTaskRecord(text)                            ? Kind::Task
+                                                                  : Kind::Server;
+    }
+    out.push_back(std::move(line));
+    start = stop;
+  }
+  lines = std::move(out);
+  return true;
+}
+
+bool WriteSchedServersKeepingLines(const std::filesystem::path& file, const std::vector<std::string>& serverLines,
+                                   std::string* error) {
+  using Kind = SchedRawLine::Kind;
+  std::vector<SchedRawLine> lines;
+  std::error_code ec;
+  if (std::filesystem::symlink_status(file, ec).type() != std::filesystem::file_type::not_found &&
+      !ReadSchedConfigLines(file, lines, error))
+    return false;
+  std::string header = std::string(kSchedHeader) + "\r\n";
+  std::string tasks, unreadable;
+  bool headerSeen = false;
+  for (const auto& line : lines) {
+    if (line.kind == Kind::Header && !headerSeen) {
+      header = Ended(line.bytes);
+      headerSeen = true;
+    } else if (line.kind == Kind::Task) {
+      tasks += Ended(line.bytes);
+    } else if (line.kind == Kind::Unreadable) {
+      unreadable += Ended(line.bytes);
+    }
+  }
+  std::string text = header + tasks;
+  for (const auto& line : serverLines) text += line;
+  return ReplaceFile(file, text + unreadable, error);
+}
+
 bool WriteSchedTaskKeepingServers(const std::filesystem::path& file, const ScheduleTaskEntry& task,
                                   std::string* error) {
+  using Kind = SchedRawLine::Kind;
   auto f = TaskFields(task);
   if (!CheckFields(f, error)) return false;
-  std::vector<std::string> lines;
+  std::vector<SchedRawLine> lines;
   std::error_code ec;
-  if (std::filesystem::exists(file, ec) && !ReadBoundedLines(file, lines, nullptr, error, nullptr)) return false;
+  if (std::filesystem::exists(file, ec) && !ReadSchedConfigLines(file, lines, error)) return false;
   std::string text = std::string(kSchedHeader) + "\r\n" + Join(f) + "\r\n";
-  for (const auto& line : lines) {
-    if (line.empty() || line == kSchedHeader || IsTaskRecord(line)) continue;
-    text += line + "\r\n";
-  }
+  for (const auto& line : lines)
+    if (line.kind == Kind::Server || line.kind == Kind::Unreadable) text += Ended(line.bytes);
   return ReplaceFile(file, text, error);
 }
 

@@ -142,8 +142,39 @@ std::string SkippedLinesMoreText(const std::filesystem::path& file, size_t more)
 bool WriteSchedConfig(const std::filesystem::path& file, const ScheduleTaskEntry* task,
                       const std::vector<ScheduledServerEntry>& servers, std::string* error = nullptr);
 
-// Rewrites header and task line and keeps every server line of the current
-// file as it stands (a missing file has none). Same failures as above, plus
+// One line of the file as it stands, for the writers that keep what they
+// do not change byte for byte.
+struct SchedRawLine {
+  enum class Kind { Blank, Header, Task, Server, Unreadable };
+  Kind kind = Kind::Blank;
+  int number = 0;     // from 1
+  std::string bytes;  // with its own end (CR LF, LF or none); a leading byte-order mark dropped
+  SchedSkippedLine::Why why = SchedSkippedLine::Why::Control;  // for Unreadable, as the readers name it
+  // The line without its end, as the readers take it.
+  std::string Text() const;
+};
+
+// The largest file read whole by the writers that keep its lines.
+inline constexpr size_t kSchedMaxKeptFile = 64 * 1024 * 1024;
+
+// Reads every line of the file as it stands, classed as the readers class
+// it (a line the readers leave out is Unreadable). Same opening as
+// ReadSchedConfig; false with the reason as well when the file is larger
+// than kSchedMaxKeptFile.
+bool ReadSchedConfigLines(const std::filesystem::path& file, std::vector<SchedRawLine>& lines,
+                          std::string* error = nullptr, bool* notRegular = nullptr);
+
+// Replaces the file with its first header line and its task lines as they
+// stand (the header when it has none), then `serverLines` (each given with
+// its line end), then the lines of the file the readers leave out, as they
+// stand. A missing file has no lines to keep. Fails as WriteSchedConfig
+// does, or when the file is there but cannot be read.
+bool WriteSchedServersKeepingLines(const std::filesystem::path& file, const std::vector<std::string>& serverLines,
+                                   std::string* error = nullptr);
+
+// Rewrites header and task line and keeps every other line of the current
+// file as it stands, byte for byte, the server lines and the lines the
+// readers leave out (a missing file has none). Same failures as above, plus
 // a file that exists but cannot be read.
 bool WriteSchedTaskKeepingServers(const std::filesystem::path& file, const ScheduleTaskEntry& task,
                                   std::string* error = nullptr);

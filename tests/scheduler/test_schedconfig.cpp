@@ -187,6 +187,19 @@ TEST(SchedConfig, RewritingTheTaskKeepsServerLinesAndRefusalsWriteNothing) {
   ASSERT_TRUE(velmo::WriteSchedTaskKeepingServers(file, task));
   EXPECT_EQ(TestHome::Slurp(file), "Scheduled Servers\r\n" + velmo::FormatTaskLine(task) +
                                        "\r\nEX1@@@R@@@P@@@Export@@@L@@@CSV@@@/o, p@@@S1\r\nEX2@@@R\r\n");
+  // Server lines and lines the readers leave out stay byte for byte (LF
+  // ends, a last line without one given CR LF); so does what the window
+  // writes keep the header and task lines as they stand.
+  const std::string kept = "EX1@@@R\nCaf\xE9\r\nEX2@@@R\r@@@x\n" + std::string(velmo::kSchedMaxLine + 1, 'L');
+  Put(file, "Scheduled Servers\n" + velmo::FormatTaskLine(Task(1)) + "\n" + kept);
+  ASSERT_TRUE(velmo::WriteSchedTaskKeepingServers(file, task));
+  EXPECT_EQ(TestHome::Slurp(file), "Scheduled Servers\r\n" + velmo::FormatTaskLine(task) + "\r\n" + kept + "\r\n");
+  Put(file, "Scheduled Servers\n" + velmo::FormatTaskLine(Task(1)) + "\nVelmorcastTask.job@@@broken\n" + kept);
+  ASSERT_TRUE(velmo::WriteSchedServersKeepingLines(file, {"EX3@@@R\r\n"}));
+  EXPECT_EQ(TestHome::Slurp(file), "Scheduled Servers\n" + velmo::FormatTaskLine(Task(1)) +
+                                       "\nVelmorcastTask.job@@@broken\nEX3@@@R\r\nCaf\xE9\r\nEX2@@@R\r@@@x\n" +
+                                       std::string(velmo::kSchedMaxLine + 1, 'L') + "\r\n");
+  ASSERT_TRUE(velmo::WriteSchedTaskKeepingServers(file, task));
   const std::string before = TestHome::Slurp(file);
 
   // Values a line cannot carry are refused and the file stays as it was.
