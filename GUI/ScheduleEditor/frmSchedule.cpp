@@ -47,6 +47,12 @@ constexpr int kFieldsRole = Qt::UserRole + 1;
 // A server node and its entry in lbHidden carry the same number, so that
 // two lines of one server (two reports) stay two entries of their own.
 constexpr int kEntryRole = Qt::UserRole + 3;
+// An entry the user has not changed carries its line as read, end
+// included, and is written back so.
+constexpr int kLineRole = Qt::UserRole + 4;
+// A list item added for a name of an entry that the list does not hold:
+// the name itself (the caption marks it).
+constexpr int kMissingRole = Qt::UserRole + 5;
 
 void SetMainStatus(const std::string& text) {
   if (!gMdifrm) return;
@@ -66,17 +72,43 @@ const ImageList& Images() {
   return own;
 }
 
-void ChooseText(QComboBox* box, const std::string& text) {
-  const int at = box->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (at >= 0) box->setCurrentIndex(at);
-}
-
 // The folder an export goes to unless another is given.
 QString DefaultExportFolder() { return QString::fromStdString((velmo::AppFolder() / "Export").string()); }
 
 std::string Chosen(const QComboBox* box) {
-  return box->currentIndex() >= 0 ? box->currentText().toStdString() : std::string();
+  if (box->currentIndex() < 0) return std::string();
+  const QVariant missing = box->currentData(kMissingRole);
+  return (missing.isValid() ? missing.toString() : box->currentText()).toStdString();
 }
+
+// Takes out the item added for a name the list does not hold.
+void DropMissing(QComboBox* box) {
+  for (int i = box->count() - 1; i >= 0; --i)
+    if (box->itemData(i, kMissingRole).isValid()) box->removeItem(i);
+}
+
+// Chooses the item of that name; a name the list does not hold is added
+// at its end, marked, and chosen, so that what the box shows is what the
+// entry holds; an empty name chooses nothing.
+void ShowName(QComboBox* box, const std::string& name, const char* mark) {
+  DropMissing(box);
+  if (name.empty()) {
+    box->setCurrentIndex(-1);
+    return;
+  }
+  const QString text = QString::fromStdString(name);
+  int at = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (at < 0) {
+    box->addItem(text + " (" + mark + ")", text);
+    at = box->count() - 1;
+    box->setItemData(at, text, kMissingRole);
+  }
+  box->setCurrentIndex(at);
+}
+
+constexpr const char* kNoSuchReport = "no such report";
+constexpr const char* kNoSuchProfile = "no such profile";
+constexpr const char* kNotInstalled = "not installed";
 
 std::string Join(const std::vector<std::string>& fields) {
   std::string line;
@@ -84,12 +116,13 @@ std::string Join(const std::vector<std::string>& fields) {
   return line;
 }
 
-QListWidgetItem* NewEntry(const std::vector<std::string>& fields, int entry) {
+QListWidgetItem* NewEntry(const std::vector<std::string>& fields, int entry, const std::string* line = nullptr) {
   QStringList list;
   for (const auto& f : fields) list << QString::fromStdString(f);
   auto* item = new QListWidgetItem(QString::fromStdString(Join(fields)));
   item->setData(kFieldsRole, list);
   item->setData(kEntryRole, entry);
+  if (line) item->setData(kLineRole, QByteArray::fromStdString(*line));
   return item;
 }
 
@@ -246,7 +279,7 @@ void frmSchedule::InitScheduleWindow(int mode) {
     LogFailure("InitScheduleWindow RecordsetObjectOpen Failed", e);
   }
   // A report the designer just saved is listed; the one chosen stays chosen.
-  if (mode == 1) ChooseText(cboReportName, previousReport);
+  if (mode == 1 && !previousReport.empty()) ShowName(cboReportName, previousReport, kNoSuchReport);
   if (mode != 0) return;
 
   try {
@@ -289,20 +322,36 @@ void frmSchedule::InitScheduleWindow(int mode) {
         "Choose any profile to retrieve Mailbox Resources/Public Folder Resources information for the selected server.");
   }
 
-  // The servers of the settings file, every one ticked.
-  velmo::SchedConfigContents file;
+  // The servers of the settings file, every one ticked. A line that
+  // cannot be shown is named in the error log and kept in the file.
+  std::vector<velmo::SchedRawLine> lines;
   std::string error;
-  if (velmo::ReadSchedConfig(velmo::SchedConfigPath(), file, &error)) {
-    for (const auto& skipped : file.skipped)
-      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
-                    velmo::SkippedLineText(velmo::SchedConfigPath(), skipped));
-    if (file.skipped.More() > 0)
-      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
-                    velmo::SkippedLinesMoreText(velmo::SchedConfigPath(), file.skipped.More()));
-    for (const auto& server : file.servers) {
-      lbHidden->addItem(NewEntry(velmo::SplitSchedFields(velmo::FormatServerLine(server)), ++lastEntry_));
+  if (velmo::ReadSchedConfigLines(velmo::SchedConfigPath(), lines, &error)) {
+    velmo::DamagedLines<velmo::SchedSkippedLine> skipped;
+    for (const auto& line : lines) {
+      if (line.kind == velmo::SchedRawLine::Kind::Unreadable) {
+        const std::string text = line.Text();
+        skipped.Add({line.number, line.why, text.substr(0, 1024), {}});
+      }
+      if (line.kind != velmo::SchedRawLine::Kind::Server) continue;
+      const velmo::ScheduledServerEntry server = velmo::ParseServerLine(line.Text());
+      lbHidden->addItem(NewEntry(velmo::SplitSchedFields(velmo::FormatServerLine(server)), ++lastEntry_, &line.bytes));
       AddServerNode(server.serverName, "Check", lastEntry_);
     }
+    for (const auto& line : skipped)
+      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
+                    velmo::SkippedLineText(velmo::SchedConfigPath(), line));
+    if (skipped.More() > 0)
+      WriteErrorLog(velmo::NowText(), "Schedule Form_Load Config File Line Skipped", "13",
+                    velmo::SkippedLinesMoreText(velmo::SchedConfigPath(), skipped.More()));
+    if (skipped.Count() > 0)
+      Ui().MsgBox("The schedule settings file holds " + std::to_string(skipped.Count()) +
+                      (skipped.Count() == 1 ? " line that cannot be shown here (damaged, or not UTF-8 text). It is "
+                                              "kept in the file as it is; the error log names it.\r\n"
+                                            : " lines that cannot be shown here (damaged, or not UTF-8 text). They "
+                                              "are kept in the file as they are; the error log names them.\r\n") +
+                      velmo::SchedConfigPath().string(),
+                  velmo::ui::vbExclamation, kProductTitle);
   } else {
     // A file that is there but cannot be read (a named pipe, a folder, no
     // access) is 75, a missing one 53. Only a missing file is made anew:
@@ -374,17 +423,16 @@ void frmSchedule::ChooseMissingOutputs() {
 
 void frmSchedule::SaveCurrentEntry() {
   if (strCurrentServer.empty() || strCurrentServer == kRoot || currentEntry_ == 0) return;
-  // An export is never saved without its format nor a printout without its
-  // printer: the scheduled run refuses such a line. An output left unticked
-  // keeps what the entry holds (a printout's empty format, say).
-  ChooseMissingOutputs();
+  // Nothing is chosen here for the user: a format or printer the entry
+  // lacks is given only when the user ticks its box, so an entry whose
+  // outputs were not touched is saved as read.
   std::vector<std::string> fields = ShownFields();
   fields.insert(fields.begin(), strCurrentServer);
   fields.push_back(RunStamp(std::chrono::system_clock::now()));
   if (const int at = FindEntry(currentEntry_); at >= 0) {
     // What the user left as it was shown stays as the entry holds it (a
-    // report or profile this machine does not list, say); an entry with
-    // nothing changed stays whole, its stamp included.
+    // format the run does not know, say); an entry with nothing changed
+    // stays whole, its line as read.
     QStringList kept = lbHidden->item(at)->data(kFieldsRole).toStringList();
     while (kept.size() < 8) kept << QString();
     bool same = true;
@@ -410,20 +458,13 @@ void frmSchedule::BuildServerEntry() {
   while (f.size() < 8) f << QString();
   // Every field is shown as the entry holds it, an empty one empty, so
   // that nothing of the server shown before stays on screen or is saved
-  // into this entry. A name the lists do not hold leaves the list's
-  // choice as it was.
-  auto choose = [](QComboBox* box, const QString& text) {
-    if (text.isEmpty())
-      box->setCurrentIndex(-1);
-    else
-      ChooseText(box, text.toStdString());
-  };
-  ChooseText(cboReportName, f[1].toStdString());
-  if (cboReportName->currentIndex() < 0 && cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
-  choose(cboProfileName, f[2]);
+  // into this entry. A report, profile or printer the lists do not hold is
+  // shown marked as such.
+  ShowName(cboReportName, f[1].toStdString(), kNoSuchReport);
+  ShowName(cboProfileName, f[2].toStdString(), kNoSuchProfile);
   chkExport->setChecked(f[3] == "Both" || f[3] == "Export");
   chkPrint->setChecked(f[3] == "Both" || f[3] == "Print");
-  choose(cboPrinterName, f[4]);
+  ShowName(cboPrinterName, f[4].toStdString(), kNotInstalled);
   // A format the run does not know (or none) shows no button chosen.
   const int format = f[5] == "MDB" ? 0 : f[5] == "CSV" ? 1 : f[5] == "HTML" ? 2 : -1;
   if (format == -1) {
@@ -458,6 +499,7 @@ void frmSchedule::cmdAddServer_Click() {
     tvwSchedServers->setCurrentItem(node);
     strCurrentServer = name;
     currentEntry_ = lastEntry_;
+    for (QComboBox* box : {cboReportName, cboProfileName, cboPrinterName}) DropMissing(box);
     if (cboReportName->count() > 0) cboReportName->setCurrentIndex(0);
     if (cboProfileName->count() > 0) cboProfileName->setCurrentIndex(0);
     chkExport->setChecked(true);
@@ -480,7 +522,25 @@ void frmSchedule::cmdAddServer_Click() {
 void frmSchedule::cmdRemove_Click() {
   QTreeWidgetItem* node = tvwSchedServers->currentItem();
   if (!node || node == objRootNode || node->text(0) == kRoot) return;
+  // What the controls show of the removed server goes with it. The node
+  // below it is highlighted then (above it at the end, the root when none
+  // is left), and its entry is shown, to be saved from then on.
+  if (node->data(0, kEntryRole).toInt() == currentEntry_) {
+    currentEntry_ = 0;
+    strCurrentServer.clear();
+  }
+  const int at = objRootNode->indexOfChild(node);
   delete node;
+  QTreeWidgetItem* next = objRootNode->childCount() == 0 ? objRootNode
+                          : objRootNode->child(std::min(at, objRootNode->childCount() - 1));
+  tvwSchedServers->setCurrentItem(next);
+  ShowNode(next);
+}
+
+void frmSchedule::ShowNode(QTreeWidgetItem* node) {
+  BuildServerEntry();
+  strCurrentServer = node->text(0).toStdString();
+  currentEntry_ = node->data(0, kEntryRole).toInt();
 }
 
 void frmSchedule::tvwSchedServers_Click() {
@@ -490,9 +550,7 @@ void frmSchedule::tvwSchedServers_Click() {
     cmdRemove->setEnabled(true);
     SetNodeImage(node, NodeImage(node) == "Check" ? "Uncheck" : "Check");
   }
-  BuildServerEntry();
-  strCurrentServer = node->text(0).toStdString();
-  currentEntry_ = node->data(0, kEntryRole).toInt();
+  ShowNode(node);
 }
 
 void frmSchedule::cmdBrowse_Click() {
@@ -510,35 +568,51 @@ void frmSchedule::cmdNewReport_Click() {
 }
 
 bool frmSchedule::WriteServerLines() {
-  // Header, the task line the file holds now, and the ticked servers in
-  // the tree's order; the file is replaced whole.
+  // The ticked servers in the tree's order, each entry the user did not
+  // change as its line was read; the file's header, task lines and the
+  // lines it holds that cannot be shown are kept as they stand.
   const auto path = velmo::SchedConfigPath();
-  std::string error;
-  velmo::SchedConfigContents current;
-  std::vector<velmo::ScheduledServerEntry> servers;
-  bool ok = velmo::ReadSchedConfig(path, current, &error) || !std::filesystem::exists(path);
-  for (int i = 0; ok && i < objRootNode->childCount(); ++i) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < objRootNode->childCount(); ++i) {
     QTreeWidgetItem* node = objRootNode->child(i);
     if (NodeImage(node) != "Check") continue;
     const int at = FindEntry(node);
     if (at < 0) continue;
+    const QVariant read = lbHidden->item(at)->data(kLineRole);
+    if (read.isValid()) {
+      lines.push_back(read.toByteArray().toStdString());
+      if (lines.back().empty() || lines.back().back() != '\n') lines.back() += "\r\n";
+      continue;
+    }
     std::vector<std::string> fields;
     for (const QString& f : lbHidden->item(at)->data(kFieldsRole).toStringList()) fields.push_back(f.toStdString());
-    for (size_t k = 0; k < fields.size(); ++k)
-      if (!velmo::SchedFieldCarries(fields[k])) {
-        Ui().MsgBox(std::string("The ") + kFieldNames[k < 8 ? k : 7] + " of server " +
-                        velmo::EscapedSchedText(fields[0]) + " cannot contain @@@ or a line break, or end with @.",
-                    velmo::ui::vbExclamation, kProductTitle);
-        return false;
+    std::string refused;
+    for (size_t k = 0; k < fields.size() && refused.empty(); ++k)
+      if (!velmo::SchedFieldCarries(fields[k]))
+        refused = std::string("The ") + kFieldNames[k < 8 ? k : 7] + " of server " + velmo::EscapedSchedText(fields[0]) +
+                  " cannot contain @@@ or a line break, or end with @.";
+    const velmo::ScheduledServerEntry entry = velmo::ParseServerLine(Join(fields));
+    // An export folder that is not a full path would be found from
+    // wherever the scheduled run happens to start.
+    const bool exports = entry.operation == "Export" || entry.operation == "Both";
+    if (refused.empty() && exports && !velmo::NativePath(entry.outputFolder).is_absolute())
+      refused = "The folder of server " + velmo::EscapedSchedText(fields[0]) + " is not a full path: '" +
+                velmo::EscapedSchedText(entry.outputFolder) + "'. Give the whole path, such as " +
+                DefaultExportFolder().toStdString() + ".";
+    if (!refused.empty()) {
+      // The entry refused is shown, for the user to mend.
+      if (tvwSchedServers->currentItem() != node) {
+        tvwSchedServers->setCurrentItem(node);
+        ShowNode(node);
       }
-    servers.push_back(velmo::ParseServerLine(Join(fields)));
+      Ui().MsgBox(refused, velmo::ui::vbExclamation, kProductTitle);
+      return false;
+    }
+    lines.push_back(velmo::FormatServerLine(entry) + "\r\n");
   }
-  if (ok) {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    ok = velmo::WriteSchedConfig(path, current.hasTask ? &current.task : nullptr, servers, &error);
-  }
-  if (!ok) {
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  if (std::string error; !velmo::WriteSchedServersKeepingLines(path, lines, &error)) {
     WriteErrorLog(velmo::NowText(), "Schedule cmdOperation Config File Write Failure", "75", error);
     Ui().MsgBox("The schedule settings could not be saved.\r\n" + error, velmo::ui::vbExclamation, kProductTitle);
     return false;

@@ -94,7 +94,8 @@ class frmSchedule : public QDialog {
   void SaveCurrentEntry();
   // With Export ticked and no format chosen, chooses MDB, and an empty
   // folder becomes the Export folder; with Print ticked and no printer
-  // chosen, chooses the list's first printer (as Add does).
+  // chosen, chooses the list's first printer (as Add does). Run as the user
+  // ticks either box.
   void ChooseMissingOutputs();
   // Report, profile, operation, printer, format and folder as the option
   // controls show them (fields 1 to 6 of an entry).
@@ -108,6 +109,9 @@ class frmSchedule : public QDialog {
   int shownEntry_ = 0;
   std::vector<std::string> shown_;
   bool WriteServerLines();
+  // Shows the entry of the node (saving the one shown before) and makes
+  // it the current one.
+  void ShowNode(QTreeWidgetItem* node);
 };
 
 // Opens the schedule window modally (the main window's Schedule command).

@@ -573,3 +573,166 @@ TEST_F(ScheduleTest, WhatTheWindowSavesTheRunCarriesOut) {
     EXPECT_EQ(!std::filesystem::is_empty(home->dir() / "Print", none) && !none, r.exported) << "printed too";
   }
 }
+
+namespace {
+
+// Proceed, the input window left with Esc (no task written) or Cancel (the
+// default task written), then "&OK" pressed as a user presses it.
+void ProceedThenOK(frmSchedule& w, bool cancel) {
+  WhenModal<frmScheduleInput>([cancel](frmScheduleInput& input) {
+    if (cancel) {
+      input.cmdCancel->click();
+      return;
+    }
+    ASSERT_TRUE(velmo::test::FocusControl(input.txtRunas));
+    velmo::test::PressKey(Qt::Key_Escape);
+  });
+  for (int press = 0; press < 2; ++press) {
+    ASSERT_TRUE(velmo::test::FocusControl(w.cmdOperation[1]));
+    velmo::test::PressKey(Qt::Key_Space, Qt::NoModifier, " ");
+  }
+}
+
+std::string SchedLog(const std::filesystem::path& home) {
+  return velmo::test::TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log");
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// Lines the user did not change go back into the file byte for byte,
+// whether the input window wrote its task or not: lines cut short (LF
+// ends, fewer than eight fields), one with a format the run does not know
+// and a field too many, shown and left as it was, and the lines the window
+// cannot show (not UTF-8, a CR inside, over 64 KiB), of which it tells
+// once. The run then still skips every one of them, exit 1, and clears no
+// server.
+TEST_F(ScheduleTest, LinesTheUserDidNotChangeAreWrittenBackByteForByte) {
+  if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+  velmo::test::UseSampleDirectory directory;
+  const std::string folder = (home->dir() / "Out").string();
+  const std::string servers =
+      "EX1@@@Default@@@@@@\r\n"
+      "EX1\n"
+      "EX2@@@Default@@@@@@@@@@@@@@@" + folder + "\r\n"
+      "EX10@@@Default@@@@@@Export@@@@@@csv@@@" + folder + "@@@01_02_2024_03_04_05@@@more\n";
+  const std::string unreadable = "EX10@@@Caf\xe9 Report@@@@@@Export@@@@@@CSV@@@" + folder + "@@@x\r\n"
+                                 "EX2@@@Default\r@@@@@@Export@@@@@@CSV@@@" + folder + "@@@x\r\n" +
+                                 "EX1@@@" + std::string(70 * 1024, 'R') + "\r\n";
+  const std::string task =
+      "VelmorcastTask.job@@@CORP\\alice@@@1@@@09:05@@@1@@@@@@0@@@0@@@03/01/2024@@@@@@0@@@0@@@0@@@\r\n";
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "input window cancelled" : "input window left with Esc");
+    const std::string text = "Scheduled Servers\n" + task + servers + unreadable;
+    WriteConfig(text);
+    ui->clear();
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    ASSERT_EQ(Prompts().size(), 1u);
+    EXPECT_EQ(Prompts()[0], "The schedule settings file holds 3 lines that cannot be shown here (damaged, or not UTF-8 "
+                            "text). They are kept in the file as they are; the error log names them.\r\n" +
+                                ConfigFile().string());
+    EXPECT_EQ(Nodes(w), (std::vector<std::string>{"EX1:Check", "EX1:Check", "EX2:Check", "EX10:Check"}));
+    // The unknown format is shown as none, and saved as read.
+    for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+    EXPECT_FALSE(w.optFormat[0]->isChecked() || w.optFormat[1]->isChecked() || w.optFormat[2]->isChecked());
+    ProceedThenOK(w, cancel);
+    ASSERT_FALSE(w.isVisible());
+    EXPECT_EQ(Prompts().size(), 1u) << "told once";
+    if (!cancel) {
+      EXPECT_EQ(Config(), text);
+      continue;
+    }
+    const std::string written = Config();
+    const size_t kept = written.find("\r\n", written.find("\r\n") + 2) + 2;
+    EXPECT_EQ(written.substr(0, 40), "Scheduled Servers\r\nVelmorcastTask.job@@@");
+    EXPECT_EQ(written.substr(kept), servers + unreadable) << "after the new task line";
+  }
+
+  const int status = RunScheduled();
+  const std::string log = SchedLog(home->dir());
+  EXPECT_EQ(status, 1) << log;
+  EXPECT_EQ(Count(log, "Operation Not Export, Print Or Both"), 3u) << log;
+  EXPECT_EQ(Count(log, "Export Format Not MDB, CSV Or HTML : 'csv'"), 1u) << log;
+  for (const char* why : {"Not UTF-8 Text", "Control Characters", "Line Too Long"})
+    EXPECT_EQ(Count(log, why), 1u) << why << "\n" << log;
+  EXPECT_TRUE(velmo::test::InventoryRows(home->dir(), "MailboxGeneral").empty()) << "no server collected";
+}
+
+// What the window shows of an entry is what it saves, and the run does it:
+// after Remove the entry highlighted is shown, and a choice made then is
+// saved into it; a printer or report this computer does not list is shown
+// marked, and kept; an export folder that is not a full path is refused,
+// with the entry shown and the file untouched.
+TEST_F(ScheduleTest, WhatTheWindowShowsIsWhatItSaves) {
+  if (!velmo::test::UseSampleDirectory::Available()) GTEST_SKIP() << "the sample directory is not running";
+  velmo::test::UseSampleDirectory directory;
+  gConn->Execute("insert into VELMORCCustomReports values ('MailboxesGeneral', 'R', 'Alias Name')", {});
+  const std::string a = (home->dir() / "A").string(), b = (home->dir() / "B").string();
+  {
+    SCOPED_TRACE("Remove");
+    WriteConfig("Scheduled Servers\r\nEX1@@@R@@@@@@Export@@@@@@CSV@@@" + a +
+                "@@@01_02_2024_03_04_05\r\nEX2@@@R@@@@@@Export@@@@@@HTML@@@" + b + "@@@02_02_2024_03_04_05\r\n");
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, Node(w, "EX2"));
+    ClickButton(w.cmdRemove);
+    ASSERT_EQ(w.tvwSchedServers->currentItem(), Node(w, "EX1"));
+    EXPECT_TRUE(w.optFormat[1]->isChecked()) << "EX1's own CSV";
+    EXPECT_EQ(w.txtPath->text().toStdString(), a);
+    Shot(&w, "frmSchedule-after-remove");
+    ClickButton(w.optFormat[0]);
+    // A folder that is not a full path is refused, the entry shown.
+    Retype(w.txtPath, "Export");
+    const std::string before = Config();
+    ui->clear();
+    ProceedThenOK(w, false);
+    ASSERT_TRUE(w.isVisible());
+    EXPECT_EQ(Prompts(), std::vector<std::string>{"The folder of server EX1 is not a full path: 'Export'. Give the "
+                                                  "whole path, such as " + (home->dir() / "Export").string() + "."});
+    EXPECT_EQ(Config(), before);
+    Retype(w.txtPath, a);
+    ClickButton(w.cmdOperation[1]);
+    ASSERT_FALSE(w.isVisible());
+    const auto lines = Lines(Config());
+    ASSERT_EQ(lines.size(), 2u) << Config();
+    EXPECT_EQ(Unstamped(lines[1]), "EX1@@@R@@@@@@Export@@@@@@MDB@@@" + a);
+    EXPECT_EQ(RunScheduled(), 0) << SchedLog(home->dir());
+    EXPECT_TRUE(std::filesystem::exists(a + "/EX1_" + lines[1].substr(lines[1].rfind("@@@") + 3) + ".mdb"));
+  }
+  {
+    SCOPED_TRACE("not on this computer");
+    const std::string printout = "EX1@@@R@@@@@@Print@@@HR-Laser@@@@@@@@@02_02_2024_03_04_05";
+    WriteConfig("Scheduled Servers\r\nEX2@@@R@@@@@@Export@@@@@@CSV@@@" + a + "@@@01_02_2024_03_04_05\r\n" + printout +
+                "\r\nEX10@@@Weekly@@@@@@Export@@@@@@CSV@@@" + a + "@@@03_02_2024_03_04_05\r\n");
+    frmSchedule w;
+    w.Form_Load();
+    w.show();
+    ClickNode(w.tvwSchedServers, Node(w, "EX2"));  // no printer: unticked, not written
+    EXPECT_EQ(w.cboPrinterName->currentIndex(), -1);
+    for (int click = 0; click < 2; ++click) ClickNode(w.tvwSchedServers, Node(w, "EX1"));
+    EXPECT_EQ(w.cboPrinterName->currentText(), "HR-Laser (not installed)");
+    Shot(&w, "frmSchedule-printer-not-installed");
+    ClickNode(w.tvwSchedServers, Node(w, "EX10"));
+    EXPECT_EQ(w.cboReportName->currentText(), "Weekly (no such report)");
+    EXPECT_EQ(w.cboPrinterName->findText("HR-Laser (not installed)"), -1) << "marked for its own entry only";
+    Shot(&w, "frmSchedule-report-missing");
+    Retype(w.txtPath, b);
+    ClickNode(w.tvwSchedServers, Node(w, "EX1"));  // EX10 saved, unticked
+    EXPECT_EQ(Unstamped(w.Entries().back()), "EX10@@@Weekly@@@@@@Export@@@@@@CSV@@@" + b);
+    ClickNode(w.tvwSchedServers, Node(w, "EX1"));
+    ProceedThenOK(w, false);
+    ASSERT_FALSE(w.isVisible());
+    EXPECT_EQ(Config(), "Scheduled Servers\r\n" + printout + "\r\n");
+    const int status = RunScheduled();
+    EXPECT_EQ(status, 1) << SchedLog(home->dir());
+    EXPECT_NE(SchedLog(home->dir()).find("Printer Not Found : HR-Laser"), std::string::npos) << SchedLog(home->dir());
+  }
+}
