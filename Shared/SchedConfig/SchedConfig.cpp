@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -91,6 +92,39 @@ std::optional<SchedSkippedLine::Why> Damage(std::string_view line) {
   return std::nullopt;
 }
 
+// Opens the file with the one open helper and hands its bytes to `take`
+// block by block, until the end or until `take` returns false (having set
+// its reason). False with the reason when it cannot be opened or read.
+bool ReadBlocks(const std::filesystem::path& file, std::string* error, bool* notRegular,
+                const std::function<bool(const char*, size_t)>& take) {
+  int err = 0;
+  bool irregular = false;
+  const int fd = OpenRegularFile(file, &err, &irregular);
+  if (notRegular) *notRegular = irregular;
+  if (fd < 0) {
+    SetErrno(error, err, irregular);
+    return false;
+  }
+  std::vector<char> buf(65536);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetError(error, std::string("The file could not be read: ") + std::strerror(errno));
+      ok = false;
+      break;
+    }
+    if (!take(buf.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
 // The file's lines without their line ends, each at most kSchedMaxLine
 // bytes, read in blocks so that memory stays bounded whatever the file
 // holds; a UTF-8 byte-order mark at the start is dropped. A line that is
@@ -100,14 +134,6 @@ std::optional<SchedSkippedLine::Why> Damage(std::string_view line) {
 bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string>& lines,
                       DamagedLines<SchedSkippedLine>* skipped, std::string* error, bool* notRegular,
                       std::vector<int>* numbers = nullptr) {
-  int err = 0;
-  bool irregular = false;
-  const int fd = OpenRegularFile(file, &err, &irregular);
-  if (notRegular) *notRegular = irregular;
-  if (fd < 0) {
-    SetErrno(error, err, irregular);
-    return false;
-  }
   std::string line;
   bool tooLong = false;
   int number = 0;
@@ -127,19 +153,8 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
     line.clear();
     tooLong = false;
   };
-  std::vector<char> buf(65536);
-  bool ok = true;
   bool pending = false;  // bytes of a line not yet ended
-  for (;;) {
-    const ssize_t n = ::read(fd, buf.data(), buf.size());
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetError(error, std::string("The file could not be read: ") + std::strerror(errno));
-      ok = false;
-      break;
-    }
-    const char* p = buf.data();
+  const bool ok = ReadBlocks(file, error, notRegular, [&](const char* p, size_t n) {
     const char* end = p + n;
     while (p < end) {
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
@@ -161,8 +176,8 @@ bool ReadBoundedLines(const std::filesystem::path& file, std::vector<std::string
       pending = false;
       p = nl + 1;
     }
-  }
-  ::close(fd);
+    return true;
+  });
   if (!ok) return false;
   if (pending) {
     if (!tooLong && line.size() > kSchedMaxLine && line.back() != '\r') tooLong = true;
@@ -443,34 +458,15 @@ std::string SchedRawLine::Text() const {
 
 bool ReadSchedConfigLines(const std::filesystem::path& file, std::vector<SchedRawLine>& lines, std::string* error,
                           bool* notRegular) {
-  int err = 0;
-  bool irregular = false;
-  const int fd = OpenRegularFile(file, &err, &irregular);
-  if (notRegular) *notRegular = irregular;
-  if (fd < 0) {
-    SetErrno(error, err, irregular);
-    return false;
-  }
   std::string all;
-  std::vector<char> buf(65536);
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buf.data(), buf.size());
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetError(error, std::string("The file could not be read: ") + std::strerror(errno));
-      ok = false;
-      break;
-    }
-    if (all.size() + static_cast<size_t>(n) > kSchedMaxKeptFile) {
+  const bool ok = ReadBlocks(file, error, notRegular, [&](const char* p, size_t n) {
+    if (all.size() + n > kSchedMaxKeptFile) {
       SetError(error, "The file is larger than " + std::to_string(kSchedMaxKeptFile / (1024 * 1024)) + " MB.");
-      ok = false;
-      break;
+      return false;
     }
-    all.append(buf.data(), static_cast<size_t>(n));
-  }
-  ::close(fd);
+    all.append(p, n);
+    return true;
+  });
   if (!ok) return false;
   std::vector<SchedRawLine> out;
   if (all.rfind("\xEF\xBB\xBF", 0) == 0) all.erase(0, 3);
