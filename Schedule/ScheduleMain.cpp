@@ -287,7 +287,6 @@ int Schedule_Main() try {
         return written;
       };
       for (const ScheduledServerEntry& line : config.servers) {
-        if (line.serverName.empty()) continue;
         if (StopSignal() == 0 && !process(line)) done = false;
         if (StopSignal() != 0) {
           LogStopped(line.serverName);

@@ -5,8 +5,12 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "AppFolder.h"
 #include "CategoryRules.h"
@@ -43,12 +47,14 @@ struct ServerOutput {
   bool mdbStarted = false;  // the temporary database of this run was begun
   int mdbWritten = 0;       // tables of this run in the temporary database
   int mdbFailed = 0;        // sections that may have rows and have no table: refused or not read
+  int mdbEmpty = 0;         // sections over a data table whose query ran and found no rows
   bool mdbBusy = false;     // another program writes the file: nothing is written
   bool sectionHasTable = true;  // the section's page names a data table
   FileLock mdbWriter;       // held from the removal of leftovers to the rename
   std::string unguarded;    // why no lock at all could be taken on it
   bool folderTried = false;  // the export folder was looked for, and made when missing
   bool failed = false;       // something of the line's output was not written
+  std::set<std::string> filesWritten;  // names of the CSV or HTML files this run wrote
 };
 ServerOutput gOutput;
 
@@ -61,10 +67,7 @@ void LogOutputFailure(const std::string& message) {
 // Files are written only inside a folder named in full: an empty or
 // relative one would put them at the root or wherever the run happens to
 // stand.
-bool FolderUsable(const std::string& folder) {
-  const fs::path p = NativePath(folder);
-  return !p.empty() && p.is_absolute();
-}
+bool FolderUsable(const std::string& folder) { return SchedFolderIsFullPath(folder); }
 
 // A missing export folder is made as Export Plus makes it: the folder
 // itself only, never its parents, so a path whose parent is gone (a share
@@ -263,6 +266,14 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
                            ? "     ExportToMDBFormat : Database Not Replaced : " + target.string() + " : " + why +
                                  " : the last complete database is kept"
                            : "     ExportToMDBFormat : Database Not Written : " + target.string() + " : " + why);
+    } else if (!stopped && gOutput.mdbEmpty == 0) {
+      // No section of the report names a data table: there is nothing to
+      // write, and nothing says the last database is out of date.
+      const std::string why = "the report names no data table";
+      LogOutputFailure(fs::exists(target, ec)
+                           ? "     ExportToMDBFormat : Database Not Replaced : " + target.string() + " : " + why +
+                                 " : the last complete database is kept"
+                           : "     ExportToMDBFormat : Database Not Written : " + target.string() + " : " + why);
     } else if (!stopped) {
       // A run whose report truly had no rows (every query ran and found
       // none) leaves no database of an earlier run looking like its own.
@@ -270,9 +281,62 @@ void EndServerOutput(const std::string& server, const std::string& operation, co
     }
   }
   gOutput.mdbStarted = false;
-  gOutput.mdbWritten = gOutput.mdbFailed = 0;
+  gOutput.mdbWritten = gOutput.mdbFailed = gOutput.mdbEmpty = 0;
   gOutput.mdbWriter.Unlock();
 }
+
+namespace {
+// After a whole run of a CSV or HTML line, the files of its folder that
+// carry its own names (server, run stamp and extension exactly as its
+// sections' files are named) and that this run did not write are sections
+// that no longer exist (a container renamed or deleted): left, they would
+// pass for this run's output. Only regular files of this user go; one that
+// cannot be removed is logged. The count removed is the line's entry.
+void RemoveEarlierOutputs(const std::string& server, const std::string& format, const std::string& folder,
+                          const std::string& runStamp) {
+  const std::string extension = format == "CSV" ? ".csv" : ".html";
+  // The naming itself gives the fixed parts: what stands around a label.
+  const std::string marker = "\x01";
+  const std::string sample = NativePath(OutputFileName(folder, server, marker, runStamp, extension)).filename().string();
+  const std::string prefix = sample.substr(0, sample.find(marker));
+  const std::string suffix = sample.substr(sample.find(marker) + marker.size());
+  const fs::path dir = NativePath(folder);
+  std::error_code ec;
+  std::vector<fs::path> earlier;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
+    if (gOutput.filesWritten.count(name)) continue;
+    // A label never holds a separator, and is text.
+    const std::string label = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    bool text = label.find('\\') == std::string::npos;
+    for (size_t i = 0; text && i < label.size();) {
+      const size_t n = velmo::text::Utf8CharLength(label, i);
+      text = n > 0;
+      i += n;
+    }
+    if (!text) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    earlier.push_back(it->path());
+  }
+  int removed = 0;
+  for (const fs::path& file : earlier) {
+    std::error_code why;
+    if (fs::remove(file, why)) {
+      ++removed;
+    } else if (why) {
+      LogOutputFailure("     DisplayInfo : Earlier Output Not Removed : " + file.string() + " : " + why.message());
+    }
+  }
+  if (removed > 0) {
+    SyncFolderOf(dir / "x");
+    LogEntry("     DisplayInfo : Earlier Outputs Removed : " + dir.string() + " : " + std::to_string(removed) +
+             (removed == 1 ? " file" : " files") + " of server -'" + EscapedSchedText(server) +
+             "' that no section of this run wrote");
+  }
+}
+}  // namespace
 
 bool DisplayInfo(const std::string& server, const std::string& organisation, const std::string& site,
                  const std::string& reportName, const std::string& operation, const std::string& printer,
@@ -314,6 +378,11 @@ bool DisplayInfo(const std::string& server, const std::string& organisation, con
     }
   }
   EndServerOutput(server, operation, format, folder, runStamp);
+  // Only a whole run says which sections exist: one cut short (a failed
+  // section, a stop signal) keeps every earlier file.
+  if ((operation == "Export" || operation == "Both") && (format == "CSV" || format == "HTML") &&
+      FolderUsable(folder) && !gOutput.failed && StopSignal() == 0)
+    RemoveEarlierOutputs(server, format, folder, runStamp);
   return !gOutput.failed;
 }
 
@@ -472,6 +541,7 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
   if (count <= 0) {
     // Nothing this run: last run's file of this name must not pass for
     // this run's output.
+    if (exporting && format == "MDB" && folderUsable && gOutput.sectionHasTable) ++gOutput.mdbEmpty;
     if (exporting && folderUsable && (format == "CSV" || format == "HTML")) {
       std::error_code ec;
       fs::remove(NativePath(OutputFileName(folder, server, label, runStamp, format == "CSV" ? ".csv" : ".html")), ec);
@@ -498,6 +568,8 @@ void ProcessReportOutput(const std::string& server, const std::string& /*organis
       std::string reason;
       if (!(format == "CSV" ? ExportToCSVFormat(file, &reason) : ExportToHTMLFormat(file, &reason)))
         notWritten(file, reason);
+      else
+        gOutput.filesWritten.insert(NativePath(file).filename().string());
     }
   }
   if (printing) PrintReportGrid(1, printer, label);

@@ -192,6 +192,7 @@ std::optional<SchedSkippedLine::Why> NotCarriedOut(const ScheduledServerEntry& s
   const std::string& op = s.operation;
   const bool exports = op == "Export" || op == "Both";
   const bool prints = op == "Print" || op == "Both";
+  if (s.serverName.empty()) return SchedSkippedLine::Why::NoServer;
   if (!op.empty() && !exports && !prints) return SchedSkippedLine::Why::NoOperation;
   // A line that only collects is written with all its fields; one that ends
   // before its stamp is a file cut short, not a schedule without output.
@@ -199,6 +200,10 @@ std::optional<SchedSkippedLine::Why> NotCarriedOut(const ScheduledServerEntry& s
   if (exports && s.exportFormat != "MDB" && s.exportFormat != "CSV" && s.exportFormat != "HTML")
     return SchedSkippedLine::Why::NoExportFormat;
   if (prints && s.printerName.empty()) return SchedSkippedLine::Why::NoPrinter;
+  // An output line cut short is told as the empty-operation one is: its
+  // files would be named without a stamp.
+  if (fields < 8) return SchedSkippedLine::Why::NoOperation;
+  if (exports && !SchedFolderIsFullPath(s.outputFolder)) return SchedSkippedLine::Why::NotFullPath;
   return std::nullopt;
 }
 
@@ -348,7 +353,8 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
     ScheduledServerEntry server = ParseServerLine(line, &fields);
     if (forRun) {
       if (const auto why = NotCarriedOut(server, fields)) {
-        c.skipped.Add({numbers[i], *why, line.substr(0, kShown), server.exportFormat});
+        c.skipped.Add({numbers[i], *why, line.substr(0, kShown),
+                       *why == SchedSkippedLine::Why::NotFullPath ? server.outputFolder : server.exportFormat});
         continue;
       }
     }
@@ -356,6 +362,11 @@ bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out
   }
   out = std::move(c);
   return true;
+}
+
+bool SchedFolderIsFullPath(std::string_view folder) {
+  const std::filesystem::path p = NativePath(folder);
+  return !p.empty() && p.is_absolute();
 }
 
 bool SchedFieldCarries(std::string_view value) {
@@ -411,6 +422,10 @@ std::string SkippedLineText(const std::filesystem::path& file, const SchedSkippe
       why = "Export Format Not MDB, CSV Or HTML : '" + EscapedSchedText(skipped.value, 40) + "'";
       break;
     case Why::NoPrinter: why = "Printer Name Empty"; break;
+    case Why::NotFullPath:
+      why = "Export Folder Not A Full Path : '" + EscapedSchedText(skipped.value, 200) + "'";
+      break;
+    case Why::NoServer: why = "Server Name Empty"; break;
   }
   return file.string() + " : line " + std::to_string(skipped.line) + " : " + why + " : " +
          EscapedSchedText(skipped.text);

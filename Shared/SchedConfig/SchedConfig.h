@@ -66,14 +66,16 @@ inline constexpr size_t kSchedMaxLine = 64 * 1024;
 // control character other than the CR of its CR LF end, or bytes that are
 // not UTF-8 (a damaged file); for the scheduled run also a server line it
 // cannot carry out: an operation that is not empty and none of "Export",
-// "Print" and "Both" (a file cut short), an export without a format of
-// "MDB", "CSV" or "HTML", or a printout without a printer.
+// "Print" and "Both", or a line of fewer than its eight fields (a file cut
+// short), an export without a format of "MDB", "CSV" or "HTML", a printout
+// without a printer, an export into a folder not named in full, or a line
+// without a server.
 struct SchedSkippedLine {
-  enum class Why { TooLong, Control, NotUtf8, NoOperation, NoExportFormat, NoPrinter };
+  enum class Why { TooLong, Control, NotUtf8, NoOperation, NoExportFormat, NoPrinter, NotFullPath, NoServer };
   int line = 0;      // from 1
   Why why = Why::Control;
   std::string text;   // the start of the line, as it stands
-  std::string value;  // the field named by `why`, for NoExportFormat
+  std::string value;  // the field named by `why`, for NoExportFormat and NotFullPath
 };
 
 struct SchedConfigContents {
@@ -110,11 +112,18 @@ ScheduledServerEntry ParseServerLine(std::string_view line, size_t* fields = nul
 // *notRegular then set). False (with the reason) when the file cannot be
 // opened or read. With `forRun`, as the scheduled run reads it, a server
 // line the run cannot carry out is damaged too, left out and noted in
-// `skipped`: its operation neither empty (collect only) nor "Export",
-// "Print" or "Both"; "Export" or "Both" with a format other than "MDB",
-// "CSV" and "HTML" (compared exactly); "Print" or "Both" with no printer.
+// `skipped`: an empty server; its operation neither empty (collect only)
+// nor "Export", "Print" or "Both"; fewer than eight fields; "Export" or
+// "Both" with a format other than "MDB", "CSV" and "HTML" (compared
+// exactly) or a folder not named in full; "Print" or "Both" with no
+// printer.
 bool ReadSchedConfig(const std::filesystem::path& file, SchedConfigContents& out, std::string* error = nullptr,
                      bool* notRegular = nullptr, bool forRun = false);
+
+// True when an export folder as a line gives it ("\" or "/" separating)
+// is a full path of this machine: files are never written relative to
+// wherever a program happens to stand.
+bool SchedFolderIsFullPath(std::string_view folder);
 
 // True when the value can stand in a field: UTF-8 text without "@@@", a
 // line break or other control character, and no "@" at its end (it would

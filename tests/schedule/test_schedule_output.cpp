@@ -397,19 +397,105 @@ TEST_F(ScheduleOutput, ADatabaseThatPartlyFailedKeepsTheLastCompleteOne) {
       << Joined(messages);
 }
 
-// A report the database does not hold is one entry; the line's earlier
-// outputs stay.
+// A report the database does not hold is one entry, one whose every page
+// names no data table has nothing to write: the line's earlier outputs
+// stay, and the database's entry says why.
 TEST_F(ScheduleOutput, AReportNotFoundKeepsTheLinesOutputs) {
+  sr::gConn->Execute("insert into VELMORCCustomReports values('Nothing Known','N','Alias Name')");
+  const fs::path mdb = out / ("EX1_" + kStamp + ".mdb");
+  const std::string why = "     ExportToMDBFormat : Database Not Replaced : " + mdb.string() +
+                          " : the report names no data table : the last complete database is kept";
   for (const std::string format : {"CSV", "MDB"}) {
     Run("Export", "", format);
     const auto before = Files();
     ASSERT_FALSE(before.empty());
-    fs::remove_all(home / "Schedule");
-    sr::DisplayInfo("EX1", "V", "L", "Gone", "Export", "", format, out.string(), kStamp);
-    EXPECT_EQ(Files(), before) << format;
-    const auto messages = LogMessages(home.dir());
-    ASSERT_EQ(messages.size(), 1u) << Joined(messages);
-    EXPECT_EQ(messages[0], "     DisplayInfo : Custom Report Not Found : 'Gone'");
+    for (const std::string report : {"Gone", "N"}) {
+      SCOPED_TRACE(format + " " + report);
+      fs::remove_all(home / "Schedule");
+      EXPECT_FALSE(sr::DisplayInfo("EX1", "V", "L", report, "Export", "", format, out.string(), kStamp));
+      EXPECT_EQ(Files(), before);
+      std::vector<std::string> expected = {"     DisplayInfo : Custom Report Not Found : 'Gone'"};
+      if (report == "N") expected = {kFailure, format == "MDB" ? why : kFailure};
+      const auto messages = LogMessages(home.dir());
+      ASSERT_EQ(messages.size(), format == "MDB" || report == "Gone" ? expected.size() : 1u) << Joined(messages);
+      for (size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(messages[i].rfind(expected[i], 0), 0u) << messages[i];
+    }
+  }
+  // Nor is a database made where there was none.
+  fs::remove(mdb);
+  fs::remove_all(home / "Schedule");
+  EXPECT_FALSE(sr::DisplayInfo("EX1", "V", "L", "N", "Export", "", "MDB", out.string(), kStamp));
+  EXPECT_FALSE(fs::exists(mdb));
+  EXPECT_TRUE(AnyStartsWith(LogMessages(home.dir()), "     ExportToMDBFormat : Database Not Written : " + mdb.string() +
+                                                         " : the report names no data table"));
+}
+
+// After a whole CSV or HTML run the line's folder holds only that run's
+// files of the line: the sections of a container renamed or deleted since
+// leave no file of an earlier run passing for this one's, and one entry
+// counts them. A run cut short (a section whose query fails) keeps every
+// earlier file. Files of other names stay either way: another stamp,
+// server or extension, a name no label gives, a folder, a link, another
+// user's file.
+TEST_F(ScheduleOutput, AWholeRunLeavesOnlyItsOwnFilesOfTheLine) {
+  sr::gConn->Execute("delete from VELMORCCustomReports where TabName='Nothing Known'");
+  const std::string renamed = "o=V/ou=L/cn=Sales EMEA";
+  // The nested Sales deleted (with Bob), the top-level one renamed, or
+  // back as the fixture made them.
+  const auto change = [&](bool changed) {
+    sr::ResetContainerList("EX1", "V", "L");
+    for (const std::string p : changed ? std::vector<std::string>{R, renamed}
+                                       : std::vector<std::string>{R, R + "/cn=Sales", "o=V/ou=L/cn=Sales"}) {
+      sr::gstrContainerPaths.push_back(p);
+      sr::gstrContainerNames.push_back(p.substr(p.rfind("cn=") + 3));
+    }
+    sr::gConn->Execute(changed ? "update MailboxGeneral set [Object Path]='" + renamed + "' where [Alias Name]='cy'"
+                               : "update MailboxGeneral set [Object Path]='o=V/ou=L/cn=Sales' where [Alias Name]='cy'");
+    if (changed)
+      sr::gConn->Execute("delete from MailboxGeneral where [Alias Name]='bob'");
+    else
+      sr::gConn->Execute("insert into MailboxGeneral (ServerName,[Object Path],[Display Name],[Alias Name],[Home Server]) "
+                         "values('EX1','" + R + "/cn=Sales','Bob','bob','EX1')");
+  };
+  const std::string gone = "     DisplayInfo : Earlier Outputs Removed : ";
+  for (const std::string format : {"CSV", "HTML"}) {
+    SCOPED_TRACE(format);
+    const std::string ext = format == "CSV" ? ".csv" : ".html", other = format == "CSV" ? ".html" : ".csv";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    ASSERT_TRUE(Run("Export", "", format));
+    auto files = Files();
+    ASSERT_EQ(files.size(), 5u);
+    const std::vector<std::string> foreign = {
+        "EX1_Recipients MailboxesGeneral_01_01_2020_00_00_00" + ext, "EX10_Recipients MailboxesGeneral_" + kStamp + ext,
+        "ex1_Sales MailboxesGeneral_" + kStamp + ext, "EX1_Sales MailboxesGeneral_" + kStamp + other,
+        "EX1_Sales MailboxesGeneral_" + kStamp + (format == "CSV" ? ".CSV" : ".HTML"),
+        "EX1_Sales MailboxesGeneral_" + kStamp + ext + ".bak", "EX1_a\\b_" + kStamp + ext,
+        "EX1_Not\xff Text_" + kStamp + ext, "EX1_Theirs_" + kStamp + ext};
+    for (const auto& name : foreign) std::ofstream(out / name) << "kept";
+    ASSERT_EQ(::chown((out / foreign.back()).c_str(), 65534, 65534), 0);
+    fs::create_directory(out / ("EX1_Folder_" + kStamp + ext));
+    fs::create_symlink(out / foreign[0], out / ("EX1_Link_" + kStamp + ext));
+    files.insert(foreign.begin(), foreign.end());
+    files.insert({"EX1_Folder_" + kStamp + ext, "EX1_Link_" + kStamp + ext});
+    change(true);
+    const std::string emea = "EX1_Sales EMEA MailboxesGeneral_" + kStamp + ext;
+    // Cut short: every earlier file stays beside the new one.
+    sr::gConn->Execute("insert into VELMORCCustomReports values('Nothing Known','R','Alias Name')");
+    EXPECT_FALSE(Run("Export", "", format));
+    files.insert(emea);
+    EXPECT_EQ(Files(), files);
+    EXPECT_FALSE(AnyStartsWith(LogMessages(home.dir()), gone));
+    sr::gConn->Execute("delete from VELMORCCustomReports where TabName='Nothing Known'");
+    // Whole: the two Sales files of the first run go, nothing else.
+    EXPECT_TRUE(Run("Export", "", format));
+    files.erase("EX1_Sales MailboxesGeneral_" + kStamp + ext);
+    files.erase("EX1_Sales MailboxesGeneral_2_" + kStamp + ext);
+    EXPECT_EQ(Files(), files);
+    EXPECT_EQ(LogMessages(home.dir()),
+              std::vector<std::string>{gone + out.string() + " : 2 files of server -'EX1' that no section of this run wrote"});
+    EXPECT_EQ(TestHome::Slurp(out / foreign[0]), "kept");
+    change(false);
   }
 }
 

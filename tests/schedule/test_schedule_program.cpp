@@ -319,7 +319,7 @@ TEST(ScheduleProgram, SettingsFilesAndDisplaysTheRunMeets) {
       // Cut inside its operation field: damaged, not looked up or cleared.
       {"a line cut in its operation", put("DOWN@@@Default@@@@@@Export@\r\n"), {},
        {skippedEntry + "2 : Operation Not Export, Print Or Both : DOWN@@@Default@@@@@@Export@"}, {openFailure, lookup}, 1},
-      {"a server name of 60,000 characters", put(longName + "@@@Default@@@@@@Export@@@@@@CSV@@@/tmp\r\n"), {},
+      {"a server name of 60,000 characters", put(longName + "@@@Default@@@@@@Export@@@@@@CSV@@@/tmp@@@s\r\n"), {},
        {"     ConnectToExchangeServer : Binding to server '" + longName.substr(0, 200) + "...' to get"}, {openFailure}},
       {"CR LF", put(task + "\r\n" + down + "\r\n"), {}, {lookup}, {openFailure}},
       {"LF", put(task + "\n" + down + "\n"), {}, {lookup}, {openFailure}},
@@ -481,6 +481,69 @@ void CollectEX2() {
   for (int16_t t = 0; t < 8; ++t) c->GetMailboxInfo(t, "EX2", "", "", "o=Velmor/ou=Lakeside/cn=Recipients");
   c->GetProtocolInfo("EX2", "", "");
   c->GetServerProtocolsInfo("EX2", "", "");
+}
+
+// Two runs of an HTML line as cron starts them, with cn=Sales renamed
+// "Sales EMEA" (modrdn) and cn=Europe deleted between them: the folder
+// then holds only the second run's files of the line, the entry counts the
+// first run's files removed, and a file of another stamp stays.
+TEST(ScheduleProgram, ASecondRunLeavesNoFileOfAContainerGoneSince) {
+  PrivateSlapd slapd;
+  TestHome home(false);
+  Install(home.dir());
+  fs::copy_file(slapd.hostsFile(), home / "ldaphosts.conf", fs::copy_options::overwrite_existing);
+  const fs::path out = home / "out";
+  const std::string stamp = "12_09_2026_02_00_00";
+  WriteSettings(home.dir(), {ServerLine("EX2", "Default", "", "Export", "", "HTML", out.string(), stamp)});
+  std::vector<std::string> argv = {"/usr/bin/env", "-i"};
+  for (const auto& option : SanitizerOptions()) argv.push_back(option);
+  argv.push_back((home / "VLMRSchedule").string());
+  const auto listing = [&] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) names.insert(e.path().filename().string());
+    return names;
+  };
+  const auto gone = [](const std::string& name) {
+    return (name.starts_with("EX2_Sales ") && !name.starts_with("EX2_Sales EMEA ")) || name.starts_with("EX2_Europe ");
+  };
+  Timed first = RunTimed(argv, 300);
+  Reap(first);
+  ASSERT_EQ(first.status, 0) << TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log");
+  const auto before = listing();
+  const long old = std::count_if(before.begin(), before.end(), gone);
+  ASSERT_TRUE(before.count("EX2_Sales General_" + stamp + ".html") && before.count("EX2_Europe General_" + stamp + ".html"));
+  const std::string other = "EX2_Sales General_01_01_2020_00_00_00.html";
+  std::ofstream(out / other) << "another stamp";
+
+  // The directory changed as its administrator changes it.
+  slapd.Stop();
+  {
+    const fs::path conf = slapd.dir() / "slapd.conf";
+    std::string text = TestHome::Slurp(conf);
+    const std::string suffix = "suffix \"o=Velmor\"\n";
+    text.replace(text.find(suffix), suffix.size(), suffix + "rootdn \"cn=Manager,o=Velmor\"\nrootpw secret\n");
+    std::ofstream(conf, std::ios::trunc) << text;
+  }
+  slapd.Restart();
+  const std::string bind = " -x -H " + slapd.url() + " -D cn=Manager,o=Velmor -w secret ";
+  ASSERT_EQ(std::system(("ldapmodrdn" + bind + "-r 'cn=Sales,cn=Recipients,ou=Lakeside,o=Velmor' 'cn=Sales EMEA' >/dev/null")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system(("ldapdelete" + bind + "-r 'cn=Europe,cn=Sales EMEA,cn=Recipients,ou=Lakeside,o=Velmor'").c_str()),
+            0);
+
+  fs::remove(home / "Schedule" / "VelmorcastSchedLog.log");
+  Timed second = RunTimed(argv, 300);
+  Reap(second);
+  EXPECT_EQ(second.status, 0);
+  const auto after = listing();
+  EXPECT_EQ(std::count_if(after.begin(), after.end(), gone), 1) << "only the other stamp's";
+  EXPECT_TRUE(after.count(other));
+  EXPECT_TRUE(after.count("EX2_Sales EMEA General_" + stamp + ".html"));
+  EXPECT_TRUE(after.count("EX2_Sales EMEA Permissions_" + stamp + ".html"));
+  EXPECT_TRUE(AnyStartsWith(LogMessages(home.dir()), "     DisplayInfo : Earlier Outputs Removed : " + out.string() +
+                                                         " : " + std::to_string(old) + " files of server -'EX2' "))
+      << TestHome::Slurp(home / "Schedule" / "VelmorcastSchedLog.log");
 }
 
 TEST(ScheduleProgram, BesideTheMainProgram) {

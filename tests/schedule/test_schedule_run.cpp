@@ -210,6 +210,19 @@ TEST_F(ScheduleRun, SettingsLines) {
       {{line("Print", "", "MDB")}, {noPrinter + line("Print", "", "MDB")}, 0, 0, 1},
       {{line("Both", "", "CSV")}, {noPrinter + line("Both", "", "CSV")}, 0, 0, 1},
       {{"EX2@@@None@@@@@@Expor"}, {skipped + "Operation Not Export, Print Or Both : EX2@@@None@@@@@@Expor"}, 0, 0, 1},
+      // No server; an output line cut before its stamp (its files would be
+      // named without one); an export into a folder not named in full
+      // (a printout needs no folder).
+      {{"@@@None@@@@@@Export@@@@@@CSV@@@/x@@@s"}, {skipped + "Server Name Empty : @@@None@@@"}, 0, 0, 1},
+      {{"EX2@@@None@@@@@@Export@@@@@@CSV@@@/x"},
+       {skipped + "Operation Not Export, Print Or Both : EX2@@@None@@@@@@Export@@@@@@CSV@@@/x"}, 0, 0, 1},
+      {{ServerLine("EX2", "None", "", "Export", "", "CSV", "out")},
+       {skipped + "Export Folder Not A Full Path : 'out' : EX2@@@"}, 0, 0, 1},
+      {{ServerLine("EX2", "None", "", "Both", "Velmorcast PDF", "HTML", "")},
+       {skipped + "Export Folder Not A Full Path : '' : EX2@@@"}, 0, 0, 1},
+      {{ServerLine("EX2", "None", "", "Export", "", "MDB", "Export\\Out")},
+       {skipped + "Export Folder Not A Full Path : 'Export\\Out' : EX2@@@"}, 0, 0, 1},
+      {{ServerLine("EX2", "None", "", "Print", "Velmorcast PDF", "MDB", "out")}, {}, 1, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines.empty() ? "no line" : c.lines.back());
