@@ -2,6 +2,7 @@
 #include "DatabaseMaintenance.h"
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "AppFolder.h"
@@ -16,6 +17,8 @@
 #include "modExch.h"
 #include "modGlobals.h"
 #include "ServerDataClear.h"
+#include "WriteJournal.h"
+#include "frmAutoFormat.h"
 #include "frmExch.h"
 
 namespace {
@@ -122,4 +125,50 @@ void RefreshServer(const std::string& strServerName) {
   }
 
   if (gfrmCurrent) gfrmCurrent->GetAllInfo(0);
+}
+
+std::string UnfinishedRowsKeptText(const std::string& server, const std::string& why) {
+  return "The rows of an unfinished collection of '" + server + "' could not be removed, so nothing of it is shown: " +
+         why;
+}
+
+UnfinishedRowsCheck::UnfinishedRowsCheck(const std::string& server, const std::string& context) : server_(server) {
+  ClearStoppedStatusText();
+  if (!gConn || !velmo::db::HasUnfinishedRows(*gConn, server)) return;
+  // A window's Escape gives the wait for another program's lock up, as in
+  // a collection, unless a collection's watch or a progress window's
+  // Cancel serves the wait already.
+  std::unique_ptr<EscapeWatch> escape;
+  EscapeWatch* outer = gCollectionEscape;
+  if (!outer && !gfrmAutoFormat) {
+    escape = std::make_unique<EscapeWatch>();
+    gCollectionEscape = escape.get();
+  }
+  bool failed = true;
+  try {
+    velmo::db::RemoveUnfinishedRows(gstrDBPath, server);
+    failed = false;
+  } catch (const velmo::ComError& e) {
+    LogFailure(context + " RemoveUnfinishedRows Failed", e);
+    kept_ = e.Description();
+  } catch (const std::exception& e) {
+    LogFailure(context + " RemoveUnfinishedRows Failed", velmo::E_FAIL_, e.what());
+    kept_ = e.what();
+  }
+  if (gCollectionEscape) EndLockWaitText(*gCollectionEscape);
+  if (escape) gCollectionEscape = outer;
+  if (failed) {
+    if (kept_.empty()) kept_ = "The database could not be written.";
+    SetStatusText(UnfinishedRowsKeptText(server, kept_));
+  }
+}
+
+bool UnfinishedRowsCheck::Hides(const std::string& table) const {
+  return !kept_.empty() && gConn && velmo::db::HasUnfinishedRows(*gConn, server_, table);
+}
+
+bool UnfinishedRowsCheck::HidesAny(const std::vector<std::string>& tables) const {
+  for (const auto& t : tables)
+    if (Hides(t)) return true;
+  return false;
 }

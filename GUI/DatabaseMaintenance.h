@@ -2,6 +2,7 @@
 // Keeping the inventory database usable: compaction at start-up and the
 // clearing of one server's rows.
 #include <string>
+#include <vector>
 
 namespace velmo::db {
 class Connection;
@@ -41,3 +42,34 @@ void ConvertOldDatabase(velmo::db::Connection& conn);
 // a bind as the browse window's user; a deleting that fails is taken back
 // and nothing is collected.
 void RefreshServer(const std::string& strServerName);
+
+// What a reader of the inventory (a browse window, the custom report
+// window, the column chooser's and the filter wizard's lists, the Export
+// Plus and Print Plus outputs) does first with a server: the rows that an
+// unfinished collection of the server left (a program ended between two
+// of its pages, or its take-back was refused) are removed
+// (velmo::db::RemoveUnfinishedRows) before any of the server is read.
+// Another program's write lock is waited for as a statement waits for it;
+// outside a progress window, Escape gives the wait up, and the status bar
+// says meanwhile that the database is locked. Rows that cannot be removed
+// are never shown: the failure is logged ("<context> RemoveUnfinishedRows
+// Failed"), the status bar says why (UnfinishedRowsKeptText), and Hides
+// tells the reader which tables it shows nothing of. A status text left by
+// earlier work that stopped is taken down first (ClearStoppedStatusText).
+class UnfinishedRowsCheck {
+ public:
+  UnfinishedRowsCheck(const std::string& server, const std::string& context);
+  // Why the rows stay in the file; "" when none are left.
+  const std::string& Kept() const { return kept_; }
+  // Whether rows of the server that an unfinished collection left stay in
+  // that table: the reader then shows none of the server's rows of it.
+  bool Hides(const std::string& table) const;
+  bool HidesAny(const std::vector<std::string>& tables) const;
+
+ private:
+  std::string server_;
+  std::string kept_;
+};
+
+// The status text of rows of an unfinished collection that stay.
+std::string UnfinishedRowsKeptText(const std::string& server, const std::string& why);

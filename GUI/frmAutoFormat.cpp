@@ -306,6 +306,22 @@ void SetStatusText(const std::string& text) {
   }
 }
 
+void ClearStoppedStatusText() {
+  if (!gMdifrm) return;
+  QLabel* panel = gMdifrm->Panel(1);
+  if (!panel) return;
+  const std::string text = panel->text().toStdString();
+  if (text == kStoppedWaitingText || text == kStoppedCollectingText || text == kStoppedLockWaitText ||
+      text.rfind("The rows of an unfinished collection of '", 0) == 0)
+    SetStatusText("");
+}
+
+void EndLockWaitText(EscapeWatch& escape) {
+  if (!escape.lockWaitShown) return;
+  escape.lockWaitShown = false;
+  SetStatusText(escape.beforeLockWait);
+}
+
 namespace {
 // True while DatabaseLockWaitHook runs the wait hook.
 bool gInLockWait = false;
@@ -332,10 +348,7 @@ bool DirectoryWaitHook() {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return true;
   // A lock wait that ended: the collection's own status text again.
-  if (gCollectionEscape && gCollectionEscape->lockWaitShown && !gInLockWait) {
-    gCollectionEscape->lockWaitShown = false;
-    SetStatusText(gCollectionEscape->beforeLockWait);
-  }
+  if (gCollectionEscape && !gInLockWait) EndLockWaitText(*gCollectionEscape);
   frmAutoFormat* progress = gfrmAutoFormat;
   const bool progressOnTop = progress && qobject_cast<QApplication*>(app) && progress->isVisible() &&
                              QApplication::activeModalWidget() == static_cast<QWidget*>(progress);

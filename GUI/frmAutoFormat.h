@@ -88,6 +88,10 @@ void ConnectInProgressWindow();
 
 // Shows a text in the first panel of the main window's status bar, at once.
 void SetStatusText(const std::string& text);
+// Empties that panel when it still tells of earlier work that stopped or
+// kept rows back (a wait given up, a collection stopped, rows of an
+// unfinished collection not shown): called as later work begins.
+void ClearStoppedStatusText();
 
 // Escape taken as the wish to stop waiting: while ProcessEvents runs, the
 // user's other keys and clicks are dropped on every window, as a
@@ -111,6 +115,10 @@ class EscapeWatch : public QObject {
 // The watch of the browse window collecting now (nullptr when none): the
 // wait hook serves it, so Escape gives the collection's waits up.
 extern EscapeWatch* gCollectionEscape;
+
+// Puts back the status text that the watch's lock wait replaced, once
+// nothing waits any more (before any box of the work that waited).
+void EndLockWaitText(EscapeWatch& escape);
 
 // The program's wait hook for the directory layer (velmo::ads::SetWaitHook),
 // called every 50 ms or so while a directory call waits: on the

@@ -28,6 +28,7 @@
 #include "ComError.h"
 #include "ComFactory.h"
 #include "Database.h"
+#include "DatabaseMaintenance.h"
 #include "DialogControls.h"
 #include "Directory.h"
 #include "FlexGrid.h"
@@ -766,15 +767,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
     // ended between two of its pages, or its take-back was refused) go
     // before anything of the server is looked up, so that no look-up takes
     // them for a collected page.
-    if (!stoppedWaiting && gConn && db::HasUnfinishedRows(*gConn, strServerName)) {
-      try {
-        db::RemoveUnfinishedRows(gstrDBPath, strServerName);
-      } catch (const std::exception& e) {
-        LogError("GetAllInfo RemoveUnfinishedRows Failed", e);
-        unfinishedKept = e.what();
-        if (auto* com = dynamic_cast<const velmo::ComError*>(&e)) unfinishedKept = com->Description();
-      }
-    }
+    if (!stoppedWaiting) unfinishedKept = UnfinishedRowsCheck(strServerName, "GetAllInfo").Kept();
     if (!stoppedWaiting && unfinishedKept.empty()) {
       try {
         if (!gConn) throw velmo::ComError(db::kDbClosed, "The connection to the database is not open.");
@@ -791,6 +784,8 @@ void frmExch::GetAllInfo(int iFromWhere) {
       std::string strRetErrorMsg;
       const uint64_t givenUpBefore = velmo::ads::WaitsGivenUp();
       Collect(node, table, strRetErrorMsg);
+      // Nothing waits any more: the box below does not say otherwise.
+      EndLockWaitText(escape);
       gCollectionEscape = outerEscape;
       lock.Release();
       KeepPainted();
@@ -951,6 +946,16 @@ void frmExch::CollectStoreResources(long lMode) {
 }
 
 // ------------------------------------------------------------------ display
+
+void frmExch::DisplayInfo(const std::string& strInputQuery) {
+  QTreeWidgetItem* node = tvwServers->currentItem();
+  const std::string table = GetTableNameFor(PropTabKey(), node ? NodeText(node) : "");
+  if (UnfinishedRowsCheck(strServerName, "DisplayInfo").Hides(table)) {
+    ShowNoRows();
+    return;
+  }
+  DisplayInfo(1, strInputQuery, 0);
+}
 
 void frmExch::DisplayInfo(long /*lMode*/, const std::string& strInputQuery, int /*iFromWhere*/) {
   grd1_->Clear();

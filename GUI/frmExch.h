@@ -77,7 +77,9 @@ class frmExch : public QWidget, public ExchWindow {
   void DisplayInfo(long lMode, const std::string& strInputQuery, int iFromWhere);
   // An empty grid, for a page whose rows must not be shown.
   void ShowNoRows();
-  void DisplayInfo(const std::string& strInputQuery) override { DisplayInfo(1, strInputQuery, 0); }
+  // The column chooser's and the filter wizard's query of the page shown:
+  // no rows that an unfinished collection left are shown (UnfinishedRowsCheck).
+  void DisplayInfo(const std::string& strInputQuery) override;
 
   void tvwServers_NodeClick(QTreeWidgetItem* node);
   void tvwServers_Expand(QTreeWidgetItem* node);

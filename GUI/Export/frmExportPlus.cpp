@@ -517,6 +517,7 @@ void frmExportPlus::cmdExport_Click() {
   // The run ends on a stop request as on Cancel, and the program closes
   // this window only once the run has returned.
   const velmo::WorkUnderWay work;
+  ClearStoppedStatusText();
   outputsWritten_ = 0;
   // The ticks on display count as much as those of earlier objects.
   SaveDisplayedTicks();

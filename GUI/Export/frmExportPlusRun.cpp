@@ -10,6 +10,7 @@
 #include "ComError.h"
 #include "ComFactory.h"
 #include "Database.h"
+#include "DatabaseMaintenance.h"
 #include "DateText.h"
 #include "ExportPlusOutputs.h"
 #include "ExportPlusWorkList.h"
@@ -312,6 +313,10 @@ void frmExportPlus::DisplayInfo(const std::string& strServerName, const std::str
   std::error_code ec;
   if (strReportOption == "Export") std::filesystem::create_directory(velmo::NativePath(strReportPath), ec);
   if (!gConn) return;
+  // Rows that the collection left unfinished (its take-back refused) go
+  // before any output is read; an output of a table that still holds
+  // them is not written, and the closing message says why.
+  const UnfinishedRowsCheck unfinished(strServerName, "frmExportPlus DisplayInfo");
 
   for (const auto& entry : workList_) {
     if (RunEnding()) break;
@@ -357,6 +362,13 @@ void frmExportPlus::DisplayInfo(const std::string& strServerName, const std::str
           statement += " and [Object Path] = ?";
           params.emplace_back(objectPath);
         }
+      }
+      if (unfinished.Hides(table)) {
+        NoteFailure("frmExportPlus DisplayInfo Unfinished Rows Kept ",
+                    {label, "",
+                     "the rows of an unfinished collection of '" + strServerName +
+                         "' could not be removed, so none of its rows are given: " + unfinished.Kept()});
+        continue;
       }
       FillGridAndExport(strServerName, strReportOption, strReportFormat, strReportPath, strReportTime, statement,
                         params, label);

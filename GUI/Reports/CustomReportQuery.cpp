@@ -97,6 +97,7 @@ CustomReportStatement BuildCustomReportStatement(const ReportContext& c, const s
              (Contains(t, "Container1") || Contains(t, "Container2")))
       table = "ContainerInfo";
     if (table.empty()) return out;  // nothing to read
+    tables.push_back(table);
     sql += " from " + table + " T0 where T0.ServerName = " + S;
     sql += pathTerm ? pathCondition : " and T0.[Directory Name] like " + like;
   } else {
@@ -125,6 +126,7 @@ CustomReportStatement BuildCustomReportStatement(const ReportContext& c, const s
   }
 
   out.sql = sql;
+  out.tables = std::move(tables);
   return out;
 }
 

@@ -34,6 +34,7 @@ std::vector<std::string> ReportRowEntries(const std::string& value, bool builtIn
 struct CustomReportStatement {
   std::string sql;                    // "" when nothing is to run
   std::vector<std::string> captions;  // "Display Name" first
+  std::vector<std::string> tables;    // the data tables it reads
 };
 
 // The multi-table statement of a node: "Display Name" and each row's

@@ -20,6 +20,7 @@
 #include "ComError.h"
 #include "CustomReportQuery.h"
 #include "Database.h"
+#include "DatabaseMaintenance.h"
 #include "DialogControls.h"
 #include "Directory.h"
 #include "FlexGrid.h"
@@ -614,7 +615,10 @@ void frmCustomReport::ShowCustomReport(const std::string& strType) {
   captions.insert(captions.end(), statement.captions.begin(), statement.captions.end());
   const size_t n = statement.captions.size();
   grid.push_back(std::move(captions));
-  if (!statement.sql.empty()) {
+  // Rows that an unfinished collection left go before the server is read;
+  // while they stay, the report shows none of the tables that hold them.
+  if (!statement.sql.empty() &&
+      !UnfinishedRowsCheck(strCRServerName, "ShowCustomReport").HidesAny(statement.tables)) {
     try {
       db::Recordset rs;
       rs.Open(statement.sql, *gConn, db::adOpenKeyset, db::adLockOptimistic);
@@ -662,16 +666,24 @@ void frmCustomReport::ShowRecipientDetailReport(const std::string& strType) {
   const std::string recipientsTable = GetTableName(RecipientTabName(context));
 
   std::vector<std::string> aliases;
+  // Rows that an unfinished collection left go before the server is read;
+  // while they stay, the report lists no recipient when one of its tables
+  // holds them.
+  std::vector<std::string> tables{recipientsTable};
+  for (const auto& b : blocks) tables.push_back(b.table);
+  const bool hidden = UnfinishedRowsCheck(strCRServerName, "ShowRecipientDetailReport").HidesAny(tables);
   try {
     if (recipientsTable.empty() || recipientsTable.find(']') != std::string::npos)
       throw velmo::ComError(db::kDbNoSuchTable, "No recipients table for '" + RecipientTabName(context) + "'.");
-    db::Recordset rs;
-    rs.Open("select distinct [Alias Name] from [" + recipientsTable + "] where ServerName=" +
-                db::SqlQuote(strCRServerName) + condition,
-            *gConn, db::adOpenKeyset, db::adLockOptimistic);
-    ++lastStatementCount;
-    for (; !rs.Eof(); rs.MoveNext())
-      if (!rs[0L].IsNull()) aliases.push_back(Trim(rs[0L].Text()));
+    if (!hidden) {
+      db::Recordset rs;
+      rs.Open("select distinct [Alias Name] from [" + recipientsTable + "] where ServerName=" +
+                  db::SqlQuote(strCRServerName) + condition,
+              *gConn, db::adOpenKeyset, db::adLockOptimistic);
+      ++lastStatementCount;
+      for (; !rs.Eof(); rs.MoveNext())
+        if (!rs[0L].IsNull()) aliases.push_back(Trim(rs[0L].Text()));
+    }
   } catch (const std::exception& e) {
     LogError("ShowRecipientDetailReport RecordsetObjectOpen Failed", e);
     return;

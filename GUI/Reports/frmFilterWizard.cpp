@@ -13,6 +13,7 @@
 
 #include "ComError.h"
 #include "Database.h"
+#include "DatabaseMaintenance.h"
 #include "FilterItem.h"
 #include "Mdifrm.h"
 #include "Ui.h"
@@ -230,6 +231,8 @@ void frmFilterWizard::cbField_Click() {
     if (table.empty() || table.find(']') != std::string::npos || field.empty() ||
         field.find(']') != std::string::npos)
       throw velmo::ComError(velmo::db::kDbNoValueGiven, "No column '" + field + "' in table '" + table + "'.");
+    // No value of rows that an unfinished collection left is offered.
+    if (UnfinishedRowsCheck(server, "cbField_Click").Hides(table)) return;
     std::string sql = "select distinct [" + field + "] from [" + table + "] where ServerName = ?";
     std::vector<db::Value> params{db::Value(server)};
     if (node.text == "Connections" || node.text == "Protocols") {

@@ -198,6 +198,16 @@ long RemoveUnfinishedRows(const std::string& connectionString, const std::string
     if (!exists.Step()) return 0;
   }
   if (!wait) sqlite3_busy_handler(ci.h, nullptr, nullptr);
+  {
+    // A read first: a file without records is left alone, and another
+    // program's write lock on it is then no failure.
+    std::string sql = std::string("select 1 from ") + kUnfinishedRowsTable;
+    if (!server.empty()) sql += " where ServerName = ?";
+    sql += " limit 1";
+    Stmt any(ci.h, sql, ci.path);
+    if (!server.empty()) any.Bind({Value(server)});
+    if (!any.Step()) return 0;
+  }
   long removed = 0;
   try {
     // The write lock first: the records read are the ones deleted.

@@ -125,7 +125,8 @@ class UnfinishedRows {
 // every server when server is empty), keeping to rows of the record's
 // server, and the records, in one transaction; returns the rows deleted.
 // Without wait, a file that another connection holds locked fails at once
-// instead of being waited for. Throws ComError.
+// instead of being waited for. The records are looked for first: a file
+// without any is not locked for writing. Throws ComError.
 long RemoveUnfinishedRows(const std::string& connectionString, const std::string& server, bool wait = true);
 // Whether records in the file of the connection name rows of the server (of
 // that table, when one is given). False when there is no such record or it

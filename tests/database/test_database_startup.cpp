@@ -102,14 +102,26 @@ TEST_F(StartUpDb, AnotherProgramsConnectionKeepsTheFileAndALockItHoldsIsNotWaite
     const char* name;
     std::string hold, commit;       // by the other program: before the start, once the window is shown
     std::vector<std::string> rows;  // the other program's rows after
+    bool busy;                      // the write lock held through the start
+    bool records;                   // rows of an unfinished collection are recorded in the file
   } const cases[] = {
       {"busy: the write lock held", "BEGIN IMMEDIATE; " + std::string(add) + "'during')",
-       add + std::string("'after'); COMMIT"), {"after", "during"}},
-      {"idle: open, no lock", "SELECT count(*) FROM sqlite_master", add + std::string("'after')"), {"after"}},
+       add + std::string("'after'); COMMIT"), {"after", "during"}, true, false},
+      {"busy, with records of unfinished rows", "BEGIN IMMEDIATE; " + std::string(add) + "'during')",
+       add + std::string("'after'); COMMIT"), {"after", "during"}, true, true},
+      {"idle: open, no lock", "SELECT count(*) FROM sqlite_master", add + std::string("'after')"), {"after"}, false,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const bool busy = &c == cases;
+    const bool busy = c.busy;
+    // The table of the records, as any collection of a server's recipients
+    // leaves it: empty once the collection is whole.
+    RawRows(file, std::string("EXEC CREATE TABLE IF NOT EXISTS VELMORCUnfinishedRows (ServerName TEXT, TableName "
+                              "TEXT, FirstRow INTEGER, LastRow INTEGER, Collection TEXT); DELETE FROM "
+                              "VELMORCUnfinishedRows; ") +
+                      (c.records ? "INSERT INTO VELMORCUnfinishedRows VALUES ('EX9', 'MailboxGeneral', 1, 0, 'x')"
+                                 : ""));
     // Pages to reclaim, as a cleared collection leaves them.
     RawRows(file, "EXEC DELETE FROM MailboxGeneral; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
                   "WHERE i < 3000) INSERT INTO MailboxGeneral (ServerName, [Display Name]) SELECT 'EX1', "
@@ -139,6 +151,9 @@ TEST_F(StartUpDb, AnotherProgramsConnectionKeepsTheFileAndALockItHoldsIsNotWaite
     const std::string log = Log();
     EXPECT_EQ(log.find("CompactDB CompactDatabase Failed") != std::string::npos, busy) << log;
     EXPECT_EQ(log.find("is locked by another program; it is used as it is, uncompacted.") != std::string::npos, busy);
+    // The records are only looked for while the lock is held: only records
+    // found make the start try to take the lock for their rows.
+    EXPECT_EQ(log.find("MDIForm_Initialize RemoveUnfinishedRows Failed") != std::string::npos, c.records) << log;
     // What the other program committed is in the file under that name, and
     // the file is the same one, compacted unless it was busy.
     EXPECT_EQ(RawRows(file, "SELECT [Display Name] FROM MailboxGeneral WHERE ServerName = 'OTHER' ORDER BY 1"), c.rows);

@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -46,7 +49,11 @@
 #include "SqliteRows.h"
 #include "UserInput.h"
 #include "WindowShots.h"
+#include "WriteJournal.h"
 #include "frmAutoFormat.h"
+#include "frmCustomReport.h"
+#include "frmFilterWizard.h"
+#include "frmCustomize.h"
 #include "frmExch.h"
 #include "frmExportPlus.h"
 #include "modStartup.h"
@@ -1879,6 +1886,38 @@ class ServerRecipientsTest : public CollectLockRace {
     velmo::test::PumpEvents();
     return shown;
   }
+  // The custom report window of EX1, as the connect fills it, its Server
+  // Recipients node clicked: the rows its grid lists; the window stays
+  // open for as long as the report runs, Escape or not.
+  long ReportServerRecipients(const std::function<void()>& tick = [] {}) {
+    auto* w = new frmCustomReport(main);
+    w->strCRServerName = "EX1";
+    w->strCROrganizationName = "Velmor";
+    w->strCRSiteName = "Lakeside";
+    w->Form_Load();
+    EXPECT_TRUE(velmo::test::FocusControl(w->tvwServers));
+    QTreeWidgetItem* node = FindTreeNode(*w->tvwServers, kServerRecipients);
+    EXPECT_NE(node, nullptr);
+    if (!node) return -1;
+    WithTicks(tick, [&] { w->tvwServers->setCurrentItem(node); });
+    EXPECT_TRUE(w->isVisible());
+    const long listed = w->grd1()->Rows() - 1;
+    w->Form_Unload();
+    delete w;
+    velmo::test::PumpEvents();
+    return listed;
+  }
+  // The main window's status text whenever a box opens, and its picture at
+  // the first box.
+  struct StatusAtBoxUi : velmo::ui::ScriptedUi {
+    Mdifrm* main = nullptr;
+    std::vector<std::string> status;
+    int MsgBox(const std::string& prompt, int buttons, const std::string& title) override {
+      status.push_back(main->Panel(1)->text().toStdString());
+      if (status.size() == 1) velmo::test::SaveShot(main, "main_window_at_the_box_of_a_refused_take_back");
+      return ScriptedUi::MsgBox(prompt, buttons, title);
+    }
+  };
   void Restart() {
     main->close();
     delete main;
@@ -1954,6 +1993,10 @@ TEST_F(ServerRecipientsTest, AProgramKilledBetweenTwoOfItsPagesLeavesNothingShow
 // whole page.
 TEST_F(ServerRecipientsTest, RowsATakeBackCouldNotRemoveAreNeverShownAsACollectedPage) {
   ASSERT_GT(whole, kBulkMailboxes);
+  auto boxes = std::make_shared<StatusAtBoxUi>();
+  boxes->main = main;
+  ui = boxes;
+  velmo::ui::SetUi(ui);
   sqlite3* holder = nullptr;
   const auto t0 = Clock::now();
   const long shownWhileLocked = ClickServerRecipients([&] {
@@ -1964,8 +2007,36 @@ TEST_F(ServerRecipientsTest, RowsATakeBackCouldNotRemoveAreNeverShownAsACollecte
   });
   const double lockedFor = Since(t0);
   const long left = Scalar(kRowsOfEX1);
+  // Nothing waits once the box is up: the status bar says no more that the
+  // database is locked.
+  ASSERT_EQ(boxes->status.size(), 1u);
+  EXPECT_NE(boxes->status[0], kLockWaitText);
+  EXPECT_EQ(boxes->status[0].rfind("Retrieving ", 0), 0u) << boxes->status[0];
+
+  // The custom report window, the lock still held: its wait for the lock
+  // ends at Escape, and it lists none of the rows, saying why.
+  bool escaped = false;
+  const long listedWhileLocked = ReportServerRecipients([&] {
+    if (escaped || StatusText() != kLockWaitText) return;
+    escaped = true;
+    velmo::test::PressKey(Qt::Key_Escape);
+  });
+  EXPECT_TRUE(escaped) << "the custom report did not wait for the lock";
+  EXPECT_EQ(listedWhileLocked, 0);
+  EXPECT_EQ(StatusText().toStdString(),
+            "The rows of an unfinished collection of 'EX1' could not be removed, so nothing of it is shown: The "
+            "operation was canceled by the user.");
+  velmo::test::SaveShot(main, "main_window_after_a_report_kept_the_rows_of_an_unfinished_collection_back");
+  EXPECT_NE(ErrorLog().find("ShowRecipientDetailReport RemoveUnfinishedRows Failed"), std::string::npos);
+  EXPECT_EQ(Scalar(kRowsOfEX1), left);
   sqlite3_close_v2(holder);
   ASSERT_NE(holder, nullptr) << "no page was committed";
+  // The lock gone, the report removes them before it reads the server.
+  const long listedAfter = ReportServerRecipients();
+  EXPECT_EQ(listedAfter, 0);
+  EXPECT_EQ(StatusText().toStdString(), "");
+  EXPECT_EQ(Scalar(kRowsOfEX1), 0);
+  EXPECT_EQ(InDatabase("select count(*) from VELMORCUnfinishedRows"), 0);
   EXPECT_NE(ErrorLog().find("Removing the rows of an unfinished collection from 'MailboxGeneral'"), std::string::npos);
   EXPECT_GT(left, 0);
   EXPECT_EQ(shownWhileLocked, 0);
@@ -1980,8 +2051,168 @@ TEST_F(ServerRecipientsTest, RowsATakeBackCouldNotRemoveAreNeverShownAsACollecte
   EXPECT_EQ(InDatabase("select count(*) from VELMORCUnfinishedRows"), 0);
   EXPECT_EQ(Prompts(), std::vector<std::string>{});
   std::cout << "locked " << lockedFor << " s: " << left << " of " << whole << " rows left, " << shownWhileLocked
-            << " shown; the next click shows " << shown << " of " << wholeShown << " mailboxes, the database holds " << Scalar(kRowsOfEX1)
+            << " shown; the custom report lists " << listedWhileLocked << " while locked, " << listedAfter
+            << " after; the next click shows " << shown << " of " << wholeShown << " mailboxes, the database holds " << Scalar(kRowsOfEX1)
             << " rows\n";
+}
+
+// Every other reader of the inventory in the main program meets rows of an
+// unfinished collection of EX1: the Lakeside recipients' mailboxes, whose
+// page commit was recorded under a record never finished, as a take-back
+// refused or a program ended between two pages leaves them. With the lock
+// free it removes them before it reads the server, and shows none; while
+// another program holds the write lock it waits until Escape, shows none
+// and says why. (The outputs of Export Plus and Print Plus are read as
+// after the run's own collection: its clearing removes any earlier rows.)
+TEST_F(ServerRecipientsTest, EveryReaderRemovesTheRowsOfAnUnfinishedCollectionOrShowsNone) {
+  const std::string mailboxes =
+      "select count(*) from MailboxGeneral where ServerName='EX1' and [Object Path]='" + kLakeRecipients + "'";
+  const fs::path out = home / "out";
+  frmExch* browse = nullptr;
+  std::unique_ptr<frmExportPlus> exportPlus;
+  const auto leaveUnfinished = [&] {
+    velmo::exporting::ClearServerRows(*gConn, "EX1");
+    if (!browse) {
+      browse = OpenBrowse();
+      QTreeWidgetItem* node = FindTreeNode(*browse->tvwServers, kLakeRecipients);
+      ASSERT_NE(node, nullptr);
+      browse->tvwServers->setCurrentItem(node);
+      browse->tvwServers_NodeClick(node);
+    }
+    velmo::db::UnfinishedRows record(gstrDBPath, "EX1");
+    browse->ClickTypeTab(1);
+    browse->ClickPropTab(1);
+    ASSERT_EQ(browse->PropTabKey(), "MailboxesGeneral");
+    ASSERT_TRUE(record.InFile());
+    ASSERT_GT(Scalar(mailboxes), 0);
+  };
+  const std::string stamp = "12_11_2026_10_00_00";
+  // The lines after the first of the run's files of that page (each run
+  // of the same window numbers its names on), which are removed.
+  const auto outputRows = [&] {
+    long lines = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(out, ec)) {
+      if (e.path().filename().string().rfind("EX1_Recipients MailboxesGeneral", 0) == 0) {
+        std::ifstream in(e.path());
+        long n = -1;
+        for (std::string line; std::getline(in, line);) ++n;
+        lines += std::max(n, 0L);
+      }
+      fs::remove(e.path());
+    }
+    return lines;
+  };
+  // The prints of that page tried since `from` failures (the printer is
+  // not there, so each one tried is a failure).
+  const auto printed = [&](size_t from) {
+    long n = 0;
+    const auto& failures = exportPlus->OutputFailures();
+    for (size_t i = from; i < failures.size(); ++i)
+      n += failures[i].section.rfind("Recipients MailboxesGeneral", 0) == 0 &&
+           failures[i].reason.find("is not installed") != std::string::npos;
+    return n;
+  };
+  struct Reader {
+    const char* what;
+    std::function<long()> shows;  // what it shows or gives of those rows
+    // Whether it is tried under the lock too (the chooser's OK writes its
+    // choice first, which waits for the lock on its own).
+    bool underLock = true;
+  };
+  const std::vector<Reader> readers = {
+      {"the custom report window",
+       [&] {
+         frmCustomReport w(main);
+         w.strCRServerName = "EX1";
+         w.strCROrganizationName = "Velmor";
+         w.strCRSiteName = "Lakeside";
+         w.Form_Load();
+         w.show();
+         w.tvwServers->setCurrentItem(FindTreeNode(*w.tvwServers, kLakeRecipients));
+         w.ClickTypeTab(1);
+         const long rows = w.grd1()->Rows() - 1;
+         w.Form_Unload();
+         return rows;
+       }},
+      {"the column chooser's OK",
+       [&] {
+         gMdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(browse->Window()));
+         frmCustomize c(main);
+         c.Form_Load();
+         c.show();
+         c.cmdOk->click();
+         return static_cast<long>(browse->Grd1()->Rows() - 1);
+       },
+       false},
+      {"the filter wizard's values",
+       [&] {
+         gMdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(browse->Window()));
+         frmFilterWizard wiz(main);
+         wiz.Form_Load();
+         wiz.show();
+         const int at = wiz.cbField->findText("Display Name");
+         wiz.cbField->setCurrentIndex(at);
+         emit wiz.cbField->activated(at);
+         return static_cast<long>(wiz.cbData->count());
+       }},
+      {"the Export Plus outputs",
+       [&] {
+         exportPlus->DisplayInfo("EX1", "Velmor", "Lakeside", "Default", "Export", "CSV", out.string(), stamp);
+         return outputRows();
+       }},
+      {"the Print Plus outputs",
+       [&] {
+         exportPlus->SetPrinterName("No Such Printer");
+         const size_t from = exportPlus->OutputFailures().size();
+         exportPlus->DisplayInfo("EX1", "Velmor", "Lakeside", "Default", "Print", "", "", stamp);
+         return printed(from);
+       }},
+  };
+  exportPlus = OpenExportPlus(out);
+  for (const Reader& r : readers) {
+    for (const bool locked : {true, false}) {
+      if (locked && !r.underLock) continue;
+      SCOPED_TRACE(std::string(r.what) + (locked ? ", the lock held" : ", the lock free"));
+      leaveUnfinished();
+      const long before = Scalar(mailboxes);
+      sqlite3* holder = nullptr;
+      if (locked) {
+        sqlite3_open((home / "velmo.mdb").c_str(), &holder);
+        ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+      }
+      // Escape at every wait the reader shows (a report runs once for the
+      // node and once for its tab).
+      long escapes = 0;
+      long shown = -1;
+      const auto t0 = Clock::now();
+      WithTicks(
+          [&] {
+            if (StatusText() != kLockWaitText) return;
+            ++escapes;
+            // At the focus, or at the main window when no window has it.
+            QWidget* at = QApplication::focusWidget() ? QApplication::focusWidget() : main;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(at, &press);
+          },
+          [&] { shown = r.shows(); });
+      sqlite3_close_v2(holder);
+      EXPECT_EQ(shown, 0);
+      EXPECT_EQ(escapes > 0, locked);
+      EXPECT_LT(Since(t0), velmo::test::HangBound(30.0)) << "a wait went on after Escape";
+      EXPECT_EQ(Scalar(mailboxes), locked ? before : 0);
+      if (locked)
+        EXPECT_EQ(StatusText().toStdString().rfind("The rows of an unfinished collection of 'EX1' could not be "
+                                                   "removed, so nothing of it is shown: ", 0),
+                  0u)
+            << StatusText().toStdString();
+      else
+        EXPECT_EQ(InDatabase("select count(*) from VELMORCUnfinishedRows"), 0);
+      std::cout << r.what << (locked ? ", locked: " : ", free: ") << shown << " of " << before << " rows shown, "
+                << Since(t0) << " s\n";
+    }
+  }
+  EXPECT_EQ(Prompts(), std::vector<std::string>{});
 }
 
 // Escape in a browse window whose page waits for another program's write
@@ -2015,4 +2246,12 @@ TEST_F(ServerRecipientsTest, EscapeEndsAWaitForAnotherProgramsWriteLockAtOnce) {
   EXPECT_EQ(Prompts(), std::vector<std::string>{});
   EXPECT_EQ(Scalar(kRowsOfEX1), 0);
   std::cout << "Escape ended the wait in " << Since(pressedAt) << " s\n";
+  // Later work takes the text of the wait given up down as it begins: a
+  // click on Export Plus's Export (here refused at once for its path).
+  const auto exportPlus = OpenExportPlus(home / "out");
+  exportPlus->txtPath->clear();
+  exportPlus->cmdExport->click();
+  EXPECT_EQ(Prompts(), std::vector<std::string>{"Please specify the path to store the report."});
+  EXPECT_EQ(StatusText().toStdString(), "");
+  velmo::test::SaveShot(main, "main_window_once_export_plus_began_after_a_lock_wait_given_up");
 }
