@@ -60,6 +60,8 @@ function(velmo_add_test name)
     math(EXPR at "${at} + 1")
     string(SUBSTRING "${part}" ${at} -1 filter)
     add_test(NAME ${name}_${suffix} COMMAND ${run} --gtest_filter=${filter})
+    # A filter that names no case would pass having run nothing.
+    set_tests_properties(${name}_${suffix} PROPERTIES FAIL_REGULAR_EXPRESSION "Running 0 tests from")
     list(APPEND tests ${name}_${suffix})
     if(others)
       string(APPEND others ":")

@@ -1331,6 +1331,8 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
   browse->Window()->close();
 }
 
+namespace {
+
 // A scheduled run of EX1 then EX2 (EX2 not behind the proxy) writes a
 // line's outputs only from a whole collection and its status says whether
 // every line did all its work: with EX1's directory killed or stopped
@@ -1344,7 +1346,39 @@ TEST_F(CollectLockTest, AServerThatCannotBeCollectedAgainKeepsItsRowsAndOutputs)
 // outputs are written and the run ends with 0. Export Plus with the
 // directory killed part-way says in its one box that its export is
 // incomplete.
-TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSaysSo) {
+//
+// Rows wait out the program's own bounds (a stopped directory's request
+// bound, a held write lock's minute): each test below runs the rows of the
+// faults it names, after a whole run of its own, so that they run beside
+// each other.
+class LineOutputsTest : public CollectLockRace {
+ protected:
+  enum Fault { Refused, Killed, Unusable, Undeletable, Locked, DiskFull, Stopped, MdbFull, PageRefused,
+               StoppedBeforeBind, KilledBeforeBind };
+  void RunRows(const std::vector<Fault>& only);
+};
+
+}  // namespace
+
+TEST_F(LineOutputsTest, ALinesOutputsComeOnlyFromAWholeCollection_DirectoryStoppedPartWay) { RunRows({Stopped}); }
+
+TEST_F(LineOutputsTest, ALinesOutputsComeOnlyFromAWholeCollection_DirectoryStoppedBeforeTheFirstBind) {
+  RunRows({StoppedBeforeBind});
+}
+
+TEST_F(LineOutputsTest, ALinesOutputsComeOnlyFromAWholeCollection_DatabaseRefusesAPage) {
+  RunRows({Locked, DiskFull});
+}
+
+TEST_F(LineOutputsTest, ALinesOutputsComeOnlyFromAWholeCollection_DirectoryKilledOrAListingRefused) {
+  RunRows({Refused, Killed, KilledBeforeBind});
+}
+
+TEST_F(LineOutputsTest, ALinesOutputsComeOnlyFromAWholeCollection_CollectorOrOutputFails) {
+  RunRows({Unusable, Undeletable, MdbFull, PageRefused});
+}
+
+void LineOutputsTest::RunRows(const std::vector<Fault>& only) {
   const fs::path out = home / "out", registry = home / "VelmorcastClasses.reg", text = home / "libVELMO.so";
   const fs::path hosts = home / "split-ldaphosts.conf", small = home / "small", mdbOut = home / "mdb-out";
   std::ofstream(hosts) << "EX1 ldap://127.0.0.1:" << proxy_->port() << "\nEX2 " << slapd_->url() << "\n";
@@ -1359,8 +1393,6 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
   };
   std::ofstream(text) << "not a library\n";
   const std::string classes = velmo::test::TestHome::Slurp(registry);
-  enum Fault { Refused, Killed, Unusable, Undeletable, Locked, DiskFull, Stopped, MdbFull, PageRefused,
-               StoppedBeforeBind, KilledBeforeBind };
   // The result code of the first listing done after a page of 1,000
   // entries becomes "insufficient access" (50).
   long entries = 0;
@@ -1404,6 +1436,7 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
   ASSERT_EQ(WaitChild(StartScheduledRun(), velmo::test::HangBound(300)), 0) << velmo::test::TestHome::Slurp(SchedLog());
   std::vector<std::string> skipped;
   for (const Case& c : cases) {
+    if (std::find(only.begin(), only.end(), c.fault) == only.end()) continue;
     SCOPED_TRACE(c.what);
     if (c.fault == Unusable) {
       std::string changed = classes;
@@ -1574,12 +1607,33 @@ TEST_F(CollectLockRace, ALinesOutputsComeOnlyFromAWholeCollectionAndTheStatusSay
   if (!rows.empty()) RecordProperty("skipped rows", rows);
 }
 
+namespace {
+
 // A database output whose section queries fail keeps the last whole file,
 // as one whose tables the file refuses does; the CSV line of the same run
 // keeps the file of each failed section. Lines of report R (MailboxesGeneral
 // and MailboxesPermissions) as MDB and as CSV, a whole run first. A CSV
 // refused by a nearly full disk says why.
-TEST_F(CollectLockRace, ADatabaseOutputWhoseQueriesFailKeepsTheLastWholeFile) {
+//
+// The temporary folder's row collects a larger server of its own: it runs
+// as a test of its own, beside the other rows.
+class DatabaseOutputTest : public CollectLockRace {
+ protected:
+  enum Fault { TemporaryFull, NoSuchColumn, Damaged, CsvDiskFull };
+  void RunRows(const std::vector<Fault>& only);
+};
+
+}  // namespace
+
+TEST_F(DatabaseOutputTest, ADatabaseOutputWhoseQueriesFailKeepsTheLastWholeFile_TemporaryFolderFull) {
+  RunRows({TemporaryFull});
+}
+
+TEST_F(DatabaseOutputTest, ADatabaseOutputWhoseQueriesFailKeepsTheLastWholeFile_QueryOrFileFails) {
+  RunRows({NoSuchColumn, Damaged, CsvDiskFull});
+}
+
+void DatabaseOutputTest::RunRows(const std::vector<Fault>& only) {
   const fs::path out = home / "out", tmp = home / "tmp", damaged = home / "damaged", full = home / "full";
   const std::string mdbLine = "EX1@@@R@@@@@@Export@@@@@@MDB@@@" + out.string() + "@@@s";
   const std::string csvLine = "EX1@@@R@@@@@@Export@@@@@@CSV@@@" + out.string() + "@@@s";
@@ -1603,7 +1657,6 @@ TEST_F(CollectLockRace, ADatabaseOutputWhoseQueriesFailKeepsTheLastWholeFile) {
                                         "\n" + velmo::test::TestHome::Slurp(e.path());
     return n;
   };
-  enum Fault { TemporaryFull, NoSuchColumn, Damaged, CsvDiskFull };
   struct Case {
     const char* what;
     Fault fault;
@@ -1618,6 +1671,7 @@ TEST_F(CollectLockRace, ADatabaseOutputWhoseQueriesFailKeepsTheLastWholeFile) {
       {"CSV output on a nearly full disk", CsvDiskFull, " : File Not Written : " + full.string()},
   };
   for (const Case& c : cases) {
+    if (std::find(only.begin(), only.end(), c.fault) == only.end()) continue;
     SCOPED_TRACE(c.what);
     std::unique_ptr<velmo::test::SmallFileSystem> disk;
     if (c.fault == TemporaryFull || c.fault == CsvDiskFull) {
