@@ -731,12 +731,18 @@ void frmExch::GetAllInfo(int iFromWhere) {
     // of one server against those of one container.
     std::string lookup = "select * from [" + table + "] where ServerName = ?";
     std::vector<db::Value> params{db::Value(strServerName)};
+    // The server's mailboxes share their table with those of each
+    // container, whose own pages write rows homed on the server too: the
+    // page counts as collected only once its own walk over every
+    // container has ended whole and marked it so.
+    bool wholeWalkPage = false;
     if (TypeTabVisible() && NodeImage(node) == "Recipients") {
       lookup += " and [Object Path] = ?";
       params.emplace_back(NodeKey(node));
     } else if (text == "Server Recipients") {
       lookup += " and [Home Server] = ?";
       params.emplace_back(strServerName);
+      wholeWalkPage = true;
     } else if (table == "DiagLogging") {
       lookup += " and [Object Path] = ?";
       params.emplace_back(NodeKey(node));
@@ -782,6 +788,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
         rs.Open(lookup, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
         found = rs.RecordCount();
         rs.Close();
+        if (found > 0 && wholeWalkPage && !db::PageCollectedWhole(*gConn, strServerName, table)) found = 0;
       } catch (const std::exception& e) {
         LogError("GetAllInfo RecordsetObjectOpen Failed", e);
       }
