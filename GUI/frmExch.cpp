@@ -816,8 +816,18 @@ void frmExch::GetAllInfo(int iFromWhere) {
       // The statement is built for the current browse window: this one.
       if (auto* sub = qobject_cast<QMdiSubWindow*>(subWindow_); sub && gMdiArea && gMdiArea->currentSubWindow() != sub)
         gMdiArea->setActiveSubWindow(sub);
-      // Rows of an unfinished collection are never shown as the page.
-      if (!unfinishedKept.empty() || (gConn && db::HasUnfinishedRows(*gConn, strServerName, table)))
+      // Rows of an unfinished collection are never shown as the page, nor
+      // are the server's mailboxes before a walk over every container has
+      // ended whole (they would be those of the containers browsed alone).
+      bool partPage = false;
+      if (wholeWalkPage) {
+        try {
+          partPage = !gConn || !db::PageCollectedWhole(*gConn, strServerName, table);
+        } catch (const std::exception&) {
+          partPage = true;  // the file cannot be read: nothing of it is shown
+        }
+      }
+      if (partPage || !unfinishedKept.empty() || (gConn && db::HasUnfinishedRows(*gConn, strServerName, table)))
         ShowNoRows();
       else
         DisplayInfo(1, GetQuery(0), 0);

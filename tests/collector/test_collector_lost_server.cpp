@@ -513,9 +513,11 @@ TEST_F(LargeServer, TheBrowseWindowShowsTheLostServerAndCollectsThePageOnTheNext
   gConn.reset();
 }
 
-// cn=Bulk's Mailboxes page first, then EX1's Server Recipients page: the
-// page holds every mailbox homed on EX1 in every container of the site, the
-// file each mailbox once per container, and cn=Bulk's page what it held.
+// cn=Bulk's Mailboxes page first, then EX1's Server Recipients page: a
+// walk cut by the server lost part-way shows none of the mailboxes (not
+// those cn=Bulk's page wrote either); with the server back, the page holds
+// every mailbox homed on EX1 in every container of the site, the file each
+// mailbox once per container, and cn=Bulk's page what it held.
 TEST_F(LargeServer, TheServerRecipientsPageAfterALargeContainersPageHoldsEveryMailboxOfTheServer) {
   // Homed on EX1: every second mailbox of cn=Bulk and of its two tenth-size
   // neighbours, and the four of the small sample.
@@ -542,9 +544,17 @@ TEST_F(LargeServer, TheServerRecipientsPageAfterALargeContainersPageHoldsEveryMa
   ASSERT_EQ(w->PropTabKey(), "MailboxesSummary");
   EXPECT_EQ(w->Grd1()->Rows() - 1, kBulkMailboxes);
 
-  const auto t0 = std::chrono::steady_clock::now();
   QTreeWidgetItem* node = FindTreeNode(*w->tvwServers, serverRecipients);
   ASSERT_NE(node, nullptr);
+  kit_.ui().clear();
+  proxy_->Arm(1300, LdapProxy::Loss::Kill);
+  w->tvwServers_NodeClick(node);
+  EXPECT_EQ(kit_.ui().shown().size(), 1u);
+  EXPECT_EQ(w->Grd1()->Rows() - 1, 0) << "mailboxes shown after a cut walk";
+  Heal();
+  kit_.ui().clear();
+
+  const auto t0 = std::chrono::steady_clock::now();
   w->tvwServers_NodeClick(node);
   const long shown = w->Grd1()->Rows() - 1;
   EXPECT_EQ(shown, kHomedOnEX1);
