@@ -141,7 +141,7 @@ bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::s
 
 // ---- Pages collected whole, recorded in the file ---------------------------
 //
-// A server's page that one piece of work writes for every container at once
+// A server's page that one task writes for every container at once
 // (its Server Recipients) shares its table with the pages of single
 // containers, so rows in that table say nothing of whether the whole page
 // was ever collected. UnfinishedRows::FinishWholePage marks it, by server
