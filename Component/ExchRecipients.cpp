@@ -50,7 +50,11 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
       // collected. Each page's rows are recorded as unfinished in the file
       // with the page itself, so a program killed between two pages, or a
       // take-back the file refuses, leaves rows that no reader takes for
-      // the server's page and that are removed at the next chance.
+      // the server's page and that are removed at the next chance. Once
+      // the walk is whole, the rows that single containers' pages wrote
+      // into the table before go, in the one transaction that marks the
+      // server's page collected: each mailbox is then in the table once per
+      // container, and the page never counts as collected from them alone.
       failure_ = {};
       velmo::db::WriteJournal journal;
       velmo::db::UnfinishedRows unfinished(CollectorDatabase(), strServerName);
@@ -59,7 +63,10 @@ void Exch55Info::GetMailboxInfo(int16_t iInfoType, const std::string& strServerN
         GetChildContainers(site, strUserName, strPassword, 1, iInfoType);
         if (!Stopped()) {
           try {
-            unfinished.Finish();
+            if (iInfoType >= 0 && iInfoType <= 7)
+              unfinished.FinishWholePage(std::string("Mailbox") + kPageSuffix[iInfoType]);
+            else
+              unfinished.Finish();
           } catch (const velmo::ComError& e) {
             LogFailure("Marking the Server Recipients of '" + site + "' collected", e.Number(), e.Description());
             NoteWriteFailure(e.Number(), e.Description(), true);

@@ -732,12 +732,18 @@ void frmExch::GetAllInfo(int iFromWhere) {
     // of one server against those of one container.
     std::string lookup = "select * from [" + table + "] where ServerName = ?";
     std::vector<db::Value> params{db::Value(strServerName)};
+    // The server's mailboxes share their table with those of each
+    // container, whose own pages write rows homed on the server too: the
+    // page counts as collected only once its own walk over every
+    // container has ended whole and marked it so.
+    bool wholeWalkPage = false;
     if (TypeTabVisible() && NodeImage(node) == "Recipients") {
       lookup += " and [Object Path] = ?";
       params.emplace_back(NodeKey(node));
     } else if (text == "Server Recipients") {
       lookup += " and [Home Server] = ?";
       params.emplace_back(strServerName);
+      wholeWalkPage = true;
     } else if (table == "DiagLogging") {
       lookup += " and [Object Path] = ?";
       params.emplace_back(NodeKey(node));
@@ -775,6 +781,7 @@ void frmExch::GetAllInfo(int iFromWhere) {
         rs.Open(lookup, *gConn, params, db::adOpenKeyset, db::adLockOptimistic);
         found = rs.RecordCount();
         rs.Close();
+        if (found > 0 && wholeWalkPage && !db::PageCollectedWhole(*gConn, strServerName, table)) found = 0;
       } catch (const std::exception& e) {
         LogError("GetAllInfo RecordsetObjectOpen Failed", e);
       }
@@ -804,8 +811,18 @@ void frmExch::GetAllInfo(int iFromWhere) {
       // The statement is built for the current browse window: this one.
       if (auto* sub = qobject_cast<QMdiSubWindow*>(subWindow_); sub && gMdiArea && gMdiArea->currentSubWindow() != sub)
         gMdiArea->setActiveSubWindow(sub);
-      // Rows of an unfinished collection are never shown as the page.
-      if (!unfinishedKept.empty() || (gConn && db::HasUnfinishedRows(*gConn, strServerName, table)))
+      // Rows of an unfinished collection are never shown as the page, nor
+      // are the server's mailboxes before a walk over every container has
+      // ended whole (they would be those of the containers browsed alone).
+      bool partPage = false;
+      if (wholeWalkPage) {
+        try {
+          partPage = !gConn || !db::PageCollectedWhole(*gConn, strServerName, table);
+        } catch (const std::exception&) {
+          partPage = true;  // the file cannot be read: nothing of it is shown
+        }
+      }
+      if (partPage || !unfinishedKept.empty() || (gConn && db::HasUnfinishedRows(*gConn, strServerName, table)))
         ShowNoRows();
       else
         DisplayInfo(1, GetQuery(0), 0);

@@ -39,6 +39,9 @@ const std::string kCreateRecords = std::string("CREATE TABLE IF NOT EXISTS ") + 
                                    " (ServerName TEXT COLLATE NOCASE, TableName TEXT COLLATE NOCASE, "
                                    "FirstRow INTEGER, LastRow INTEGER, Collection TEXT)";
 
+const std::string kCreateCollected = std::string("CREATE TABLE IF NOT EXISTS ") + kCollectedPagesTable +
+                                     " (ServerName TEXT COLLATE NOCASE, TableName TEXT COLLATE NOCASE)";
+
 }  // namespace
 
 WriteJournal::WriteJournal() { tJournals.push_back(this); }
@@ -140,6 +143,40 @@ void UnfinishedRows::Finish() {
   Connection conn;
   conn.Open(file_.string());
   conn.Execute(std::string("delete from ") + kUnfinishedRowsTable + " where Collection = ?", {Value(collection_)});
+  conn.Close();
+  inFile_ = false;
+}
+
+void UnfinishedRows::FinishWholePage(const std::string& table) {
+  Connection conn;
+  conn.Open(file_.string());
+  Connection::Impl& ci = conn.impl();
+  try {
+    ExecSimple(ci.h, "BEGIN IMMEDIATE", ci.path);
+    const std::string quoted = QuoteIdent(table);
+    std::string earlier = "delete from " + quoted + " where ServerName = ?";
+    std::vector<Value> params{Value(server_)};
+    if (inFile_) {
+      earlier += std::string(" and not exists (select 1 from ") + kUnfinishedRowsTable +
+                 " u where u.Collection = ? and u.TableName = ? and " + quoted +
+                 "._rowid_ between u.FirstRow and u.LastRow)";
+      params.emplace_back(collection_);
+      params.emplace_back(table);
+    }
+    conn.Execute(earlier, params);
+    if (inFile_)
+      conn.Execute(std::string("delete from ") + kUnfinishedRowsTable + " where Collection = ?",
+                   {Value(collection_)});
+    ExecSimple(ci.h, kCreateCollected.c_str(), ci.path);
+    conn.Execute(std::string("delete from ") + kCollectedPagesTable + " where ServerName = ? and TableName = ?",
+                 {Value(server_), Value(table)});
+    conn.Execute(std::string("insert into ") + kCollectedPagesTable + " (ServerName, TableName) values (?, ?)",
+                 {Value(server_), Value(table)});
+    ExecSimple(ci.h, "COMMIT", ci.path);
+  } catch (...) {
+    if (!sqlite3_get_autocommit(ci.h)) sqlite3_exec(ci.h, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
   conn.Close();
   inFile_ = false;
 }
@@ -249,6 +286,21 @@ long RemoveUnfinishedRows(const std::string& connectionString, const std::string
   }
   conn.Close();
   return removed;
+}
+
+bool PageCollectedWhole(Connection& conn, const std::string& server, const std::string& table) {
+  try {
+    Recordset rs;
+    rs.Open(std::string("select count(*) from ") + kCollectedPagesTable + " where ServerName = ? and TableName = ?",
+            conn, {Value(server), Value(table)}, adOpenForwardOnly, adLockReadOnly);
+    const bool marked = !rs.Eof() && rs[0L].Val().Long() > 0;
+    rs.Close();
+    return marked;
+  } catch (const ComError& e) {
+    // A file that never had a page marked has no such table.
+    if (e.Number() == kDbNoSuchTable) return false;
+    throw;
+  }
 }
 
 }  // namespace velmo::db

@@ -107,6 +107,13 @@ class UnfinishedRows {
   // Removes the record from the file (nothing to do when no commit wrote
   // any of it). Throws ComError; the record then stays.
   void Finish();
+  // Ends work that wrote a server's whole page of one table (every
+  // container's rows): in one transaction, the rows of the record's server
+  // in that table that the record does not name (what other work wrote
+  // there before, one container at a time) are deleted, the record is
+  // removed, and the page is marked collected whole (PageCollectedWhole).
+  // Throws ComError; then nothing of it is done and the record stays.
+  void FinishWholePage(const std::string& table);
   // Whether a commit wrote rows under this record that Finish has not
   // removed yet.
   bool InFile() const { return inFile_; }
@@ -132,5 +139,20 @@ long RemoveUnfinishedRows(const std::string& connectionString, const std::string
 // that table, when one is given). False when there is no such record or it
 // cannot be read.
 bool HasUnfinishedRows(Connection& conn, const std::string& server, const std::string& table = "");
+
+// ---- Pages collected whole, recorded in the file ---------------------------
+//
+// A server's page that one task writes for every container at once
+// (its Server Recipients) shares its table with the pages of single
+// containers, so rows in that table say nothing of whether the whole page
+// was ever collected. UnfinishedRows::FinishWholePage marks it, by server
+// and table, in kCollectedPagesTable. The table has a ServerName column, so
+// clearing a server's rows from every table clears its marks too; a file
+// without the table (made before it was used) has no page marked.
+inline constexpr const char* kCollectedPagesTable = "VELMORCCollectedPages";
+
+// Whether the file of the connection marks the server's page of that table
+// collected whole. Throws ComError when the file cannot be read.
+bool PageCollectedWhole(Connection& conn, const std::string& server, const std::string& table);
 
 }  // namespace velmo::db

@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QTabBar>
 #include <QTreeWidget>
 
 #include <cstdlib>
@@ -79,6 +81,37 @@ class BrowseTest : public velmo::test::MainWindowTest {
     return n;
   }
   static void Click(frmExch* w, const std::string& key) { w->tvwServers_NodeClick(Node(w, key)); }
+
+  // The left button pressed and let go at that point of the widget.
+  static void LeftClick(QWidget* target, const QPoint& at) {
+    const QPoint global = target->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
+    Pump();
+  }
+  // A user's mouse click on a node: the nodes above it opened as the user
+  // opens them (a container's children are read when it opens), the node
+  // scrolled into view.
+  static void ClickNodeWithMouse(frmExch* w, const std::string& key) {
+    for (size_t at = key.find('/'); at != std::string::npos; at = key.find('/', at + 1))
+      if (QTreeWidgetItem* above = FindTreeNode(*w->tvwServers, key.substr(0, at))) above->setExpanded(true);
+    QTreeWidgetItem* n = Node(w, key);
+    if (!n) return;
+    w->tvwServers->scrollToItem(n);
+    Pump();
+    LeftClick(w->tvwServers->viewport(), w->tvwServers->visualItemRect(n).center());
+  }
+  // A user's mouse click on the tab of that caption.
+  static void ClickTabWithMouse(QTabBar* bar, const std::string& caption) {
+    for (int i = 0; i < bar->count(); ++i)
+      if (bar->tabText(i).toStdString() == caption) {
+        LeftClick(bar, bar->tabRect(i).center());
+        return;
+      }
+    ADD_FAILURE() << "no tab " << caption;
+  }
 
   static std::vector<std::string> PropKeys(frmExch* w) {
     std::vector<std::string> keys;

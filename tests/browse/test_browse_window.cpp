@@ -20,6 +20,7 @@
 #include "ComFactory.h"
 #include "FlexGrid.h"
 #include "IExch55Info.h"
+#include "WriteJournal.h"
 
 using namespace browse_test;
 
@@ -231,9 +232,19 @@ TEST_F(BrowseWindowTest, SharedTablesAreLookedUpPerNode) {
                                                               : "";
     if (!path.empty()) Insert("DiagLogging", {"ServerName", "Object Path", "Display Name"}, {"EX1", path, "x"});
     if (c.method == "GetServerInfo") Insert("ServerObjectsInfo", {"ServerName", "Display Name"}, {"EX1", "MTA"});
-    if (c.method == "GetMailboxInfo")
+    // A whole walk of the server's recipients writes every container's
+    // rows in place of the containers' own and marks its page collected,
+    // as the collector's does.
+    if (c.method == "GetMailboxInfo" && c.path.find("Server Recipients") != std::string::npos) {
+      db::UnfinishedRows(gstrDBPath, c.server).FinishWholePage("MailboxGeneral");
+      Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name", "Home Server"},
+             {"EX1", kLakeRecipients, "Someone", "EX2"});
+      Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name", "Home Server"},
+             {"EX1", kLakeRecipients + "/cn=Sales", "Someone Else", "EX1"});
+    } else if (c.method == "GetMailboxInfo") {
       Insert("MailboxGeneral", {"ServerName", "Object Path", "Display Name", "Home Server"},
              {"EX1", c.path, "Someone", c.path == kLakeRecipients ? "EX2" : "EX1"});
+    }
   };
   auto methods = [&](size_t from, const std::string& only = "") {
     std::vector<std::string> m;
