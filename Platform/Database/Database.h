@@ -339,7 +339,7 @@ void RemoveDatabaseFiles(const std::filesystem::path& file);
 // The compaction of a database file, as the Jet engine's object offers it,
 // in two ways: CompactDatabase compacts the file into a new one and keeps
 // the database's lock exclusively until Release() or destruction, so the
-// caller can move the copy over the original before anybody opens it
+// caller can move the copy over the file before anybody opens it
 // again; CompactInPlace compacts the file itself, through a copy whose
 // pages it writes back, and holds nothing once it returns. Either one
 // first takes that lock exclusively, so it fails while a connection made
