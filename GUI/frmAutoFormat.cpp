@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -284,11 +285,21 @@ bool EscapeWatch::eventFilter(QObject*, QEvent* event) {
     case QEvent::KeyPress:
       if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) pressed = true;
       return true;
+    case QEvent::MouseButtonRelease: {
+      // Seen where it first arrives (the window, or the button itself):
+      // the button is hit when the release is over it.
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (alsoStops && alsoStops->isVisible() && mouse->button() == Qt::LeftButton &&
+          alsoStops->rect().contains(alsoStops->mapFromGlobal(mouse->globalPosition().toPoint()))) {
+        pressed = true;
+        stopClicked = true;
+      }
+      return true;
+    }
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::KeyRelease:
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
     case QEvent::ContextMenu:

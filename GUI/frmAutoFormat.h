@@ -101,6 +101,10 @@ class EscapeWatch : public QObject {
   // Lets pending events run once with the watch on.
   void ProcessEvents();
   bool pressed = false;
+  // A button whose click is taken as Escape too (the Close of a window
+  // whose wait it gives up), and whether it was clicked.
+  QWidget* alsoStops = nullptr;
+  bool stopClicked = false;
   // Escape gave up a wait for another program's write lock of the
   // database (DatabaseLockWaitHook).
   bool lockWaitGivenUp = false;
@@ -112,8 +116,9 @@ class EscapeWatch : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-// The watch of the browse window collecting now (nullptr when none): the
-// wait hook serves it, so Escape gives the collection's waits up.
+// The watch of the browse window collecting now, or of the Export Plus
+// window checking that its server answers (nullptr when none): the wait
+// hook serves it, so Escape gives the directory's waits up.
 extern EscapeWatch* gCollectionEscape;
 
 // Puts back the status text that the watch's lock wait replaced, once

@@ -3,6 +3,7 @@
 #include "frmExportPlus.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "AppFolder.h"
@@ -168,6 +170,10 @@ frmExportPlus::frmExportPlus(QWidget* parent) : QDialog(parent) {
   cmdClose->setGeometry(kWidth - 12 - 100, kHeight - 40, 100, 28);
   connect(cmdClose, &QPushButton::clicked, this, [this] { close(); });
   for (QPushButton* b : {cmdAddtoFav, cmdBrowse, cmdExport, cmdClose}) b->setAutoDefault(false);
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName("lblStatus");
+  lblStatus->setGeometry(12, kHeight - 42, cmdExport->x() - 12 - 12, 32);
+  lblStatus->setWordWrap(true);
 
   List1 = new QListWidget(this);
   List1->setObjectName("List1");
@@ -308,6 +314,16 @@ void frmExportPlus::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+void frmExportPlus::closeEvent(QCloseEvent* event) {
+  if (serverCheck_) {
+    serverCheck_->pressed = true;
+    serverCheck_->stopClicked = true;
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
 // =============================================================== connect
 
 void frmExportPlus::ClearFieldTree() {
@@ -325,6 +341,7 @@ void frmExportPlus::cboServerName_Enter() {
   strEPObjectKey.clear();
   strEPObjectText.clear();
   strEPServerName = cboServerName->currentText().toStdString();
+  SetStatus("");
   if (gMdifrm) {
     gMdifrm->strFavoriteORDefaultServer = strEPServerName;
     gMdifrm->iFavoriteORDefaultServer = 6;
@@ -556,22 +573,7 @@ void frmExportPlus::cmdExport_Click() {
     Inform(e.Description());
     return;
   }
-  {
-    Hourglass hourglass;
-    try {
-      velmo::ads::GetObject("LDAP://" + strEPServerName + "/RootDSE");
-    } catch (const velmo::ComError& e) {
-      hourglass.Release();
-      if (velmo::StopSignal() != 0) {
-        LogRunStopped();  // the bind was given up, it did not fail
-        return;
-      }
-      LogFailure("frmExportPlus cmdExport Server Bind Failed ", e);
-      ShowBindErrors(0, "Unable to connect to '" + strEPServerName + "'.@@" + velmo::NumberText(e.Number()) +
-                            "@@" + e.Description());
-      return;
-    }
-  }
+  if (!ServerAnswers()) return;
 
   if (!TakeCollectionLock() || velmo::StopSignal() != 0) {
     // Stopped before the clearing: the server's rows stay as they were.
@@ -641,6 +643,61 @@ void frmExportPlus::cmdExport_Click() {
     }
   }
   iCancelClicked = 0;
+}
+
+bool frmExportPlus::ServerAnswers() {
+  const std::string& server = strEPServerName;
+  SetStatus("Checking that '" + server + "' answers; Esc stops waiting.");
+  // The user's keys and clicks wait, as during a collection, but Esc and a
+  // click on Close (or closing the window) give the check up.
+  EscapeWatch escape;
+  escape.alsoStops = cmdClose;
+  std::optional<velmo::ComError> failure;
+  {
+    struct Watching {
+      frmExportPlus* window;
+      EscapeWatch* outer = gCollectionEscape;
+      Watching(frmExportPlus* w, EscapeWatch* watch) : window(w) {
+        gCollectionEscape = watch;
+        window->serverCheck_ = watch;
+      }
+      ~Watching() {
+        gCollectionEscape = outer;
+        window->serverCheck_ = nullptr;
+      }
+    } watching(this, &escape);
+    Hourglass hourglass;
+    try {
+      velmo::ads::GetObject("LDAP://" + server + "/RootDSE");
+    } catch (const velmo::ComError& e) {
+      failure = e;
+    }
+  }
+  SetStatus("");
+  if (velmo::StopSignal() != 0) {
+    LogRunStopped();  // a bind given up for it did not fail
+    return false;
+  }
+  if (escape.pressed) {
+    // Whether or not the answer came meanwhile: nothing is deleted.
+    LogFailure("frmExportPlus cmdExport Checking '" + server + "' stopped.", velmo::ads::E_CANCELLED,
+               "The operation was canceled by the user.");
+    SetStatus("Stopped checking that '" + server + "' answers; nothing was deleted.");
+    if (escape.stopClicked) close();
+    return false;
+  }
+  if (failure) {
+    LogFailure("frmExportPlus cmdExport Server Bind Failed ", *failure);
+    ShowBindErrors(0, "Unable to connect to '" + server + "'.@@" + velmo::NumberText(failure->Number()) + "@@" +
+                          failure->Description());
+    return false;
+  }
+  return true;
+}
+
+void frmExportPlus::SetStatus(const std::string& text) {
+  lblStatus->setText(QString::fromStdString(text));
+  lblStatus->repaint();
 }
 
 // ============================================================ seam values

@@ -16,6 +16,7 @@
 #include "OutputFailures.h"
 #include "modExchConnect.h"
 
+class EscapeWatch;
 class ImageList;
 class QComboBox;
 class QFrame;
@@ -59,6 +60,8 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   QPushButton* cmdBrowse = nullptr;
   QPushButton* cmdExport = nullptr;
   QPushButton* cmdClose = nullptr;
+  // Beside the buttons: what the command waits for, or why it stopped.
+  QLabel* lblStatus = nullptr;
   QListWidget* List1 = nullptr;  // never visible: the work list
 
   // --- Life cycle ---
@@ -111,6 +114,9 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // While the command checks that the server answers, closing gives the
+  // check up first and the window closes once it has returned.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void LoadFavourites();
@@ -119,6 +125,14 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   void NodeClick(QTreeWidgetItem* node);
   void SaveDisplayedTicks();
   void ClearFieldTree();
+  // The bind the collection begins with, made before anything is deleted:
+  // true when the server answered. While it waits the window stays
+  // painted and says so; Esc or Close gives it up (false, with the status
+  // text saying so, or the window closed), as does a stop request (false).
+  // A failure is logged and told in one box.
+  bool ServerAnswers();
+  // The status line, painted at once.
+  void SetStatus(const std::string& text);
   // "" when the run can write into the folder a path names (making it,
   // one level, when it is missing); else the system's reason it cannot.
   std::string FolderProblem(const std::string& path) const;
@@ -160,4 +174,6 @@ class frmExportPlus : public QDialog, public ExportPlusWindow {
   // program clearing the server meanwhile would empty the outputs.
   std::unique_ptr<velmo::exporting::CollectionLock> collectionLock_;
   long hwnd_ = 0;
+  // The watch of the server check under way (nullptr when none).
+  EscapeWatch* serverCheck_ = nullptr;
 };

@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QCursor>
 
+#include <filesystem>
+#include <system_error>
+
 #include "AppFolder.h"
 #include "ExportWriters.h"
 #include "FlexGrid.h"
@@ -47,6 +50,14 @@ bool Outcome(const std::string& mode, bool ok, const std::string& file, const st
 }
 
 std::string Trimmed(const std::string& s) { return velmo::text::Trim(s); }
+
+// The extension a save dialog's filter offers: ".mdb" of
+// "SQLite database (*.mdb)"; "" when it names none.
+std::string FilterExtension(const std::string& filter) {
+  const size_t at = filter.rfind("(*.");
+  const size_t end = at == std::string::npos ? at : filter.find(')', at);
+  return end == std::string::npos ? std::string() : filter.substr(at + 2, end - at - 2);
+}
 
 }  // namespace
 
@@ -133,6 +144,21 @@ void ExportReport() {
   request.confirmOverwrite = true;
   gstrExportFile = Ui().SaveFileName(request, 0);
   if (gstrExportFile.empty()) return;
+  // A name without an extension gets the chosen type's, so that the file
+  // is among those the dialog lists for its type; a name with one keeps
+  // it (the type chosen still decides what is written).
+  if (request.filterIndex >= 1 && request.filterIndex <= static_cast<int>(request.filters.size()) &&
+      velmo::NativePath(gstrExportFile).extension().empty()) {
+    gstrExportFile += FilterExtension(request.filters[static_cast<size_t>(request.filterIndex - 1)]);
+    // The dialog asked about the name as typed: a page or text file of
+    // the name it now has is replaced only when the user agrees, as the
+    // dialog would have asked. A database file gets one more table.
+    std::error_code ec;
+    if (request.filterIndex != 1 && std::filesystem::exists(velmo::NativePath(gstrExportFile), ec) &&
+        Ui().MsgBox("'" + gstrExportFile + "' already exists.\r\nDo you want to replace it?",
+                    velmo::ui::vbYesNo + velmo::ui::vbExclamation, kProductTitle) != velmo::ui::vbYes)
+      return;
+  }
 
   // The title and the grid written come from the same window. The
   // hourglass shows while a writer works, not over the boxes that ask.

@@ -336,12 +336,14 @@ int ConvertOldTextColumns(Connection& connection);
 // log and the log's index), each when it is there; nothing is reported.
 void RemoveDatabaseFiles(const std::filesystem::path& file);
 
-// Compacts a database file into a new one, as the Jet engine's
-// CompactDatabase does. It takes the database's lock exclusively (so it
-// fails while any connection of any process has the file open) and keeps it
-// until Release() or destruction, so the caller can move the copy over the
-// original before anybody opens it again.
-
+// The compaction of a database file, as the Jet engine's object offers it,
+// in two ways: CompactDatabase compacts the file into a new one and keeps
+// the database's lock exclusively until Release() or destruction, so the
+// caller can move the copy over the file before anybody opens it
+// again; CompactInPlace compacts the file itself, through a copy whose
+// pages it writes back, and holds nothing once it returns. Either one
+// first takes that lock exclusively, so it fails while a connection made
+// through this layer, in any process, has the file open.
 class JetEngine {
  public:
   JetEngine();

@@ -19,18 +19,24 @@
 // begins with the database out of the page cache (needs root; said when
 // it cannot). Prints each hold, their range and what is left of a 5 s
 // busy timeout, the common one of other SQLite programs.
+//
+// The flags may stand anywhere among the numbers; a word it cannot read
+// gets the usage text and exit status 2.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "AppSchema.h"
 #include "Database.h"
@@ -181,14 +187,51 @@ int ClearingHolds(const fs::path& root, const fs::path& app, long mailboxes, int
   return rc;
 }
 
+// The command line: the flags wherever they stand, the numbers in their
+// order (MAILBOXES, then ROUNDS). "" when it reads them all, else why not:
+// an unknown word, a number that is not a whole number of at least 1, a
+// third number, or --cold without --clearing.
+struct Words {
+  bool clearing = false;
+  bool cold = false;
+  std::vector<long> numbers;
+};
+
+std::string ReadWords(int argc, char** argv, Words& words) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--clearing") {
+      words.clearing = true;
+    } else if (word == "--cold") {
+      words.cold = true;
+    } else {
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(word.c_str(), &end, 10);
+      if (word.empty() || !std::isdigit(static_cast<unsigned char>(word[0])) || *end != '\0' || errno != 0 ||
+          n < 1 || words.numbers.size() == 2)
+        return "cannot read '" + word + "'";
+      words.numbers.push_back(n);
+    }
+  }
+  if (words.cold && !words.clearing) return "--cold is a flag of --clearing";
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // With --clearing the numbers follow it.
-  const bool clearing = argc > 1 && std::string(argv[1]) == "--clearing";
-  const int at = clearing ? 2 : 1;
-  const long mailboxes = argc > at ? std::atol(argv[at]) : clearing ? 100000 : 20000;
-  const int rounds = argc > at + 1 ? std::max(1, std::atoi(argv[at + 1])) : 3;
+  Words words;
+  if (const std::string why = ReadWords(argc, argv, words); !why.empty()) {
+    std::cerr << "bench_scheduled_run: " << why << "\n"
+              << "usage: bench_scheduled_run [MAILBOXES] [ROUNDS]\n"
+              << "       bench_scheduled_run --clearing [--cold] [MAILBOXES] [ROUNDS]\n"
+              << "MAILBOXES and ROUNDS are whole numbers of at least 1; the flags may stand anywhere.\n";
+    return 2;
+  }
+  const bool clearing = words.clearing;
+  const long mailboxes = words.numbers.size() > 0 ? words.numbers[0] : clearing ? 100000 : 20000;
+  const int rounds = words.numbers.size() > 1 ? static_cast<int>(words.numbers[1]) : 3;
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication qapp(argc, argv);
   const fs::path root = fs::temp_directory_path() / ("velmo-bench-sched-" + std::to_string(::getpid()));
@@ -199,7 +242,7 @@ int main(int argc, char** argv) {
   sr::StatusWindow window;
   sr::frmStatus = &window;
   if (clearing) {
-    const int rc = ClearingHolds(root, app, mailboxes, rounds, argc > at + 2 && std::string(argv[at + 2]) == "--cold");
+    const int rc = ClearingHolds(root, app, mailboxes, rounds, words.cold);
     sr::frmStatus = nullptr;
     std::error_code ec;
     fs::remove_all(root, ec);

@@ -27,6 +27,15 @@ namespace velmo::test {
 
 inline std::filesystem::path SampleLdapDir() { return std::filesystem::path(VELMO_BINARY_DIR) / "sample-ldap"; }
 inline std::filesystem::path SampleHostsFile() { return SampleLdapDir() / "ldaphosts.conf"; }
+// The port the shared instance's host map gives a server name, 0 when it
+// names none.
+inline int SamplePort(const std::string& server) {
+  std::ifstream map(SampleHostsFile());
+  std::string name, url;
+  while (map >> name >> url)
+    if (name == server) return std::stoi(url.substr(url.rfind(':') + 1));
+  return 0;
+}
 inline std::filesystem::path SampleSlapdScript() {
   return std::filesystem::path(VELMO_SOURCE_DIR) / "scripts" / "sample-slapd.sh";
 }

@@ -121,6 +121,14 @@ TEST_F(ExportCommand, EachFilterAndAnswerEndsAsTheUserAsked) {
   const std::string question = "MsgBox: Table 'Mailboxes' already exists.Do you want to overwrite it?";
   const std::string nameBox = "InputBox: Enter the table name";
   const std::string dialog = "SaveFile: " + folder;
+  const std::string exported = "MsgBox: Report exported successfully.";
+  const std::string week = (dir_ / "week").string();
+  // A file of another run, outside the folder the dialog opens on.
+  const fs::path earlier = home_.dir() / "Earlier";
+  fs::create_directories(earlier);
+  std::ofstream(earlier / "kept.csv") << "earlier";
+  const std::string keptQuestion =
+      "MsgBox: '" + (earlier / "kept.csv").string() + "' already exists.\r\nDo you want to replace it?";
   struct Case {
     const char* what;
     std::string path;
@@ -154,6 +162,27 @@ TEST_F(ExportCommand, EachFilterAndAnswerEndsAsTheUserAsked) {
          const std::string text = velmo::test::TestHome::Slurp(dir_ / "c.html");
          EXPECT_TRUE(text.starts_with(std::string(velmo::exporting::kHeadingText) + "\r\n"));
          EXPECT_NE(text.find("\r\nSean O'Neil,sean\r\n"), std::string::npos);
+       }},
+      // A name typed without an extension gets the chosen type's.
+      {"database named without an extension", week, 1, {{"Mailboxes", true}}, {}, {dialog, nameBox, saved},
+       [&] {
+         EXPECT_FALSE(fs::exists(week));
+         EXPECT_EQ(Sqlite3(week + ".mdb", "select count(*) from Mailboxes;\n"), "2\n");
+       }},
+      {"HTML named without an extension", week, 2, {}, {}, {dialog, exported},
+       [&] { EXPECT_TRUE(velmo::test::TestHome::Slurp(week + ".html").starts_with("<HTML>\r\n")); }},
+      {"CSV named without an extension", week, 3, {}, {}, {dialog, exported},
+       [&] {
+         EXPECT_TRUE(velmo::test::TestHome::Slurp(week + ".csv").starts_with(velmo::exporting::kHeadingText));
+         EXPECT_FALSE(fs::exists(week));
+       }},
+      // The file it names then is replaced only when the user agrees.
+      {"existing file of the extended name kept", (earlier / "kept").string(), 3, {}, {velmo::ui::vbNo},
+       {dialog, keptQuestion}, [&] { EXPECT_EQ(velmo::test::TestHome::Slurp(earlier / "kept.csv"), "earlier"); }},
+      {"existing file of the extended name replaced", (earlier / "kept").string(), 3, {}, {velmo::ui::vbYes},
+       {dialog, keptQuestion, exported},
+       [&] {
+         EXPECT_NE(velmo::test::TestHome::Slurp(earlier / "kept.csv").find("Sean O'Neil,sean"), std::string::npos);
        }},
   };
   for (const auto& c : cases) {

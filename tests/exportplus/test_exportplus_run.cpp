@@ -851,13 +851,7 @@ TEST_F(ExportPlusRunTest, PrintPlusRunsOfOneWindowLayOutTheSamePages) {
 // call: the run asks it once, logs the failure once and says so in its one
 // closing box, whichever way the directory went.
 TEST_F(ExportPlusRunTest, ADirectoryLostBeforeTheFirstCallIsToldInOneBox) {
-  int port = 0;
-  {
-    std::ifstream map(velmo::test::SampleHostsFile());
-    std::string name, url;
-    while (map >> name >> url && !port)
-      if (name == "EX1") port = std::stoi(url.substr(url.rfind(':') + 1));
-  }
+  const int port = velmo::test::SamplePort("EX1");
   ASSERT_GT(port, 0);
   const std::string failure = "      -2147016646      The server is not operational.      ";
   for (const auto loss : {velmo::test::LdapProxy::Loss::Stop, velmo::test::LdapProxy::Loss::Kill}) {

@@ -1,9 +1,10 @@
 // The main program given a real SIGTERM while Export Plus or Print Plus
-// runs, and while Export Plus waits for another program's collection of
-// the server: it ends within the bound with 128 + the signal, begins no
-// output after the signal (the one under way finishes whole or is dropped,
-// no temporary file stays), and its error log gets one entry saying how
-// many outputs were written. The program is this test run again as the main program runs:
+// runs, while Export Plus waits for another program's collection of the
+// server, and while it checks a server that stopped answering: it ends
+// within the bound with 128 + the signal, begins no output after the
+// signal (the one under way finishes whole or is dropped, no temporary
+// file stays), and its error log gets one entry saying how many outputs
+// were written. The program is this test run again as the main program runs:
 // the stop watch installed, the main window deleted when it closes, Export
 // Plus opened from the menu (its window on the menu command's stack) and
 // the event loop left to end the process.
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -33,6 +35,7 @@
 #include "CollectionLock.h"
 #include "Directory.h"
 #include "ExportPlusKit.h"
+#include "LdapProxy.h"
 #include "QtUi.h"
 #include "SanitizerOptions.h"
 #include "frmAutoFormat.h"
@@ -44,7 +47,7 @@ using velmo::test::TestHome;
 
 namespace {
 
-enum class Moment { FirstOutput, FifthOutput, Collecting, WaitingForOther, ClosingBox };
+enum class Moment { FirstOutput, FifthOutput, Collecting, WaitingForOther, CheckingServer, ClosingBox };
 
 struct Case {
   const char* what;
@@ -62,6 +65,7 @@ const Case kCases[] = {
     {"Print Plus, first PDF written", 1, 1, Moment::FirstOutput},
     {"Print Plus, fifth PDF written", 1, 1, Moment::FifthOutput},
     {"waiting for another program's collection", 0, 1, Moment::WaitingForOther},
+    {"checking a server that stopped answering", 0, 1, Moment::CheckingServer},
     {"its closing message on screen", 0, 1, Moment::ClosingBox},
 };
 
@@ -81,6 +85,12 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
     }));
   velmo::ads::SetWaitHook(DirectoryWaitHook);
   WatchStopSignals();
+  // The server stops answering once connected, before Export is pressed.
+  std::unique_ptr<velmo::test::LdapProxy> proxy;
+  if (c.moment == Moment::CheckingServer) {
+    proxy = std::make_unique<velmo::test::LdapProxy>(velmo::test::SamplePort("EX1"));
+    ::setenv("VELMORCAST_LDAP_HOSTS", proxy->WriteHostsFile(marks).c_str(), 1);
+  }
   auto* main = new Mdifrm();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->iConnectCount = 1;  // no start-up connect
@@ -94,11 +104,13 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
     if (const frmAutoFormat* f = gfrmAutoFormat; f && f->isVisible() && (f->iEPInfo == 1 || f->iEPInfo == 3))
       std::ofstream(marks / (f->iEPInfo == 1 ? "collecting" : "waiting"));
     auto* w = qobject_cast<frmExportPlus*>(QApplication::activeModalWidget());
+    if (w && w->lblStatus->text().startsWith("Checking that")) std::ofstream(marks / "checking");
     if (clicked || !w || !w->isVisible()) return;
     clicked = true;
     velmo::test::FocusControl(w->cboServerName);
     velmo::test::TypeText("EX1");
     velmo::test::PressKey(Qt::Key_Return);
+    if (proxy) proxy->Lose(velmo::test::LdapProxy::Loss::Stop);
     if (c.mode == 0) {
       w->optFormat[c.format]->click();
       w->txtPath->setText(QString::fromStdString(out.string()));
@@ -177,9 +189,10 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     const auto ready = [&] {
       if (c.moment == Moment::FirstOutput || c.moment == Moment::FifthOutput)
         return outputs(true) >= (c.moment == Moment::FirstOutput ? 1 : 5);
-      return fs::exists(home / (c.moment == Moment::ClosingBox  ? "box"
-                                : c.moment == Moment::Collecting ? "collecting"
-                                                                 : "waiting"));
+      return fs::exists(home / (c.moment == Moment::ClosingBox       ? "box"
+                                : c.moment == Moment::Collecting     ? "collecting"
+                                : c.moment == Moment::CheckingServer ? "checking"
+                                                                     : "waiting"));
     };
     while (!ready() && Since(t0) < velmo::test::HangBound(120.0) && ::waitpid(child, nullptr, WNOHANG) == 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -210,7 +223,7 @@ TEST(ExportPlusStop, AStopSignalEndsTheRunAndNoOutputIsBegunAfterIt) {
     // A run that had ended is no stopped run.
     EXPECT_EQ(written, c.moment == Moment::ClosingBox ? std::vector<long>{} : std::vector<long>{atEnd});
     EXPECT_EQ(log.find("Failed"), std::string::npos);
-    if (c.moment == Moment::WaitingForOther) EXPECT_EQ(atEnd, 0);
+    if (c.moment == Moment::WaitingForOther || c.moment == Moment::CheckingServer) EXPECT_EQ(atEnd, 0);
     // The calls the stop gave up are no failed binds.
     EXPECT_EQ(TestHome::Slurp(home / "said.txt").find("Error occured while binding"), std::string::npos);
     std::cout << c.what << ": " << took << " s after the signal, " << atSignal << " outputs at the signal, " << atEnd

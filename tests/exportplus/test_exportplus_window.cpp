@@ -2,21 +2,27 @@
 // connect with its initial pass, the ticks kept per object, the profile
 // question, expansion, favourites and the checks made before anything is
 // deleted.
+#include <QImage>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTimer>
 #include <QRadioButton>
+#include <QTest>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 
+#include "Directory.h"
 #include "ExportPlusCatalogue.h"
 #include "ExportPlusKit.h"
 #include "ExportPlusWorkList.h"
+#include "LdapProxy.h"
+#include "SanitizerOptions.h"
 #include "SmallFileSystem.h"
 #include "WindowShots.h"
 #include "frmAutoFormat.h"
@@ -509,6 +515,90 @@ TEST_F(ExportPlusTest, NothingIsDeletedUnlessTheRunCanGoAhead) {
   velmo::com::UnregisterBuiltin("VLMRPreview.IVLMRPrinter");
   EXPECT_EQ(Prompts(), std::vector<std::string>{"The print component is not installed. Preview and Print are not available."});
   EXPECT_TRUE(rowsKept());
+}
+
+// The check that the server answers, made before anything is deleted,
+// against a directory that stopped answering after the connect (it accepts
+// and never replies): the window stays painted and says that it waits; Esc
+// gives the check up at once, long before the request bound (120 s), with
+// a status text that says so and the window open; a click on Close gives
+// it up and closes the window. No box, nothing deleted, one log line.
+TEST_F(ExportPlusTest, ACheckOfAServerThatStoppedAnsweringEndsAtEscOrClose) {
+  using Clock = std::chrono::steady_clock;
+  const int port = velmo::test::SamplePort("EX1");
+  ASSERT_GT(port, 0);
+  velmo::ads::SetWaitHook(DirectoryWaitHook);  // as the program does
+  Insert("MailboxGeneral", {"ServerName", "Display Name"}, {db::Value(std::string("EX1")), db::Value(std::string("Kept"))});
+  for (const bool byClose : {false, true}) {
+    SCOPED_TRACE(byClose ? "Close" : "Esc");
+    velmo::test::LdapProxy proxy(port);
+    velmo::test::UseSampleDirectory hosts(proxy.WriteHostsFile(home.dir()));
+    velmo::ads::ResetSessions();
+    Open(0);
+    Connect("EX1");
+    ASSERT_TRUE(window->cmdExport->isEnabled());
+    window->txtPath->setText(QString::fromStdString((home / "Out").string()));
+    proxy.Lose(velmo::test::LdapProxy::Loss::Stop);
+    auto* status = window->findChild<QLabel*>("lblStatus");
+    auto* close = window->findChild<QPushButton*>("cmdClose");
+    ASSERT_NE(close, nullptr);
+    // The moment: the first time events run while the command waits.
+    bool clicked = false, stopped = false;
+    std::string waiting;
+    int ink = -1;
+    Clock::time_point stoppedAt{};
+    QTimer moments;
+    moments.setInterval(10);
+    QObject::connect(&moments, &QTimer::timeout, [&] {
+      if (!clicked || stopped) return;
+      stopped = true;
+      if (status) {
+        waiting = status->text().toStdString();
+        const QImage grab = window->grab().toImage();
+        grab.save(QString::fromStdString((velmo::test::ShotFolder() / "exportplus-check-waiting.png").string()));
+        const QRgb background = grab.pixel(status->geometry().topLeft());
+        ink = 0;
+        const QRect area = status->geometry();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+          for (int x = area.left(); x <= area.right(); ++x) ink += grab.pixel(x, y) != background;
+      }
+      stoppedAt = Clock::now();
+      if (byClose)
+        QTest::mouseClick(close, Qt::LeftButton);
+      else
+        QTest::keyClick(window, Qt::Key_Escape);
+    });
+    ui->clear();
+    const size_t logged = ErrorLog().size();
+    moments.start();
+    clicked = true;
+    window->cmdExport->click();
+    moments.stop();
+    ASSERT_TRUE(stopped) << "events ran while the check waited";
+    const double took = std::chrono::duration<double>(Clock::now() - stoppedAt).count();
+    EXPECT_LT(took, velmo::test::HangBound(2.0)) << "the request bound was waited for";
+    EXPECT_EQ(waiting, "Checking that 'EX1' answers; Esc stops waiting.");
+    EXPECT_GT(ink, 50) << "the status text is drawn";
+    EXPECT_TRUE(Prompts().empty()) << Prompts().front();
+    EXPECT_EQ(Count("select * from MailboxGeneral where ServerName='EX1'"), 1);
+    const std::string log = ErrorLog().substr(logged);
+    EXPECT_NE(log.find("frmExportPlus cmdExport Checking 'EX1' stopped."), std::string::npos) << log;
+    EXPECT_EQ(log.find("Bind Failed"), std::string::npos) << log;
+    EXPECT_EQ(gfrmAutoFormat, nullptr);
+    if (byClose) {
+      EXPECT_FALSE(window->isVisible());
+    } else {
+      EXPECT_TRUE(window->isVisible());
+      ASSERT_NE(status, nullptr);
+      EXPECT_EQ(status->text().toStdString(), "Stopped checking that 'EX1' answers; nothing was deleted.");
+      EXPECT_EQ(velmo::test::ClippedCaptions(window), std::vector<std::string>{});
+      velmo::test::SaveShot(window, "exportplus-check-stopped");
+    }
+    delete window;
+    window = nullptr;
+    velmo::ads::ResetSessions();
+  }
+  velmo::ads::SetWaitHook(nullptr);
 }
 
 TEST_F(ExportPlusTest, EscapeInTheServerBoxClosesTheWindow) {
