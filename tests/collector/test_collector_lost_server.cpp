@@ -112,6 +112,33 @@ class LargeServer : public ::testing::Test {
   }
   const std::filesystem::path& dir() { return kit_.home().dir(); }
 
+  // The main window (no start-up connect) with a browse window on EX1 of
+  // the Lakeside site; the browse window is null when no slot was free.
+  std::pair<Mdifrm*, frmExch*> OpenEX1Window() {
+    velmo::test::TestApp("test_collector_lost_server");
+    gbContextMenuNoExec = true;
+    auto* main = new Mdifrm();
+    main->iConnectCount = 1;
+    main->show();
+    velmo::test::PumpEvents();
+    auto* w = new frmExch();
+    if (OpenExchWindowSlot(w) <= 0) return {main, nullptr};
+    w->strServerName = "EX1";
+    w->strOrganizationName = "Velmor";
+    w->strSiteName = "Lakeside";
+    w->Window()->show();
+    velmo::test::PumpEvents();
+    return {main, w};
+  }
+  static void CloseWindows(Mdifrm* main, frmExch* w) {
+    w->Window()->close();
+    velmo::test::PumpEvents();
+    main->close();
+    delete main;
+    velmo::test::PumpEvents();
+    gConn.reset();
+  }
+
   static velmo::test::PrivateSlapd* slapd_;
   static LdapProxy* proxy_;
   Kit kit_;
@@ -463,20 +490,8 @@ TEST_F(LargeServer, AnExceptionPartWayTakesBackTheRowsOfTheCall) {
 // The browse window shows the lost server as it shows bind errors, shows no
 // partial page, and collects the page whole on the next visit.
 TEST_F(LargeServer, TheBrowseWindowShowsTheLostServerAndCollectsThePageOnTheNextVisit) {
-  velmo::test::TestApp("test_collector_lost_server");
-  gbContextMenuNoExec = true;
-  auto* main = new Mdifrm();
-  main->iConnectCount = 1;  // no start-up connect
-  main->show();
-  velmo::test::PumpEvents();
-
-  auto* w = new frmExch();
-  ASSERT_GT(OpenExchWindowSlot(w), 0);
-  w->strServerName = "EX1";
-  w->strOrganizationName = "Velmor";
-  w->strSiteName = "Lakeside";
-  w->Window()->show();
-  velmo::test::PumpEvents();
+  auto [main, w] = OpenEX1Window();
+  ASSERT_NE(w, nullptr);
   FindTreeNode(*w->tvwServers, kLakeRecipients)->setExpanded(true);
   QTreeWidgetItem* bulk = FindTreeNode(*w->tvwServers, kBulk);
   ASSERT_NE(bulk, nullptr);
@@ -505,12 +520,7 @@ TEST_F(LargeServer, TheBrowseWindowShowsTheLostServerAndCollectsThePageOnTheNext
   EXPECT_TRUE(kit_.ui().shown().empty());
   EXPECT_EQ(w->Grd1()->Rows() - 1, kBulkMailboxes);
 
-  w->Window()->close();
-  velmo::test::PumpEvents();
-  main->close();
-  delete main;
-  velmo::test::PumpEvents();
-  gConn.reset();
+  CloseWindows(main, w);
 }
 
 // cn=Bulk's Mailboxes page first, then EX1's Server Recipients page: a
@@ -524,19 +534,8 @@ TEST_F(LargeServer, TheServerRecipientsPageAfterALargeContainersPageHoldsEveryMa
   constexpr long kHomedOnEX1 = kBulkMailboxes / 2 + 2 * (kBulkMailboxes / 10 / 2) + 4;
   constexpr long kSiteMailboxes = kBulkMailboxes + 2 * (kBulkMailboxes / 10) + 6;
   const std::string serverRecipients = "o=Velmor/ou=Lakeside/cn=Configuration/cn=Servers/cn=EX1/cn=Server Recipients";
-  velmo::test::TestApp("test_collector_lost_server");
-  gbContextMenuNoExec = true;
-  auto* main = new Mdifrm();
-  main->iConnectCount = 1;  // no start-up connect
-  main->show();
-  velmo::test::PumpEvents();
-  auto* w = new frmExch();
-  ASSERT_GT(OpenExchWindowSlot(w), 0);
-  w->strServerName = "EX1";
-  w->strOrganizationName = "Velmor";
-  w->strSiteName = "Lakeside";
-  w->Window()->show();
-  velmo::test::PumpEvents();
+  auto [main, w] = OpenEX1Window();
+  ASSERT_NE(w, nullptr);
   FindTreeNode(*w->tvwServers, kLakeRecipients)->setExpanded(true);
   ASSERT_NE(FindTreeNode(*w->tvwServers, kBulk), nullptr);
   w->tvwServers_NodeClick(FindTreeNode(*w->tvwServers, kBulk));
@@ -570,12 +569,7 @@ TEST_F(LargeServer, TheServerRecipientsPageAfterALargeContainersPageHoldsEveryMa
   w->ClickTypeTab(1);
   EXPECT_EQ(w->Grd1()->Rows() - 1, kBulkMailboxes);
 
-  w->Window()->close();
-  velmo::test::PumpEvents();
-  main->close();
-  delete main;
-  velmo::test::PumpEvents();
-  gConn.reset();
+  CloseWindows(main, w);
 }
 
 // The journal: what it notes, nesting, and taking back by row id only.
