@@ -595,7 +595,7 @@ bool frmSchedule::WriteServerLines() {
     // An export folder that is not a full path would be found from
     // wherever the scheduled run happens to start.
     const bool exports = entry.operation == "Export" || entry.operation == "Both";
-    if (refused.empty() && exports && !velmo::NativePath(entry.outputFolder).is_absolute())
+    if (refused.empty() && exports && !velmo::SchedFolderIsFullPath(entry.outputFolder))
       refused = "The folder of server " + velmo::EscapedSchedText(fields[0]) + " is not a full path: '" +
                 velmo::EscapedSchedText(entry.outputFolder) + "'. Give the whole path, such as " +
                 DefaultExportFolder().toStdString() + ".";
